@@ -1,0 +1,46 @@
+# The two commands a newcomer needs:
+#   make run    set up, build and start the server (headless when there is no display)
+#   make test   set up, build and run the whole test suite
+BUILD      ?= build
+HOME_DIR   ?= $(CURDIR)/run-home
+NAME       ?=
+RUN_ARGS   ?=
+JOBS       ?= 2
+
+.PHONY: all setup build run test test-sanitize fuzz bench clean format
+
+all: build
+
+setup:
+	@scripts/setup
+
+build: setup
+	@scripts/build $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+run: build
+	@mkdir -p $(HOME_DIR)
+	@headless=; if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then headless=--headless; fi; \
+	  exec $(BUILD)/app/mirelle --home $(HOME_DIR) $$headless $(if $(NAME),--name "$(NAME)") $(RUN_ARGS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+test-sanitize: setup
+	@scripts/build $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVEX_SANITIZE=ON -DORVEX_GUI=OFF
+	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	@NINJA_TARGETS=fuzzers CC=clang CXX=clang++ scripts/build $(BUILD)-fuzz \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_FUZZ=ON -DORVEX_GUI=OFF -DORVEX_WERROR=OFF
+	scripts/run-fuzzers $(BUILD)-fuzz $(FUZZ_SECONDS)
+
+bench: build
+	@for b in bench/*/run; do echo "== $$b"; $$b $(BUILD) || exit 1; done
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz

@@ -1,0 +1,72 @@
+# Shared build settings and the helpers every subsystem folder uses.
+
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+set(ORVEX_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wno-missing-field-initializers)
+if(ORVEX_WERROR)
+  list(APPEND ORVEX_WARNINGS -Werror)
+endif()
+
+if(ORVEX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(ORVEX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "ORVEX_FUZZ needs clang (CXX=clang++)")
+  endif()
+  # Every object carries the fuzzer's coverage hooks and the sanitizers; the harness
+  # executables add the libFuzzer main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzzers.txt "")
+  add_custom_target(fuzzers)
+else()
+  enable_testing()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+# orvex_library(NAME SOURCES ... [LIBS ...]): a static library of one subsystem.
+# Include paths are rooted at the repository, so code includes "library/library.h".
+function(orvex_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${A_LIBS} Threads::Threads)
+endfunction()
+
+# orvex_test(NAME SOURCES ... [LIBS ...]): a GoogleTest executable whose cases become
+# separate ctest tests. Nothing is built in a fuzzing build.
+function(orvex_test name)
+  if(ORVEX_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 300)
+endfunction()
+
+# orvex_fuzzer(NAME SOURCES ... [LIBS ...] CORPUS dir): a libFuzzer harness, built only
+# in a fuzzing build. The corpus folder lives in the repository; scripts/run-fuzzers
+# reads the list this writes.
+function(orvex_fuzzer name)
+  if(NOT ORVEX_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  add_dependencies(fuzzers ${name})
+  file(APPEND ${CMAKE_BINARY_DIR}/fuzzers.txt
+       "${CMAKE_BINARY_DIR}/fuzz/${name}\t${CMAKE_CURRENT_SOURCE_DIR}/${A_CORPUS}\n")
+endfunction()

@@ -1,0 +1,57 @@
+#include "platform/app_directory.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace platform {
+namespace {
+
+std::string g_appDirectory;
+
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(path, ec);
+  if (ec) return path;
+  std::string s = p.lexically_normal().string();
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+std::string ExecutableDirectory() {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return ".";
+  std::string path(buffer, static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void InitAppDirectory(const std::string& homeOption) {
+  if (!homeOption.empty()) {
+    g_appDirectory = Absolute(homeOption);
+    return;
+  }
+  const char* env = std::getenv("MIRELLE_HOME");
+  if (env != nullptr && *env != '\0') {
+    g_appDirectory = Absolute(env);
+    return;
+  }
+  g_appDirectory = ExecutableDirectory();
+}
+
+const std::string& AppDirectory() { return g_appDirectory; }
+
+std::string AppPath(std::string_view name) {
+  std::string path = g_appDirectory;
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  path.append(name);
+  return path;
+}
+
+}  // namespace platform

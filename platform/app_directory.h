@@ -1,0 +1,23 @@
+// The program directory: where the library file, the language file, the MIME table and
+// the encoder live, and where the working directories thumbnail/, cache/ and etc/ are.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Decides the directory once at start-up: `homeOption` (from --home) when not empty,
+// else $MIRELLE_HOME when set and not empty, else the directory of the running
+// executable. The result is absolute and has no trailing "/" (except for "/" itself).
+void InitAppDirectory(const std::string& homeOption);
+
+// The directory chosen by InitAppDirectory (UTF-8). Empty before it.
+const std::string& AppDirectory();
+
+// AppDirectory() joined with `name` by "/".
+std::string AppPath(std::string_view name);
+
+// The directory of the running executable (from /proc/self/exe).
+std::string ExecutableDirectory();
+
+}  // namespace platform

@@ -1,0 +1,77 @@
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+// Length of the UTF-8 sequence starting at `i`, or 0 when it is malformed.
+size_t SequenceLength(std::string_view s, size_t i) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char c = byte(i);
+  if (c < 0x80) return 1;
+  size_t len;
+  unsigned min;
+  unsigned cp;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2, min = 0x80, cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3, min = 0x800, cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4, min = 0x10000, cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t len = SequenceLength(text, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string Utf8Cap(std::string_view text, size_t fieldSize) {
+  std::string out(text);
+  Utf8CapInPlace(out, fieldSize);
+  return out;
+}
+
+void Utf8CapInPlace(std::string& text, size_t fieldSize) {
+  size_t limit = fieldSize == 0 ? 0 : fieldSize - 1;
+  if (text.size() <= limit) return;
+  size_t cut = limit;
+  // Step back over continuation bytes so the cut lands on a sequence start.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  text.resize(cut);
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace platform

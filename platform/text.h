@@ -1,0 +1,26 @@
+// UTF-8 helpers shared by every subsystem: the design's fixed text fields become caps
+// on std::string, and a cap never splits a multi-byte sequence.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// True when `text` is well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
+// The longest prefix of `text` that fits a zero-terminated field of `fieldSize` bytes
+// (at most fieldSize - 1 bytes) and does not end inside a UTF-8 sequence.
+std::string Utf8Cap(std::string_view text, size_t fieldSize);
+
+// Same, in place.
+void Utf8CapInPlace(std::string& text, size_t fieldSize);
+
+// Lower-cases ASCII letters only; for protocol tokens and extensions.
+std::string AsciiLower(std::string_view text);
+
+// Case-insensitive comparison of ASCII letters (other bytes compare exactly).
+bool AsciiEqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace platform
