@@ -22,11 +22,16 @@ std::string Absolute(const std::string& path) {
 
 }  // namespace
 
-std::string ExecutableDirectory() {
+std::string ExecutablePath() {
   char buffer[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return ".";
-  std::string path(buffer, static_cast<size_t>(n));
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string ExecutableDirectory() {
+  std::string path = ExecutablePath();
+  if (path.empty()) return ".";
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);

@@ -20,4 +20,7 @@ std::string AppPath(std::string_view name);
 // The directory of the running executable (from /proc/self/exe).
 std::string ExecutableDirectory();
 
+// The full path of the running executable.
+std::string ExecutablePath();
+
 }  // namespace platform

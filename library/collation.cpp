@@ -1,0 +1,71 @@
+#include "library/collation.h"
+
+#include <locale.h>
+#include <sqlite3.h>
+#include <wctype.h>
+
+namespace {
+
+// Decodes one code point at `i` and advances; a malformed byte stands for itself in a
+// range of its own, so every input still compares in a fixed order.
+char32_t NextCodePoint(std::string_view s, size_t& i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    ++i;
+    return c;
+  }
+  size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  if (len == 0 || i + len > s.size()) {
+    ++i;
+    return 0x110000u + c;
+  }
+  char32_t cp = c & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    unsigned char cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) {
+      ++i;
+      return 0x110000u + c;
+    }
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  i += len;
+  return cp;
+}
+
+locale_t Utf8Locale() {
+  static locale_t locale = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return l;
+  }();
+  return locale;
+}
+
+char32_t Fold(char32_t cp) {
+  if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp - 'A' + 'a' : cp;
+  locale_t locale = Utf8Locale();
+  if (cp >= 0x110000u || locale == static_cast<locale_t>(0)) return cp;
+  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
+}
+
+int Collate(void*, int lengthA, const void* a, int lengthB, const void* b) {
+  return CompareNoCase(std::string_view(static_cast<const char*>(a), static_cast<size_t>(lengthA)),
+                       std::string_view(static_cast<const char*>(b), static_cast<size_t>(lengthB)));
+}
+
+}  // namespace
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    char32_t x = Fold(NextCodePoint(a, i));
+    char32_t y = Fold(NextCodePoint(b, j));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+void RegisterNoCaseCollation(sqlite3* db) {
+  sqlite3_create_collation(db, "ORVEX_NOCASE", SQLITE_UTF8, nullptr, Collate);
+}

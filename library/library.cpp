@@ -1,0 +1,723 @@
+#include "library/library.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "library/collation.h"
+#include "library/schema.h"
+#include "library/statements.h"
+#include "platform/app_directory.h"
+#include "platform/log.h"
+#include "platform/message_box.h"
+#include "platform/text.h"
+
+namespace {
+
+// Cached prepared statements; the catalogue has a few dozen texts, so this stays small.
+constexpr size_t kStatementCacheMax = 128;
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char* kSortedOrder =
+    " order by ObjectType desc, Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE";
+constexpr const char* kStoredOrder = " order by rowid";
+
+struct StatementDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+// The persistent paged read: a statement positioned somewhere in the query's rows.
+struct BrowseCursor {
+  Sql query;
+  bool haveQuery = false;
+  bool stale = true;
+  StatementPtr statement;
+  int position = -1;  // the row the next step returns; -1 when not positioned
+};
+
+struct LibraryState {
+  sqlite3* db = nullptr;
+  std::string path;
+  std::map<std::string, StatementPtr> statements;
+  BrowseCursor browse;
+  int transactionDepth = 0;
+};
+
+std::recursive_mutex g_dbMutex;
+LibraryState g_lib;
+thread_local std::vector<MediaRecord> g_selectResults;
+RenameFunction g_rename = ::rename;
+
+// Shows a failed query the way the recordset layer reported it, then the operation's own
+// message.
+void ReportQueryFailure(const Sql& query, const char* operationMessage) {
+  int code = g_lib.db ? sqlite3_extended_errcode(g_lib.db) : SQLITE_MISUSE;
+  const char* description = g_lib.db ? sqlite3_errmsg(g_lib.db) : "library not open";
+  char text[2048];
+  std::snprintf(text, sizeof text,
+                "CADORecordset Error\n\tCode = %08lx\n\tCode meaning = %s\n\tSource = %s\n"
+                "\tDescription = %s\nQuery = %s\n",
+                static_cast<unsigned long>(code), sqlite3_errstr(code), "SQLite", description,
+                query.text.c_str());
+  platform::Log(text);
+  if (operationMessage != nullptr) platform::MessageBox("Error", operationMessage);
+}
+
+void ResetBrowseLocked() {
+  g_lib.browse.statement.reset();
+  g_lib.browse.position = -1;
+  g_lib.browse.stale = true;
+}
+
+// Prepares (or takes from the cache) the statement for `text`, reset and unbound.
+sqlite3_stmt* PrepareLocked(const std::string& text) {
+  auto it = g_lib.statements.find(text);
+  if (it != g_lib.statements.end()) {
+    sqlite3_reset(it->second.get());
+    sqlite3_clear_bindings(it->second.get());
+    return it->second.get();
+  }
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v3(g_lib.db, text.c_str(), static_cast<int>(text.size()),
+                         SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return nullptr;
+  }
+  if (g_lib.statements.size() >= kStatementCacheMax) g_lib.statements.clear();
+  g_lib.statements.emplace(text, StatementPtr(raw));
+  return raw;
+}
+
+bool BindLocked(sqlite3_stmt* stmt, const std::vector<SqlValue>& values, int firstIndex = 1) {
+  int index = firstIndex;
+  for (const SqlValue& value : values) {
+    int rc;
+    if (const int64_t* n = std::get_if<int64_t>(&value)) {
+      rc = sqlite3_bind_int64(stmt, index, *n);
+    } else {
+      const std::string& s = std::get<std::string>(value);
+      rc = sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+    }
+    if (rc != SQLITE_OK) return false;
+    ++index;
+  }
+  return true;
+}
+
+// A query statement in use: prepared, bound, and reset when the use ends so that it
+// holds no read transaction open.
+class QueryUse {
+ public:
+  QueryUse(const Sql& query, const std::string& suffix = "") {
+    if (g_lib.db == nullptr) return;
+    stmt_ = PrepareLocked(query.text + suffix);
+    if (stmt_ != nullptr && !BindLocked(stmt_, query.values)) stmt_ = nullptr;
+  }
+  ~QueryUse() {
+    if (stmt_ != nullptr) {
+      sqlite3_reset(stmt_);
+      sqlite3_clear_bindings(stmt_);
+    }
+  }
+  QueryUse(const QueryUse&) = delete;
+  QueryUse& operator=(const QueryUse&) = delete;
+
+  sqlite3_stmt* get() const { return stmt_; }
+  // SQLITE_ROW, SQLITE_DONE or an error.
+  int Step() { return sqlite3_step(stmt_); }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Which record field a result column fills.
+enum class Field {
+  kNone, kMyIndex, kPIndex, kFlags, kObjectType, kProcessObjectType, kFilePathLen, kFilePath,
+  kFileNameLen, kFileName, kIsSearchable, kProcessIndex, kProcessUpdateID, kAlbum, kTitle,
+  kAuthor, kGenre, kTrackNo, kDuration, kBitrate, kFileSize, kFileType, kInternetFlags,
+  kCDCover,
+};
+
+Field FieldOfColumn(const char* name) {
+  static const std::map<std::string, Field, std::less<>> kFields = {
+      {"myindex", Field::kMyIndex},
+      {"pindex", Field::kPIndex},
+      {"flags", Field::kFlags},
+      {"objecttype", Field::kObjectType},
+      {"processobjecttype", Field::kProcessObjectType},
+      {"filepathlen", Field::kFilePathLen},
+      {"filepath", Field::kFilePath},
+      {"filenamelen", Field::kFileNameLen},
+      {"filename", Field::kFileName},
+      {"issearchable", Field::kIsSearchable},
+      {"processindex", Field::kProcessIndex},
+      {"processupdateid", Field::kProcessUpdateID},
+      {"album", Field::kAlbum},
+      {"title", Field::kTitle},
+      {"author", Field::kAuthor},
+      {"genre", Field::kGenre},
+      {"trackno", Field::kTrackNo},
+      {"duration", Field::kDuration},
+      {"bitrate", Field::kBitrate},
+      {"filesize", Field::kFileSize},
+      {"filetype", Field::kFileType},
+      {"internetflags", Field::kInternetFlags},
+      {"cdcover", Field::kCDCover},
+  };
+  auto it = kFields.find(platform::AsciiLower(name ? name : ""));
+  return it == kFields.end() ? Field::kNone : it->second;
+}
+
+std::vector<Field> ColumnFields(sqlite3_stmt* stmt) {
+  int n = sqlite3_column_count(stmt);
+  std::vector<Field> fields(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) fields[static_cast<size_t>(i)] = FieldOfColumn(sqlite3_column_name(stmt, i));
+  return fields;
+}
+
+std::string ColumnText(sqlite3_stmt* stmt, int i, size_t fieldSize) {
+  const unsigned char* text = sqlite3_column_text(stmt, i);
+  if (text == nullptr) return {};
+  std::string value(reinterpret_cast<const char*>(text),
+                    static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+  platform::Utf8CapInPlace(value, fieldSize);
+  return value;
+}
+
+// The copy rule: every column by name into the record, texts cut to their fields.
+void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* r) {
+  *r = MediaRecord{};
+  for (size_t c = 0; c < fields.size(); ++c) {
+    int i = static_cast<int>(c);
+    auto i32 = [&] { return static_cast<int32_t>(sqlite3_column_int64(stmt, i)); };
+    switch (fields[c]) {
+      case Field::kNone: break;
+      case Field::kMyIndex: r->MyIndex = i32(); break;
+      case Field::kPIndex: r->PIndex = i32(); break;
+      case Field::kFlags: r->Flags = i32(); break;
+      case Field::kObjectType: r->ObjectType = i32(); break;
+      case Field::kProcessObjectType: r->ProcessObjectType = i32(); break;
+      case Field::kFilePathLen: r->FilePathLen = i32(); break;
+      case Field::kFilePath: r->FilePath = ColumnText(stmt, i, kRecordPathField); break;
+      case Field::kFileNameLen: r->FileNameLen = i32(); break;
+      case Field::kFileName: r->FileName = ColumnText(stmt, i, kRecordPathField); break;
+      case Field::kIsSearchable: r->isSearchable = i32(); break;
+      case Field::kProcessIndex: r->ProcessIndex = i32(); break;
+      case Field::kProcessUpdateID: r->ProcessUpdateID = i32(); break;
+      case Field::kAlbum: r->Album = ColumnText(stmt, i, kRecordTagField); break;
+      case Field::kTitle: r->Title = ColumnText(stmt, i, kRecordTagField); break;
+      case Field::kAuthor: r->Author = ColumnText(stmt, i, kRecordTagField); break;
+      case Field::kGenre: r->Genre = ColumnText(stmt, i, kRecordTagField); break;
+      case Field::kTrackNo: r->TrackNo = i32(); break;
+      case Field::kDuration: r->Duration = i32(); break;
+      case Field::kBitrate: r->Bitrate = i32(); break;
+      case Field::kFileSize: r->FileSize = sqlite3_column_int64(stmt, i); break;
+      case Field::kFileType: r->FileType = ColumnText(stmt, i, kRecordFileTypeField); break;
+      case Field::kInternetFlags: r->InternetFlags = i32(); break;
+      case Field::kCDCover: r->CDCover = ColumnText(stmt, i, kRecordPathField); break;
+    }
+  }
+  r->ResourcePath = r->FilePath;
+  r->VirtualName = MakeVirtualName(r->MyIndex, r->FileName);
+  r->EnumLink = 0;
+}
+
+bool ExecScriptLocked(const char* script) {
+  char* error = nullptr;
+  if (sqlite3_exec(g_lib.db, script, nullptr, nullptr, &error) != SQLITE_OK) {
+    platform::Logf("library: %s\n", error ? error : "statement failed");
+    sqlite3_free(error);
+    return false;
+  }
+  return true;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void SyncFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void SyncDirectory(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+sqlite3* OpenConnection(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  RegisterNoCaseCollation(db);
+  return db;
+}
+
+bool FillDefaultFilterRows(sqlite3* db) {
+  const std::pair<const char*, const std::vector<std::string_view>*> rows[] = {
+      {"VideoFilter", &kDefaultVideoExtensions},
+      {"AudioFilter", &kDefaultAudioExtensions},
+      {"ImageFilter", &kDefaultImageExtensions},
+      {"PlaylistFilter", &kDefaultPlaylistExtensions},
+  };
+  sqlite3_stmt* raw = nullptr;
+  const char* text = "update AVP set my_value = ? where my_attribute = ?";
+  if (sqlite3_prepare_v2(db, text, -1, &raw, nullptr) != SQLITE_OK) return false;
+  StatementPtr stmt(raw);
+  for (const auto& [key, list] : rows) {
+    std::string value = JoinExtensions(*list);
+    sqlite3_bind_text(raw, 1, value.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(raw, 2, key, -1, SQLITE_STATIC);
+    if (sqlite3_step(raw) != SQLITE_DONE) return false;
+    sqlite3_reset(raw);
+  }
+  return true;
+}
+
+// Writes the shipped library to `path`: built beside it under a temporary name and
+// renamed into place, so a crash never leaves a half-made library under the real name.
+bool CreateLibraryFile(const std::string& path) {
+  std::string building = path + ".new";
+  ::unlink(building.c_str());
+  sqlite3* db = OpenConnection(building, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  if (db == nullptr) return false;
+  std::string script = std::string("begin;") + kLibrarySchema + kLibraryIndexes;
+  char* error = nullptr;
+  bool ok = sqlite3_exec(db, script.c_str(), nullptr, nullptr, &error) == SQLITE_OK &&
+            FillDefaultFilterRows(db) &&
+            sqlite3_exec(db, "commit;", nullptr, nullptr, &error) == SQLITE_OK;
+  if (!ok) platform::Logf("library: cannot create %s: %s\n", path.c_str(), error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+  if (!ok || ::rename(building.c_str(), path.c_str()) != 0) {
+    ::unlink(building.c_str());
+    return false;
+  }
+  SyncDirectory(DirectoryOf(path));
+  return true;
+}
+
+// A library is a database with the three tables; anything else is refused.
+bool LooksLikeLibrary(sqlite3* db) {
+  sqlite3_stmt* raw = nullptr;
+  const char* text =
+      "select count(*) from sqlite_master where type = 'table' and "
+      "name in ('FSE_QueryState', 'Shared_Folder', 'AVP')";
+  if (sqlite3_prepare_v2(db, text, -1, &raw, nullptr) != SQLITE_OK) return false;
+  StatementPtr stmt(raw);
+  return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int(raw, 0) == 3;
+}
+
+void CloseConnectionLocked() {
+  ResetBrowseLocked();
+  g_lib.browse.haveQuery = false;
+  g_lib.statements.clear();
+  if (g_lib.db != nullptr) sqlite3_close(g_lib.db);
+  g_lib.db = nullptr;
+}
+
+// Copies the library into temp.mdb with VACUUM INTO, closes it, and renames the copy over
+// the library. VACUUM INTO refuses an existing destination, so an old copy left by an
+// earlier failure is never overwritten and the library stays as it was.
+void CloseAndCompactLocked() {
+  const std::string libraryPath = g_lib.path;
+  const std::string compactPath = DirectoryOf(libraryPath) + "/" + kCompactFileName;
+  ResetBrowseLocked();
+  g_lib.statements.clear();
+  bool compacted = false;
+  {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(g_lib.db, "vacuum into ?", -1, &raw, nullptr) == SQLITE_OK) {
+      StatementPtr stmt(raw);
+      sqlite3_bind_text(raw, 1, compactPath.c_str(), -1, SQLITE_TRANSIENT);
+      compacted = sqlite3_step(raw) == SQLITE_DONE;
+    }
+    if (!compacted) {
+      platform::Logf("library: compaction into %s failed: %s\n", compactPath.c_str(),
+                     sqlite3_errmsg(g_lib.db));
+    }
+  }
+  CloseConnectionLocked();
+  if (!compacted) return;
+  // A write-ahead log still present would belong to the old file; putting the copy in
+  // place then would mix the two, so the copy waits for the next close.
+  if (FileExists(libraryPath + "-wal")) {
+    struct stat st{};
+    if (::stat((libraryPath + "-wal").c_str(), &st) == 0 && st.st_size > 0) {
+      platform::Logf("library: %s still has a log; keeping %s\n", libraryPath.c_str(),
+                     compactPath.c_str());
+      return;
+    }
+  }
+  SyncFile(compactPath);
+  if (g_rename(compactPath.c_str(), libraryPath.c_str()) != 0) {
+    platform::Logf("library: cannot replace %s with the compacted copy\n", libraryPath.c_str());
+    return;
+  }
+  SyncDirectory(DirectoryOf(libraryPath));
+}
+
+}  // namespace
+
+std::string MakeVirtualName(int32_t myIndex, const std::string& fileName) {
+  std::string name = "\\" + std::to_string(myIndex) + "\\" + fileName;
+  platform::Utf8CapInPlace(name, kRecordPathField);
+  return name;
+}
+
+int32_t Utf8CharCount(const std::string& text) {
+  int32_t count = 0;
+  for (unsigned char c : text) {
+    if ((c & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+std::recursive_mutex& db_mutex() { return g_dbMutex; }
+
+int db_openAt(const std::string& libraryPath) {
+  std::lock_guard lock(g_dbMutex);
+  if (g_lib.db != nullptr) return 1;
+  if (!FileExists(libraryPath) && !CreateLibraryFile(libraryPath)) return 0;
+  sqlite3* db = OpenConnection(libraryPath, SQLITE_OPEN_READWRITE);
+  if (db == nullptr) return 0;
+  g_lib.db = db;
+  g_lib.path = libraryPath;
+  // The log keeps the file whole when the process is killed mid-write; NORMAL sync
+  // loses at most the last commits on power loss, never the file.
+  if (!LooksLikeLibrary(db) || !ExecScriptLocked("pragma journal_mode = wal;") ||
+      !ExecScriptLocked("pragma synchronous = normal;") || !ExecScriptLocked(kLibraryIndexes)) {
+    CloseConnectionLocked();
+    return 0;
+  }
+  return 1;
+}
+
+int db_open() { return db_openAt(platform::AppPath(kLibraryFileName)); }
+
+void db_close() {
+  std::lock_guard lock(g_dbMutex);
+  if (g_lib.db == nullptr) return;
+  CloseAndCompactLocked();
+  g_selectResults.clear();
+  g_selectResults.shrink_to_fit();
+}
+
+bool db_isOpen() {
+  std::lock_guard lock(g_dbMutex);
+  return g_lib.db != nullptr;
+}
+
+int db_execute(const Sql& statement) {
+  std::lock_guard lock(g_dbMutex);
+  if (g_lib.db == nullptr) return 0;
+  ResetBrowseLocked();
+  QueryUse use(statement);
+  if (use.get() == nullptr) return 0;
+  int rc;
+  while ((rc = use.Step()) == SQLITE_ROW) {
+  }
+  return rc == SQLITE_DONE ? 1 : 0;
+}
+
+int db_getCount(const Sql& query) {
+  std::lock_guard lock(g_dbMutex);
+  Sql counted{"select count(*) from (" + query.text + ")", query.values};
+  QueryUse use(counted);
+  if (use.get() == nullptr || use.Step() != SQLITE_ROW) {
+    ReportQueryFailure(query, "database not exists,db_getCount()");
+    return 0;
+  }
+  return sqlite3_column_int(use.get(), 0);
+}
+
+int db_getOneRecord(const Sql& query, MediaRecord* record) {
+  std::lock_guard lock(g_dbMutex);
+  QueryUse use(query);
+  if (use.get() == nullptr) {
+    ReportQueryFailure(query, "database no exists,db_getOneRecord()");
+    return 0;
+  }
+  int n = 0;
+  int rc;
+  while ((rc = use.Step()) == SQLITE_ROW) {
+    if (n == 0 && record != nullptr) CopyRow(use.get(), ColumnFields(use.get()), record);
+    ++n;
+  }
+  if (rc != SQLITE_DONE) {
+    ReportQueryFailure(query, "database no exists,db_getOneRecord()");
+    return 0;
+  }
+  return n;
+}
+
+int db_getRecordAt(const Sql& query, MediaRecord* record, int row) {
+  if (row < 0) return 0;
+  std::lock_guard lock(g_dbMutex);
+  Sql positioned = query;
+  positioned.values.push_back(int64_t{row});
+  QueryUse use(positioned, std::string(kSortedOrder) + " limit 1 offset ?");
+  if (use.get() == nullptr) return 0;
+  if (use.Step() != SQLITE_ROW) return 0;
+  CopyRow(use.get(), ColumnFields(use.get()), record);
+  return 1;
+}
+
+int db_selectT(const Sql& query) {
+  std::lock_guard lock(g_dbMutex);
+  if (g_lib.db == nullptr) return 0;
+  QueryUse use(query, kSortedOrder);
+  if (use.get() == nullptr) {
+    ReportQueryFailure(query, "database no exists,db_selectT()");
+    return 0;
+  }
+  std::vector<MediaRecord> rows;
+  std::vector<Field> fields = ColumnFields(use.get());
+  int rc;
+  while ((rc = use.Step()) == SQLITE_ROW) {
+    rows.emplace_back();
+    CopyRow(use.get(), fields, &rows.back());
+  }
+  if (rc != SQLITE_DONE) {
+    ReportQueryFailure(query, "database no exists,db_selectT()");
+    return 0;
+  }
+  int n = static_cast<int>(rows.size());
+  if (n > 0) g_selectResults = std::move(rows);
+  return n;
+}
+
+const std::vector<MediaRecord>& db_selectResults() { return g_selectResults; }
+
+int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted) {
+  out->clear();
+  if (first < 0 || wanted <= 0) return 0;
+  std::lock_guard lock(g_dbMutex);
+  if (g_lib.db == nullptr) return 0;
+  BrowseCursor& cursor = g_lib.browse;
+  if (cursor.stale || !cursor.haveQuery || !(cursor.query == query) || !cursor.statement) {
+    ResetBrowseLocked();
+    // Internet containers keep the order their items were stored in; the first row
+    // tells which kind of container this is.
+    bool internet = false;
+    {
+      QueryUse probe(query, " limit 1");
+      if (probe.get() == nullptr) {
+        ReportQueryFailure(query, "database no exists,db_selectT()");
+        return 0;
+      }
+      if (probe.Step() == SQLITE_ROW) {
+        std::vector<Field> fields = ColumnFields(probe.get());
+        for (size_t c = 0; c < fields.size(); ++c) {
+          if (fields[c] == Field::kInternetFlags)
+            internet = sqlite3_column_int(probe.get(), static_cast<int>(c)) != 0;
+        }
+      }
+    }
+    std::string text = query.text + (internet ? kStoredOrder : kSortedOrder) + " limit -1 offset ?";
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v3(g_lib.db, text.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
+        SQLITE_OK) {
+      sqlite3_finalize(raw);
+      ReportQueryFailure(query, "database no exists,db_selectT()");
+      return 0;
+    }
+    cursor.statement.reset(raw);
+    cursor.query = query;
+    cursor.haveQuery = true;
+    cursor.stale = false;
+  }
+  sqlite3_stmt* stmt = cursor.statement.get();
+  if (cursor.position != first) {
+    // Jumping: start again at the wanted row. Reading on from the last page needs no
+    // restart, which is what keeps page-by-page browsing cheap.
+    sqlite3_reset(stmt);
+    if (!BindLocked(stmt, query.values)) return 0;
+    sqlite3_bind_int64(stmt, static_cast<int>(query.values.size()) + 1, first);
+    cursor.position = first;
+  }
+  std::vector<Field> fields = ColumnFields(stmt);
+  int copied = 0;
+  while (copied < wanted) {
+    int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW) {
+      // At the end (or on an error) the statement must be re-positioned next time.
+      sqlite3_reset(stmt);
+      cursor.position = -1;
+      break;
+    }
+    out->emplace_back();
+    CopyRow(stmt, fields, &out->back());
+    ++copied;
+    ++cursor.position;
+  }
+  return copied;
+}
+
+void db_invalidateBrowse() {
+  std::lock_guard lock(g_dbMutex);
+  ResetBrowseLocked();
+}
+
+void db_forgetBrowseQuery() {
+  std::lock_guard lock(g_dbMutex);
+  g_lib.browse.haveQuery = false;
+  g_lib.browse.query = Sql{};
+  ResetBrowseLocked();
+}
+
+int32_t db_getMaxIndex() {
+  std::lock_guard lock(g_dbMutex);
+  QueryUse use(Sql{"select max(MyIndex) from FSE_QueryState", {}});
+  if (use.get() == nullptr || use.Step() != SQLITE_ROW) return 0;
+  return static_cast<int32_t>(sqlite3_column_int64(use.get(), 0));
+}
+
+int db_getAVP(std::string_view key, std::string* value, bool* found) {
+  value->clear();
+  if (found != nullptr) *found = false;
+  std::lock_guard lock(g_dbMutex);
+  Sql query = sql::GetSetting(key);
+  QueryUse use(query);
+  if (use.get() == nullptr) {
+    ReportQueryFailure(query, "database no exists, db_getAVP() error");
+    return 0;
+  }
+  int rc = use.Step();
+  if (rc == SQLITE_ROW) {
+    int columns = sqlite3_column_count(use.get());
+    for (int i = 0; i < columns; ++i) {
+      if (platform::AsciiEqualsNoCase(sqlite3_column_name(use.get(), i), "my_value")) {
+        *value = ColumnText(use.get(), i, kSettingValueMax + 1);
+      }
+    }
+    if (found != nullptr) *found = true;
+    return 1;
+  }
+  if (rc != SQLITE_DONE) {
+    ReportQueryFailure(query, "database no exists, db_getAVP() error");
+    return 0;
+  }
+  return 1;
+}
+
+void db_setAVP(std::string_view key, std::string_view value) {
+  db_execute(sql::SetSetting(key, value));
+}
+
+namespace {
+
+bool ReadSharedFolders(const Sql& query, std::vector<SharedFolderRecord>* rows) {
+  QueryUse use(query);
+  if (use.get() == nullptr) return false;
+  int rc;
+  while ((rc = use.Step()) == SQLITE_ROW) {
+    SharedFolderRecord r;
+    int columns = sqlite3_column_count(use.get());
+    for (int i = 0; i < columns; ++i) {
+      const char* name = sqlite3_column_name(use.get(), i);
+      if (platform::AsciiEqualsNoCase(name, "DirPath")) {
+        r.DirPath = ColumnText(use.get(), i, kRecordPathField);
+      } else if (platform::AsciiEqualsNoCase(name, "Flags")) {
+        r.Flags = sqlite3_column_int(use.get(), i);
+      } else if (platform::AsciiEqualsNoCase(name, "VolumeName")) {
+        r.VolumeName = ColumnText(use.get(), i, kRecordPathField);
+      }
+    }
+    rows->push_back(std::move(r));
+  }
+  return rc == SQLITE_DONE;
+}
+
+}  // namespace
+
+int db_getSharedFolder(std::string_view dirPath, SharedFolderRecord* record) {
+  std::lock_guard lock(g_dbMutex);
+  std::vector<SharedFolderRecord> rows;
+  if (!ReadSharedFolders(sql::SharedFolder(dirPath), &rows)) {
+    platform::MessageBox("Error", "Database doesn't exist");
+    return 0;
+  }
+  if (rows.empty()) return 0;
+  *record = std::move(rows.front());
+  return 1;
+}
+
+std::vector<SharedFolderRecord> db_listSharedFolders(bool* ok) {
+  std::lock_guard lock(g_dbMutex);
+  std::vector<SharedFolderRecord> rows;
+  bool ran = ReadSharedFolders(sql::AllSharedFolders(), &rows);
+  if (ok != nullptr) *ok = ran;
+  if (!ran) {
+    platform::MessageBox("Error", "Database doesn't exist");
+    return {};
+  }
+  std::erase_if(rows, [](const SharedFolderRecord& r) { return r.DirPath.empty(); });
+  return rows;
+}
+
+int db_countSharedFolders() {
+  std::lock_guard lock(g_dbMutex);
+  Sql query{"select count(*) from Shared_Folder", {}};
+  QueryUse use(query);
+  if (use.get() == nullptr || use.Step() != SQLITE_ROW) {
+    platform::MessageBox("Error", "Database doesn't exist");
+    return 0;
+  }
+  return sqlite3_column_int(use.get(), 0);
+}
+
+LibraryTransaction::LibraryTransaction() : lock_(g_dbMutex) {
+  if (g_lib.db == nullptr) return;
+  if (g_lib.transactionDepth == 0) {
+    ResetBrowseLocked();
+    if (!ExecScriptLocked("begin immediate;")) return;
+    outermost_ = true;
+  }
+  ++g_lib.transactionDepth;
+  active_ = true;
+}
+
+LibraryTransaction::~LibraryTransaction() {
+  if (!active_) return;
+  // An inner batch cannot undo its part alone; the outermost batch decides for all.
+  if (--g_lib.transactionDepth == 0 && outermost_ && g_lib.db != nullptr) {
+    ResetBrowseLocked();
+    ExecScriptLocked("rollback;");
+  }
+}
+
+bool LibraryTransaction::Commit() {
+  if (!active_) return false;
+  active_ = false;
+  if (--g_lib.transactionDepth > 0 || !outermost_) return true;
+  ResetBrowseLocked();
+  if (ExecScriptLocked("commit;")) return true;
+  ExecScriptLocked("rollback;");
+  return false;
+}
+
+void db_setRenameForTest(RenameFunction rename) { g_rename = rename ? rename : ::rename; }

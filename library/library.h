@@ -1,0 +1,105 @@
+// The only road to the media library file. One SQLite connection lives from db_open to
+// db_close; one recursive mutex serialises every statement (a thread that holds it may
+// enter again, so a batch of writes can hold it across several calls).
+//
+// Operations keep the names and results of the design; each takes a statement from the
+// catalogue in statements.h, whose values are bound, never formatted into the text.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/media_record.h"
+#include "library/sql.h"
+
+// The library file's name in the program directory, and the name of the compacted copy.
+inline constexpr const char* kLibraryFileName = "Orvex.mdb";
+inline constexpr const char* kCompactFileName = "temp.mdb";
+// Settings values are read back up to this many bytes.
+inline constexpr size_t kSettingValueMax = 6167;
+
+// Opens AppDirectory/Orvex.mdb. A missing file is first written from the built-in
+// library (every table and settings row, "RunFirstTime" = "TRUE"). Returns 1 when the
+// library is open, 0 when the file cannot be opened as the library.
+int db_open();
+// Same, for a library file at an explicit path (tests, tools).
+int db_openAt(const std::string& libraryPath);
+
+// Closes the library and compacts the file through temp.mdb beside it. A failed step
+// leaves the library file untouched.
+void db_close();
+bool db_isOpen();
+
+// Runs a statement that returns no rows. Nonzero when it ran. Any statement marks the
+// paged browse stale, since it may have changed the rows it was reading.
+int db_execute(const Sql& statement);
+
+// Number of rows of a query; 0 on failure (with a message).
+int db_getCount(const Sql& query);
+
+// Number of rows of a query; the first row is copied into *record when there is one.
+int db_getOneRecord(const Sql& query, MediaRecord* record);
+
+// Copies row `row` (0-based) of the query sorted containers first, then by album and
+// file name, when it exists. 1 when copied, else 0.
+int db_getRecordAt(const Sql& query, MediaRecord* record, int row);
+
+// Runs a query sorted containers first, then by album and file name, and copies the rows
+// into the calling thread's result array. Returns the number of rows n; rows are elements
+// 0 to n-1 of db_selectResults(). A query with no rows leaves the array as it was.
+int db_selectT(const Sql& query);
+const std::vector<MediaRecord>& db_selectResults();
+
+// The paged read of a container's children. While the query is unchanged and nothing
+// was written, consecutive pages continue where the last one ended, so reading a large
+// container page by page never re-reads it. Local containers come sorted like
+// db_selectT; internet containers (first row has InternetFlags != 0) keep stored order.
+// Copies up to `wanted` rows starting at `first` into *out (replacing its contents) and
+// returns the number copied.
+int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted);
+void db_invalidateBrowse();
+void db_forgetBrowseQuery();
+
+// Highest MyIndex of the object table; 0 when the table is empty or the query fails.
+int32_t db_getMaxIndex();
+
+// Reads a setting. Returns 1 when the query ran; *value is the stored text (cut to
+// kSettingValueMax bytes), empty when the key has no row; *found (optional) tells which.
+int db_getAVP(std::string_view key, std::string* value, bool* found = nullptr);
+// Updates a setting. A key without a row is not created.
+void db_setAVP(std::string_view key, std::string_view value);
+
+int db_getSharedFolder(std::string_view dirPath, SharedFolderRecord* record);
+// Rows with an empty DirPath are left out. *ok (optional) is false when the query failed.
+std::vector<SharedFolderRecord> db_listSharedFolders(bool* ok = nullptr);
+int db_countSharedFolders();
+
+// The library mutex. Holding it across several calls makes them one unit for other
+// threads.
+std::recursive_mutex& db_mutex();
+
+// A batch of writes in one transaction that holds the library mutex: other threads wait
+// for the batch, never see half of it, and a crash leaves none of it. Commits when
+// Commit() is called; rolls back when destroyed without it. Batches may nest; only the
+// outermost one commits.
+class LibraryTransaction {
+ public:
+  LibraryTransaction();
+  ~LibraryTransaction();
+  LibraryTransaction(const LibraryTransaction&) = delete;
+  LibraryTransaction& operator=(const LibraryTransaction&) = delete;
+
+  bool Commit();
+
+ private:
+  std::unique_lock<std::recursive_mutex> lock_;
+  bool outermost_ = false;
+  bool active_ = false;
+};
+
+// Test hook: replaces the rename that puts the compacted copy in place.
+using RenameFunction = int (*)(const char* from, const char* to);
+void db_setRenameForTest(RenameFunction rename);

@@ -1,0 +1,72 @@
+// The in-memory copy of one row of the object table. Text fields keep the sizes of the
+// original fixed-size record as caps: a copied value is cut to fit the field (including
+// its terminator), never inside a UTF-8 sequence. The row in the table keeps the whole
+// text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Field sizes in bytes, terminator included.
+inline constexpr size_t kRecordPathField = 780;
+inline constexpr size_t kRecordTagField = 1024;
+inline constexpr size_t kRecordFileTypeField = 10;
+
+// Values of `ObjectType`.
+inline constexpr int32_t kObjectItem = 1;
+inline constexpr int32_t kObjectContainer = 2;
+
+// Values of `Flags`.
+inline constexpr int32_t kFlagPlaylist = 16;
+inline constexpr int32_t kFlagPlaylistEntry = 32;
+inline constexpr int32_t kFlagNonDivxAvi = 128;
+inline constexpr int32_t kFlagDiscImage = 256;
+
+struct MediaRecord {
+  int32_t PIndex = 0;
+  int32_t MyIndex = 0;
+  int32_t Flags = 0;
+  int32_t InternetFlags = 0;
+  std::string CDCover;
+  int32_t ObjectType = 0;
+  std::string FilePath;
+  // A second copy of FilePath that the enumerator may rewrite.
+  std::string ResourcePath;
+  std::string FileName;
+  int32_t FilePathLen = 0;
+  int32_t FileNameLen = 0;
+  int32_t isSearchable = 0;
+  // "\<MyIndex>\<FileName>": the name under which the enumerator and the resource URLs
+  // address the object.
+  std::string VirtualName;
+  int32_t ProcessIndex = 0;
+  int32_t ProcessObjectType = 0;
+  // Working fields owned by the enumerator; the library layer sets EnumLink to zero.
+  uintptr_t EnumLink = 0;
+  uint32_t EnumTag = 0;
+  int32_t ProcessUpdateID = 0;
+  std::string Album;
+  std::string Title;
+  std::string Author;
+  std::string Genre;
+  int32_t TrackNo = 0;
+  int32_t Duration = 0;
+  int32_t Bitrate = 0;
+  // 64-bit so that files of 2 GiB and more keep their size.
+  int64_t FileSize = 0;
+  std::string FileType;
+};
+
+// The shared-folder row.
+struct SharedFolderRecord {
+  std::string DirPath;  // at most 259 characters
+  int32_t Flags = 0;
+  std::string VolumeName;
+};
+
+// "\<index>\<name>", capped like the record field.
+std::string MakeVirtualName(int32_t myIndex, const std::string& fileName);
+
+// Number of characters (code points) of UTF-8 text: the value of FilePathLen and
+// FileNameLen.
+int32_t Utf8CharCount(const std::string& text);

@@ -1,0 +1,3 @@
+#include "library/object_numbers.h"
+
+std::atomic<int32_t> g_nextMyIndex{0};

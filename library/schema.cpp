@@ -1,0 +1,83 @@
+#include "library/schema.h"
+
+const std::vector<std::string_view> kDefaultVideoExtensions = {
+    ".dat", ".avi", ".mp4", ".mpa", ".mpeg2", ".mpg", ".wmv", ".mkv", ".vob", ".ts", ".m2ts",
+    ".tp",  ".div", ".divx", ".m2t", ".mts",  ".mov", ".srt", ".idx", ".sub", ".ssa", ".ifo"};
+const std::vector<std::string_view> kDefaultAudioExtensions = {
+    ".mp3", ".wav", ".aac", ".wma", ".pcm", ".lpcm", ".ogg", ".m4a", ".flac", ".mp4a", ".ac3", ".mka"};
+const std::vector<std::string_view> kDefaultImageExtensions = {
+    ".gif", ".bmp", ".png", ".jpg", ".jpeg", ".tif", ".tiff", ".jp2", ".j2k", ".jpc"};
+const std::vector<std::string_view> kDefaultPlaylistExtensions = {".m3u", ".pls", ".asx"};
+
+std::string JoinExtensions(const std::vector<std::string_view>& list) {
+  std::string joined;
+  for (std::string_view ext : list) {
+    if (!joined.empty()) joined.push_back(' ');
+    joined.append(ext);
+  }
+  return joined;
+}
+
+// Integer columns default to 0 and text columns to empty text, so a column that an
+// insert does not name reads back as the design's "empty or null gives 0". MyIndex is
+// unique but not the rowid: the rowid keeps the order in which rows were stored, which
+// internet containers show.
+const char* const kLibrarySchema = R"sql(
+create table FSE_QueryState (
+  MyIndex integer not null default 0 unique,
+  pIndex integer not null default 0,
+  Flags integer not null default 0,
+  ObjectType integer not null default 0,
+  ProcessObjectType integer not null default 0,
+  FilePathLen integer not null default 0,
+  FilePath text not null default '',
+  FileNameLen integer not null default 0,
+  FileName text not null default '',
+  isSearchable integer not null default 0,
+  ProcessIndex integer not null default 0,
+  ProcessUpdateID integer not null default 0,
+  Album text not null default '',
+  Title text not null default '',
+  Author text not null default '',
+  Genre text not null default '',
+  TrackNo integer not null default 0,
+  Duration integer not null default 0,
+  Bitrate integer not null default 0,
+  FileSize integer not null default 0,
+  FileType text not null default '',
+  InternetFlags integer not null default 0,
+  CDCover text not null default '',
+  Favorite integer not null default 0
+);
+create table Shared_Folder (
+  DirPath text not null default '',
+  Flags integer not null default 0,
+  VolumeName text not null default ''
+);
+create table AVP (
+  my_attribute text not null primary key,
+  my_value text not null default ''
+);
+insert into AVP (my_attribute, my_value) values
+  ('ServerName', ''),
+  ('RunFirstTime', 'TRUE'),
+  ('EnableAutoRun', 'FALSE'),
+  ('MinimizedAtStartUp', 'FALSE'),
+  ('TranscodingEnable', 'FALSE'),
+  ('PreCacheEnable', 'FALSE'),
+  ('TransVideoQuality', '0'),
+  ('VideoFilter', ''),
+  ('AudioFilter', ''),
+  ('ImageFilter', ''),
+  ('PlaylistFilter', ''),
+  ('Language', '');
+)sql";
+
+// The children of a container are read in the browse order straight from the first
+// index; paths are looked up alone and together with the parent through the second.
+const char* const kLibraryIndexes = R"sql(
+create index if not exists FSE_ByParent on FSE_QueryState
+  (pIndex, ObjectType desc, Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);
+create index if not exists FSE_ByPath on FSE_QueryState (FilePath, pIndex);
+create index if not exists Shared_ByPath on Shared_Folder (DirPath);
+)sql";

@@ -1,0 +1,22 @@
+// The library as it ships with the program: its tables, indexes and one row for every
+// settings key. Written to disk when the library file is missing.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The default file-type filter lists, in slot order. The shipped library stores each one
+// joined by single spaces under its settings key.
+extern const std::vector<std::string_view> kDefaultVideoExtensions;
+extern const std::vector<std::string_view> kDefaultAudioExtensions;
+extern const std::vector<std::string_view> kDefaultImageExtensions;
+extern const std::vector<std::string_view> kDefaultPlaylistExtensions;
+std::string JoinExtensions(const std::vector<std::string_view>& list);
+
+// Statements that create an empty library; run in one transaction. The filter rows are
+// created empty and then filled with the joined default lists.
+extern const char* const kLibrarySchema;
+
+// Statements that bring an existing library's indexes up to date (idempotent).
+extern const char* const kLibraryIndexes;

@@ -1,0 +1,216 @@
+#include "library/statements.h"
+
+#include "library/media_record.h"
+
+namespace sql {
+namespace {
+
+std::string Text(std::string_view v) { return std::string(v); }
+
+}  // namespace
+
+Sql AllObjects() { return {"select * from FSE_QueryState", {}}; }
+
+Sql ObjectByIndex(int32_t myIndex) {
+  return {"select * from FSE_QueryState where MyIndex = ?", {int64_t{myIndex}}};
+}
+
+Sql ObjectByIdText(std::string_view objectId) {
+  // Bound as text: the integer column converts a decimal text for the comparison, and
+  // anything else simply matches no row.
+  return {"select * from FSE_QueryState where MyIndex = ?", {Text(objectId)}};
+}
+
+Sql Children(int32_t pIndex) {
+  return {"select * from FSE_QueryState where pIndex = ?", {int64_t{pIndex}}};
+}
+
+Sql ByPath(std::string_view path) {
+  return {"select * from FSE_QueryState where FilePath = ?", {Text(path)}};
+}
+
+Sql FolderUnder(std::string_view path, int32_t pIndex) {
+  return {"select * from FSE_QueryState where FilePath = ? and pIndex = ?",
+          {Text(path), int64_t{pIndex}}};
+}
+
+Sql ItemUnder(std::string_view path, std::string_view fileName, int32_t pIndex) {
+  return {"select * from FSE_QueryState where FilePath = ? and FileName = ? and pIndex = ?",
+          {Text(path), Text(fileName), int64_t{pIndex}}};
+}
+
+Sql ByPathAndKind(std::string_view path, std::string_view fileType) {
+  return {"select * from FSE_QueryState where FilePath = ? and FileType = ?",
+          {Text(path), Text(fileType)}};
+}
+
+Sql DiscObjectsOfType(int32_t objectType) {
+  return {"select * from FSE_QueryState where Flags = 256 and (ObjectType = ?)",
+          {int64_t{objectType}}};
+}
+
+Sql DiscObjectsOfTypeUnder(int32_t objectType, int32_t pIndex) {
+  return {"select * from FSE_QueryState where Flags = 256 and (ObjectType = ? and pIndex = ?)",
+          {int64_t{objectType}, int64_t{pIndex}}};
+}
+
+Sql DiscObjectNamed(int32_t pIndex, std::string_view fileName) {
+  return {"select * from FSE_QueryState where Flags = 256 and (pIndex = ? and FileName = ?)",
+          {int64_t{pIndex}, Text(fileName)}};
+}
+
+Sql InternetItem(std::string_view path, std::string_view fileName, int32_t internetFlags) {
+  return {"select * from FSE_QueryState where FilePath = ? and FileName = ? and InternetFlags = ?",
+          {Text(path), Text(fileName), int64_t{internetFlags}}};
+}
+
+Sql InternetVideoItems() {
+  return {"select * from FSE_QueryState where InternetFlags = 1 and ObjectType = 1 and "
+          "(pIndex = 16 or pIndex = 20 or pIndex = 21 or pIndex = 22 or pIndex = 23 or "
+          "pIndex = 24 or pIndex = 25 or pIndex = 26)",
+          {}};
+}
+
+Sql InternetAudioItems() {
+  return {"select * from FSE_QueryState where InternetFlags = 2 and ObjectType = 1 and "
+          "(pIndex = 18 or pIndex = 20 or pIndex = 21 or pIndex = 22 or pIndex = 23 or "
+          "pIndex = 24 or pIndex = 25 or pIndex = 26)",
+          {}};
+}
+
+Sql CountSharedItems() {
+  return {"select MyIndex from FSE_QueryState where ObjectType = 1 and "
+          "(pIndex=4 or pIndex=7 or pIndex=13 or Flags=17)",
+          {}};
+}
+Sql CountVideoItems() {
+  return {"select MyIndex from FSE_QueryState where ObjectType = 1 and pIndex=4", {}};
+}
+Sql CountAudioItems() {
+  return {"select MyIndex from FSE_QueryState where ObjectType = 1 and pIndex=7", {}};
+}
+Sql CountImageItems() {
+  return {"select MyIndex from FSE_QueryState where ObjectType = 1 and pIndex=13", {}};
+}
+Sql CountFlags17Items() {
+  return {"select MyIndex from FSE_QueryState where ObjectType = 1 and Flags=17", {}};
+}
+
+Sql InsertObject(const ObjectRow& r) {
+  Sql s;
+  s.text =
+      "insert into FSE_QueryState (MyIndex, pIndex, Flags, ObjectType, ProcessObjectType, "
+      "FilePathLen, FilePath, FileNameLen, FileName, Album, Title, Author, Genre, TrackNo, "
+      "Duration, Bitrate, FileSize, FileType, InternetFlags, CDCover, Favorite) values "
+      "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+  s.values = {int64_t{r.withIndex ? r.MyIndex : 0},
+              int64_t{r.pIndex},
+              int64_t{r.Flags},
+              int64_t{r.ObjectType},
+              int64_t{r.ProcessObjectType},
+              int64_t{Utf8CharCount(r.FilePath)},
+              r.FilePath,
+              int64_t{Utf8CharCount(r.FileName)},
+              r.FileName,
+              r.Album,
+              r.Title,
+              r.Author,
+              r.Genre,
+              int64_t{r.TrackNo},
+              int64_t{r.Duration},
+              int64_t{r.Bitrate},
+              r.FileSize,
+              r.FileType,
+              int64_t{r.InternetFlags},
+              r.CDCover,
+              int64_t{r.Favorite}};
+  return s;
+}
+
+Sql UpdateTags(std::string_view path, std::string_view title, std::string_view author,
+               std::string_view album, std::string_view genre) {
+  return {"update FSE_QueryState set Title = ?, Author = ?, Album = ?, Genre = ? "
+          "where FilePath = ?",
+          {Text(title), Text(author), Text(album), Text(genre), Text(path)}};
+}
+
+Sql DeleteByIndex(int32_t myIndex) {
+  return {"delete from FSE_QueryState where MyIndex = ?", {int64_t{myIndex}}};
+}
+
+Sql DeleteChildren(int32_t pIndex) {
+  return {"delete from FSE_QueryState where pIndex = ?", {int64_t{pIndex}}};
+}
+
+Sql DeleteByPath(std::string_view path) {
+  return {"delete from FSE_QueryState where FilePath = ?", {Text(path)}};
+}
+
+Sql DeleteInternetItem(std::string_view path, std::string_view fileName, int32_t internetFlags) {
+  return {"delete from FSE_QueryState where FilePath = ? and FileName = ? and InternetFlags = ?",
+          {Text(path), Text(fileName), int64_t{internetFlags}}};
+}
+
+Sql DeleteYouTubeItems() {
+  return {"delete from FSE_QueryState where InternetFlags = 1 and ObjectType = 1 and "
+          "(pIndex = 21 or pIndex = 22 or pIndex = 23 or pIndex = 24 or pIndex = 25 or "
+          "pIndex = 26 or pIndex = 27)",
+          {}};
+}
+
+Sql DeleteAllObjects() { return {"delete from FSE_QueryState", {}}; }
+
+Sql AllSharedFolders() { return {"select * from Shared_Folder", {}}; }
+
+Sql SharedFolder(std::string_view dirPath) {
+  return {"select * from Shared_Folder where DirPath = ?", {Text(dirPath)}};
+}
+
+Sql InsertSharedFolder(std::string_view dirPath) {
+  return {"insert into Shared_Folder (DirPath, Flags, VolumeName) values (?, 0, '')",
+          {Text(dirPath)}};
+}
+
+Sql DeleteSharedFolder(std::string_view dirPath) {
+  return {"delete from Shared_Folder where DirPath = ?", {Text(dirPath)}};
+}
+
+Sql DeleteAllSharedFolders() { return {"delete from Shared_Folder", {}}; }
+
+Sql GetSetting(std::string_view key) {
+  return {"select * from AVP where my_attribute = ?", {Text(key)}};
+}
+
+Sql SetSetting(std::string_view key, std::string_view value) {
+  return {"update AVP set my_value = ? where my_attribute = ?", {Text(value), Text(key)}};
+}
+
+}  // namespace sql
+
+namespace sql {
+
+Sql RowsOfSamePath(int32_t myIndex) {
+  return {"select * from FSE_QueryState where FilePath = "
+          "(select FilePath from FSE_QueryState where MyIndex = ?)",
+          {int64_t{myIndex}}};
+}
+
+Sql DeleteRowsOfSamePath(int32_t myIndex) {
+  return {"delete from FSE_QueryState where FilePath = "
+          "(select FilePath from FSE_QueryState where MyIndex = ?)",
+          {int64_t{myIndex}}};
+}
+
+Sql DeleteIfNoChildren(int32_t myIndex) {
+  return {"delete from FSE_QueryState where MyIndex = ? and not exists "
+          "(select 1 from FSE_QueryState where pIndex = ?)",
+          {int64_t{myIndex}, int64_t{myIndex}}};
+}
+
+Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName) {
+  return {"select * from FSE_QueryState where pIndex = ? and FileName = ? and Flags = 16 "
+          "and ObjectType = 1",
+          {int64_t{pIndex}, std::string(fileName)}};
+}
+
+}  // namespace sql

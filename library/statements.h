@@ -1,0 +1,99 @@
+// The catalogue of statements the program sends to the library. Every caller builds its
+// statements here, so the texts stay fixed and every value is bound.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "library/sql.h"
+
+// A row to insert into the object table. Columns left at their defaults are written as
+// 0 or empty text, which reads back exactly like a column the insert did not name.
+struct ObjectRow {
+  bool withIndex = true;  // false only for the root, which receives MyIndex 0
+  int32_t MyIndex = 0;
+  int32_t pIndex = 0;
+  int32_t Flags = 0;
+  int32_t ObjectType = 0;
+  int32_t ProcessObjectType = 0;
+  std::string FilePath;
+  std::string FileName;
+  std::string Album;
+  std::string Title;
+  std::string Author;
+  std::string Genre;
+  int32_t TrackNo = 0;
+  int32_t Duration = 0;
+  int32_t Bitrate = 0;
+  int64_t FileSize = 0;
+  std::string FileType;
+  int32_t InternetFlags = 0;
+  std::string CDCover;
+  int32_t Favorite = 0;
+};
+
+namespace sql {
+
+// ---- Reading objects ----
+Sql AllObjects();
+Sql ObjectByIndex(int32_t myIndex);
+// The object ID text of a request, compared with MyIndex as the number it spells.
+Sql ObjectByIdText(std::string_view objectId);
+Sql Children(int32_t pIndex);
+Sql ByPath(std::string_view path);
+Sql FolderUnder(std::string_view path, int32_t pIndex);
+Sql ItemUnder(std::string_view path, std::string_view fileName, int32_t pIndex);
+Sql ByPathAndKind(std::string_view path, std::string_view fileType);
+Sql DiscObjectsOfType(int32_t objectType);
+Sql DiscObjectsOfTypeUnder(int32_t objectType, int32_t pIndex);
+Sql DiscObjectNamed(int32_t pIndex, std::string_view fileName);
+Sql InternetItem(std::string_view path, std::string_view fileName, int32_t internetFlags);
+Sql InternetVideoItems();
+Sql InternetAudioItems();
+
+// ---- Item counts of start-up ----
+Sql CountSharedItems();
+Sql CountVideoItems();
+Sql CountAudioItems();
+Sql CountImageItems();
+Sql CountFlags17Items();
+
+// ---- Writing objects ----
+Sql InsertObject(const ObjectRow& row);
+Sql UpdateTags(std::string_view path, std::string_view title, std::string_view author,
+               std::string_view album, std::string_view genre);
+Sql DeleteByIndex(int32_t myIndex);
+Sql DeleteChildren(int32_t pIndex);
+Sql DeleteByPath(std::string_view path);
+Sql DeleteInternetItem(std::string_view path, std::string_view fileName, int32_t internetFlags);
+Sql DeleteYouTubeItems();
+Sql DeleteAllObjects();
+
+// ---- Shared folders ----
+Sql AllSharedFolders();
+Sql SharedFolder(std::string_view dirPath);
+Sql InsertSharedFolder(std::string_view dirPath);
+Sql DeleteSharedFolder(std::string_view dirPath);
+Sql DeleteAllSharedFolders();
+
+// ---- Settings ----
+Sql GetSetting(std::string_view key);
+Sql SetSetting(std::string_view key, std::string_view value);
+
+}  // namespace sql
+
+namespace sql {
+
+// ---- Forms of the folder scanner ----
+// Every row whose FilePath equals that of object `myIndex` (the object included). Paths
+// travel inside the statement, so a path longer than a record's field is still matched
+// whole.
+Sql RowsOfSamePath(int32_t myIndex);
+Sql DeleteRowsOfSamePath(int32_t myIndex);
+// Deletes object `myIndex` only when no row has it as parent.
+Sql DeleteIfNoChildren(int32_t myIndex);
+// The playlist item (Flags 16) of this file name under a folder container.
+Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName);
+
+}  // namespace sql
