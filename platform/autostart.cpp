@@ -1,0 +1,169 @@
+#include "platform/autostart.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kEntryName = "Orvex.desktop";
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+    return found->pw_dir;
+  }
+  return std::string();
+}
+
+// XDG_CONFIG_HOME counts only when it is absolute, as the base directory rules say.
+std::string ConfigHome() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return config;
+  std::string home = HomeDirectory();
+  if (home.empty()) return home;
+  if (home.back() != '/') home.push_back('/');
+  return home + ".config";
+}
+
+bool MakeDirectories(const std::string& path) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos != path.size() && path[pos] != '/') continue;
+    std::string part = path.substr(0, pos);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Writes through a temporary file and a rename, so a crash leaves the old entry or the
+// new one, never half a file that the session would try to run.
+bool WriteFileAtomically(const std::string& path, const std::string& data) {
+  std::string temporary = path + ".tmp";
+  UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd.Valid()) return false;
+  bool ok = WriteAll(fd.Get(), data) && ::fsync(fd.Get()) == 0;
+  fd.Reset();
+  if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+std::string Trim(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string::npos) return std::string();
+  size_t end = text.find_last_not_of(" \t\r");
+  return text.substr(begin, end - begin + 1);
+}
+
+}  // namespace
+
+std::string AutostartEntryPath() {
+  std::string config = ConfigHome();
+  if (config.empty()) return config;
+  if (config.back() != '/') config.push_back('/');
+  return config + "autostart/" + kEntryName;
+}
+
+std::string AutostartExecValue(const std::string& programPath) {
+  // Two layers of escaping: inside the quoted argument '"', '`', '$' and '\' take a
+  // backslash; then the value itself doubles every backslash. '%' starts a field code
+  // and is written "%%".
+  std::string value = "\"";
+  for (char c : programPath) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::string();
+    switch (c) {
+      case '"':
+        value += "\\\\\"";
+        break;
+      case '`':
+        value += "\\\\`";
+        break;
+      case '$':
+        value += "\\\\$";
+        break;
+      case '\\':
+        value += "\\\\\\\\";
+        break;
+      case '%':
+        value += "%%";
+        break;
+      default:
+        value += c;
+    }
+  }
+  value += '"';
+  return value;
+}
+
+bool SetAutostart(bool enable, const std::string& programPath) {
+  std::string path = AutostartEntryPath();
+  if (path.empty()) return false;
+  if (!enable) return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+  std::string exec = AutostartExecValue(programPath);
+  if (exec.empty() || programPath.empty()) return false;
+  if (!MakeDirectories(path.substr(0, path.rfind('/')))) return false;
+  std::string entry =
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Name=Orvex Media Server\n"
+      "Exec=" +
+      exec +
+      "\n"
+      "Terminal=false\n"
+      "X-GNOME-Autostart-enabled=true\n";
+  return WriteFileAtomically(path, entry);
+}
+
+bool IsAutostartEnabled() {
+  std::string path = AutostartEntryPath();
+  if (path.empty()) return false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string line;
+  bool inMainGroup = false;
+  while (std::getline(in, line)) {
+    line = Trim(line);
+    if (!line.empty() && line[0] == '[') {
+      inMainGroup = line == "[Desktop Entry]";
+      continue;
+    }
+    if (!inMainGroup) continue;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = Trim(line.substr(0, eq));
+    std::string value = Trim(line.substr(eq + 1));
+    if (key == "Hidden" && value == "true") return false;
+    if (key == "X-GNOME-Autostart-enabled" && value == "false") return false;
+  }
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,125 @@
+#include "platform/codepage.h"
+
+#include <random>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "platform/limits.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+TEST(CodePageTest, DecodesTheLanguageCodePages) {
+  // "中文" in Big5 and in GBK, "日本語" and a half-width katakana in Shift JIS.
+  EXPECT_EQ(CodePageToUtf8("\xA4\xA4\xA4\xE5", 950), "中文");
+  EXPECT_EQ(CodePageToUtf8("\xD6\xD0\xCE\xC4", 936), "中文");
+  EXPECT_EQ(CodePageToUtf8("\x93\xFA\x96\x7B\x8C\xEA", 932), "日本語");
+  EXPECT_EQ(CodePageToUtf8("\xB1", 932), "ｱ");
+  EXPECT_EQ(CodePageToUtf8("\x80 caf\xE9 \x93q\x94", 1252), "€ café “q”");
+  EXPECT_EQ(CodePageToUtf8("\xC0\xEB", 1251), "Ал");
+}
+
+TEST(CodePageTest, AsciiAndEmbeddedZerosPassThrough) {
+  std::string bytes("a\0b", 3);
+  EXPECT_EQ(CodePageToUtf8(bytes, 950), bytes);
+  EXPECT_EQ(CodePageToUtf8("Track 01 - Intro", 932), "Track 01 - Intro");
+}
+
+TEST(CodePageTest, InvalidBytesBecomeReplacementCharacters) {
+  // 0x81 has no character in 1252.
+  EXPECT_EQ(CodePageToUtf8("a\x81z", 1252), "a" + kFffd + "z");
+  // A Big5 lead byte cut off at the end.
+  EXPECT_EQ(CodePageToUtf8("\xA4\xA4\xA4", 950), "中" + kFffd);
+  // A Shift JIS lead byte followed by a byte that cannot trail it: decoding goes on.
+  std::string out = CodePageToUtf8("\x93 A\x93\xFA", 932);
+  EXPECT_EQ(out, kFffd + " A日");
+}
+
+TEST(CodePageTest, UnknownCodePageKeepsAscii) {
+  EXPECT_EQ(CodePageToUtf8("ab\xE9", 12345), "ab" + kFffd);
+}
+
+TEST(CodePageTest, Utf8CodePageRepairsInvalidSequences) {
+  EXPECT_EQ(CodePageToUtf8("ok \xC3\xA9", 65001), "ok é");
+  EXPECT_EQ(CodePageToUtf8("\xC0\x80x\xED\xA0\x80", 65001),
+            kFffd + kFffd + "x" + kFffd + kFffd + kFffd);
+}
+
+TEST(CodePageTest, ResultIsAlwaysValidUtf8) {
+  std::mt19937 random(20240601);
+  for (int codePage : {950, 936, 932, 1252, 65001, 12345}) {
+    for (int round = 0; round < 200; ++round) {
+      std::string bytes(static_cast<size_t>(random() % 40), '\0');
+      for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+      std::string out = CodePageToUtf8(bytes, codePage);
+      ASSERT_TRUE(IsValidUtf8(out)) << codePage;
+      // Nothing is dropped silently: every input byte leaves at least one byte.
+      ASSERT_GE(out.size(), bytes.size() / 2) << codePage;
+    }
+  }
+}
+
+TEST(Text8Test, ValidUtf8IsKeptOtherTextIsDecoded) {
+  EXPECT_EQ(Text8ToUtf8("Grüße", 932), "Grüße");
+  EXPECT_EQ(Text8ToUtf8("Gr\xFC\xDF"
+                        "e",
+                        1252),
+            "Grüße");
+  EXPECT_EQ(Text8ToUtf8("\xA4\xA4\xA4\xE5", 950), "中文");
+}
+
+TEST(Text8Test, FollowsTheTextCodePage) {
+  EXPECT_EQ(TextCodePage(), kDefaultTextCodePage);
+  EXPECT_EQ(Text8ToUtf8("caf\xE9"), "café");
+  SetTextCodePage(936);
+  EXPECT_EQ(TextCodePage(), 936);
+  EXPECT_EQ(Text8ToUtf8("\xD6\xD0\xCE\xC4"), "中文");
+  SetTextCodePage(kDefaultTextCodePage);
+}
+
+TEST(Utf16Test, DecodesBothByteOrdersAndJoinsSurrogatePairs) {
+  std::string le("A\0\x3D\xD8\x00\xDE\x2D\x4E", 8);  // "A", U+1F600, U+4E2D
+  EXPECT_EQ(Utf16ToUtf8(le, false), "A😀中");
+  std::string be("\0A\xD8\x3D\xDE\x00\x4E\x2D", 8);
+  EXPECT_EQ(Utf16ToUtf8(be, true), "A😀中");
+}
+
+TEST(Utf16Test, LoneSurrogatesAndOddBytesBecomeReplacementCharacters) {
+  std::string highThenB(
+      "\x3D\xD8"
+      "B\0",
+      4);
+  EXPECT_EQ(Utf16ToUtf8(highThenB, false), kFffd + "B");
+  std::string lowAlone("\x00\xDC", 2);
+  EXPECT_EQ(Utf16ToUtf8(lowAlone, false), kFffd);
+  std::string highAtEnd("A\0\x3D\xD8", 4);
+  EXPECT_EQ(Utf16ToUtf8(highAtEnd, false), "A" + kFffd);
+  std::string odd("A\0B", 3);
+  EXPECT_EQ(Utf16ToUtf8(odd, false), "A" + kFffd);
+}
+
+TEST(Utf16Test, ByteOrderMarkChoosesTheOrder) {
+  std::string text;
+  EXPECT_TRUE(DecodeUtf16WithBom(std::string("\xFF\xFE[\0e\0n\0]\0", 10), &text));
+  EXPECT_EQ(text, "[en]");
+  EXPECT_TRUE(DecodeUtf16WithBom(std::string("\xFE\xFF\0[\0j", 6), &text));
+  EXPECT_EQ(text, "[j");
+  text = "unchanged";
+  EXPECT_FALSE(DecodeUtf16WithBom(std::string("[\0e\0", 4), &text));
+  EXPECT_FALSE(DecodeUtf16WithBom("\xFF", &text));
+  EXPECT_EQ(text, "unchanged");
+}
+
+TEST(Utf16Test, EncodesUtf8AsLittleEndianAndRoundTrips) {
+  EXPECT_EQ(Utf8ToUtf16LE("A😀"), std::string("A\0\x3D\xD8\x00\xDE", 6));
+  EXPECT_EQ(Utf8ToUtf16LE("a\xFF"), std::string("a\0\xFD\xFF", 4));
+  std::string sample = "Ärger 中文 😀 end";
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16LE(sample), false), sample);
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(sample)), sample);
+}
+
+}  // namespace
+}  // namespace platform

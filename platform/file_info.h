@@ -1,0 +1,24 @@
+// File information for the scanner and the delivery code. Symbolic links are followed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The file's creation time in seconds since the epoch: its birth time where the file
+// system records one, else its modification time. Nothing when it cannot be read.
+std::optional<int64_t> FileBirthTime(const std::string& path);
+
+// True for an existing entry that is not a directory.
+bool FileExists(const std::string& path);
+
+// True for an existing directory.
+bool DirectoryExists(const std::string& path);
+
+// The size in bytes (64-bit, so files of 2 GiB and more keep theirs); -1 when the
+// entry cannot be read.
+int64_t FileSize64(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,104 @@
+// Child processes: the encoder and the auxiliary web server.
+#pragma once
+
+#include <sys/types.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+
+// Splits a command line into arguments the way a Windows program's C runtime does, so
+// the command lines the system forms reach the child as the same arguments:
+//  - Outside double quotes, spaces and tabs separate arguments; runs of them count once.
+//  - A double quote toggles quoting; quoted spaces belong to the argument; "" outside
+//    quotes gives an empty argument; inside quotes "" is one literal quote.
+//  - 2n backslashes followed by a quote give n backslashes and the quote toggles;
+//    2n+1 backslashes followed by a quote give n backslashes and a literal quote.
+//  - Backslashes not followed by a quote are kept as they are.
+//  - The first argument (the program name) is special: quotes toggle quoting and are
+//    dropped, it ends at the first space or tab outside quotes, and backslashes are
+//    plain characters there.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// Where a child's standard output or error goes.
+struct Redirect {
+  enum class Kind { kInherit, kNull, kFile };
+  Kind kind = Kind::kInherit;
+  std::string path;  // For kFile: created or truncated.
+
+  static Redirect Inherit() { return {}; }
+  static Redirect Null() { return {Kind::kNull, {}}; }
+  static Redirect File(std::string filePath) { return {Kind::kFile, std::move(filePath)}; }
+};
+
+struct ProcessOptions {
+  std::string workingDirectory;  // Empty: the parent's.
+  Redirect output;
+  Redirect error;
+};
+
+// One child process, started with posix_spawn. The child inherits no descriptor but
+// 0, 1 and 2 (standard input is /dev/null), starts with default signal handling and
+// an empty signal mask. Every path reaps the child: no zombie is left behind.
+// Not copyable. The calls may come from several threads (a reader asking IsRunning
+// while another thread terminates).
+class Process {
+ public:
+  Process() = default;
+  // A child that still runs is asked to end (SIGTERM), killed after a grace time and
+  // reaped.
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // Starts `program` (a path; no search) with argv[0] = `program` followed by `args`.
+  // Returns 0 or the errno value of the failure. Fails with EBUSY when this object
+  // already holds a child.
+  int Start(const std::string& program, const std::vector<std::string>& args,
+            const ProcessOptions& options = {});
+
+  // Starts `program` with the arguments of `commandLine` split by SplitCommandLine;
+  // the first of them is the child's argv[0], as a Windows program would see it.
+  int StartCommandLine(const std::string& program, std::string_view commandLine,
+                       const ProcessOptions& options = {});
+
+  // True while a started child has not ended.
+  bool IsRunning();
+
+  // The exit status once the child has ended; 128 + the signal number when a signal
+  // ended it; -1 when it was reaped elsewhere (SIGCHLD ignored); nothing while it runs
+  // or when none was started.
+  std::optional<int> ExitCode();
+
+  // Waits at most `timeoutMs` (negative: without limit) for the child to end. True
+  // when it has ended (or none was started).
+  bool Wait(int timeoutMs);
+
+  // Sends SIGTERM, waits up to `graceMs`, then SIGKILL, and reaps the child. Returns
+  // the exit code as ExitCode() gives it (nothing when none was started).
+  std::optional<int> Terminate(int graceMs);
+
+  // The child's process id while it has not been reaped, else 0.
+  pid_t Pid() const;
+
+ private:
+  int StartArgv(const std::string& program, const std::vector<std::string>& argv,
+                const ProcessOptions& options);
+  // These expect mutex_ held.
+  bool ReapLocked(bool block);
+  void SignalLocked(int signal);
+
+  mutable std::mutex mutex_;
+  pid_t pid_ = 0;
+  bool reaped_ = true;
+  int exitCode_ = 0;
+  UniqueFd pidFd_;  // A pollable handle on the child when the kernel offers one.
+};
+
+}  // namespace platform

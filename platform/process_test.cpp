@@ -1,0 +1,220 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "platform/test_support.h"
+
+namespace platform {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WaitUntil;
+
+// True when `pid` is no child of ours any more (reaped, so not a zombie).
+bool IsReaped(pid_t pid) {
+  int status = 0;
+  return ::waitpid(pid, &status, WNOHANG) < 0 && errno == ECHILD;
+}
+
+TEST(SplitCommandLineTest, QuotesGroupAndBlanksSeparate) {
+  EXPECT_THAT(SplitCommandLine("prog \"abc\" d e"), ElementsAre("prog", "abc", "d", "e"));
+  EXPECT_THAT(SplitCommandLine("  prog\t a   b  "), ElementsAre("prog", "a", "b"));
+  EXPECT_THAT(SplitCommandLine("prog \"\" x"), ElementsAre("prog", "", "x"));
+  EXPECT_THAT(SplitCommandLine("prog d\"e f\"g h"), ElementsAre("prog", "de fg", "h"));
+  EXPECT_THAT(SplitCommandLine(""), IsEmpty());
+  EXPECT_THAT(SplitCommandLine(" \t "), IsEmpty());
+}
+
+TEST(SplitCommandLineTest, BackslashesFollowTheRuntimeRules) {
+  EXPECT_THAT(SplitCommandLine(R"(prog a\\\b)"), ElementsAre("prog", R"(a\\\b)"));
+  EXPECT_THAT(SplitCommandLine(R"(prog a\\\"b c d)"), ElementsAre("prog", R"(a\"b)", "c", "d"));
+  EXPECT_THAT(SplitCommandLine(R"(prog a\\\\"b c" d e)"),
+              ElementsAre("prog", R"(a\\b c)", "d", "e"));
+  EXPECT_THAT(SplitCommandLine(R"(prog a"b"" c d)"), ElementsAre("prog", R"(ab" c d)"));
+  EXPECT_THAT(SplitCommandLine(R"(prog "C:\dir\\" x)"), ElementsAre("prog", R"(C:\dir\)", "x"));
+  // An unterminated quote runs to the end.
+  EXPECT_THAT(SplitCommandLine(R"(prog "a b)"), ElementsAre("prog", "a b"));
+}
+
+TEST(SplitCommandLineTest, ProgramNameTakesBackslashesLiterally) {
+  EXPECT_THAT(SplitCommandLine(R"("C:\Program Files\x.exe" arg)"),
+              ElementsAre(R"(C:\Program Files\x.exe)", "arg"));
+  EXPECT_THAT(SplitCommandLine(R"(C:\a\"b c" d)"), ElementsAre(R"(C:\a\b c)", "d"));
+}
+
+TEST(SplitCommandLineTest, EncoderCommandLinesKeepTheirArguments) {
+  EXPECT_THAT(
+      SplitCommandLine("ZerazU.eng -i \"/music/A b.mp3\" -f mp3 mmap:_tarnwick_trans_000 "),
+      ElementsAre("ZerazU.eng", "-i", "/music/A b.mp3", "-f", "mp3", "mmap:_tarnwick_trans_000"));
+  EXPECT_THAT(
+      SplitCommandLine(R"(ZerazU.eng  -ovc copy -o mmap:\\_tarnwick_trans_007 "/v/a.ts")"),
+      ElementsAre("ZerazU.eng", "-ovc", "copy", "-o", R"(mmap:\\_tarnwick_trans_007)", "/v/a.ts"));
+}
+
+TEST(ProcessTest, ReportsTheExitCodeAndReapsTheChild) {
+  Process p;
+  ASSERT_EQ(p.Start("/bin/sh", {"-c", "exit 3"}), 0);
+  pid_t pid = p.Pid();
+  EXPECT_GT(pid, 0);
+  ASSERT_TRUE(p.Wait(10000));
+  EXPECT_EQ(p.ExitCode(), 3);
+  EXPECT_FALSE(p.IsRunning());
+  EXPECT_EQ(p.Pid(), 0);
+  EXPECT_TRUE(IsReaped(pid));
+}
+
+TEST(ProcessTest, RunningChildHasNoExitCodeUntilTerminated) {
+  Process p;
+  ASSERT_EQ(p.Start("/bin/sleep", {"30"}), 0);
+  pid_t pid = p.Pid();
+  EXPECT_TRUE(p.IsRunning());
+  EXPECT_EQ(p.ExitCode(), std::nullopt);
+  EXPECT_FALSE(p.Wait(0));
+  EXPECT_FALSE(p.Wait(30));
+  EXPECT_EQ(p.Start("/bin/true", {}), EBUSY);
+  EXPECT_EQ(p.Terminate(5000), 128 + SIGTERM);
+  EXPECT_FALSE(p.IsRunning());
+  EXPECT_TRUE(IsReaped(pid));
+}
+
+TEST(ProcessTest, AnotherThreadSeesTheEndOfATerminatedChild) {
+  Process p;
+  ASSERT_EQ(p.Start("/bin/sleep", {"30"}), 0);
+  std::optional<int> seen;
+  std::thread watcher([&] {
+    WaitUntil([&] { return !p.IsRunning(); }, 10000);
+    seen = p.ExitCode();
+  });
+  EXPECT_EQ(p.Terminate(5000), 128 + SIGTERM);
+  watcher.join();
+  EXPECT_EQ(seen, 128 + SIGTERM);
+}
+
+TEST(ProcessTest, ChildIgnoringSigtermIsKilledAfterTheGraceTime) {
+  TempDir dir;
+  std::string flag = dir.Join("ready");
+  Process p;
+  ASSERT_EQ(p.Start("/bin/sh", {"-c", "trap '' TERM; : > ready; while :; do :; done"},
+                    {dir.path(), Redirect::Inherit(), Redirect::Inherit()}),
+            0);
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(flag); }));
+  pid_t pid = p.Pid();
+  EXPECT_EQ(p.Terminate(200), 128 + SIGKILL);
+  EXPECT_TRUE(IsReaped(pid));
+}
+
+TEST(ProcessTest, DestroyingAHandleEndsAndReapsItsChild) {
+  pid_t pid;
+  {
+    Process p;
+    ASSERT_EQ(p.Start("/bin/sleep", {"30"}), 0);
+    pid = p.Pid();
+  }
+  EXPECT_TRUE(IsReaped(pid));
+}
+
+TEST(ProcessTest, MissingProgramFailsWithoutAChild) {
+  Process p;
+  EXPECT_EQ(p.Start("/nonexistent/program", {}), ENOENT);
+  EXPECT_EQ(p.Pid(), 0);
+  EXPECT_FALSE(p.IsRunning());
+  EXPECT_EQ(p.ExitCode(), std::nullopt);
+  EXPECT_TRUE(p.Wait(0));
+  EXPECT_EQ(p.Terminate(10), std::nullopt);
+  // The object stays usable.
+  EXPECT_EQ(p.Start("/bin/true", {}), 0);
+  EXPECT_TRUE(p.Wait(10000));
+  EXPECT_EQ(p.ExitCode(), 0);
+  // A failed start forgets the child before it.
+  EXPECT_EQ(p.Start("/nonexistent/program", {}), ENOENT);
+  EXPECT_EQ(p.ExitCode(), std::nullopt);
+}
+
+TEST(ProcessTest, OutputGoesToFilesAndWorkingDirectoryApplies) {
+  TempDir dir;
+  TempDir work;
+  ProcessOptions options;
+  options.workingDirectory = work.path();
+  options.output = Redirect::File(dir.Join("out.txt"));
+  options.error = Redirect::File(dir.Join("err.txt"));
+  Process p;
+  ASSERT_EQ(p.Start("/bin/sh", {"-c", "pwd; echo problem >&2; cat"}, options), 0);
+  ASSERT_TRUE(p.Wait(10000));  // cat ends at once: standard input is /dev/null.
+  EXPECT_EQ(p.ExitCode(), 0);
+  EXPECT_EQ(ReadFile(dir.Join("out.txt")), std::filesystem::canonical(work.path()).string() + "\n");
+  EXPECT_EQ(ReadFile(dir.Join("err.txt")), "problem\n");
+}
+
+TEST(ProcessTest, NullRedirectDiscardsOutput) {
+  TempDir dir;
+  Process p;
+  ASSERT_EQ(p.Start("/bin/sh", {"-c", "echo hidden; : > done"},
+                    {dir.path(), Redirect::Null(), Redirect::Null()}),
+            0);
+  ASSERT_TRUE(p.Wait(10000));
+  EXPECT_EQ(p.ExitCode(), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.Join("done")));
+}
+
+TEST(ProcessTest, BadWorkingDirectoryFailsTheStart) {
+  Process p;
+  EXPECT_EQ(p.Start("/bin/true", {}, {"/nonexistent/dir", {}, {}}), ENOENT);
+  EXPECT_EQ(p.Pid(), 0);
+}
+
+TEST(ProcessTest, CommandLineIsSplitIntoTheChildsArguments) {
+  TempDir dir;
+  Process p;
+  ProcessOptions options;
+  options.output = Redirect::File(dir.Join("out.txt"));
+  ASSERT_EQ(p.StartCommandLine("/bin/sh", R"(sh -c "printf '%s|' \"$@\"" zero "a b" c\\d "e\"f")",
+                               options),
+            0);
+  ASSERT_TRUE(p.Wait(10000));
+  EXPECT_EQ(p.ExitCode(), 0);
+  EXPECT_EQ(ReadFile(dir.Join("out.txt")), R"(a b|c\\d|e"f|)");
+}
+
+TEST(ProcessTest, ChildInheritsNoDescriptorsAndNoIgnoredSignals) {
+  TempDir dir;
+  int leaked = ::open(dir.path().c_str(), O_RDONLY);  // Deliberately without O_CLOEXEC.
+  ASSERT_GE(leaked, 3);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction saved {};
+  ::sigaction(SIGPIPE, &ignore, &saved);
+
+  ProcessOptions options;
+  options.output = Redirect::File(dir.Join("out.txt"));
+  Process p;
+  std::string script = "[ -e /proc/$$/fd/" + std::to_string(leaked) +
+                       " ] && echo leaked; grep SigIgn /proc/$$/status";
+  int rc = p.Start("/bin/sh", {"-c", script}, options);
+  ::sigaction(SIGPIPE, &saved, nullptr);
+  ::close(leaked);
+  ASSERT_EQ(rc, 0);
+  ASSERT_TRUE(p.Wait(10000));
+
+  std::string out = ReadFile(dir.Join("out.txt"));
+  EXPECT_EQ(out.find("leaked"), std::string::npos);
+  size_t colon = out.find(':');
+  ASSERT_NE(colon, std::string::npos) << out;
+  unsigned long long ignored = std::strtoull(out.c_str() + colon + 1, nullptr, 16);
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << out;
+}
+
+}  // namespace
+}  // namespace platform
