@@ -181,18 +181,23 @@ int Process::StartArgv(const std::string& program, const std::vector<std::string
   for (int s : kDefaultSignals) sigaddset(&defaults, s);
   rc = ::posix_spawnattr_setsigmask(attributes.Get(), &mask);
   if (rc == 0) rc = ::posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
-  if (rc == 0) {
-    rc = ::posix_spawnattr_setflags(attributes.Get(),
-                                    POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (options.ownProcessGroup) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    if (rc == 0) rc = ::posix_spawnattr_setpgroup(attributes.Get(), 0);
   }
+  if (rc == 0) rc = ::posix_spawnattr_setflags(attributes.Get(), flags);
   if (rc != 0) return rc;
 
   pid_t pid = 0;
-  rc = ::posix_spawn(&pid, program.c_str(), actions.Get(), attributes.Get(), pointers.data(),
-                     environ);
+  rc = options.searchPath ? ::posix_spawnp(&pid, program.c_str(), actions.Get(), attributes.Get(),
+                                           pointers.data(), environ)
+                          : ::posix_spawn(&pid, program.c_str(), actions.Get(), attributes.Get(),
+                                          pointers.data(), environ);
   if (rc != 0) return rc;
   pid_ = pid;
   reaped_ = false;
+  group_ = options.ownProcessGroup;
   // Only we reap the child, so its pid cannot be reused before this runs.
   pidFd_.Reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   return 0;
@@ -215,7 +220,7 @@ bool Process::ReapLocked(bool block) {
 
 void Process::SignalLocked(int signal) {
   // The child is not reaped yet, so pid_ still names it and no other process.
-  if (!reaped_) ::kill(pid_, signal);
+  if (!reaped_) ::kill(group_ ? -pid_ : pid_, signal);
 }
 
 pid_t Process::Pid() const {
@@ -274,6 +279,28 @@ std::optional<int> Process::Terminate(int graceMs) {
     ReapLocked(true);
   }
   return exitCode_;
+}
+
+RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int graceMs) {
+  RunResult result;
+  if (argv.empty()) return result;
+  ProcessOptions options;
+  options.output = Redirect::Null();
+  options.error = Redirect::Null();
+  options.searchPath = true;
+  options.ownProcessGroup = true;
+  Process child;
+  std::vector<std::string> args(argv.begin() + 1, argv.end());
+  if (child.Start(argv[0], args, options) != 0) return result;
+  result.started = true;
+  if (child.Wait(timeoutMs)) {
+    result.exited = true;
+    result.exitCode = child.ExitCode().value_or(-1);
+    return result;
+  }
+  result.timedOut = true;
+  child.Terminate(graceMs);
+  return result;
 }
 
 }  // namespace platform

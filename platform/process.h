@@ -41,6 +41,11 @@ struct ProcessOptions {
   std::string workingDirectory;  // Empty: the parent's.
   Redirect output;
   Redirect error;
+  // A program name without "/" is looked up in PATH.
+  bool searchPath = false;
+  // The child leads a process group of its own, and signals to end it go to the whole
+  // group, so helpers it starts end with it.
+  bool ownProcessGroup = false;
 };
 
 // One child process, started with posix_spawn. The child inherits no descriptor but
@@ -97,8 +102,23 @@ class Process {
   mutable std::mutex mutex_;
   pid_t pid_ = 0;
   bool reaped_ = true;
+  bool group_ = false;
   int exitCode_ = 0;
   UniqueFd pidFd_;  // A pollable handle on the child when the kernel offers one.
 };
+
+// The outcome of RunToEnd.
+struct RunResult {
+  bool started = false;   // the program could be started
+  bool exited = false;    // it ended by itself within the time (exitCode is valid)
+  int exitCode = -1;
+  bool timedOut = false;  // it was ended: SIGTERM, then SIGKILL after the grace time
+};
+
+// Runs argv[0] (looked up in PATH when it has no "/") with the rest of `argv` as its
+// arguments, without a terminal (input, output and error are /dev/null), in a process
+// group of its own, and waits until it ends or `timeoutMs` has passed; then the whole
+// group is ended. The child is always reaped before this returns.
+RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int graceMs = 1000);
 
 }  // namespace platform

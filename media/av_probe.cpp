@@ -1,0 +1,140 @@
+#include "media/av_probe.h"
+
+#include <memory>
+#include <mutex>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/dict.h>
+#include <libavutil/log.h>
+}
+
+#include "media/limits.h"
+#include "platform/text.h"
+
+namespace media {
+namespace {
+
+// FFmpeg's demuxers are reentrant, but opening runs probes and codec look-ups that other
+// subsystems may drive at the same time; one lock keeps opening simple to reason about.
+std::mutex g_openMutex;
+
+struct FormatCloser {
+  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+
+struct DictFree {
+  void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
+};
+
+bool IsMediaStream(const AVStream* stream) {
+  const AVCodecParameters* par = stream->codecpar;
+  if (par->codec_id == AV_CODEC_ID_NONE) return false;
+  if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return false;
+  return par->codec_type == AVMEDIA_TYPE_AUDIO || par->codec_type == AVMEDIA_TYPE_VIDEO;
+}
+
+// The value of `key` in the container's tags, else in the first media stream that has it
+// (Ogg keeps its comments on the stream).
+std::string TagValue(const AVFormatContext* context, const char* key) {
+  const AVDictionaryEntry* entry = av_dict_get(context->metadata, key, nullptr, 0);
+  for (unsigned i = 0; entry == nullptr && i < context->nb_streams; ++i) {
+    if (IsMediaStream(context->streams[i])) {
+      entry = av_dict_get(context->streams[i]->metadata, key, nullptr, 0);
+    }
+  }
+  if (entry == nullptr || entry->value == nullptr) return {};
+  return TagTextToUtf8(entry->value);
+}
+
+// The sum of the streams' own rates when every media stream states one (the nominal rate
+// a tag editor shows), else the container's estimate.
+int64_t BitRate(const AVFormatContext* context) {
+  int64_t sum = 0;
+  bool complete = true;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    const AVStream* stream = context->streams[i];
+    if (!IsMediaStream(stream)) continue;
+    int64_t rate = stream->codecpar->bit_rate;
+    if (rate <= 0 || rate > INT64_MAX - sum) {
+      complete = false;
+      break;
+    }
+    sum += rate;
+  }
+  if (complete && sum > 0) return sum;
+  return context->bit_rate > 0 ? context->bit_rate : 0;
+}
+
+FormatPtr Open(const std::string& path) {
+  AVDictionary* rawOptions = nullptr;
+  av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
+  av_dict_set_int(&rawOptions, "probesize", media_limits::kProbeSizeBytes, 0);
+  av_dict_set_int(&rawOptions, "analyzeduration", media_limits::kProbeAnalyzeDurationUs, 0);
+  std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
+
+  // The "file:" prefix keeps a name such as "concat:a|b" from being read as a protocol.
+  std::string url = "file:" + path;
+  std::lock_guard lock(g_openMutex);
+  AVFormatContext* raw = nullptr;
+  AVDictionary* opts = options.release();
+  int rc = avformat_open_input(&raw, url.c_str(), nullptr, &opts);
+  av_dict_free(&opts);
+  if (rc < 0) return nullptr;
+  FormatPtr context(raw);
+  // A failure here still leaves what the header told; the caller decides from that.
+  avformat_find_stream_info(context.get(), nullptr);
+  return context;
+}
+
+}  // namespace
+
+void AvProbe_Init() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+std::string TagTextToUtf8(std::string_view text) {
+  if (platform::IsValidUtf8(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out.push_back(c);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return out;
+}
+
+bool AvProbe_Read(const std::string& path, AvProbeResult* result) {
+  *result = AvProbeResult();
+  AvProbe_Init();
+  FormatPtr context = Open(path);
+  if (!context) return false;
+
+  bool hasMedia = false;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    if (IsMediaStream(context->streams[i])) hasMedia = true;
+  }
+  if (!hasMedia) return false;
+
+  if (context->duration != AV_NOPTS_VALUE && context->duration > 0) {
+    result->durationUs = context->duration;
+  }
+  result->bitRate = BitRate(context.get());
+  result->title = TagValue(context.get(), "title");
+  result->album = TagValue(context.get(), "album");
+  result->artist = TagValue(context.get(), "artist");
+  if (result->artist.empty()) result->artist = TagValue(context.get(), "author");
+  result->genre = TagValue(context.get(), "genre");
+  result->track = TagValue(context.get(), "track");
+  return true;
+}
+
+}  // namespace media

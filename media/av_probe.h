@@ -1,0 +1,35 @@
+// What FFmpeg reports of a media file: duration, bit rate and the container's own tags.
+// Used for the numbers of every format and for the tags of containers TagLib does not
+// know (AVI, Matroska, MPEG).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace media {
+
+struct AvProbeResult {
+  int64_t durationUs = 0;  // 0 when unknown
+  int64_t bitRate = 0;     // bits per second; 0 when unknown
+  // UTF-8; empty when the container has no such tag.
+  std::string title;
+  std::string album;
+  std::string artist;
+  std::string genre;
+  std::string track;
+};
+
+// Opens `path` with FFmpeg (local files only: no protocol but "file" is allowed, so a
+// playlist-like file cannot make us fetch anything) and fills `result`. False, with an
+// empty result, when FFmpeg cannot open the file or finds no audio or video stream in
+// it. Safe to call from any thread; FFmpeg's own log output is silenced.
+bool AvProbe_Read(const std::string& path, AvProbeResult* result);
+
+// Silences FFmpeg's logging for the whole process; called by AvProbe_Read. Idempotent.
+void AvProbe_Init();
+
+// Text from a tag of unknown encoding: kept when it is valid UTF-8, otherwise taken as
+// ISO 8859-1 (the encoding 8-bit tags are defined in) and converted.
+std::string TagTextToUtf8(std::string_view text);
+
+}  // namespace media

@@ -1,0 +1,57 @@
+// Every limit and time-out of the metadata and thumbnail code, in one place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace media_limits {
+
+// ---- Tags ----
+
+// Field size of the title, album, author and genre texts, as the library record keeps
+// them: a tag is cut to at most one byte less, never inside a UTF-8 sequence.
+inline constexpr size_t kTagTextFieldSize = 1024;
+
+// Field size of the duration, bit rate and track texts.
+inline constexpr size_t kTagShortTextFieldSize = 128;
+
+// FFmpeg reads at most this much of a file while it looks for the streams, and at most
+// this much media time (microseconds). Enough for every container's header; a hostile
+// file cannot make a scan read gigabytes.
+inline constexpr int64_t kProbeSizeBytes = 5 * 1024 * 1024;
+inline constexpr int64_t kProbeAnalyzeDurationUs = 5 * 1000 * 1000;
+
+// ---- Container headers read by our own parsers ----
+
+// Largest AVI header list ("hdrl") that is read. Real ones are a few kilobytes; the
+// limit keeps a forged size from making us allocate.
+inline constexpr uint32_t kAviHeaderListMaxBytes = 1024 * 1024;
+
+// Chunks looked at while the AVI header list is walked.
+inline constexpr int kAviMaxChunks = 256;
+
+// Largest ASF codec list object that is read, and most entries taken from it.
+inline constexpr uint64_t kAsfCodecListMaxBytes = 1024 * 1024;
+inline constexpr uint32_t kAsfMaxCodecEntries = 1024;
+
+// Header objects walked inside the ASF header object.
+inline constexpr uint32_t kAsfMaxHeaderObjects = 1024;
+
+// ---- Thumbnails ----
+
+// Largest side of a thumbnail. A client asking a 30000-pixel picture at full size
+// would otherwise make the server hold and write a bitmap of gigabytes.
+inline constexpr int kThumbnailMaxSide = 4096;
+
+// How long the external JPEG 2000 scaler may run before it is stopped, and how long it
+// gets to exit after SIGTERM before SIGKILL.
+inline constexpr uint64_t kScalerTimeoutMs = 30 * 1000;
+inline constexpr uint64_t kProcessKillGraceMs = 2 * 1000;
+
+// Interval at which a waiting caller looks whether its child process has ended.
+inline constexpr uint64_t kProcessPollMs = 5;
+
+// Resolution written when the source picture states none: 96 dots per inch.
+inline constexpr int32_t kDefaultPixelsPerMetre = 3780;
+
+}  // namespace media_limits

@@ -1,0 +1,88 @@
+#include "media/tag_file.h"
+
+#include <taglib/fileref.h>
+#include <taglib/tag.h>
+#include <taglib/tdebuglistener.h>
+#include <taglib/tpropertymap.h>
+
+#include <mutex>
+
+#include "platform/log.h"
+
+namespace media {
+namespace {
+
+class SilentListener : public TagLib::DebugListener {
+ public:
+  void printMessage(const TagLib::String&) override {}
+};
+
+std::string ToUtf8(const TagLib::String& text) { return text.to8Bit(true); }
+TagLib::String FromUtf8(const std::string& text) {
+  return TagLib::String(text, TagLib::String::UTF8);
+}
+
+bool ReadUnguarded(const std::string& path, TagFileResult* result) {
+  TagLib::FileRef file(path.c_str(), true, TagLib::AudioProperties::Average);
+  if (file.isNull()) return false;
+  if (const TagLib::Tag* tag = file.tag()) {
+    result->title = ToUtf8(tag->title());
+    result->album = ToUtf8(tag->album());
+    result->artist = ToUtf8(tag->artist());
+    result->genre = ToUtf8(tag->genre());
+    result->track = tag->track();
+  }
+  if (const TagLib::AudioProperties* properties = file.audioProperties()) {
+    result->lengthMs = std::max(0, properties->lengthInMilliseconds());
+    result->bitRateKbps = std::max(0, properties->bitrate());
+  }
+  return true;
+}
+
+bool WriteUnguarded(const std::string& path, const TagFileUpdate& update) {
+  TagLib::FileRef file(path.c_str(), false);
+  if (file.isNull() || file.tag() == nullptr || file.file()->readOnly()) return false;
+  const TagLib::PropertyMap present = file.file()->properties();
+  TagLib::Tag* tag = file.tag();
+  tag->setTitle(FromUtf8(update.title));
+  if (update.addMissing || present.contains("ALBUM")) tag->setAlbum(FromUtf8(update.album));
+  if (update.addMissing || present.contains("ARTIST")) tag->setArtist(FromUtf8(update.artist));
+  if (update.addMissing || present.contains("GENRE")) tag->setGenre(FromUtf8(update.genre));
+  return file.save();
+}
+
+}  // namespace
+
+void TagFile_Init() {
+  static std::once_flag once;
+  static SilentListener listener;
+  std::call_once(once, [] { TagLib::setDebugListener(&listener); });
+}
+
+bool TagFile_Read(const std::string& path, TagFileResult* result) {
+  *result = TagFileResult();
+  TagFile_Init();
+  try {
+    if (ReadUnguarded(path, result)) return true;
+  } catch (const std::exception& e) {
+    platform::Logf("TagLib failed on %s: %s\n", path.c_str(), e.what());
+  } catch (...) {
+    platform::Logf("TagLib failed on %s\n", path.c_str());
+  }
+  *result = TagFileResult();
+  return false;
+}
+
+bool TagFile_Write(const std::string& path, const TagFileUpdate& update) {
+  TagFile_Init();
+  try {
+    return WriteUnguarded(path, update);
+  } catch (const std::exception& e) {
+    platform::Logf("TagLib failed on %s: %s\n", path.c_str(), e.what());
+  } catch (...) {
+    platform::Logf("TagLib failed on %s\n", path.c_str());
+  }
+  return false;
+}
+
+}  // namespace media

@@ -1,0 +1,267 @@
+#include "media/thumbnail.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
+#include "media/bmp_writer.h"
+#include "platform/process.h"
+#include "media/limits.h"
+#include "media/vips_support.h"
+#include "platform/app_directory.h"
+#include "platform/text.h"
+
+namespace media {
+namespace {
+
+std::mutex g_scalerMutex;
+std::string g_scaler;
+
+// Names being made right now. Two requests for one item write the same file, so they
+// take turns; requests for different items do not wait for each other.
+class ThumbnailNameLock {
+ public:
+  explicit ThumbnailNameLock(const std::string& name) : name_(name) {
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [&] { return busy_.count(name_) == 0; });
+    busy_.insert(name_);
+  }
+  ~ThumbnailNameLock() {
+    {
+      std::lock_guard lock(mutex_);
+      busy_.erase(name_);
+    }
+    released_.notify_all();
+  }
+  ThumbnailNameLock(const ThumbnailNameLock&) = delete;
+  ThumbnailNameLock& operator=(const ThumbnailNameLock&) = delete;
+
+ private:
+  static inline std::mutex mutex_;
+  static inline std::condition_variable released_;
+  static inline std::set<std::string> busy_;
+  std::string name_;
+};
+
+// Removes a file when the scope ends.
+class FileRemover {
+ public:
+  explicit FileRemover(std::string path) : path_(std::move(path)) {}
+  ~FileRemover() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  FileRemover(const FileRemover&) = delete;
+  FileRemover& operator=(const FileRemover&) = delete;
+
+ private:
+  std::string path_;
+};
+
+// A thumbnail name is one file name inside the thumbnail directory, never a path.
+bool IsPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+}
+
+// The scaler's coder for a JPEG 2000 source, from the extension; empty for other files.
+// Naming the coder keeps the scaler from guessing the format from the contents (a file
+// that only pretends to be a picture cannot reach its other coders) and keeps a name
+// beginning with "-" from being read as an option.
+std::string ScalerCoder(const std::string& path) {
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return {};
+  std::string_view extension = std::string_view(path).substr(dot);
+  if (platform::AsciiEqualsNoCase(extension, ".jp2")) return "JP2";
+  if (platform::AsciiEqualsNoCase(extension, ".j2k")) return "J2K";
+  if (platform::AsciiEqualsNoCase(extension, ".jpc")) return "JPC";
+  return {};
+}
+
+std::string ScalerProgram() {
+  {
+    std::lock_guard lock(g_scalerMutex);
+    if (!g_scaler.empty()) return g_scaler;
+  }
+  std::string local = platform::AppPath("convert");
+  if (::access(local.c_str(), X_OK) == 0) return local;
+  return "convert";
+}
+
+// Resizes a JPEG 2000 picture into a PNG file at `output`; true when the scaler started
+// (its output may still be missing or unreadable, which the loading step then finds).
+bool RunScaler(const std::string& coder, const std::string& source, const std::string& output,
+               int width, int height) {
+  std::vector<std::string> argv = {ScalerProgram(), "-resize",
+                                   std::to_string(width) + "x" + std::to_string(height),
+                                   coder + ":" + source, "png:" + output};
+  return platform::RunToEnd(argv, static_cast<int>(media_limits::kScalerTimeoutMs)).started;
+}
+
+int32_t PixelsPerMetre(double pixelsPerMillimetre) {
+  // libvips reports 1 (or 0) when the file states no resolution.
+  if (!(pixelsPerMillimetre > 1.0) || pixelsPerMillimetre > INT32_MAX / 1000.0) {
+    return media_limits::kDefaultPixelsPerMetre;
+  }
+  return static_cast<int32_t>(std::lround(pixelsPerMillimetre * 1000.0));
+}
+
+// Each step replaces `image` by its result; false (image unchanged) when the step failed.
+template <typename Step>
+bool Apply(VipsImagePtr* image, Step step) {
+  VipsImage* out = nullptr;
+  if (step(image->get(), &out) != 0) {
+    vips_error_clear();
+    return false;
+  }
+  image->reset(out);
+  return true;
+}
+
+// The picture scaled to exactly `width` x `height`, as libvips's shrink-on-load allows
+// when it can read the file itself, else from the already opened picture.
+VipsImagePtr Scale(const std::string& path, VipsImage* picture, int width, int height) {
+  VipsImage* out = nullptr;
+  if (VipsSourcePtr source = Vips_OpenSource(path)) {
+    if (vips_thumbnail_source(source.get(), &out, width, "height", height, "size", VIPS_SIZE_FORCE,
+                              "no_rotate", TRUE, nullptr) == 0) {
+      return VipsImagePtr(out);
+    }
+    vips_error_clear();
+  }
+  if (vips_thumbnail_image(picture, &out, width, "height", height, "size", VIPS_SIZE_FORCE,
+                           "no_rotate", TRUE, nullptr) == 0) {
+    return VipsImagePtr(out);
+  }
+  vips_error_clear();
+  return nullptr;
+}
+
+// Turns any picture into three 8-bit sRGB bands, transparency flattened onto black.
+bool ToRgb24(VipsImagePtr* image) {
+  if (vips_image_hasalpha(image->get()) && !Apply(image, [](VipsImage* in, VipsImage** out) {
+        return vips_flatten(in, out, nullptr);
+      })) {
+    return false;
+  }
+  if (vips_image_get_interpretation(image->get()) != VIPS_INTERPRETATION_sRGB) {
+    // Pictures libvips cannot convert (multiband, for instance) go on as they are.
+    Apply(image, [](VipsImage* in, VipsImage** out) {
+      return vips_colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
+    });
+  }
+  if (vips_image_get_format(image->get()) != VIPS_FORMAT_UCHAR &&
+      !Apply(image,
+             [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); })) {
+    return false;
+  }
+  int bands = vips_image_get_bands(image->get());
+  if (bands < 3) {
+    return Apply(image, [](VipsImage* in, VipsImage** out) {
+      VipsImage* grey = nullptr;
+      if (vips_extract_band(in, &grey, 0, nullptr) != 0) return -1;
+      VipsImage* three[3] = {grey, grey, grey};
+      int rc = vips_bandjoin(three, out, 3, nullptr);
+      g_object_unref(grey);
+      return rc;
+    });
+  }
+  if (bands > 3) {
+    return Apply(image, [](VipsImage* in, VipsImage** out) {
+      return vips_extract_band(in, out, 0, "n", 3, nullptr);
+    });
+  }
+  return true;
+}
+
+// Draws the picture at `sourcePath` into a new bitmap and writes it to `thumbPath`.
+bool Render(const std::string& sourcePath, const std::string& thumbPath, int width, int height) {
+  VipsImagePtr picture = Vips_LoadSequential(sourcePath);
+  if (!picture) return false;
+  ThumbnailGeometry geometry;
+  if (!Thumbnail_ComputeGeometry(vips_image_get_width(picture.get()),
+                                 vips_image_get_height(picture.get()), width, height, &geometry)) {
+    return false;
+  }
+  int32_t xPpm = PixelsPerMetre(picture->Xres);
+  int32_t yPpm = PixelsPerMetre(picture->Yres);
+
+  VipsImagePtr image = Scale(sourcePath, picture.get(), geometry.drawWidth, geometry.drawHeight);
+  if (!image || !ToRgb24(&image)) return false;
+  // The canvas is black around the drawn picture; a scaled result a pixel off its size is
+  // clipped by the canvas or leaves a black line rather than shifting the picture.
+  if (!Apply(&image, [&](VipsImage* in, VipsImage** out) {
+        return vips_embed(in, out, geometry.drawX, geometry.drawY, geometry.canvasWidth,
+                          geometry.canvasHeight, "extend", VIPS_EXTEND_BLACK, nullptr);
+      })) {
+    return false;
+  }
+  size_t size = 0;
+  void* pixels = vips_image_write_to_memory(image.get(), &size);
+  if (pixels == nullptr) {
+    vips_error_clear();
+    return false;
+  }
+  std::vector<uint8_t> bmp = Bmp_Encode24(geometry.canvasWidth, geometry.canvasHeight,
+                                          static_cast<const uint8_t*>(pixels), size, xPpm, yPpm);
+  g_free(pixels);
+  return !bmp.empty() && WriteFileAtomically(thumbPath, bmp);
+}
+
+}  // namespace
+
+bool Thumbnail_ComputeGeometry(int pictureWidth, int pictureHeight, int boxWidth, int boxHeight,
+                               ThumbnailGeometry* geometry) {
+  *geometry = ThumbnailGeometry();
+  if (pictureWidth <= 0 || pictureHeight <= 0 || boxWidth <= 0 || boxHeight <= 0) return false;
+  int width = std::min({boxWidth, pictureWidth, media_limits::kThumbnailMaxSide});
+  int height = std::min({boxHeight, pictureHeight, media_limits::kThumbnailMaxSide});
+  float sx = static_cast<float>(width) / static_cast<float>(pictureWidth);
+  float sy = static_cast<float>(height) / static_cast<float>(pictureHeight);
+  float scale = sy < sx ? sy : sx;
+  float drawnWidth = static_cast<float>(pictureWidth) * scale;
+  float drawnHeight = static_cast<float>(pictureHeight) * scale;
+  if (sy < sx) {
+    geometry->drawX = static_cast<int>((static_cast<float>(width) - drawnWidth) / 2);
+  } else {
+    geometry->drawY = static_cast<int>((static_cast<float>(height) - drawnHeight) / 2);
+  }
+  geometry->canvasWidth = width;
+  geometry->canvasHeight = height;
+  // A sliver picture still draws one pixel rather than nothing.
+  geometry->drawWidth = std::clamp(static_cast<int>(drawnWidth), 1, width);
+  geometry->drawHeight = std::clamp(static_cast<int>(drawnHeight), 1, height);
+  return true;
+}
+
+void Thumbnail_SetScaler(const std::string& program) {
+  std::lock_guard lock(g_scalerMutex);
+  g_scaler = program;
+}
+
+}  // namespace media
+
+void MakeThumbnail(const std::string& sourcePath, const std::string& thumbName, int width,
+                   int height) {
+  if (!media::IsPlainFileName(thumbName) || platform::AppDirectory().empty()) return;
+  media::ThumbnailNameLock nameLock(thumbName);
+  std::string thumbPath = platform::AppPath("thumbnail/" + thumbName);
+  ::unlink(thumbPath.c_str());
+  if (width <= 0 || height <= 0 || sourcePath.empty()) return;
+
+  std::string coder = media::ScalerCoder(sourcePath);
+  if (coder.empty()) {
+    media::Render(sourcePath, thumbPath, width, height);
+    return;
+  }
+  // The scaler writes a PNG of its own beside the thumbnail, which is read whole before
+  // the bitmap is written and then removed.
+  std::string scaled = thumbPath + ".scaled.png";
+  ::unlink(scaled.c_str());
+  media::FileRemover removeScaled(scaled);
+  if (!media::RunScaler(coder, sourcePath, scaled, width, height)) return;
+  media::Render(scaled, thumbPath, width, height);
+}
