@@ -4,6 +4,9 @@
 BUILD      ?= build
 HOME_DIR   ?= $(CURDIR)/run-home
 NAME       ?=
+# Folders to share (several, separated by blanks); by default the sample library that
+# scripts/setup makes.
+SHARE      ?= $(CURDIR)/sample-media
 RUN_ARGS   ?=
 JOBS       ?= 2
 
@@ -20,7 +23,8 @@ build: setup
 run: build
 	@mkdir -p $(HOME_DIR)
 	@headless=; if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then headless=--headless; fi; \
-	  exec $(BUILD)/app/mirelle --home $(HOME_DIR) $$headless $(if $(NAME),--name "$(NAME)") $(RUN_ARGS)
+	  exec $(BUILD)/app/mirelle --home $(HOME_DIR) $$headless $(if $(NAME),--name "$(NAME)") \
+	    $(foreach dir,$(SHARE),--share "$(dir)") $(RUN_ARGS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)

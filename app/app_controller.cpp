@@ -1,0 +1,130 @@
+#include "app/app_controller.h"
+
+#include <cstdio>
+
+#include "app/library_counters.h"
+#include "app/service.h"
+#include "app/settings.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "platform/tick.h"
+
+bool CAppController::StartServiceIfShared() {
+  if (SharedItemCount.load() == 0) return true;
+  return StartService();
+}
+
+bool CAppController::StopServiceForChange() {
+  if (!MediaServerService_IsRunning()) return false;
+  MediaServerService_Stop();
+  return true;
+}
+
+bool CAppController::StartService() { return MediaServerService_Start() == 1; }
+
+bool CAppController::RenameServer(std::string_view name) {
+  if (!IsValidServerName(name)) return false;
+  db_setAVP(kKeyServerName, name);
+  if (StopServiceForChange()) {
+    platform::SleepMs(kServiceRestartPauseMs);
+    StartService();
+  }
+  return true;
+}
+
+std::string CAppController::ServerName() const { return ReadSetting(kKeyServerName); }
+
+void CAppController::ScheduleServiceRestart(uint64_t nowMs, uint64_t delayMs) {
+  restartAtMs_ = nowMs + delayMs;
+  if (restartAtMs_ == 0) restartAtMs_ = 1;
+}
+
+bool CAppController::AddFolders(const std::vector<std::string>& folders,
+                                std::vector<std::string>* alreadyShared) {
+  if (scan_.Running()) return false;
+  std::vector<std::string> added;
+  for (const std::string& folder : folders) {
+    if (Lib_AddSharedFolder(folder)) {
+      added.push_back(folder);
+    } else if (alreadyShared != nullptr) {
+      alreadyShared->push_back(folder);
+    }
+  }
+  if (added.empty()) return true;
+  StopServiceForChange();
+  return scan_.StartAddFolders(std::move(added));
+}
+
+bool CAppController::RefreshFolder(const std::string& folder) {
+  SharedFolderRecord record;
+  if (scan_.Running() || !db_getSharedFolder(folder, &record)) return false;
+  StopServiceForChange();
+  return scan_.StartRefreshFolder(folder);
+}
+
+bool CAppController::RescanAll() {
+  if (scan_.Running()) return false;
+  StopServiceForChange();
+  return scan_.StartRescanAll();
+}
+
+bool CAppController::RemoveFolder(const std::string& folder) {
+  SharedFolderRecord record;
+  if (!db_getSharedFolder(folder, &record)) return false;
+  bool wasRunning = StopServiceForChange();
+  Lib_RemoveSharedFolder(folder);
+  LibraryChanged();
+  if (wasRunning) StartServiceIfShared();
+  return true;
+}
+
+void CAppController::ClearLibrary() {
+  bool wasRunning = StopServiceForChange();
+  Lib_Clear();
+  LibraryChanged();
+  if (wasRunning) StartServiceIfShared();
+}
+
+void CAppController::AbortScan() {
+  g_scanAbort.store(true, std::memory_order_release);
+  CompleteScan();
+}
+
+void CAppController::CompleteScan() {
+  scan_.Join();
+  scanWasRunning_ = false;
+  LibraryChanged();
+}
+
+std::string CAppController::ScanProgressLine() const {
+  ScanCounts c = Scan_CurrentCounts();
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "Scanning: %d videos, %d audio, %d images, %d playlists, %d duplicates, "
+                "%d unsupported",
+                c.video, c.audio, c.image, c.playlists, c.duplicates, c.unsupported);
+  std::string text = line;
+  std::string image = g_scanCurrentPath.Get();
+  if (!image.empty()) text += ", reading " + image;
+  return text;
+}
+
+void CAppController::LibraryChanged() {
+  LoadLibraryCounters();
+  Scan_LoadLibraryTotals();
+}
+
+void CAppController::Tick(uint64_t nowMs) {
+  bool running = scan_.Running();
+  if (scanWasRunning_ && !running) {
+    scan_.Join();
+    LibraryChanged();
+    ScheduleServiceRestart(nowMs, kRestartAfterScanMs);
+  }
+  scanWasRunning_ = running;
+  if (restartAtMs_ != 0 && nowMs >= restartAtMs_) {
+    restartAtMs_ = 0;
+    StopServiceForChange();
+    StartServiceIfShared();
+  }
+}

@@ -1,0 +1,134 @@
+#include "app/command_line.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string_view>
+
+#include "app/settings.h"
+
+namespace {
+
+// Takes the value of an option given as "--opt VALUE" or "--opt=VALUE".
+bool TakeValue(std::string_view option, std::string_view arg, int argc, const char* const* argv,
+               int* i, std::string* value, std::string* error) {
+  if (arg.size() > option.size() && arg[option.size()] == '=') {
+    *value = std::string(arg.substr(option.size() + 1));
+    return true;
+  }
+  if (*i + 1 >= argc) {
+    *error = "option " + std::string(option) + " needs a value";
+    return false;
+  }
+  *value = argv[++*i];
+  return true;
+}
+
+// The absolute, resolved path of an existing directory; false with a message otherwise.
+bool ExistingFolder(std::string_view option, const std::string& path, std::string* resolved,
+                    std::string* error) {
+  char buffer[PATH_MAX];
+  if (path.empty() || ::realpath(path.c_str(), buffer) == nullptr) {
+    *error = "option " + std::string(option) + ": folder " + path + " does not exist";
+    return false;
+  }
+  struct stat st{};
+  if (::stat(buffer, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = "option " + std::string(option) + ": " + path + " is not a folder";
+    return false;
+  }
+  *resolved = buffer;
+  return true;
+}
+
+// A folder to stop sharing may be gone already; it is only made absolute.
+std::string AbsolutePath(const std::string& path) {
+  char buffer[PATH_MAX];
+  if (::realpath(path.c_str(), buffer) != nullptr) return buffer;
+  if (!path.empty() && path[0] == '/') return path;
+  if (::getcwd(buffer, sizeof buffer) == nullptr) return path;
+  return std::string(buffer) + "/" + path;
+}
+
+bool Is(std::string_view arg, std::string_view option) {
+  return arg == option || (arg.size() > option.size() && arg.substr(0, option.size()) == option &&
+                           arg[option.size()] == '=');
+}
+
+}  // namespace
+
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--headless") {
+      out->headless = true;
+    } else if (arg == "--help" || arg == "-h") {
+      out->help = true;
+    } else if (arg == "--version") {
+      out->version = true;
+    } else if (Is(arg, "--home")) {
+      if (!TakeValue("--home", arg, argc, argv, &i, &out->home, error)) return false;
+      if (out->home.empty()) {
+        *error = "option --home needs a directory";
+        return false;
+      }
+    } else if (Is(arg, "--name")) {
+      if (!TakeValue("--name", arg, argc, argv, &i, &out->name, error)) return false;
+      if (!IsValidServerName(out->name)) {
+        *error = std::string(kInvalidServerNameTitle) + ": " + kInvalidServerNameMsg;
+        return false;
+      }
+      out->nameGiven = true;
+    } else if (arg == "--clear") {
+      out->clear = true;
+    } else if (arg == "--rescan") {
+      out->rescan = true;
+    } else if (arg == "--scan-only") {
+      out->scanOnly = true;
+    } else if (Is(arg, "--share") || Is(arg, "--refresh")) {
+      std::string_view option = Is(arg, "--share") ? "--share" : "--refresh";
+      std::string value, folder;
+      if (!TakeValue(option, arg, argc, argv, &i, &value, error) ||
+          !ExistingFolder(option, value, &folder, error)) {
+        return false;
+      }
+      (option == "--share" ? out->share : out->refresh).push_back(folder);
+    } else if (Is(arg, "--unshare")) {
+      std::string value;
+      if (!TakeValue("--unshare", arg, argc, argv, &i, &value, error)) return false;
+      if (value.empty()) {
+        *error = "option --unshare needs a folder";
+        return false;
+      }
+      out->unshare.push_back(AbsolutePath(value));
+    } else {
+      *error = "unknown option " + std::string(arg);
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string CommandLineUsage() {
+  return "Usage: mirelle [--home DIR] [--headless] [--name NAME] [--share DIR]...\n"
+         "               [--unshare DIR]... [--refresh DIR]... [--rescan] [--clear]\n"
+         "               [--scan-only] [--help] [--version]\n"
+         "\n"
+         "Shares the media of the folders you pick with the UPnP AV / DLNA devices of your\n"
+         "home network.\n"
+         "\n"
+         "  --home DIR    program directory (library, cache, thumbnails); default\n"
+         "                $MIRELLE_HOME, else the directory of the program\n"
+         "  --headless    run without the window, until interrupted (Ctrl+C or SIGTERM)\n"
+         "  --name NAME   the name under which devices list the server\n"
+         "  --share DIR   share a folder and scan it (may be given several times)\n"
+         "  --unshare DIR stop sharing a folder and remove its media from the library\n"
+         "  --refresh DIR scan a shared folder again\n"
+         "  --rescan      rebuild the library from every shared folder\n"
+         "  --clear       empty the library and forget every shared folder\n"
+         "  --scan-only   make the library changes above, then exit\n"
+         "  --help        this text\n"
+         "  --version     the version\n";
+}

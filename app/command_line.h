@@ -1,0 +1,29 @@
+// The program's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CommandLine {
+  std::string home;        // --home DIR
+  bool headless = false;   // --headless
+  bool nameGiven = false;  // --name NAME
+  std::string name;
+  bool help = false;
+  bool version = false;
+
+  // Library changes carried out at start-up, before the service starts, in this order:
+  // clear, unshare, share, refresh, rescan. Paths are made absolute.
+  bool clear = false;                 // --clear
+  std::vector<std::string> unshare;   // --unshare DIR
+  std::vector<std::string> share;     // --share DIR
+  std::vector<std::string> refresh;   // --refresh DIR
+  bool rescan = false;                // --rescan
+  bool scanOnly = false;              // --scan-only: exit after the changes
+};
+
+// Parses argv. On a bad option returns false with a one-line message in *error.
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error);
+
+// The text printed by --help.
+std::string CommandLineUsage();

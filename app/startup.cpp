@@ -1,0 +1,226 @@
+#include "app/startup.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "app/app_controller.h"
+#include "app/library_counters.h"
+#include "app/service.h"
+#include "app/settings.h"
+#include "library/build/container_tree.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "platform/app_directory.h"
+#include "platform/host.h"
+#include "platform/log.h"
+#include "platform/message_box.h"
+#include "platform/single_instance.h"
+#include "platform/text.h"
+#include "platform/tick.h"
+#include "transcode/seek_index.h"
+
+namespace {
+
+// The period of the window's timer duties, also used by the headless loop.
+constexpr int kTickPeriodMs = 250;
+// How often a scan at start-up is checked, and how often its progress is printed.
+constexpr long kScanPollMs = 100;
+constexpr uint64_t kProgressPeriodMs = 1000;
+
+std::atomic<bool> g_quitRequested{false};
+std::atomic<bool> g_exitRunning{false};
+
+void MakeDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+    platform::Logf("cannot create %s: %s\n", path.c_str(), std::strerror(errno));
+  }
+}
+
+// Blocks the termination signals in this thread and every thread it starts later, so
+// that only the run loop takes them (as a request to exit cleanly).
+void BlockTerminationSignals(sigset_t* set) {
+  sigemptyset(set);
+  sigaddset(set, SIGINT);
+  sigaddset(set, SIGTERM);
+  sigaddset(set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, set, nullptr);
+}
+
+void RunHeadless(CAppController* controller, const sigset_t& signals) {
+  platform::Logf("Orvex Media Server runs headless in %s; press Ctrl+C to stop.\n",
+                 platform::AppDirectory().c_str());
+  while (!g_quitRequested.load(std::memory_order_acquire)) {
+    timespec period{0, kTickPeriodMs * 1000000L};
+    int signal = sigtimedwait(&signals, nullptr, &period);
+    if (signal > 0) {
+      platform::Logf("Signal %d: shutting down.\n", signal);
+      RequestExit();
+      break;
+    }
+    controller->Tick(platform::TickCountMs());
+  }
+}
+
+// Waits for the controller's scan, printing a progress line at most once a second.
+// False when a termination signal stopped the scan.
+bool WaitForScan(CAppController* controller, const sigset_t& signals) {
+  uint64_t lastLine = platform::TickCountMs();
+  while (controller->ScanRunning()) {
+    timespec poll{0, kScanPollMs * 1000000L};
+    if (sigtimedwait(&signals, nullptr, &poll) > 0) {
+      platform::Log("Interrupted: stopping the scan.\n");
+      controller->AbortScan();
+      return false;
+    }
+    uint64_t now = platform::TickCountMs();
+    if (now - lastLine >= kProgressPeriodMs && controller->ScanRunning()) {
+      platform::Log(controller->ScanProgressLine() + "\n");
+      lastLine = now;
+    }
+  }
+  controller->CompleteScan();
+  platform::Log(controller->ScanProgressLine() + " (done)\n");
+  return true;
+}
+
+// The library changes asked for on the command line. Returns 0, 2 for a folder that is
+// not shared but should be unshared or refreshed, or -1 when interrupted.
+int RunLibraryCommands(CAppController* controller, const CommandLine& cl,
+                       const sigset_t& signals) {
+  if (cl.clear) {
+    controller->ClearLibrary();
+    platform::Log("The library is empty and no folder is shared.\n");
+  }
+  for (const std::string& folder : cl.unshare) {
+    if (!controller->RemoveFolder(folder)) {
+      platform::Logf("mirelle: %s is not a shared folder\n", folder.c_str());
+      return 2;
+    }
+    platform::Logf("Stopped sharing %s.\n", folder.c_str());
+  }
+  if (!cl.share.empty()) {
+    std::vector<std::string> already;
+    controller->AddFolders(cl.share, &already);
+    for (const std::string& folder : already) {
+      platform::Logf("%s is shared already; --refresh scans it again.\n", folder.c_str());
+    }
+    if (!WaitForScan(controller, signals)) return -1;
+  }
+  for (const std::string& folder : cl.refresh) {
+    if (!controller->RefreshFolder(folder)) {
+      platform::Logf("mirelle: %s is not a shared folder\n", folder.c_str());
+      return 2;
+    }
+    if (!WaitForScan(controller, signals)) return -1;
+  }
+  if (cl.rescan && (!controller->RescanAll() || !WaitForScan(controller, signals))) return -1;
+  return 0;
+}
+
+void Shutdown() {
+  if (MediaServerService_IsRunning()) MediaServerService_Stop();
+  // Wait for a running scan to finish its current entry and release the library.
+  g_scanAbort.store(true, std::memory_order_release);
+  { std::lock_guard scanDone(ScanFilesMutex); }
+  IndexCacheShutdown();
+  db_close();
+}
+
+}  // namespace
+
+void PrepareWorkingDirectories() {
+  const std::string thumbnails = platform::AppPath("thumbnail");
+  if (DIR* dir = ::opendir(thumbnails.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string path = thumbnails + "/" + entry->d_name;
+      struct stat st{};
+      if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+      ::chmod(path.c_str(), 0644);
+      if (::unlink(path.c_str()) != 0) break;
+    }
+    ::closedir(dir);
+  }
+  MakeDirectory(thumbnails);
+  MakeDirectory(platform::AppPath("cache"));
+  MakeDirectory(platform::AppPath("etc"));
+}
+
+bool RunFirstTimeSetup(const std::string& computerName) {
+  std::string flag;
+  if (!db_getAVP(kKeyRunFirstTime, &flag) || !platform::AsciiEqualsNoCase(flag, "TRUE")) {
+    return false;
+  }
+  db_setAVP(kKeyRunFirstTime, "FALSE");
+  if (!computerName.empty()) {
+    std::string name = ReadSetting(kKeyServerName);
+    if (name.empty()) name = kFirstRunServerName;
+    db_setAVP(kKeyServerName, name + " (" + computerName + ")");
+  }
+  FST_BuildTree();
+  return true;
+}
+
+void RequestExit() {
+  if (g_exitRunning.exchange(true)) return;
+  g_scanAbort.store(true, std::memory_order_release);
+  IndexStopFlag.store(true, std::memory_order_release);
+  if (MediaServerService_IsRunning()) MediaServerService_Stop();
+  g_quitRequested.store(true, std::memory_order_release);
+}
+
+int ApplicationStart(const CommandLine& commandLine) {
+  sigset_t signals;
+  BlockTerminationSignals(&signals);
+  g_quitRequested = false;
+  g_exitRunning = false;
+
+  platform::InitAppDirectory(commandLine.home);
+  MakeDirectory(platform::AppDirectory());
+
+  bool anotherRunning = false;
+  auto instance = platform::SingleInstance::Acquire(
+      platform::AppDirectory(),
+      [] { platform::Log("Another copy asked to show the window; running headless.\n"); },
+      &anotherRunning);
+  if (anotherRunning) {
+    platform::Log("Orvex Media Server already runs here; it was asked to show its window.\n");
+    return 0;
+  }
+
+  PrepareWorkingDirectories();
+  platform::Log("No firewall list to update on this system.\n");
+
+  if (!db_open()) {
+    platform::MessageBox("Error", "Cannot open database");
+    return 1;
+  }
+  RunFirstTimeSetup(platform::ComputerName());
+  if (commandLine.nameGiven) db_setAVP(kKeyServerName, commandLine.name);
+  LoadLibraryCounters();
+  ApplyStartupSettings();
+  LoadFilterTables();
+  if (!IndexCacheStart()) platform::Log("The seek index worker could not start.\n");
+
+  CAppController controller;
+  Scan_LoadLibraryTotals();
+  int status = RunLibraryCommands(&controller, commandLine, signals);
+  if (status != 0 || commandLine.scanOnly) {
+    Shutdown();
+    return status < 0 ? 0 : status;
+  }
+  if (!controller.StartServiceIfShared()) {
+    platform::MessageBox("Error", "Cannot Start Media Server Service");
+    Shutdown();
+    return 1;
+  }
+  RunHeadless(&controller, signals);
+  Shutdown();
+  return 0;
+}

@@ -1,0 +1,212 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/settings.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "library/testing/temp_library.h"
+#include "platform/process.h"
+#include "platform/tick.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(StartupTest, ThumbnailFilesGoSubdirectoriesStayAndWorkingDirectoriesExist) {
+  TempLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  fs::create_directories(lib.Path("thumbnail/keep"));
+  std::ofstream(lib.Path("thumbnail/old.bmp")) << "x";
+  std::ofstream(lib.Path("thumbnail/keep/inner.bmp")) << "x";
+  chmod(lib.Path("thumbnail/old.bmp").c_str(), 0444);
+  PrepareWorkingDirectories();
+  EXPECT_FALSE(fs::exists(lib.Path("thumbnail/old.bmp")));
+  EXPECT_TRUE(fs::exists(lib.Path("thumbnail/keep/inner.bmp")));
+  EXPECT_TRUE(fs::is_directory(lib.Path("cache")));
+  EXPECT_TRUE(fs::is_directory(lib.Path("etc")));
+}
+
+TEST(StartupTest, FirstRunNamesTheServerAndBuildsTheTreeOnce) {
+  TempLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  db_setAVP(kKeyServerName, "Media");
+  EXPECT_TRUE(RunFirstTimeSetup("DEN"));
+  EXPECT_EQ(ReadSetting(kKeyServerName), "Media (DEN)");
+  EXPECT_EQ(ReadSetting(kKeyRunFirstTime), "FALSE");
+  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+  // The second start leaves everything as it is.
+  EXPECT_FALSE(RunFirstTimeSetup("DEN"));
+  EXPECT_EQ(ReadSetting(kKeyServerName), "Media (DEN)");
+  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+}
+
+TEST(StartupTest, FirstRunWithoutStoredNameUsesTheDefault) {
+  TempLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  EXPECT_TRUE(RunFirstTimeSetup("den"));
+  EXPECT_EQ(ReadSetting(kKeyServerName), "Orvex DMS (den)");
+}
+
+TEST(StartupTest, FirstRunWithoutComputerNameKeepsTheNameButBuildsTheTree) {
+  TempLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  EXPECT_TRUE(RunFirstTimeSetup(""));
+  EXPECT_EQ(ReadSetting(kKeyServerName), "");
+  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+}
+
+// The real program in a temporary program directory.
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/orvex-program-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    home_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(home_); }
+
+  int Start(platform::Process* p, std::vector<std::string> args, const std::string& log) {
+    platform::ProcessOptions options;
+    options.error = platform::Redirect::File(home_ + "/" + log);
+    options.output = platform::Redirect::File(home_ + "/" + log + ".out");
+    return p->Start(MIRELLE_PATH, args, options);
+  }
+
+  // Runs the program to its end (at most 20 s) and returns its exit code.
+  int Run(std::vector<std::string> args, const std::string& log = "run.log") {
+    platform::Process p;
+    EXPECT_EQ(Start(&p, std::move(args), log), 0);
+    EXPECT_TRUE(p.Wait(20000));
+    return p.ExitCode().value_or(-1);
+  }
+
+  std::string Read(const std::string& name) {
+    std::ifstream in(home_ + "/" + name);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  bool WaitForText(const std::string& name, const std::string& text, int timeoutMs) {
+    uint64_t deadline = platform::TickCountMs() + static_cast<uint64_t>(timeoutMs);
+    while (platform::TickCountMs() < deadline) {
+      if (Read(name).find(text) != std::string::npos) return true;
+      platform::SleepMs(20);
+    }
+    return false;
+  }
+
+  std::string home_;
+};
+
+TEST_F(ProgramTest, HeadlessServerStopsCleanlyOnSigtermAndKeepsItsLibrary) {
+  platform::Process server;
+  ASSERT_EQ(Start(&server, {"--home", home_, "--headless", "--name", "Den & Co"}, "a.log"), 0);
+  ASSERT_TRUE(WaitForText("a.log", "runs headless", 10000)) << Read("a.log");
+  kill(server.Pid(), SIGTERM);
+  ASSERT_TRUE(server.Wait(10000));
+  EXPECT_EQ(server.ExitCode().value_or(-1), 0);
+  EXPECT_FALSE(fs::exists(home_ + "/temp.mdb"));
+  EXPECT_FALSE(fs::exists(home_ + "/Orvex.mdb-wal"));
+
+  TempLibrary probe;  // reopen the library the server left behind
+  db_close();
+  ASSERT_EQ(db_openAt(home_ + "/Orvex.mdb"), 1);
+  EXPECT_EQ(ReadSetting(kKeyServerName), "Den & Co");
+  EXPECT_EQ(ReadSetting(kKeyRunFirstTime), "FALSE");
+  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+}
+
+TEST_F(ProgramTest, SecondCopyAsksTheFirstToShowItselfAndExitsWithZero) {
+  platform::Process first;
+  ASSERT_EQ(Start(&first, {"--home", home_, "--headless"}, "first.log"), 0);
+  ASSERT_TRUE(WaitForText("first.log", "runs headless", 10000));
+  EXPECT_EQ(Run({"--home", home_, "--headless"}, "second.log"), 0);
+  EXPECT_NE(Read("second.log").find("already runs"), std::string::npos);
+  EXPECT_TRUE(WaitForText("first.log", "asked to show", 5000)) << Read("first.log");
+  EXPECT_TRUE(first.IsRunning());
+  kill(first.Pid(), SIGINT);
+  ASSERT_TRUE(first.Wait(10000));
+  EXPECT_EQ(first.ExitCode().value_or(-1), 0);
+}
+
+TEST_F(ProgramTest, LibraryThatCannotBeOpenedStopsStartUp) {
+  std::ofstream(home_ + "/Orvex.mdb") << "not a library at all, just text";
+  EXPECT_EQ(Run({"--home", home_, "--headless"}), 1);
+  EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos);
+}
+
+TEST_F(ProgramTest, BadOptionsExitWithStatusTwo) {
+  EXPECT_EQ(Run({"--home", home_, "--bogus"}), 2);
+  EXPECT_NE(Read("run.log").find("unknown option --bogus"), std::string::npos);
+  EXPECT_EQ(Run({"--home", home_, "--name", "a:b"}), 2);
+  EXPECT_NE(Read("run.log").find("Server name cannot be empty string or contain \\/:*?\"<>|"),
+            std::string::npos);
+  EXPECT_EQ(Run({"--home", home_, "--name", ""}), 2);
+  EXPECT_EQ(Run({"--home"}), 2);
+  EXPECT_FALSE(fs::exists(home_ + "/Orvex.mdb"));
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(Read("run.log.out").find("Usage: mirelle"), std::string::npos);
+}
+
+// A tiny valid WAV file (one second of silence at 8 kHz, 8-bit mono).
+void WriteWav(const std::string& path) {
+  std::string data(8000, '\x80');
+  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+  std::string wav = "RIFF" + u32(36 + static_cast<uint32_t>(data.size())) + "WAVEfmt " + u32(16) +
+                    u16(1) + u16(1) + u32(8000) + u32(8000) + u16(1) + u16(8) + "data" +
+                    u32(static_cast<uint32_t>(data.size())) + data;
+  std::ofstream(path, std::ios::binary) << wav;
+}
+
+TEST_F(ProgramTest, ShareScanOnlyUnshareAndClearChangeTheLibrary) {
+  std::string media = home_ + "/media";
+  fs::create_directories(media + "/sub");
+  WriteWav(media + "/sub/tone \"one\".wav");
+  ASSERT_EQ(Run({"--home", home_, "--share", media, "--scan-only"}), 0);
+  EXPECT_NE(Read("run.log").find("1 audio"), std::string::npos) << Read("run.log");
+  auto count = [&](const Sql& q) {
+    TempLibrary probe;
+    db_close();
+    EXPECT_EQ(db_openAt(home_ + "/Orvex.mdb"), 1);
+    int n = db_getCount(q);
+    return n;
+  };
+  EXPECT_EQ(count(sql::CountAudioItems()), 1);
+  EXPECT_EQ(count(sql::SharedFolder(media)), 1);
+
+  // Sharing again scans nothing; refreshing a folder that is not shared is refused.
+  EXPECT_EQ(Run({"--home", home_, "--share", media, "--scan-only"}), 0);
+  EXPECT_NE(Read("run.log").find("shared already"), std::string::npos);
+  EXPECT_EQ(Run({"--home", home_, "--refresh", home_, "--scan-only"}), 2);
+  EXPECT_EQ(Run({"--home", home_, "--refresh", media, "--scan-only"}), 0);
+  EXPECT_EQ(count(sql::CountAudioItems()), 1);
+
+  EXPECT_EQ(Run({"--home", home_, "--unshare", media, "--scan-only"}), 0);
+  EXPECT_EQ(count(sql::CountAudioItems()), 0);
+  EXPECT_EQ(Run({"--home", home_, "--unshare", media, "--scan-only"}), 2);
+
+  EXPECT_EQ(Run({"--home", home_, "--share", media, "--clear", "--scan-only"}), 0);
+  EXPECT_EQ(count(sql::CountAudioItems()), 1);
+  EXPECT_EQ(Run({"--home", home_, "--clear", "--scan-only"}), 0);
+  EXPECT_EQ(count(sql::AllSharedFolders()), 0);
+  EXPECT_EQ(count(sql::AllObjects()), 28);
+}
+
+TEST_F(ProgramTest, FoldersThatDoNotExistAreRefused) {
+  EXPECT_EQ(Run({"--home", home_, "--share", home_ + "/missing", "--scan-only"}), 2);
+  EXPECT_NE(Read("run.log").find("does not exist"), std::string::npos);
+  std::ofstream(home_ + "/file") << "x";
+  EXPECT_EQ(Run({"--home", home_, "--refresh", home_ + "/file"}), 2);
+  EXPECT_NE(Read("run.log").find("is not a folder"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#include "library/build/disc_image.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "library/build/container_tree.h"
+#include "library/build/scan_test_support.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "platform/test_support.h"
+
+namespace {
+
+using scan_test::ChildNamed;
+using scan_test::Children;
+using scan_test::Quote;
+using scan_test::ScanLibrary;
+
+bool MakeIso(const std::string& tree, const std::string& image) {
+  return scan_test::Run("genisoimage -quiet -J -R -o " + Quote(image) + " " + Quote(tree) +
+                        " 2>/dev/null");
+}
+
+// The offset out of "<image>/%offset%<n>/<name>".
+int64_t OffsetOf(const std::string& image, const std::string& memberPath) {
+  std::string prefix = image + "/%offset%";
+  if (memberPath.rfind(prefix, 0) != 0) return -1;
+  return std::stoll(memberPath.substr(prefix.size()));
+}
+
+class DiscImageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib_.ok());
+    tree_ = lib_.Path("tree");
+    ASSERT_TRUE(scan_test::WriteMp3(tree_ + "/MUSIC/Deep/song.mp3"));
+    ASSERT_TRUE(scan_test::WriteJpeg(tree_ + "/cover.jpg"));
+    scan_test::WriteText(tree_ + "/readme.txt", "text");
+    scan_test::MakeDirs(tree_ + "/EMPTY/ALSO");
+  }
+
+  ScanLibrary lib_;
+  std::string tree_;
+};
+
+TEST_F(DiscImageTest, MembersAreStoredWithTheirDataOffsetAndEmptyContainersPruned) {
+  std::string image = lib_.MediaPath("disc.iso");
+  ASSERT_TRUE(MakeIso(tree_, image));
+
+  Scan_SharedFolder(lib_.media());
+
+  int32_t audioFolder = ChildNamed(kContainerAudioFolders, lib_.media()).MyIndex;
+  ASSERT_GE(audioFolder, 0);
+  MediaRecord top = ChildNamed(audioFolder, "disc.iso(iso)");
+  ASSERT_GE(top.MyIndex, 0);
+  EXPECT_EQ(top.Flags, kFlagDiscImage);
+  EXPECT_EQ(top.FilePath, image);
+  MediaRecord music = ChildNamed(top.MyIndex, "MUSIC");
+  MediaRecord deep = ChildNamed(music.MyIndex, "Deep");
+  ASSERT_GE(deep.MyIndex, 0);
+  std::vector<MediaRecord> songs = Children(deep.MyIndex);
+  ASSERT_EQ(songs.size(), 1u);
+  EXPECT_EQ(songs[0].FileName, "song.mp3");
+  EXPECT_EQ(songs[0].Flags, kFlagDiscImage);
+  EXPECT_EQ(songs[0].FileType, "Audio");
+  // The member's bytes sit at the stored offset of the image.
+  std::string original = platform::testing::ReadFile(tree_ + "/MUSIC/Deep/song.mp3");
+  EXPECT_EQ(songs[0].FileSize, static_cast<int64_t>(original.size()));
+  int64_t offset = OffsetOf(image, songs[0].FilePath);
+  ASSERT_GT(offset, 0);
+  EXPECT_EQ(offset % 2048, 0);
+  EXPECT_EQ(songs[0].FilePath, DiscMemberPath(image, offset, "song.mp3"));
+  std::string bytes = platform::testing::ReadFile(image);
+  ASSERT_GE(bytes.size(), static_cast<size_t>(offset) + original.size());
+  EXPECT_EQ(bytes.substr(static_cast<size_t>(offset), original.size()), original);
+
+  // The image container of the audio view has no picture; the image view has no music.
+  int32_t imageFolder = ChildNamed(kContainerImageFolders, lib_.media()).MyIndex;
+  MediaRecord imageTop = ChildNamed(imageFolder, "disc.iso(iso)");
+  ASSERT_GE(imageTop.MyIndex, 0);
+  std::set<std::string> names;
+  for (const MediaRecord& r : Children(imageTop.MyIndex)) names.insert(r.FileName);
+  EXPECT_EQ(names, (std::set<std::string>{"cover.jpg"}));
+  EXPECT_EQ(ChildNamed(top.MyIndex, "EMPTY").MyIndex, -1);
+  EXPECT_EQ(ChildNamed(kContainerVideoFolders, lib_.media()).MyIndex, -1);
+  EXPECT_EQ(scan_test::ConsistencyFaults(lib_.Path("Orvex.mdb")), std::vector<std::string>{});
+
+  // Scanning again reads the image anew instead of storing it twice.
+  Scan_SharedFolder(lib_.media());
+  EXPECT_EQ(db_getCount(sql::DiscObjectNamed(audioFolder, "disc.iso(iso)")), 1);
+
+  // Removing the image removes its members.
+  Scan_RemovePath(image);
+  EXPECT_EQ(db_getCount(sql::DiscObjectsOfType(kObjectItem)), 0);
+  EXPECT_EQ(db_getCount(sql::DiscObjectsOfType(kObjectContainer)), 0);
+}
+
+TEST_F(DiscImageTest, DamagedImagesLeaveNothingBehind) {
+  std::string good = lib_.Path("good.iso");
+  ASSERT_TRUE(MakeIso(tree_, good));
+  std::string bytes = platform::testing::ReadFile(good);
+  // Cut inside the directory records, just after the volume descriptors, and at half.
+  scan_test::WriteText(lib_.MediaPath("cut-early.iso"), bytes.substr(0, 17 * 2048 + 100));
+  scan_test::WriteText(lib_.MediaPath("cut-half.iso"), bytes.substr(0, bytes.size() / 2));
+  std::string random(64 * 1024, '\0');
+  for (size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>((i * 2654435761u) >> 13);
+  scan_test::WriteText(lib_.MediaPath("random.iso"), random);
+  scan_test::WriteText(lib_.MediaPath("empty.iso"), "");
+
+  Scan_SharedFolder(lib_.media());
+
+  for (const char* name : {"cut-early.iso", "random.iso", "empty.iso"}) {
+    EXPECT_EQ(db_getCount(sql::ByPath(lib_.MediaPath(name))), 0) << name;
+  }
+  // Whatever a half image still yields is whole: no container without contents.
+  for (const MediaRecord& c : scan_test::RowsOfPath(lib_.MediaPath("cut-half.iso"))) {
+    EXPECT_FALSE(Children(c.MyIndex).empty()) << c.FileName;
+  }
+  EXPECT_EQ(scan_test::ConsistencyFaults(lib_.Path("Orvex.mdb")), std::vector<std::string>{});
+}
+
+TEST(DiscMemberPathTest, OffsetIsWrittenInDecimalBetweenTheImageAndTheName) {
+  EXPECT_EQ(DiscMemberPath("/m/a.iso", 1048576, "p.jpg"), "/m/a.iso/%offset%1048576/p.jpg");
+  EXPECT_EQ(DiscMemberPath("/m/a.iso", int64_t{5} << 32, "v.vob"),
+            "/m/a.iso/%offset%21474836480/v.vob");
+}
+
+}  // namespace

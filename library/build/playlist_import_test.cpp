@@ -1,0 +1,177 @@
+#include "library/build/playlist_import.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "library/build/container_tree.h"
+#include "library/build/scan_test_support.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "platform/codepage.h"
+#include "platform/file_info.h"
+#include "platform/test_support.h"
+
+namespace {
+
+using scan_test::ChildNamed;
+using scan_test::Children;
+using scan_test::ScanLibrary;
+using scan_test::WriteMp3;
+using scan_test::WriteText;
+
+using Entries = std::vector<std::string>;
+
+TEST(PlaylistParseTest, EachKindFindsItsEntries) {
+  EXPECT_EQ(Playlist_ParseEntries("#EXTM3U\r\n#EXTINF:1,x\r\na.mp3\r\n\r\n  b.mp3 \nsub/c.mp3",
+                                  kPlaylistM3u),
+            (Entries{"a.mp3", "b.mp3", "sub/c.mp3"}));
+  EXPECT_EQ(Playlist_ParseEntries("[playlist]\nFile1=/music/a.mp3\nTitle1=Song\nFILE2=b=c.mp3\n"
+                                  "NumberOfEntries=2\n",
+                                  kPlaylistPls),
+            (Entries{"/music/a.mp3", "b=c.mp3"}));
+  EXPECT_EQ(Playlist_ParseEntries("<asx><entry><ref HREF=\"x &amp; y.mp3\"/></entry>\n"
+                                  "<entry><ref href=broken/></entry></asx>",
+                                  kPlaylistAsx),
+            (Entries{"x & y.mp3"}));
+  EXPECT_EQ(Playlist_ParseEntries("<smil><body><seq>\n<media src=\"..\\Music\\a.mp3\"/>\n"
+                                  "<MEDIA tid=\"1\" SRC=\"b.mp3\"/>\n<src=\"no.mp3\"/>\n",
+                                  kPlaylistWpl),
+            (Entries{"..\\Music\\a.mp3", "b.mp3"}));
+}
+
+TEST(PlaylistParseTest, TextIsDecodedFromUtf16Utf8OrTheCodePage) {
+  std::string utf8 = "caf\xC3\xA9.mp3\n";
+  std::string latin1 = "caf\xE9.mp3\n";
+  std::string utf16 = "\xFF\xFE" + platform::Utf8ToUtf16LE("#c\r\ncaf\xC3\xA9.mp3\r\n");
+  std::string utf16be;
+  for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
+    utf16be += utf16[i + 1];
+    utf16be += utf16[i];
+  }
+  Entries expected{"caf\xC3\xA9.mp3"};
+  EXPECT_EQ(Playlist_ParseEntries(utf8, kPlaylistM3u), expected);
+  EXPECT_EQ(Playlist_ParseEntries("\xEF\xBB\xBF" + utf8, kPlaylistM3u), expected);
+  EXPECT_EQ(Playlist_ParseEntries(latin1, kPlaylistM3u), expected);  // code page 1252
+  EXPECT_EQ(Playlist_ParseEntries(utf16, kPlaylistM3u), expected);
+  EXPECT_EQ(Playlist_ParseEntries(utf16be, kPlaylistM3u), expected);
+  // An odd trailing byte and a lone surrogate do not stop the decoding.
+  EXPECT_EQ(Playlist_ParseEntries(utf16 + "a", kPlaylistM3u).front(), expected.front());
+}
+
+TEST(PlaylistParseTest, EntriesResolveAgainstThePlaylistFolder) {
+  EXPECT_EQ(Playlist_ResolveEntry("a.mp3", "/m/lists"), "/m/lists/a.mp3");
+  EXPECT_EQ(Playlist_ResolveEntry("../x/./b.mp3", "/m/lists"), "/m/x/b.mp3");
+  EXPECT_EQ(Playlist_ResolveEntry("../../../../c.mp3", "/m/lists"), "/c.mp3");
+  EXPECT_EQ(Playlist_ResolveEntry("/abs//d.mp3", "/m"), "/abs/d.mp3");
+  EXPECT_EQ(Playlist_ResolveEntry("file:///m/e%20f.mp3", "/x"), "/m/e f.mp3");
+  EXPECT_EQ(Playlist_ResolveEntry("http://radio/stream.mp3", "/x"), "");
+}
+
+class PlaylistImportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib_.ok());
+    ASSERT_TRUE(WriteMp3(lib_.MediaPath("music/known.mp3")));
+    ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/one.mp3")));
+    ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/two.mp3")));
+    ASSERT_TRUE(scan_test::WriteVideo(lib_.MediaPath("music/clip.mp4")));
+  }
+
+  // The lines of a playlist item's list file.
+  std::vector<std::string> ListLines(const MediaRecord& item) {
+    std::string content = platform::testing::ReadFile(item.FilePath);
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < content.size()) {
+      size_t end = content.find("\r\n", pos);
+      if (end == std::string::npos) break;
+      lines.push_back(content.substr(pos, end - pos));
+      pos = end + 2;
+    }
+    return lines;
+  }
+
+  ScanLibrary lib_;
+};
+
+TEST_F(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
+  WriteText(lib_.MediaPath("music/mix.m3u"),
+            "#EXTM3U\n#EXTINF:1,Known\nknown.mp3\n../elsewhere/one.mp3\n"
+            "../elsewhere/two.mp3\nclip.mp4\nmissing.mp3\n");
+
+  // The music folder is scanned before "elsewhere" is known.
+  Scan_SharedFolder(lib_.MediaPath("music"));
+
+  MediaRecord inAll = ChildNamed(kContainerAllMusic, "mix.m3u");
+  ASSERT_GE(inAll.MyIndex, 0);
+  EXPECT_EQ(inAll.Flags, kFlagPlaylist);
+  EXPECT_EQ(inAll.FileType, "Audio");
+  int32_t folder = ChildNamed(kContainerAudioFolders, lib_.MediaPath("music")).MyIndex;
+  MediaRecord item = ChildNamed(folder, "mix.m3u");
+  ASSERT_GE(item.MyIndex, 0);
+  // Both rows name one list file, numbered by the folder row.
+  EXPECT_EQ(item.FilePath, lib_.Path("cache/" + std::to_string(item.MyIndex) + ".lst"));
+  EXPECT_EQ(inAll.FilePath, item.FilePath);
+
+  MediaRecord known = ChildNamed(kContainerAllMusic, "known.mp3");
+  std::vector<MediaRecord> entries = Children(item.MyIndex);
+  ASSERT_EQ(entries.size(), 2u);
+  std::set<std::string> entryNames;
+  for (const MediaRecord& e : entries) {
+    EXPECT_EQ(e.Flags, kFlagPlaylistEntry);
+    EXPECT_EQ(e.FileType, "Audio");
+    entryNames.insert(e.FileName);
+  }
+  EXPECT_EQ(entryNames, (std::set<std::string>{"one.mp3", "two.mp3"}));
+  std::vector<std::string> lines = ListLines(item);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], std::to_string(known.MyIndex) + "/known.mp3");
+  EXPECT_EQ(lines[1], std::to_string(ChildNamed(item.MyIndex, "one.mp3").MyIndex) + "/one.mp3");
+  EXPECT_EQ(lines[2], std::to_string(ChildNamed(item.MyIndex, "two.mp3").MyIndex) + "/two.mp3");
+  // Entry items are not files of the scan; the playlist counts once.
+  ScanCounts counts = Scan_CurrentCounts();
+  EXPECT_EQ(counts.files, 3);  // known.mp3, clip.mp4, the playlist
+  EXPECT_EQ(counts.playlists, 1);
+
+  // Deleting the folder deletes the playlist, its entries and its list file.
+  Lib_DeleteSubtree(folder);
+  EXPECT_EQ(db_getCount(sql::Children(item.MyIndex)), 0);
+  EXPECT_EQ(db_getCount(sql::ByPath(item.FilePath)), 0);
+  EXPECT_FALSE(platform::FileExists(item.FilePath));
+  EXPECT_EQ(Scan_LibraryTotals().playlists, 0);
+}
+
+TEST_F(PlaylistImportTest, Utf16PlaylistImportsLikeItsEightBitTwin) {
+  std::string text = "#EXTM3U\r\nknown.mp3\r\n../elsewhere/one.mp3\r\n";
+  Scan_SharedFolder(lib_.MediaPath("music"));
+  int32_t folder = ChildNamed(kContainerAudioFolders, lib_.MediaPath("music")).MyIndex;
+  ASSERT_GE(folder, 0);
+  std::string narrowList = lib_.Path("cache/narrow.lst");
+  std::string wideList = lib_.Path("cache/wide.lst");
+  // Both lists live in "music", so relative entries resolve alike.
+  std::string narrow = lib_.MediaPath("music/narrow.m3u");
+  std::string wide = lib_.MediaPath("music/wide.m3u");
+  WriteText(narrow, text);
+  WriteText(wide, "\xFF\xFE" + platform::Utf8ToUtf16LE(text));
+
+  Playlist_Import(narrow, narrowList, folder);
+  Playlist_Import(wide, wideList, folder);
+
+  std::string narrowLines = platform::testing::ReadFile(narrowList);
+  EXPECT_FALSE(narrowLines.empty());
+  EXPECT_EQ(platform::testing::ReadFile(wideList), narrowLines);
+  // The second import found the entry item the first one stored.
+  EXPECT_EQ(Children(folder).size(), 2u);  // known.mp3 and the one entry item
+}
+
+TEST_F(PlaylistImportTest, UnreadablePlaylistLeavesNoListFile) {
+  std::string list = lib_.Path("cache/none.lst");
+  Playlist_Import(lib_.MediaPath("music/absent.m3u"), list, kFirstFreeObjectNumber);
+  EXPECT_FALSE(platform::FileExists(list));
+  Playlist_Import(lib_.MediaPath("music/known.mp3"), list, kFirstFreeObjectNumber);
+  EXPECT_FALSE(platform::FileExists(list));
+}
+
+}  // namespace

@@ -1,0 +1,209 @@
+#include "library/build/scan_test_support.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "app/settings.h"
+#include "library/build/container_tree.h"
+#include "library/build/scanner.h"
+#include "library/collation.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "platform/test_support.h"
+
+namespace scan_test {
+namespace {
+
+// Media made once per process and copied from here.
+struct Originals {
+  std::string dir;
+  std::string mp3;  // a one-second tone without tags
+  std::string jpeg;
+  std::string video;
+  bool ok = false;
+};
+
+const Originals& MadeOnce() {
+  static Originals originals;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    char pattern[] = "/tmp/orvex-scan-media-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return;
+    originals.dir = pattern;
+    originals.mp3 = originals.dir + "/tone.mp3";
+    originals.jpeg = originals.dir + "/picture.jpg";
+    originals.video = originals.dir + "/clip.mp4";
+    originals.ok = Run("ffmpeg -v error -y -f lavfi -i sine=f=440:d=1 -c:a libmp3lame -b:a 32k "
+                       "-map_metadata -1 -id3v2_version 0 -write_id3v1 0 " +
+                       Quote(originals.mp3)) &&
+                   Run("ffmpeg -v error -y -f lavfi -i color=c=red:s=32x32 -frames:v 1 " +
+                       Quote(originals.jpeg)) &&
+                   Run("ffmpeg -v error -y -f lavfi -i testsrc=s=64x48:d=1:r=5 -c:v mpeg4 -t 1 " +
+                       Quote(originals.video));
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(originals.dir, ec);
+    });
+  });
+  return originals;
+}
+
+void PutSyncSafe(std::string* out, uint32_t value) {
+  out->push_back(static_cast<char>((value >> 21) & 0x7F));
+  out->push_back(static_cast<char>((value >> 14) & 0x7F));
+  out->push_back(static_cast<char>((value >> 7) & 0x7F));
+  out->push_back(static_cast<char>(value & 0x7F));
+}
+
+// An ID3v2.4 tag with UTF-8 text frames.
+std::string Id3Tag(const Tags& tags) {
+  std::string frames;
+  const std::pair<const char*, const std::string*> fields[] = {{"TIT2", &tags.title},
+                                                               {"TPE1", &tags.artist},
+                                                               {"TALB", &tags.album},
+                                                               {"TCON", &tags.genre},
+                                                               {"TRCK", &tags.track}};
+  for (const auto& [id, value] : fields) {
+    if (value->empty()) continue;
+    frames += id;
+    PutSyncSafe(&frames, static_cast<uint32_t>(value->size() + 1));
+    frames += std::string("\0\0", 2);
+    frames += '\x03';  // UTF-8
+    frames += *value;
+  }
+  if (frames.empty()) return std::string();
+  std::string tag = "ID3";
+  tag += std::string("\x04\x00\x00", 3);
+  PutSyncSafe(&tag, static_cast<uint32_t>(frames.size()));
+  return tag + frames;
+}
+
+}  // namespace
+
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+void MakeDirs(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+}
+
+void WriteText(const std::string& path, const std::string& data) {
+  MakeDirs(std::filesystem::path(path).parent_path().string());
+  platform::testing::WriteFile(path, data);
+}
+
+bool WriteMp3(const std::string& path, const Tags& tags) {
+  const Originals& o = MadeOnce();
+  if (!o.ok) return false;
+  WriteText(path, Id3Tag(tags) + platform::testing::ReadFile(o.mp3));
+  return true;
+}
+
+bool WriteJpeg(const std::string& path) {
+  const Originals& o = MadeOnce();
+  if (!o.ok) return false;
+  WriteText(path, platform::testing::ReadFile(o.jpeg));
+  return true;
+}
+
+bool WriteVideo(const std::string& path) {
+  const Originals& o = MadeOnce();
+  if (!o.ok) return false;
+  WriteText(path, platform::testing::ReadFile(o.video));
+  return true;
+}
+
+std::vector<MediaRecord> Children(int32_t parent) {
+  int n = db_selectT(sql::Children(parent));
+  return std::vector<MediaRecord>(db_selectResults().begin(), db_selectResults().begin() + n);
+}
+
+std::vector<MediaRecord> RowsOfPath(const std::string& path) {
+  int n = db_selectT(sql::ByPath(path));
+  return std::vector<MediaRecord>(db_selectResults().begin(), db_selectResults().begin() + n);
+}
+
+MediaRecord ChildNamed(int32_t parent, const std::string& fileName) {
+  for (const MediaRecord& r : Children(parent)) {
+    if (r.FileName == fileName) return r;
+  }
+  MediaRecord none;
+  none.MyIndex = -1;
+  return none;
+}
+
+ScanLibrary::ScanLibrary() {
+  if (!ok()) return;
+  FST_BuildTree();
+  ResetFilterTables();
+  MakeDirs(media());
+  Scan_SetLibraryTotals(ScanCounts());
+  Scan_ResetCurrentCounts();
+  g_scanAbort = false;
+}
+
+ScanLibrary::~ScanLibrary() {
+  Scan_SetEntryHookForTest(nullptr);
+  Scan_SetBatchLimitsForTest(0, 0);
+  g_scanAbort = false;
+}
+
+std::vector<std::string> ConsistencyFaults(const std::string& libraryFile) {
+  std::vector<std::string> faults;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(libraryFile.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return {"cannot open " + libraryFile};
+  }
+  RegisterNoCaseCollation(db);
+  const std::pair<const char*, const char*> checks[] = {
+      {"pragma integrity_check", "ok"},
+      {"select count(*) from FSE_QueryState c where c.pIndex >= 0 and not exists "
+       "(select 1 from FSE_QueryState p where p.MyIndex = c.pIndex)",
+       "0"},
+      // A file is stored whole or not at all: every item of a flat list has its folder
+      // row, and every folder row its flat-list row.
+      {"select count(*) from FSE_QueryState a where a.ObjectType = 1 and a.pIndex in (4, 7, 13) "
+       "and a.Flags = 0 and not exists (select 1 from FSE_QueryState f where f.FilePath = "
+       "a.FilePath and f.pIndex not in (4, 7, 13, 8, 9, 10))",
+       "0"},
+      {"select count(*) - count(distinct MyIndex) from FSE_QueryState", "0"},
+  };
+  for (const auto& [query, expected] : checks) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, query, -1, &stmt, nullptr) != SQLITE_OK) {
+      faults.push_back(std::string("cannot run: ") + query);
+      continue;
+    }
+    if (sqlite3_step(stmt) != SQLITE_ROW) {
+      faults.push_back(std::string("no answer: ") + query);
+    } else {
+      const char* got = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+      if (got == nullptr || std::string(got) != expected) {
+        faults.push_back(std::string(query) + " gave " + (got ? got : "null"));
+      }
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return faults;
+}
+
+}  // namespace scan_test

@@ -1,0 +1,121 @@
+#include "library/build/scan_threads.h"
+
+#include <chrono>
+
+#include "library/build/container_tree.h"
+#include "library/build/scan_internal.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "platform/thread.h"
+
+namespace {
+
+// Runs `work` as a scan: marks the scanner busy, holds ScanFilesMutex, and ends the way
+// every scan ends (current path emptied, running flag cleared, browse marked stale).
+template <typename Work>
+void RunScan(Work work) {
+  g_scanIdle.store(false, std::memory_order_release);
+  {
+    std::lock_guard lock(ScanFilesMutex);
+    g_scanAbort.store(false, std::memory_order_release);
+    work();
+  }
+  g_scanCurrentPath.Clear();
+  g_scanRunning.store(false, std::memory_order_release);
+  db_invalidateBrowse();
+  g_scanIdle.store(true, std::memory_order_release);
+}
+
+}  // namespace
+
+void ScanThread_AddFolders(const std::vector<std::string>& paths) {
+  RunScan([&] {
+    for (const std::string& path : paths) {
+      if (path.empty()) break;  // the list's end
+      if (g_scanAbort.load(std::memory_order_acquire)) break;
+      Scan_SharedFolder(path);
+    }
+  });
+}
+
+void ScanThread_AddFolder(const std::string& path) {
+  RunScan([&] { Scan_SharedFolder(path); });
+}
+
+void ScanThread_RefreshFolder(const std::string& path) {
+  RunScan([&] {
+    for (int32_t root : {kContainerAudioFolders, kContainerVideoFolders, kContainerImageFolders}) {
+      MediaRecord r;
+      while (db_getOneRecord(sql::FolderUnder(path, root), &r) > 0) Lib_DeleteSubtree(r.MyIndex);
+    }
+    Scan_SharedFolder(path);
+  });
+}
+
+void ScanThread_RescanAll() {
+  RunScan([] {
+    scan_detail::RebuildEmptyLibraryLocked();
+    // The rebuild may take a moment; a stop request made during it counts.
+    for (const SharedFolderRecord& shared : db_listSharedFolders()) {
+      if (g_scanAbort.load(std::memory_order_acquire)) break;
+      Scan_SharedFolder(shared.DirPath);
+    }
+  });
+}
+
+ScanThread::~ScanThread() { Join(); }
+
+template <typename Body>
+bool ScanThread::Start(Body body) {
+  std::lock_guard lock(mutex_);
+  if (running_) return false;
+  if (thread_.joinable()) thread_.join();
+  running_ = true;
+  Scan_ResetCurrentCounts();
+  g_scanRunning.store(true, std::memory_order_release);
+  thread_ = std::thread([this, body = std::move(body)] {
+    platform::SetCurrentThreadName("scan");
+    body();
+    std::lock_guard done(mutex_);
+    running_ = false;
+    ended_.notify_all();
+  });
+  return true;
+}
+
+bool ScanThread::StartAddFolders(std::vector<std::string> paths) {
+  return Start([paths = std::move(paths)] { ScanThread_AddFolders(paths); });
+}
+
+bool ScanThread::StartAddFolder(std::string path) {
+  return Start([path = std::move(path)] { ScanThread_AddFolder(path); });
+}
+
+bool ScanThread::StartRefreshFolder(std::string path) {
+  return Start([path = std::move(path)] { ScanThread_RefreshFolder(path); });
+}
+
+bool ScanThread::StartRescanAll() {
+  return Start([] { ScanThread_RescanAll(); });
+}
+
+bool ScanThread::Running() const {
+  std::lock_guard lock(mutex_);
+  return running_;
+}
+
+bool ScanThread::WaitFor(uint64_t timeoutMs) {
+  std::unique_lock lock(mutex_);
+  return ended_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !running_; });
+}
+
+void ScanThread::Join() {
+  std::thread finished;
+  {
+    std::unique_lock lock(mutex_);
+    ended_.wait(lock, [this] { return !running_; });
+    finished = std::move(thread_);
+  }
+  if (finished.joinable()) finished.join();
+}

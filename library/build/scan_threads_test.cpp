@@ -1,0 +1,193 @@
+#include "library/build/scan_threads.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "library/build/container_tree.h"
+#include "library/build/scan_test_support.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "library/object_numbers.h"
+#include "library/statements.h"
+#include "platform/test_support.h"
+#include "platform/tick.h"
+
+namespace {
+
+using scan_test::ChildNamed;
+using scan_test::Children;
+using scan_test::ScanLibrary;
+using scan_test::WriteJpeg;
+using scan_test::WriteMp3;
+
+int ItemsIn(int32_t parent) { return static_cast<int>(Children(parent).size()); }
+
+// Files a.mp3 ... in `count` subfolders of `folder`, `perFolder` each.
+bool FillFolder(const std::string& folder, int count, int perFolder) {
+  for (int d = 0; d < count; ++d) {
+    for (int f = 0; f < perFolder; ++f) {
+      std::string base = folder + "/d" + std::to_string(d) + "/f" + std::to_string(f);
+      if (!WriteMp3(base + ".mp3", {"", "Artist " + std::to_string(d), "", "", ""})) return false;
+    }
+  }
+  return true;
+}
+
+TEST(ScanThreadTest, AddFoldersRunsToTheEndAndResetsTheFlags) {
+  ScanLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  ASSERT_TRUE(FillFolder(lib.MediaPath("one"), 2, 3));
+  ASSERT_TRUE(WriteJpeg(lib.MediaPath("two/p.jpg")));
+  ScanThread scan;
+
+  ASSERT_TRUE(scan.StartAddFolders(
+      {lib.MediaPath("one"), lib.MediaPath("two"), "", lib.MediaPath("never")}));
+  ASSERT_TRUE(scan.WaitFor(60000));
+  scan.Join();
+
+  EXPECT_FALSE(g_scanRunning.load());
+  EXPECT_TRUE(g_scanIdle.load());
+  EXPECT_EQ(g_scanCurrentPath.Get(), "");
+  EXPECT_EQ(ItemsIn(kContainerAllMusic), 6);
+  EXPECT_EQ(ItemsIn(kContainerAllImages), 1);
+  EXPECT_EQ(Scan_CurrentCounts().files, 7);
+  // The list ended at the empty path.
+  EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib.MediaPath("never")).MyIndex, -1);
+}
+
+TEST(ScanThreadTest, OneOwnerRunsOneScanAtATimeAndBrowsingGoesOnMeanwhile) {
+  ScanLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  ASSERT_TRUE(FillFolder(lib.media(), 4, 10));
+  Scan_SetBatchLimitsForTest(5, 10000);
+  std::atomic<bool> release{false};
+  std::atomic<int> entries{0};
+  Scan_SetEntryHookForTest([&](const std::string&) {
+    // The scan waits at its first entry until the test has tried a second start, and
+    // then goes slowly enough for the reader below to see it grow.
+    if (++entries == 1) {
+      while (!release.load()) platform::SleepMs(1);
+    }
+    platform::SleepMs(2);
+  });
+  ScanThread scan;
+  ASSERT_TRUE(scan.StartAddFolder(lib.media()));
+  ASSERT_TRUE(platform::testing::WaitUntil([&] { return entries.load() >= 1; }, 60000));
+  EXPECT_TRUE(scan.Running());
+  EXPECT_TRUE(g_scanRunning.load());
+  EXPECT_FALSE(g_scanIdle.load());
+  EXPECT_FALSE(scan.StartRescanAll());
+  EXPECT_FALSE(scan.WaitFor(1));
+  release = true;
+
+  // Browsing between batches: the reader sees the list grow while the scan runs.
+  std::set<int> seen;
+  while (scan.Running()) seen.insert(db_getCount(sql::Children(kContainerAllMusic)));
+  ASSERT_TRUE(scan.WaitFor(60000));
+  EXPECT_EQ(ItemsIn(kContainerAllMusic), 40);
+  EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](int n) { return n > 0 && n < 40; }), 2);
+  EXPECT_TRUE(g_scanIdle.load());
+}
+
+TEST(ScanThreadTest, RefreshPicksUpNewAndRemovedFiles) {
+  ScanLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  ASSERT_TRUE(WriteMp3(lib.MediaPath("old.mp3")));
+  ASSERT_TRUE(WriteJpeg(lib.MediaPath("keep.jpg")));
+  Lib_AddSharedFolder(lib.media());
+  ScanThread_AddFolder(lib.media());
+  std::filesystem::remove(lib.MediaPath("old.mp3"));
+  ASSERT_TRUE(WriteMp3(lib.MediaPath("new.mp3")));
+
+  ScanThread scan;
+  ASSERT_TRUE(scan.StartRefreshFolder(lib.media()));
+  scan.Join();
+
+  EXPECT_EQ(ChildNamed(kContainerAllMusic, "old.mp3").MyIndex, -1);
+  EXPECT_GE(ChildNamed(kContainerAllMusic, "new.mp3").MyIndex, 0);
+  EXPECT_EQ(ItemsIn(kContainerAllImages), 1);
+  EXPECT_EQ(Scan_LibraryTotals().files, 2);
+}
+
+TEST(ScanThreadTest, RescanAllRebuildsFromTheSharedFolders) {
+  ScanLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  ASSERT_TRUE(WriteMp3(lib.MediaPath("a.mp3")));
+  Lib_AddSharedFolder(lib.media());
+  ScanThread_AddFolder(lib.media());
+  scan_test::WriteText(lib.Path("cache/stale.hdx"), "x");
+  // An object that no shared folder holds any more.
+  ASSERT_TRUE(WriteMp3(lib.Path("loose.mp3")));
+  FST_AddObject(kContainerAllMusic, kObjectItem, lib.Path("loose.mp3"), "loose.mp3", kKindAudio);
+
+  ScanThread scan;
+  ASSERT_TRUE(scan.StartRescanAll());
+  scan.Join();
+
+  EXPECT_EQ(ChildNamed(kContainerAllMusic, "loose.mp3").MyIndex, -1);
+  EXPECT_GE(ChildNamed(kContainerAllMusic, "a.mp3").MyIndex, 0);
+  EXPECT_FALSE(std::filesystem::exists(lib.Path("cache/stale.hdx")));
+  EXPECT_EQ(db_countSharedFolders(), 1);
+  EXPECT_EQ(Scan_LibraryTotals().files, 1);
+}
+
+// A scan killed with SIGKILL in the middle of a batch leaves a library that opens and
+// holds whole files only: the committed batches, none of the interrupted one.
+TEST(ScanCrashTest, KilledScanLeavesAConsistentLibrary) {
+  ScanLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  ASSERT_TRUE(FillFolder(lib.media(), 6, 10));
+  std::string libraryFile = lib.Path("Orvex.mdb");
+  db_close();
+
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ready[0]);
+    if (db_openAt(libraryFile) != 1) ::_exit(2);
+    Scan_SetBatchLimitsForTest(8, 60000);
+    int seen = 0;
+    Scan_SetEntryHookForTest([&](const std::string&) {
+      // Mid-batch (37 is not a multiple of 8): tell the parent and wait to be killed.
+      if (++seen == 37) {
+        char c = 'k';
+        if (::write(ready[1], &c, 1) != 1) ::_exit(3);
+        for (;;) ::pause();
+      }
+    });
+    Scan_SharedFolder(lib.media());
+    ::_exit(4);  // never reached when the parent kills us
+  }
+  ::close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  EXPECT_EQ(scan_test::ConsistencyFaults(libraryFile), std::vector<std::string>{});
+  ASSERT_EQ(db_openAt(libraryFile), 1);
+  int stored = ItemsIn(kContainerAllMusic);
+  EXPECT_GT(stored, 0);
+  EXPECT_LT(stored, 37);
+  // The library takes a new scan on top of what survived, numbered on from its highest
+  // object as start-up does.
+  g_nextMyIndex = db_getMaxIndex() + 1;
+  Scan_SharedFolder(lib.media());
+  EXPECT_EQ(ItemsIn(kContainerAllMusic), 60);
+  EXPECT_EQ(scan_test::ConsistencyFaults(libraryFile), std::vector<std::string>{});
+}
+
+}  // namespace
