@@ -129,5 +129,7 @@ inline constexpr int32_t kGenaDefaultTimeoutSeconds = 300;
 inline constexpr size_t kGenaMaxSubscribers = 10;
 inline constexpr size_t kGenaMaxCallbackBytes = 256;
 inline constexpr uint32_t kGenaNotifyTimeoutMs = 5000;
+// A new subscriber's first event follows the answer to its SUBSCRIBE after this delay.
+inline constexpr uint32_t kGenaInitialEventDelayMs = 200;
 
 }  // namespace upnp_limits
