@@ -1,0 +1,260 @@
+#include "upnp/chain.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/tick.h"
+#include "upnp/containers.h"
+#include "upnp/runtime_test_util.h"
+#include "upnp/timer.h"
+
+namespace {
+
+using runtime_test::ChainThread;
+using runtime_test::WaitFor;
+
+// Records callback and release calls by the name each entry carries.
+struct Recorder {
+  std::mutex Mutex;
+  std::vector<std::string> Calls;
+  void Add(const std::string& call) {
+    std::lock_guard lock(Mutex);
+    Calls.push_back(call);
+  }
+  std::vector<std::string> Get() {
+    std::lock_guard lock(Mutex);
+    return Calls;
+  }
+};
+
+struct Entry {
+  Recorder* Log;
+  std::string Name;
+  FLibTimer* Timer = nullptr;
+  void* CancelKey = nullptr;  // cancelled from this entry's callback
+};
+
+void Fired(void* data) {
+  auto* e = static_cast<Entry*>(data);
+  e->Log->Add("fire " + e->Name);
+  if (e->CancelKey) FLibTimer_Cancel(e->Timer, e->CancelKey);
+}
+
+void Released(void* data) {
+  auto* e = static_cast<Entry*>(data);
+  e->Log->Add("release " + e->Name);
+}
+
+// Runs one turn of a timer module by hand, so the order of callbacks is exact.
+int32_t RunTimerTurn(FLibTimer* timer) {
+  FLibSocketSet read, write, error;
+  int32_t block = 86400000;
+  timer->BeforeWait(timer, &read, &write, &error, &block);
+  return block;
+}
+
+TEST(TimerTest, EqualExpiryFiresNewestFirst) {
+  Recorder log;  // outlives the chain, whose destruction releases what is pending
+  FLibChainPtr chain = FLibChain_Create();
+  FLibTimer* timer = FLibTimer_Create(chain.get());
+  Entry a{&log, "a"}, b{&log, "b"}, c{&log, "c"};
+  uint64_t now = platform::TickCountMs();
+  FLibTimer_AddAt(timer, &a, now - 5, Fired, Released);
+  FLibTimer_AddAt(timer, &b, now - 5, Fired, Released);
+  FLibTimer_AddAt(timer, &c, now - 10, Fired, Released);
+  RunTimerTurn(timer);
+  EXPECT_EQ(log.Get(), (std::vector<std::string>{"fire c", "fire b", "fire a"}));
+}
+
+TEST(TimerTest, PendingEntryLowersTheBlockTime) {
+  Recorder log;  // outlives the chain, whose destruction releases what is pending
+  FLibChainPtr chain = FLibChain_Create();
+  FLibTimer* timer = FLibTimer_Create(chain.get());
+  Entry a{&log, "a"};
+  FLibTimer_Add(timer, &a, 5000, Fired, Released);
+  int32_t block = RunTimerTurn(timer);
+  EXPECT_GT(block, 4000);
+  EXPECT_LE(block, 5000);
+  EXPECT_TRUE(log.Get().empty());
+  FLibTimer_Clear(timer);  // before the entries go out of scope
+}
+
+TEST(TimerTest, CancelRemovesEveryEntryOfTheKeyAndReleasesEach) {
+  Recorder log;  // outlives the chain, whose destruction releases what is pending
+  FLibChainPtr chain = FLibChain_Create();
+  FLibTimer* timer = FLibTimer_Create(chain.get());
+  Entry a{&log, "a"}, b{&log, "b"};
+  FLibTimer_Add(timer, &a, 1000, Fired, Released);
+  FLibTimer_Add(timer, &b, 1000, Fired, Released);
+  FLibTimer_Add(timer, &a, 2000, Fired, Released);
+  FLibTimer_Cancel(timer, &a);
+  EXPECT_EQ(log.Get(), (std::vector<std::string>{"release a", "release a"}));
+  EXPECT_EQ(FLibTimer_Count(timer), 1u);
+  FLibTimer_Clear(timer);  // before the entries go out of scope
+}
+
+TEST(TimerTest, CallbackCancellingAnotherExpiredEntryReleasesItInstead) {
+  Recorder log;  // outlives the chain, whose destruction releases what is pending
+  FLibChainPtr chain = FLibChain_Create();
+  FLibTimer* timer = FLibTimer_Create(chain.get());
+  Entry victim{&log, "victim"};
+  Entry killer{&log, "killer", timer, &victim};
+  uint64_t now = platform::TickCountMs();
+  FLibTimer_AddAt(timer, &victim, now - 5, Fired, Released);
+  FLibTimer_AddAt(timer, &killer, now - 10, Fired, Released);
+  RunTimerTurn(timer);
+  EXPECT_EQ(log.Get(), (std::vector<std::string>{"fire killer", "release victim"}));
+  EXPECT_EQ(FLibTimer_Count(timer), 0u);
+}
+
+TEST(TimerTest, AddOnADisposedModuleHandsTheDataBack) {
+  FLibChainPtr chain = FLibChain_Create();
+  FLibTimer* timer = FLibTimer_Create(chain.get());
+  FLibChain_Stop(chain.get());
+  FLibChain_Start(chain.get());  // stops at once and disposes
+  Recorder log;
+  Entry a{&log, "a"};
+  FLibTimer_Add(timer, &a, 0, Fired, Released);
+  EXPECT_EQ(log.Get(), (std::vector<std::string>{"release a"}));
+}
+
+TEST(TimerTest, DelayZeroRunsOnTheNextTurnOfARunningChain) {
+  ChainThread chain;
+  FLibTimer* timer = FLibTimer_Create(chain.Get());
+  chain.Start();
+  Recorder log;
+  Entry a{&log, "a"};
+  // The chain blocks for a day with nothing to do; a new head entry must wake it.
+  uint64_t start = platform::TickCountMs();
+  FLibTimer_Add(timer, &a, 0, Fired, Released);
+  ASSERT_TRUE(WaitFor([&] { return log.Get().size() == 1; }, 2000));
+  EXPECT_LT(platform::TickCountMs() - start, 1000u);
+  Entry b{&log, "b"};
+  FLibTimer_Add(timer, &b, 100, Fired, Released);
+  ASSERT_TRUE(WaitFor([&] { return log.Get().size() == 2; }, 2000));
+  EXPECT_GE(platform::TickCountMs() - start, 100u);
+}
+
+struct OrderModule : FLibModule {
+  std::vector<std::string>* Log = nullptr;
+  std::string Name;
+  std::atomic<int> Turns{0};
+  std::atomic<int32_t> Block{0};
+};
+
+void CountTurn(FLibModule* m, FLibSocketSet*, FLibSocketSet*, FLibSocketSet*, int32_t* blockMs) {
+  auto* module = dynamic_cast<OrderModule*>(m);
+  if (module == nullptr) return;
+  module->Block.store(*blockMs);
+  module->Turns.fetch_add(1);
+}
+
+void RecordDispose(FLibModule* m) {
+  auto* module = static_cast<OrderModule*>(m);
+  module->Log->push_back("dispose " + module->Name);
+}
+
+TEST(ChainTest, StopDisposesEveryModuleOnceInOrderAndRunsNoMoreCallbacks) {
+  std::vector<std::string> disposals;
+  Recorder log;
+  Entry pending{&log, "pending"};
+  {
+    ChainThread chain;
+    for (const char* name : {"first", "second", "third"}) {
+      auto m = std::make_unique<OrderModule>();
+      m->Log = &disposals;
+      m->Name = name;
+      m->Dispose = RecordDispose;
+      FLibChain_AddModule(chain.Get(), std::move(m));
+    }
+    FLibTimer* timer = FLibTimer_Create(chain.Get());
+    FLibTimer_Add(timer, &pending, 60000, Fired, Released);
+    chain.Start();
+    chain.Stop();
+    EXPECT_EQ(disposals,
+              (std::vector<std::string>{"dispose first", "dispose second", "dispose third"}));
+  }
+  EXPECT_EQ(disposals.size(), 3u) << "destroying the chain disposes nothing twice";
+  EXPECT_EQ(log.Get(), (std::vector<std::string>{"release pending"}));
+}
+
+TEST(ChainTest, IdleChainBlocksForADayUntilWokenFromAnotherThread) {
+  ChainThread chain;
+  auto m = std::make_unique<OrderModule>();
+  m->BeforeWait = CountTurn;
+  OrderModule* module = FLibChain_AddModule(chain.Get(), std::move(m));
+  chain.Start();
+  ASSERT_TRUE(WaitFor([&] { return module->Turns.load() >= 1; }));
+  EXPECT_EQ(module->Block.load(), 86400 * 1000) << "nothing lowers the block time";
+  EXPECT_FALSE(WaitFor([&] { return module->Turns.load() > 1; }, 200)) << "the chain sleeps";
+  int before = module->Turns.load();
+  std::thread waker([&] { FLibChain_Wake(chain.Get()); });
+  waker.join();
+  EXPECT_TRUE(WaitFor([&] { return module->Turns.load() > before; }, 2000));
+}
+
+// A module that watches many sockets at once: far more than the 64 of a select set.
+struct ManySockets : FLibModule {
+  std::vector<FLibFd> Readers;
+  std::atomic<size_t> Ready{0};
+};
+
+void WatchAll(FLibModule* m, FLibSocketSet* read, FLibSocketSet*, FLibSocketSet*, int32_t*) {
+  for (FLibFd& fd : static_cast<ManySockets*>(m)->Readers) FLibSocketSet_Add(read, fd.Get());
+}
+
+void CountReady(FLibModule* m, int result, FLibSocketSet* read, FLibSocketSet*, FLibSocketSet*) {
+  auto* module = static_cast<ManySockets*>(m);
+  if (result < 0) return;
+  size_t ready = 0;
+  for (FLibFd& fd : module->Readers) ready += FLibSocketSet_Has(read, fd.Get()) ? 1 : 0;
+  module->Ready = std::max(module->Ready.load(), ready);
+}
+
+TEST(ChainTest, SocketSetsHaveNoSixtyFourSocketLimit) {
+  ChainThread chain;
+  auto m = std::make_unique<ManySockets>();
+  std::vector<FLibFd> writers;
+  for (int i = 0; i < 200; ++i) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    m->Readers.emplace_back(pair[0]);
+    writers.emplace_back(pair[1]);
+  }
+  m->BeforeWait = WatchAll;
+  m->AfterWait = CountReady;
+  ManySockets* module = FLibChain_AddModule(chain.Get(), std::move(m));
+  for (FLibFd& w : writers) ASSERT_EQ(::write(w.Get(), "x", 1), 1);
+  chain.Start();
+  EXPECT_TRUE(WaitFor([&] { return module->Ready.load() == 200; }, 3000)) << module->Ready.load();
+}
+
+TEST(ContainersTest, QueueIsFifoAndStackIsLifo) {
+  int a = 1, b = 2, c = 3;
+  FLibQueuePtr queue = FLibQueue_Create();
+  EXPECT_TRUE(FLibQueue_IsEmpty(queue.get()));
+  FLibQueue_Enqueue(queue.get(), &a);
+  FLibQueue_Enqueue(queue.get(), &b);
+  FLibQueuePtr copy = FLibQueue_Copy(queue.get());
+  EXPECT_EQ(FLibQueue_Peek(queue.get()), &a);
+  EXPECT_EQ(FLibQueue_Dequeue(queue.get()), &a);
+  EXPECT_EQ(FLibQueue_Dequeue(queue.get()), &b);
+  EXPECT_EQ(FLibQueue_Dequeue(queue.get()), nullptr);
+  EXPECT_EQ(FLibQueue_Count(copy.get()), 2u);
+  EXPECT_EQ(FLibQueue_Dequeue(copy.get()), &a);
+
+  FLibStack stack;
+  FLibStack_Push(&stack, &a);
+  FLibStack_Push(&stack, &c);
+  EXPECT_EQ(FLibStack_Peek(&stack), &c);
+  EXPECT_EQ(FLibStack_Pop(&stack), &c);
+  EXPECT_EQ(FLibStack_Pop(&stack), &a);
+  EXPECT_EQ(FLibStack_Pop(&stack), nullptr);
+}
+
+}  // namespace

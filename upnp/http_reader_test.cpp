@@ -1,0 +1,265 @@
+#include "upnp/http_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "upnp/limits.h"
+
+namespace {
+
+struct Event {
+  int Result;
+  std::string Body;
+  std::string Target;
+};
+
+// Feeds `input` in pieces of `step` bytes (0 = whole), keeping unconsumed bytes as the
+// socket buffer would, and records every event. After MessageDone the reader is reset,
+// as the server does once a request has been answered.
+std::vector<Event> FeedAll(FLibHttpReaderMode mode, const std::string& input, size_t step,
+                           std::string* rest = nullptr) {
+  FLibHttpReader reader;
+  FLibHttpReader_Init(&reader, mode);
+  std::vector<Event> events;
+  std::string buffered;
+  size_t at = 0;
+  while (at < input.size() || !buffered.empty()) {
+    size_t take = step == 0 ? input.size() - at : std::min(step, input.size() - at);
+    buffered.append(input, at, take);
+    at += take;
+    bool progress = true;
+    while (progress && !buffered.empty()) {
+      size_t consumed = 0;
+      int result = FLibHttpReader_Feed(&reader, buffered, &consumed);
+      buffered.erase(0, consumed);
+      progress = consumed > 0 || result != FLibHttpReader_NeedMore;
+      if (result == FLibHttpReader_Failed) {
+        events.push_back({result, "", ""});
+        if (rest) *rest = buffered;
+        return events;
+      }
+      if (result == FLibHttpReader_HeaderDone)
+        events.push_back({result, "", reader.Packet->Target});
+      if (result == FLibHttpReader_MessageDone) {
+        events.push_back({result, reader.Packet->Body,
+                          reader.Packet->StatusCode == -1
+                              ? reader.Packet->Target
+                              : std::to_string(reader.Packet->StatusCode)});
+        FLibHttpReader_Reset(&reader);
+      }
+    }
+    if (take == 0) break;
+  }
+  if (rest) *rest = buffered;
+  return events;
+}
+
+std::vector<Event> OnlyDone(const std::vector<Event>& events) {
+  std::vector<Event> done;
+  for (const Event& e : events)
+    if (e.Result == FLibHttpReader_MessageDone) done.push_back(e);
+  return done;
+}
+
+TEST(HttpReaderTest, ContentLengthBodyWholeAndByteByByte) {
+  std::string request =
+      "POST /ctl HTTP/1.1\r\nHost: 10.0.0.2:5000\r\nContent-Length: 11\r\n\r\nhello world";
+  for (size_t step : {0u, 1u, 3u}) {
+    auto events = FeedAll(FLibHttpReaderMode::Server, request, step);
+    ASSERT_EQ(events.size(), 2u) << "step " << step;
+    EXPECT_EQ(events[0].Result, FLibHttpReader_HeaderDone);
+    EXPECT_EQ(events[1].Result, FLibHttpReader_MessageDone);
+    EXPECT_EQ(events[1].Body, "hello world");
+  }
+}
+
+TEST(HttpReaderTest, ChunkedBodyIsDecodedAcrossAnySplit) {
+  std::string request =
+      "POST /x HTTP/1.1\r\nTransfer-Encoding: Chunked\r\n\r\n"
+      "5;name=value\r\nhello\r\n1 \r\n \r\nA\r\n0123456789\r\n0\r\nTrailer: x\r\n\r\n";
+  for (size_t step : {0u, 1u, 2u, 7u}) {
+    auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, request, step));
+    ASSERT_EQ(done.size(), 1u) << "step " << step;
+    EXPECT_EQ(done[0].Body, "hello 0123456789");
+  }
+}
+
+TEST(HttpReaderTest, PipelinedRequestsComeOutOneAfterAnother) {
+  std::string two = "GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\nContent-Length: 2\r\n\r\nxy";
+  auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, two, 0));
+  ASSERT_EQ(done.size(), 2u);
+  EXPECT_EQ(done[0].Target, "/a");
+  EXPECT_EQ(done[1].Target, "/b");
+  EXPECT_EQ(done[1].Body, "xy");
+}
+
+TEST(HttpReaderTest, StopsAtTheEndOfAMessageAndLeavesTheRest) {
+  FLibHttpReader reader;
+  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Server);
+  std::string data = "GET / HTTP/1.1\r\n\r\nGET /next";
+  size_t consumed = 0;
+  EXPECT_EQ(FLibHttpReader_Feed(&reader, data, &consumed), FLibHttpReader_MessageDone);
+  EXPECT_EQ(data.substr(consumed), "GET /next");
+  EXPECT_EQ(FLibHttpReader_Feed(&reader, data.substr(consumed), &consumed),
+            FLibHttpReader_NeedMore);
+  EXPECT_EQ(consumed, 0u);
+}
+
+TEST(HttpReaderTest, EmptyLinesBeforeARequestAreIgnored) {
+  auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, "\r\n\r\nGET /a HTTP/1.0\r\n\r\n", 1));
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0].Target, "/a");
+}
+
+TEST(HttpReaderTest, ServerRequestWithoutFramingHasNoBody) {
+  std::string rest;
+  auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, "POST /a HTTP/1.0\r\n\r\n", 0, &rest));
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0].Body, "");
+}
+
+TEST(HttpReaderTest, ExpectContinueIsReported) {
+  FLibHttpReader reader;
+  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Server);
+  std::string data = "POST / HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 3\r\n\r\n";
+  size_t consumed = 0;
+  ASSERT_EQ(FLibHttpReader_Feed(&reader, data, &consumed), FLibHttpReader_HeaderDone);
+  EXPECT_TRUE(reader.ExpectContinue);
+}
+
+struct Refusal {
+  const char* Name;
+  std::string Input;
+  int Status;
+};
+
+TEST(HttpReaderTest, RefusesMessagesOverTheLimits) {
+  std::string manyLines = "GET / HTTP/1.1\r\n";
+  for (size_t i = 0; i <= upnp_limits::kHttpMaxHeaderLines; ++i) manyLines += "X: y\r\n";
+  manyLines += "\r\n";
+  std::string hugeHeader =
+      "GET / HTTP/1.1\r\nX: " + std::string(upnp_limits::kHttpMaxHeaderBytes, 'a') + "\r\n\r\n";
+  std::string tooLong =
+      "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(upnp_limits::kHttpMaxBodyBytes + 1) +
+      "\r\n\r\n";
+  std::vector<Refusal> cases = {
+      {"more than 100 header lines", manyLines, 400},
+      {"header block over 16 KiB", hugeHeader, 400},
+      {"Content-Length overflows",
+       "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n", 400},
+      {"negative Content-Length", "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
+      {"conflicting Content-Length",
+       "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n", 400},
+      {"body over 1 MiB", tooLong, 413},
+      {"chunk size not hex", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", 400},
+      {"chunk size of 17 digits",
+       "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n00000000000000001\r\n", 400},
+      {"chunk size over the body limit",
+       "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFF\r\n", 413},
+      {"chunk data without CR LF", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nabc",
+       400},
+      {"chunked plus length",
+       "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n", 400},
+      {"unknown transfer coding", "POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n", 400},
+      {"Host is a DNS name", "GET / HTTP/1.1\r\nHost: attacker.example:50000\r\n\r\n", 400},
+      {"malformed start line", "GARBAGE\r\n\r\n", 400},
+      {"a response to the server", "HTTP/1.1 200 OK\r\n\r\n", 400},
+  };
+  for (const Refusal& c : cases) {
+    FLibHttpReader reader;
+    FLibHttpReader_Init(&reader, FLibHttpReaderMode::Server);
+    size_t consumed = 0;
+    int result = FLibHttpReader_NeedMore;
+    std::string data = c.Input;
+    while (result >= 0 && !data.empty()) {
+      result = FLibHttpReader_Feed(&reader, data, &consumed);
+      data.erase(0, consumed);
+      if (result == FLibHttpReader_NeedMore && consumed == 0) break;
+    }
+    EXPECT_EQ(result, FLibHttpReader_Failed) << c.Name;
+    EXPECT_EQ(reader.ErrorStatus, c.Status) << c.Name;
+  }
+}
+
+TEST(HttpReaderTest, BodyOfExactlyTheLimitIsAccepted) {
+  std::string body(upnp_limits::kHttpMaxBodyBytes, 'b');
+  std::string request =
+      "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, request, 65536));
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0].Body.size(), body.size());
+}
+
+TEST(HttpReaderTest, HostHeaderMustBeAnIpLiteral) {
+  EXPECT_TRUE(FLibHttp_IsIpLiteralHost("192.168.1.20"));
+  EXPECT_TRUE(FLibHttp_IsIpLiteralHost("192.168.1.20:50123"));
+  EXPECT_TRUE(FLibHttp_IsIpLiteralHost("[::1]:8080"));
+  EXPECT_TRUE(FLibHttp_IsIpLiteralHost("[fe80::1]"));
+  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("localhost"));
+  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("media.lan:50000"));
+  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("1.2.3.4.example"));
+  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("1.2.3.256"));
+  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("1.2.3.4:65536"));
+  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("1.2.3.4:"));
+  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("[::1"));
+  EXPECT_FALSE(FLibHttp_IsIpLiteralHost(""));
+
+  auto without = OnlyDone(FeedAll(FLibHttpReaderMode::Server, "GET / HTTP/1.0\r\n\r\n", 0));
+  EXPECT_EQ(without.size(), 1u) << "a request without Host is served";
+  auto with = OnlyDone(
+      FeedAll(FLibHttpReaderMode::Server, "GET / HTTP/1.1\r\nHost: 127.0.0.1:5000\r\n\r\n", 0));
+  EXPECT_EQ(with.size(), 1u);
+}
+
+TEST(HttpReaderTest, ClientSkipsInterimResponses) {
+  std::string input = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  for (size_t step : {0u, 1u}) {
+    auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Client, input, step));
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].Target, "200");
+    EXPECT_EQ(done[0].Body, "ok");
+  }
+}
+
+TEST(HttpReaderTest, ClientResponsesWithoutBody) {
+  auto noContent = OnlyDone(FeedAll(FLibHttpReaderMode::Client,
+                                    "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n", 0));
+  ASSERT_EQ(noContent.size(), 1u);
+  EXPECT_EQ(noContent[0].Body, "");
+  // A 1.1 response that keeps the connection and has no length has no body.
+  auto kept = OnlyDone(FeedAll(FLibHttpReaderMode::Client, "HTTP/1.1 200 OK\r\n\r\n", 0));
+  ASSERT_EQ(kept.size(), 1u);
+
+  FLibHttpReader reader;
+  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
+  reader.ResponseToHead = true;
+  size_t consumed = 0;
+  EXPECT_EQ(
+      FLibHttpReader_Feed(&reader, "HTTP/1.1 200 OK\r\nContent-Length: 99\r\n\r\n", &consumed),
+      FLibHttpReader_MessageDone);
+}
+
+TEST(HttpReaderTest, ClientBodyRunsToTheEndOfTheConnection) {
+  FLibHttpReader reader;
+  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
+  size_t consumed = 0;
+  ASSERT_EQ(FLibHttpReader_Feed(&reader, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", &consumed),
+            FLibHttpReader_HeaderDone);
+  EXPECT_EQ(FLibHttpReader_Feed(&reader, "abc", &consumed), FLibHttpReader_NeedMore);
+  EXPECT_EQ(FLibHttpReader_Feed(&reader, "def", &consumed), FLibHttpReader_NeedMore);
+  ASSERT_EQ(FLibHttpReader_End(&reader), FLibHttpReader_MessageDone);
+  EXPECT_EQ(reader.Packet->Body, "abcdef");
+}
+
+TEST(HttpReaderTest, ConnectionEndInsideAMessageFails) {
+  FLibHttpReader reader;
+  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
+  EXPECT_EQ(FLibHttpReader_End(&reader), FLibHttpReader_NeedMore) << "nothing had started";
+  size_t consumed = 0;
+  FLibHttpReader_Feed(&reader, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", &consumed);
+  EXPECT_EQ(FLibHttpReader_End(&reader), FLibHttpReader_Failed);
+}
+
+}  // namespace

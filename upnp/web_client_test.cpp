@@ -1,0 +1,302 @@
+#include "upnp/web_client.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/tick.h"
+#include "upnp/runtime_test_util.h"
+
+namespace {
+
+using runtime_test::ChainThread;
+using runtime_test::Client;
+using runtime_test::kLoopback;
+using runtime_test::Listener;
+using runtime_test::WaitFor;
+
+struct Outcome {
+  int Code = 99;
+  int Status = 0;
+  std::string Body;
+  uint64_t AtMs = 0;
+};
+
+struct Outcomes {
+  std::mutex Mutex;
+  std::vector<Outcome> List;
+  size_t Size() {
+    std::lock_guard lock(Mutex);
+    return List.size();
+  }
+  Outcome At(size_t i) {
+    std::lock_guard lock(Mutex);
+    return List.at(i);
+  }
+};
+
+void Record(FLibWebClientRequest*, int code, FLibHttpPacket* response, void* user1, void*) {
+  auto* outcomes = static_cast<Outcomes*>(user1);
+  Outcome o;
+  o.Code = code;
+  o.AtMs = platform::TickCountMs();
+  if (response) {
+    o.Status = response->StatusCode;
+    o.Body = response->Body;
+  }
+  std::lock_guard lock(outcomes->Mutex);
+  outcomes->List.push_back(o);
+}
+
+bool HasRequestEnd(const std::string& r) { return r.find("\r\n\r\n") != std::string::npos; }
+
+class WebClientTest : public ::testing::Test {
+ protected:
+  void Start(FLibWebClientOptions options = {}) {
+    client_ = FLibWebClient_Create(chain_.Get(), 5, options);
+    chain_.Start();
+  }
+  void Enqueue(uint16_t port, const std::string& head) {
+    ASSERT_EQ(FLibWebClient_Enqueue(client_, kLoopback, port, head.data(), head.size(),
+                                    FLibOwnership_User, nullptr, 0, FLibOwnership_Static, Record,
+                                    &outcomes_, nullptr),
+              0);
+  }
+
+  Outcomes outcomes_;
+  ChainThread chain_;
+  FLibWebClient* client_ = nullptr;
+};
+
+TEST_F(WebClientTest, TwoRequestsShareOneConnectionTheSecondAfterTheFirstResponse) {
+  Listener listener;
+  Start();
+  std::string notify = "NOTIFY /e HTTP/1.1\r\nHOST: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
+  Enqueue(listener.Port(), notify);
+  Enqueue(listener.Port(), notify);
+  Client peer = listener.Accept();
+  ASSERT_TRUE(peer.Connected());
+  peer.ReadUntil(HasRequestEnd);
+  EXPECT_EQ(peer.Received(), notify);
+  peer.Received().clear();
+  EXPECT_TRUE(peer.ReadUntil(HasRequestEnd, 200).empty()) << "the second waits for a response";
+  ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none"));
+  peer.ReadUntil(HasRequestEnd);
+  EXPECT_EQ(peer.Received(), notify);
+  ASSERT_TRUE(
+      peer.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\ntwo\r\n0\r\n\r\n"));
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
+  EXPECT_EQ(outcomes_.At(0).Body, "one");
+  EXPECT_EQ(outcomes_.At(1).Body, "two");
+  EXPECT_EQ(outcomes_.At(1).Code, FLibWebClient_Ok);
+  EXPECT_FALSE(listener.Accept(100).Connected()) << "no second connection";
+}
+
+TEST_F(WebClientTest, RefusedDestinationIsRetriedOneTwoFourEightUnitsThenFails) {
+  uint16_t port = 0;
+  {
+    Listener closed;
+    port = closed.Port();
+  }
+  FLibWebClientOptions options;
+  options.RetryUnitMs = 50;
+  Start(options);
+  uint64_t start = platform::TickCountMs();
+  Enqueue(port, "NOTIFY / HTTP/1.1\r\n\r\n");
+  Enqueue(port, "NOTIFY / HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }, 5000));
+  Outcome first = outcomes_.At(0);
+  EXPECT_EQ(first.Code, FLibWebClient_Failed);
+  EXPECT_EQ(first.Status, 0);
+  EXPECT_GE(first.AtMs - start, (1u + 2 + 4 + 8) * 50);
+  EXPECT_LT(first.AtMs - start, 3000u);
+}
+
+TEST_F(WebClientTest, BodyWithoutLengthRunsUntilThePeerCloses) {
+  Listener listener;
+  Start();
+  Enqueue(listener.Port(), "GET /feed HTTP/1.1\r\n\r\n");
+  Client peer = listener.Accept();
+  peer.ReadUntil(HasRequestEnd);
+  ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\npart one, "));
+  EXPECT_FALSE(WaitFor([&] { return outcomes_.Size() > 0; }, 100));
+  ASSERT_TRUE(peer.Send("part two"));
+  peer.Close();
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
+  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Ok);
+  EXPECT_EQ(outcomes_.At(0).Body, "part one, part two");
+}
+
+TEST_F(WebClientTest, InterimContinueIsSkipped) {
+  Listener listener;
+  Start();
+  Enqueue(listener.Port(), "POST / HTTP/1.1\r\n\r\n");
+  Client peer = listener.Accept();
+  peer.ReadUntil(HasRequestEnd);
+  ASSERT_TRUE(
+      peer.Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
+  EXPECT_EQ(outcomes_.At(0).Status, 200);
+  EXPECT_EQ(outcomes_.At(0).Body, "ok");
+}
+
+TEST_F(WebClientTest, PeerThatClosesAfterEachResponseGetsAFreshConnection) {
+  Listener listener;
+  Start();
+  Enqueue(listener.Port(), "NOTIFY /1 HTTP/1.1\r\n\r\n");
+  Enqueue(listener.Port(), "NOTIFY /2 HTTP/1.0\r\n\r\n");
+  for (const char* body : {"a", "b"}) {
+    Client peer = listener.Accept();
+    ASSERT_TRUE(peer.Connected()) << body;
+    peer.ReadUntil(HasRequestEnd);
+    ASSERT_TRUE(peer.Send(std::string("HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\n") + body));
+    peer.WaitClosed(2000);  // the client closes: HTTP/1.0 without keep-alive
+  }
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
+  EXPECT_EQ(outcomes_.At(0).Body, "a");
+  EXPECT_EQ(outcomes_.At(1).Body, "b");
+}
+
+TEST_F(WebClientTest, RequestLostOnAClosedConnectionIsSentOnceMore) {
+  Listener listener;
+  Start();
+  Enqueue(listener.Port(), "NOTIFY /x HTTP/1.1\r\n\r\n");
+  {
+    Client first = listener.Accept();
+    first.ReadUntil(HasRequestEnd);
+    first.Close();  // no answer at all
+  }
+  Client second = listener.Accept();
+  ASSERT_TRUE(second.Connected());
+  second.ReadUntil(HasRequestEnd);
+  ASSERT_TRUE(second.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
+  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Ok);
+}
+
+TEST_F(WebClientTest, MalformedOrOversizedResponsesFailTheExchange) {
+  Listener listener;
+  Start();
+  Enqueue(listener.Port(), "GET /a HTTP/1.1\r\n\r\n");
+  Enqueue(listener.Port(), "GET /b HTTP/1.1\r\n\r\n");
+  Client peer = listener.Accept();
+  peer.ReadUntil(HasRequestEnd);
+  ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nnot-hex\r\n"));
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
+  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Failed);
+  // The connection is dropped and the next request goes out on a new one.
+  Client again = listener.Accept();
+  ASSERT_TRUE(again.Connected());
+  again.ReadUntil(HasRequestEnd);
+  ASSERT_TRUE(again.Send("HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n"));
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
+  EXPECT_EQ(outcomes_.At(1).Code, FLibWebClient_Failed);
+}
+
+TEST_F(WebClientTest, SilentPeerFailsAtTheResponseDeadline) {
+  Listener listener;
+  FLibWebClientOptions options;
+  options.ResponseDeadlineMs = 300;
+  Start(options);
+  uint64_t start = platform::TickCountMs();
+  Enqueue(listener.Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
+  Client peer = listener.Accept();
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }, 3000));
+  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Failed);
+  EXPECT_GE(outcomes_.At(0).AtMs - start, 250u);
+  EXPECT_TRUE(peer.WaitClosed(2000));
+}
+
+TEST_F(WebClientTest, IdleConnectionIsClosed) {
+  Listener listener;
+  FLibWebClientOptions options;
+  options.IdleMs = 200;
+  Start(options);
+  Enqueue(listener.Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
+  Client peer = listener.Accept();
+  peer.ReadUntil(HasRequestEnd);
+  ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
+  uint64_t answered = platform::TickCountMs();
+  EXPECT_TRUE(peer.WaitClosed(2000));
+  EXPECT_GE(platform::TickCountMs() - answered, 150u);
+}
+
+struct Probe {
+  FLibWebClient* Client = nullptr;
+  std::atomic<int> Idle{-1};
+  std::atomic<int> Known{-1};
+};
+
+// Reads the client's tables on the chain thread, where they live.
+void ReadTables(void* data) {
+  auto* probe = static_cast<Probe*>(data);
+  probe->Known = static_cast<int>(FLibWebClient_DestinationCount(probe->Client));
+  probe->Idle = static_cast<int>(FLibWebClient_IdleCount(probe->Client));
+}
+
+TEST_F(WebClientTest, IdleTableKeepsTheTwentyMostRecentDestinations) {
+  FLibWebClientOptions options;
+  options.IdleMs = 30;
+  FLibTimer* probeTimer = FLibTimer_Create(chain_.Get());
+  Start(options);
+  std::vector<std::unique_ptr<Listener>> listeners;
+  for (int i = 0; i < 21; ++i) {
+    listeners.push_back(std::make_unique<Listener>());
+    Enqueue(listeners.back()->Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
+  }
+  // Five pooled connections serve 21 destinations: each frees when its idle time ends.
+  for (auto& listener : listeners) {
+    Client peer = listener->Accept();
+    ASSERT_TRUE(peer.Connected());
+    peer.ReadUntil(HasRequestEnd);
+    ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+    peer.WaitClosed(2000);
+  }
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 21; }));
+  Probe probe;
+  probe.Client = client_;
+  ASSERT_TRUE(WaitFor([&] {
+    probe.Idle = -1;
+    FLibTimer_Add(probeTimer, &probe, 0, ReadTables, nullptr);
+    WaitFor([&] { return probe.Idle.load() >= 0; });
+    return probe.Idle.load() == 20;
+  }));
+  EXPECT_EQ(probe.Known.load(), 20) << "the oldest idle destination is forgotten";
+}
+
+TEST_F(WebClientTest, CancelledDestinationCompletesItsRequestsWithCodeSix) {
+  Listener listener;
+  Start();
+  Enqueue(listener.Port(), "NOTIFY /1 HTTP/1.1\r\n\r\n");
+  Enqueue(listener.Port(), "NOTIFY /2 HTTP/1.1\r\n\r\n");
+  Client peer = listener.Accept();
+  peer.ReadUntil(HasRequestEnd);
+  FLibWebClient_CancelDestination(client_, FLibWebClient_Key(kLoopback, listener.Port()));
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
+  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Deleted);
+  EXPECT_EQ(outcomes_.At(1).Code, FLibWebClient_Deleted);
+  EXPECT_TRUE(peer.WaitClosed(2000));
+}
+
+TEST_F(WebClientTest, PendingRequestsAreAbortedWhenTheChainEnds) {
+  Listener listener;
+  Start();
+  Enqueue(listener.Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
+  Client peer = listener.Accept();
+  peer.ReadUntil(HasRequestEnd);
+  chain_.Stop();
+  ASSERT_EQ(outcomes_.Size(), 1u);
+  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Aborted);
+  char* owned = static_cast<char*>(std::malloc(4));
+  EXPECT_EQ(FLibWebClient_Enqueue(client_, kLoopback, listener.Port(), owned, 4, FLibOwnership_Free,
+                                  nullptr, 0, FLibOwnership_Static, Record, &outcomes_, nullptr),
+            -1);
+  EXPECT_EQ(outcomes_.Size(), 1u) << "a refused request gets no callback";
+}
+
+}  // namespace

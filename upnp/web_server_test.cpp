@@ -1,0 +1,480 @@
+#include "upnp/web_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/tick.h"
+#include "upnp/runtime_test_util.h"
+
+namespace {
+
+using runtime_test::ChainThread;
+using runtime_test::Client;
+using runtime_test::CountOf;
+using runtime_test::kLoopback;
+using runtime_test::WaitFor;
+
+// Reads one response from the client's stream with the client-mode reader and removes its
+// bytes; null when none arrives in time.
+FLibHttpPacketPtr ReadResponse(Client& client, bool head = false, uint64_t timeoutMs = 5000) {
+  FLibHttpPacketPtr result;
+  client.ReadUntil(
+      [&](const std::string& received) {
+        FLibHttpReader reader;
+        FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
+        reader.ResponseToHead = head;
+        size_t at = 0;
+        while (at < received.size()) {
+          size_t consumed = 0;
+          int r = FLibHttpReader_Feed(&reader, std::string_view(received).substr(at), &consumed);
+          at += consumed;
+          if (r == FLibHttpReader_MessageDone) {
+            result = std::move(reader.Packet);
+            client.Received().erase(0, at);
+            return true;
+          }
+          if (r == FLibHttpReader_Failed || (r == FLibHttpReader_NeedMore && consumed == 0))
+            return false;
+        }
+        return false;
+      },
+      timeoutMs);
+  return result;
+}
+
+std::string Get(const std::string& target, const std::string& version = "1.1",
+                const std::string& extra = "") {
+  return "GET " + target + " HTTP/" + version + "\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+}
+
+// The test's application: answers by the request's target.
+struct App {
+  std::mutex Mutex;
+  std::vector<std::string> Targets;
+  std::vector<std::string> DirectoryTargets;
+  std::atomic<int> Closed{0};
+  std::atomic<int> LastResult{1};
+  std::atomic<FLibWebSession*> StreamSession{nullptr};
+  std::atomic<bool> StreamValid{true};
+  FLibWebServer* Server = nullptr;
+};
+
+App* g_app = nullptr;
+
+void Respond(FLibWebSession* session, int code, const std::string& body) {
+  FLibHttpPacketPtr response = FLibHttp_NewPacket();
+  FLibHttp_SetVersion(*response, "1.1");
+  FLibHttp_SetStatusLine(*response, code, code == 200 ? "OK" : "Other");
+  response->Body = body;
+  g_app->LastResult = FLibWebServer_SendPacket(session, *response);
+}
+
+void OnRequest(FLibWebSession* session, FLibHttpPacket* request, bool done, void*) {
+  if (!done) return;
+  {
+    std::lock_guard lock(g_app->Mutex);
+    g_app->Targets.push_back(request->Target);
+  }
+  const std::string& t = request->Target;
+  if (t == "/echo") {
+    Respond(session, 200, request->Body);
+  } else if (t == "/stream-raw") {
+    FLibWebServer_BeginStreamRaw(session, 200, "OK", "\r\nContent-Type: text/plain");
+    FLibWebServer_StreamPiece(session, "abc", 3, FLibOwnership_Static, false);
+    g_app->LastResult = FLibWebServer_StreamPiece(session, "defg", 4, FLibOwnership_Static, true);
+  } else if (t == "/stream-packet") {
+    FLibHttpPacketPtr response = FLibHttp_NewPacket();
+    FLibHttp_SetVersion(*response, "1.1");
+    FLibHttp_SetStatusLine(*response, 200, "OK");
+    FLibHttp_AddHeader(*response, "Content-Length", "7");
+    FLibWebServer_BeginStream(session, *response);
+    FLibWebServer_StreamPiece(session, "abc", 3, FLibOwnership_Static, false);
+    g_app->LastResult = FLibWebServer_StreamPiece(session, "defg", 4, FLibOwnership_Static, true);
+  } else if (t == "/late") {
+    // Answered from another thread, holding the session meanwhile.
+    FLibWebServer_Hold(session);
+    std::thread([session] {
+      platform::SleepMs(50);
+      Respond(session, 200, "late");
+      FLibWebServer_Drop(session);
+    }).detach();
+  } else if (t == "/endless") {
+    FLibWebServer_Hold(session);
+    FLibWebServer_SetValidityFlag(session, &g_app->StreamValid);
+    FLibWebServer_BeginStreamRaw(session, 200, "OK", "");
+    g_app->StreamSession = session;
+  } else if (t == "/long-header") {
+    FLibWebServer_BeginStreamRaw(session, 200, "OK", "\r\nX-Long: " + std::string(2000, 'v'));
+    FLibWebServer_StreamPiece(session, nullptr, 0, FLibOwnership_Static, true);
+  } else if (t == "/close") {
+    FLibWebServer_CloseSession(session);
+  } else {
+    Respond(session, 200, "hello " + t);
+  }
+}
+
+void OnDirectory(FLibWebSession* session, FLibHttpPacket* request, bool done, void*) {
+  if (!done) return;
+  {
+    std::lock_guard lock(g_app->Mutex);
+    g_app->DirectoryTargets.push_back(request->Target);
+  }
+  Respond(session, 200, "dir " + request->Target);
+}
+
+void OnSessionClosed(FLibWebSession*, void*) { g_app->Closed++; }
+
+void OnSessionStarted(FLibWebSession* session, void*) {
+  session->DataArrived = OnRequest;
+  session->Closed = OnSessionClosed;
+}
+
+class WebServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { g_app = &app_; }
+  void TearDown() override {
+    chain_.Stop();
+    g_app = nullptr;
+  }
+
+  uint16_t Start(FLibWebServerOptions options = {}, int connections = 5) {
+    options.BindAddress = kLoopback;
+    app_.Server =
+        FLibWebServer_Create(chain_.Get(), connections, 0, OnSessionStarted, nullptr, options);
+    EXPECT_NE(app_.Server, nullptr);
+    FLibWebServer_AddVirtualDirectory(app_.Server, "0", OnDirectory, nullptr);
+    chain_.Start();
+    return FLibWebServer_BoundPort(app_.Server);
+  }
+
+  App app_;
+  ChainThread chain_;
+};
+
+TEST_F(WebServerTest, Http10IsClosedAfterTheResponseUnlessKeepAlive) {
+  uint16_t port = Start();
+  Client plain(port);
+  ASSERT_TRUE(plain.Send(Get("/a", "1.0")));
+  FLibHttpPacketPtr response = ReadResponse(plain);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->Body, "hello /a");
+  EXPECT_TRUE(plain.WaitClosed(2000));
+  EXPECT_EQ(app_.LastResult.load(), FLibWeb_Closing);
+
+  Client kept(port);
+  ASSERT_TRUE(kept.Send(Get("/b", "1.0", "Connection: Keep-Alive\r\n")));
+  ASSERT_TRUE(ReadResponse(kept));
+  ASSERT_TRUE(kept.Send(Get("/c", "1.0", "Connection: keep-alive\r\n")));
+  response = ReadResponse(kept);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->Body, "hello /c");
+  EXPECT_FALSE(kept.Closed());
+}
+
+TEST_F(WebServerTest, Http11WithConnectionCloseIsClosedAfterTheResponse) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send(Get("/a", "1.1", "Connection: close\r\n")));
+  ASSERT_TRUE(ReadResponse(client));
+  EXPECT_TRUE(client.WaitClosed(2000));
+}
+
+TEST_F(WebServerTest, VirtualDirectoryGetsTheRestOfThePath) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send(Get("/0/12/a.mp3")));
+  FLibHttpPacketPtr response = ReadResponse(client);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->Body, "dir /12/a.mp3");
+  ASSERT_TRUE(client.Send(Get("/ContentDirectory/control")));
+  response = ReadResponse(client);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->Body, "hello /ContentDirectory/control");
+  EXPECT_EQ(FLibWebServer_AddVirtualDirectory(app_.Server, "0", OnDirectory, nullptr), 1);
+  EXPECT_EQ(FLibWebServer_RemoveVirtualDirectory(app_.Server, "9"), 1);
+}
+
+TEST_F(WebServerTest, StreamToHttp11IsChunkedAndReplacesContentLength) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send(Get("/stream-packet")));
+  std::string raw = client.ReadUntilText("0\r\n\r\n");
+  EXPECT_EQ(raw.find("Content-Length"), std::string::npos) << raw;
+  EXPECT_NE(raw.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << raw;
+  EXPECT_NE(raw.find("\r\n\r\n3\r\nabc\r\n4\r\ndefg\r\n0\r\n\r\n"), std::string::npos) << raw;
+  client.Received().clear();
+  // The connection stays for the next request.
+  ASSERT_TRUE(client.Send(Get("/stream-raw")));
+  FLibHttpPacketPtr response = ReadResponse(client);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->Body, "abcdefg");
+  EXPECT_TRUE(FLibHttp_HeaderEquals(*response, "Content-Type", "text/plain"));
+}
+
+TEST_F(WebServerTest, LongExtraHeaderIsFoldedAndReadsBackWhole) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send(Get("/long-header")));
+  std::string raw = client.ReadUntilText("0\r\n\r\n");
+  EXPECT_EQ(CountOf(raw, "\r\n "), 2u) << "2000 bytes go out as three pieces of at most 800";
+  FLibHttpPacketPtr response = ReadResponse(client);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(FLibHttp_HeaderValue(*response, "X-Long").value_or(""), std::string(2000, 'v'));
+}
+
+TEST_F(WebServerTest, StreamToHttp10IsRawAndClosed) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send(Get("/stream-raw", "1.0", "Connection: keep-alive\r\n")));
+  ASSERT_TRUE(client.WaitClosed());
+  const std::string& raw = client.Received();
+  EXPECT_EQ(raw.find("chunked"), std::string::npos);
+  EXPECT_EQ(raw.substr(raw.size() - 11), "\r\n\r\nabcdefg");
+  EXPECT_EQ(app_.LastResult.load(), FLibWeb_Closing);
+}
+
+TEST_F(WebServerTest, HeadGetsTheHeadWithoutBodyBytes) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send("HEAD /stream-raw HTTP/1.1\r\n\r\n"));
+  ASSERT_TRUE(ReadResponse(client, true));
+  // The next answer starts right after the head: no stray chunk terminator.
+  ASSERT_TRUE(client.Send(Get("/x")));
+  FLibHttpPacketPtr response = ReadResponse(client);
+  ASSERT_TRUE(response) << client.Received();
+  EXPECT_EQ(response->Body, "hello /x");
+}
+
+TEST_F(WebServerTest, PipelinedRequestsAreAnsweredInOrder) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send(Get("/one") + Get("/two") +
+                          "POST /echo HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody"));
+  std::vector<std::string> bodies;
+  for (int i = 0; i < 3; ++i) {
+    FLibHttpPacketPtr response = ReadResponse(client);
+    ASSERT_TRUE(response) << i;
+    bodies.push_back(response->Body);
+  }
+  EXPECT_EQ(bodies, (std::vector<std::string>{"hello /one", "hello /two", "body"}));
+}
+
+TEST_F(WebServerTest, ChunkedRequestBodyArrivesWhole) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send(
+      "POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n"));
+  FLibHttpPacketPtr response = ReadResponse(client);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->Body, "abcde");
+}
+
+TEST_F(WebServerTest, ExpectContinueGetsAnInterimAnswer) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(
+      client.Send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n"));
+  client.ReadUntilText("\r\n\r\n");
+  EXPECT_EQ(client.Received(), "HTTP/1.1 100 Continue\r\n\r\n");
+  client.Received().clear();
+  ASSERT_TRUE(client.Send("ok"));
+  FLibHttpPacketPtr response = ReadResponse(client);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->Body, "ok");
+}
+
+TEST_F(WebServerTest, AnswerFromAnotherThreadKeepsTheConnection) {
+  uint16_t port = Start();
+  Client client(port);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(client.Send(Get("/late")));
+    FLibHttpPacketPtr response = ReadResponse(client);
+    ASSERT_TRUE(response) << i;
+    EXPECT_EQ(response->Body, "late");
+  }
+}
+
+TEST_F(WebServerTest, BadRequestsAreRefusedAndClosed) {
+  uint16_t port = Start();
+  struct Case {
+    std::string Request;
+    int Status;
+  };
+  std::vector<Case> cases = {
+      {"GET / HTTP/1.1\r\nHost: rebind.example.com\r\n\r\n", 400},
+      {"GET / HTTP/1.1\r\nX: " + std::string(17000, 'a') + "\r\n\r\n", 400},
+      {"POST /echo HTTP/1.1\r\nContent-Length: 2000000\r\n\r\n", 413},
+      {"POST /echo HTTP/1.1\r\nContent-Length: 184467440737095516160\r\n\r\n", 400},
+      {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n12345678901234567\r\n", 400},
+  };
+  for (const Case& c : cases) {
+    Client client(port);
+    ASSERT_TRUE(client.Send(c.Request));
+    FLibHttpPacketPtr response = ReadResponse(client);
+    ASSERT_TRUE(response) << c.Request.substr(0, 60);
+    EXPECT_EQ(response->StatusCode, c.Status) << c.Request.substr(0, 60);
+    EXPECT_TRUE(client.WaitClosed(2000));
+  }
+  EXPECT_TRUE(app_.Targets.empty()) << "no refused request reaches a handler";
+}
+
+TEST_F(WebServerTest, RequestWithoutHostIsServed) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send("GET /nohost HTTP/1.0\r\n\r\n"));
+  FLibHttpPacketPtr response = ReadResponse(client);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->StatusCode, 200);
+}
+
+TEST_F(WebServerTest, SilentClientIsCutAfterThreeSeconds) {
+  uint16_t port = Start();  // real time-outs
+  Client client(port);
+  uint64_t start = platform::TickCountMs();
+  ASSERT_TRUE(client.WaitClosed(6000));
+  uint64_t elapsed = platform::TickCountMs() - start;
+  EXPECT_GE(elapsed, 2900u);
+  EXPECT_LE(elapsed, 4500u);
+  EXPECT_TRUE(WaitFor([&] { return app_.Closed.load() == 1; }));
+}
+
+TEST_F(WebServerTest, IdleTimerRestartsAfterEachResponse) {
+  FLibWebServerOptions options;
+  options.IdleMs = 300;
+  uint16_t port = Start(options);
+  Client client(port);
+  ASSERT_TRUE(client.Send(Get("/a")));
+  ASSERT_TRUE(ReadResponse(client));
+  uint64_t answered = platform::TickCountMs();
+  ASSERT_TRUE(client.WaitClosed(3000));
+  EXPECT_GE(platform::TickCountMs() - answered, 250u);
+}
+
+TEST_F(WebServerTest, TricklingClientIsCutAtTheHeaderDeadlineWithoutStallingOthers) {
+  FLibWebServerOptions options;
+  options.HeaderDeadlineMs = 1000;
+  uint16_t port = Start(options);
+  Client slow(port);
+  std::atomic<bool> stop{false};
+  std::atomic<int> sent{0};
+  std::thread trickler([&] {
+    std::string request = Get("/slow") + std::string(200, ' ');
+    for (char c : request) {
+      if (stop || !slow.Send(std::string(1, c))) return;
+      sent++;
+      platform::SleepMs(100);
+    }
+  });
+  // Meanwhile another client is served promptly, again and again.
+  Client fast(port);
+  for (int i = 0; i < 10; ++i) {
+    uint64_t start = platform::TickCountMs();
+    ASSERT_TRUE(fast.Send(Get("/fast")));
+    ASSERT_TRUE(ReadResponse(fast));
+    EXPECT_LT(platform::TickCountMs() - start, 500u);
+  }
+  bool closed = slow.WaitClosed(4000);
+  stop = true;
+  trickler.join();
+  EXPECT_TRUE(closed);
+  EXPECT_LT(sent.load(), 30) << "cut near one second, not when the header ended";
+}
+
+TEST_F(WebServerTest, SlowBodyIsCutAtTheBodyDeadline) {
+  FLibWebServerOptions options;
+  options.BodyDeadlineMs = 800;
+  uint16_t port = Start(options);
+  Client client(port);
+  ASSERT_TRUE(client.Send("POST /echo HTTP/1.1\r\nContent-Length: 100\r\n\r\nsome"));
+  uint64_t start = platform::TickCountMs();
+  ASSERT_TRUE(client.WaitClosed(3000));
+  EXPECT_GE(platform::TickCountMs() - start, 600u);
+  EXPECT_TRUE(app_.Targets.empty());
+}
+
+TEST_F(WebServerTest, ThousandRequestsOverOneConnection) {
+  uint16_t port = Start();
+  Client client(port);
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_TRUE(client.Send(Get("/n" + std::to_string(i))));
+    FLibHttpPacketPtr response = ReadResponse(client);
+    ASSERT_TRUE(response) << i;
+    ASSERT_EQ(response->Body, "hello /n" + std::to_string(i));
+  }
+  std::lock_guard lock(app_.Mutex);
+  EXPECT_EQ(app_.Targets.size(), 1000u);
+}
+
+TEST_F(WebServerTest, SixthClientWaitsInTheBacklogUntilAPooledConnectionFrees) {
+  FLibWebServerOptions options;
+  options.IdleMs = 60000;
+  uint16_t port = Start(options, 5);
+  std::vector<std::unique_ptr<Client>> busy;
+  for (int i = 0; i < 5; ++i) {
+    busy.push_back(std::make_unique<Client>(port));
+    ASSERT_TRUE(busy.back()->Send(Get("/busy")));
+    ASSERT_TRUE(ReadResponse(*busy.back())) << i;
+  }
+  Client sixth(port);
+  ASSERT_TRUE(sixth.Send(Get("/sixth")));
+  EXPECT_FALSE(ReadResponse(sixth, false, 400)) << "no pooled connection is free";
+  busy[2]->Close();
+  FLibHttpPacketPtr response = ReadResponse(sixth);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->Body, "hello /sixth");
+}
+
+TEST_F(WebServerTest, PeerResetInTheMiddleOfAStream) {
+  uint16_t port = Start();
+  auto client = std::make_unique<Client>(port);
+  ASSERT_TRUE(client->Send(Get("/endless")));
+  ASSERT_TRUE(WaitFor([&] { return app_.StreamSession.load() != nullptr; }));
+  FLibWebSession* session = app_.StreamSession.load();
+  std::string piece(16384, 'p');
+  int result = FLibWeb_Sent;
+  for (int i = 0; i < 4; ++i)
+    result =
+        FLibWebServer_StreamPiece(session, piece.data(), piece.size(), FLibOwnership_User, false);
+  EXPECT_GE(result, 0);
+  client->ReadUntil([](const std::string& r) { return r.size() > 20000; });
+  client->ResetOnClose();
+  client->Close();
+  // Keep streaming from this thread until the server notices the reset.
+  ASSERT_TRUE(WaitFor([&] {
+    result =
+        FLibWebServer_StreamPiece(session, piece.data(), piece.size(), FLibOwnership_User, false);
+    return result == FLibWeb_Gone;
+  }));
+  EXPECT_TRUE(WaitFor([&] { return app_.Closed.load() == 1; }));
+  EXPECT_FALSE(app_.StreamValid.load());
+  char* owned = static_cast<char*>(std::malloc(8));
+  EXPECT_EQ(FLibWebServer_StreamPiece(session, owned, 8, FLibOwnership_Free, true), FLibWeb_Gone);
+  FLibWebServer_Drop(session);
+  // The server goes on serving.
+  Client next(port);
+  ASSERT_TRUE(next.Send(Get("/after")));
+  EXPECT_TRUE(ReadResponse(next));
+}
+
+TEST_F(WebServerTest, CloseSessionEndsTheConnection) {
+  uint16_t port = Start();
+  Client client(port);
+  ASSERT_TRUE(client.Send(Get("/close")));
+  EXPECT_TRUE(client.WaitClosed(2000));
+  EXPECT_TRUE(WaitFor([&] { return app_.Closed.load() == 1; }));
+}
+
+TEST_F(WebServerTest, SendsOnANullSessionReportNoSession) {
+  char* owned = static_cast<char*>(std::malloc(4));
+  EXPECT_EQ(FLibWebServer_SendBytes(nullptr, owned, 4, FLibOwnership_Free, true),
+            FLibWeb_NoSession);
+  FLibHttpPacketPtr packet = FLibHttp_NewPacket();
+  EXPECT_EQ(FLibWebServer_SendPacket(nullptr, *packet), FLibWeb_NoSession);
+}
+
+}  // namespace
