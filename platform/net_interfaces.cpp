@@ -55,8 +55,10 @@ bool AddressChangeWatch::Drain() {
       continue;
     }
     if (n <= 0) break;
-    size_t left = static_cast<size_t>(n);
-    for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+    // A signed count, as the netlink macros expect: the last aligned step may pass zero.
+    int left = static_cast<int>(n);
+    for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
+         h = NLMSG_NEXT(h, left)) {
       if (h->nlmsg_type == RTM_NEWADDR || h->nlmsg_type == RTM_DELADDR) changed = true;
     }
   }

@@ -1,0 +1,52 @@
+# The device layer of the stack: SSDP discovery, the descriptions, SOAP control and GENA
+# eventing, and the function that runs the device as the service body.
+orvex_library(orvex_upnp_device
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/description.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/device_host.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/gena.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/lattice.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/soap.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ssdp.cpp
+  LIBS orvex_upnp
+)
+
+orvex_test(upnp_device_test
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/description_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/device_host_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/gena_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/soap_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ssdp_test.cpp
+  LIBS orvex_upnp_device
+)
+
+# A device with test callbacks, run inside a private network namespace by the tests
+# below; never started in the machine's own namespace.
+if(NOT ORVEX_FUZZ)
+  add_executable(upnp_device_test_host ${CMAKE_CURRENT_LIST_DIR}/testing/device_test_host.cpp)
+  target_compile_options(upnp_device_test_host PRIVATE ${ORVEX_WARNINGS})
+  target_link_libraries(upnp_device_test_host PRIVATE orvex_upnp_device)
+  find_program(ORVEX_UNSHARE unshare)
+  if(ORVEX_UNSHARE)
+    foreach(_case ssdp gssdp gupnp)
+      add_test(NAME upnp_device_netns_${_case}
+               COMMAND ${ORVEX_UNSHARE} -rn /usr/bin/python3
+                       ${CMAKE_CURRENT_LIST_DIR}/testing/netns_test.py ${_case}
+                       $<TARGET_FILE:upnp_device_test_host>)
+      set_tests_properties(upnp_device_netns_${_case} PROPERTIES TIMEOUT 120)
+    endforeach()
+  endif()
+endif()
+
+orvex_fuzzer(upnp_fuzz_msearch
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz/msearch_fuzz.cpp
+  LIBS orvex_upnp_device
+  CORPUS fuzz/corpus/msearch
+)
+
+orvex_fuzzer(upnp_fuzz_soap_arguments
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz/soap_arguments_fuzz.cpp
+  LIBS orvex_upnp_device
+  CORPUS fuzz/corpus/soap_arguments
+)

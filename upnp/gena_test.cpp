@@ -1,0 +1,211 @@
+#include "upnp/gena.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "upnp/testing/device_test_util.h"
+
+namespace {
+
+using device_test::DeviceOnChain;
+using device_test::Request;
+using runtime_test::WaitFor;
+
+TEST(GenaParsingTest, TimeoutTakesTheNumberAfterTheOnlyDash) {
+  EXPECT_EQ(UpnpGena_ParseTimeout(std::string("Second-1800")), 1800);
+  EXPECT_EQ(UpnpGena_ParseTimeout(std::string("Second-100000")), 100000);
+  EXPECT_EQ(UpnpGena_ParseTimeout(std::string("Second-infinite")), 300);
+  EXPECT_EQ(UpnpGena_ParseTimeout(std::string("Second-1-2")), 300);
+  EXPECT_EQ(UpnpGena_ParseTimeout(std::string("1800")), 300);
+  EXPECT_EQ(UpnpGena_ParseTimeout(std::string("Second-99999999999")), 300);
+  EXPECT_EQ(UpnpGena_ParseTimeout(std::nullopt), 300);
+}
+
+TEST(GenaParsingTest, CallbackNeedsADottedAddress) {
+  uint32_t address = 0;
+  uint16_t port = 0;
+  std::string path;
+  ASSERT_TRUE(UpnpGena_ParseCallback("<http://192.168.1.9:4004/a b/c>", &address, &port, &path));
+  EXPECT_EQ(address, 0xC0A80109u);
+  EXPECT_EQ(port, 4004);
+  EXPECT_EQ(path, "/a%20b/c");
+  ASSERT_TRUE(UpnpGena_ParseCallback("<http://10.0.0.1>", &address, &port, &path));
+  EXPECT_EQ(port, 80);
+  EXPECT_EQ(path, "/");
+  ASSERT_TRUE(UpnpGena_ParseCallback("<http://10.0.0.1/>", &address, &port, &path));
+  EXPECT_EQ(path, "/");
+  EXPECT_FALSE(UpnpGena_ParseCallback("<http://tv.local:80/x>", &address, &port, &path));
+  EXPECT_FALSE(UpnpGena_ParseCallback("<10.0.0.1:80/x>", &address, &port, &path));
+  EXPECT_FALSE(UpnpGena_ParseCallback("<http://10.0.0.1:0/x>", &address, &port, &path));
+  EXPECT_FALSE(UpnpGena_ParseCallback("<http://10.0.0.1:70000/x>", &address, &port, &path));
+  EXPECT_FALSE(UpnpGena_ParseCallback("<http://10.0.0.1:8a/x>", &address, &port, &path));
+}
+
+// Reads one NOTIFY (head and body) from an accepted connection and answers it.
+std::string ReadNotify(runtime_test::Client& client, const std::string& answer) {
+  std::string text = client.ReadUntil(DeviceOnChain::IsWholeResponse);
+  client.Send(answer);
+  client.Received().clear();
+  return text;
+}
+
+constexpr const char* kCloseAnswer =
+    "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+class GenaTest : public ::testing::Test {
+ protected:
+  GenaTest() {
+    UpnpGena* gena = device_.Device()->Gena.get();
+    std::lock_guard lock(gena->Lock);
+    gena->NowSeconds = [this] { return now_.load(); };
+  }
+
+  std::string Subscribe(uint16_t callbackPort, const std::string& extra = "",
+                        const std::string& path = "/ContentDirectory/event") {
+    return device_.Exchange(Request("SUBSCRIBE", path,
+                                    "CALLBACK: <http://127.0.0.1:" + std::to_string(callbackPort) +
+                                        "/notify/cd>\r\nNT: upnp:event\r\n" + extra),
+                            "\r\n\r\n");
+  }
+  static std::string Sid(const std::string& response) {
+    std::smatch match;
+    std::regex re("SID: (uuid:[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12})\r\n");
+    return std::regex_search(response, match, re) ? match[1].str() : "";
+  }
+  size_t Count() {
+    return UpnpGena_Count(device_.Device()->Gena.get(), UpnpGenaService::ContentDirectory);
+  }
+
+  std::atomic<uint64_t> now_{1000};
+  DeviceOnChain device_;
+};
+
+TEST_F(GenaTest, NewSubscriberGetsAllVariablesFirstThenChanges) {
+  runtime_test::Listener listener;
+  std::string answer = Subscribe(listener.Port(), "TIMEOUT: Second-100000\r\n");
+  std::string sid = Sid(answer);
+  ASSERT_FALSE(sid.empty()) << answer;
+  EXPECT_EQ(answer,
+            "HTTP/1.1 200 OK\r\nSERVER: WINDOWS, UPnP/1.0, Ferrule Lattice/1.0.1922\r\nSID: " +
+                sid + "\r\nTIMEOUT: Second-7200\r\nContent-Length: 0\r\n\r\n");
+
+  runtime_test::Client first = listener.Accept();
+  ASSERT_TRUE(first.Connected());
+  std::string notify = ReadNotify(first, kCloseAnswer);
+  std::string body =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?><e:propertyset "
+      "xmlns:e=\"urn:schemas-upnp-org:event-1-0\"><e:property><ContainerUpdateIDs>"
+      "</ContainerUpdateIDs></e:property><e:property><SystemUpdateID>0</SystemUpdateID>"
+      "</e:property></e:propertyset>";
+  EXPECT_EQ(notify,
+            "NOTIFY /notify/cd HTTP/1.1\r\nSERVER: WINDOWS, UPnP/1.0, Ferrule Lattice/1.0.1922\r\n"
+            "HOST: 127.0.0.1:" +
+                std::to_string(listener.Port()) +
+                "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nNT: upnp:event\r\nNTS: "
+                "upnp:propchange\r\nSID: " +
+                sid + "\r\nSEQ: 0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                body);
+
+  UpnpLattice_Publish_ContainerUpdateIDs(device_.Device(), "7,1&2");
+  runtime_test::Client second = listener.Accept();
+  notify = ReadNotify(second, kCloseAnswer);
+  EXPECT_NE(notify.find("SEQ: 1\r\n"), std::string::npos);
+  EXPECT_NE(notify.find("<e:property><ContainerUpdateIDs>7,1&amp;2</ContainerUpdateIDs>"
+                        "</e:property></e:propertyset>"),
+            std::string::npos);
+  EXPECT_EQ(notify.find("SystemUpdateID"), std::string::npos);
+  EXPECT_EQ(Count(), 1u);
+}
+
+TEST_F(GenaTest, RenewalKeepsTheRequestedTimeout) {
+  runtime_test::Listener listener;
+  std::string sid = Sid(Subscribe(listener.Port()));
+  ASSERT_FALSE(sid.empty());
+  std::string renewal = device_.Exchange(Request("SUBSCRIBE", "/ContentDirectory/event",
+                                                 "SID: " + sid + "\r\nTIMEOUT: Second-100000\r\n"),
+                                         "\r\n\r\n");
+  EXPECT_NE(renewal.find("SID: " + sid + "\r\nTIMEOUT: Second-100000\r\n"), std::string::npos);
+  renewal = device_.Exchange(Request("SUBSCRIBE", "/ContentDirectory/event",
+                                     "SID: " + sid + "\r\nTIMEOUT: Second-infinite\r\n"),
+                             "\r\n\r\n");
+  EXPECT_NE(renewal.find("TIMEOUT: Second-300\r\n"), std::string::npos);
+  EXPECT_EQ(
+      device_.Exchange(Request("SUBSCRIBE", "/ConnectionManager/event", "SID: " + sid + "\r\n"),
+                       "\r\n\r\n"),
+      "HTTP/1.1 412 Precondition Failed\r\nContent-Length: 0\r\n\r\n")
+      << "a SID is known only to its own service";
+}
+
+TEST_F(GenaTest, TenSubscribersPerServiceUntilOneExpires) {
+  runtime_test::Listener listener;
+  for (int i = 0; i < 10; ++i)
+    ASSERT_FALSE(Sid(Subscribe(listener.Port(), "TIMEOUT: Second-60\r\n")).empty());
+  EXPECT_EQ(Subscribe(listener.Port()),
+            "HTTP/1.1 412 Too Many Subscribers\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_FALSE(Sid(Subscribe(listener.Port(), "", "/ConnectionManager/event")).empty())
+      << "the other service has its own ten";
+  now_ += 61;
+  EXPECT_FALSE(Sid(Subscribe(listener.Port())).empty());
+  EXPECT_EQ(Count(), 1u) << "the expired ones were dropped";
+}
+
+TEST_F(GenaTest, UnusableCallbacksAndPathsAreRefused) {
+  const std::string refused = "HTTP/1.1 412 Precondition Failed\r\nContent-Length: 0\r\n\r\n";
+  auto subscribe = [this](const std::string& callback) {
+    return device_.Exchange(Request("SUBSCRIBE", "/ContentDirectory/event",
+                                    "CALLBACK: " + callback + "\r\nNT: upnp:event\r\n"),
+                            "\r\n\r\n");
+  };
+  EXPECT_EQ(subscribe("<http://10.99.0.1:80/x>"), refused) << "a third host";
+  EXPECT_EQ(subscribe("<http://tv.local/x>"), refused);
+  EXPECT_EQ(subscribe("<nothing>"), refused);
+  EXPECT_EQ(subscribe("<http://127.0.0.1:80/" + std::string(300, 'a') + ">"), refused);
+  EXPECT_EQ(device_.Exchange(Request("SUBSCRIBE", "/ContentDirectory/event", "NT: upnp:event\r\n"),
+                             "\r\n\r\n"),
+            refused);
+  EXPECT_EQ(Subscribe(1234, "", "/ContentDirectory/events"),
+            "HTTP/1.1 412 Invalid Service Name\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Count(), 0u);
+}
+
+TEST_F(GenaTest, UnsubscribeRemovesOnlyKnownSids) {
+  runtime_test::Listener listener;
+  std::string sid = Sid(Subscribe(listener.Port()));
+  EXPECT_EQ(device_.Exchange(Request("UNSUBSCRIBE", "/ContentDirectory/event",
+                                     "SID: uuid:00000000-0000-0000-0000-000000000000\r\n"),
+                             "\r\n\r\n"),
+            "HTTP/1.1 412 Invalid SID\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Count(), 1u);
+  EXPECT_EQ(
+      device_.Exchange(Request("UNSUBSCRIBE", "/ContentDirectory/event", "SID: " + sid + "\r\n"),
+                       "\r\n\r\n"),
+      "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Count(), 0u);
+}
+
+TEST_F(GenaTest, UnreachableSubscriberIsDroppedAtItsFirstEvent) {
+  uint16_t closedPort;
+  {
+    runtime_test::Listener gone;
+    closedPort = gone.Port();
+  }
+  ASSERT_FALSE(Sid(Subscribe(closedPort)).empty());
+  EXPECT_TRUE(WaitFor([this] { return Count() == 0; }, 10000));
+}
+
+TEST_F(GenaTest, SilentSubscriberIsDroppedAndFreesTheClient) {
+  runtime_test::Listener silent;
+  ASSERT_FALSE(Sid(Subscribe(silent.Port())).empty());
+  runtime_test::Client held = silent.Accept();
+  ASSERT_TRUE(held.Connected());
+  EXPECT_TRUE(WaitFor([this] { return Count() == 0; }, 10000));
+  // Others still get their events.
+  runtime_test::Listener responsive;
+  ASSERT_FALSE(Sid(Subscribe(responsive.Port())).empty());
+  runtime_test::Client client = responsive.Accept();
+  ASSERT_TRUE(client.Connected());
+  EXPECT_NE(ReadNotify(client, kCloseAnswer).find("SEQ: 0\r\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+#include "upnp/soap.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+#include "upnp/testing/device_test_util.h"
+
+namespace {
+
+using device_test::DeviceOnChain;
+using device_test::Request;
+
+std::string Envelope(const std::string& action, const std::string& arguments) {
+  return "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+         "<s:Body><u:" +
+         action + " xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\">" + arguments +
+         "</u:" + action + "></s:Body></s:Envelope>";
+}
+
+std::string BrowseArguments(const std::string& flag = "BrowseDirectChildren",
+                            const std::string& start = "0", bool withSort = true) {
+  return "<ObjectID>a&amp;b</ObjectID><BrowseFlag>" + flag +
+         "</BrowseFlag><Filter>*</Filter><StartingIndex>" + start +
+         "</StartingIndex><RequestedCount>25</RequestedCount>" +
+         (withSort ? "<SortCriteria>+dc:title</SortCriteria>" : "");
+}
+
+std::string FaultResponse(int code, const std::string& text) {
+  std::string envelope =
+      "<s:Envelope\r\n xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+      "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><s:Fault>"
+      "<faultcode>s:Client</faultcode><faultstring>UPnPError</faultstring><detail><UPnPError "
+      "xmlns=\"urn:schemas-upnp-org:control-1-0\"><errorCode>" +
+      std::to_string(code) + "</errorCode><errorDescription>" + text +
+      "</errorDescription></UPnPError></detail></s:Fault></s:Body></s:Envelope>";
+  return "HTTP/1.1 500 Internal\r\nContent-Length: " + std::to_string(envelope.size()) +
+         "\r\n\r\n" + envelope;
+}
+
+TEST(SoapParsingTest, ActionNameDropsTheClosingQuote) {
+  EXPECT_EQ(UpnpSoap_ActionName("\"urn:schemas-upnp-org:service:ContentDirectory:1#Browse\""),
+            "Browse");
+  EXPECT_EQ(UpnpSoap_ActionName("urn:schemas-upnp-org:service:ContentDirectory:1#Browse"), "Brows");
+  EXPECT_EQ(UpnpSoap_ActionName(""), "");
+  EXPECT_EQ(UpnpSoap_ActionName("a#"), "");
+}
+
+TEST(SoapParsingTest, ArgumentsAreFoundByLocalNameInsideTheAction) {
+  std::vector<std::string> values;
+  std::string body = Envelope("Browse",
+                              "<x:ObjectID>1</x:ObjectID><Other>z</Other><ObjectID>2&lt;</ObjectID>"
+                              "<Filter></Filter>");
+  ASSERT_EQ(UpnpSoap_ExtractArguments(body, "Browse", {"ObjectID", "Filter"}, &values), 0);
+  EXPECT_EQ(values[0], "2&lt;") << "the later duplicate wins; values stay raw";
+  EXPECT_EQ(values[1], "");
+  EXPECT_EQ(UpnpSoap_ExtractArguments(body, "Browse", {"Missing"}, &values), 402);
+  EXPECT_EQ(UpnpSoap_ExtractArguments(body, "Search", {"ObjectID"}, &values), 402);
+  EXPECT_EQ(UpnpSoap_ExtractArguments("<a><b></a>", "Browse", {"ObjectID"}, &values), 501);
+  // An argument-like element outside the action element is not an argument.
+  std::string outside =
+      "<Envelope><Body><ObjectID>1</ObjectID><Browse><Filter>f</Filter></Browse></Body></Envelope>";
+  EXPECT_EQ(UpnpSoap_ExtractArguments(outside, "Browse", {"ObjectID"}, &values), 402);
+}
+
+struct BrowseCall {
+  std::string ObjectId, Flag, Filter, Sort;
+  uint32_t Start = 0, Count = 0;
+  int Calls = 0;
+};
+
+class SoapDispatchTest : public ::testing::Test {
+ protected:
+  SoapDispatchTest() : device_(Actions()) {}
+
+  UpnpLatticeActions Actions() {
+    UpnpLatticeActions actions;
+    actions.Browse = [this](FLibWebSession* s, const char* id, const char* flag, const char* filter,
+                            uint32_t start, uint32_t count, const char* sort) {
+      {
+        std::lock_guard lock(mutex_);
+        browse_ = {id, flag, filter, sort, start, count, browse_.Calls + 1};
+      }
+      UpnpLattice_Response_Browse(s, "&lt;DIDL-Lite/&gt;", 0, 7, 3);
+    };
+    actions.GetSystemUpdateID = [](FLibWebSession* s) {
+      // Answered from another thread, as the content directory does.
+      std::thread([s] { UpnpLattice_Response_GetSystemUpdateID(s, 42); }).detach();
+    };
+    actions.Search = [](FLibWebSession* s, const char*, const char*, const char*, uint32_t,
+                        uint32_t, const char*) {
+      UpnpLattice_BeginResponse(s, "Search", kContentDirectoryServiceType);
+      UpnpLattice_ResponseArgument(s, "Result", "part1", 5, FLibOwnership_Static, true, false);
+      UpnpLattice_ResponseArgument(s, "Result", "part2", 5, FLibOwnership_Static, false, true);
+      UpnpLattice_ResponseArgument(s, "NumberReturned", "0", 1, FLibOwnership_Static, true, true);
+      UpnpLattice_EndResponse(s, "Search");
+    };
+    actions.GetCurrentConnectionInfo = [this](FLibWebSession* s, int32_t id) {
+      connectionId_ = id;
+      UpnpLattice_Response_GetCurrentConnectionInfo(s, -1, -1, "", "", -1, "Output", "OK");
+    };
+    return actions;
+  }
+
+  std::string Post(const std::string& path, const std::string& soapAction, const std::string& body,
+                   const std::string& = "") {
+    return device_.ExchangeWhole(Request("POST", path, "SOAPACTION: " + soapAction + "\r\n", body));
+  }
+  std::string PostBrowse(const std::string& arguments) {
+    return Post("/ContentDirectory/control",
+                "\"urn:schemas-upnp-org:service:ContentDirectory:1#Browse\"",
+                Envelope("Browse", arguments), "</s:Envelope>\r\n0\r\n\r\n");
+  }
+
+  std::mutex mutex_;
+  BrowseCall browse_;
+  std::atomic<int32_t> connectionId_{0};
+  DeviceOnChain device_;
+};
+
+TEST_F(SoapDispatchTest, BrowseReachesTheCallbackWithUnescapedArguments) {
+  std::string response = PostBrowse(BrowseArguments());
+  std::lock_guard lock(mutex_);
+  EXPECT_EQ(browse_.Calls, 1);
+  EXPECT_EQ(browse_.ObjectId, "a&b");
+  EXPECT_EQ(browse_.Flag, "BrowseDirectChildren");
+  EXPECT_EQ(browse_.Filter, "*");
+  EXPECT_EQ(browse_.Sort, "+dc:title");
+  EXPECT_EQ(browse_.Start, 0u);
+  EXPECT_EQ(browse_.Count, 25u);
+  EXPECT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  EXPECT_NE(response.find("\r\nEXT:\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSERVER: "
+                          "WINDOWS, UPnP/1.0, Ferrule Lattice/1.0.1922\r\n"),
+            std::string::npos);
+}
+
+TEST_F(SoapDispatchTest, ResponseEnvelopeIsByteExact) {
+  std::string response = Post(
+      "/ContentDirectory/control",
+      "\"urn:schemas-upnp-org:service:ContentDirectory:1#GetSystemUpdateID\"", "", "0\r\n\r\n");
+  EXPECT_EQ(device_test::Dechunk(response),
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<s:Envelope "
+            "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+            "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:"
+            "GetSystemUpdateIDResponse xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\">"
+            "<Id>42</Id></u:GetSystemUpdateIDResponse></s:Body></s:Envelope>");
+  EXPECT_NE(device_test::Dechunk(PostBrowse(BrowseArguments()))
+                .find("<s:Body><u:BrowseResponse xmlns:u=\"urn:schemas-upnp-org:service:"
+                      "ContentDirectory:1\"><Result>&lt;DIDL-Lite/&gt;</Result><NumberReturned>0"
+                      "</NumberReturned><TotalMatches>7</TotalMatches><UpdateID>3</UpdateID>"
+                      "</u:BrowseResponse></s:Body></s:Envelope>"),
+            std::string::npos);
+}
+
+TEST_F(SoapDispatchTest, StreamedResponseJoinsItsPieces) {
+  std::string body =
+      "<Envelope><Body><Search><ContainerID>0</ContainerID><SearchCriteria>*</SearchCriteria>"
+      "<Filter>*</Filter><StartingIndex>0</StartingIndex><RequestedCount>0</RequestedCount>"
+      "<SortCriteria></SortCriteria></Search></Body></Envelope>";
+  std::string response =
+      Post("/ContentDirectory/control",
+           "\"urn:schemas-upnp-org:service:ContentDirectory:1#Search\"", body, "0\r\n\r\n");
+  EXPECT_EQ(device_test::Dechunk(response),
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<s:Envelope "
+            "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+            "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">\r\n<s:Body>\r\n<u:"
+            "SearchResponse xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\">"
+            "<Result>part1part2</Result>\r\n<NumberReturned>0</NumberReturned>\r\n"
+            "</u:SearchResponse>\r\n   </s:Body>\r\n</s:Envelope>");
+}
+
+TEST_F(SoapDispatchTest, InvalidActionsGet401) {
+  std::string fault = FaultResponse(401, "Invalid Action");
+  EXPECT_EQ(
+      Post("/ContentDirectory/control", "urn:schemas-upnp-org:service:ContentDirectory:1#Browse",
+           Envelope("Browse", BrowseArguments()), "</s:Envelope>"),
+      fault)
+      << "an unquoted SOAPACTION loses its last letter";
+  EXPECT_EQ(Post("/ContentDirectory/control/",
+                 "\"urn:schemas-upnp-org:service:ContentDirectory:1#Browse\"",
+                 Envelope("Browse", BrowseArguments()), "</s:Envelope>"),
+            fault);
+  EXPECT_EQ(Post("/ContentDirectory/control", "\"x#browse\"", "", "</s:Envelope>"), fault);
+  EXPECT_EQ(Post("/ConnectionManager/control", "\"x#GetProtocolInfo\"", "", "</s:Envelope>"), fault)
+      << "an action without a callback is not offered";
+  std::lock_guard lock(mutex_);
+  EXPECT_EQ(browse_.Calls, 0);
+}
+
+TEST_F(SoapDispatchTest, BadArgumentsGet402And501) {
+  EXPECT_EQ(PostBrowse(BrowseArguments("BrowseDirectChildren", "0", false)),
+            FaultResponse(402, "Incorrect Arguments"));
+  EXPECT_EQ(
+      PostBrowse(BrowseArguments("browsemetadata")),
+      FaultResponse(402, "Argument[BrowseFlag] contains a value that is not in AllowedValueList"));
+  EXPECT_EQ(PostBrowse(BrowseArguments("BrowseMetadata", "-1")),
+            FaultResponse(402, "Argument[StartingIndex] illegal value"));
+  EXPECT_EQ(PostBrowse(BrowseArguments("BrowseMetadata", "1x")),
+            FaultResponse(402, "Argument[StartingIndex] illegal value"));
+  EXPECT_EQ(PostBrowse(BrowseArguments() + "<RequestedCount>4294967296</RequestedCount>"),
+            FaultResponse(402, "Argument[RequestedCount] illegal value"));
+  EXPECT_EQ(Post("/ContentDirectory/control",
+                 "\"urn:schemas-upnp-org:service:ContentDirectory:1#Browse\"",
+                 "<Envelope><Body><Browse></Body>", "</s:Envelope>"),
+            FaultResponse(501, "Invalid XML"));
+  EXPECT_EQ(Post("/ConnectionManager/control", "\"x#GetCurrentConnectionInfo\"",
+                 Envelope("GetCurrentConnectionInfo", "<ConnectionID>1.5</ConnectionID>"),
+                 "</s:Envelope>"),
+            FaultResponse(402, "Argument[ConnectionID] illegal value"));
+  std::lock_guard lock(mutex_);
+  EXPECT_EQ(browse_.Calls, 0);
+}
+
+TEST_F(SoapDispatchTest, ConnectionInfoTakesASignedId) {
+  std::string response =
+      Post("/ConnectionManager/control", "\"x#GetCurrentConnectionInfo\"",
+           Envelope("GetCurrentConnectionInfo", "<ConnectionID>-7</ConnectionID>"), "0\r\n\r\n");
+  EXPECT_EQ(connectionId_.load(), -7);
+  EXPECT_NE(device_test::Dechunk(response).find(
+                "<RcsID>-1</RcsID><AVTransportID>-1</AVTransportID><ProtocolInfo></ProtocolInfo>"
+                "<PeerConnectionManager></PeerConnectionManager><PeerConnectionID>-1"
+                "</PeerConnectionID><Direction>Output</Direction><Status>OK</Status>"),
+            std::string::npos);
+}
+
+TEST_F(SoapDispatchTest, TheSessionServesTheNextRequestAfterAFault) {
+  runtime_test::Client client(device_.Port());
+  client.Send(Request("POST", "/nowhere", "SOAPACTION: \"x#y\"\r\n", "<a/>"));
+  client.ReadUntilText("</s:Envelope>");
+  client.Received().clear();
+  client.Send(Request("GET", "/ConnectionManager/scpd.xml"));
+  EXPECT_NE(client.ReadUntilText("</scpd>").find("</scpd>"), std::string::npos);
+}
+
+}  // namespace

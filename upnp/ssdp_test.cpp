@@ -1,0 +1,147 @@
+#include "upnp/ssdp.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+UpnpSsdpIdentity Identity() {
+  UpnpSsdpIdentity identity;
+  identity.Identifier = "abc-123";
+  identity.MaxAge = 1800;
+  identity.WebPort = 52000;
+  return identity;
+}
+
+constexpr uint32_t kIf = 0xC0A80105;  // 192.168.1.5
+
+std::string Search(const std::string& headers,
+                   const std::string& startLine = "M-SEARCH * HTTP/1.1") {
+  return startLine + "\r\nHOST: 239.255.255.250:1900\r\n" + headers + "\r\n";
+}
+
+TEST(SsdpMessagesTest, AliveAndByebyeAreByteExact) {
+  EXPECT_EQ(UpnpSsdp_AliveMessage(Identity(), 1, kIf, 51900),
+            "NOTIFY * HTTP/1.1\r\nLOCATION: http://192.168.1.5:52000/\r\nHOST: "
+            "239.255.255.250:51900\r\nSERVER: WINDOWS, UPnP/1.0, Ferrule Lattice/1.0.1922\r\nNTS: "
+            "ssdp:alive\r\nUSN: uuid:abc-123::upnp:rootdevice\r\nCACHE-CONTROL: "
+            "max-age=1800\r\nNT: upnp:rootdevice\r\n\r\n");
+  EXPECT_EQ(UpnpSsdp_AliveMessage(Identity(), 2, kIf, 1900),
+            "NOTIFY * HTTP/1.1\r\nLOCATION: http://192.168.1.5:52000/\r\nHOST: "
+            "239.255.255.250:1900\r\nSERVER: WINDOWS, UPnP/1.0, Ferrule Lattice/1.0.1922\r\nNTS: "
+            "ssdp:alive\r\nUSN: uuid:abc-123\r\nCACHE-CONTROL: max-age=1800\r\nNT: "
+            "uuid:abc-123\r\n\r\n");
+  EXPECT_EQ(UpnpSsdp_ByebyeMessage(Identity(), 5, 1900),
+            "NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nNTS: ssdp:byebye\r\nUSN: "
+            "uuid:abc-123::urn:schemas-upnp-org:service:ContentDirectory:1\r\nNT: "
+            "urn:schemas-upnp-org:service:ContentDirectory:1\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(UpnpSsdp_AliveMessage(Identity(), 0, kIf, 1900), "");
+  EXPECT_EQ(UpnpSsdp_ByebyeMessage(Identity(), 6, 1900), "");
+}
+
+TEST(SsdpSearchTest, AcceptsAWellFormedSearchAndCapsMx) {
+  UpnpSsdpSearch search;
+  ASSERT_TRUE(UpnpSsdp_ParseSearch(Search("man: \"ssdp:discover\"\r\nmx: 120\r\nst: ssdp:all\r\n"),
+                                   &search));
+  EXPECT_EQ(search.Target, "ssdp:all");
+  EXPECT_EQ(search.Mx, 10u);
+  ASSERT_TRUE(UpnpSsdp_ParseSearch(
+      Search("MAN: \"ssdp:discover\"\r\nMX: 0\r\nST: upnp:rootdevice\r\n"), &search));
+  EXPECT_EQ(search.Mx, 0u);
+}
+
+TEST(SsdpSearchTest, DropsEverythingElse) {
+  const std::string good = "MAN: \"ssdp:discover\"\r\nMX: 2\r\nST: ssdp:all\r\n";
+  UpnpSsdpSearch search;
+  EXPECT_FALSE(
+      UpnpSsdp_ParseSearch(Search("MAN: ssdp:discover\r\nMX: 2\r\nST: ssdp:all\r\n"), &search));
+  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search(good, "M-SEARCH * HTTP/1.0"), &search));
+  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search(good, "NOTIFY * HTTP/1.1"), &search));
+  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search(good, "M-SEARCH / HTTP/1.1"), &search));
+  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search("MAN: \"ssdp:discover\"\r\nST: ssdp:all\r\n"), &search));
+  EXPECT_FALSE(
+      UpnpSsdp_ParseSearch(Search("MAN: \"ssdp:discover\"\r\nMX: -1\r\nST: a\r\n"), &search));
+  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search("MAN: \"ssdp:discover\"\r\nMX: 9999999999\r\nST: a\r\n"),
+                                    &search));
+  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search("MAN: \"ssdp:discover\"\r\nMX: 1\r\n"), &search));
+  EXPECT_FALSE(UpnpSsdp_ParseSearch("garbage", &search));
+  EXPECT_FALSE(
+      UpnpSsdp_ParseSearch(std::string("M-SEARCH * HTTP/1.1\r\nMX: 1\0\r\n", 29), &search));
+}
+
+TEST(SsdpRepliesTest, AnswersEachKindOfTarget) {
+  UpnpSsdpIdentity id = Identity();
+  std::vector<std::string> root = UpnpSsdp_SearchReplies(id, "upnp:rootdevice", kIf);
+  ASSERT_EQ(root.size(), 1u);
+  EXPECT_EQ(root[0],
+            "HTTP/1.1 200 OK\r\nLOCATION: http://192.168.1.5:52000/\r\nEXT:\r\nSERVER: WINDOWS, "
+            "UPnP/1.0, Ferrule Lattice/1.0.1922\r\nUSN: uuid:abc-123::upnp:rootdevice\r\n"
+            "CACHE-CONTROL: max-age=1800\r\nST: upnp:rootdevice\r\n\r\n");
+  std::vector<std::string> all = UpnpSsdp_SearchReplies(id, "ssdp:all", kIf);
+  ASSERT_EQ(all.size(), 5u);
+  EXPECT_NE(all[1].find("USN: uuid:abc-123\r\n"), std::string::npos);
+  EXPECT_NE(all[1].find("ST: uuid:abc-123\r\n"), std::string::npos);
+  EXPECT_NE(all[3].find("ST: urn:schemas-upnp-org:service:ConnectionManager:1\r\n"),
+            std::string::npos);
+  EXPECT_EQ(UpnpSsdp_SearchReplies(id, "uuid:abc-123", kIf).size(), 1u);
+  std::vector<std::string> v0 =
+      UpnpSsdp_SearchReplies(id, "urn:schemas-upnp-org:device:MediaServer:0", kIf);
+  ASSERT_EQ(v0.size(), 1u);
+  EXPECT_NE(v0[0].find("USN: uuid:abc-123::urn:schemas-upnp-org:device:MediaServer:1\r\n"),
+            std::string::npos);
+  EXPECT_NE(v0[0].find("ST: urn:schemas-upnp-org:device:MediaServer:0\r\n"), std::string::npos);
+  EXPECT_TRUE(UpnpSsdp_SearchReplies(id, "urn:schemas-upnp-org:device:MediaServer:2", kIf).empty());
+  EXPECT_TRUE(
+      UpnpSsdp_SearchReplies(id, "urn:schemas-upnp-org:device:MediaServer:1x", kIf).empty());
+  EXPECT_TRUE(UpnpSsdp_SearchReplies(id, "urn:schemas-upnp-org:device:MediaServer:", kIf).empty());
+  EXPECT_TRUE(UpnpSsdp_SearchReplies(id, "ssdp:all ", kIf).empty());
+  EXPECT_TRUE(UpnpSsdp_SearchReplies(id, "uuid:abc-1234", kIf).empty());
+}
+
+TEST(SsdpRepliesTest, OnlyInterfacesOnTheRequestersSubnetReply) {
+  std::vector<platform::NetInterface> list = {
+      {0xC0A80105, 0xFFFFFF00}, {0x0A000001, 0xFF000000}, {0x7F000001, 0xFF000000}};
+  EXPECT_EQ(UpnpSsdp_ReplyInterfaces(list, 0xC0A801FE), std::vector<uint32_t>{0xC0A80105});
+  EXPECT_EQ(UpnpSsdp_ReplyInterfaces(list, 0x0A7F0001), std::vector<uint32_t>{0x0A000001});
+  EXPECT_TRUE(UpnpSsdp_ReplyInterfaces(list, 0xC0A80205).empty());
+}
+
+TEST(SsdpRepliesTest, DelayIsWholeSecondsBelowMx) {
+  EXPECT_EQ(UpnpSsdp_ReplyDelayMs(0, 12345), 0u);
+  for (uint32_t random : {0u, 1u, 9u, 65535u, 0x7FFFFFFFu}) {
+    uint32_t delay = UpnpSsdp_ReplyDelayMs(10, random);
+    EXPECT_LT(delay, 10000u);
+    EXPECT_EQ(delay % 1000, 0u);
+  }
+}
+
+TEST(SsdpRepliesTest, RoundsComeBackBetweenAQuarterAndAHalfOfTheCycle) {
+  uint32_t lowest = UINT32_MAX, highest = 0;
+  for (uint32_t random = 0; random < 70000; random += 7) {
+    uint32_t seconds = UpnpSsdp_NextRoundSeconds(1800, random);
+    lowest = std::min(lowest, seconds);
+    highest = std::max(highest, seconds);
+  }
+  EXPECT_EQ(lowest, 450u);
+  EXPECT_EQ(highest, 899u);
+  EXPECT_EQ(UpnpSsdp_NextRoundSeconds(0, 5), 1u) << "a zero cycle cannot spin";
+}
+
+TEST(SsdpRateLimiterTest, AdmitsTenPerRequesterPerSecond) {
+  UpnpSsdpRateLimiter limiter;
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(limiter.Admit(1, 1000 + i));
+  EXPECT_FALSE(limiter.Admit(1, 1500));
+  EXPECT_TRUE(limiter.Admit(2, 1500)) << "other requesters keep their own budget";
+  EXPECT_TRUE(limiter.Admit(1, 2000)) << "a new second, a new budget";
+}
+
+TEST(SsdpRateLimiterTest, AFloodOfForgedSourcesCannotGrowTheTable) {
+  UpnpSsdpRateLimiter limiter;
+  uint32_t admitted = 0;
+  for (uint32_t source = 0; source < 5000; ++source) admitted += limiter.Admit(source, 100);
+  EXPECT_EQ(admitted, 1024u);
+  EXPECT_TRUE(limiter.Admit(99999, 2000)) << "stale entries are pruned a second later";
+}
+
+}  // namespace

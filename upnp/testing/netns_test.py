@@ -1,0 +1,422 @@
+#!/usr/bin/python3
+"""Runs the test device inside a private network namespace and talks to it with real
+sockets and real control points.
+
+    unshare -rn python3 netns_test.py CASE HOST_PROGRAM
+
+CASE is "ssdp" (announcements, searches, eventing over raw sockets), "gssdp" (discovery
+through the GSSDP library) or "gupnp" (a GUPnP control point: descriptions, SCPDs, an
+action and an event subscription). The script refuses to run unless the namespace is
+fresh (only "lo" exists), so nothing here ever reaches the machine's own network.
+"""
+
+import select
+import socket
+import subprocess
+import sys
+import time
+
+GROUP = "239.255.255.250"
+UDN = "4d696e69-444c-164e-9d41-b827eb0a1b2c"
+TYPES = [
+    ("::upnp:rootdevice", "upnp:rootdevice"),
+    ("", "uuid:" + UDN),
+    ("::urn:schemas-upnp-org:device:MediaServer:1", "urn:schemas-upnp-org:device:MediaServer:1"),
+    ("::urn:schemas-upnp-org:service:ConnectionManager:1",
+     "urn:schemas-upnp-org:service:ConnectionManager:1"),
+    ("::urn:schemas-upnp-org:service:ContentDirectory:1",
+     "urn:schemas-upnp-org:service:ContentDirectory:1"),
+]
+SERVER = "WINDOWS, UPnP/1.0, Ferrule Lattice/1.0.1922"
+
+failures = []
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+
+
+def sh(command):
+    subprocess.run(command, shell=True, check=True)
+
+
+def require_private_namespace():
+    interfaces = sorted(name for _, name in socket.if_nameindex())
+    if interfaces != ["lo"]:
+        print("refusing to run: not a fresh network namespace:", interfaces)
+        sys.exit(2)
+
+
+def alive(step, address, port, dport):
+    suffix, nt = TYPES[step - 1]
+    return ("NOTIFY * HTTP/1.1\r\nLOCATION: http://%s:%d/\r\nHOST: 239.255.255.250:%d\r\n"
+            "SERVER: %s\r\nNTS: ssdp:alive\r\nUSN: uuid:%s%s\r\nCACHE-CONTROL: max-age=1800\r\n"
+            "NT: %s\r\n\r\n" % (address, port, dport, SERVER, UDN, suffix, nt))
+
+
+def byebye(step, dport):
+    suffix, nt = TYPES[step - 1]
+    return ("NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:%d\r\nNTS: ssdp:byebye\r\n"
+            "USN: uuid:%s%s\r\nNT: %s\r\nContent-Length: 0\r\n\r\n" % (dport, UDN, suffix, nt))
+
+
+def reply(address, port, suffix, st):
+    return ("HTTP/1.1 200 OK\r\nLOCATION: http://%s:%d/\r\nEXT:\r\nSERVER: %s\r\n"
+            "USN: uuid:%s%s\r\nCACHE-CONTROL: max-age=1800\r\nST: %s\r\n\r\n"
+            % (address, port, SERVER, UDN, suffix, st))
+
+
+class Host:
+    def __init__(self, program):
+        self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        text=True)
+        line = self.process.stdout.readline()
+        check(line.startswith("PORT "), "host started: " + line.strip())
+        self.port = int(line.split()[1])
+
+    def publish(self, value):
+        self.process.stdin.write("PUBLISH %d\n" % value)
+        self.process.stdin.flush()
+
+    def stop(self):
+        self.process.stdin.close()
+        line = self.process.stdout.readline()
+        self.process.wait(timeout=10)
+        check(line.strip() == "STOPPED 0" and self.process.returncode == 0,
+              "host stopped cleanly: " + line.strip())
+
+
+class GroupListener:
+    """Collects every datagram sent to the group on both SSDP ports."""
+
+    def __init__(self, interfaces):
+        self.sockets = []
+        for port in (1900, 51900):
+            s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            s.bind(("0.0.0.0", port))
+            for address in interfaces:
+                self.join(s, address)
+            self.sockets.append((port, s))
+        self.messages = []
+        self.times = []
+
+    @staticmethod
+    def join(s, address):
+        s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                     socket.inet_aton(GROUP) + socket.inet_aton(address))
+
+    def join_all(self, address):
+        for _, s in self.sockets:
+            self.join(s, address)
+
+    def collect(self, seconds):
+        end = time.time() + seconds
+        while True:
+            left = end - time.time()
+            if left <= 0:
+                return
+            ready, _, _ = select.select([s for _, s in self.sockets], [], [], left)
+            for s in ready:
+                data, _ = s.recvfrom(65536)
+                port = [p for p, x in self.sockets if x is s][0]
+                self.messages.append((port, data.decode("latin-1")))
+                self.times.append(time.time())
+
+
+def search(source, st, mx="0", man='"ssdp:discover"', version="1.1", wait=1.5, count=None,
+           target=("127.0.0.1", 1900)):
+    """Sends one M-SEARCH from `source` and returns the replies received within `wait`."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((source, 0))
+    lines = ["M-SEARCH * HTTP/%s" % version, "HOST: 239.255.255.250:1900", "MAN: " + man]
+    if mx is not None:
+        lines.append("MX: " + mx)
+    lines.append("ST: " + st)
+    message = "\r\n".join(lines) + "\r\n\r\n"
+    for _ in range(count or 1):
+        s.sendto(message.encode(), target)
+    replies = []
+    end = time.time() + wait
+    while time.time() < end:
+        ready, _, _ = select.select([s], [], [], end - time.time())
+        if ready:
+            replies.append((time.time(), s.recvfrom(65536)[0].decode("latin-1")))
+    s.close()
+    return replies
+
+
+def http(port, request, address="127.0.0.1"):
+    c = socket.create_connection((address, port), timeout=5)
+    c.sendall(request.encode())
+    data = b""
+    c.settimeout(2)
+    try:
+        while True:
+            chunk = c.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+            if b"\r\n\r\n" in data and b"Content-Length: 0\r\n" in data:
+                break
+    except socket.timeout:
+        pass
+    c.close()
+    return data.decode("latin-1")
+
+
+def header(response, name):
+    for line in response.split("\r\n"):
+        if line.lower().startswith(name.lower() + ":"):
+            return line.split(":", 1)[1].strip()
+    return None
+
+
+class NotifySink:
+    """A callback server that records NOTIFY requests and answers 200."""
+
+    def __init__(self, address="127.0.0.1"):
+        self.listener = socket.socket()
+        self.listener.bind((address, 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        self.address = address
+
+    def receive(self, seconds=5):
+        ready, _, _ = select.select([self.listener], [], [], seconds)
+        if not ready:
+            return None
+        c, _ = self.listener.accept()
+        c.settimeout(5)
+        data = b""
+        while b"\r\n\r\n" not in data:
+            data += c.recv(65536)
+        head, _, body = data.partition(b"\r\n\r\n")
+        length = int(header(head.decode() + "\r\n", "Content-Length") or 0)
+        while len(body) < length:
+            body += c.recv(65536)
+        c.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+        c.close()
+        return head.decode() + "\r\n\r\n" + body.decode()
+
+
+def case_ssdp(program):
+    listener = GroupListener(["127.0.0.1"])
+    host = Host(program)
+    port = host.port
+    # The first round: every type within a second and a half, again about 7 s later.
+    listener.collect(9.0)
+    messages = [m for p, m in listener.messages]
+    for step in range(1, 6):
+        for dport in (1900, 51900):
+            check(messages.count(byebye(step, dport)) >= 2,
+                  "start-up byebye step %d to port %d sent twice" % (step, dport))
+            expected = alive(step, "127.0.0.1", port, dport)
+            times = [t for t, m in zip(listener.times, messages) if m == expected]
+            check(len(times) == 2 and 6.0 <= times[1] - times[0] <= 8.0,
+                  "alive step %d to port %d byte for byte, twice about 7 s apart (%s)"
+                  % (step, dport, [round(t - times[0], 2) for t in times]))
+
+    replies = search("127.0.0.2", "ssdp:all", mx="0", wait=1.0)
+    texts = [r for _, r in replies]
+    expected = [reply("127.0.0.1", port, suffix, st) for suffix, st in TYPES]
+    check(sorted(texts) == sorted(expected), "ssdp:all with MX 0 gives the five replies")
+
+    sent = time.time()
+    replies = search("127.0.0.3", "upnp:rootdevice", mx="120", wait=11.0)
+    check(len(replies) == 1 and replies[0][0] - sent < 10.5,
+          "MX 120 answered within 10 s (%s)" % [round(t - sent, 2) for t, _ in replies])
+
+    check(search("127.0.0.4", "ssdp:all", man="ssdp:discover", mx="1", wait=1.5) == [],
+          "MAN without quotes ignored")
+    check(search("127.0.0.5", "ssdp:all", version="1.0", mx="0", wait=1.0) == [],
+          "HTTP/1.0 search ignored")
+    check(search("127.0.0.6", "ssdp:all", mx=None, wait=1.0) == [], "search without MX ignored")
+    check(search("127.0.0.7", "urn:schemas-upnp-org:device:MediaServer:2", wait=1.0) == [],
+          "version 2 of the device type not answered")
+    replies = search("127.0.0.8", "urn:schemas-upnp-org:service:ContentDirectory:1", wait=1.0)
+    check([r for _, r in replies] ==
+          [reply("127.0.0.1", port, TYPES[4][0], "urn:schemas-upnp-org:service:ContentDirectory:1")],
+          "version 1 answered with ST echoed")
+
+    # Fifteen searches in one burst: ten are answered.
+    replies = search("127.0.0.9", "upnp:rootdevice", count=15, wait=1.0)
+    check(len(replies) == 10, "burst of 15 searches answered 10 times (got %d)" % len(replies))
+
+    # A requester on no local subnet: an address on lo, which the device leaves out.
+    sh("ip addr add 192.0.2.1/32 dev lo")
+    check(search("192.0.2.1", "ssdp:all", wait=1.5) == [], "requester outside every subnet ignored")
+
+    # A new interface: the device hears of it through netlink and announces there.
+    sh("ip link add d0 type veth peer name d1 && ip link set d0 up && ip link set d1 up && "
+       "ip addr add 10.77.0.1/24 dev d0")
+    listener.join_all("10.77.0.1")
+    listener.messages = []
+    listener.collect(2.0)
+    check(alive(1, "10.77.0.1", port, 1900) in [m for _, m in listener.messages],
+          "announced on an interface added while running")
+    replies = search("10.77.0.1", "upnp:rootdevice", wait=1.0, target=("10.77.0.1", 1900))
+    check([r for _, r in replies] == [reply("10.77.0.1", port, TYPES[0][0], TYPES[0][1])],
+          "search through the new interface names it in LOCATION")
+
+    # Eventing with real sockets.
+    sink = NotifySink()
+    subscribe = ("SUBSCRIBE /ContentDirectory/event HTTP/1.1\r\nHOST: 127.0.0.1:%d\r\n"
+                 "CALLBACK: <http://127.0.0.1:%d/cb>\r\nNT: upnp:event\r\n"
+                 "TIMEOUT: Second-1800\r\n\r\n" % (port, sink.port))
+    first = http(port, subscribe)
+    check(first.startswith("HTTP/1.1 200 OK\r\n") and header(first, "TIMEOUT") == "Second-1800",
+          "SUBSCRIBE answered 200")
+    event = sink.receive() or ""
+    check(header(event, "SEQ") == "0" and header(event, "SID") == header(first, "SID") and
+          "<SystemUpdateID>42</SystemUpdateID>" in event, "initial event with SEQ 0")
+    second = http(port, subscribe)
+    check(second.startswith("HTTP/1.1 200 OK\r\n") and header(second, "SID") != header(first, "SID"),
+          "second SUBSCRIBE to the same callback gets its own SID")
+    event = sink.receive() or ""
+    check(header(event, "SID") == header(second, "SID") and header(event, "SEQ") == "0",
+          "second subscriber gets its own initial event")
+    answer = http(port, "UNSUBSCRIBE /ContentDirectory/event HTTP/1.1\r\nHOST: 127.0.0.1\r\n"
+                        "SID: uuid:00000000-0000-0000-0000-000000000000\r\n\r\n")
+    check(answer == "HTTP/1.1 412 Invalid SID\r\nContent-Length: 0\r\n\r\n",
+          "UNSUBSCRIBE with an unknown SID answered 412 Invalid SID")
+    answer = http(port, "UNSUBSCRIBE /ContentDirectory/event HTTP/1.1\r\nHOST: 127.0.0.1\r\nSID: %s\r\n\r\n"
+                  % header(first, "SID"))
+    check(answer.startswith("HTTP/1.1 200 OK"), "UNSUBSCRIBE of a known SID answered 200")
+    third_host = ("SUBSCRIBE /ContentDirectory/event HTTP/1.1\r\nHOST: 127.0.0.1\r\n"
+                  "CALLBACK: <http://10.99.0.1:80/cb>\r\nNT: upnp:event\r\n\r\n")
+    check(http(port, third_host) ==
+          "HTTP/1.1 412 Precondition Failed\r\nContent-Length: 0\r\n\r\n",
+          "callback aimed at a third host refused")
+
+    listener.messages = []
+    host.stop()
+    listener.collect(0.5)
+    messages = [m for _, m in listener.messages]
+    check(all(messages.count(byebye(step, 1900)) >= 2 for step in range(1, 6)),
+          "byebye round at stop")
+
+
+def case_gssdp(program):
+    import gi
+    gi.require_version("GSSDP", "1.6")
+    from gi.repository import GLib, GSSDP
+    host = Host(program)
+    client = GSSDP.Client.new_full("lo", None, 0, GSSDP.UDAVersion.VERSION_1_0)
+    found = set()
+    browser = GSSDP.ResourceBrowser.new(client, "ssdp:all")
+
+    def available(_browser, usn, _locations):
+        found.add(usn)
+
+    browser.connect("resource-available", available)
+    browser.set_active(True)
+    context = GLib.MainContext.default()
+    end = time.time() + 6
+    wanted = {"uuid:" + UDN + suffix for suffix, _ in TYPES}
+    while time.time() < end and not wanted <= found:
+        context.iteration(False)
+        time.sleep(0.01)
+    check(wanted <= found, "GSSDP finds the root device and all five types: %s" % sorted(found))
+    browser.set_active(False)
+    host.stop()
+
+
+def case_gupnp(program):
+    import gi
+    gi.require_version("GUPnP", "1.6")
+    gi.require_version("GSSDP", "1.6")
+    from gi.repository import GLib, GObject, GSSDP, GUPnP
+    # GUPnP does not use loopback-only contexts: give it a veth interface of its own.
+    sh("ip link add v0 type veth peer name v1 && ip addr add 10.79.0.1/24 dev v0 && "
+       "ip link set v0 up && ip link set v1 up && ip route replace 239.0.0.0/8 dev v0")
+    time.sleep(0.5)  # let the veth carrier settle; DAD does not apply to IPv4
+    host = Host(program)
+    context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
+    control = GUPnP.ControlPoint.new(context, "urn:schemas-upnp-org:device:MediaServer:1")
+    state = {"device": None, "introspected": {}, "events": [], "errors": []}
+
+    def device_available(_cp, proxy):
+        state["device"] = proxy
+
+    control.connect("device-proxy-available", device_available)
+    control.set_active(True)
+    loop = GLib.MainContext.default()
+
+    def spin(condition, seconds):
+        end = time.time() + seconds
+        while time.time() < end and not condition():
+            loop.iteration(False)
+            time.sleep(0.005)
+        return condition()
+
+    check(spin(lambda: state["device"] is not None, 10), "GUPnP finds the device")
+    device = state["device"]
+    if device is None:
+        host.stop()
+        return
+    check(device.get_friendly_name() == "Orvex Test & Co", "friendly name with & read back intact")
+    services = {s.get_service_type(): s for s in device.list_services()}
+    cd = services.get("urn:schemas-upnp-org:service:ContentDirectory:1")
+    cm = services.get("urn:schemas-upnp-org:service:ConnectionManager:1")
+    check(cd is not None and cm is not None, "both services listed")
+
+    def introspected(proxy, result, name):
+        try:
+            state["introspected"][name] = proxy.introspect_finish(result)
+        except GLib.Error as error:
+            state["errors"].append(str(error))
+            state["introspected"][name] = None
+
+    cd.introspect_async(None, introspected, "cd")
+    cm.introspect_async(None, introspected, "cm")
+    spin(lambda: len(state["introspected"]) == 2, 10)
+    cdi, cmi = state["introspected"].get("cd"), state["introspected"].get("cm")
+    check(cdi is not None and sorted(cdi.list_action_names()) ==
+          ["Browse", "GetSearchCapabilities", "GetSortCapabilities", "GetSystemUpdateID", "Search"],
+          "ContentDirectory SCPD read without complaint")
+    check(cmi is not None and sorted(cmi.list_action_names()) ==
+          ["GetCurrentConnectionIDs", "GetCurrentConnectionInfo", "GetProtocolInfo"],
+          "ConnectionManager SCPD read without complaint")
+
+    action = GUPnP.ServiceProxyAction.new_from_list("GetSystemUpdateID", [], [])
+    value = None
+    try:
+        cd.call_action(action, None)
+        ok, values = action.get_result_list(["Id"], [GObject.TYPE_UINT])
+        value = values[0] if ok else None
+    except GLib.Error as error:
+        state["errors"].append(str(error))
+    check(value == 42, "GetSystemUpdateID answered 42 (%r)" % value)
+
+    def on_notify(_proxy, variable, value, _user):
+        state["events"].append((variable, value))
+
+    cd.add_notify("SystemUpdateID", GObject.TYPE_UINT, on_notify, None)
+    cd.set_subscribed(True)
+    check(spin(lambda: ("SystemUpdateID", 42) in state["events"], 10),
+          "subscription delivers the initial event: %s" % state["events"])
+    host.publish(43)
+    check(spin(lambda: ("SystemUpdateID", 43) in state["events"], 10),
+          "a change reaches the subscriber: %s" % state["events"])
+    check(not state["errors"], "no errors: %s" % state["errors"])
+    cd.set_subscribed(False)
+    spin(lambda: False, 0.3)
+    host.stop()
+
+
+def main():
+    case, program = sys.argv[1], sys.argv[2]
+    require_private_namespace()
+    sh("ip link set lo up && ip route add 239.0.0.0/8 dev lo src 127.0.0.1")
+    {"ssdp": case_ssdp, "gssdp": case_gssdp, "gupnp": case_gupnp}[case](program)
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
+    print("all checks passed")
+
+
+if __name__ == "__main__":
+    main()
