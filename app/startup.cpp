@@ -13,6 +13,7 @@
 #include "app/app_controller.h"
 #include "app/library_counters.h"
 #include "app/service.h"
+#include "app/service_body.h"
 #include "app/settings.h"
 #include "library/build/container_tree.h"
 #include "library/build/scanner.h"
@@ -208,6 +209,7 @@ int ApplicationStart(const CommandLine& commandLine) {
   LoadFilterTables();
   if (!IndexCacheStart()) platform::Log("The seek index worker could not start.\n");
 
+  InstallServiceBody();
   CAppController controller;
   Scan_LoadLibraryTotals();
   int status = RunLibraryCommands(&controller, commandLine, signals);

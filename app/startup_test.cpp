@@ -62,7 +62,10 @@ TEST(StartupTest, FirstRunWithoutComputerNameKeepsTheNameButBuildsTheTree) {
   EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
 }
 
-// The real program in a temporary program directory.
+// The real program in a temporary program directory. These tests run in the machine's
+// own network namespace, so none of them may leave the service running with shared
+// media (which would announce it): the server is started only on an empty library or
+// with --scan-only. The announced server is tested inside a private namespace.
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""Starts the real server inside a private network namespace with a shared folder, finds
+it with an M-SEARCH, reads its device description and both service descriptions, and
+stops it with SIGTERM.
+
+    unshare -rn python3 netns_server_test.py MIRELLE
+
+The script refuses to run unless the namespace is fresh (only "lo" exists), so nothing
+here ever reaches the machine's own network.
+"""
+
+import os
+import re
+import select
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+failures = []
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+
+
+def write_wav(path):
+    data = b"\x80" * 8000
+    header = (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
+              struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
+              struct.pack("<I", len(data)))
+    with open(path, "wb") as f:
+        f.write(header + data)
+
+
+def search(st, wait=3.0):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    message = ("M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\n"
+               "MAN: \"ssdp:discover\"\r\nMX: 1\r\nST: %s\r\n\r\n" % st)
+    s.sendto(message.encode(), ("239.255.255.250", 1900))
+    replies = []
+    end = time.time() + wait
+    while time.time() < end:
+        ready, _, _ = select.select([s], [], [], end - time.time())
+        if ready:
+            replies.append(s.recvfrom(65536)[0].decode("latin-1"))
+    s.close()
+    return replies
+
+
+def header(message, name):
+    for line in message.split("\r\n"):
+        if line.lower().startswith(name.lower() + ":"):
+            return line.split(":", 1)[1].strip()
+    return None
+
+
+def wait_for(path, text, seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            with open(path, encoding="utf-8", errors="replace") as f:
+                if text in f.read():
+                    return True
+        except FileNotFoundError:
+            pass
+        time.sleep(0.05)
+    return False
+
+
+def main():
+    program = sys.argv[1]
+    if sorted(name for _, name in socket.if_nameindex()) != ["lo"]:
+        print("refusing to run: not a fresh network namespace")
+        sys.exit(2)
+    subprocess.run("ip link set lo up && ip route add 239.0.0.0/8 dev lo src 127.0.0.1",
+                   shell=True, check=True)
+    work = tempfile.mkdtemp(prefix="orvex-netns-")
+    try:
+        media = os.path.join(work, "media")
+        os.makedirs(media)
+        write_wav(os.path.join(media, "tone.wav"))
+        log_path = os.path.join(work, "server.log")
+        with open(log_path, "w") as log:
+            server = subprocess.Popen([program, "--home", os.path.join(work, "home"),
+                                       "--headless", "--name", "Den & Co", "--share", media],
+                                      stdout=log, stderr=log)
+        check(wait_for(log_path, "runs headless", 20), "the server starts")
+
+        replies = []
+        end = time.time() + 10
+        while not replies and time.time() < end:
+            replies = search("urn:schemas-upnp-org:device:MediaServer:1")
+        check(len(replies) >= 1, "an M-SEARCH for the MediaServer type is answered")
+        location = header(replies[0], "LOCATION") if replies else None
+        check(location is not None and location.startswith("http://127.0.0.1:"),
+              "the answer names the description on loopback")
+
+        if location:
+            with urllib.request.urlopen(location, timeout=5) as r:
+                description = r.read().decode("utf-8")
+            check("<friendlyName>Den &amp; Co</friendlyName>" in description,
+                  "the description names the server, escaped")
+            check("urn:schemas-upnp-org:device:MediaServer:1" in description,
+                  "the description is a MediaServer's")
+            base = location.rstrip("/")
+            for url in re.findall(r"<SCPDURL>([^<]*)</SCPDURL>", description):
+                full = base + (url if url.startswith("/") else "/" + url)
+                with urllib.request.urlopen(full, timeout=5) as r:
+                    body = r.read()
+                check(r.status == 200 and b"<scpd" in body, "service description " + url)
+
+        server.send_signal(signal.SIGTERM)
+        try:
+            code = server.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            code = None
+        check(code == 0, "SIGTERM shuts the server down cleanly")
+        if failures:
+            with open(log_path, encoding="utf-8", errors="replace") as f:
+                print(f.read())
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
+    print("all checks passed")
+
+
+if __name__ == "__main__":
+    main()
