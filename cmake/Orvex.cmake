@@ -3,9 +3,11 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 
-# GCC 12 reports maybe-uninitialized falsely inside std::variant and std::optional at -O2.
-set(ORVEX_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wno-missing-field-initializers
-    -Wno-maybe-uninitialized)
+set(ORVEX_WARNINGS -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # GCC 12 reports maybe-uninitialized falsely inside std::variant and std::optional at -O2.
+  list(APPEND ORVEX_WARNINGS -Wshadow=local -Wno-maybe-uninitialized)
+endif()
 if(ORVEX_WERROR)
   list(APPEND ORVEX_WARNINGS -Werror)
 endif()
