@@ -214,3 +214,22 @@ Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName) {
 }
 
 }  // namespace sql
+
+namespace sql {
+
+Sql SearchItems(int32_t containerId, const Sql& condition) {
+  Sql query;
+  query.text =
+      "with recursive Subtree(id) as (select ? union select o.MyIndex from FSE_QueryState o "
+      "join Subtree s on o.pIndex = s.id) "
+      "select * from FSE_QueryState where MyIndex in (select MyIndex from (select MyIndex, "
+      "row_number() over (partition by FilePath order by case when pIndex in (4, 7, 13) then 0 "
+      "else 1 end, MyIndex) as RowOfFile from FSE_QueryState where ObjectType = 1 and pIndex "
+      "in (select id from Subtree) and (" +
+      condition.text + ")) where RowOfFile = 1)";
+  query.values.push_back(int64_t{containerId});
+  query.values.insert(query.values.end(), condition.values.begin(), condition.values.end());
+  return query;
+}
+
+}  // namespace sql

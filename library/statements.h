@@ -97,3 +97,13 @@ Sql DeleteIfNoChildren(int32_t myIndex);
 Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName);
 
 }  // namespace sql
+
+namespace sql {
+
+// ---- Search of the content directory ----
+// The items below container `containerId` (its whole subtree) that satisfy `condition`
+// (a condition over one object row, its values bound), each file once: of several rows
+// of one FilePath the one under 4, 7 or 13 is preferred, else the lowest number.
+Sql SearchItems(int32_t containerId, const Sql& condition);
+
+}  // namespace sql

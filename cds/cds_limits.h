@@ -1,0 +1,31 @@
+// Limits and fixed texts of the content directory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The RTSP address prefix of the internet TV provider's server: streams that begin with
+// it are announced as MPEG program streams. Compared over its first 16 bytes.
+inline constexpr const char* kIspTvRtspPrefix = "rtsp://iptv.home";
+inline constexpr size_t kIspTvRtspPrefixLength = 16;
+
+// Extensions take part in the type lookups up to this many bytes; longer ones find no row.
+inline constexpr size_t kExtensionLookupMax = 29;
+
+// Search criteria: longer texts, deeper nesting or more conditions are refused as
+// invalid criteria rather than built into an unbounded statement.
+inline constexpr size_t kSearchCriteriaMaxBytes = 4096;
+inline constexpr int kSearchMaxDepth = 32;
+inline constexpr int kSearchMaxConditions = 64;
+
+// UPnP error codes answered by the content directory.
+inline constexpr int kCdsErrorNone = 0;
+inline constexpr int kCdsErrorActionFailed = 501;
+inline constexpr int kCdsErrorNoSuchObject = 701;
+inline constexpr int kCdsErrorBadSearchCriteria = 708;
+inline constexpr int kCdsErrorNoSuchContainer = 710;
+
+// Parent numbers of the two internet media containers, whose items are plain
+// "object.item" when listed.
+inline constexpr int32_t kInternetVideoParentA = 16;
+inline constexpr int32_t kInternetVideoParentB = 17;

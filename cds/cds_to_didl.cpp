@@ -1,0 +1,350 @@
+#include "cds/cds_to_didl.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "platform/text.h"
+
+const std::string_view kDidlHeadEscaped =
+    "&lt;DIDL-Lite xmlns=&quot;urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/&quot; "
+    "xmlns:dc=&quot;http://purl.org/dc/elements/1.1/&quot; "
+    "xmlns:upnp=&quot;urn:schemas-upnp-org:metadata-1-0/upnp/&quot;&gt;";
+const std::string_view kDidlTailEscaped = "\r\n&lt;/DIDL-Lite&gt;";
+
+namespace {
+
+struct FilterName {
+  CdsFilter bit;
+  const char* name;
+};
+
+// The order of the capabilities strings.
+constexpr FilterName kFilterNames[] = {
+    {kFilterTitle, "dc:title"},
+    {kFilterCreator, "dc:creator"},
+    {kFilterChildCount, "@childCount"},
+    {kFilterSearchable, "@searchable"},
+    {kFilterClass, "upnp:class"},
+    {kFilterResProtocolInfo, "res@protocolInfo"},
+    {kFilterAlbum, "upnp:album"},
+    {kFilterGenre, "upnp:genre"},
+    {kFilterRes, "res"},
+    {kFilterResResolution, "res@resolution"},
+    {kFilterResDuration, "res@duration"},
+    {kFilterResBitrate, "res@bitrate"},
+    {kFilterResColorDepth, "res@colorDepth"},
+    {kFilterResSize, "res@size"},
+    {kFilterResBitsPerSample, "res@bitsPerSample"},
+    {kFilterResSampleFrequency, "res@sampleFrequency"},
+    {kFilterResNrAudioChannels, "res@nrAudioChannels"},
+    {kFilterResProtection, "res@protection"},
+};
+
+// Tokens recognised by their beginning (case ignored), with the bits they set.
+struct FilterToken {
+  const char* prefix;
+  CdsFilter bits;
+};
+
+constexpr FilterToken kAtTokens[] = {{"@childCount", kFilterChildCount},
+                                     {"@searchable", kFilterSearchable}};
+constexpr FilterToken kContainerTokens[] = {{"container@childCount", kFilterChildCount},
+                                            {"container@searchable", kFilterSearchable}};
+constexpr FilterToken kResTokens[] = {
+    {"res@bitrate", kFilterRes | kFilterResBitrate},
+    {"res@bitsPerSample", kFilterRes | kFilterResBitsPerSample},
+    {"res@colorDepth", kFilterRes | kFilterResColorDepth},
+    {"res@duration", kFilterRes | kFilterResDuration},
+    {"res@nrAudioChannels", kFilterRes | kFilterResNrAudioChannels},
+    {"res@protection", kFilterRes | kFilterResProtection},
+    {"res@resolution", kFilterRes | kFilterResResolution},
+    {"res@sampleFrequency", kFilterRes | kFilterResSampleFrequency},
+    {"res@size", kFilterRes | kFilterResSize},
+    {"res", kFilterRes},
+};
+constexpr FilterToken kUpnpTokens[] = {{"upnp:album", kFilterAlbum}, {"upnp:genre", kFilterGenre}};
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         platform::AsciiEqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+template <size_t N>
+CdsFilter MatchToken(std::string_view rest, const FilterToken (&tokens)[N]) {
+  for (const FilterToken& token : tokens) {
+    if (StartsWithNoCase(rest, token.prefix)) return token.bits;
+  }
+  return 0;
+}
+
+void EscapeOnce(std::string_view text, std::string* out) {
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out->append("&quot;");
+        break;
+      case '\'':
+        out->append("&apos;");
+        break;
+      case '<':
+        out->append("&lt;");
+        break;
+      case '>':
+        out->append("&gt;");
+        break;
+      case '&':
+        out->append("&amp;");
+        break;
+      default:
+        out->push_back(c);
+    }
+  }
+}
+
+// Writes object parts into one string; values go through the chosen escape.
+class DidlWriter {
+ public:
+  DidlWriter(std::string* out, bool singleEscape) : out_(out), single_(singleEscape) {}
+  void Text(std::string_view text) { out_->append(text); }
+  void Value(std::string_view value) {
+    if (single_) {
+      EscapeOnce(value, out_);
+    } else {
+      CdsToDidl_EscapeTwice(value, out_);
+    }
+  }
+  void Number(const char* format, long long value) {
+    char buffer[32];
+    int n = std::snprintf(buffer, sizeof buffer, format, value);
+    if (n > 0) out_->append(buffer, static_cast<size_t>(n));
+  }
+  void Element(std::string_view name, std::string_view value) {
+    Text("\r\n&lt;");
+    Text(name);
+    Text("&gt;");
+    Value(value);
+    Text("&lt;/");
+    Text(name);
+    Text("&gt;");
+  }
+
+ private:
+  std::string* out_;
+  bool single_;
+};
+
+int Validate(const CdsMediaObject& object) {
+  if (object.id.empty()) return kDidlErrorNoId;
+  if (object.parentID.empty()) return kDidlErrorNoParentId;
+  if (object.title.empty()) return kDidlErrorNoTitle;
+  if (object.mediaClass == 0) return kDidlErrorNoClass;
+  if ((object.mediaClass & 0x4000) != 0 && !object.refID.empty()) return kDidlErrorContainerRefId;
+  int type = (object.mediaClass >> 14) & 0x3;
+  if (type != 1 && type != 2) return kDidlErrorObjectType;
+  if (((object.mediaClass >> 10) & 0xF) > 12) return kDidlErrorMajorClass;
+  if (((object.mediaClass >> 6) & 0xF) > 12) return kDidlErrorMinorClass;
+  if ((object.mediaClass & 0x3F) != 0) return kDidlErrorFourthLevel;
+  return 0;
+}
+
+void WriteResource(const CdsMediaResource& res, CdsFilter filter, DidlWriter* w) {
+  w->Text("\r\n&lt;res protocolInfo=&quot;");
+  w->Value(res.protocolInfo);
+  w->Text("&quot;");
+  if (res.bitrate >= 0 && (filter & kFilterResBitrate))
+    w->Number(" bitrate=&quot;%lld&quot;", res.bitrate / 8);
+  if (res.bitsPerSample >= 0 && (filter & kFilterResBitsPerSample))
+    w->Number(" bitsPerSample=&quot;%lld&quot;", res.bitsPerSample);
+  if (res.colorDepth >= 0 && (filter & kFilterResColorDepth))
+    w->Number(" colorDepth=&quot;%lld&quot;", res.colorDepth);
+  if (res.duration > 0 && (filter & kFilterResDuration)) {
+    w->Text(" duration=&quot;");
+    w->Text(CdsToDidl_FormatDuration(res.duration));
+    w->Text("&quot;");
+  }
+  if (res.nrAudioChannels >= 0 && (filter & kFilterResNrAudioChannels))
+    w->Number(" nrAudioChannels=&quot;%lld&quot;", res.nrAudioChannels);
+  if (res.protection && (filter & kFilterResProtection)) {
+    w->Text(" protection=&quot;");
+    w->Value(*res.protection);
+    w->Text("&quot;");
+  }
+  // The resolution is written whenever it is known, whatever the filter asks.
+  if (res.resolutionX >= 0 && res.resolutionY >= 0) {
+    w->Number(" resolution=&quot;%lld", res.resolutionX);
+    w->Number("x%lld&quot;", res.resolutionY);
+  }
+  if (res.sampleFrequency >= 0 && (filter & kFilterResSampleFrequency))
+    w->Number(" sampleFrequency=&quot;%lld&quot;", res.sampleFrequency);
+  if (res.size >= 0 && (filter & kFilterResSize)) w->Number(" size=&quot;%lld&quot;", res.size);
+  w->Text("&gt;");
+  w->Value(res.uri);
+  w->Text("&lt;/res&gt;");
+}
+
+}  // namespace
+
+CdsFilter CdsToDidl_ParseFilter(std::string_view filter) {
+  CdsFilter mask = 0;
+  size_t i = 0;
+  while (i < filter.size()) {
+    // At the start of a token.
+    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(filter[i])));
+    std::string_view rest = filter.substr(i);
+    if (c == '*') {
+      mask |= kFilterAll;
+      ++i;
+      continue;
+    }
+    if (c != '@' && !std::isalpha(static_cast<unsigned char>(c))) {
+      ++i;  // blanks and other marks before a token are passed over
+      continue;
+    }
+    switch (c) {
+      case '@':
+        mask |= MatchToken(rest, kAtTokens);
+        break;
+      case 'a':
+        mask |= StartsWithNoCase(rest, "ALLIP") ? kFilterAllIp : 0;
+        break;
+      case 'c':
+        mask |= MatchToken(rest, kContainerTokens);
+        break;
+      case 'd':
+        mask |= StartsWithNoCase(rest, "dc:creator") ? kFilterCreator : 0;
+        break;
+      case 'r':
+        mask |= MatchToken(rest, kResTokens);
+        break;
+      case 'u':
+        mask |= MatchToken(rest, kUpnpTokens);
+        break;
+      default:
+        break;
+    }
+    size_t comma = filter.find(',', i);
+    if (comma == std::string_view::npos) break;
+    i = comma + 1;
+  }
+  return mask;
+}
+
+std::string CdsToDidl_FilterToString(CdsFilter mask) {
+  std::string text;
+  for (const FilterName& entry : kFilterNames) {
+    if ((mask & entry.bit) == 0) continue;
+    if (!text.empty()) text += ',';
+    text += entry.name;
+  }
+  return text;
+}
+
+size_t CdsToDidl_FilterToStringLength(CdsFilter mask) {
+  return CdsToDidl_FilterToString(mask).size();
+}
+
+void CdsToDidl_EscapeTwice(std::string_view text, std::string* out) {
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out->append("&amp;quot;");
+        break;
+      case '\'':
+        out->append("&amp;apos;");
+        break;
+      case '<':
+        out->append("&amp;lt;");
+        break;
+      case '>':
+        out->append("&amp;gt;");
+        break;
+      case '&':
+        out->append("&amp;amp;");
+        break;
+      default:
+        out->push_back(c);
+    }
+  }
+}
+
+size_t CdsToDidl_EscapeTwiceLength(std::string_view text) {
+  size_t n = 0;
+  for (char c : text) {
+    switch (c) {
+      case '"':
+      case '\'':
+        n += 10;
+        break;
+      case '<':
+      case '>':
+        n += 8;
+        break;
+      case '&':
+        n += 9;
+        break;
+      default:
+        n += 1;
+    }
+  }
+  return n;
+}
+
+std::string CdsToDidl_FormatDuration(int32_t seconds) {
+  if (seconds <= 0) return std::string();
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", seconds / 3600, (seconds / 60) % 60,
+                seconds % 60);
+  return buffer;
+}
+
+int CdsToDidl_GetmediaObjectDidlEscaped(const CdsMediaObject& object, bool singleEscape,
+                                        CdsFilter filter, bool wrap, std::string* out) {
+  int invalid = Validate(object);
+  if (invalid != 0) return invalid;
+  size_t start = out->size();
+  DidlWriter w(out, singleEscape);
+  if (wrap) w.Text(kDidlHeadEscaped);
+  bool container = ((object.mediaClass >> 14) & 0x3) == 1;
+  const char* restricted = (object.flags & kCdsObjectRestricted) ? "1" : "0";
+  if (container) {
+    w.Text("\r\n&lt;container id=&quot;");
+    w.Value(object.id);
+    w.Text("&quot; parentID=&quot;");
+    w.Value(object.parentID);
+    w.Text("&quot; restricted=&quot;");
+    w.Text(restricted);
+    if (filter & kFilterSearchable) {
+      w.Text("&quot; searchable=&quot;");
+      w.Text((object.flags & kCdsObjectSearchable) ? "1" : "0");
+    }
+    if (filter & kFilterChildCount) w.Number("&quot; childCount=&quot;%lld", object.childCount);
+    w.Text("&quot;&gt;");
+  } else {
+    w.Text("\r\n&lt;item id=&quot;");
+    w.Value(object.id);
+    w.Text("&quot; parentID=&quot;");
+    w.Value(object.parentID);
+    w.Text("&quot; restricted=&quot;");
+    w.Text(restricted);
+    if (!object.refID.empty()) {
+      w.Text("&quot; refID=&quot;");
+      w.Value(object.refID);
+    }
+    w.Text("&quot;&gt;");
+  }
+  w.Element("dc:title", object.title);
+  w.Element("dc:company", "tarnwick");
+  w.Element("dc:date", object.date);
+  w.Text("\r\n&lt;upnp:class&gt;");
+  w.Text(MediaType_ClassString(object.mediaClass));
+  w.Text("&lt;/upnp:class&gt;");
+  if (filter & kFilterCreator) w.Element("dc:creator", object.creator.value_or("TarnWick"));
+  if (filter & kFilterGenre) w.Element("upnp:genre", object.genre.value_or("None"));
+  if (filter & kFilterAlbum) w.Element("upnp:album", object.album.value_or("Default"));
+  if (filter & kFilterRes) {
+    for (const CdsMediaResource& res : object.resources) WriteResource(res, filter, &w);
+  }
+  w.Text(container ? "\r\n&lt;/container&gt;" : "\r\n&lt;/item&gt;");
+  if (wrap) w.Text(kDidlTailEscaped);
+  return static_cast<int>(out->size() - start);
+}

@@ -1,0 +1,241 @@
+#include "cds/file_system_enumerator.h"
+
+#include <climits>
+#include <cstdio>
+#include <ctime>
+
+#include "cds/cds_limits.h"
+#include "cds/media_type.h"
+#include "cds/search_criteria.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "platform/file_info.h"
+#include "platform/log.h"
+
+namespace {
+
+constexpr char kSeparator = '/';
+
+// The parts of a record's name path "\<MyIndex>\<FileName>".
+struct FsePathParts {
+  std::string_view name;
+  std::string_view baseName;
+  std::string_view extension;
+};
+
+FsePathParts SplitNamePath(std::string_view namePath, bool container) {
+  FsePathParts parts;
+  size_t slash = namePath.find_last_of('\\');
+  parts.name = slash == std::string_view::npos ? namePath : namePath.substr(slash + 1);
+  size_t dot = parts.name.find_last_of('.');
+  parts.baseName =
+      (container || dot == std::string_view::npos) ? parts.name : parts.name.substr(0, dot);
+  if (dot != std::string_view::npos) parts.extension = parts.name.substr(dot);
+  return parts;
+}
+
+std::string CreationDate(const std::string& path) {
+  std::optional<int64_t> birth = platform::FileBirthTime(path);
+  if (!birth) return std::string();
+  time_t seconds = static_cast<time_t>(*birth);
+  struct tm utc {};
+  if (gmtime_r(&seconds, &utc) == nullptr) return std::string();
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday);
+  return text;
+}
+
+// Fills an object from a record. `listed` applies the rule that items of the internet
+// media containers are plain items in a listing.
+void FillObject(const MediaRecord& record, std::string parentId, bool listed,
+                CdsMediaObject* object) {
+  bool container = record.ObjectType != kObjectItem;
+  FsePathParts parts = SplitNamePath(record.VirtualName, container);
+  object->id = std::to_string(record.MyIndex);
+  object->parentID = std::move(parentId);
+  object->title = parts.baseName.empty() ? record.FileName : std::string(parts.baseName);
+  if (!record.Album.empty()) object->album = record.Album;
+  if (!record.Author.empty()) object->creator = record.Author;
+  if (!record.Genre.empty()) object->genre = record.Genre;
+  if (record.ObjectType == kObjectItem) {
+    bool internetList = listed && (record.PIndex == kInternetVideoParentA ||
+                                   record.PIndex == kInternetVideoParentB);
+    object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
+    object->flags = kCdsObjectRestricted;
+    object->date = CreationDate(record.FilePath);
+  } else {
+    object->mediaClass =
+        record.ObjectType == kObjectContainer ? kClassStorageFolder : kClassContainer;
+    object->flags = kCdsObjectSearchable;
+  }
+}
+
+int ClampToInt(uint64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
+
+}  // namespace
+
+int32_t FSE_ObjectNumber(std::string_view objectId) {
+  size_t i = 0;
+  while (i < objectId.size() &&
+         (objectId[i] == ' ' || (objectId[i] >= '\t' && objectId[i] <= '\r')))
+    ++i;
+  bool negative = false;
+  if (i < objectId.size() && (objectId[i] == '+' || objectId[i] == '-'))
+    negative = objectId[i++] == '-';
+  int64_t value = 0;
+  while (i < objectId.size() && objectId[i] >= '0' && objectId[i] <= '9') {
+    value = value * 10 + (objectId[i++] - '0');
+    if (value > int64_t{INT32_MAX} + 1) value = int64_t{INT32_MAX} + 1;  // clamp, no overflow
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) value = INT32_MAX;
+  if (value < INT32_MIN) value = INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+std::unique_ptr<FileSystemEnumerator> FSE_Create(std::string_view baseDirectory) {
+  auto fse = std::make_unique<FileSystemEnumerator>();
+  fse->baseDirectory = std::string(baseDirectory);
+  for (char& c : fse->baseDirectory) {
+    if (c == '\\') c = kSeparator;
+  }
+  if (fse->baseDirectory.empty() || fse->baseDirectory.back() != kSeparator)
+    fse->baseDirectory += kSeparator;
+  return fse;
+}
+
+std::unique_ptr<FseLocated> FSE_LocateObject(FileSystemEnumerator* /*fse*/,
+                                             const FseRequest& request, int* error) {
+  *error = kCdsErrorNoSuchObject;
+  if (request.objectId.empty()) return nullptr;
+  auto located = std::make_unique<FseLocated>();
+  // The ObjectID travels bound: text that spells no number simply finds no row.
+  if (db_getOneRecord(sql::ObjectByIdText(request.objectId), &located->record) <= 0) return nullptr;
+  MediaRecord& record = located->record;
+  switch (record.ObjectType) {
+    case kObjectItem:
+      if (request.kind != kFseBrowseMetadata) {
+        *error = kCdsErrorNoSuchContainer;
+        return nullptr;
+      }
+      break;
+    case kObjectContainer:
+      if (record.ResourcePath.empty() || record.ResourcePath.back() != kSeparator)
+        record.ResourcePath += kSeparator;
+      break;
+    case 0:
+      return nullptr;
+    default:
+      *error = kCdsErrorActionFailed;
+      return nullptr;
+  }
+  record.ProcessIndex = 0;
+  record.ProcessObjectType = record.ObjectType;
+  if (request.kind == kFseSearch) {
+    Sql condition;
+    std::string reason;
+    if (!Search_CompileCriteria(request.searchCriteria, &condition, &reason)) {
+      platform::Logf("Search: invalid SearchCriteria (%s)\n", reason.c_str());
+      *error = kCdsErrorBadSearchCriteria;
+      return nullptr;
+    }
+    located->searchQuery = sql::SearchItems(record.MyIndex, condition);
+  }
+  *error = kCdsErrorNone;
+  return located;
+}
+
+uint32_t FSE_CountChildren(FileSystemEnumerator* /*fse*/, const FseRequest& request,
+                           const FseLocated& located) {
+  int count = 0;
+  if (request.kind == kFseBrowseDirectChildren) {
+    count = db_getCount(sql::Children(FSE_ObjectNumber(request.objectId)));
+  } else if (request.kind == kFseSearch) {
+    count = db_getCount(located.searchQuery);
+  }
+  return count > 0 ? static_cast<uint32_t>(count) : 0;
+}
+
+int FSE_GetChildren(FileSystemEnumerator* /*fse*/, const FseRequest& request, FseLocated* located,
+                    int n, std::vector<FseEntry>* out) {
+  if (n <= 0 || (request.kind != kFseBrowseDirectChildren && request.kind != kFseSearch)) return 0;
+  bool search = request.kind == kFseSearch;
+  int32_t parent = FSE_ObjectNumber(request.objectId);
+  std::vector<MediaRecord> rows;
+  int read = db_browsePage(search ? located->searchQuery : sql::Children(parent), &rows,
+                           ClampToInt(request.position), n);
+  for (int i = 0; i < read; ++i) {
+    FseEntry entry;
+    entry.record = std::move(rows[static_cast<size_t>(i)]);
+    // A match of a search may lie anywhere below the container: it names its own parent.
+    std::string parentId = std::to_string(search ? entry.record.PIndex : parent);
+    FillObject(entry.record, std::move(parentId), true, &entry.object);
+    out->push_back(std::move(entry));
+    ++located->record.ProcessIndex;
+  }
+  return read;
+}
+
+int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, FseLocated* located,
+                    FseEntry* out) {
+  MediaRecord record;
+  if (request.kind == kFseBrowseMetadata) {
+    if (db_getOneRecord(sql::ObjectByIndex(FSE_ObjectNumber(request.objectId)), &record) <= 0)
+      return 0;
+  } else if (request.kind == kFseBrowseDirectChildren) {
+    if (!db_getRecordAt(sql::Children(FSE_ObjectNumber(request.objectId)), &record,
+                        ClampToInt(request.position))) {
+      return 0;
+    }
+  } else {
+    return 0;  // a search answers through FSE_GetChildren
+  }
+  std::string parentId = request.objectId == "0" ? "-1" : std::to_string(record.PIndex);
+  out->record = record;
+  out->object = CdsMediaObject();
+  FillObject(record, std::move(parentId), false, &out->object);
+  ++located->record.ProcessIndex;
+  return 1;
+}
+
+int32_t FSE_ReleaseObject(std::unique_ptr<FseLocated> located) {
+  return located ? located->record.ProcessUpdateID : 0;
+}
+
+FseAnswer FSE_Answer(FileSystemEnumerator* fse, const FseRequest& request) {
+  FseAnswer answer;
+  std::unique_ptr<FseLocated> located = FSE_LocateObject(fse, request, &answer.error);
+  if (!located) return answer;
+  answer.totalMatches = FSE_CountChildren(fse, request, *located);
+  if (request.kind == kFseBrowseMetadata) {
+    FseEntry entry;
+    if (FSE_GetMetadata(fse, request, located.get(), &entry))
+      answer.entries.push_back(std::move(entry));
+  } else {
+    // RequestedCount 0 asks for everything from StartingIndex on.
+    uint32_t n = answer.totalMatches;
+    if (request.requestedCount != 0 && request.requestedCount <= answer.totalMatches)
+      n = request.requestedCount;
+    FseRequest window = request;
+    window.position = request.startingIndex;
+    if (n > 0) FSE_GetChildren(fse, window, located.get(), ClampToInt(n), &answer.entries);
+  }
+  answer.updateId = static_cast<uint32_t>(FSE_ReleaseObject(std::move(located)));
+  return answer;
+}
+
+const char* FSE_ErrorText(int error) {
+  switch (error) {
+    case kCdsErrorNone:
+      return "";
+    case kCdsErrorNoSuchObject:
+      return "ObjectID does not exist.";
+    case kCdsErrorNoSuchContainer:
+      return "The specified ObjectID or ContainerID identifies an object that is not a container.";
+    case kCdsErrorBadSearchCriteria:
+      return "Unsupported or invalid search criteria";
+    default:
+      return "Action failed. Internal error encountered.";
+  }
+}

@@ -1,0 +1,88 @@
+#include "transcode/transcode_rules.h"
+
+#include <gtest/gtest.h>
+
+#include "app/settings.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "library/testing/temp_library.h"
+
+namespace {
+
+class TranscodeRulesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib_.ok());
+    savedEnable_ = TranscodingEnable.load();
+    savedQuality_ = TransVideoQuality.load();
+  }
+  void TearDown() override {
+    TranscodingEnable = savedEnable_;
+    TransVideoQuality = savedQuality_;
+  }
+  void AddAvi(int32_t index, const std::string& path, int32_t flags) {
+    ObjectRow row;
+    row.MyIndex = index;
+    row.pIndex = 4;
+    row.ObjectType = 1;
+    row.ProcessObjectType = 1;
+    row.FilePath = path;
+    row.FileName = "x.avi";
+    row.FileType = "Video";
+    row.Flags = flags;
+    ASSERT_TRUE(db_execute(sql::InsertObject(row)));
+  }
+  TempLibrary lib_;
+  int savedEnable_ = 0;
+  int savedQuality_ = 0;
+};
+
+TEST_F(TranscodeRulesTest, SomeTypesAreAlwaysTranscoded) {
+  TranscodingEnable = 0;
+  for (const char* mime : {"video/x-ms-wmv", "VIDEO/MP4", "video/quicktime", "audio/x-ogg"})
+    EXPECT_EQ(Transcode_NeedsTranscodeByMime(mime), 1) << mime;
+  for (const char* mime : {"video/mpg", "video/x-ms-avi", "video/mpeg", "audio/mpeg", "video/mkv"})
+    EXPECT_EQ(Transcode_NeedsTranscodeByMime(mime), 0) << mime;
+}
+
+TEST_F(TranscodeRulesTest, SettingAddsTheMpegFamily) {
+  TranscodingEnable = 1;
+  for (const char* mime : {"video/mpg", "video/mpa", "video/x-ms-avi", "video/vob", "video/ts",
+                           "video/m2ts", "video/tp", "video/x-ms-asf", "video/mpeg"})
+    EXPECT_EQ(Transcode_NeedsTranscodeByMime(mime), 1) << mime;
+  EXPECT_EQ(Transcode_NeedsTranscodeByMime("audio/mpeg"), 0);
+  EXPECT_EQ(Transcode_NeedsTranscodeByMime("video/mpeg2"), 0);
+  EXPECT_EQ(Transcode_NeedsTranscode("/m/clip.MPG"), 1);
+  TranscodingEnable = 0;
+  EXPECT_EQ(Transcode_NeedsTranscode("/m/clip.mpg"), 0);
+  EXPECT_EQ(Transcode_NeedsTranscode("/m/clip.wmv"), 1);
+}
+
+TEST_F(TranscodeRulesTest, MarkedAviIsTranscodedWhateverTheSetting) {
+  TranscodingEnable = 0;
+  AddAvi(100, "/m/dx50.avi", kFlagNonDivxAvi);
+  AddAvi(101, "/m/xvid.avi", 0);
+  EXPECT_EQ(Transcode_IsMarkedAvi("/m/dx50.avi"), 1);
+  EXPECT_EQ(Transcode_NeedsTranscode("/m/dx50.avi"), 1);
+  EXPECT_EQ(Transcode_IsMarkedAvi("/m/xvid.avi"), 0);
+  EXPECT_EQ(Transcode_NeedsTranscode("/m/xvid.avi"), 0);
+  EXPECT_EQ(Transcode_IsMarkedAvi("/m/unknown.avi"), 0);
+  // A dot in a folder name is no extension.
+  EXPECT_EQ(Transcode_IsMarkedAvi("/m/folder.avi/file"), 0);
+}
+
+TEST_F(TranscodeRulesTest, OutputTypeAndFourthField) {
+  EXPECT_EQ(Transcode_OutputMime("video/mp4"), "video/x-ms-avi");
+  EXPECT_EQ(Transcode_OutputMime("VIDEO/QUICKTIME"), "video/x-ms-avi");
+  EXPECT_EQ(Transcode_OutputMime("audio/x-ogg"), "audio/mpeg");
+  EXPECT_EQ(Transcode_OutputMime("audio/flac"), "audio/flac");
+  for (int row : {0, 2, 7, -1}) {
+    TransVideoQuality = row;
+    EXPECT_EQ(Transcode_OutputFourthField("/m/a.ogg", "audio/x-ogg"),
+              "DLNA.ORG_PN=AVI;DLNA.ORG_OP=00;DLNA.ORG_CI=00");
+    EXPECT_STREQ(Transcode_SelectedQuality().outputMime, "video/x-ms-avi");
+  }
+  EXPECT_EQ(Transcode_ChunkSize(), 1048576);
+}
+
+}  // namespace
