@@ -45,6 +45,8 @@ bool CAppController::AddFolders(const std::vector<std::string>& folders,
   std::vector<std::string> added;
   for (const std::string& folder : folders) {
     if (Lib_AddSharedFolder(folder)) {
+      // Watched before the scan, so a file added while it runs is not missed.
+      if (watcher_) watcher_->Watch(folder);
       added.push_back(folder);
     } else if (alreadyShared != nullptr) {
       alreadyShared->push_back(folder);
@@ -52,26 +54,27 @@ bool CAppController::AddFolders(const std::vector<std::string>& folders,
   }
   if (added.empty()) return true;
   StopServiceForChange();
-  return scan_.StartAddFolders(std::move(added));
+  return Started(scan_.StartAddFolders(std::move(added)));
 }
 
 bool CAppController::RefreshFolder(const std::string& folder) {
   SharedFolderRecord record;
   if (scan_.Running() || !db_getSharedFolder(folder, &record)) return false;
   StopServiceForChange();
-  return scan_.StartRefreshFolder(folder);
+  return Started(scan_.StartRefreshFolder(folder));
 }
 
 bool CAppController::RescanAll() {
   if (scan_.Running()) return false;
   StopServiceForChange();
-  return scan_.StartRescanAll();
+  return Started(scan_.StartRescanAll());
 }
 
 bool CAppController::RemoveFolder(const std::string& folder) {
   SharedFolderRecord record;
   if (!db_getSharedFolder(folder, &record)) return false;
   bool wasRunning = StopServiceForChange();
+  if (watcher_) watcher_->Unwatch(folder);
   Lib_RemoveSharedFolder(folder);
   LibraryChanged();
   if (wasRunning) StartServiceIfShared();
@@ -80,6 +83,7 @@ bool CAppController::RemoveFolder(const std::string& folder) {
 
 void CAppController::ClearLibrary() {
   bool wasRunning = StopServiceForChange();
+  if (watcher_) watcher_->UnwatchAll();
   Lib_Clear();
   LibraryChanged();
   if (wasRunning) StartServiceIfShared();
@@ -89,6 +93,20 @@ void CAppController::AbortScan() {
   g_scanAbort.store(true, std::memory_order_release);
   CompleteScan();
 }
+
+bool CAppController::Started(bool started) {
+  // Tick notices the end of this scan even when it never saw it running.
+  if (started) scanWasRunning_ = true;
+  return started;
+}
+
+void CAppController::StartWatching() {
+  if (watcher_) return;
+  watcher_ = std::make_unique<LibraryWatcher>();
+  watcher_->WatchSharedFolders();
+}
+
+void CAppController::StopWatching() { watcher_.reset(); }
 
 void CAppController::CompleteScan() {
   scan_.Join();

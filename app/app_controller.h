@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include <memory>
+
+#include "library/build/library_watcher.h"
 #include "library/build/scan_threads.h"
 
 class CAppController {
@@ -61,6 +64,14 @@ class CAppController {
   // start-up, where the service starts afterwards anyway).
   void CompleteScan();
 
+  // ---- Directory watcher ----
+  // Starts following every shared folder live; added folders are watched from then on,
+  // removed ones no longer.
+  void StartWatching();
+  // Ends the watcher (before the library closes).
+  void StopWatching();
+  bool Watching() const { return watcher_ != nullptr; }
+
   // One line on the current scan: files found per kind, duplicates, unsupported files,
   // and the disc image being read.
   std::string ScanProgressLine() const;
@@ -71,8 +82,10 @@ class CAppController {
 
  private:
   void LibraryChanged();
+  bool Started(bool started);
 
   ScanThread scan_;
+  std::unique_ptr<LibraryWatcher> watcher_;
   bool scanWasRunning_ = false;
   uint64_t restartAtMs_ = 0;
 };

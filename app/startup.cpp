@@ -125,7 +125,9 @@ int RunLibraryCommands(CAppController* controller, const CommandLine& cl,
   return 0;
 }
 
-void Shutdown() {
+void Shutdown(CAppController* controller) {
+  // The watcher ends first: it writes to the library and waits for the scan mutex.
+  if (controller != nullptr) controller->StopWatching();
   if (MediaServerService_IsRunning()) MediaServerService_Stop();
   // Wait for a running scan to finish its current entry and release the library.
   g_scanAbort.store(true, std::memory_order_release);
@@ -214,15 +216,16 @@ int ApplicationStart(const CommandLine& commandLine) {
   Scan_LoadLibraryTotals();
   int status = RunLibraryCommands(&controller, commandLine, signals);
   if (status != 0 || commandLine.scanOnly) {
-    Shutdown();
+    Shutdown(&controller);
     return status < 0 ? 0 : status;
   }
+  controller.StartWatching();
   if (!controller.StartServiceIfShared()) {
     platform::MessageBox("Error", "Cannot Start Media Server Service");
-    Shutdown();
+    Shutdown(&controller);
     return 1;
   }
   RunHeadless(&controller, signals);
-  Shutdown();
+  Shutdown(&controller);
   return 0;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "media/media_fixtures.h"
+
 namespace {
 
 using media::AsfCodecEntry;
@@ -13,63 +15,23 @@ using media::AsfCodecList_Parse;
 using media::AsfCodecList_Read;
 using media::MemoryByteSource;
 
-void Put16(std::vector<uint8_t>* out, uint16_t v) {
-  out->push_back(static_cast<uint8_t>(v));
-  out->push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t>* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void Put64(std::vector<uint8_t>* out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void PutText(std::vector<uint8_t>* out, const std::u16string& text) {
-  Put16(out, static_cast<uint16_t>(text.size() + 1));
-  for (char16_t c : text) Put16(out, c);
-  Put16(out, 0);
-}
-
-struct Entry {
-  uint16_t type;
-  std::u16string name;
-  std::u16string description;
-};
-
-std::vector<uint8_t> CodecListBody(const std::vector<Entry>& entries) {
-  std::vector<uint8_t> body(16, 0);
-  Put32(&body, static_cast<uint32_t>(entries.size()));
-  for (const Entry& e : entries) {
-    Put16(&body, e.type);
-    PutText(&body, e.name);
-    PutText(&body, e.description);
-    Put16(&body, 2);
-    Put16(&body, 0x0161);
-  }
-  return body;
-}
+using media_test::AsfCodecListBody;
+using media_test::AsfObject;
+using media_test::PutLe;
 
 const uint8_t kHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                  0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-const uint8_t kCodecListGuid[16] = {0x40, 0x52, 0xD1, 0x86, 0x1D, 0x31, 0xD0, 0x11,
-                                    0xA3, 0xA4, 0x00, 0xA0, 0xC9, 0x03, 0x48, 0xF6};
-
-std::vector<uint8_t> Object(const uint8_t* guid, const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> out(guid, guid + 16);
-  Put64(&out, 24 + body.size());
-  out.insert(out.end(), body.begin(), body.end());
-  return out;
-}
 
 // An ASF header object holding an unrelated object and then the codec list.
 std::vector<uint8_t> AsfFile(const std::vector<uint8_t>& codecListBody) {
   static const uint8_t kOther[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  std::vector<uint8_t> objects = Object(kOther, std::vector<uint8_t>(50, 0xAA));
-  std::vector<uint8_t> list = Object(kCodecListGuid, codecListBody);
+  std::vector<uint8_t> objects = AsfObject(kOther, std::vector<uint8_t>(50, 0xAA));
+  std::vector<uint8_t> list = AsfObject(media_test::kAsfCodecListGuid, codecListBody);
   objects.insert(objects.end(), list.begin(), list.end());
   std::vector<uint8_t> file(kHeaderGuid, kHeaderGuid + 16);
-  Put64(&file, 30 + objects.size());
-  Put32(&file, 2);
-  Put16(&file, 0x0201);
+  PutLe(&file, 30 + objects.size(), 8);
+  PutLe(&file, 2, 4);
+  PutLe(&file, 0x0201, 2);
   file.insert(file.end(), objects.begin(), objects.end());
   file.resize(file.size() + 64, 0);  // the data object would follow
   return file;
@@ -83,7 +45,7 @@ std::vector<AsfCodecEntry> ReadList(const std::vector<uint8_t>& file) {
 }
 
 TEST(AsfCodecList, ReadsEntriesFromTheHeader) {
-  auto entries = ReadList(AsfFile(CodecListBody(
+  auto entries = ReadList(AsfFile(AsfCodecListBody(
       {{2, u"Windows Media Audio 9.2", u"128 kbps"}, {1, u"WMV3", u"Professional"}})));
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].type, 2);
@@ -104,7 +66,7 @@ TEST(AsfCodecList, FlagNeedsVideoWmv3DescribedProfessional) {
 
 TEST(AsfCodecList, TextsAreConvertedToUtf8) {
   std::u16string name = u"Caf\u00e9 \U0001F3B5";
-  std::vector<uint8_t> body = CodecListBody({{1, name, u"x"}});
+  std::vector<uint8_t> body = AsfCodecListBody({{1, name, u"x"}});
   std::vector<AsfCodecEntry> entries;
   ASSERT_TRUE(AsfCodecList_Parse(body.data(), body.size(), &entries));
   ASSERT_EQ(entries.size(), 1u);
@@ -117,7 +79,8 @@ TEST(AsfCodecList, TextsAreConvertedToUtf8) {
 }
 
 TEST(AsfCodecList, TruncatedListKeepsTheEntriesBeforeTheCut) {
-  std::vector<uint8_t> body = CodecListBody({{2, u"Audio", u"a"}, {1, u"WMV3", u"Professional"}});
+  std::vector<uint8_t> body =
+      AsfCodecListBody({{2, u"Audio", u"a"}, {1, u"WMV3", u"Professional"}});
   for (size_t length = 0; length < body.size(); ++length) {
     std::vector<AsfCodecEntry> entries;
     EXPECT_FALSE(AsfCodecList_Parse(body.data(), length, &entries)) << length;
@@ -134,7 +97,7 @@ TEST(AsfCodecList, TruncatedListKeepsTheEntriesBeforeTheCut) {
 }
 
 TEST(AsfCodecList, BrokenHeadersAreRejected) {
-  std::vector<uint8_t> file = AsfFile(CodecListBody({{1, u"WMV3", u"Professional"}}));
+  std::vector<uint8_t> file = AsfFile(AsfCodecListBody({{1, u"WMV3", u"Professional"}}));
   for (size_t length = 0; length < 30 + 74 + 24; ++length) {
     std::vector<uint8_t> part(file.begin(), file.begin() + static_cast<long>(length));
     EXPECT_TRUE(ReadList(part).empty()) << length;

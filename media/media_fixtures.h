@@ -46,6 +46,19 @@ class LogCapture {
   std::shared_ptr<State> state_;
 };
 
+// ASF header pieces, little-endian: a value of `bytes` bytes, an object (GUID, 64-bit size,
+// body) and the body of a codec list whose entries carry no codec information of note.
+void PutLe(std::vector<uint8_t>* out, uint64_t value, int bytes);
+uint64_t GetLe64(const uint8_t* p);
+extern const uint8_t kAsfCodecListGuid[16];
+std::vector<uint8_t> AsfObject(const uint8_t* guid, const std::vector<uint8_t>& body);
+struct AsfCodec {
+  uint16_t type;  // 1 video, 2 audio
+  std::u16string name;
+  std::u16string description;
+};
+std::vector<uint8_t> AsfCodecListBody(const std::vector<AsfCodec>& entries);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data);
 bool FileExists(const std::string& path);

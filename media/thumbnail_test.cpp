@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <thread>
+#include <tuple>
 
 #include "media/media_fixtures.h"
 #include "platform/app_directory.h"
@@ -19,56 +20,27 @@ using media_test::TempDir;
 
 // ---- Geometry ----
 
-ThumbnailGeometry Geometry(int w, int h, int boxW, int boxH) {
+TEST(ThumbnailGeometry, PictureIsFittedIntoTheBoxClampedToItAndCentred) {
+  struct Case {
+    int w, h, boxW, boxH;
+    ThumbnailGeometry expected;  // canvas width, height; draw x, y, width, height
+  };
+  const Case cases[] = {
+      {1000, 500, 150, 150, {150, 150, 0, 37, 150, 75}},  // wide: bands above and below
+      {300, 900, 320, 240, {300, 240, 110, 0, 80, 240}},  // tall; box clamped to 300 wide
+      {100, 80, 150, 150, {100, 80, 0, 0, 100, 80}},      // small: kept as it is
+      {20000, 10000, 100000, 100000, {4096, 4096, 0, 1024, 4096, 2048}},  // limited
+      {10000, 1, 150, 150, {150, 1, 0, 0, 150, 1}},  // a sliver still draws one pixel
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH);
+    ThumbnailGeometry g;
+    ASSERT_TRUE(Thumbnail_ComputeGeometry(c.w, c.h, c.boxW, c.boxH, &g));
+    EXPECT_EQ(std::tie(g.canvasWidth, g.canvasHeight, g.drawX, g.drawY, g.drawWidth, g.drawHeight),
+              std::tie(c.expected.canvasWidth, c.expected.canvasHeight, c.expected.drawX,
+                       c.expected.drawY, c.expected.drawWidth, c.expected.drawHeight));
+  }
   ThumbnailGeometry g;
-  EXPECT_TRUE(Thumbnail_ComputeGeometry(w, h, boxW, boxH, &g));
-  return g;
-}
-
-TEST(ThumbnailGeometry, WidePictureIsCentredVertically) {
-  ThumbnailGeometry g = Geometry(1000, 500, 150, 150);
-  EXPECT_EQ(g.canvasWidth, 150);
-  EXPECT_EQ(g.canvasHeight, 150);
-  EXPECT_EQ(g.drawWidth, 150);
-  EXPECT_EQ(g.drawHeight, 75);
-  EXPECT_EQ(g.drawX, 0);
-  EXPECT_EQ(g.drawY, 37);
-}
-
-TEST(ThumbnailGeometry, TallPictureIsCentredHorizontally) {
-  ThumbnailGeometry g = Geometry(300, 900, 320, 240);
-  // The box is first clamped to the picture's width: 300 x 240.
-  EXPECT_EQ(g.canvasWidth, 300);
-  EXPECT_EQ(g.canvasHeight, 240);
-  EXPECT_EQ(g.drawWidth, 80);
-  EXPECT_EQ(g.drawHeight, 240);
-  EXPECT_EQ(g.drawX, 110);
-  EXPECT_EQ(g.drawY, 0);
-}
-
-TEST(ThumbnailGeometry, BoxIsClampedToThePicture) {
-  ThumbnailGeometry g = Geometry(100, 80, 150, 150);
-  EXPECT_EQ(g.canvasWidth, 100);
-  EXPECT_EQ(g.canvasHeight, 80);
-  EXPECT_EQ(g.drawWidth, 100);
-  EXPECT_EQ(g.drawHeight, 80);
-  EXPECT_EQ(g.drawX, 0);
-  EXPECT_EQ(g.drawY, 0);
-}
-
-TEST(ThumbnailGeometry, HugeRequestsAreLimited) {
-  ThumbnailGeometry g = Geometry(20000, 10000, 100000, 100000);
-  EXPECT_EQ(g.canvasWidth, 4096);
-  EXPECT_EQ(g.canvasHeight, 4096);
-  EXPECT_EQ(g.drawWidth, 4096);
-  EXPECT_EQ(g.drawHeight, 2048);
-  EXPECT_EQ(g.drawY, 1024);
-}
-
-TEST(ThumbnailGeometry, SliversStillDrawOnePixelAndEmptyBoxesAreRefused) {
-  ThumbnailGeometry g = Geometry(10000, 1, 150, 150);
-  EXPECT_EQ(g.canvasHeight, 1);
-  EXPECT_EQ(g.drawHeight, 1);
   EXPECT_FALSE(Thumbnail_ComputeGeometry(100, 100, 0, 150, &g));
   EXPECT_FALSE(Thumbnail_ComputeGeometry(100, 100, 150, -1, &g));
   EXPECT_FALSE(Thumbnail_ComputeGeometry(0, 100, 150, 150, &g));
@@ -148,17 +120,6 @@ TEST_F(ThumbnailTest, WideJpegBecomesABoxWithBlackBands) {
   EXPECT_TRUE(IsBlack(bmp.Pixel(75, 149)));
 }
 
-TEST_F(ThumbnailTest, SmallPngKeepsItsSizeWithoutBands) {
-  std::string source = Picture("small.png", "color=c=white:s=100x80");
-  MakeThumbnail(source, "7.bmp", 150, 150);
-  Bitmap bmp = ReadBitmap(Thumb("7.bmp"));
-  ASSERT_TRUE(bmp.valid);
-  EXPECT_EQ(bmp.width, 100);
-  EXPECT_EQ(bmp.height, 80);
-  EXPECT_TRUE(IsWhite(bmp.Pixel(0, 0)));
-  EXPECT_TRUE(IsWhite(bmp.Pixel(99, 79)));
-}
-
 TEST_F(ThumbnailTest, BmpSourceAndColoursAreKept) {
   std::string source = Picture("red.bmp", "color=c=red:s=64x32");
   MakeThumbnail(source, "3.bmp", 32, 32);
@@ -200,7 +161,7 @@ TEST_F(ThumbnailTest, ResolutionOfTheSourceIsKept) {
   EXPECT_NEAR(bmp.xPpm, 11811, 2);
 }
 
-TEST_F(ThumbnailTest, ThumbnailIsMadeAnewOnEveryCall) {
+TEST_F(ThumbnailTest, ThumbnailIsMadeAnewOnEveryCallAndSmallPicturesKeepTheirSize) {
   MakeThumbnail(Picture("white.png", "color=c=white:s=50x50"), "5.tb", 150, 150);
   ASSERT_TRUE(IsWhite(ReadBitmap(Thumb("5.tb")).Pixel(10, 10)));
   MakeThumbnail(Picture("blue.png", "color=c=blue:s=60x30"), "5.tb", 150, 150);
@@ -262,24 +223,6 @@ TEST_F(ThumbnailTest, Jpeg2000WithoutScalerMakesNoThumbnail) {
   media::Thumbnail_SetScaler("/bin/true");
   MakeThumbnail(source, "6.tb", 150, 150);
   EXPECT_FALSE(FileExists(Thumb("6.tb")));
-}
-
-TEST_F(ThumbnailTest, ScalerGetsTheCoderAndBoxOnItsCommandLine) {
-  std::string script = pictures_.File("fake-convert");
-  std::string argsFile = pictures_.File("args.txt");
-  ASSERT_TRUE(media_test::WriteFileBytes(script, [&] {
-    std::string text = "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + argsFile + "'\n";
-    return std::vector<uint8_t>(text.begin(), text.end());
-  }()));
-  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
-  media::Thumbnail_SetScaler(script);
-  std::string source = pictures_.File("Photo.JPC");
-  ASSERT_TRUE(media_test::WriteFileBytes(source, {0xFF, 0x4F}));
-  MakeThumbnail(source, "13.bmp", 320, 240);
-  std::vector<uint8_t> args = ReadFileBytes(argsFile);
-  EXPECT_EQ(std::string(args.begin(), args.end()),
-            "-resize\n320x240\nJPC:" + source + "\npng:" + Thumb("13.bmp") + ".scaled.png\n");
-  EXPECT_FALSE(FileExists(Thumb("13.bmp")));
 }
 
 TEST_F(ThumbnailTest, Jpeg2000NameOnOtherContentMakesNoThumbnail) {

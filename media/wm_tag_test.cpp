@@ -86,54 +86,27 @@ std::string CopyOf(const TempDir& dir, const std::string& name, const std::strin
   return path;
 }
 
-void AppendUtf16(std::vector<uint8_t>* out, const std::string& ascii) {
-  out->push_back(static_cast<uint8_t>(ascii.size() + 1));
-  out->push_back(0);
-  for (char c : ascii) {
-    out->push_back(static_cast<uint8_t>(c));
-    out->push_back(0);
-  }
-  out->push_back(0);
-  out->push_back(0);
-}
-
-void PutLe64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint64_t GetLe64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
 // Rewrites the codec list of an ASF file made by ffmpeg so that it holds one video entry
 // with the given name and description, as a file of another encoder would.
-std::vector<uint8_t> WithCodecEntry(std::vector<uint8_t> file, const std::string& name,
-                                    const std::string& description) {
-  static const uint8_t kCodecList[16] = {0x40, 0x52, 0xD1, 0x86, 0x1D, 0x31, 0xD0, 0x11,
-                                         0xA3, 0xA4, 0x00, 0xA0, 0xC9, 0x03, 0x48, 0xF6};
+std::vector<uint8_t> WithCodecEntry(std::vector<uint8_t> file, const std::u16string& name,
+                                    const std::u16string& description) {
+  using media_test::GetLe64;
   uint64_t headerSize = GetLe64(file.data() + 16);
   size_t pos = 30;
-  while (pos + 24 <= headerSize && std::memcmp(file.data() + pos, kCodecList, 16) != 0) {
+  while (pos + 24 <= headerSize &&
+         std::memcmp(file.data() + pos, media_test::kAsfCodecListGuid, 16) != 0) {
     pos += static_cast<size_t>(GetLe64(file.data() + pos + 16));
   }
   EXPECT_LT(pos + 24, headerSize) << "no codec list in the ffmpeg output";
   if (pos + 24 >= headerSize) return file;
   uint64_t oldSize = GetLe64(file.data() + pos + 16);
-
-  std::vector<uint8_t> object(kCodecList, kCodecList + 16);
-  object.resize(24 + 16, 0);  // size (filled below) and the reserved GUID
-  object.insert(object.end(), {1, 0, 0, 0});
-  object.insert(object.end(), {1, 0});  // video
-  AppendUtf16(&object, name);
-  AppendUtf16(&object, description);
-  object.insert(object.end(), {4, 0, 'W', 'M', 'V', '3'});
-  PutLe64(object.data() + 16, object.size());
-
-  std::vector<uint8_t> out(file.begin(), file.begin() + static_cast<long>(pos));
+  std::vector<uint8_t> object = media_test::AsfObject(
+      media_test::kAsfCodecListGuid, media_test::AsfCodecListBody({{1, name, description}}));
+  std::vector<uint8_t> out(file.begin(), file.begin() + static_cast<long>(pos)), size;
   out.insert(out.end(), object.begin(), object.end());
   out.insert(out.end(), file.begin() + static_cast<long>(pos + oldSize), file.end());
-  PutLe64(out.data() + 16, headerSize - oldSize + object.size());
+  media_test::PutLe(&size, headerSize - oldSize + object.size(), 8);
+  std::copy(size.begin(), size.end(), out.begin() + 16);
   return out;
 }
 
@@ -145,26 +118,18 @@ bool IsEmpty(const WMTagBlock& block) {
 
 // ---- Reading ----
 
-TEST(WMTagRead, Mp3TagsNumbersAndQuotes) {
+TEST(WMTagRead, Mp3TagsNumbersQuotesAndDurationText) {
   WMTagBlock block;
   WMTag_Read(Fixture("tagged.mp3"), &block);
   EXPECT_EQ(block.Title, "Say  Hello  Again");
-  EXPECT_EQ(block.Album, "Mp3Album");
   EXPECT_EQ(block.Author, "Mp3Artist");
-  EXPECT_EQ(block.Genre, "Mp3Genre");
   EXPECT_EQ(block.TrackNo, 7);
   EXPECT_EQ(block.TrackText, "7");
-  EXPECT_EQ(block.Duration, 3);
   EXPECT_EQ(block.Bitrate, 128000);
   EXPECT_EQ(block.BitrateText, "128000");
-  // The text counts 100-nanosecond units; its last seven digits are the fraction.
-  ASSERT_GE(block.DurationText.size(), 8u);
+  // The text counts 100-nanosecond units; the whole seconds are rounded down.
+  EXPECT_EQ(block.Duration, 3);
   EXPECT_EQ(block.DurationText.substr(0, block.DurationText.size() - 7), "3");
-  EXPECT_EQ(block.Flags, 0u);
-}
-
-TEST(WMTagRead, DurationIsRoundedDown) {
-  WMTagBlock block;
   WMTag_Read(Fixture("tagged.flac"), &block);
   EXPECT_EQ(block.Duration, 3);  // 3.9 s
   EXPECT_EQ(block.DurationText, "39000000");
@@ -188,28 +153,23 @@ TEST(WMTagRead, AudioFormatsGiveTheirTags) {
   }
 }
 
-TEST(WMTagRead, VideoContainersGiveDurationAndBitRate) {
-  for (const char* name :
-       {"xvid.avi", "tagged.mkv", "video.mp4", "video.ts", "video.mpg", "plain.wmv"}) {
+TEST(WMTagRead, VideoContainersGiveDurationBitRateAndTheTitlesFfmpegReads) {
+  for (const auto& [name, title] :
+       std::vector<std::pair<std::string, std::string>>{{"xvid.avi", ""},
+                                                        {"mjpg.avi", "AviTitle"},
+                                                        {"tagged.mkv", "MkvTitle"},
+                                                        {"video.mp4", "Mp4Title"},
+                                                        {"video.ts", ""},
+                                                        {"video.mpg", ""},
+                                                        {"plain.wmv", ""}}) {
     SCOPED_TRACE(name);
     WMTagBlock block;
     WMTag_Read(Fixture(name), &block);
+    EXPECT_EQ(block.Title, title);
     EXPECT_EQ(block.Duration, 2);
     EXPECT_GT(block.Bitrate, 0);
     EXPECT_EQ(std::to_string(block.Bitrate), block.BitrateText);
   }
-}
-
-TEST(WMTagRead, ContainersTagLibCannotReadUseFfmpegTags) {
-  WMTagBlock block;
-  WMTag_Read(Fixture("tagged.mkv"), &block);
-  EXPECT_EQ(block.Title, "MkvTitle");
-  EXPECT_EQ(block.Author, "MkvArtist");
-  EXPECT_EQ(block.Genre, "MkvGenre");
-  WMTag_Read(Fixture("mjpg.avi"), &block);
-  EXPECT_EQ(block.Title, "AviTitle");
-  WMTag_Read(Fixture("video.mp4"), &block);
-  EXPECT_EQ(block.Title, "Mp4Title");
 }
 
 TEST(WMTagRead, Id3v1TextIsDecodedAsLatin1) {
@@ -230,27 +190,21 @@ TEST(WMTagRead, Id3v1TextIsDecodedAsLatin1) {
 
 // ---- The flag word ----
 
-TEST(WMTagFlags, AviHandlerCodesOfTheDivxFamilyAreNotMarked) {
-  WMTagBlock block;
-  WMTag_Read(Fixture("xvid.avi"), &block);
-  EXPECT_EQ(block.Flags, 0u);
-  WMTag_Read(Fixture("div4.avi"), &block);
-  EXPECT_EQ(block.Flags, 0u) << "handler codes compare without regard to case";
-  WMTag_Read(Fixture("dx50.avi"), &block);
-  EXPECT_EQ(block.Flags, 0x80u);
-  WMTag_Read(Fixture("mjpg.avi"), &block);
-  EXPECT_EQ(block.Flags, 0x80u);
-}
-
-TEST(WMTagFlags, AviFlagNeedsTheAviExtension) {
+TEST(WMTagFlags, AviFilesOutsideTheDivxFamilyAreMarkedWhenNamedAvi) {
   TempDir dir;
-  std::string path = CopyOf(dir, "mjpg.avi", "clip.bin");
-  WMTagBlock block;
-  WMTag_Read(path, &block);
-  EXPECT_EQ(block.Flags, 0u);
-  path = CopyOf(dir, "mjpg.avi", "CLIP.AVI");
-  WMTag_Read(path, &block);
-  EXPECT_EQ(block.Flags, 0x80u);
+  struct Case {
+    const char* fixture;
+    const char* as;
+    uint32_t flags;
+  };
+  for (const Case& c : {Case{"xvid.avi", "xvid.avi", 0}, Case{"div4.avi", "div4.avi", 0},
+                        Case{"dx50.avi", "dx50.avi", 0x80}, Case{"mjpg.avi", "CLIP.AVI", 0x80},
+                        Case{"mjpg.avi", "clip.bin", 0}}) {
+    SCOPED_TRACE(c.as);
+    WMTagBlock block;
+    WMTag_Read(CopyOf(dir, c.fixture, c.as), &block);
+    EXPECT_EQ(block.Flags, c.flags);
+  }
 }
 
 TEST(WMTagFlags, ProfessionalWmv3IsMarkedOnlyInWmvFiles) {
@@ -261,23 +215,13 @@ TEST(WMTagFlags, ProfessionalWmv3IsMarkedOnlyInWmvFiles) {
   EXPECT_EQ(block.Flags, 0u);
 
   std::string pro = dir.File("pro.WMV");
-  ASSERT_TRUE(WriteFileBytes(pro, WithCodecEntry(plain, "WMV3", "Professional")));
+  ASSERT_TRUE(WriteFileBytes(pro, WithCodecEntry(plain, u"WMV3", u"Professional")));
   WMTag_Read(pro, &block);
   EXPECT_EQ(block.Flags, 0x100u);
   EXPECT_EQ(block.Duration, 2) << "the rewritten header must still open";
 
-  std::string lower = dir.File("lower.wmv");
-  ASSERT_TRUE(WriteFileBytes(lower, WithCodecEntry(plain, "wmv3", "professional")));
-  WMTag_Read(lower, &block);
-  EXPECT_EQ(block.Flags, 0x100u);
-
-  std::string other = dir.File("other.wmv");
-  ASSERT_TRUE(WriteFileBytes(other, WithCodecEntry(plain, "WMV3", "Windows Media Video 9")));
-  WMTag_Read(other, &block);
-  EXPECT_EQ(block.Flags, 0u);
-
   std::string asf = dir.File("pro.asf");
-  ASSERT_TRUE(WriteFileBytes(asf, WithCodecEntry(plain, "WMV3", "Professional")));
+  ASSERT_TRUE(WriteFileBytes(asf, WithCodecEntry(plain, u"WMV3", u"Professional")));
   WMTag_Read(asf, &block);
   EXPECT_EQ(block.Flags, 0u);
 }
@@ -299,11 +243,9 @@ TEST(WMTagRead, MissingFilesAndDirectoriesGiveAnEmptyBlock) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   WMTag_Read(fifo, &block);
   EXPECT_TRUE(IsEmpty(block));
-  EXPECT_NE(log.Text().find("Could not open the file " + dir.File("missing.mp3") + ".\n"),
-            std::string::npos);
 }
 
-TEST(WMTagRead, RandomBytesGiveAnEmptyBlock) {
+TEST(WMTagRead, RandomOrTruncatedFilesGiveNoTagsAndNoCrash) {
   TempDir dir;
   media_test::LogCapture log;
   std::vector<uint8_t> noise(256 * 1024);
@@ -312,8 +254,8 @@ TEST(WMTagRead, RandomBytesGiveAnEmptyBlock) {
     state = state * 1103515245u + 12345u;
     byte = static_cast<uint8_t>(state >> 16);
   }
-  for (const char* name : {"a.mp3", "a.avi", "a.wmv", "a.flac", "a.m4a", "a.ogg", "a.mkv", "a.wma",
-                           "a.mpg", "a.wav"}) {
+  for (const std::string name : {"a.mp3", "a.avi", "a.wmv", "a.flac", "a.m4a", "a.ogg", "a.mkv",
+                                 "a.wma", "a.mpg", "a.wav"}) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(WriteFileBytes(dir.File(name), noise));
     WMTagBlock block;
@@ -321,12 +263,7 @@ TEST(WMTagRead, RandomBytesGiveAnEmptyBlock) {
     EXPECT_TRUE(IsEmpty(block));
     EXPECT_EQ(block.Flags, 0u);
   }
-}
-
-TEST(WMTagRead, TruncatedFilesDoNotCrash) {
-  TempDir dir;
-  media_test::LogCapture log;
-  // One file of each container family.
+  // One file of each container family, cut at the start, in the headers and near the end.
   for (const std::string name :
        {"tagged.mp3", "tagged.flac", "tagged.ogg", "tagged.m4a", "tagged.wma", "tagged.wav",
         "mjpg.avi", "tagged.mkv", "video.ts"}) {
@@ -334,15 +271,11 @@ TEST(WMTagRead, TruncatedFilesDoNotCrash) {
     for (size_t length :
          {size_t{0}, size_t{4}, size_t{16}, size_t{100}, whole.size() / 3, whole.size() - 1}) {
       SCOPED_TRACE(name + " cut at " + std::to_string(length));
-      std::string path = dir.File("cut-" + name);
-      ASSERT_TRUE(WriteFileBytes(
-          path, std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(std::min(
-                                                                        length, whole.size())))));
+      std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(length));
+      ASSERT_TRUE(WriteFileBytes(dir.File("cut-" + name), cut));
       WMTagBlock block;
-      WMTag_Read(path, &block);
-      if (length <= 16) {
-        EXPECT_TRUE(IsEmpty(block));
-      }
+      WMTag_Read(dir.File("cut-" + name), &block);
+      EXPECT_TRUE(length > 16 || IsEmpty(block));
       EXPECT_TRUE(platform::IsValidUtf8(block.Title));
     }
   }
@@ -400,50 +333,31 @@ TEST(WMTagWrite, RoundTripsNonAsciiTextInEveryWritableFormat) {
   }
 }
 
-TEST(WMTagWrite, MissingTagsAreAddedOnlyForAudio) {
+TEST(WMTagWrite, MissingTagsAreAddedOnlyForAudioButExistingOnesChangeForAnyKind) {
   TempDir dir;
   WMTagBlock block;
-  block.Title = "T";
-  block.Album = "A";
-  block.Author = "R";
-  block.Genre = "G";
-
-  std::string video = CopyOf(dir, "untagged.mp3", "video.mp3");
-  block.FileType = "Video";
-  ASSERT_TRUE(WMTag_Write(video, block));
-  WMTagBlock read;
-  WMTag_Read(video, &read);
-  EXPECT_EQ(read.Title, "T");
-  EXPECT_EQ(read.Album, "");
-  EXPECT_EQ(read.Author, "");
-
-  std::string audio = CopyOf(dir, "untagged.mp3", "audio.mp3");
-  block.FileType = "Audio";
-  ASSERT_TRUE(WMTag_Write(audio, block));
-  WMTag_Read(audio, &read);
-  EXPECT_EQ(read.Title, "T");
-  EXPECT_EQ(read.Album, "A");
-  EXPECT_EQ(read.Author, "R");
-  EXPECT_EQ(read.Genre, "G");
-}
-
-TEST(WMTagWrite, ExistingTagsAreChangedForAnyKind) {
-  TempDir dir;
-  std::string path = CopyOf(dir, "tagged.wma", "clip.wma");
-  WMTagBlock block;
-  block.Title = "NewTitle";
-  block.Album = "NewAlbum";
-  block.Author = "NewArtist";
-  block.Genre = "NewGenre";
-  block.FileType = "Video";
-  ASSERT_TRUE(WMTag_Write(path, block));
-  WMTagBlock read;
-  WMTag_Read(path, &read);
-  EXPECT_EQ(read.Title, "NewTitle");
-  EXPECT_EQ(read.Album, "NewAlbum");
-  EXPECT_EQ(read.Author, "NewArtist");
-  EXPECT_EQ(read.Genre, "NewGenre");
-  EXPECT_EQ(read.TrackNo, 4);
+  block.Title = "T", block.Album = "A", block.Author = "R", block.Genre = "G";
+  struct Case {
+    const char* fixture;
+    const char* kind;
+    const char* album;
+  };
+  for (const Case& c : {Case{"untagged.mp3", "Video", ""}, Case{"untagged.mp3", "Audio", "A"},
+                        Case{"tagged.wma", "Video", "A"}}) {
+    SCOPED_TRACE(std::string(c.fixture) + " as " + c.kind);
+    std::string path = CopyOf(dir, c.fixture, std::string(c.kind) + "-" + c.fixture);
+    block.FileType = c.kind;
+    ASSERT_TRUE(WMTag_Write(path, block));
+    WMTagBlock read;
+    WMTag_Read(path, &read);
+    EXPECT_EQ(read.Title, "T");
+    EXPECT_EQ(read.Album, c.album);
+    EXPECT_EQ(read.Author, *c.album ? "R" : "");
+    EXPECT_EQ(read.Genre, *c.album ? "G" : "");
+  }
+  WMTagBlock wma;
+  WMTag_Read(dir.File("Video-tagged.wma"), &wma);
+  EXPECT_EQ(wma.TrackNo, 4) << "fields that are not written are kept";
 }
 
 TEST(WMTagWrite, UnwritableFilesAreReportedAndLeftAlone) {
@@ -461,8 +375,6 @@ TEST(WMTagWrite, UnwritableFilesAreReportedAndLeftAlone) {
   }
   EXPECT_FALSE(WMTag_Write(dir.File("missing.mp3"), block));
   EXPECT_FALSE(media_test::FileExists(dir.File("missing.mp3")));
-  EXPECT_NE(log.Text().find("Could not write the tags of the file " + dir.File("u-tagged.mkv")),
-            std::string::npos);
 }
 
 TEST(WMTagWrite, LongTitlesAreReadBackCutAtACharacterBoundary) {

@@ -12,40 +12,30 @@ namespace {
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
-TEST(CodePageTest, DecodesTheLanguageCodePages) {
-  // "中文" in Big5 and in GBK, "日本語" and a half-width katakana in Shift JIS.
-  EXPECT_EQ(CodePageToUtf8("\xA4\xA4\xA4\xE5", 950), "中文");
-  EXPECT_EQ(CodePageToUtf8("\xD6\xD0\xCE\xC4", 936), "中文");
-  EXPECT_EQ(CodePageToUtf8("\x93\xFA\x96\x7B\x8C\xEA", 932), "日本語");
-  EXPECT_EQ(CodePageToUtf8("\xB1", 932), "ｱ");
-  EXPECT_EQ(CodePageToUtf8("\x80 caf\xE9 \x93q\x94", 1252), "€ café “q”");
-  EXPECT_EQ(CodePageToUtf8("\xC0\xEB", 1251), "Ал");
-}
-
-TEST(CodePageTest, AsciiAndEmbeddedZerosPassThrough) {
-  std::string bytes("a\0b", 3);
-  EXPECT_EQ(CodePageToUtf8(bytes, 950), bytes);
-  EXPECT_EQ(CodePageToUtf8("Track 01 - Intro", 932), "Track 01 - Intro");
-}
-
-TEST(CodePageTest, InvalidBytesBecomeReplacementCharacters) {
-  // 0x81 has no character in 1252.
-  EXPECT_EQ(CodePageToUtf8("a\x81z", 1252), "a" + kFffd + "z");
-  // A Big5 lead byte cut off at the end.
-  EXPECT_EQ(CodePageToUtf8("\xA4\xA4\xA4", 950), "中" + kFffd);
-  // A Shift JIS lead byte followed by a byte that cannot trail it: decoding goes on.
-  std::string out = CodePageToUtf8("\x93 A\x93\xFA", 932);
-  EXPECT_EQ(out, kFffd + " A日");
-}
-
-TEST(CodePageTest, UnknownCodePageKeepsAscii) {
-  EXPECT_EQ(CodePageToUtf8("ab\xE9", 12345), "ab" + kFffd);
-}
-
-TEST(CodePageTest, Utf8CodePageRepairsInvalidSequences) {
-  EXPECT_EQ(CodePageToUtf8("ok \xC3\xA9", 65001), "ok é");
-  EXPECT_EQ(CodePageToUtf8("\xC0\x80x\xED\xA0\x80", 65001),
-            kFffd + kFffd + "x" + kFffd + kFffd + kFffd);
+TEST(CodePageTest, DecodesTheCodePagesAndReplacesInvalidBytes) {
+  const std::string nul("a\0b", 3);
+  const struct {
+    std::string bytes;
+    int codePage;
+    std::string text;
+  } cases[] = {
+      // "中文" in Big5 and in GBK, "日本語" and a half-width katakana in Shift JIS.
+      {"\xA4\xA4\xA4\xE5", 950, "中文"},
+      {"\xD6\xD0\xCE\xC4", 936, "中文"},
+      {"\x93\xFA\x96\x7B\x8C\xEA", 932, "日本語"},
+      {"\xB1", 932, "ｱ"},
+      {"\x80 caf\xE9 \x93q\x94", 1252, "€ café “q”"},
+      {"\xC0\xEB", 1251, "Ал"},
+      {nul, 950, nul},
+      {"Track 01 - Intro", 932, "Track 01 - Intro"},
+      {"a\x81z", 1252, "a" + kFffd + "z"},      // 0x81 has no character in 1252
+      {"\xA4\xA4\xA4", 950, "中" + kFffd},      // a lead byte cut off at the end
+      {"\x93 A\x93\xFA", 932, kFffd + " A日"},  // a lead byte without its trail byte
+      {"ab\xE9", 12345, "ab" + kFffd},          // unknown code page: ASCII only
+      {"ok \xC3\xA9", 65001, "ok é"},
+      {"\xC0\x80x\xED\xA0\x80", 65001, kFffd + kFffd + "x" + kFffd + kFffd + kFffd},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CodePageToUtf8(c.bytes, c.codePage), c.text) << c.text;
 }
 
 TEST(CodePageTest, ResultIsAlwaysValidUtf8) {
@@ -62,20 +52,15 @@ TEST(CodePageTest, ResultIsAlwaysValidUtf8) {
   }
 }
 
-TEST(Text8Test, ValidUtf8IsKeptOtherTextIsDecoded) {
+TEST(Text8Test, ValidUtf8IsKeptOtherTextFollowsTheCodePage) {
   EXPECT_EQ(Text8ToUtf8("Grüße", 932), "Grüße");
   EXPECT_EQ(Text8ToUtf8("Gr\xFC\xDF"
                         "e",
                         1252),
             "Grüße");
   EXPECT_EQ(Text8ToUtf8("\xA4\xA4\xA4\xE5", 950), "中文");
-}
-
-TEST(Text8Test, FollowsTheTextCodePage) {
-  EXPECT_EQ(TextCodePage(), kDefaultTextCodePage);
   EXPECT_EQ(Text8ToUtf8("caf\xE9"), "café");
   SetTextCodePage(936);
-  EXPECT_EQ(TextCodePage(), 936);
   EXPECT_EQ(Text8ToUtf8("\xD6\xD0\xCE\xC4"), "中文");
   SetTextCodePage(kDefaultTextCodePage);
 }
@@ -88,17 +73,10 @@ TEST(Utf16Test, DecodesBothByteOrdersAndJoinsSurrogatePairs) {
 }
 
 TEST(Utf16Test, LoneSurrogatesAndOddBytesBecomeReplacementCharacters) {
-  std::string highThenB(
-      "\x3D\xD8"
-      "B\0",
-      4);
-  EXPECT_EQ(Utf16ToUtf8(highThenB, false), kFffd + "B");
-  std::string lowAlone("\x00\xDC", 2);
-  EXPECT_EQ(Utf16ToUtf8(lowAlone, false), kFffd);
-  std::string highAtEnd("A\0\x3D\xD8", 4);
-  EXPECT_EQ(Utf16ToUtf8(highAtEnd, false), "A" + kFffd);
-  std::string odd("A\0B", 3);
-  EXPECT_EQ(Utf16ToUtf8(odd, false), "A" + kFffd);
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8\x42\0", 4), false), kFffd + "B");
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x00\xDC", 2), false), kFffd);
+  EXPECT_EQ(Utf16ToUtf8(std::string("A\0\x3D\xD8", 4), false), "A" + kFffd);
+  EXPECT_EQ(Utf16ToUtf8(std::string("A\0B", 3), false), "A" + kFffd);
 }
 
 TEST(Utf16Test, ByteOrderMarkChoosesTheOrder) {

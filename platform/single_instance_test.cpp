@@ -2,14 +2,11 @@
 
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <filesystem>
 
 #include "gtest/gtest.h"
@@ -49,7 +46,7 @@ int AcquireInChild(const std::string& directory) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(SingleInstanceTest, SecondCopyIsToldToExitAndFirstShowsItsWindow) {
+TEST(SingleInstanceTest, SecondCopiesAreToldToExitAndFirstShowsItsWindowForEach) {
   TempDir dir;
   Counter shows;
   bool another = true;
@@ -58,23 +55,15 @@ TEST(SingleInstanceTest, SecondCopyIsToldToExitAndFirstShowsItsWindow) {
   EXPECT_FALSE(another);
   EXPECT_TRUE(first->IsListening());
   EXPECT_TRUE(PathExists(dir.Join(kInstanceSocketName)));
+  // The same directory reached by another spelling must give the same socket.
+  EXPECT_EQ(SingleInstance::SocketAddressFor(dir.path() + "/."),
+            std::filesystem::canonical(dir.path()).string() + "/" + kInstanceSocketName);
 
-  auto second = SingleInstance::Acquire(dir.path(), nullptr, &another);
-  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(SingleInstance::Acquire(dir.path(), nullptr, &another), nullptr);
   EXPECT_TRUE(another);
-  EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 1; }));
-}
-
-TEST(SingleInstanceTest, SecondCopyInAnotherProcessDeliversItsRequest) {
-  TempDir dir;
-  Counter shows;
-  bool another = true;
-  auto first = SingleInstance::Acquire(dir.path(), shows.Callback(), &another);
-  ASSERT_NE(first, nullptr);
-
   EXPECT_EQ(AcquireInChild(dir.path()), 0);
   EXPECT_EQ(AcquireInChild(dir.path()), 0);
-  EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 3; }));
 }
 
 TEST(SingleInstanceTest, EndedCopyLeavesNothingThatStopsTheNext) {
@@ -121,26 +110,6 @@ TEST(SingleInstanceTest, KilledCopysStaleSocketDoesNotStopTheNextStart) {
   EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 1; }));
 }
 
-TEST(SingleInstanceTest, StaleSocketThatNobodyListensOnIsReplaced) {
-  TempDir dir;
-  std::string path = dir.Join(kInstanceSocketName);
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, path.c_str());
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ::close(fd);
-
-  Counter shows;
-  bool another = true;
-  auto first = SingleInstance::Acquire(dir.path(), shows.Callback(), &another);
-  ASSERT_NE(first, nullptr);
-  EXPECT_TRUE(first->IsListening());
-  EXPECT_EQ(SingleInstance::Acquire(dir.path(), nullptr, &another), nullptr);
-  EXPECT_TRUE(another);
-  EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 1; }));
-}
-
 TEST(SingleInstanceTest, LongDirectoryUsesAnAbstractSocket) {
   TempDir dir;
   std::string deep = dir.path();
@@ -159,12 +128,6 @@ TEST(SingleInstanceTest, LongDirectoryUsesAnAbstractSocket) {
   EXPECT_FALSE(PathExists(deep + "/" + kInstanceSocketName));
   EXPECT_EQ(AcquireInChild(deep), 0);
   EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 1; }));
-}
-
-TEST(SingleInstanceTest, ShortDirectoryUsesASocketFile) {
-  TempDir dir;
-  EXPECT_EQ(SingleInstance::SocketAddressFor(dir.path()),
-            std::filesystem::canonical(dir.path()).string() + "/" + kInstanceSocketName);
 }
 
 TEST(SingleInstanceTest, MissingDirectoryIsAFailureNotAnotherCopy) {

@@ -1,0 +1,56 @@
+// Keeps the library current while the program runs: every shared folder is watched, and
+// each change below one is applied to the library at once with the scanner's incremental
+// operations (added: Scan_AddFolder or Scan_AddPath; removed: Scan_RemovePath; renamed:
+// both; modified: nothing). A folder whose changes may have been lost is refreshed as a
+// whole, the way the shared-folder page refreshes one.
+//
+// The application controller owns one LibraryWatcher: WatchSharedFolders() at start,
+// Watch() for each folder it shares, Unwatch() when it removes one, UnwatchAll() when the
+// library is cleared. Updates run on the watcher's notification thread, one at a time in
+// the order the changes happened, each under ScanFilesMutex, so they never interleave
+// with a scan inside one file's rows (a running scan makes them wait). Destroy the
+// LibraryWatcher without holding ScanFilesMutex: it joins the thread that may wait for it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "library/build/dir_watcher.h"
+
+// Applies one report to the library (the delayed handler's updates). Takes ScanFilesMutex.
+void WatchUpdate_Apply(const CDirChangeNotification& n);
+
+class LibraryWatcher {
+ public:
+  LibraryWatcher();
+  ~LibraryWatcher();
+  LibraryWatcher(const LibraryWatcher&) = delete;
+  LibraryWatcher& operator=(const LibraryWatcher&) = delete;
+
+  // Watches every shared folder of the library; returns how many watches began.
+  int WatchSharedFolders();
+  // Watches one folder and everything below it. False when the watch could not begin.
+  bool Watch(const std::string& folder);
+  void Unwatch(const std::string& folder);
+  void UnwatchAll();
+  bool IsWatching(const std::string& folder) const;
+
+  // Called on the notification thread after each report has been applied to the library
+  // (and for the start, stop and failure of watches): the place to announce a change to
+  // clients. Safe to set at any time.
+  void SetChangeApplied(std::function<void(const CDirChangeNotification&)> callback);
+
+  CDirectoryChangeWatcher& watcher() { return watcher_; }
+
+ private:
+  class Handler;
+  struct Applied {
+    std::mutex mutex;
+    std::function<void(const CDirChangeNotification&)> callback;
+  };
+
+  std::shared_ptr<Applied> applied_;
+  CDirectoryChangeWatcher watcher_;
+};

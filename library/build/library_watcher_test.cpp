@@ -1,0 +1,267 @@
+#include "library/build/library_watcher.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+
+#include "library/build/container_tree.h"
+#include "library/build/scan_test_support.h"
+#include "library/build/scan_threads.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "platform/file_info.h"
+#include "platform/test_support.h"
+
+namespace {
+
+using platform::testing::WaitUntil;
+using scan_test::ChildNamed;
+using scan_test::Children;
+using scan_test::RowsOfPath;
+
+using scan_test::Quote;
+using scan_test::WriteJpeg;
+using scan_test::WriteMp3;
+using scan_test::WriteVideo;
+
+constexpr uint64_t kWaitMs = 20000;
+
+// A scanned shared folder "media" with a watcher on it.
+class LibraryWatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib_.ok());
+    ASSERT_TRUE(WriteMp3(lib_.MediaPath("old/first.mp3"), {"First", "Art", "Alb", "", ""}));
+    ASSERT_TRUE(WriteJpeg(lib_.MediaPath("old/pic.jpg")));
+    ASSERT_EQ(Lib_AddSharedFolder(lib_.media()), 1);
+    Scan_SharedFolder(lib_.media());
+    watcher_.SetChangeApplied([this](const CDirChangeNotification& n) {
+      if (n.kind == CDirChangeNotification::kChangesLost) refreshes_++;
+      if (n.kind == CDirChangeNotification::kModified) modified_++;
+    });
+    ASSERT_EQ(watcher_.WatchSharedFolders(), 1);
+  }
+  void TearDown() override {
+    watcher_.UnwatchAll();
+    EXPECT_EQ(scan_test::ConsistencyFaults(lib_.Path("Orvex.mdb")), std::vector<std::string>{});
+  }
+  // Waits until every change made so far has been applied.
+  void Settle() { watcher_.watcher().DrainNotificationsForTest(); }
+  static bool Stored(const std::string& path, size_t rows) {
+    return RowsOfPath(path).size() == rows;
+  }
+  int32_t AudioRoot() { return ChildNamed(kContainerAudioFolders, lib_.media()).MyIndex; }
+
+  scan_test::ScanLibrary lib_;
+  LibraryWatcher watcher_;
+  std::atomic<int> modified_{0};
+  std::atomic<int> refreshes_{0};
+};
+
+TEST_F(LibraryWatcherTest, RenamedMusicFileMovesAllItsRowsToTheNewPath) {
+  std::string old = lib_.MediaPath("old/first.mp3");
+  std::string renamed = lib_.MediaPath("old/renamed.mp3");
+  ASSERT_EQ(RowsOfPath(old).size(), 4u);  // all, folder, artist and album copies
+  ASSERT_EQ(::rename(old.c_str(), renamed.c_str()), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Stored(renamed, 4); }, kWaitMs));
+  EXPECT_TRUE(RowsOfPath(old).empty());
+  EXPECT_GE(ChildNamed(kContainerAllMusic, "renamed.mp3").MyIndex, 0);
+  int32_t folder = ChildNamed(AudioRoot(), "old").MyIndex;
+  EXPECT_GE(ChildNamed(folder, "renamed.mp3").MyIndex, 0);
+}
+
+TEST_F(LibraryWatcherTest, DeletingTheLastFileOfASubfolderRemovesItsEmptyContainers) {
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("old/sub/only.mp3")));
+  ASSERT_TRUE(WaitUntil([&] { return Stored(lib_.MediaPath("old/sub/only.mp3"), 2); }, kWaitMs));
+  ASSERT_EQ(RowsOfPath(lib_.MediaPath("old/sub")).size(), 1u);  // its audio container
+  std::filesystem::remove(lib_.MediaPath("old/sub/only.mp3"));
+  ASSERT_TRUE(WaitUntil([&] { return RowsOfPath(lib_.MediaPath("old/sub")).empty(); }, kWaitMs));
+  EXPECT_TRUE(RowsOfPath(lib_.MediaPath("old/sub/only.mp3")).empty());
+  EXPECT_EQ(RowsOfPath(lib_.MediaPath("old")).size(), 2u);  // kept: it holds the rest
+}
+
+TEST_F(LibraryWatcherTest, NewSubfolderWithMediaGetsThreeContainersAndEachFileOnce) {
+  std::string staged = lib_.Path("staged");
+  ASSERT_TRUE(WriteMp3(staged + "/s.mp3"));
+  ASSERT_TRUE(WriteJpeg(staged + "/p.jpg"));
+  ASSERT_TRUE(WriteVideo(staged + "/v.mp4"));
+  ASSERT_TRUE(scan_test::Run("cp -r " + Quote(staged) + " " + Quote(lib_.MediaPath("new"))));
+  std::string dir = lib_.MediaPath("new");
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return Stored(dir + "/s.mp3", 2) && Stored(dir + "/p.jpg", 2) && Stored(dir + "/v.mp4", 2);
+      },
+      kWaitMs));
+  Settle();
+  EXPECT_EQ(RowsOfPath(dir).size(), 3u);
+  for (const char* name : {"/s.mp3", "/p.jpg", "/v.mp4"}) {
+    std::vector<MediaRecord> rows = RowsOfPath(dir + name);
+    ASSERT_EQ(rows.size(), 2u) << name;
+    for (const MediaRecord& r : rows) EXPECT_EQ(r.FileSize, platform::FileSize64(dir + name));
+  }
+}
+
+TEST_F(LibraryWatcherTest, TagsChangedInPlaceChangeNothing) {
+  std::string path = lib_.MediaPath("old/first.mp3");
+  std::vector<MediaRecord> before = RowsOfPath(path);
+  // Rewrite the file in place (same inode) with other tags.
+  std::string tmp = lib_.Path("retagged.mp3");
+  ASSERT_TRUE(WriteMp3(tmp, {"Other", "Other Artist", "", "", ""}));
+  ASSERT_TRUE(scan_test::Run("cat " + Quote(tmp) + " > " + Quote(path)));
+  // The change was seen and applied as a modification, which leaves the rows alone.
+  ASSERT_TRUE(WaitUntil([&] { return modified_.load() > 0; }, kWaitMs));
+  Settle();
+  std::vector<MediaRecord> after = RowsOfPath(path);
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].MyIndex, before[i].MyIndex);
+    EXPECT_EQ(after[i].Title, before[i].Title);
+  }
+}
+
+TEST_F(LibraryWatcherTest, FileStillBeingWrittenIsStoredWholeOnceClosed) {
+  std::string src = lib_.Path("whole.mp3");
+  ASSERT_TRUE(WriteMp3(src, {"Whole", "", "", "", ""}));
+  std::string data = platform::testing::ReadFile(src);
+  std::string path = lib_.MediaPath("old/slow.mp3");
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, data.data(), 100), 100);
+  // Another change after it, applied: the half file must not have been stored meanwhile.
+  ASSERT_TRUE(WriteJpeg(lib_.MediaPath("old/later.jpg")));
+  ASSERT_TRUE(WaitUntil([&] { return Stored(lib_.MediaPath("old/later.jpg"), 2); }, kWaitMs));
+  EXPECT_TRUE(RowsOfPath(path).empty());
+  ASSERT_EQ(::write(fd, data.data() + 100, data.size() - 100),
+            static_cast<ssize_t>(data.size() - 100));
+  ::close(fd);
+  ASSERT_TRUE(WaitUntil([&] { return Stored(path, 2); }, kWaitMs));
+  for (const MediaRecord& r : RowsOfPath(path)) {
+    EXPECT_EQ(r.FileSize, static_cast<int64_t>(data.size()));
+    EXPECT_EQ(r.Title, "Whole");
+  }
+}
+
+TEST_F(LibraryWatcherTest, TwoHundredFilesCopiedAtOnceAreEachStoredOnce) {
+  std::string staged = lib_.Path("many");
+  ASSERT_TRUE(WriteMp3(staged + "/seed.mp3"));
+  for (int i = 0; i < 199; ++i) {
+    std::filesystem::copy_file(staged + "/seed.mp3", staged + "/t" + std::to_string(i) + ".mp3");
+  }
+  ASSERT_TRUE(scan_test::Run("cp -r " + Quote(staged) + " " + Quote(lib_.MediaPath("many"))));
+  auto countIn = [&] {
+    int n = 0;
+    for (const MediaRecord& r : Children(kContainerAllMusic)) {
+      n += r.FilePath.rfind(lib_.MediaPath("many/"), 0) == 0;
+    }
+    return n;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return countIn() == 200; }, 60000));
+  Settle();
+  EXPECT_EQ(countIn(), 200);
+  int64_t size = platform::FileSize64(staged + "/seed.mp3");
+  for (const auto& entry : std::filesystem::directory_iterator(lib_.MediaPath("many"))) {
+    std::vector<MediaRecord> rows = RowsOfPath(entry.path().string());
+    ASSERT_EQ(rows.size(), 2u) << entry.path();
+    EXPECT_EQ(rows[0].FileSize, size);
+  }
+}
+
+TEST_F(LibraryWatcherTest, SubfolderMovedWithinTheTreeKeepsItsFilesAndIsStillWatched) {
+  std::filesystem::create_directories(lib_.MediaPath("other"));
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("other/keep.mp3")));
+  ASSERT_TRUE(WaitUntil([&] { return Stored(lib_.MediaPath("other/keep.mp3"), 2); }, kWaitMs));
+  ASSERT_EQ(::rename(lib_.MediaPath("old").c_str(), lib_.MediaPath("other/moved").c_str()), 0);
+  ASSERT_TRUE(
+      WaitUntil([&] { return Stored(lib_.MediaPath("other/moved/first.mp3"), 4); }, kWaitMs));
+  EXPECT_TRUE(RowsOfPath(lib_.MediaPath("old/first.mp3")).empty());
+  EXPECT_TRUE(RowsOfPath(lib_.MediaPath("old")).empty());
+  EXPECT_EQ(RowsOfPath(lib_.MediaPath("other/moved/pic.jpg")).size(), 2u);
+  ASSERT_TRUE(WriteJpeg(lib_.MediaPath("other/moved/new.jpg")));
+  EXPECT_TRUE(WaitUntil([&] { return Stored(lib_.MediaPath("other/moved/new.jpg"), 2); }, kWaitMs));
+}
+
+TEST_F(LibraryWatcherTest, MovesOutOfAndIntoTheTreeRemoveAndAdd) {
+  std::string outside = lib_.Path("outside");
+  std::filesystem::create_directories(outside);
+  ASSERT_EQ(::rename(lib_.MediaPath("old").c_str(), (outside + "/old").c_str()), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Children(kContainerAllMusic).empty(); }, kWaitMs));
+  EXPECT_TRUE(RowsOfPath(lib_.MediaPath("old/pic.jpg")).empty());
+  EXPECT_TRUE(Children(kContainerArtist).empty());
+
+  ASSERT_EQ(::rename((outside + "/old/first.mp3").c_str(), lib_.MediaPath("back.mp3").c_str()), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Stored(lib_.MediaPath("back.mp3"), 4); }, kWaitMs));
+}
+
+TEST_F(LibraryWatcherTest, DeletedSubtreeLeavesNothingBehind) {
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("old/deep/er/a.mp3")));
+  ASSERT_TRUE(WaitUntil([&] { return Stored(lib_.MediaPath("old/deep/er/a.mp3"), 2); }, kWaitMs));
+  std::filesystem::remove_all(lib_.MediaPath("old"));
+  ASSERT_TRUE(WaitUntil([&] { return Children(kContainerAllMusic).empty(); }, kWaitMs));
+  Settle();
+  EXPECT_TRUE(Children(kContainerAllImages).empty());
+  EXPECT_TRUE(RowsOfPath(lib_.MediaPath("old/deep")).empty());
+  EXPECT_TRUE(RowsOfPath(lib_.MediaPath("old")).empty());
+}
+
+TEST_F(LibraryWatcherTest, RenamedPlaylistIsStoredUnderItsNewName) {
+  scan_test::WriteText(lib_.MediaPath("old/list.m3u"), "#EXTM3U\nfirst.mp3\n");
+  ASSERT_TRUE(
+      WaitUntil([&] { return ChildNamed(kContainerAllMusic, "list.m3u").MyIndex >= 0; }, kWaitMs));
+  ASSERT_EQ(::rename(lib_.MediaPath("old/list.m3u").c_str(), lib_.MediaPath("old/mix.m3u").c_str()),
+            0);
+  ASSERT_TRUE(
+      WaitUntil([&] { return ChildNamed(kContainerAllMusic, "mix.m3u").MyIndex >= 0; }, kWaitMs));
+  Settle();
+  EXPECT_EQ(ChildNamed(kContainerAllMusic, "list.m3u").MyIndex, -1);
+  MediaRecord mix = ChildNamed(kContainerAllMusic, "mix.m3u");
+  EXPECT_EQ(mix.Flags, kFlagPlaylist);
+  std::string list = platform::testing::ReadFile(mix.FilePath);
+  EXPECT_NE(list.find("/first.mp3"), std::string::npos) << list;
+}
+
+TEST_F(LibraryWatcherTest, QueueOverflowIsHealedByARefreshOfTheFolder) {
+  // A change the watcher never heard of: the library lost a file that is still there.
+  std::string path = lib_.MediaPath("old/first.mp3");
+  Scan_RemovePath(path);
+  ASSERT_TRUE(RowsOfPath(path).empty());
+  platform::InotifyEvent overflow;
+  overflow.mask = platform::kInQueueOverflow;
+  watcher_.watcher().InjectEventForTest(overflow);
+  ASSERT_TRUE(WaitUntil([&] { return refreshes_.load() == 1; }, kWaitMs));
+  EXPECT_EQ(RowsOfPath(path).size(), 4u);
+  // Still watching afterwards.
+  ASSERT_TRUE(WriteJpeg(lib_.MediaPath("after.jpg")));
+  EXPECT_TRUE(WaitUntil([&] { return Stored(lib_.MediaPath("after.jpg"), 2); }, kWaitMs));
+}
+
+TEST_F(LibraryWatcherTest, RemovedSharedFolderIsNotBroughtBackByALateRefresh) {
+  watcher_.Unwatch(lib_.media());
+  Lib_RemoveSharedFolder(lib_.media());
+  WatchUpdate_Apply({CDirChangeNotification::kChangesLost, lib_.media(), {}, 0});
+  EXPECT_TRUE(Children(kContainerAllMusic).empty());
+  EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib_.media()).MyIndex, -1);
+}
+
+TEST_F(LibraryWatcherTest, WatcherUpdatesDuringAScanNeverShareAnObjectNumber) {
+  // A second shared folder scanned by a scan thread while files arrive in the watched one.
+  std::string second = lib_.Path("second");
+  for (int i = 0; i < 60; ++i) ASSERT_TRUE(WriteJpeg(second + "/p" + std::to_string(i) + ".jpg"));
+  ASSERT_EQ(Lib_AddSharedFolder(second), 1);
+  ScanThread scan;
+  ASSERT_TRUE(scan.StartAddFolder(second));
+  for (int i = 0; i < 60; ++i)
+    ASSERT_TRUE(WriteJpeg(lib_.MediaPath("in/q" + std::to_string(i) + ".jpg")));
+  scan.Join();
+  ASSERT_TRUE(WaitUntil([&] { return Stored(lib_.MediaPath("in/q59.jpg"), 2); }, kWaitMs));
+  Settle();
+  EXPECT_EQ(Children(kContainerAllImages).size(), 121u);
+  // TearDown's consistency check includes: no MyIndex is used twice.
+}
+
+}  // namespace
