@@ -63,6 +63,23 @@ def header(message, name):
     return None
 
 
+def soap(location, description, action, arguments):
+    """Calls a ContentDirectory action and returns the response body."""
+    service = re.search(r"<serviceType>urn:schemas-upnp-org:service:ContentDirectory:1"
+                        r"</serviceType>.*?<controlURL>([^<]*)</controlURL>", description, re.S)
+    url = location.rstrip("/") + "/" + service.group(1).lstrip("/")
+    args = "".join("<%s>%s</%s>" % (k, v, k) for k, v in arguments)
+    body = ('<?xml version="1.0"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
+            's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
+            '<u:%s xmlns:u="urn:schemas-upnp-org:service:ContentDirectory:1">%s</u:%s>'
+            '</s:Body></s:Envelope>' % (action, args, action))
+    request = urllib.request.Request(url, data=body.encode(), method="POST", headers={
+        "Content-Type": 'text/xml; charset="utf-8"',
+        "SOAPACTION": '"urn:schemas-upnp-org:service:ContentDirectory:1#%s"' % action})
+    with urllib.request.urlopen(request, timeout=5) as r:
+        return r.read().decode("utf-8")
+
+
 def wait_for(path, text, seconds):
     end = time.time() + seconds
     while time.time() < end:
@@ -117,6 +134,19 @@ def main():
                 with urllib.request.urlopen(full, timeout=5) as r:
                     body = r.read()
                 check(r.status == 200 and b"<scpd" in body, "service description " + url)
+            root = soap(location, description, "Browse",
+                        [("ObjectID", "0"), ("BrowseFlag", "BrowseDirectChildren"),
+                         ("Filter", "*"), ("StartingIndex", "0"), ("RequestedCount", "0"),
+                         ("SortCriteria", "")])
+            check("<TotalMatches>3</TotalMatches>" in root and "Audio" in root,
+                  "Browse of the root lists the three kind containers")
+            found = soap(location, description, "Search",
+                         [("ContainerID", "0"),
+                          ("SearchCriteria", 'upnp:class derivedfrom "object.item.audioItem"'),
+                          ("Filter", "*"), ("StartingIndex", "0"), ("RequestedCount", "0"),
+                          ("SortCriteria", "")])
+            check("<TotalMatches>1</TotalMatches>" in found and "tone" in found,
+                  "Search for audio items finds the shared file once")
 
         server.send_signal(signal.SIGTERM)
         try:

@@ -1,0 +1,257 @@
+#include "cds/msl.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "cds/content_directory_service.h"
+#include "cds/msa.h"
+#include "upnp/chain.h"
+
+namespace {
+
+struct Recorded {
+  std::string text;  // Begin "<", fragments, Finish ">n,t,u" or "!code text"
+  int answers = 0;
+};
+
+class RecordingWriter : public MslAnswerWriter {
+ public:
+  void SendError(const MslRequest& request, int code, std::string_view text) override {
+    std::lock_guard guard(lock);
+    auto& r = byId[request.objectId];
+    r.text += "!" + std::to_string(code) + " " + std::string(text);
+    ++r.answers;
+  }
+  void Begin(const MslRequest& request) override {
+    std::lock_guard guard(lock);
+    byId[request.objectId].text += "<";
+  }
+  void Append(const MslRequest& request, std::string_view fragment) override {
+    std::lock_guard guard(lock);
+    byId[request.objectId].text += std::string(fragment) + "|";
+  }
+  void Finish(const MslRequest& request, uint32_t n, uint32_t t, uint32_t u) override {
+    std::lock_guard guard(lock);
+    auto& r = byId[request.objectId];
+    r.text += ">" + std::to_string(n) + "," + std::to_string(t) + "," + std::to_string(u);
+    ++r.answers;
+    order.push_back(request.objectId);
+  }
+  Recorded Get(const std::string& id) {
+    std::lock_guard guard(lock);
+    return byId[id];
+  }
+  size_t Answered() {
+    std::lock_guard guard(lock);
+    size_t n = 0;
+    for (auto& [id, r] : byId) n += static_cast<size_t>(r.answers);
+    return n;
+  }
+  std::mutex lock;
+  std::map<std::string, Recorded> byId;
+  std::vector<std::string> order;  // objectIds of answered requests
+};
+
+FseEntry Item(const std::string& id, const std::string& title, MediaClass mediaClass) {
+  FseEntry entry;
+  entry.record.MyIndex = std::atoi(id.c_str());
+  entry.object.id = id;
+  entry.object.parentID = "7";
+  entry.object.title = title;
+  entry.object.mediaClass = mediaClass;
+  entry.object.flags = kCdsObjectRestricted;
+  return entry;
+}
+
+std::unique_ptr<MslRequest> Request(const std::string& id, int kind,
+                                    const std::string& filter = "*") {
+  auto request = std::make_unique<MslRequest>();
+  request->objectId = id;
+  request->kind = kind;
+  request->filter = filter;
+  return request;
+}
+
+// Answers "701"/"710"/"708" with that fault, "many" with two good objects and one that
+// cannot be serialised, anything else with one item.
+FseAnswer FakeEnumerator(const FseRequest& request) {
+  FseAnswer answer;
+  if (request.objectId == "701" || request.objectId == "710" || request.objectId == "708") {
+    answer.error = std::atoi(request.objectId.c_str());
+    return answer;
+  }
+  answer.updateId = 9;
+  if (request.objectId == "many") {
+    answer.entries.push_back(Item("11", "One", kClassAudioItem));
+    answer.entries.push_back(Item("12", "", kClassAudioItem));  // no title: left out
+    answer.entries.push_back(Item("13", "Three & Co", kClassImageItem));
+    answer.totalMatches = 40;
+    return answer;
+  }
+  answer.entries.push_back(Item("5", "Five", kClassAudioItem));
+  return answer;
+}
+
+bool WaitFor(const std::function<bool()>& done, int limitMs = 5000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+class MslTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chain_ = FLibChain_Create();
+    ASSERT_TRUE(chain_);
+    logic_ = MSL_Create(chain_.get(), FakeEnumerator, &writer_);
+  }
+  bool Enqueue(std::unique_ptr<MslRequest> request) { return MSL_EnqueueRequest(logic_, &request); }
+  RecordingWriter writer_;
+  FLibChainPtr chain_;
+  MediaServerLogic* logic_ = nullptr;
+};
+
+TEST_F(MslTest, FaultsCarryTheEnumeratorCodeAndText) {
+  Enqueue(Request("701", kFseBrowseMetadata));
+  Enqueue(Request("710", kFseBrowseDirectChildren));
+  Enqueue(Request("708", kFseSearch));
+  EXPECT_EQ(MSL_ProcessQueue(logic_), 3u);
+  EXPECT_EQ(writer_.Get("701").text, "!701 ObjectID does not exist.");
+  EXPECT_EQ(writer_.Get("710").text,
+            "!710 The specified ObjectID or ContainerID identifies an object that is not a "
+            "container.");
+  EXPECT_EQ(writer_.Get("708").text, "!708 Unsupported or invalid search criteria");
+  EXPECT_EQ(MSL_QueueLength(logic_), 0u);
+}
+
+TEST_F(MslTest, AnswerCountsOnlyObjectsThatSerialise) {
+  Enqueue(Request("many", kFseBrowseDirectChildren, "dc:title"));
+  MSL_ProcessQueue(logic_);
+  Recorded r = writer_.Get("many");
+  EXPECT_EQ(r.answers, 1);
+  ASSERT_EQ(r.text.front(), '<');
+  EXPECT_NE(r.text.find("id=&quot;11&quot;"), std::string::npos);
+  EXPECT_EQ(r.text.find("id=&quot;12&quot;"), std::string::npos);
+  // Values are escaped twice since the fragment goes into already escaped markup.
+  EXPECT_NE(r.text.find("Three &amp;amp; Co"), std::string::npos);
+  EXPECT_EQ(r.text.substr(r.text.rfind('>')), ">2,40,9");
+  // Fragments carry no document head: the writer adds it once.
+  EXPECT_EQ(r.text.find("DIDL-Lite"), std::string::npos);
+}
+
+TEST_F(MslTest, ObjectCallbacksRunOnlyWhenTheFilterAsksForResources) {
+  std::atomic<int> calls{0};
+  MSL_RegisterObjectCallback(logic_, [&calls](const MslRequest&, const MediaRecord& record,
+                                              CdsFilter mask, CdsMediaObject* object) {
+    ++calls;
+    EXPECT_NE(mask & kFilterRes, 0u);
+    CdsMediaResource res;
+    res.uri = "http://10.0.0.1:1/0/" + std::to_string(record.MyIndex);
+    res.protocolInfo = "http-get:*:audio/mpeg:*";
+    object->resources.push_back(res);
+  });
+  Enqueue(Request("a", kFseBrowseMetadata, "dc:title"));
+  MSL_ProcessQueue(logic_);
+  EXPECT_EQ(calls.load(), 0);
+  EXPECT_EQ(writer_.Get("a").text.find("&lt;res"), std::string::npos);
+
+  Enqueue(Request("b", kFseBrowseMetadata, "res,res@protocolInfo"));
+  MSL_ProcessQueue(logic_);
+  EXPECT_EQ(calls.load(), 1);
+  EXPECT_NE(writer_.Get("b").text.find("http://10.0.0.1:1/0/5"), std::string::npos);
+  EXPECT_NE(writer_.Get("b").text.find(">1,0,9"), std::string::npos);
+}
+
+TEST_F(MslTest, QueueKeepsOrderAcrossThreadsAndLosesNothing) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < 50; ++i) Enqueue(Request(std::to_string(t * 1000 + i), 0));
+    });
+  }
+  // Consume while the producers queue.
+  size_t processed = 0;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (processed < 200 && std::chrono::steady_clock::now() < end)
+    processed += MSL_ProcessQueue(logic_);
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(processed, 200u);
+  EXPECT_EQ(writer_.Answered(), 200u);
+  // Each thread's requests are answered in the order it queued them.
+  std::map<int, int> last;
+  for (const std::string& id : writer_.order) {
+    int value = std::atoi(id.c_str());
+    auto [at, fresh] = last.emplace(value / 1000, value % 1000);
+    if (!fresh) {
+      EXPECT_GT(value % 1000, at->second) << id;
+      at->second = value % 1000;
+    }
+  }
+  EXPECT_EQ(last.size(), 4u);
+}
+
+TEST_F(MslTest, QueuedRequestWakesTheRunningChain) {
+  std::thread runner([this] { FLibChain_Start(chain_.get()); });
+  ASSERT_TRUE(WaitFor([this] { return chain_->Running.load(); }));
+  // The chain's wait has no time-out of its own: only the wake answers this soon.
+  auto started = std::chrono::steady_clock::now();
+  Enqueue(Request("woken", kFseBrowseMetadata));
+  EXPECT_TRUE(WaitFor([this] { return writer_.Get("woken").answers == 1; }));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
+  FLibChain_Stop(chain_.get());
+  runner.join();
+  // A stopped logic refuses new requests instead of keeping them unanswered.
+  auto late = Request("late", kFseBrowseMetadata);
+  EXPECT_FALSE(MSL_EnqueueRequest(logic_, &late));
+  ASSERT_TRUE(late);
+  EXPECT_EQ(writer_.Get("late").answers, 0);
+}
+
+TEST_F(MslTest, StoppingDropsQueuedRequestsUnanswered) {
+  Enqueue(Request("queued", kFseBrowseMetadata));
+  FLibChain_Stop(chain_.get());
+  chain_.reset();  // a chain that never ran disposes its modules here
+  EXPECT_EQ(writer_.Answered(), 0u);
+}
+
+TEST(MsaTest, AddressListPutsTheReceivingAddressFirst) {
+  auto msa = MSA_Create("", "http-get:*:*:*", "", "dc:title", nullptr);
+  EXPECT_EQ(MSA_AddressesFor(msa.get(), 7), std::vector<uint32_t>({7}));
+  uint32_t list[] = {1, 2, 3};
+  MSA_SetIpAddresses(msa.get(), list, 3);
+  EXPECT_EQ(MSA_AddressesFor(msa.get(), 1), std::vector<uint32_t>({1, 2, 3}));
+  EXPECT_EQ(MSA_AddressesFor(msa.get(), 3), std::vector<uint32_t>({3, 2, 1}));
+  EXPECT_EQ(MSA_AddressesFor(msa.get(), 9), std::vector<uint32_t>({9, 2, 3}));
+}
+
+TEST(MsaTest, FixedTextsHaveTheirLengths) {
+  EXPECT_EQ(kMsaSourceProtocolList.size(), 1344u);
+  EXPECT_EQ(kMsaSourceProtocolList.find(' '), std::string_view::npos);
+  EXPECT_EQ(kDidlHeadEscaped.size(), 197u);
+  EXPECT_EQ(kDidlTailEscaped.size(), 20u);
+  EXPECT_EQ(CdsToDidl_FilterToString(kSearchCapabilitiesMask),
+            "dc:title,upnp:class,res@protocolInfo");
+}
+
+TEST(ContentDirectoryServiceTest, StartStopAndConfigure) {
+  ContentDirectoryService service("/tmp/");
+  DeviceHostConfig config;
+  service.Configure(&config);
+  EXPECT_TRUE(config.Actions.Browse && config.Actions.Search &&
+              config.Actions.GetCurrentConnectionInfo && config.Actions.GetProtocolInfo);
+  EXPECT_TRUE(config.DeviceReady);
+  EXPECT_TRUE(service.Start());
+  EXPECT_FALSE(service.Start());
+  service.Stop();
+  service.Stop();
+}
+
+}  // namespace
