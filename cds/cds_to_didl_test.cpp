@@ -47,7 +47,8 @@ TEST(CdsFilterTest, MaskToList) {
   EXPECT_EQ(CdsToDidl_FilterToString(kSearchCapabilitiesMask),
             "dc:title,upnp:class,res@protocolInfo");
   EXPECT_EQ(CdsToDidl_FilterToString(0), "");
-  EXPECT_EQ(CdsToDidl_FilterToStringLength(kSearchCapabilitiesMask), 36u);
+  EXPECT_EQ(CdsToDidl_FilterToStringLength(kSearchCapabilitiesMask),
+            CdsToDidl_FilterToString(kSearchCapabilitiesMask).size());
   EXPECT_EQ(CdsToDidl_FilterToString(kFilterChildCount | kFilterCreator | kFilterResSize),
             "dc:creator,@childCount,res@size");
 }
@@ -146,60 +147,44 @@ TEST(CdsDidlTest, ContainerAttributes) {
 }
 
 TEST(CdsDidlTest, ValidationCodesInOrder) {
-  int result = 0;
-  CdsMediaObject o = AudioItem();
-  o.id.clear();
-  o.parentID.clear();
-  EXPECT_EQ(Didl(o, 0, &result), "");
-  EXPECT_EQ(result, kDidlErrorNoId);
-  o = AudioItem();
-  o.parentID.clear();
-  o.title.clear();
-  Didl(o, 0, &result);
-  EXPECT_EQ(result, kDidlErrorNoParentId);
-  o = AudioItem();
-  o.title.clear();
-  Didl(o, 0, &result);
-  EXPECT_EQ(result, kDidlErrorNoTitle);
-  o = AudioItem();
-  o.mediaClass = 0;
-  Didl(o, 0, &result);
-  EXPECT_EQ(result, kDidlErrorNoClass);
-  o = AudioItem();
-  o.mediaClass = kClassStorageFolder;
-  o.refID = "1";
-  Didl(o, 0, &result);
-  EXPECT_EQ(result, kDidlErrorContainerRefId);
-  o.mediaClass = 0x0400;
-  o.refID.clear();
-  Didl(o, 0, &result);
-  EXPECT_EQ(result, kDidlErrorObjectType);
-  o.mediaClass = 0x8000 | (13 << 10);
-  Didl(o, 0, &result);
-  EXPECT_EQ(result, kDidlErrorMajorClass);
-  o.mediaClass = 0x8000 | (13 << 6);
-  Didl(o, 0, &result);
-  EXPECT_EQ(result, kDidlErrorMinorClass);
-  o.mediaClass = 0x8001;
-  Didl(o, 0, &result);
-  EXPECT_EQ(result, kDidlErrorFourthLevel);
+  // Each case breaks several fields; the first fault in checking order is reported.
+  struct Case {
+    void (*breakIt)(CdsMediaObject*);
+    int code;
+  } cases[] = {
+      {[](CdsMediaObject* o) { o->id.clear(), o->parentID.clear(); }, kDidlErrorNoId},
+      {[](CdsMediaObject* o) { o->parentID.clear(), o->title.clear(); }, kDidlErrorNoParentId},
+      {[](CdsMediaObject* o) { o->title.clear(); }, kDidlErrorNoTitle},
+      {[](CdsMediaObject* o) { o->mediaClass = 0; }, kDidlErrorNoClass},
+      {[](CdsMediaObject* o) { o->mediaClass = kClassStorageFolder, o->refID = "1"; },
+       kDidlErrorContainerRefId},
+      {[](CdsMediaObject* o) { o->mediaClass = 0x0400; }, kDidlErrorObjectType},
+      {[](CdsMediaObject* o) { o->mediaClass = 0x8000 | (13 << 10); }, kDidlErrorMajorClass},
+      {[](CdsMediaObject* o) { o->mediaClass = 0x8000 | (13 << 6); }, kDidlErrorMinorClass},
+      {[](CdsMediaObject* o) { o->mediaClass = 0x8001; }, kDidlErrorFourthLevel},
+  };
+  for (const Case& c : cases) {
+    CdsMediaObject o = AudioItem();
+    c.breakIt(&o);
+    int result = 0;
+    EXPECT_EQ(Didl(o, 0, &result), "") << c.code;
+    EXPECT_EQ(result, c.code);
+  }
   // An item may refer to another.
-  o = AudioItem();
+  CdsMediaObject o = AudioItem();
   o.refID = "99";
   EXPECT_NE(Didl(o, 0).find("restricted=&quot;1&quot; refID=&quot;99&quot;&gt;"),
             std::string::npos);
 }
 
 TEST(CdsDidlTest, WrapperAndSingleEscape) {
-  EXPECT_EQ(kDidlHeadEscaped.size(), 197u);
-  EXPECT_EQ(kDidlTailEscaped.size(), 20u);
   std::string out = "prefix";
   int n = CdsToDidl_GetmediaObjectDidlEscaped(AudioItem(), true, 0, true, &out);
   ASSERT_GT(n, 0);
   EXPECT_EQ(out.size(), 6u + static_cast<size_t>(n));
-  EXPECT_EQ(out.substr(6, 197), kDidlHeadEscaped);
+  EXPECT_EQ(out.substr(6, kDidlHeadEscaped.size()), kDidlHeadEscaped);
   EXPECT_NE(out.find("&lt;dc:title&gt;A&amp;B&lt;/dc:title&gt;"), std::string::npos);
-  EXPECT_EQ(out.substr(out.size() - 20), kDidlTailEscaped);
+  EXPECT_EQ(out.substr(out.size() - kDidlTailEscaped.size()), kDidlTailEscaped);
 }
 
 }  // namespace

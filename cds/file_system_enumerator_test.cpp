@@ -102,24 +102,12 @@ TEST_F(EnumeratorTest, LocateAnswersTheFaultCodes) {
   EXPECT_EQ(Ask(kFseBrowseMetadata, "").error, kCdsErrorNoSuchObject);
   EXPECT_EQ(Ask(kFseBrowseMetadata, "99999999999999").error, kCdsErrorNoSuchObject);
   EXPECT_EQ(Ask(kFseBrowseDirectChildren, "4 or 1=1").error, kCdsErrorNoSuchObject);
-  EXPECT_STREQ(FSE_ErrorText(kCdsErrorNoSuchObject), "ObjectID does not exist.");
-  EXPECT_STREQ(FSE_ErrorText(kCdsErrorBadSearchCriteria), "Unsupported or invalid search criteria");
   EXPECT_EQ(FSE_ObjectNumber(" 12abc"), 12);
   EXPECT_EQ(FSE_ObjectNumber("abc"), 0);
   EXPECT_EQ(FSE_ObjectNumber("-99999999999999999999"), INT32_MIN);
-}
-
-TEST_F(EnumeratorTest, RootMetadata) {
-  FseAnswer answer = Ask(kFseBrowseMetadata, "0");
-  ASSERT_EQ(answer.error, 0);
-  ASSERT_EQ(answer.entries.size(), 1u);
-  EXPECT_EQ(answer.totalMatches, 0u);
-  const CdsMediaObject& root = answer.entries[0].object;
-  EXPECT_EQ(root.id, "0");
-  EXPECT_EQ(root.parentID, "-1");
-  EXPECT_EQ(root.mediaClass, kClassStorageFolder);
-  EXPECT_EQ(root.flags, kCdsObjectSearchable);
-  EXPECT_TRUE(root.date.empty());
+  FseAnswer root = Ask(kFseBrowseMetadata, "0");
+  ASSERT_EQ(root.entries.size(), 1u);
+  EXPECT_EQ(root.entries[0].object.parentID, "-1");
 }
 
 TEST_F(EnumeratorTest, ChildrenComeInLibraryOrderWithPaging) {
@@ -199,7 +187,7 @@ TEST_F(EnumeratorTest, InternetContainerListsPlainItems) {
   EXPECT_EQ(videos.entries[0].object.mediaClass, kClassVideoItem);
 }
 
-TEST_F(EnumeratorTest, SearchAllReturnsEachFileOnce) {
+TEST_F(EnumeratorTest, SearchAllReturnsEachFileOnceAndPages) {
   FseAnswer all = Search("*");
   ASSERT_EQ(all.error, 0);
   EXPECT_EQ(all.totalMatches, 8u);
@@ -219,18 +207,12 @@ TEST_F(EnumeratorTest, SearchAllReturnsEachFileOnce) {
   EXPECT_EQ(ids.size(), 8u);
   EXPECT_EQ(paths.size(), 8u);
   EXPECT_EQ(Search("").totalMatches, 8u);
-}
-
-TEST_F(EnumeratorTest, SearchPagesThroughMatches) {
-  FseAnswer all = Search("*");
   FseAnswer page = Search("*", "0", 2, 3);
   EXPECT_EQ(page.totalMatches, 8u);
   ASSERT_EQ(page.entries.size(), 3u);
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(page.entries[i].object.id, all.entries[i + 2].object.id);
   EXPECT_EQ(Search("*", "0", 6, 0).entries.size(), 2u);
-  FseAnswer past = Search("*", "0", 8, 5);
-  EXPECT_TRUE(past.entries.empty());
-  EXPECT_EQ(past.totalMatches, 8u);
+  EXPECT_TRUE(Search("*", "0", 8, 5).entries.empty());
 }
 
 TEST_F(EnumeratorTest, SearchCoversTheSubtreeOnly) {

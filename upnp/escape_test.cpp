@@ -22,13 +22,17 @@ TEST(XmlUnescape, ReversesExactlyTheFiveEntities) {
   EXPECT_EQ(text, "a&b <> \"' &amp; &#38; &nbsp; & &am");
 }
 
-TEST(XmlUnescape, RoundTripsAnyBytes) {
+TEST(XmlAndUrlUnescape, RoundTripAnyBytes) {
   std::string bytes;
   for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-  std::string escaped = FLibXml_Escape(bytes);
-  EXPECT_EQ(escaped.size(), FLibXml_EscapedLength(bytes));
-  FLibXml_UnescapeInPlace(&escaped);
-  EXPECT_EQ(escaped, bytes);
+  std::string xml = FLibXml_Escape(bytes);
+  EXPECT_EQ(xml.size(), FLibXml_EscapedLength(bytes));
+  FLibXml_UnescapeInPlace(&xml);
+  EXPECT_EQ(xml, bytes);
+  std::string url = FLibUrl_Escape(bytes);
+  EXPECT_EQ(url.size(), FLibUrl_EscapedLength(bytes));
+  FLibUrl_UnescapeInPlace(&url);
+  EXPECT_EQ(url, bytes);
 }
 
 TEST(XmlUnescape, EntityCutAtTheEndOfTheRangeIsKept) {
@@ -58,15 +62,6 @@ TEST(UrlUnescape, DecodesValidEscapesOnly) {
   text = "%00+";
   FLibUrl_UnescapeInPlace(&text);
   EXPECT_EQ(text, std::string("\0+", 2));
-}
-
-TEST(UrlUnescape, RoundTripsAnyBytes) {
-  std::string bytes;
-  for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-  std::string escaped = FLibUrl_Escape(bytes);
-  EXPECT_EQ(escaped.size(), FLibUrl_EscapedLength(bytes));
-  FLibUrl_UnescapeInPlace(&escaped);
-  EXPECT_EQ(escaped, bytes);
 }
 
 TEST(UrlUnescape, EscapeCutAtTheEndOfTheRangeIsKept) {

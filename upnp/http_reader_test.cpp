@@ -63,36 +63,36 @@ std::vector<Event> OnlyDone(const std::vector<Event>& events) {
   return done;
 }
 
-TEST(HttpReaderTest, ContentLengthBodyWholeAndByteByByte) {
-  std::string request =
-      "POST /ctl HTTP/1.1\r\nHost: 10.0.0.2:5000\r\nContent-Length: 11\r\n\r\nhello world";
-  for (size_t step : {0u, 1u, 3u}) {
-    auto events = FeedAll(FLibHttpReaderMode::Server, request, step);
-    ASSERT_EQ(events.size(), 2u) << "step " << step;
-    EXPECT_EQ(events[0].Result, FLibHttpReader_HeaderDone);
-    EXPECT_EQ(events[1].Result, FLibHttpReader_MessageDone);
-    EXPECT_EQ(events[1].Body, "hello world");
-  }
-}
-
-TEST(HttpReaderTest, ChunkedBodyIsDecodedAcrossAnySplit) {
-  std::string request =
-      "POST /x HTTP/1.1\r\nTransfer-Encoding: Chunked\r\n\r\n"
-      "5;name=value\r\nhello\r\n1 \r\n \r\nA\r\n0123456789\r\n0\r\nTrailer: x\r\n\r\n";
-  for (size_t step : {0u, 1u, 2u, 7u}) {
-    auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, request, step));
-    ASSERT_EQ(done.size(), 1u) << "step " << step;
-    EXPECT_EQ(done[0].Body, "hello 0123456789");
+TEST(HttpReaderTest, BodiesAreFramedAcrossAnySplit) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"POST /ctl HTTP/1.1\r\nHost: 10.0.0.2:5000\r\nContent-Length: 11\r\n\r\nhello world",
+       "hello world"},
+      {"POST /x HTTP/1.1\r\nTransfer-Encoding: Chunked\r\n\r\n"
+       "5;name=value\r\nhello\r\n1 \r\n \r\nA\r\n0123456789\r\n0\r\nTrailer: x\r\n\r\n",
+       "hello 0123456789"},
+      {"POST /a HTTP/1.0\r\n\r\n", ""},  // a request without framing has no body
+  };
+  for (const auto& [request, body] : cases) {
+    for (size_t step : {0u, 1u, 2u, 7u}) {
+      auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, request, step));
+      ASSERT_EQ(done.size(), 1u) << "step " << step << ": " << request;
+      EXPECT_EQ(done[0].Body, body) << "step " << step;
+    }
   }
 }
 
 TEST(HttpReaderTest, PipelinedRequestsComeOutOneAfterAnother) {
-  std::string two = "GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\nContent-Length: 2\r\n\r\nxy";
-  auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, two, 0));
-  ASSERT_EQ(done.size(), 2u);
-  EXPECT_EQ(done[0].Target, "/a");
-  EXPECT_EQ(done[1].Target, "/b");
-  EXPECT_EQ(done[1].Body, "xy");
+  // Empty lines before a request are ignored; Host may be missing or an IP literal.
+  std::string two =
+      "\r\n\r\nGET /a HTTP/1.0\r\n\r\nGET /b HTTP/1.1\r\nHost: 127.0.0.1:5000\r\n"
+      "Content-Length: 2\r\n\r\nxy";
+  for (size_t step : {0u, 1u}) {
+    auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, two, step));
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(done[0].Target, "/a");
+    EXPECT_EQ(done[1].Target, "/b");
+    EXPECT_EQ(done[1].Body, "xy");
+  }
 }
 
 TEST(HttpReaderTest, StopsAtTheEndOfAMessageAndLeavesTheRest) {
@@ -105,19 +105,6 @@ TEST(HttpReaderTest, StopsAtTheEndOfAMessageAndLeavesTheRest) {
   EXPECT_EQ(FLibHttpReader_Feed(&reader, data.substr(consumed), &consumed),
             FLibHttpReader_NeedMore);
   EXPECT_EQ(consumed, 0u);
-}
-
-TEST(HttpReaderTest, EmptyLinesBeforeARequestAreIgnored) {
-  auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, "\r\n\r\nGET /a HTTP/1.0\r\n\r\n", 1));
-  ASSERT_EQ(done.size(), 1u);
-  EXPECT_EQ(done[0].Target, "/a");
-}
-
-TEST(HttpReaderTest, ServerRequestWithoutFramingHasNoBody) {
-  std::string rest;
-  auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Server, "POST /a HTTP/1.0\r\n\r\n", 0, &rest));
-  ASSERT_EQ(done.size(), 1u);
-  EXPECT_EQ(done[0].Body, "");
 }
 
 TEST(HttpReaderTest, ExpectContinueIsReported) {
@@ -193,24 +180,13 @@ TEST(HttpReaderTest, BodyOfExactlyTheLimitIsAccepted) {
 }
 
 TEST(HttpReaderTest, HostHeaderMustBeAnIpLiteral) {
-  EXPECT_TRUE(FLibHttp_IsIpLiteralHost("192.168.1.20"));
-  EXPECT_TRUE(FLibHttp_IsIpLiteralHost("192.168.1.20:50123"));
-  EXPECT_TRUE(FLibHttp_IsIpLiteralHost("[::1]:8080"));
-  EXPECT_TRUE(FLibHttp_IsIpLiteralHost("[fe80::1]"));
-  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("localhost"));
-  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("media.lan:50000"));
-  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("1.2.3.4.example"));
-  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("1.2.3.256"));
-  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("1.2.3.4:65536"));
-  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("1.2.3.4:"));
-  EXPECT_FALSE(FLibHttp_IsIpLiteralHost("[::1"));
-  EXPECT_FALSE(FLibHttp_IsIpLiteralHost(""));
-
-  auto without = OnlyDone(FeedAll(FLibHttpReaderMode::Server, "GET / HTTP/1.0\r\n\r\n", 0));
-  EXPECT_EQ(without.size(), 1u) << "a request without Host is served";
-  auto with = OnlyDone(
-      FeedAll(FLibHttpReaderMode::Server, "GET / HTTP/1.1\r\nHost: 127.0.0.1:5000\r\n\r\n", 0));
-  EXPECT_EQ(with.size(), 1u);
+  for (const char* good : {"192.168.1.20", "192.168.1.20:50123", "[::1]:8080", "[fe80::1]"}) {
+    EXPECT_TRUE(FLibHttp_IsIpLiteralHost(good)) << good;
+  }
+  for (const char* bad : {"localhost", "media.lan:50000", "1.2.3.4.example", "1.2.3.256",
+                          "1.2.3.4:65536", "1.2.3.4:", "[::1", ""}) {
+    EXPECT_FALSE(FLibHttp_IsIpLiteralHost(bad)) << bad;
+  }
 }
 
 TEST(HttpReaderTest, ClientSkipsInterimResponses) {

@@ -10,20 +10,6 @@
 
 namespace {
 
-TEST(KeyedTableHash, FollowsTheFixedByteWindows) {
-  // Keys of up to 4 bytes are their zero-padded little-endian value.
-  EXPECT_EQ(FLibKeyedTable_Hash(""), 0u);
-  EXPECT_EQ(FLibKeyedTable_Hash("0"), 0x30u);
-  EXPECT_EQ(FLibKeyedTable_Hash("ab"), 0x6261u);
-  EXPECT_EQ(FLibKeyedTable_Hash("abcd"), 0x64636261u);
-  // 5..9 bytes: first four XOR last four.
-  EXPECT_EQ(FLibKeyedTable_Hash("abcde"), 0x64636261u ^ 0x65646362u);
-  // 10 bytes and more: also the four at length / 2.
-  EXPECT_EQ(FLibKeyedTable_Hash("0123456789"), 0x33323130u ^ 0x39383736u ^ 0x38373635u);
-  // High bytes are taken unsigned.
-  EXPECT_EQ(FLibKeyedTable_Hash("\xFF"), 0xFFu);
-}
-
 TEST(KeyedTable, AddGetReplaceDeleteKeepInsertionOrder) {
   FLibKeyedTable<int> table;
   FLibKeyedTable_Add(table, "0", 10);

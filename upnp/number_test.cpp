@@ -2,70 +2,46 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
-TEST(TextToLong, AcceptsTheWholeSigned32BitRange) {
-  int32_t value = 0;
-  EXPECT_EQ(FLibText_ToLong("2147483647", &value), 0);
-  EXPECT_EQ(value, 2147483647);
-  EXPECT_EQ(FLibText_ToLong("-2147483648", &value), 0);
-  EXPECT_EQ(value, INT32_MIN);
-  EXPECT_EQ(FLibText_ToLong("-0", &value), 0);
-  EXPECT_EQ(value, 0);
-  EXPECT_EQ(FLibText_ToLong(" +17", &value), 0);
-  EXPECT_EQ(value, 17);
+// Runs `parse` on `text`; the result, or nullopt when refused with the output untouched.
+template <typename T>
+std::optional<T> Parse(int (*parse)(std::string_view, T*), std::string_view text) {
+  T value = 42;
+  if (parse(text, &value) == 0) return value;
+  EXPECT_EQ(value, T{42}) << "a refused number leaves the output: " << text;
+  return std::nullopt;
 }
 
-TEST(TextToLong, RefusesOverflowAndJunkAndKeepsOutput) {
-  int32_t value = 99;
+TEST(TextNumbers, AcceptsTheLimitsOfEachWidth) {
+  EXPECT_EQ(Parse(FLibText_ToLong, "2147483647"), INT32_MAX);
+  EXPECT_EQ(Parse(FLibText_ToLong, "-2147483648"), INT32_MIN);
+  EXPECT_EQ(Parse(FLibText_ToLong, "-0"), 0);
+  EXPECT_EQ(Parse(FLibText_ToLong, " +17"), 17);
+  EXPECT_EQ(Parse(FLibText_ToULong, "4294967295"), UINT32_MAX);
+  EXPECT_EQ(Parse(FLibText_ToInt64, "-9223372036854775808"), INT64_MIN);
+  EXPECT_EQ(Parse(FLibText_ToUInt64, "18446744073709551615"), UINT64_MAX);
+  EXPECT_EQ(Parse(FLibText_HexToUInt64, "1aF"), 0x1AFu);
+  EXPECT_EQ(Parse(FLibText_HexToUInt64, "FFFFFFFFFFFFFFFF"), UINT64_MAX);
+  // The digits after the view's end must not be taken.
+  EXPECT_EQ(Parse(FLibText_ToLong, std::string_view("12345", 2)), 12);
+}
+
+TEST(TextNumbers, RefusesOverflowAndJunk) {
   for (const char* bad : {"2147483648", "-2147483649", "99999999999999999999", "", "-", "+", "1x",
                           "12 ", "0x10", " ", "1-"}) {
-    EXPECT_EQ(FLibText_ToLong(bad, &value), -1) << bad;
+    EXPECT_FALSE(Parse(FLibText_ToLong, bad)) << bad;
   }
-  EXPECT_EQ(value, 99);
-}
-
-TEST(TextToULong, RefusesNegativeAndOverflow) {
-  uint32_t value = 7;
-  EXPECT_EQ(FLibText_ToULong("4294967295", &value), 0);
-  EXPECT_EQ(value, 4294967295u);
-  EXPECT_EQ(FLibText_ToULong("4294967296", &value), -1);
-  EXPECT_EQ(FLibText_ToULong("-1", &value), -1);
-  EXPECT_EQ(FLibText_ToULong("-0", &value), -1);
-  EXPECT_EQ(FLibText_ToULong("1x", &value), -1);
-  EXPECT_EQ(value, 4294967295u);
-}
-
-TEST(TextToInt64, CoversSixtyFourBitLimits) {
-  int64_t s = 0;
-  EXPECT_EQ(FLibText_ToInt64("-9223372036854775808", &s), 0);
-  EXPECT_EQ(s, INT64_MIN);
-  EXPECT_EQ(FLibText_ToInt64("9223372036854775808", &s), -1);
-  uint64_t u = 0;
-  EXPECT_EQ(FLibText_ToUInt64("18446744073709551615", &u), 0);
-  EXPECT_EQ(u, UINT64_MAX);
-  EXPECT_EQ(FLibText_ToUInt64("18446744073709551616", &u), -1);
-}
-
-TEST(TextHexToUInt64, ParsesChunkSizes) {
-  uint64_t value = 0;
-  EXPECT_EQ(FLibText_HexToUInt64("1aF", &value), 0);
-  EXPECT_EQ(value, 0x1AFu);
-  EXPECT_EQ(FLibText_HexToUInt64("FFFFFFFFFFFFFFFF", &value), 0);
-  EXPECT_EQ(value, UINT64_MAX);
-  EXPECT_EQ(FLibText_HexToUInt64("10000000000000000", &value), -1);
-  EXPECT_EQ(FLibText_HexToUInt64("", &value), -1);
-  EXPECT_EQ(FLibText_HexToUInt64("0x1", &value), -1);
-  EXPECT_EQ(FLibText_HexToUInt64(" 1", &value), -1);
-  EXPECT_EQ(FLibText_HexToUInt64("1g", &value), -1);
-}
-
-TEST(TextToLong, ReadsOnlyTheGivenLength) {
-  // The digits after the view's end must not be taken.
-  const char text[] = "12345";
-  int32_t value = 0;
-  EXPECT_EQ(FLibText_ToLong(std::string_view(text, 2), &value), 0);
-  EXPECT_EQ(value, 12);
+  for (const char* bad : {"4294967296", "-1", "-0", "1x"}) {
+    EXPECT_FALSE(Parse(FLibText_ToULong, bad)) << bad;
+  }
+  EXPECT_FALSE(Parse(FLibText_ToInt64, "9223372036854775808"));
+  EXPECT_FALSE(Parse(FLibText_ToUInt64, "18446744073709551616"));
+  for (const char* bad : {"10000000000000000", "", "0x1", " 1", "1g"}) {
+    EXPECT_FALSE(Parse(FLibText_HexToUInt64, bad)) << bad;
+  }
 }
 
 }  // namespace

@@ -53,21 +53,21 @@ TEST(SsdpSearchTest, AcceptsAWellFormedSearchAndCapsMx) {
 
 TEST(SsdpSearchTest, DropsEverythingElse) {
   const std::string good = "MAN: \"ssdp:discover\"\r\nMX: 2\r\nST: ssdp:all\r\n";
+  const std::string bad[] = {
+      Search("MAN: ssdp:discover\r\nMX: 2\r\nST: ssdp:all\r\n"),
+      Search(good, "M-SEARCH * HTTP/1.0"),
+      Search(good, "NOTIFY * HTTP/1.1"),
+      Search(good, "M-SEARCH / HTTP/1.1"),
+      Search("MAN: \"ssdp:discover\"\r\nST: ssdp:all\r\n"),
+      Search("MAN: \"ssdp:discover\"\r\nMX: -1\r\nST: a\r\n"),
+      Search("MAN: \"ssdp:discover\"\r\nMX: 9999999999\r\nST: a\r\n"),
+      Search("MAN: \"ssdp:discover\"\r\nMX: 1\r\n"),
+      "garbage",
+      std::string("M-SEARCH * HTTP/1.1\r\nMX: 1\0\r\n", 29),
+  };
   UpnpSsdpSearch search;
-  EXPECT_FALSE(
-      UpnpSsdp_ParseSearch(Search("MAN: ssdp:discover\r\nMX: 2\r\nST: ssdp:all\r\n"), &search));
-  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search(good, "M-SEARCH * HTTP/1.0"), &search));
-  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search(good, "NOTIFY * HTTP/1.1"), &search));
-  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search(good, "M-SEARCH / HTTP/1.1"), &search));
-  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search("MAN: \"ssdp:discover\"\r\nST: ssdp:all\r\n"), &search));
-  EXPECT_FALSE(
-      UpnpSsdp_ParseSearch(Search("MAN: \"ssdp:discover\"\r\nMX: -1\r\nST: a\r\n"), &search));
-  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search("MAN: \"ssdp:discover\"\r\nMX: 9999999999\r\nST: a\r\n"),
-                                    &search));
-  EXPECT_FALSE(UpnpSsdp_ParseSearch(Search("MAN: \"ssdp:discover\"\r\nMX: 1\r\n"), &search));
-  EXPECT_FALSE(UpnpSsdp_ParseSearch("garbage", &search));
-  EXPECT_FALSE(
-      UpnpSsdp_ParseSearch(std::string("M-SEARCH * HTTP/1.1\r\nMX: 1\0\r\n", 29), &search));
+  for (const std::string& message : bad)
+    EXPECT_FALSE(UpnpSsdp_ParseSearch(message, &search)) << message;
 }
 
 TEST(SsdpRepliesTest, AnswersEachKindOfTarget) {

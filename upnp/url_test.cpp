@@ -17,41 +17,27 @@ Split SplitUri(std::string_view uri) {
   return s;
 }
 
-TEST(UrlSplit, SplitsHostPortAndPath) {
-  const Split s = SplitUri("http://192.168.1.20:49152/upnp/event?x=1");
-  EXPECT_EQ(s.Result, 0);
-  EXPECT_EQ(s.Ip, "192.168.1.20");
-  EXPECT_EQ(s.Port, 49152);
-  EXPECT_EQ(s.Path, "/upnp/event?x=1");
-}
-
-TEST(UrlSplit, PortDefaultsTo80AndPathToSlash) {
-  Split s = SplitUri("http://10.0.0.1/cb");
-  EXPECT_EQ(s.Result, 0);
-  EXPECT_EQ(s.Port, 80);
-  EXPECT_EQ(s.Path, "/cb");
-  s = SplitUri("http://10.0.0.1");
-  EXPECT_EQ(s.Result, 0);
-  EXPECT_EQ(s.Ip, "10.0.0.1");
-  EXPECT_EQ(s.Path, "/");
-  s = SplitUri("http://10.0.0.1:8080");
-  EXPECT_EQ(s.Port, 8080);
-  EXPECT_EQ(s.Path, "/");
-}
-
-TEST(UrlSplit, ColonInThePathIsNotAPort) {
-  const Split s = SplitUri("http://host/a:b");
-  EXPECT_EQ(s.Result, 0);
-  EXPECT_EQ(s.Ip, "host");
-  EXPECT_EQ(s.Port, 80);
-  EXPECT_EQ(s.Path, "/a:b");
-}
-
-TEST(UrlSplit, BracketedIpv6Literal) {
-  const Split s = SplitUri("http://[fe80::1]:1900/x");
-  EXPECT_EQ(s.Result, 0);
-  EXPECT_EQ(s.Ip, "fe80::1");
-  EXPECT_EQ(s.Port, 1900);
+TEST(UrlSplit, SplitsHostPortAndPathWithDefaults) {
+  const struct {
+    const char* Uri;
+    const char* Ip;
+    uint16_t Port;
+    const char* Path;
+  } cases[] = {
+      {"http://192.168.1.20:49152/upnp/event?x=1", "192.168.1.20", 49152, "/upnp/event?x=1"},
+      {"http://10.0.0.1/cb", "10.0.0.1", 80, "/cb"},
+      {"http://10.0.0.1", "10.0.0.1", 80, "/"},
+      {"http://10.0.0.1:8080", "10.0.0.1", 8080, "/"},
+      {"http://host/a:b", "host", 80, "/a:b"},  // a colon in the path is not a port
+      {"http://[fe80::1]:1900/x", "fe80::1", 1900, "/x"},
+  };
+  for (const auto& c : cases) {
+    const Split s = SplitUri(c.Uri);
+    EXPECT_EQ(s.Result, 0) << c.Uri;
+    EXPECT_EQ(s.Ip, c.Ip) << c.Uri;
+    EXPECT_EQ(s.Port, c.Port) << c.Uri;
+    EXPECT_EQ(s.Path, c.Path) << c.Uri;
+  }
 }
 
 TEST(UrlSplit, RefusesBadAddressesAndLeavesOutputs) {

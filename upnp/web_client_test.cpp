@@ -67,6 +67,12 @@ class WebClientTest : public ::testing::Test {
               0);
   }
 
+  static Client AcceptRequest(Listener& listener) {
+    Client peer = listener.Accept();
+    peer.ReadUntil(HasRequestEnd);
+    return peer;
+  }
+
   Outcomes outcomes_;
   ChainThread chain_;
   FLibWebClient* client_ = nullptr;
@@ -78,9 +84,8 @@ TEST_F(WebClientTest, TwoRequestsShareOneConnectionTheSecondAfterTheFirstRespons
   std::string notify = "NOTIFY /e HTTP/1.1\r\nHOST: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
   Enqueue(listener.Port(), notify);
   Enqueue(listener.Port(), notify);
-  Client peer = listener.Accept();
+  Client peer = AcceptRequest(listener);
   ASSERT_TRUE(peer.Connected());
-  peer.ReadUntil(HasRequestEnd);
   EXPECT_EQ(peer.Received(), notify);
   peer.Received().clear();
   EXPECT_TRUE(peer.ReadUntil(HasRequestEnd, 200).empty()) << "the second waits for a response";
@@ -120,8 +125,7 @@ TEST_F(WebClientTest, BodyWithoutLengthRunsUntilThePeerCloses) {
   Listener listener;
   Start();
   Enqueue(listener.Port(), "GET /feed HTTP/1.1\r\n\r\n");
-  Client peer = listener.Accept();
-  peer.ReadUntil(HasRequestEnd);
+  Client peer = AcceptRequest(listener);
   ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\npart one, "));
   EXPECT_FALSE(WaitFor([&] { return outcomes_.Size() > 0; }, 100));
   ASSERT_TRUE(peer.Send("part two"));
@@ -129,19 +133,6 @@ TEST_F(WebClientTest, BodyWithoutLengthRunsUntilThePeerCloses) {
   ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
   EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Ok);
   EXPECT_EQ(outcomes_.At(0).Body, "part one, part two");
-}
-
-TEST_F(WebClientTest, InterimContinueIsSkipped) {
-  Listener listener;
-  Start();
-  Enqueue(listener.Port(), "POST / HTTP/1.1\r\n\r\n");
-  Client peer = listener.Accept();
-  peer.ReadUntil(HasRequestEnd);
-  ASSERT_TRUE(
-      peer.Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
-  EXPECT_EQ(outcomes_.At(0).Status, 200);
-  EXPECT_EQ(outcomes_.At(0).Body, "ok");
 }
 
 TEST_F(WebClientTest, PeerThatClosesAfterEachResponseGetsAFreshConnection) {
@@ -166,35 +157,39 @@ TEST_F(WebClientTest, RequestLostOnAClosedConnectionIsSentOnceMore) {
   Start();
   Enqueue(listener.Port(), "NOTIFY /x HTTP/1.1\r\n\r\n");
   {
-    Client first = listener.Accept();
-    first.ReadUntil(HasRequestEnd);
+    Client first = AcceptRequest(listener);
     first.Close();  // no answer at all
   }
-  Client second = listener.Accept();
+  Client second = AcceptRequest(listener);
   ASSERT_TRUE(second.Connected());
-  second.ReadUntil(HasRequestEnd);
   ASSERT_TRUE(second.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
   ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
   EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Ok);
 }
 
-TEST_F(WebClientTest, MalformedOrOversizedResponsesFailTheExchange) {
+TEST_F(WebClientTest, InterimAnswerIsSkippedAndMalformedOrOversizedResponsesFail) {
+  // A failed exchange drops the connection, so each request goes out on a new one.
+  const struct {
+    const char* Response;
+    int Code;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nnot-hex\r\n", FLibWebClient_Failed},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n", FLibWebClient_Failed},
+      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+       FLibWebClient_Ok},
+  };
   Listener listener;
   Start();
-  Enqueue(listener.Port(), "GET /a HTTP/1.1\r\n\r\n");
-  Enqueue(listener.Port(), "GET /b HTTP/1.1\r\n\r\n");
-  Client peer = listener.Accept();
-  peer.ReadUntil(HasRequestEnd);
-  ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nnot-hex\r\n"));
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
-  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Failed);
-  // The connection is dropped and the next request goes out on a new one.
-  Client again = listener.Accept();
-  ASSERT_TRUE(again.Connected());
-  again.ReadUntil(HasRequestEnd);
-  ASSERT_TRUE(again.Send("HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n"));
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
-  EXPECT_EQ(outcomes_.At(1).Code, FLibWebClient_Failed);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    Enqueue(listener.Port(), "POST / HTTP/1.1\r\n\r\n");
+    Client peer = AcceptRequest(listener);
+    ASSERT_TRUE(peer.Connected()) << i;
+    ASSERT_TRUE(peer.Send(cases[i].Response));
+    ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == i + 1; })) << i;
+    EXPECT_EQ(outcomes_.At(i).Code, cases[i].Code) << i;
+  }
+  EXPECT_EQ(outcomes_.At(2).Status, 200);
+  EXPECT_EQ(outcomes_.At(2).Body, "ok");
 }
 
 TEST_F(WebClientTest, SilentPeerFailsAtTheResponseDeadline) {
@@ -217,8 +212,7 @@ TEST_F(WebClientTest, IdleConnectionIsClosed) {
   options.IdleMs = 200;
   Start(options);
   Enqueue(listener.Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
-  Client peer = listener.Accept();
-  peer.ReadUntil(HasRequestEnd);
+  Client peer = AcceptRequest(listener);
   ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
   ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
   uint64_t answered = platform::TickCountMs();
@@ -251,9 +245,8 @@ TEST_F(WebClientTest, IdleTableKeepsTheTwentyMostRecentDestinations) {
   }
   // Five pooled connections serve 21 destinations: each frees when its idle time ends.
   for (auto& listener : listeners) {
-    Client peer = listener->Accept();
+    Client peer = AcceptRequest(*listener);
     ASSERT_TRUE(peer.Connected());
-    peer.ReadUntil(HasRequestEnd);
     ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
     peer.WaitClosed(2000);
   }
@@ -274,8 +267,7 @@ TEST_F(WebClientTest, CancelledDestinationCompletesItsRequestsWithCodeSix) {
   Start();
   Enqueue(listener.Port(), "NOTIFY /1 HTTP/1.1\r\n\r\n");
   Enqueue(listener.Port(), "NOTIFY /2 HTTP/1.1\r\n\r\n");
-  Client peer = listener.Accept();
-  peer.ReadUntil(HasRequestEnd);
+  Client peer = AcceptRequest(listener);
   FLibWebClient_CancelDestination(client_, FLibWebClient_Key(kLoopback, listener.Port()));
   ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
   EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Deleted);
@@ -287,8 +279,7 @@ TEST_F(WebClientTest, PendingRequestsAreAbortedWhenTheChainEnds) {
   Listener listener;
   Start();
   Enqueue(listener.Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
-  Client peer = listener.Accept();
-  peer.ReadUntil(HasRequestEnd);
+  Client peer = AcceptRequest(listener);
   chain_.Stop();
   ASSERT_EQ(outcomes_.Size(), 1u);
   EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Aborted);

@@ -28,9 +28,6 @@ class RecordingHandler : public CDirectoryChangeHandler {
     Add("renamed " + a + " -> " + b);
   }
   void On_ReadError(int, const std::string& f) override { Add("read error " + f); }
-  void On_WatchBegun(int error, const std::string& f) override {
-    CDirectoryChangeHandler::On_WatchBegun(error, f);
-  }
   void On_ChangesLost(const std::string& f) override { Add("lost " + f); }
 
   std::vector<std::string> Lines() {
@@ -42,10 +39,6 @@ class RecordingHandler : public CDirectoryChangeHandler {
       if (l == line) return true;
     }
     return false;
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
   }
 
  private:

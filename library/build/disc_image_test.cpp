@@ -80,9 +80,7 @@ TEST_F(DiscImageTest, MembersAreStoredWithTheirDataOffsetAndEmptyContainersPrune
   int32_t imageFolder = ChildNamed(kContainerImageFolders, lib_.media()).MyIndex;
   MediaRecord imageTop = ChildNamed(imageFolder, "disc.iso(iso)");
   ASSERT_GE(imageTop.MyIndex, 0);
-  std::set<std::string> names;
-  for (const MediaRecord& r : Children(imageTop.MyIndex)) names.insert(r.FileName);
-  EXPECT_EQ(names, (std::set<std::string>{"cover.jpg"}));
+  EXPECT_EQ(scan_test::Names(Children(imageTop.MyIndex)), (std::set<std::string>{"cover.jpg"}));
   EXPECT_EQ(ChildNamed(top.MyIndex, "EMPTY").MyIndex, -1);
   EXPECT_EQ(ChildNamed(kContainerVideoFolders, lib_.media()).MyIndex, -1);
   EXPECT_EQ(scan_test::ConsistencyFaults(lib_.Path("Orvex.mdb")), std::vector<std::string>{});

@@ -149,6 +149,18 @@ MediaRecord ChildNamed(int32_t parent, const std::string& fileName) {
   return none;
 }
 
+std::set<std::string> Names(const std::vector<MediaRecord>& rows) {
+  std::set<std::string> names;
+  for (const MediaRecord& r : rows) names.insert(r.FileName);
+  return names;
+}
+
+int ItemCount(int32_t parent) {
+  int count = 0;
+  for (const MediaRecord& r : Children(parent)) count += r.ObjectType == kObjectItem;
+  return count;
+}
+
 ScanLibrary::ScanLibrary() {
   if (!ok()) return;
   FST_BuildTree();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ std::vector<MediaRecord> Children(int32_t parent);
 std::vector<MediaRecord> RowsOfPath(const std::string& path);
 // The child of `parent` with this FileName; MyIndex -1 when there is none.
 MediaRecord ChildNamed(int32_t parent, const std::string& fileName);
+// The FileNames of rows, and the number of items (not containers) below `parent`.
+std::set<std::string> Names(const std::vector<MediaRecord>& rows);
+int ItemCount(int32_t parent);
 
 // A library with the fixed tree, default filters and an empty media folder "media".
 class ScanLibrary : public TempLibrary {
