@@ -1,0 +1,41 @@
+// The ring of recent transfers that both HTTP servers write and the window's System tab
+// shows: which file goes to which client and how far it has got.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr size_t kTransferRingSize = 100;
+// Text caps of an entry, in bytes with room for the terminator the list view expects.
+inline constexpr size_t kTransferPathBytes = 780;
+inline constexpr size_t kTransferClientBytes = 100;
+
+enum TransferState : int { kTransferNew = 0, kTransferChanged = 1, kTransferShown = 2 };
+
+struct TransferEntry {
+  std::string FilePath;
+  std::string ClientAddress;
+  std::string UrlPath;
+  // 64-bit: files of 4 GiB and more are streamed too.
+  uint64_t TotalSize = 0;
+  uint64_t Sent = 0;
+  int State = kTransferNew;
+};
+
+// A new transfer, unless it is a side file (seek index, subtitles, disc navigation) or the
+// newest entry already names this URL for this client (a client re-requesting one
+// resource with another range stays one line). Any thread.
+void RecordTransfer(std::string_view filePath, std::string_view clientAddress, uint64_t totalSize,
+                    std::string_view urlPath);
+// Progress of the newest entry with this URL and client. Any thread.
+void UpdateTransfer(std::string_view urlPath, std::string_view clientAddress, uint64_t sent);
+// Appends the entries not shown yet (newest first), marks them shown, returns how many.
+size_t CollectChanges(std::vector<TransferEntry>* destination);
+// The progress column: Sent * 100 / TotalSize capped at 100, as "%3d%%"; a transfer of
+// unknown size (0) shows its bytes instead of a percentage it cannot have.
+std::string TransferPercentText(const TransferEntry& entry);
+// Empties the ring (tests, and a window that starts over).
+void ClearTransfers();
