@@ -1,0 +1,63 @@
+#include "controlpoint/renderer_text.h"
+
+#include <gtest/gtest.h>
+
+namespace controlpoint {
+namespace {
+
+TEST(RendererTextTest, DottedQuadsParseStrictly) {
+  EXPECT_EQ(ParseDottedQuad("192.168.1.20"), 0xC0A80114u);
+  EXPECT_EQ(ParseDottedQuad("255.255.255.0"), 0xFFFFFF00u);
+  EXPECT_EQ(ParseDottedQuad("0.0.0.0"), 0u);
+  for (const char* bad :
+       {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4 ", " 1.2.3.4", "1..3.4", "a.b.c.d",
+        "-1.2.3.4", "1.2.3.0004", "99999999999999999999.1.1.1", "1.2.3.4/24"}) {
+    EXPECT_FALSE(ParseDottedQuad(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(FormatDottedQuad(0x0A4F0001u), "10.79.0.1");
+}
+
+TEST(RendererTextTest, LocationAddressIsReadFromTheUrlStart) {
+  EXPECT_EQ(LocationIpv4("http://10.79.0.1:49494/description.xml"), 0x0A4F0001u);
+  EXPECT_EQ(LocationIpv4("http://10.0.0.9"), 0x0A000009u);
+  for (const char* bad :
+       {"http://renderer.local:80/d.xml", "https://10.0.0.1/", "HTTP://10.0.0.1/", "http://10.0.0/",
+        "http://300.0.0.1:80/", "http://4294967296.0.0.1/", ""}) {
+    EXPECT_FALSE(LocationIpv4(bad).has_value()) << bad;
+  }
+}
+
+TEST(RendererTextTest, ListLineKeepsTheLocationUpToItsLastSlash) {
+  EXPECT_EQ(RendererListLine("http://10.0.0.5:49494/description.xml", "Living Room"),
+            "http://10.0.0.5:49494/web/IMedia      Living Room");
+  EXPECT_EQ(RendererListLine("http://10.0.0.5:80/dev/desc.xml", "TV"),
+            "http://10.0.0.5:80/dev/web/IMedia      TV");
+  EXPECT_EQ(RendererListLine("nothing", "X"), "nothingweb/IMedia      X");
+}
+
+TEST(RendererTextTest, NetworkFolderNamesOnlyThePlainHost) {
+  struct Case {
+    const char* location;
+    const char* url;
+  } cases[] = {
+      {"http://10.0.0.5:49494/description.xml", "smb://10.0.0.5/"},
+      {"http://10.0.0.5:49494/web/IMedia      Living Room", "smb://10.0.0.5/"},
+      {"HTTP://tv-box.local/desc.xml", "smb://tv-box.local/"},
+      {"http://tv", "smb://tv/"},
+      {"http://[fe80::1]:8080/d.xml", "smb://[fe80::1]/"},
+      // Nothing else may ride along into what the desktop opens.
+      {"http://user@evil:80/", ""},
+      {"http://evil?share=x:80/", ""},
+      {"http://a b:80/", ""},
+      {"http://:80/", ""},
+      {"http://[zz::1]/", ""},
+      {"http://[]/", ""},
+      {"http://[fe80::1/", ""},
+      {"ftp://10.0.0.5/", ""},
+      {"http:/", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RendererNetworkFolderUrl(c.location), c.url) << c.location;
+}
+
+}  // namespace
+}  // namespace controlpoint

@@ -1,0 +1,46 @@
+# The MediaRenderer control point on the UPnP library's client side, and the logic of
+# the window's renderer page.
+pkg_check_modules(ORVEX_RENDERERS_UPNP REQUIRED IMPORTED_TARGET libupnp)
+
+orvex_library(orvex_renderers
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_control_point.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_description.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_page.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_registry.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_text.cpp
+  LIBS orvex_platform PkgConfig::ORVEX_RENDERERS_UPNP
+)
+
+orvex_test(renderers_test
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_description_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_page_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_registry_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/renderer_text_test.cpp
+  LIBS orvex_renderers
+)
+
+# The control point against real renderers, run inside a private network namespace by
+# the driver below; never started in the machine's own namespace.
+if(NOT ORVEX_FUZZ)
+  add_executable(renderers_netns_test
+    ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.cpp)
+  target_compile_options(renderers_netns_test PRIVATE ${ORVEX_WARNINGS})
+  target_link_libraries(renderers_netns_test PRIVATE orvex_renderers GTest::gtest GTest::gtest_main)
+  find_program(ORVEX_UNSHARE unshare)
+  if(ORVEX_UNSHARE)
+    add_test(NAME renderers_netns
+             COMMAND ${ORVEX_UNSHARE} -rn /usr/bin/python3
+                     ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.py
+                     $<TARGET_FILE:renderers_netns_test>)
+    set_tests_properties(renderers_netns PROPERTIES TIMEOUT 180)
+  endif()
+endif()
+
+
+orvex_fuzzer(renderers_fuzz_input
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_input_fuzz.cpp
+  LIBS orvex_renderers
+  CORPUS testing/renderer_fuzz_corpus
+)
