@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,6 +81,10 @@ void ServerAfterWait(FLibModule* module, int, FLibSocketSet* read, FLibSocketSet
     if (server->LoopbackOnly && !PeerIsLocal(fd.Get())) continue;
     int sendBuffer = upnp_limits::kAcceptedSendBufferBytes;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    // Answers are written whole and at once; holding their last small segment back until
+    // the client's delayed acknowledgement arrives would add tens of milliseconds to each.
+    int noDelay = 1;
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     FLibServerToken* token = server->Tokens[i].get();
     token->User = nullptr;
     FLibAsyncSocket_Adopt(connection, std::move(fd), PoolInterrupted, token);

@@ -15,6 +15,9 @@
 
 namespace {
 
+// The chunk that ends a chunked body.
+constexpr std::string_view kLastChunk = "0\r\n\r\n";
+
 // What a finished response leaves to do on the chain thread.
 enum class AfterResponse { Nothing, KeepAlive, Close };
 
@@ -486,13 +489,17 @@ int FLibWebServer_BeginStream(FLibWebSession* session, const FLibHttpPacket& pac
 }
 
 int FLibWebServer_BeginStreamRaw(FLibWebSession* session, int code, std::string_view reason,
-                                 std::string_view extraHeaders) {
+                                 std::string_view extraHeaders, int64_t contentLength) {
   if (session == nullptr) return FLibWeb_NoSession;
   std::unique_lock lock(session->Lock);
   std::string head = "HTTP/1.1 " + std::to_string(code) + " " + CleanLine(reason);
   if (session->RequestIs10) {
     session->Chunked = false;
     session->CloseAfterResponse = true;
+  } else if (contentLength >= 0) {
+    // A body with a Content-Length must not be chunked as well: a client would read the
+    // chunk sizes as data.
+    session->Chunked = false;
   } else {
     session->Chunked = true;
     head += "\r\nTransfer-Encoding: chunked";
@@ -503,6 +510,24 @@ int FLibWebServer_BeginStreamRaw(FLibWebSession* session, int code, std::string_
   return Complete(session, lock, result, false);
 }
 
+int FLibWebServer_SendWhole(FLibWebSession* session, int code, std::string_view reason,
+                            std::string_view extraHeaders, std::string_view body) {
+  if (session == nullptr) return FLibWeb_NoSession;
+  std::string head = "HTTP/1.1 " + std::to_string(code) + " " + CleanLine(reason);
+  head += FoldHeaderText(extraHeaders);
+  head += "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  std::unique_lock lock(session->Lock);
+  session->Chunked = false;
+  // HTTP/1.0 answers close after the response, as every other answer to HTTP/1.0 does.
+  if (session->RequestIs10) session->CloseAfterResponse = true;
+  if (!session->HeadRequest) {
+    head.reserve(head.size() + body.size());
+    head.append(body);
+  }
+  int result = SendStringLocked(session, std::move(head));
+  return Complete(session, lock, result, true);
+}
+
 int FLibWebServer_StreamPiece(FLibWebSession* session, const char* buffer, size_t length,
                               int ownership, bool done) {
   if (session == nullptr) {
@@ -511,24 +536,33 @@ int FLibWebServer_StreamPiece(FLibWebSession* session, const char* buffer, size_
   }
   std::unique_lock lock(session->Lock);
   int result = FLibWeb_Sent;
+  bool terminated = false;  // the last chunk went out with this piece
   if (session->HeadRequest || length == 0) {
     FreeIfOwned(buffer, ownership);
     if (session->Socket == nullptr) result = FLibWeb_Gone;
   } else if (!session->Chunked) {
     result = SendLocked(session, buffer, length, ownership);
   } else {
+    // The size line, the data and its CR LF (and the last chunk when done) go out as one
+    // write: separate small writes each cost a segment, and the last of them may wait
+    // for the client's acknowledgement of the one before.
     char size[24];
     int n = std::snprintf(size, sizeof size, "%zX\r\n", length);
-    result = SendStringLocked(session, std::string(size, static_cast<size_t>(n)));
-    if (result >= 0) {
-      result = Combine(result, SendLocked(session, buffer, length, ownership));
-    } else {
-      FreeIfOwned(buffer, ownership);
+    std::string chunk;
+    chunk.reserve(static_cast<size_t>(n) + length + 2 + (done ? kLastChunk.size() : 0));
+    chunk.append(size, static_cast<size_t>(n));
+    chunk.append(buffer, length);
+    chunk += "\r\n";
+    FreeIfOwned(buffer, ownership);
+    if (done) {
+      chunk += kLastChunk;
+      terminated = true;
     }
-    if (result >= 0) result = Combine(result, SendLocked(session, "\r\n", 2, FLibOwnership_Static));
+    result = SendStringLocked(session, std::move(chunk));
   }
-  if (done && result >= 0 && session->Chunked && !session->HeadRequest)
-    result = Combine(result, SendLocked(session, "0\r\n\r\n", 5, FLibOwnership_Static));
+  if (done && !terminated && result >= 0 && session->Chunked && !session->HeadRequest)
+    result = Combine(
+        result, SendLocked(session, kLastChunk.data(), kLastChunk.size(), FLibOwnership_Static));
   return Complete(session, lock, result, done);
 }
 

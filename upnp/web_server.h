@@ -133,8 +133,17 @@ int FLibWebServer_SendBytes(FLibWebSession* session, const char* buffer, size_t 
 int FLibWebServer_BeginStream(FLibWebSession* session, const FLibHttpPacket& packet);
 // The head "HTTP/1.1 <code> <reason>", Transfer-Encoding for HTTP/1.1 requests, then the
 // extra header text, which begins with "\r\n" ("\r\nContent-Type: text/xml").
+// `contentLength` is -1 when the body's length is unknown. A known length means the
+// extra headers carry "Content-Length" themselves: the body then goes out unframed (never
+// chunked as well), and the caller sends exactly that many bytes or closes the session.
 int FLibWebServer_BeginStreamRaw(FLibWebSession* session, int code, std::string_view reason,
-                                 std::string_view extraHeaders);
+                                 std::string_view extraHeaders, int64_t contentLength = -1);
+// A whole answer in one write: the head as BeginStreamRaw makes it, a Content-Length for
+// `body`, and the body (left out for HEAD), which finishes the request. For an answer
+// that is all in memory anyway; it saves the chunk framing and a write per piece. Any
+// thread.
+int FLibWebServer_SendWhole(FLibWebSession* session, int code, std::string_view reason,
+                            std::string_view extraHeaders, std::string_view body);
 int FLibWebServer_StreamPiece(FLibWebSession* session, const char* buffer, size_t length,
                               int ownership, bool done);
 

@@ -1,6 +1,9 @@
 #include "upnp/web_server.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <mutex>
@@ -59,6 +62,7 @@ struct App {
   std::atomic<int> Closed{0};
   std::atomic<int> LastResult{1};
   std::atomic<FLibWebSession*> StreamSession{nullptr};
+  std::atomic<int> NoDelay{-1};  // TCP_NODELAY of the last accepted connection
   std::atomic<bool> StreamValid{true};
   FLibWebServer* Server = nullptr;
 };
@@ -86,6 +90,13 @@ void OnRequest(FLibWebSession* session, FLibHttpPacket* request, bool done, void
     FLibWebServer_BeginStreamRaw(session, 200, "OK", "\r\nContent-Type: text/plain");
     FLibWebServer_StreamPiece(session, "abc", 3, FLibOwnership_Static, false);
     g_app->LastResult = FLibWebServer_StreamPiece(session, "defg", 4, FLibOwnership_Static, true);
+  } else if (t == "/stream-raw-length") {
+    FLibWebServer_BeginStreamRaw(session, 200, "OK", "\r\nContent-Length: 7", 7);
+    FLibWebServer_StreamPiece(session, "abc", 3, FLibOwnership_Static, false);
+    g_app->LastResult = FLibWebServer_StreamPiece(session, "defg", 4, FLibOwnership_Static, true);
+  } else if (t == "/whole") {
+    g_app->LastResult =
+        FLibWebServer_SendWhole(session, 200, "OK", "\r\nContent-Type: text/plain", "abcdefg");
   } else if (t == "/stream-packet") {
     FLibHttpPacketPtr response = FLibHttp_NewPacket();
     FLibHttp_SetVersion(*response, "1.1");
@@ -125,6 +136,10 @@ void OnDirectory(FLibWebSession* session, FLibHttpPacket* request, bool done, vo
 void OnSessionClosed(FLibWebSession*, void*) { g_app->Closed++; }
 
 void OnSessionStarted(FLibWebSession* session, void*) {
+  int value = -1;
+  socklen_t length = sizeof value;
+  if (::getsockopt(session->Socket->Socket.Get(), IPPROTO_TCP, TCP_NODELAY, &value, &length) == 0)
+    g_app->NoDelay = value;
   session->DataArrived = OnRequest;
   session->Closed = OnSessionClosed;
 }
@@ -206,6 +221,62 @@ TEST_F(WebServerTest, StreamToHttp11IsChunkedAndReplacesContentLength) {
   ASSERT_TRUE(response);
   EXPECT_EQ(response->Body, "abcdefg");
   EXPECT_TRUE(FLibHttp_HeaderEquals(*response, "Content-Type", "text/plain"));
+}
+
+TEST_F(WebServerTest, RawStreamWithAKnownLengthIsNotChunkedAndKeepsTheConnection) {
+  uint16_t port = Start();
+  Client client(port);
+  const std::string expected = "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nabcdefg";
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(client.Send(Get("/stream-raw-length")));
+    std::string raw =
+        client.ReadUntil([&](const std::string& r) { return r.size() >= expected.size(); });
+    EXPECT_EQ(raw, expected);
+    client.Received().clear();
+  }
+  EXPECT_FALSE(client.Closed());
+}
+
+// A whole answer is one write of head and body with a Content-Length, on a connection
+// that does not hold small segments back.
+TEST_F(WebServerTest, WholeAnswerCarriesItsLengthAndKeepsTheConnection) {
+  uint16_t port = Start();
+  Client client(port);
+  const std::string expected =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 7\r\n\r\nabcdefg";
+  constexpr int kUnset = -100;
+  for (int round = 0; round < 2; ++round) {
+    app_.LastResult = kUnset;
+    ASSERT_TRUE(client.Send(Get("/whole")));
+    std::string raw =
+        client.ReadUntil([&](const std::string& r) { return r.size() >= expected.size(); });
+    EXPECT_EQ(raw, expected);
+    client.Received().clear();
+    // The handler records the result after the bytes may already have arrived.
+    ASSERT_TRUE(WaitFor([&] { return app_.LastResult.load() != kUnset; }));
+    EXPECT_EQ(app_.LastResult.load(), FLibWeb_Sent);
+  }
+  EXPECT_FALSE(client.Closed());
+  EXPECT_GT(app_.NoDelay.load(), 0) << "accepted sockets send without delay";
+
+  // HEAD: the same head with the length, no body; the next answer follows right after.
+  ASSERT_TRUE(client.Send("HEAD /whole HTTP/1.1\r\n\r\n"));
+  FLibHttpPacketPtr response = ReadResponse(client, true);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(FLibHttp_HeaderValue(*response, "Content-Length").value_or(""), "7");
+  ASSERT_TRUE(client.Send(Get("/x")));
+  response = ReadResponse(client);
+  ASSERT_TRUE(response) << client.Received();
+  EXPECT_EQ(response->Body, "hello /x");
+
+  // HTTP/1.0 gets the same bytes and the connection closes after them.
+  app_.LastResult = kUnset;
+  Client old(port);
+  ASSERT_TRUE(old.Send(Get("/whole", "1.0", "Connection: keep-alive\r\n")));
+  ASSERT_TRUE(old.WaitClosed());
+  EXPECT_EQ(old.Received(), expected);
+  ASSERT_TRUE(WaitFor([&] { return app_.LastResult.load() != kUnset; }));
+  EXPECT_EQ(app_.LastResult.load(), FLibWeb_Closing);
 }
 
 TEST_F(WebServerTest, LongExtraHeaderIsFoldedAndReadsBackWhole) {
@@ -451,6 +522,7 @@ TEST_F(WebServerTest, SendsOnANullSessionReportNoSession) {
             FLibWeb_NoSession);
   FLibHttpPacketPtr packet = FLibHttp_NewPacket();
   EXPECT_EQ(FLibWebServer_SendPacket(nullptr, *packet), FLibWeb_NoSession);
+  EXPECT_EQ(FLibWebServer_SendWhole(nullptr, 200, "OK", "", "x"), FLibWeb_NoSession);
 }
 
 }  // namespace
