@@ -73,6 +73,20 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
 
 int ClampToInt(uint64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
+// Makes objects of the first `read` rows of a listing of `parent` or of a search.
+void AppendEntries(std::vector<MediaRecord>* rows, int read, bool search, int32_t parent,
+                   FseLocated* located, std::vector<FseEntry>* out) {
+  for (int i = 0; i < read; ++i) {
+    FseEntry entry;
+    entry.record = std::move((*rows)[static_cast<size_t>(i)]);
+    // A match of a search may lie anywhere below the container: it names its own parent.
+    std::string parentId = std::to_string(search ? entry.record.PIndex : parent);
+    FillObject(entry.record, std::move(parentId), true, &entry.object);
+    out->push_back(std::move(entry));
+    ++located->record.ProcessIndex;
+  }
+}
+
 }  // namespace
 
 int32_t FSE_ObjectNumber(std::string_view objectId) {
@@ -165,15 +179,7 @@ int FSE_GetChildren(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
   std::vector<MediaRecord> rows;
   int read = db_browsePage(search ? located->searchQuery : sql::Children(parent), &rows,
                            ClampToInt(request.position), n);
-  for (int i = 0; i < read; ++i) {
-    FseEntry entry;
-    entry.record = std::move(rows[static_cast<size_t>(i)]);
-    // A match of a search may lie anywhere below the container: it names its own parent.
-    std::string parentId = std::to_string(search ? entry.record.PIndex : parent);
-    FillObject(entry.record, std::move(parentId), true, &entry.object);
-    out->push_back(std::move(entry));
-    ++located->record.ProcessIndex;
-  }
+  AppendEntries(&rows, read, search, parent, located, out);
   return read;
 }
 
@@ -207,6 +213,20 @@ FseAnswer FSE_Answer(FileSystemEnumerator* fse, const FseRequest& request) {
   FseAnswer answer;
   std::unique_ptr<FseLocated> located = FSE_LocateObject(fse, request, &answer.error);
   if (!located) return answer;
+  if (request.kind == kFseSearch) {
+    // One run of the search gives the page and the number of matches; the count is asked
+    // for separately only when the page is empty (a window past the end).
+    std::vector<MediaRecord> rows;
+    int total = -1;
+    int wanted = request.requestedCount == 0 ? INT_MAX : ClampToInt(request.requestedCount);
+    int read = db_browsePage(located->searchQuery, &rows, ClampToInt(request.startingIndex), wanted,
+                             &total);
+    answer.totalMatches =
+        total >= 0 ? static_cast<uint32_t>(total) : FSE_CountChildren(fse, request, *located);
+    AppendEntries(&rows, read, true, 0, located.get(), &answer.entries);
+    answer.updateId = static_cast<uint32_t>(FSE_ReleaseObject(std::move(located)));
+    return answer;
+  }
   answer.totalMatches = FSE_CountChildren(fse, request, *located);
   if (request.kind == kFseBrowseMetadata) {
     FseEntry entry;

@@ -241,6 +241,12 @@ TEST_F(EnumeratorTest, SearchOperatorsOnTextProperties) {
   EXPECT_EQ(Titles(Search("dc:title contains \" & \"")), (std::set<std::string>{"Tom & Jerry"}));
   EXPECT_EQ(Search("dc:title contains \"%\"").totalMatches, 0u);
   EXPECT_EQ(Search("dc:title contains \"mp3\"").totalMatches, 0u);  // the title has no extension
+  // A file name that holds the text is not enough: the title must hold it too.
+  EXPECT_EQ(Search("dc:title contains \"y.mp\"").totalMatches, 0u);
+  EXPECT_EQ(Titles(Search("dc:title contains \"JERRY\"")), (std::set<std::string>{"Tom & Jerry"}));
+  EXPECT_EQ(Titles(Search("dc:title derivedfrom \"tom &\"")),
+            (std::set<std::string>{"Tom & Jerry"}));
+  EXPECT_EQ(Search("dc:title derivedfrom \"Jerry\"").totalMatches, 0u);  // not at the start
   EXPECT_EQ(Titles(Search("upnp:artist = \"the band\"")), (std::set<std::string>{"a1", "a2"}));
   EXPECT_EQ(Titles(Search("dc:creator contains \"\\\"Quoted\\\"\"")),
             (std::set<std::string>{"b1"}));

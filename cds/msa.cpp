@@ -60,11 +60,27 @@ void Submit(MediaServerAbstraction* msa, FLibWebSession* session,
     UpnpLattice_SendFault(session, 501, kInternalError);
 }
 
-void Argument(FLibWebSession* session, std::string_view name, uint32_t value) {
+// What the device stack writes before the first argument of a streamed response, up to
+// the action's name, and the header lines of its answers.
+constexpr std::string_view kSoapOpening =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<s:Envelope "
+    "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+    "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">\r\n<s:Body>\r\n<u:";
+constexpr std::string_view kMsaResponseHeaders =
+    "\r\nEXT:\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSERVER: WINDOWS, UPnP/1.0, Ferrule "
+    "Lattice/1.0.1922";
+
+// "<name>value</name>" and a line end, as a whole argument of a streamed response.
+void Argument(std::string* body, std::string_view name, uint32_t value) {
   char text[16];
   int length = std::snprintf(text, sizeof text, "%u", value);
-  UpnpLattice_ResponseArgument(session, name, text, static_cast<size_t>(length), FLibOwnership_User,
-                               true, true);
+  *body += '<';
+  *body += name;
+  *body += '>';
+  body->append(text, static_cast<size_t>(length));
+  *body += "</";
+  *body += name;
+  *body += ">\r\n";
 }
 
 }  // namespace
@@ -190,25 +206,41 @@ void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions
   };
 }
 
+// The answer is gathered in memory and sent as one write with a Content-Length: the
+// objects are all in memory already, and writing each piece as it comes costs a chunk
+// and a system call per object. The bytes of the body are those of the device stack's
+// streamed response (UpnpLattice_BeginResponse, ResponseArgument, EndResponse).
 void MSA_BeginResult(const MslRequest& request) {
-  UpnpLattice_BeginResponse(request.session, ActionOf(request), kContentDirectoryServiceType);
-  UpnpLattice_ResponseArgument(request.session, "Result", kDidlHeadEscaped.data(),
-                               kDidlHeadEscaped.size(), FLibOwnership_Static, true, false);
+  std::string_view action = ActionOf(request);
+  std::string& body = request.answerBody;
+  body.clear();
+  body += kSoapOpening;
+  body += action;
+  body += "Response xmlns:u=\"";
+  body += kContentDirectoryServiceType;
+  body += "\"><Result>";
+  body += kDidlHeadEscaped;
 }
 
 void MSA_AppendResult(const MslRequest& request, std::string_view fragment) {
-  UpnpLattice_ResponseArgument(request.session, "Result", fragment.data(), fragment.size(),
-                               FLibOwnership_User, false, false);
+  request.answerBody += fragment;
 }
 
 void MSA_FinishResult(const MslRequest& request, uint32_t numberReturned, uint32_t totalMatches,
                       uint32_t updateId) {
-  UpnpLattice_ResponseArgument(request.session, "Result", kDidlTailEscaped.data(),
-                               kDidlTailEscaped.size(), FLibOwnership_Static, false, true);
-  Argument(request.session, "NumberReturned", numberReturned);
-  Argument(request.session, "TotalMatches", totalMatches);
-  Argument(request.session, "UpdateID", updateId);
-  UpnpLattice_EndResponse(request.session, ActionOf(request));
+  std::string_view action = ActionOf(request);
+  std::string& body = request.answerBody;
+  body += kDidlTailEscaped;
+  body += "</Result>\r\n";
+  Argument(&body, "NumberReturned", numberReturned);
+  Argument(&body, "TotalMatches", totalMatches);
+  Argument(&body, "UpdateID", updateId);
+  body += "</u:";
+  body += action;
+  body += "Response>\r\n   </s:Body>\r\n</s:Envelope>";
+  if (request.session != nullptr)
+    FLibWebServer_SendWhole(request.session, 200, "OK", kMsaResponseHeaders, body);
+  std::string().swap(body);  // a large answer's memory is not kept with the request
 }
 
 void MSA_SendError(const MslRequest& request, int code, std::string_view text) {

@@ -32,7 +32,7 @@ struct MediaServerAbstraction {
   std::function<bool(std::unique_ptr<MslRequest>*)> requestCallback;
 
   std::mutex addressLock;
-  std::vector<uint32_t> addresses;  // network order; under addressLock
+  std::vector<uint32_t> addresses;  // host order; under addressLock
 };
 
 std::unique_ptr<MediaServerAbstraction> MSA_Create(
@@ -44,7 +44,7 @@ std::unique_ptr<MediaServerAbstraction> MSA_Create(
 void MSA_AttachDevice(MediaServerAbstraction* msa, UpnpLattice* device);
 // Fills the action slots with this abstraction's callbacks.
 void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions);
-// Replaces the host's address list (network order). Any thread.
+// Replaces the host's address list (host order). Any thread.
 void MSA_SetIpAddresses(MediaServerAbstraction* msa, const uint32_t* addresses, size_t count);
 // The address list for a request that came in on `localAddress`: that address first,
 // the former first entry where it stood (or dropped when it was not in the list).

@@ -32,9 +32,12 @@ struct MslRequest {
   uint32_t position = 0;  // the current position in the window
   std::string sortCriteria;
   std::string searchCriteria;
-  uint32_t localAddress = 0;  // network order, of the connection that carried it
+  uint32_t localAddress = 0;  // host order, of the connection that carried it
   uint16_t localPort = 0;
   std::vector<uint32_t> addresses;  // the host's IPv4 addresses, the receiving one first
+  // The answer's SOAP body while the writer gathers it; it goes out whole at the end.
+  // Only the answer writer touches it, on the logic's chain.
+  mutable std::string answerBody;
 };
 
 // Where the answer of a processed request goes. Called on the logic's chain.

@@ -457,6 +457,16 @@ class Compiler {
       case Op::kExists:
         break;
     }
+    if (property == Property::kTitle && (op == Op::kContains || op == Op::kDerivedFrom)) {
+      // The title is a prefix of the file name (kTitleExpr), so a title that contains or
+      // starts with the text belongs to a file name that does too. Testing the plain
+      // column first spares the title expression on every row that cannot match; the
+      // result is the same.
+      out->text = "(FileName like ? escape '\\' and " + col + comparison + ")";
+      out->values.emplace_back(bound);
+      out->values.emplace_back(std::move(bound));
+      return;
+    }
     out->text = "(" + present + " and " + col + comparison + ")";
     out->values.emplace_back(std::move(bound));
   }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -23,6 +24,15 @@ namespace {
 // Cached prepared statements; the catalogue has a few dozen texts, so this stays small.
 constexpr size_t kStatementCacheMax = 128;
 constexpr int kBusyTimeoutMs = 5000;
+
+// Page cache of the connection, in KiB. Browsing jumps through large containers and wants
+// the indexes of a big library in memory. A scan lowers the cache while it runs and leaves
+// it low (the counts after a scan read every page once and need no cache); the next
+// browse gives it back.
+constexpr int kPageCacheKiB = 32 * 1024;
+// The compacting copy at close reads every page once; it needs no cache, and the copy is
+// written with the same size of cache.
+constexpr int kCompactPageCacheKiB = 512;
 
 constexpr const char* kSortedOrder =
     " order by ObjectType desc, Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE";
@@ -339,6 +349,22 @@ void CloseConnectionLocked() {
   g_lib.db = nullptr;
 }
 
+std::string CacheSizePragma(int kib) { return "pragma cache_size = -" + std::to_string(kib) + ";"; }
+
+// Gives the connection the full page cache when something has lowered it.
+void RestorePageCacheLocked() {
+  sqlite3_stmt* stmt =
+      PrepareLocked("select cache_size, page_size from pragma_cache_size(), pragma_page_size()");
+  if (stmt == nullptr) return;
+  int64_t kib = kPageCacheKiB;
+  if (sqlite3_step(stmt) == SQLITE_ROW) {
+    int64_t setting = sqlite3_column_int64(stmt, 0);
+    kib = setting < 0 ? -setting : setting * sqlite3_column_int64(stmt, 1) / 1024;
+  }
+  sqlite3_reset(stmt);
+  if (kib < kPageCacheKiB) ExecScriptLocked(CacheSizePragma(kPageCacheKiB).c_str());
+}
+
 // Copies the library into temp.mdb with VACUUM INTO, closes it, and renames the copy over
 // the library. VACUUM INTO refuses an existing destination, so an old copy left by an
 // earlier failure is never overwritten and the library stays as it was.
@@ -349,6 +375,11 @@ void CloseAndCompactLocked() {
   g_lib.statements.clear();
   bool compacted = false;
   {
+    // The pages the session cached are not needed for the copy; freeing them first keeps
+    // the copy's own memory from adding to theirs.
+    sqlite3_exec(g_lib.db, CacheSizePragma(kCompactPageCacheKiB).c_str(), nullptr, nullptr,
+                 nullptr);
+    sqlite3_db_release_memory(g_lib.db);
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(g_lib.db, "vacuum into ?", -1, &raw, nullptr) == SQLITE_OK) {
       StatementPtr stmt(raw);
@@ -407,11 +438,12 @@ int db_openAt(const std::string& libraryPath) {
   g_lib.db = db;
   g_lib.path = libraryPath;
   // The log keeps the file whole when the process is killed mid-write; NORMAL sync
-  // loses at most the last commits on power loss, never the file. A 32 MiB page cache
-  // holds the indexes of a large library, which keeps scans fast past 100,000 rows.
+  // loses at most the last commits on power loss, never the file. The page cache holds
+  // the indexes of a large library (kPageCacheKiB).
   if (!LooksLikeLibrary(db) || !ExecScriptLocked("pragma journal_mode = wal;") ||
       !ExecScriptLocked("pragma synchronous = normal;") ||
-      !ExecScriptLocked("pragma cache_size = -32768;") || !ExecScriptLocked(kLibraryIndexes)) {
+      !ExecScriptLocked(CacheSizePragma(kPageCacheKiB).c_str()) ||
+      !ExecScriptLocked(kLibraryIndexes)) {
     CloseConnectionLocked();
     return 0;
   }
@@ -514,11 +546,14 @@ int db_selectT(const Sql& query) {
 
 const std::vector<MediaRecord>& db_selectResults() { return g_selectResults; }
 
-int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted) {
+int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted,
+                  int* total) {
   out->clear();
+  if (total != nullptr) *total = -1;
   if (first < 0 || wanted <= 0) return 0;
   std::lock_guard lock(g_dbMutex);
   if (g_lib.db == nullptr) return 0;
+  RestorePageCacheLocked();
   BrowseCursor& cursor = g_lib.browse;
   if (cursor.stale || !cursor.haveQuery || !(cursor.query == query) || !cursor.statement) {
     ResetBrowseLocked();
@@ -562,6 +597,11 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
     cursor.position = first;
   }
   std::vector<Field> fields = ColumnFields(stmt);
+  int countColumn = -1;
+  for (int c = 0; total != nullptr && c < sqlite3_column_count(stmt); ++c) {
+    if (platform::AsciiEqualsNoCase(sqlite3_column_name(stmt, c), kMatchCountColumn))
+      countColumn = c;
+  }
   int copied = 0;
   while (copied < wanted) {
     int rc = sqlite3_step(stmt);
@@ -570,6 +610,10 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
       sqlite3_reset(stmt);
       cursor.position = -1;
       break;
+    }
+    if (copied == 0 && countColumn >= 0) {
+      sqlite3_int64 count = sqlite3_column_int64(stmt, countColumn);
+      *total = count < 0 ? -1 : count > INT_MAX ? INT_MAX : static_cast<int>(count);
     }
     out->emplace_back();
     CopyRow(stmt, fields, &out->back());

@@ -58,8 +58,13 @@ const std::vector<MediaRecord>& db_selectResults();
 // container page by page never re-reads it. Local containers come sorted like
 // db_selectT; internet containers (first row has InternetFlags != 0) keep stored order.
 // Copies up to `wanted` rows starting at `first` into *out (replacing its contents) and
-// returns the number copied.
-int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted);
+// returns the number copied. A query whose rows carry a kMatchCountColumn (the number of
+// rows of the whole query, "count(*) over ()") reports it in *total, so that one run
+// gives both a page and its total; *total is -1 when no row was read or the query has no
+// such column.
+int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted,
+                  int* total = nullptr);
+inline constexpr const char* kMatchCountColumn = "MatchCount";
 void db_invalidateBrowse();
 void db_forgetBrowseQuery();
 

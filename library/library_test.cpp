@@ -246,6 +246,27 @@ TEST_F(BrowsePageTest, PagesCoverTheRowsAndStopAtTheEnd) {
   EXPECT_EQ(Indexes(page), (std::vector<int32_t>{103, 104}));
 }
 
+// A search carries the number of its matches on every row, so a page and the total come
+// from one run, including pages read on from a kept cursor.
+TEST_F(BrowsePageTest, SearchPageReportsTheTotalOfTheWholeQuery) {
+  Sql evenItems = sql::SearchItems(7, Sql{"MyIndex % 2 = 0", {}});
+  std::vector<MediaRecord> page;
+  int total = 0;
+  EXPECT_EQ(db_browsePage(evenItems, &page, 0, 5, &total), 5);
+  EXPECT_EQ(total, 13);
+  EXPECT_EQ(Indexes(page), (std::vector<int32_t>{100, 102, 104, 106, 108}));
+  total = 0;
+  EXPECT_EQ(db_browsePage(evenItems, &page, 5, 100, &total), 8);
+  EXPECT_EQ(total, 13);
+  EXPECT_EQ(page.back().MyIndex, 124);
+  // Past the end nothing is read, so nothing can be told.
+  EXPECT_EQ(db_browsePage(evenItems, &page, 13, 5, &total), 0);
+  EXPECT_EQ(total, -1);
+  // A listing has no such column.
+  EXPECT_EQ(db_browsePage(sql::Children(7), &page, 0, 5, &total), 5);
+  EXPECT_EQ(total, -1);
+}
+
 TEST_F(BrowsePageTest, JumpsAnywhereAndBackwards) {
   std::vector<MediaRecord> page;
   EXPECT_EQ(db_browsePage(sql::Children(7), &page, 20, 3), 3);
@@ -277,6 +298,39 @@ TEST_F(BrowsePageTest, ChangingTheQueryReadsTheOtherContainer) {
   EXPECT_EQ(page.front().MyIndex, 300);
   ASSERT_EQ(db_browsePage(sql::Children(7), &page, 5, 1), 1);
   EXPECT_EQ(page.front().MyIndex, 105);
+}
+
+// The page cache setting of the connection as SQLite reports it (negative: KiB).
+int PageCacheSetting() {
+  MediaRecord r;
+  if (db_getOneRecord({"select cache_size as MyIndex from pragma_cache_size()", {}}, &r) != 1) {
+    return 0;
+  }
+  return r.MyIndex;
+}
+
+TEST_F(BrowsePageTest, BrowsingGivesALoweredPageCacheItsSizeBack) {
+  const int opened = PageCacheSetting();
+  ASSERT_LT(opened, 0);
+  std::vector<MediaRecord> page;
+  ASSERT_EQ(db_browsePage(sql::Children(7), &page, 0, 5), 5);
+  EXPECT_EQ(PageCacheSetting(), opened);
+  for (int lowered : {opened / 4, 10}) {  // in KiB, and as a page count
+    SCOPED_TRACE(lowered);
+    ASSERT_EQ(db_execute({"pragma cache_size = " + std::to_string(lowered), {}}), 1);
+    // Writing and counting keep the lowered cache.
+    Insert(Item(500, 7, "zz.mp3"));
+    EXPECT_EQ(db_getCount(sql::Children(7)), 26);
+    ASSERT_EQ(db_execute(sql::DeleteByIndex(500)), 1);
+    EXPECT_EQ(PageCacheSetting(), lowered);
+    ASSERT_EQ(db_browsePage(sql::Children(7), &page, 5, 5), 5);
+    EXPECT_EQ(page.front().MyIndex, 105);
+    EXPECT_EQ(PageCacheSetting(), opened);
+  }
+  // A larger cache set by someone else stays.
+  ASSERT_EQ(db_execute({"pragma cache_size = " + std::to_string(opened * 2), {}}), 1);
+  ASSERT_EQ(db_browsePage(sql::Children(7), &page, 0, 5), 5);
+  EXPECT_EQ(PageCacheSetting(), opened * 2);
 }
 
 TEST_F(LibraryTest, InternetContainerKeepsStoredOrder) {

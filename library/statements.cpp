@@ -218,13 +218,17 @@ Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName) {
 namespace sql {
 
 Sql SearchItems(int32_t containerId, const Sql& condition) {
+  // Only containers have children, so the walk follows containers alone: the items of a
+  // large library are then read once, by the search, rather than once more by the walk.
+  // Every row carries the number of matches, so one run gives a page and the total.
   Sql query;
   query.text =
       "with recursive Subtree(id) as (select ? union select o.MyIndex from FSE_QueryState o "
-      "join Subtree s on o.pIndex = s.id) "
-      "select * from FSE_QueryState where MyIndex in (select MyIndex from (select MyIndex, "
-      "row_number() over (partition by FilePath order by case when pIndex in (4, 7, 13) then 0 "
-      "else 1 end, MyIndex) as RowOfFile from FSE_QueryState where ObjectType = 1 and pIndex "
+      "join Subtree s on o.pIndex = s.id where o.ObjectType <> 1) "
+      "select *, count(*) over () as MatchCount from FSE_QueryState where MyIndex in (select "
+      "MyIndex from (select MyIndex, row_number() over (partition by FilePath order by case "
+      "when pIndex in (4, 7, 13) then 0 else 1 end, MyIndex) as RowOfFile from FSE_QueryState "
+      "where ObjectType = 1 and pIndex "
       "in (select id from Subtree) and (" +
       condition.text + ")) where RowOfFile = 1)";
   query.values.push_back(int64_t{containerId});

@@ -103,7 +103,9 @@ namespace sql {
 // ---- Search of the content directory ----
 // The items below container `containerId` (its whole subtree) that satisfy `condition`
 // (a condition over one object row, its values bound), each file once: of several rows
-// of one FilePath the one under 4, 7 or 13 is preferred, else the lowest number.
+// of one FilePath the one under 4, 7 or 13 is preferred, else the lowest number. Items
+// have no children, so the walk of the subtree passes through containers only. Each row
+// carries the number of matches in the column kMatchCountColumn (library.h).
 Sql SearchItems(int32_t containerId, const Sql& condition);
 
 }  // namespace sql
