@@ -37,6 +37,16 @@ inline constexpr uint32_t kAsfMaxCodecEntries = 1024;
 // Header objects walked inside the ASF header object.
 inline constexpr uint32_t kAsfMaxHeaderObjects = 1024;
 
+// ---- Picture headers read without libvips ----
+
+// JPEG segments walked before the frame header and the scan that follows it; files with
+// more are left to libvips.
+inline constexpr int kJpegMaxSegments = 1024;
+
+// Largest side answered from a header; larger pictures are left to libvips, whose own
+// limits then apply.
+inline constexpr int kHeaderMaxSide = 65535;
+
 // ---- Thumbnails ----
 
 // Largest side of a thumbnail. A client asking a 30000-pixel picture at full size

@@ -9,10 +9,10 @@
 #include <set>
 
 #include "media/bmp_writer.h"
-#include "platform/process.h"
 #include "media/limits.h"
 #include "media/vips_support.h"
 #include "platform/app_directory.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace media {
@@ -109,12 +109,16 @@ int32_t PixelsPerMetre(double pixelsPerMillimetre) {
   return static_cast<int32_t>(std::lround(pixelsPerMillimetre * 1000.0));
 }
 
+// The loaded library. Only used once a picture has been opened, which cannot happen
+// unless it loaded.
+const VipsApi& Vips() { return *Vips_Ensure(); }
+
 // Each step replaces `image` by its result; false (image unchanged) when the step failed.
 template <typename Step>
 bool Apply(VipsImagePtr* image, Step step) {
   VipsImage* out = nullptr;
   if (step(image->get(), &out) != 0) {
-    vips_error_clear();
+    Vips().error_clear();
     return false;
   }
   image->reset(out);
@@ -126,52 +130,52 @@ bool Apply(VipsImagePtr* image, Step step) {
 VipsImagePtr Scale(const std::string& path, VipsImage* picture, int width, int height) {
   VipsImage* out = nullptr;
   if (VipsSourcePtr source = Vips_OpenSource(path)) {
-    if (vips_thumbnail_source(source.get(), &out, width, "height", height, "size", VIPS_SIZE_FORCE,
-                              "no_rotate", TRUE, nullptr) == 0) {
+    if (Vips().thumbnail_source(source.get(), &out, width, "height", height, "size",
+                                VIPS_SIZE_FORCE, "no_rotate", TRUE, nullptr) == 0) {
       return VipsImagePtr(out);
     }
-    vips_error_clear();
+    Vips().error_clear();
   }
-  if (vips_thumbnail_image(picture, &out, width, "height", height, "size", VIPS_SIZE_FORCE,
-                           "no_rotate", TRUE, nullptr) == 0) {
+  if (Vips().thumbnail_image(picture, &out, width, "height", height, "size", VIPS_SIZE_FORCE,
+                             "no_rotate", TRUE, nullptr) == 0) {
     return VipsImagePtr(out);
   }
-  vips_error_clear();
+  Vips().error_clear();
   return nullptr;
 }
 
 // Turns any picture into three 8-bit sRGB bands, transparency flattened onto black.
 bool ToRgb24(VipsImagePtr* image) {
-  if (vips_image_hasalpha(image->get()) && !Apply(image, [](VipsImage* in, VipsImage** out) {
-        return vips_flatten(in, out, nullptr);
+  if (Vips().image_hasalpha(image->get()) && !Apply(image, [](VipsImage* in, VipsImage** out) {
+        return Vips().flatten(in, out, nullptr);
       })) {
     return false;
   }
-  if (vips_image_get_interpretation(image->get()) != VIPS_INTERPRETATION_sRGB) {
+  if (Vips().image_get_interpretation(image->get()) != VIPS_INTERPRETATION_sRGB) {
     // Pictures libvips cannot convert (multiband, for instance) go on as they are.
     Apply(image, [](VipsImage* in, VipsImage** out) {
-      return vips_colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
+      return Vips().colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
     });
   }
-  if (vips_image_get_format(image->get()) != VIPS_FORMAT_UCHAR &&
+  if (Vips().image_get_format(image->get()) != VIPS_FORMAT_UCHAR &&
       !Apply(image,
-             [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); })) {
+             [](VipsImage* in, VipsImage** out) { return Vips().cast_uchar(in, out, nullptr); })) {
     return false;
   }
-  int bands = vips_image_get_bands(image->get());
+  int bands = Vips().image_get_bands(image->get());
   if (bands < 3) {
     return Apply(image, [](VipsImage* in, VipsImage** out) {
       VipsImage* grey = nullptr;
-      if (vips_extract_band(in, &grey, 0, nullptr) != 0) return -1;
+      if (Vips().extract_band(in, &grey, 0, nullptr) != 0) return -1;
       VipsImage* three[3] = {grey, grey, grey};
-      int rc = vips_bandjoin(three, out, 3, nullptr);
+      int rc = Vips().bandjoin(three, out, 3, nullptr);
       g_object_unref(grey);
       return rc;
     });
   }
   if (bands > 3) {
     return Apply(image, [](VipsImage* in, VipsImage** out) {
-      return vips_extract_band(in, out, 0, "n", 3, nullptr);
+      return Vips().extract_band(in, out, 0, "n", 3, nullptr);
     });
   }
   return true;
@@ -182,8 +186,9 @@ bool Render(const std::string& sourcePath, const std::string& thumbPath, int wid
   VipsImagePtr picture = Vips_LoadSequential(sourcePath);
   if (!picture) return false;
   ThumbnailGeometry geometry;
-  if (!Thumbnail_ComputeGeometry(vips_image_get_width(picture.get()),
-                                 vips_image_get_height(picture.get()), width, height, &geometry)) {
+  if (!Thumbnail_ComputeGeometry(Vips().image_get_width(picture.get()),
+                                 Vips().image_get_height(picture.get()), width, height,
+                                 &geometry)) {
     return false;
   }
   int32_t xPpm = PixelsPerMetre(picture->Xres);
@@ -194,15 +199,15 @@ bool Render(const std::string& sourcePath, const std::string& thumbPath, int wid
   // The canvas is black around the drawn picture; a scaled result a pixel off its size is
   // clipped by the canvas or leaves a black line rather than shifting the picture.
   if (!Apply(&image, [&](VipsImage* in, VipsImage** out) {
-        return vips_embed(in, out, geometry.drawX, geometry.drawY, geometry.canvasWidth,
-                          geometry.canvasHeight, "extend", VIPS_EXTEND_BLACK, nullptr);
+        return Vips().embed(in, out, geometry.drawX, geometry.drawY, geometry.canvasWidth,
+                            geometry.canvasHeight, "extend", VIPS_EXTEND_BLACK, nullptr);
       })) {
     return false;
   }
   size_t size = 0;
-  void* pixels = vips_image_write_to_memory(image.get(), &size);
+  void* pixels = Vips().image_write_to_memory(image.get(), &size);
   if (pixels == nullptr) {
-    vips_error_clear();
+    Vips().error_clear();
     return false;
   }
   std::vector<uint8_t> bmp = Bmp_Encode24(geometry.canvasWidth, geometry.canvasHeight,

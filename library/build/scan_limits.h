@@ -16,6 +16,12 @@ inline constexpr uint64_t kBatchMaxMs = 250;
 // mutex (a browse) gets it before the next batch takes it again.
 inline constexpr int kBatchPauseMs = 1;
 
+// The library's page cache (KiB) while a scan runs. A scan walks folder by folder, so the
+// pages it reads again are few and recent; the larger cache the library keeps for
+// browsing would only fill with every page the scan wrote (and a scan of a large library
+// runs faster with the small one). Browsing restores the library's own size.
+inline constexpr int kScanPageCacheKiB = 1024;
+
 // Disc images: directories deeper than this are not entered, and at most this many
 // entries of one image are stored, so a forged image cannot make the walk endless.
 inline constexpr int kDiscMaxDepth = 64;

@@ -1,15 +1,52 @@
 #include "library/build/scan_threads.h"
 
+#include <malloc.h>
+
 #include <chrono>
 
 #include "library/build/container_tree.h"
 #include "library/build/scan_internal.h"
+#include "library/build/scan_limits.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "platform/thread.h"
 
 namespace {
+
+// The connection's page cache setting as SQLite reports it (negative: KiB, positive:
+// pages); 0 when it cannot be read.
+int32_t PageCacheSetting() {
+  MediaRecord r;
+  if (db_getOneRecord({"select cache_size as MyIndex from pragma_cache_size()", {}}, &r) != 1) {
+    return 0;
+  }
+  return r.MyIndex;
+}
+
+// Holds the library's page cache at the scan size for one scan. A cache set in KiB and
+// already no larger stays, and so does one set as a page count (its size in KiB is not
+// known here). The small cache is left in place at the end: the library gives browsing
+// its own size back on the next browse, and until then (the counts after a scan, the
+// compacting copy at close) nothing profits from a large one.
+class ScanPageCache {
+ public:
+  ScanPageCache() {
+    if (PageCacheSetting() < -scan_limits::kScanPageCacheKiB) {
+      db_execute({"pragma cache_size = -" + std::to_string(scan_limits::kScanPageCacheKiB), {}});
+    }
+  }
+  ~ScanPageCache() {
+    // The pages still cached are the last ones the scan wrote, of no more use to browsing
+    // than any other; they are given back (with the allocator's free pages, which
+    // otherwise stay with this thread's arena after it ends) rather than held until the
+    // process exits.
+    db_execute({"pragma shrink_memory", {}});
+    malloc_trim(0);
+  }
+  ScanPageCache(const ScanPageCache&) = delete;
+  ScanPageCache& operator=(const ScanPageCache&) = delete;
+};
 
 // Runs `work` as a scan: marks the scanner busy, holds ScanFilesMutex, and ends the way
 // every scan ends (current path emptied, running flag cleared, browse marked stale).
@@ -19,6 +56,7 @@ void RunScan(Work work) {
   {
     std::lock_guard lock(ScanFilesMutex);
     g_scanAbort.store(false, std::memory_order_release);
+    ScanPageCache cache;
     work();
   }
   g_scanCurrentPath.Clear();

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "library/build/container_tree.h"
+#include "library/build/scan_limits.h"
 #include "library/build/scan_test_support.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
@@ -179,6 +180,45 @@ TEST(ScanCrashTest, KilledScanLeavesAConsistentLibrary) {
   Scan_SharedFolder(lib.media());
   EXPECT_EQ(ItemsIn(kContainerAllMusic), 60);
   EXPECT_EQ(scan_test::ConsistencyFaults(libraryFile), std::vector<std::string>{});
+}
+
+// The connection's page cache setting (negative: KiB), as SQLite reports it.
+int32_t PageCacheSetting() {
+  MediaRecord r;
+  if (db_getOneRecord({"select cache_size as MyIndex from pragma_cache_size()", {}}, &r) != 1) {
+    return 0;
+  }
+  return r.MyIndex;
+}
+
+TEST(ScanThreadTest, ScansRunWithTheSmallPageCacheAndBrowsingGetsTheLargeOneBack) {
+  ScanLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  ASSERT_TRUE(FillFolder(lib.media(), 2, 2));
+  const int32_t opened = PageCacheSetting();
+  ASSERT_LT(opened, -scan_limits::kScanPageCacheKiB);
+  std::atomic<int32_t> during{0};
+  Scan_SetEntryHookForTest([&](const std::string&) { during = PageCacheSetting(); });
+  struct Case {
+    int32_t before;  // the setting before the scan
+    int32_t scan;    // the setting the scan works with (and leaves)
+  };
+  const int32_t smaller = -(scan_limits::kScanPageCacheKiB / 2);
+  for (const Case& c :
+       {Case{opened, -scan_limits::kScanPageCacheKiB}, Case{smaller, smaller}, Case{500, 500}}) {
+    SCOPED_TRACE(c.before);
+    ASSERT_TRUE(db_execute({"pragma cache_size = " + std::to_string(c.before), {}}));
+    during = 0;
+    ScanThread scan;
+    ASSERT_TRUE(scan.StartAddFolder(lib.media()));
+    scan.Join();
+    EXPECT_EQ(during.load(), c.scan);
+    EXPECT_EQ(PageCacheSetting(), c.scan);
+  }
+  Scan_SetEntryHookForTest(nullptr);
+  std::vector<MediaRecord> page;
+  EXPECT_EQ(db_browsePage(sql::Children(kContainerAllMusic), &page, 0, 10), 4);
+  EXPECT_EQ(PageCacheSetting(), opened);
 }
 
 }  // namespace
