@@ -1,0 +1,90 @@
+// In-memory body sources for the delivery tests.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "delivery/rp_source.h"
+
+namespace delivery_test {
+
+// A deterministic byte pattern that differs at every 4 KiB step and inside each block.
+inline char PatternByte(uint64_t offset) {
+  uint64_t x = offset * 0x9E3779B97F4A7C15ull;
+  return static_cast<char>((x >> 32) ^ (offset >> 12));
+}
+
+inline std::string Pattern(uint64_t offset, size_t size) {
+  std::string out(size, '\0');
+  for (size_t i = 0; i < size; ++i) out[i] = PatternByte(offset + i);
+  return out;
+}
+
+// A file-like source of `size` pattern bytes that counts its reads.
+class PatternSource : public RpSource {
+ public:
+  explicit PatternSource(int64_t size) : size_(size) {}
+  int64_t Read(uint64_t offset, char* buffer, size_t size) override {
+    reads++;
+    if (offset >= static_cast<uint64_t>(size_)) return 0;
+    size_t n = static_cast<size_t>(std::min<uint64_t>(size, size_ - offset));
+    for (size_t i = 0; i < n; ++i) buffer[i] = PatternByte(offset + i);
+    return static_cast<int64_t>(n);
+  }
+  int64_t Size() const override { return size_; }
+  bool IsStream() const override { return false; }
+  std::atomic<int> reads{0};
+
+ private:
+  int64_t size_;
+};
+
+// A stream that hands out a fixed text in order, then ends.
+class TextStream : public RpSource {
+ public:
+  explicit TextStream(std::string text) : text_(std::move(text)) {}
+  int64_t Read(uint64_t, char* buffer, size_t size) override {
+    size_t n = std::min(size, text_.size() - at_);
+    std::memcpy(buffer, text_.data() + at_, n);
+    at_ += n;
+    return static_cast<int64_t>(n);
+  }
+  int64_t Size() const override { return -1; }
+  bool IsStream() const override { return true; }
+
+ private:
+  std::string text_;
+  size_t at_ = 0;
+};
+
+// A source whose reads wait until it is opened.
+class GateSource : public PatternSource {
+ public:
+  GateSource() : PatternSource(1 << 20) {}
+  int64_t Read(uint64_t offset, char* buffer, size_t size) override {
+    std::unique_lock lock(mutex_);
+    waiting_ = true;
+    cv_.wait(lock, [this] { return open_; });
+    return PatternSource::Read(offset, buffer, size);
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  bool Waiting() {
+    std::lock_guard lock(mutex_);
+    return waiting_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool open_ = false;
+  bool waiting_ = false;
+};
+
+}  // namespace delivery_test
