@@ -1,0 +1,147 @@
+#include "transcode/transcode_ring.h"
+
+#include <errno.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "transcode/transcode_limits.h"
+
+namespace {
+
+namespace tl = transcode_limits;
+using transcode::RingView;
+using transcode::SharedArea;
+using transcode::SharedMutex;
+
+// A private name per test process, so parallel runs do not meet.
+std::string TestName(const char* what) {
+  return "orvextest_" + std::string(what) + "_" + std::to_string(getpid());
+}
+
+// A small ring in ordinary memory: the arithmetic does not depend on the size.
+struct SmallRing {
+  explicit SmallRing(uint32_t size) : bytes(tl::kHeaderSize + size), view(bytes.data(), size) {
+    view.Initialize("orvextest_mutex");
+  }
+  void SetWord(size_t offset, uint32_t value) { std::memcpy(bytes.data() + offset, &value, 4); }
+  std::vector<uint8_t> bytes;
+  RingView view;
+};
+
+std::vector<uint8_t> Sequence(size_t count, uint8_t first) {
+  std::vector<uint8_t> out(count);
+  std::iota(out.begin(), out.end(), first);
+  return out;
+}
+
+TEST(TranscodeRing, WrappedDataComesOutInOneRead) {
+  SmallRing ring(100);
+  std::vector<uint8_t> filler(70), out(64);
+  ASSERT_EQ(ring.view.Write(filler.data(), 70), 70u);
+  ASSERT_EQ(ring.view.Read(out.data(), 64), 64u);
+  ASSERT_EQ(ring.view.Read(out.data(), 6), 6u);
+  // 30 bytes at the ring's end and 20 at its start.
+  std::vector<uint8_t> data = Sequence(50, 1);
+  ASSERT_EQ(ring.view.Write(data.data(), 50), 50u);
+  EXPECT_EQ(ring.view.WriteOffset(), 20u);
+  EXPECT_EQ(ring.view.Available(), 50u);
+
+  ASSERT_EQ(ring.view.Read(out.data(), 64), 50u);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 50), data);
+  EXPECT_EQ(ring.view.ReadOffset(), 20u);
+  EXPECT_EQ(ring.view.Available(), 0u);
+}
+
+TEST(TranscodeRing, WriterLeavesOneByteFreeAndReadEndingAtTheEndWraps) {
+  SmallRing ring(100);
+  std::vector<uint8_t> data = Sequence(200, 0), out(200);
+  EXPECT_EQ(ring.view.Write(data.data(), 200), 99u);
+  EXPECT_EQ(ring.view.Free(), 0u);
+  EXPECT_EQ(ring.view.Write(data.data(), 1), 0u);
+  EXPECT_EQ(ring.view.Read(out.data(), 99), 99u);
+  EXPECT_EQ(ring.view.ReadOffset(), 99u);
+  ASSERT_EQ(ring.view.Write(data.data(), 1), 1u);
+  EXPECT_EQ(ring.view.Read(out.data(), 1), 1u);
+  EXPECT_EQ(ring.view.ReadOffset(), 0u);
+}
+
+TEST(TranscodeRing, OffsetsOutsideTheRingAreRefusedOnBothSides) {
+  for (size_t field : {tl::kReadOffsetOffset, tl::kWriteOffsetOffset}) {
+    SmallRing ring(100);
+    ring.SetWord(field, 100);
+    std::vector<uint8_t> buffer(64, 7);
+    EXPECT_FALSE(ring.view.OffsetsValid());
+    EXPECT_EQ(ring.view.Available(), 0u);
+    EXPECT_EQ(ring.view.Read(buffer.data(), 64), 0u);
+    EXPECT_EQ(ring.view.Write(buffer.data(), 64), 0u);
+  }
+}
+
+TEST(TranscodeRing, HeaderMutexNameMustBeTerminatedAndPlain) {
+  SmallRing ring(16);
+  EXPECT_EQ(ring.view.MutexName(), "orvextest_mutex");
+  EXPECT_EQ(ring.view.HeaderRingSize(), 16u);
+  std::memset(ring.bytes.data(), 'a', tl::kMutexNameField);  // no terminator
+  EXPECT_EQ(ring.view.MutexName(), "");
+  std::memcpy(ring.bytes.data(), "../etc/x\0", 9);
+  EXPECT_EQ(ring.view.MutexName(), "");
+  EXPECT_EQ(transcode::MutexName(900), "_tarnwick_mutex_900");
+  EXPECT_EQ(transcode::MutexName(0).size() + 1, tl::kMutexNameField);
+  EXPECT_FALSE(transcode::IsValidSharedName(std::string(tl::kSharedNameMax + 1, 'a')));
+}
+
+TEST(TranscodeRing, AreaIsExclusiveAndRemovedWithItsCreator) {
+  std::string name = TestName("area");
+  {
+    SharedArea area;
+    ASSERT_EQ(area.Create(name, 4096), 0);
+    area.Data()[4095] = 9;
+    SharedArea second;
+    EXPECT_EQ(second.Create(name, 4096), EEXIST);
+    SharedArea opened;
+    ASSERT_EQ(opened.Open(name, 4096), 0);
+    EXPECT_EQ(opened.Data()[4095], 9);
+    SharedArea tooSmall;
+    EXPECT_EQ(tooSmall.Open(name, 4097), EINVAL);
+  }
+  SharedArea gone;
+  EXPECT_EQ(gone.Open(name, 1), ENOENT);
+}
+
+TEST(TranscodeRing, MutexTimesOutWhileHeldAndReportsADeadOwner) {
+  std::string name = TestName("mutex");
+  SharedMutex mutex;
+  ASSERT_EQ(mutex.Create(name), 0);
+  ASSERT_EQ(mutex.Lock(10), SharedMutex::LockResult::kAcquired);
+  std::thread([&] {
+    SharedMutex other;
+    ASSERT_EQ(other.Open(name), 0);
+    EXPECT_EQ(other.Lock(10), SharedMutex::LockResult::kTimedOut);
+  }).join();
+  mutex.Unlock();
+
+  // A process that dies holding the lock leaves it abandoned, not locked for ever.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SharedMutex inChild;
+    if (inChild.Open(name) != 0 || inChild.Lock(1000) != SharedMutex::LockResult::kAcquired)
+      _exit(1);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(mutex.Lock(10), SharedMutex::LockResult::kAbandoned);
+  mutex.Unlock();
+  EXPECT_EQ(mutex.Lock(10), SharedMutex::LockResult::kAcquired);
+  mutex.Unlock();
+}
+
+}  // namespace

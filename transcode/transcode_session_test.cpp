@@ -1,0 +1,191 @@
+#include "transcode/transcode_session.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/log.h"
+#include "platform/test_support.h"
+#include "platform/tick.h"
+#include "transcode/transcode_limits.h"
+
+namespace {
+
+namespace tl = transcode_limits;
+using platform::testing::ReadFile;
+using platform::testing::TempDir;
+using platform::testing::WaitUntil;
+using platform::testing::WriteFile;
+
+bool SharedObjectExists(const std::string& name) {
+  struct stat info {};
+  return stat(("/dev/shm/" + name).c_str(), &info) == 0;
+}
+
+// Sessions with a stand-in encoder: a shell script in a temporary program directory.
+class TranscodeSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TranscodeConfig config = Transcode_DefaultConfig();
+    config.encoderDirectory = dir_.path();
+    config.stopAckLimitMs = 300;
+    Transcode_SetConfig(config);
+    platform::SetLogSink([this](std::string_view line) {
+      std::lock_guard lock(logMutex_);
+      log_.append(line);
+    });
+  }
+  void TearDown() override {
+    platform::SetLogSink(nullptr);
+    Transcode_SetConfig(Transcode_DefaultConfig());
+  }
+
+  void WriteEncoder(const std::string& body) {
+    std::string path = dir_.Join(tl::kEncoderFileName);
+    WriteFile(path, "#!/bin/sh\n" + body + "\n");
+    chmod(path.c_str(), 0755);
+  }
+  std::string Log() {
+    std::lock_guard lock(logMutex_);
+    return log_;
+  }
+
+  TempDir dir_;
+  std::mutex logMutex_;
+  std::string log_;
+};
+
+TEST(TranscodeCommandLine, FormsFollowModeAndSourcePrefix) {
+  Transcode_SetConfig(Transcode_DefaultConfig());
+  const std::string profile =
+      "-ovc xvid -ffourcc XVID -xvidencopts "
+      "chroma_opt:vhq=4:bvhq=1:quant_type=mpeg:pass=1:bitrate=1500 -oac mp3lame";
+  struct Case {
+    std::string source;
+    TranscodeMode mode;
+    std::string expected;
+  } cases[] = {
+      {"/m/a b.ogg", TranscodeMode::kAudio,
+       "ZerazU.eng -i \"/m/a b.ogg\" -f mp3 mmap:_tarnwick_trans_004 "},
+      {"/m/clip.wmv", TranscodeMode::kVideo,
+       "ZerazU.eng  " + profile + " -o mmap:\\\\_tarnwick_trans_004 \"/m/clip.wmv\""},
+      {"rtsp://iptv.home/ch1", TranscodeMode::kVideo,
+       "ZerazU.eng  -of mpeg -mpegopts format=dvd -ovc copy -oac copy -o "
+       "mmap:\\\\_tarnwick_trans_004 \"rtsp://iptv.home/ch1\""},
+      {"http://www.youtube.com/v/1", TranscodeMode::kVideo,
+       "ZerazU.eng  " + profile +
+           " -vf scale=320:240 -o mmap:\\\\_tarnwick_trans_004 "
+           "\"http://www.youtube.com/v/1\""},
+      // A quote or a trailing backslash cannot end the quoted source early.
+      {"/m/say \"hi\"\\", TranscodeMode::kAudio,
+       "ZerazU.eng -i \"/m/say \\\"hi\\\"\\\\\" -f mp3 mmap:_tarnwick_trans_004 "},
+  };
+  for (const Case& c : cases) {
+    std::string line = Transcode_FormCommandLine(c.source, c.mode, "_tarnwick_trans_004");
+    EXPECT_EQ(line, c.expected);
+    EXPECT_LE(line.size(), tl::kCommandLineMax);
+  }
+  std::vector<std::string> args = platform::SplitCommandLine(
+      Transcode_FormCommandLine("/m/say \"hi\"\\", TranscodeMode::kAudio, "x"));
+  ASSERT_EQ(args.size(), 6u);
+  EXPECT_EQ(args[2], "/m/say \"hi\"\\");
+  EXPECT_EQ(Transcode_FormCommandLine(std::string(1000, 'a'), TranscodeMode::kVideo, "x"), "");
+
+  EXPECT_EQ(Transcode_ModeForMime("FORCE_AUDIO_TRANSCODE"), TranscodeMode::kAudio);
+  EXPECT_EQ(Transcode_ModeForMime("audio/x-ogg"), TranscodeMode::kAudio);
+  EXPECT_EQ(Transcode_ModeForMime("audio/mpeg"), TranscodeMode::kVideo);
+}
+
+TEST_F(TranscodeSessionTest, MissingEncoderFailsTheStartAndLeavesNothing) {
+  Transcode_SetNextSlot(610);
+  EXPECT_EQ(TranscodeStart("/m/clip.wmv", "video/x-ms-wmv"), nullptr);
+  EXPECT_NE(Log().find("Transcoding Thread Start fail...\n"), std::string::npos);
+  EXPECT_FALSE(SharedObjectExists("_tarnwick_trans_610"));
+  EXPECT_FALSE(SharedObjectExists("_tarnwick_mutex_610"));
+  // A failed start does not use up the slot.
+  EXPECT_EQ(Transcode_NextSlot(), 610);
+}
+
+TEST_F(TranscodeSessionTest, EncoderWithoutAcknowledgementIsTerminatedAfterTheLimit) {
+  WriteEncoder("printf '%s\\n' \"$0\" \"$@\" > \"" + dir_.Join("args") + "\"\nexec sleep 30");
+  TranscodeSessionPtr session = TranscodeStart("/m/a b.ogg", "audio/x-ogg");
+  ASSERT_NE(session, nullptr);
+  EXPECT_NE(Log().find("Transcoding Thread Start...\n"), std::string::npos);
+  // The script sees the arguments split the way the encoder program does.
+  std::string expected = dir_.Join(tl::kEncoderFileName) +
+                         "\n-i\n/m/a b.ogg\n-f\nmp3\nmmap:" + session->sharedName + "\n";
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(dir_.Join("args")) == expected; }));
+  pid_t pid = session->process.Pid();
+  std::string area = session->sharedName;
+
+  uint64_t begin = platform::TickCountMs();
+  TranscodeStop(std::move(session));
+  uint64_t elapsed = platform::TickCountMs() - begin;
+  EXPECT_GE(elapsed, 300u);
+  EXPECT_LT(elapsed, 300u + 2 * tl::kEncoderExitGraceMs + 1000);
+  EXPECT_NE(Log().find("did not stop; terminating"), std::string::npos);
+  EXPECT_EQ(kill(pid, 0), -1);  // ended and reaped
+  EXPECT_FALSE(SharedObjectExists(area));
+}
+
+TEST_F(TranscodeSessionTest, HungEncoderEndsAReadAfterTheIdleLimit) {
+  WriteEncoder("exec sleep 30");
+  TranscodeConfig config = Transcode_Config();
+  config.idleReadLimitMs = 300;
+  Transcode_SetConfig(config);
+  TranscodeSessionPtr session = TranscodeStart("/m/clip.mp4", "video/mp4");
+  ASSERT_NE(session, nullptr);
+  uint8_t buffer[16];
+  uint64_t begin = platform::TickCountMs();
+  EXPECT_EQ(TranscodeRead(session.get(), buffer, sizeof buffer), 0u);
+  uint64_t elapsed = platform::TickCountMs() - begin;
+  EXPECT_GE(elapsed, 300u);
+  EXPECT_LT(elapsed, 1500u);
+  TranscodeStop(std::move(session));
+}
+
+TEST_F(TranscodeSessionTest, SlotsWrapAfter900AndSkipBusyOnes) {
+  WriteEncoder("exec sleep 30");
+  if (SharedObjectExists("_tarnwick_trans_900")) GTEST_SKIP() << "slot 900 is held elsewhere";
+  Transcode_SetNextSlot(900);
+  TranscodeSessionPtr last = TranscodeStart("/m/a.mp4", "video/mp4");
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->slot, 900);
+  EXPECT_EQ(Transcode_NextSlot(), 0);
+
+  // Other test processes may hold the lowest slots; this one takes the first free one.
+  TranscodeSessionPtr first = TranscodeStart("/m/b.mp4", "video/mp4");
+  ASSERT_NE(first, nullptr);
+  EXPECT_LT(first->slot, 900);
+  EXPECT_EQ(Transcode_NextSlot(), first->slot + 1);
+
+  // Both slots are still in use here: a start from 900 passes over them.
+  Transcode_SetNextSlot(900);
+  TranscodeSessionPtr next = TranscodeStart("/m/c.mp4", "video/mp4");
+  ASSERT_NE(next, nullptr);
+  EXPECT_NE(next->slot, 900);
+  EXPECT_NE(next->slot, first->slot);
+  TranscodeStop(std::move(last));
+  TranscodeStop(std::move(first));
+  TranscodeStop(std::move(next));
+}
+
+TEST_F(TranscodeSessionTest, SlotHeldByAnotherProcessIsPassedOverAndLeftAlone) {
+  WriteEncoder("exec sleep 30");
+  if (SharedObjectExists("_tarnwick_trans_701")) GTEST_SKIP();
+  transcode::SharedArea foreign;
+  if (foreign.Create("_tarnwick_trans_700", 64) != 0) GTEST_SKIP() << "slot 700 is held";
+  Transcode_SetNextSlot(700);
+  TranscodeSessionPtr session = TranscodeStart("/m/a.mp4", "video/mp4");
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->slot, 701);
+  TranscodeStop(std::move(session));
+  EXPECT_TRUE(SharedObjectExists("_tarnwick_trans_700"));
+}
+
+}  // namespace
