@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/settings.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -57,9 +58,51 @@ bool Is(std::string_view arg, std::string_view option) {
                            arg[option.size()] == '=');
 }
 
+// What has been given for the stream of the last --add-stream or --remove-stream.
+struct StreamParts {
+  bool title = false;
+  bool kind = false;
+};
+
+std::string StreamOption(const StreamCommand& stream) {
+  return stream.action == StreamCommand::Action::kAdd ? "--add-stream" : "--remove-stream";
+}
+
+// --title and --kind belong to the stream option before them, once each.
+bool TakeStreamPart(std::string_view option, std::string_view arg, int argc,
+                    const char* const* argv, int* i, CommandLine* out,
+                    std::vector<StreamParts>* parts, std::string* error) {
+  std::string value;
+  if (!TakeValue(option, arg, argc, argv, i, &value, error)) return false;
+  if (out->streams.empty()) {
+    *error = "option " + std::string(option) + " must follow --add-stream or --remove-stream";
+    return false;
+  }
+  StreamCommand& stream = out->streams.back();
+  bool& given = option == "--title" ? parts->back().title : parts->back().kind;
+  if (given) {
+    *error = "option " + std::string(option) + " is given twice for " + StreamOption(stream) + " " +
+             stream.url;
+    return false;
+  }
+  given = true;
+  if (option == "--title") {
+    stream.title = value;
+  } else if (platform::AsciiEqualsNoCase(value, "audio")) {
+    stream.type = InternetMediaType::kAudio;
+  } else if (platform::AsciiEqualsNoCase(value, "video")) {
+    stream.type = InternetMediaType::kVideo;
+  } else {
+    *error = "option --kind takes audio or video, not " + value;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error) {
+  std::vector<StreamParts> streamParts;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--headless") {
@@ -103,8 +146,32 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         return false;
       }
       out->unshare.push_back(AbsolutePath(value));
+    } else if (Is(arg, "--add-stream") || Is(arg, "--remove-stream")) {
+      bool add = Is(arg, "--add-stream");
+      std::string_view option = add ? "--add-stream" : "--remove-stream";
+      StreamCommand stream;
+      stream.action = add ? StreamCommand::Action::kAdd : StreamCommand::Action::kRemove;
+      if (!TakeValue(option, arg, argc, argv, &i, &stream.url, error)) return false;
+      if (stream.url.empty()) {
+        *error = "option " + std::string(option) + " needs a URL";
+        return false;
+      }
+      out->streams.push_back(stream);
+      streamParts.emplace_back();
+    } else if (Is(arg, "--title") || Is(arg, "--kind")) {
+      std::string_view option = Is(arg, "--title") ? "--title" : "--kind";
+      if (!TakeStreamPart(option, arg, argc, argv, &i, out, &streamParts, error)) return false;
+    } else if (arg == "--list-streams") {
+      out->listStreams = true;
     } else {
       *error = "unknown option " + std::string(arg);
+      return false;
+    }
+  }
+  for (size_t k = 0; k < out->streams.size(); ++k) {
+    if (!streamParts[k].kind) {
+      *error = "option " + StreamOption(out->streams[k]) + " " + out->streams[k].url +
+               " needs --kind audio or --kind video";
       return false;
     }
   }
@@ -114,7 +181,9 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
 std::string CommandLineUsage() {
   return "Usage: mirelle [--home DIR] [--headless] [--name NAME] [--share DIR]...\n"
          "               [--unshare DIR]... [--refresh DIR]... [--rescan] [--clear]\n"
-         "               [--scan-only] [--help] [--version]\n"
+         "               [--scan-only] [--add-stream URL [--title T] --kind K]...\n"
+         "               [--remove-stream URL [--title T] --kind K]... [--list-streams]\n"
+         "               [--help] [--version]\n"
          "\n"
          "Shares the media of the folders you pick with the UPnP AV / DLNA devices of your\n"
          "home network.\n"
@@ -129,6 +198,12 @@ std::string CommandLineUsage() {
          "  --rescan      rebuild the library from every shared folder\n"
          "  --clear       empty the library and forget every shared folder\n"
          "  --scan-only   make the library changes above, then exit\n"
+         "  --add-stream URL [--title T] --kind audio|video\n"
+         "                offer an internet stream to devices, titled T (default: the URL)\n"
+         "  --remove-stream URL [--title T] --kind audio|video\n"
+         "                stop offering a stream added with that URL, title and kind\n"
+         "  --list-streams\n"
+         "                print the internet streams: kind, title and URL, one a line\n"
          "  --help        this text\n"
          "  --version     the version\n";
 }

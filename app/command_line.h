@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "internet/stream_commands.h"
+
 struct CommandLine {
   std::string home;        // --home DIR
   bool headless = false;   // --headless
@@ -20,6 +22,12 @@ struct CommandLine {
   std::vector<std::string> refresh;   // --refresh DIR
   bool rescan = false;                // --rescan
   bool scanOnly = false;              // --scan-only: exit after the changes
+
+  // Internet streams, changed in the order given, then listed: each --add-stream URL or
+  // --remove-stream URL takes the --title T (default: the URL) and the --kind audio|video
+  // (required) that follow it.
+  std::vector<StreamCommand> streams;
+  bool listStreams = false;  // --list-streams
 };
 
 // Parses argv. On a bad option returns false with a one-line message in *error.

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "app/command_line.h"
 #include "library/library.h"
 #include "library/testing/temp_library.h"
 #include "platform/autostart.h"
@@ -130,6 +131,55 @@ TEST(ServerNameTest, RefusesEmptyNamesAndTheNineCharacters) {
   EXPECT_FALSE(IsValidServerName(""));
   for (char c : std::string("\\/:*?\"<>|")) {
     EXPECT_FALSE(IsValidServerName(std::string("a") + c + "b")) << c;
+  }
+}
+
+// Parses `args` (after the program name). False with the message on a bad option.
+bool Parse(std::vector<const char*> args, CommandLine* out, std::string* error) {
+  args.insert(args.begin(), "mirelle");
+  return ParseCommandLine(static_cast<int>(args.size()), args.data(), out, error);
+}
+
+TEST(CommandLineStreamsTest, EachStreamTakesTheTitleAndKindAfterIt) {
+  CommandLine cl;
+  std::string error;
+  ASSERT_TRUE(Parse({"--add-stream", "http://a/1", "--kind", "AUDIO", "--title=Radio \"A\"",
+                     "--remove-stream=http://b/2", "--kind=video", "--list-streams"},
+                    &cl, &error))
+      << error;
+  ASSERT_EQ(cl.streams.size(), 2u);
+  EXPECT_EQ(cl.streams[0].action, StreamCommand::Action::kAdd);
+  EXPECT_EQ(cl.streams[0].url, "http://a/1");
+  EXPECT_EQ(cl.streams[0].title, "Radio \"A\"");
+  EXPECT_EQ(cl.streams[0].type, InternetMediaType::kAudio);
+  EXPECT_EQ(cl.streams[1].action, StreamCommand::Action::kRemove);
+  EXPECT_EQ(cl.streams[1].title, "");
+  EXPECT_EQ(cl.streams[1].type, InternetMediaType::kVideo);
+  EXPECT_TRUE(cl.listStreams);
+}
+
+TEST(CommandLineStreamsTest, MisplacedOrMissingPartsAreRefusedWithAMessage) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"--title", "T"}, "option --title must follow --add-stream or --remove-stream"},
+           {{"--add-stream", "http://a/"},
+            "option --add-stream http://a/ needs --kind audio or --kind video"},
+           {{"--add-stream", "http://a/", "--kind", "tv"},
+            "option --kind takes audio or video, not tv"},
+           {{"--add-stream", "http://a/", "--kind", "audio", "--kind", "video"},
+            "option --kind is given twice for --add-stream http://a/"},
+           {{"--remove-stream", ""}, "option --remove-stream needs a URL"},
+           {{"--add-stream"}, "option --add-stream needs a value"},
+           {{"--add-stream", "http://a/", "--kind", "audio", "--remove-stream", "http://b/"},
+            "option --remove-stream http://b/ needs --kind audio or --kind video"},
+       }) {
+    CommandLine cl;
+    std::string error;
+    EXPECT_FALSE(Parse(c.args, &cl, &error)) << c.message;
+    EXPECT_EQ(error, c.message);
   }
 }
 

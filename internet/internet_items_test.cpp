@@ -1,0 +1,218 @@
+#include "internet/internet_items.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <cstdlib>
+
+#include "internet/internet_limits.h"
+#include "internet/stream_commands.h"
+#include "library/build/container_tree.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "library/object_numbers.h"
+#include "library/statements.h"
+#include "library/testing/temp_library.h"
+
+namespace {
+
+using Status = InternetItemStatus;
+constexpr InternetMediaType kAudio = InternetMediaType::kAudio;
+constexpr InternetMediaType kVideo = InternetMediaType::kVideo;
+
+class InternetItemsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(library_.ok());
+    FST_BuildTree();
+  }
+  void TearDown() override { g_scanRunning.store(false); }
+
+  static int Children(int32_t container) { return db_getCount(sql::Children(container)); }
+
+  static void PutYouTubeVideo(int32_t container, const std::string& id) {
+    ObjectRow row;
+    row.MyIndex = AllocateObjectNumber();
+    row.pIndex = container;
+    row.ObjectType = kObjectItem;
+    row.ProcessObjectType = kObjectItem;
+    row.FilePath = "http://www.youtube.com/watch?v=" + id;
+    row.FileName = id;
+    row.FileType = "Video";
+    row.InternetFlags = 1;
+    ASSERT_TRUE(db_execute(sql::InsertObject(row)));
+  }
+
+  TempLibrary library_;
+};
+
+TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainers) {
+  ASSERT_EQ(InternetItemAdd("http://radio.test/live", "Radio One", kAudio), Status::kDone);
+  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
+  EXPECT_EQ(Children(kContainerInternetAudio) - 1, 1);  // 18 also holds container 19
+  EXPECT_EQ(Children(kContainerInternetAllAudio), 1);
+  EXPECT_EQ(Children(kContainerInternetVideos) - 2, 1);  // 16 also holds 17 and 20
+  EXPECT_EQ(Children(kContainerInternetAllVideos), 1);
+
+  MediaRecord audio;
+  ASSERT_EQ(db_getOneRecord(sql::InternetItem("http://radio.test/live", "Radio One", 2), &audio),
+            2);
+  EXPECT_EQ(audio.FileType, "Audio");
+  EXPECT_EQ(audio.ObjectType, 1);
+
+  std::vector<InternetItem> audioRows = InternetItemList(kAudio);
+  ASSERT_EQ(audioRows.size(), 1u);
+  EXPECT_EQ(audioRows[0].title, "Radio One");
+  EXPECT_EQ(audioRows[0].type, kAudio);
+  EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
+}
+
+TEST_F(InternetItemsTest, DuplicatesAreIgnoredPerMediaTypeAndEmptyTitlesShowTheUrl) {
+  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
+  EXPECT_EQ(InternetItemAdd(" http://tv.test/ch1 ", "Channel 1", kVideo), Status::kDuplicate);
+  EXPECT_EQ(Children(kContainerInternetAllVideos), 1);
+  // The same stream may be offered as audio too.
+  EXPECT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kAudio), Status::kDone);
+
+  InternetItem stored;
+  ASSERT_EQ(InternetItemAdd("http://radio.test/x", "", kAudio, &stored), Status::kDone);
+  EXPECT_EQ(stored.title, "http://radio.test/x");
+  EXPECT_EQ(InternetItemAdd("http://radio.test/x", "", kAudio), Status::kDuplicate);
+  EXPECT_EQ(InternetItemList(kAudio).size(), 2u);
+}
+
+TEST_F(InternetItemsTest, QuotesAreStoredListedAndRemoved) {
+  const std::string url = "http://q.test/a\"b?c='d'";
+  const std::string title = "The \"Best\" Radio; drop table FSE_QueryState --";
+  ASSERT_EQ(InternetItemAdd(url, title, kAudio), Status::kDone);
+  std::vector<InternetItem> rows = InternetItemList(kAudio);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].url, url);
+  EXPECT_EQ(rows[0].title, title);
+  EXPECT_EQ(InternetItemDelete(rows), 1);
+  EXPECT_EQ(Children(kContainerInternetAllAudio), 0);
+  EXPECT_EQ(Children(kContainerInternetAudio), 1);
+}
+
+TEST_F(InternetItemsTest, BadInputIsRefusedAndNothingIsStored) {
+  EXPECT_EQ(InternetItemAdd("   ", "t", kVideo), Status::kEmptyUrl);
+  EXPECT_EQ(InternetItemAdd("http://x/\xFF", "t", kVideo), Status::kBadText);
+  EXPECT_EQ(InternetItemAdd("http://x/", "t\xC3", kVideo), Status::kBadText);
+  EXPECT_EQ(InternetItemAdd("http://x/\r\nHost: y", "t", kVideo), Status::kBadText);
+  EXPECT_EQ(InternetItemAdd("http://x/" + std::string(kInternetUrlMaxBytes, 'u'), "t", kVideo),
+            Status::kBadText);
+  g_scanRunning.store(true);
+  EXPECT_EQ(InternetItemAdd("http://x/", "t", kVideo), Status::kScanRunning);
+  EXPECT_EQ(InternetItemModify({"a", "b", kVideo}, "http://x/", "t", kVideo), Status::kScanRunning);
+  g_scanRunning.store(false);
+  EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
+
+  // A long title is kept to what a listed row can name, so the row still removes it.
+  ASSERT_EQ(InternetItemAdd("http://long.test/", std::string(2000, 't'), kVideo), Status::kDone);
+  std::vector<InternetItem> rows = InternetItemList(kVideo);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].title.size(), kInternetTitleMaxBytes);
+  EXPECT_EQ(InternetItemDelete(rows), 1);
+}
+
+TEST_F(InternetItemsTest, ModifyReplacesTheItemOrChangesNothing) {
+  ASSERT_EQ(InternetItemAdd("http://tv.test/old", "Old", kVideo), Status::kDone);
+  InternetItem row = InternetItemList(kVideo).at(0);
+
+  EXPECT_EQ(InternetItemModify(row, "", "New", kAudio), Status::kEmptyUrl);
+  EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
+
+  InternetItem stored;
+  ASSERT_EQ(InternetItemModify(row, "http://radio.test/new", "New", kAudio, &stored),
+            Status::kDone);
+  EXPECT_EQ(stored.type, kAudio);
+  EXPECT_TRUE(InternetItemList(kVideo).empty());
+  EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
+  ASSERT_EQ(InternetItemList(kAudio).size(), 1u);
+  EXPECT_EQ(InternetItemList(kAudio)[0].url, "http://radio.test/new");
+
+  // A row whose item went meanwhile still gets the new values stored.
+  ASSERT_EQ(InternetItemModify(row, "http://tv.test/again", "", kVideo), Status::kDone);
+  EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
+}
+
+TEST_F(InternetItemsTest, DeletingTheOnlyRowEmptiesBothContainers) {
+  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
+  EXPECT_EQ(InternetItemDelete(InternetItemList(kVideo)), 1);
+  EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
+  EXPECT_EQ(Children(kContainerInternetVideos), 2);  // only containers 17 and 20
+  EXPECT_EQ(InternetItemDelete({{"http://tv.test/ch1", "Channel 1", kVideo}}), 0);
+}
+
+TEST_F(InternetItemsTest, ClearingYouTubeItemsKeepsTheUsersItems) {
+  for (int32_t c = kContainerYoutubeFirst; c <= kContainerYoutubeLast; ++c) {
+    PutYouTubeVideo(c, "v" + std::to_string(c));
+  }
+  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
+  ASSERT_EQ(InternetItemAdd("http://radio.test/1", "Radio", kAudio), Status::kDone);
+  // The video listing covers the user's items and the YouTube categories 21 to 26.
+  EXPECT_EQ(InternetItemList(kVideo).size(), 1u + 6u);
+
+  ASSERT_TRUE(ClearYouTubeItems());
+  for (int32_t c = kContainerYoutubeFirst; c <= kContainerYoutubeLast; ++c) {
+    EXPECT_EQ(Children(c), 0) << c;
+  }
+  EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
+  EXPECT_EQ(InternetItemList(kAudio).size(), 1u);
+  EXPECT_EQ(Children(kContainerInternetAllVideos), 1);
+}
+
+// Runs stream commands and returns what they printed on standard output and error.
+struct Printed {
+  int status;
+  std::string out;
+  std::string err;
+};
+Printed RunCommands(const std::vector<StreamCommand>& commands, bool list) {
+  char* outText = nullptr;
+  char* errText = nullptr;
+  size_t outSize = 0;
+  size_t errSize = 0;
+  FILE* out = open_memstream(&outText, &outSize);
+  FILE* err = open_memstream(&errText, &errSize);
+  Printed p;
+  p.status = Internet_RunStreamCommands(commands, list, out, err);
+  std::fclose(out);
+  std::fclose(err);
+  p.out.assign(outText, outSize);
+  p.err.assign(errText, errSize);
+  std::free(outText);
+  std::free(errText);
+  return p;
+}
+
+TEST_F(InternetItemsTest, StreamCommandsAddListAndRemove) {
+  using Action = StreamCommand::Action;
+  PutYouTubeVideo(kContainerYoutubeFirst, "feedvideo");
+  Printed p = RunCommands({{Action::kAdd, "http://tv.test/ch1", "Channel \"1\"", kVideo},
+                           {Action::kAdd, "http://radio.test/1", "", kAudio},
+                           {Action::kAdd, "http://radio.test/1", "", kAudio}},
+                          true);
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_NE(p.out.find("is listed already"), std::string::npos) << p.out;
+  EXPECT_NE(p.out.find("video\tChannel \"1\"\thttp://tv.test/ch1\n"), std::string::npos) << p.out;
+  EXPECT_NE(p.out.find("audio\thttp://radio.test/1\thttp://radio.test/1\n"), std::string::npos)
+      << p.out;
+  EXPECT_EQ(p.out.find("feedvideo"), std::string::npos) << p.out;
+
+  p = RunCommands({{Action::kRemove, "http://radio.test/1", "", kVideo}}, false);
+  EXPECT_EQ(p.status, 2);
+  EXPECT_NE(p.err.find("no video stream"), std::string::npos) << p.err;
+
+  p = RunCommands({{Action::kRemove, "http://radio.test/1", "", kAudio},
+                   {Action::kRemove, "http://tv.test/ch1", "Channel \"1\"", kVideo}},
+                  true);
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_NE(p.out.find("No internet streams are listed."), std::string::npos) << p.out;
+
+  p = RunCommands({{Action::kAdd, "http://x/\xFF", "", kAudio}}, false);
+  EXPECT_EQ(p.status, 2);
+  EXPECT_FALSE(p.err.empty());
+}
+
+}  // namespace

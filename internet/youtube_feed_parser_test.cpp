@@ -1,0 +1,141 @@
+#include "internet/youtube_feed_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "internet/internet_limits.h"
+#include "platform/text.h"
+
+namespace {
+
+std::string ReadFixture(const char* name) {
+  std::ifstream in(std::string(ORVEX_INTERNET_TESTDATA) + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<YouTubeFeedEntry> ParseAll(std::string_view body) {
+  std::vector<YouTubeFeedEntry> entries;
+  YouTube_ParseFeed(body, [&](const YouTubeFeedEntry& e) {
+    entries.push_back(e);
+    return true;
+  });
+  return entries;
+}
+
+TEST(YouTubeFeedParserTest, RecordedPageGivesIdsAndDecodedTitles) {
+  std::string page = ReadFixture("recently_featured_1.xml");
+  ASSERT_FALSE(page.empty());
+  std::vector<YouTubeFeedEntry> entries = ParseAll(page);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].videoId, "abc123");
+  EXPECT_EQ(entries[0].title, "Tom & Jerry \"Live\"");
+  EXPECT_EQ(entries[1].videoId, "Xy-9_z");
+  // Bare quotes go, only the five entities are decoded.
+  EXPECT_EQ(entries[1].title, "Caf&eacute; Lumi&#232;re <HD> '09");
+
+  EXPECT_TRUE(ParseAll(ReadFixture("empty.xml")).empty());
+}
+
+TEST(YouTubeFeedParserTest, TitleEntityRules) {
+  struct Case {
+    const char* raw;
+    const char* title;
+  };
+  for (const Case& c : {
+           Case{"Tom &amp; Jerry &quot;Live&quot;", "Tom & Jerry \"Live\""},
+           Case{"say \"hi\"", "say hi"},
+           Case{"&lt;b&gt; &apos;x&apos;", "<b> 'x'"},
+           Case{"&amp;quot;", "&quot;"},  // one pass: the decoded "&" starts nothing
+           Case{"&AMP; &amp &nbsp; &#38;", "&AMP; &amp &nbsp; &#38;"},
+           Case{"a\xFF"
+                "b\xC3",
+                "a\xEF\xBF\xBD"
+                "b\xEF\xBF\xBD"},
+       }) {
+    EXPECT_EQ(YouTube_DecodeTitle(c.raw), c.title) << c.raw;
+  }
+}
+
+TEST(YouTubeFeedParserTest, TitlesAreCutAt1019BytesAnd1000Units) {
+  EXPECT_EQ(YouTube_DecodeTitle(std::string(2000, 'a')), std::string(kFeedTitleMaxUnits, 'a'));
+
+  std::string twoByte;
+  for (int i = 0; i < 600; ++i) twoByte += "\xC3\xA9";
+  std::string cut = YouTube_DecodeTitle("a" + twoByte);
+  EXPECT_EQ(cut.size(), kFeedTitleMaxBytes);
+  EXPECT_TRUE(platform::IsValidUtf8(cut));
+  // An even count of bytes after the "a" would end inside a character; the cut backs off.
+  EXPECT_EQ(YouTube_DecodeTitle(twoByte).size(), kFeedTitleMaxBytes - 1);
+
+  // Characters past U+FFFF are two UTF-16 units each.
+  std::string astral;
+  for (int i = 0; i < 200; ++i) astral += "\xF0\x9F\x8E\xB5";
+  // 990 + 2 * 5 units reach the limit while 990 + 4 * 7 bytes would still fit.
+  EXPECT_EQ(YouTube_DecodeTitle(std::string(990, 'a') + astral),
+            std::string(990, 'a') + astral.substr(0, 4 * 5));
+  // 900 + 4 * 29 bytes reach the byte limit first.
+  EXPECT_EQ(YouTube_DecodeTitle(std::string(900, 'a') + astral),
+            std::string(900, 'a') + astral.substr(0, 4 * 29));
+
+  // Entities are decoded before the cut, so a long title of "&amp;" keeps 1000 "&".
+  std::string amps;
+  for (int i = 0; i < 1500; ++i) amps += "&amp;";
+  EXPECT_EQ(YouTube_DecodeTitle(amps), std::string(kFeedTitleMaxUnits, '&'));
+}
+
+TEST(YouTubeFeedParserTest, VideoIdIsTheTextAfterTheLastSlashAndMustBeSafe) {
+  std::string body =
+      "<id>feed</id>"
+      "<entry><id>http://x/videos/abc123</id><title>one</title></entry>"
+      "<entry><id>plainid</id><title type='text'>two</title></entry>"
+      "<entry><id>http://x/videos/</id><title>empty id</title></entry>"
+      "<entry><id>http://x/a&amp;b=1</id><title>query in id</title></entry>"
+      "<entry><id>http://x/" +
+      std::string(kVideoIdMax + 1, 'k') +
+      "</id><title>long</title>"
+      "<entry><id>http://x/last</id><title></title></entry>";
+  std::vector<YouTubeFeedEntry> entries = ParseAll(body);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].videoId, "abc123");
+  EXPECT_EQ(entries[0].title, "one");
+  EXPECT_EQ(entries[1].videoId, "plainid");
+  EXPECT_EQ(entries[1].title, "two");
+  EXPECT_EQ(entries[2].videoId, "last");
+  EXPECT_EQ(entries[2].title, "last");  // an empty title shows the id
+}
+
+TEST(YouTubeFeedParserTest, ABodyCutAnywhereGivesOnlyWholeEntries) {
+  std::string page = ReadFixture("recently_featured_1.xml");
+  std::vector<YouTubeFeedEntry> all = ParseAll(page);
+  ASSERT_EQ(all.size(), 2u);
+  size_t seenOne = 0;
+  for (size_t length = 0; length <= page.size(); ++length) {
+    std::vector<YouTubeFeedEntry> part = ParseAll(std::string_view(page).substr(0, length));
+    ASSERT_LE(part.size(), all.size());
+    for (size_t i = 0; i < part.size(); ++i) {
+      EXPECT_EQ(part[i].videoId, all[i].videoId) << length;
+      EXPECT_EQ(part[i].title, all[i].title) << length;
+    }
+    if (part.size() == 1) ++seenOne;
+  }
+  EXPECT_GT(seenOne, 0u);
+}
+
+TEST(YouTubeFeedParserTest, TheCallerCanStopTheWalk) {
+  std::string page = ReadFixture("recently_featured_1.xml");
+  int calls = 0;
+  EXPECT_EQ(YouTube_ParseFeed(page,
+                              [&](const YouTubeFeedEntry&) {
+                                ++calls;
+                                return false;
+                              }),
+            1);
+  EXPECT_EQ(calls, 1);
+}
+
+}  // namespace

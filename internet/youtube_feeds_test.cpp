@@ -1,0 +1,184 @@
+#include "internet/youtube_feeds.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "controlpoint/http_fetch_test_server.h"
+#include "internet/internet_limits.h"
+#include "library/build/container_tree.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "library/testing/temp_library.h"
+#include "platform/log.h"
+#include "platform/tick.h"
+
+namespace {
+
+using Reply = HttpFetchTestServer::Reply;
+
+constexpr const char* kSite = "http://videos.test";
+
+std::string ReadFixture(const char* name) {
+  std::ifstream in(std::string(ORVEX_INTERNET_TESTDATA) + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Settings rows are created with the library file; these are written here as a user
+// would add them.
+void PutSetting(const char* key, const std::string& value) {
+  db_execute(Sql{"insert or replace into AVP (my_attribute, my_value) values (?, ?)",
+                 {std::string(key), value}});
+}
+
+// Polls `done` until it holds or five seconds have passed.
+template <typename Predicate>
+bool WaitUntil(Predicate done) {
+  uint64_t end = platform::TickCountMs() + 5000;
+  while (!done()) {
+    if (platform::TickCountMs() > end) return false;
+    platform::SleepMs(2);
+  }
+  return true;
+}
+
+class YouTubeFeedsTest : public ::testing::Test {
+ protected:
+  YouTubeFeedsTest() : server_([this](const std::string& target) { return Route(target); }) {}
+
+  void SetUp() override {
+    ASSERT_TRUE(library_.ok());
+    ASSERT_TRUE(server_.ok());
+    FST_BuildTree();
+    PutSetting(kKeyYouTubeFeedEndpoint, server_.Url("/"));
+    PutSetting(kKeyYouTubeSiteAddress, kSite);
+    YouTubeRequestStop(0);
+    YouTubeRequestRefresh(0);
+  }
+
+  void TearDown() override {
+    YouTubeUpdaterJoin();
+    YouTubeSetTickForTest(0);
+    Scan_SetFeedRefresh(nullptr);
+  }
+
+  Reply Route(const std::string& target) {
+    std::string feeds = "/feeds/api/standardfeeds/";
+    if (target == feeds + "recently_featured?start-index=1") {
+      return HttpFetchTestServer::Answer(200, ReadFixture("recently_featured_1.xml"));
+    }
+    if (target == feeds + "top_rated?time=today&start-index=1") {
+      return HttpFetchTestServer::Answer(200, ReadFixture("top_rated_1.xml"));
+    }
+    if (target.rfind(feeds + "most_linked?", 0) == 0) {
+      return HttpFetchTestServer::Answer(200, ReadFixture("empty.xml"));
+    }
+    // An error page that happens to look like a feed must not be stored.
+    return HttpFetchTestServer::Answer(404, ReadFixture("top_rated_1.xml"));
+  }
+
+  static int ItemsUnder(int32_t container) { return db_getCount(sql::Children(container)); }
+
+  TempLibrary library_;
+  HttpFetchTestServer server_;
+};
+
+TEST_F(YouTubeFeedsTest, APassReadsFourPagesOfEachCategoryAndStoresTheirVideos) {
+  // Two first pages and the four (empty) pages of most_linked answer; the rest are 404.
+  EXPECT_EQ(YouTube_RunPass(), 6);
+  std::vector<std::string> targets = server_.Targets();
+  ASSERT_EQ(targets.size(), 28u);
+  EXPECT_EQ(targets[0], "/feeds/api/standardfeeds/recently_featured?start-index=1");
+  EXPECT_EQ(targets[6], "/feeds/api/standardfeeds/most_responded?time=today&start-index=1");
+  EXPECT_EQ(targets[7], "/feeds/api/standardfeeds/recently_featured?start-index=26");
+  EXPECT_EQ(targets[27], "/feeds/api/standardfeeds/most_responded?time=today&start-index=76");
+
+  EXPECT_EQ(ItemsUnder(21), 2);
+  EXPECT_EQ(ItemsUnder(22), 2);
+  for (int32_t container = 23; container <= kContainerYoutubeLast; ++container) {
+    EXPECT_EQ(ItemsUnder(container), 0) << container;
+  }
+  MediaRecord record;
+  ASSERT_EQ(db_getOneRecord(
+                sql::ItemUnder(std::string(kSite) + "/watch?v=abc123", "Tom & Jerry \"Live\"", 21),
+                &record),
+            1);
+  EXPECT_EQ(record.InternetFlags, 1);
+  EXPECT_EQ(record.ObjectType, 1);
+  EXPECT_EQ(record.FileType, "Video");
+  EXPECT_GE(record.MyIndex, kFirstFreeObjectNumber);
+  EXPECT_EQ(YouTubeIsFetching(), 0);
+
+  // The next pass finds every video stored already.
+  YouTube_RunPass();
+  EXPECT_EQ(ItemsUnder(21), 2);
+  EXPECT_EQ(ItemsUnder(22), 2);
+}
+
+TEST_F(YouTubeFeedsTest, PendingRequestsEndAPassAndTheStoringOfABody) {
+  YouTubeRequestRefresh(1);
+  EXPECT_EQ(YouTube_RunPass(), 0);
+  EXPECT_TRUE(server_.Targets().empty());
+  YouTubeRequestRefresh(0);
+
+  YouTubeRequestStop(1);
+  EXPECT_EQ(YouTube_StoreFeedBody(ReadFixture("recently_featured_1.xml"), kYouTubeFeeds[0], kSite),
+            0);
+  EXPECT_EQ(ItemsUnder(21), 0);
+  YouTubeRequestStop(0);
+  EXPECT_EQ(YouTube_StoreFeedBody(ReadFixture("recently_featured_1.xml"), kYouTubeFeeds[0], kSite),
+            2);
+}
+
+TEST_F(YouTubeFeedsTest, AddressSettingsFallBackToTheDefaults) {
+  std::vector<std::string> log;
+  platform::SetLogSink([&](std::string_view line) { log.emplace_back(line); });
+  EXPECT_EQ(YouTube_FeedEndpoint(), server_.Url(""));  // the trailing "/" goes
+  EXPECT_EQ(YouTube_SiteAddress(), kSite);
+
+  PutSetting(kKeyYouTubeFeedEndpoint, "");
+  EXPECT_EQ(YouTube_FeedEndpoint(), kDefaultYouTubeFeedEndpoint);
+  EXPECT_TRUE(log.empty());
+
+  for (const std::string& bad : {std::string("https://secure.test"), std::string("feeds.test"),
+                                 std::string("http://feeds.test/?q=1"),
+                                 "http://feeds.test/" + std::string(kFeedUrlSlot, 'p')}) {
+    PutSetting(kKeyYouTubeFeedEndpoint, bad);
+    EXPECT_EQ(YouTube_FeedEndpoint(), kDefaultYouTubeFeedEndpoint) << bad;
+  }
+  EXPECT_EQ(log.size(), 4u);
+  PutSetting(kKeyYouTubeSiteAddress, "http://site.test/\"x");
+  EXPECT_EQ(YouTube_SiteAddress(), kDefaultYouTubeSiteAddress);
+  platform::SetLogSink([](std::string_view) {});
+}
+
+TEST_F(YouTubeFeedsTest, UpdaterPassesAtStartAgainOnRefreshAndStopsOnRequest) {
+  YouTubeSetTickForTest(2);
+  YouTubeUpdaterStart();
+  EXPECT_EQ(YouTubeIsIdle(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return ItemsUnder(22) == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return server_.Targets().size() == 28; }));
+  // A second start while it runs starts nothing.
+  YouTubeUpdaterStart();
+
+  // Emptying the library asks for a new pass, which fills the categories again.
+  Lib_Clear();
+  ASSERT_TRUE(WaitUntil([&] { return server_.Targets().size() == 56 && ItemsUnder(21) == 2; }));
+  EXPECT_EQ(server_.Targets().size(), 56u);  // no third pass: the next is an hour of ticks away
+
+  YouTubeRequestStop(1);
+  ASSERT_TRUE(WaitUntil([] { return YouTubeIsIdle() == 1; }));
+
+  // A start after a stop runs again.
+  YouTubeUpdaterStart();
+  ASSERT_TRUE(WaitUntil([&] { return server_.Targets().size() == 84; }));
+  YouTubeUpdaterJoin();
+  EXPECT_EQ(YouTubeIsIdle(), 1);
+  EXPECT_EQ(YouTubeIsFetching(), 0);
+}
+
+}  // namespace
