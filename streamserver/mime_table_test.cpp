@@ -1,0 +1,54 @@
+#include "streamserver/mime_table.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/test_support.h"
+
+namespace {
+
+TEST(MimeTable, ReadsTypesByExtensionAndSkipsLinesWithoutExtensions) {
+  MimeTable table;
+  table.LoadText(
+      "# comment line\n"
+      "audio/mpeg mp3\tmp2\r\n"
+      "application/x-lonely\n"
+      "\n"
+      "video/x-ms-avi   avi # trailing comment\n"
+      "application/gzip gz");
+  EXPECT_EQ(table.size(), 4u);
+  EXPECT_EQ(table.TypeOfExtension("MP3"), "audio/mpeg");
+  EXPECT_EQ(table.TypeOfExtension("mp2"), "audio/mpeg");
+  EXPECT_EQ(table.TypeOfExtension("comment"), "");
+  EXPECT_EQ(table.TypeOfPath("/m/Film.AVI"), "video/x-ms-avi");
+  // The last extension counts, and only in the last segment.
+  EXPECT_EQ(table.TypeOfPath("/m/a.tar.gz"), "application/gzip");
+  EXPECT_EQ(table.TypeOfPath("/m/dir.mp3/README"), "");
+  EXPECT_EQ(table.TypeOfPath("/m/trailing."), "");
+  EXPECT_EQ(table.TypeOfPath("/m/x.unknown"), "");
+}
+
+TEST(MimeTable, LoadFirstFallsBackToTheSecondPath) {
+  platform::testing::TempDir dir;
+  platform::testing::WriteFile(dir.Join("second"), "text/x-a aa\n");
+  MimeTable table;
+  EXPECT_TRUE(MimeTable_LoadFirst(&table, dir.Join("missing"), dir.Join("second")));
+  EXPECT_EQ(table.TypeOfExtension("aa"), "text/x-a");
+  MimeTable none;
+  EXPECT_FALSE(MimeTable_LoadFirst(&none, dir.Join("missing"), dir.Join("also-missing")));
+  // The shipped table gives the types the content directory announces.
+  MimeTable shipped;
+  ASSERT_TRUE(MimeTable_LoadFirst(&shipped, dir.Join("missing"), ORVEX_MIME_TYPES_PATH));
+  EXPECT_EQ(shipped.TypeOfExtension("avi"), "video/x-ms-avi");
+  EXPECT_EQ(shipped.TypeOfExtension("vob"), "video/vob");
+}
+
+TEST(MimeTable, TextSniffing) {
+  EXPECT_TRUE(MimeTable_LooksLikeText("Plain words,\ttabs\r\nand lines\x1a"));
+  EXPECT_TRUE(MimeTable_LooksLikeText("caf\xc3\xa9"));
+  EXPECT_FALSE(MimeTable_LooksLikeText(std::string("ab\0cd", 5)));
+  EXPECT_FALSE(
+      MimeTable_LooksLikeText("\x7f"
+                              "ELF"));
+}
+
+}  // namespace

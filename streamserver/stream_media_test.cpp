@@ -1,0 +1,391 @@
+#include "streamserver/stream_media.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "gui/transfer_status.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "library/testing/temp_library.h"
+#include "platform/test_support.h"
+#include "streamserver/stream_response.h"
+#include "streamserver/stream_test_support.h"
+
+namespace {
+
+using stream_test::Response;
+
+std::string Pattern(size_t size, int seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 7 + seed * 13 + i / 251) & 0xFF);
+  return bytes;
+}
+
+class StreamMediaTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib_.ok());
+    media_ = lib_.Path("media");
+    ASSERT_EQ(::mkdir(media_.c_str(), 0755), 0);
+    ASSERT_EQ(db_execute(sql::InsertSharedFolder(media_)), 1);
+    song_ = Pattern(1000, 1);
+    platform::testing::WriteFile(media_ + "/song.mp3", song_);
+    AddItem(100, media_ + "/song.mp3", "Audio");
+    ClearTransfers();
+    server_ = std::make_unique<stream_test::TestServer>();
+    ASSERT_TRUE(server_->ok());
+  }
+
+  void TearDown() override { StreamServer_SetRelay(nullptr); }
+
+  void AddItem(int32_t index, const std::string& path, const std::string& fileType,
+               int32_t flags = 0, int64_t size = 0, const std::string& cover = "",
+               int32_t objectType = kObjectItem) {
+    ObjectRow row;
+    row.MyIndex = index;
+    row.pIndex = 4;
+    row.Flags = flags;
+    row.ObjectType = objectType;
+    row.ProcessObjectType = objectType;
+    row.FilePath = path;
+    row.FileName = path.substr(path.rfind('/') + 1);
+    row.FileType = fileType;
+    row.FileSize = size;
+    row.CDCover = cover;
+    ASSERT_EQ(db_execute(sql::InsertObject(row)), 1);
+  }
+
+  Response Get(const std::string& target, const std::string& headers = "") {
+    return stream_test::Exchange(server_->port(),
+                                 "GET " + target + " HTTP/1.1\r\n" + headers + "\r\n");
+  }
+
+  TempLibrary lib_;
+  std::string media_;
+  std::string song_;
+  std::unique_ptr<stream_test::TestServer> server_;
+};
+
+TEST_F(StreamMediaTest, PlainFileIsSentWholeWithTypeLengthAndDate) {
+  Response r = Get("/0/___/100/song.mp3");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.headers["content-type"], "audio/mpeg");
+  EXPECT_EQ(r.headers["content-length"], "1000");
+  EXPECT_FALSE(r.headers["last-modified"].empty());
+  EXPECT_EQ(r.body, song_);
+  // The name in the URL is not what is served: the record is.
+  EXPECT_EQ(Get("/0/___/100/anything.mp3").body, song_);
+}
+
+TEST_F(StreamMediaTest, SingleRangesAndRangesThatFallBackToTheWholeFile) {
+  struct Case {
+    std::string range;
+    int status;
+    const char* contentRange;
+    size_t first;
+    size_t length;
+  };
+  std::string many = "bytes=0-0";
+  for (int i = 1; i <= 32; ++i) many += "," + std::to_string(i) + "-" + std::to_string(i);
+  const Case cases[] = {
+      {"bytes=0-99", 206, "bytes 0-99/1000", 0, 100},
+      {"bytes=0-", 206, "bytes 0-999/1000", 0, 1000},
+      {"bytes=-100", 206, "bytes 900-999/1000", 900, 100},
+      {"bytes=-5000", 206, "bytes 0-999/1000", 0, 1000},
+      {"bytes=990-2000", 206, "bytes 990-999/1000", 990, 10},
+      {"bytes=500-100", 200, "", 0, 1000},
+      {"bytes=2000-", 200, "", 0, 1000},
+      {"bytes=-0", 200, "", 0, 1000},
+      {"bytes=0-599,500-999", 200, "", 0, 1000},
+      {"items=0-9", 200, "", 0, 1000},
+      {many, 200, "", 0, 1000},
+  };
+  for (const Case& c : cases) {
+    Response r = Get("/0/___/100/song.mp3", "Range: " + c.range + "\r\n");
+    ASSERT_TRUE(r.ok) << c.range;
+    EXPECT_EQ(r.status, c.status) << c.range;
+    EXPECT_EQ(r.headers["content-range"], c.contentRange) << c.range;
+    EXPECT_EQ(r.headers["content-length"], std::to_string(c.length)) << c.range;
+    EXPECT_EQ(r.body, song_.substr(c.first, c.length)) << c.range;
+  }
+  EXPECT_EQ(Get("/0/___/100/song.mp3", "Range: bytes=x-1\r\n").status, 400);
+}
+
+TEST_F(StreamMediaTest, TwoRangesComeAsMultipartWithTheBoundary) {
+  Response r = Get("/0/___/100/song.mp3", "Range: bytes=0-99,200-299\r\n");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.status, 206);
+  EXPECT_EQ(r.headers["content-type"], "multipart/byteranges; boundary=##123456789###BOUNDARY");
+  const std::string expected =
+      "--##123456789###BOUNDARY\r\nContent-type: audio/mpeg\r\nContent-range: bytes 0-99/1000\r\n"
+      "Content-length: 100\r\n\r\n" +
+      song_.substr(0, 100) +
+      "\r\n--##123456789###BOUNDARY\r\nContent-type: audio/mpeg\r\n"
+      "Content-range: bytes 200-299/1000\r\nContent-length: 100\r\n\r\n" +
+      song_.substr(200, 100) + "\r\n--##123456789###BOUNDARY--\r\n";
+  EXPECT_EQ(r.body, expected);
+  EXPECT_EQ(r.headers["content-length"], std::to_string(expected.size()));
+}
+
+TEST_F(StreamMediaTest, HeadKeepsTheConnectionForTheNextRequest) {
+  platform::UniqueFd fd = stream_test::Connect(server_->port());
+  ASSERT_TRUE(stream_test::SendAll(
+      fd.Get(), "HEAD /0/___/100/song.mp3 HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"));
+  Response head = stream_test::ReadResponse(fd.Get(), true);
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.headers["content-length"], "1000");
+  EXPECT_EQ(head.headers["connection"], "Keep-Alive");
+  ASSERT_TRUE(stream_test::SendAll(fd.Get(), "GET /0/___/100/song.mp3 HTTP/1.1\r\n\r\n"));
+  Response get = stream_test::ReadResponse(fd.Get());
+  EXPECT_EQ(get.body, song_);
+  // Only the GET sent a body, so only it is a transfer.
+  std::vector<TransferEntry> entries;
+  EXPECT_EQ(CollectChanges(&entries), 1u);
+}
+
+TEST_F(StreamMediaTest, IfModifiedSinceAnswers304WhenTheCopyIsCurrent) {
+  Response current =
+      Get("/0/___/100/song.mp3", "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n");
+  EXPECT_EQ(current.status, 304);
+  EXPECT_TRUE(current.body.empty());
+  Response old = Get("/0/___/100/song.mp3", "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n");
+  EXPECT_EQ(old.status, 200);
+  EXPECT_EQ(old.body, song_);
+}
+
+TEST_F(StreamMediaTest, OptionsAndMethodsOtherThanGetAndHead) {
+  for (const char* target : {"*", "/0/___/100/song.mp3"}) {
+    Response r = stream_test::Exchange(server_->port(),
+                                       std::string("OPTIONS ") + target + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(r.status, 200) << target;
+    EXPECT_EQ(r.headers["allow"], "GET, HEAD") << target;
+    EXPECT_EQ(r.headers["content-length"], "0") << target;
+  }
+  for (const char* method : {"POST", "PUT", "DELETE", "BREW"}) {
+    Response r = stream_test::Exchange(
+        server_->port(), std::string(method) + " /0/___/100/song.mp3 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(r.status, 405) << method;
+    EXPECT_EQ(r.headers["allow"], "GET, HEAD") << method;
+  }
+}
+
+TEST_F(StreamMediaTest, UrlsNeverNameFilesOfTheirOwn) {
+  AddItem(1, media_ + "/song.mp3", "Audio");
+  const char* targets[] = {
+      "/0/___/1/../../../../etc/passwd",
+      "/0/___/1/%2e%2e/%2e%2e/%2e%2e/etc/passwd",
+      "/0/___/1/..%2F..%2F..%2Fetc%2Fpasswd.jpg",
+      "/0/___/1/./song.mp3",
+      "/0/___/999/song.mp3",
+      "/0/___/abc/song.mp3",
+      "/0/___/-1/song.mp3",
+      "/0/___/99999999999/song.mp3",
+      "/0/___/",
+      "/etc/passwd",
+      "/0/___/1/passwd.jpg",
+  };
+  for (const char* target : targets) {
+    Response r = Get(target);
+    EXPECT_EQ(r.status, 404) << target;
+    EXPECT_EQ(r.body.find("root:"), std::string::npos) << target;
+  }
+}
+
+TEST_F(StreamMediaTest, PicturesBesideTheItemOnlyWhenTheLibraryKnowsThem) {
+  const std::string cover = Pattern(700, 2);
+  platform::testing::WriteFile(media_ + "/folder.jpg", cover);
+  platform::testing::WriteFile(media_ + "/other.png", Pattern(50, 3));
+  AddItem(200, media_ + "/song.mp3", "Audio", 0, 1000, "folder.jpg");
+
+  Response r = Get("/0/___/200/folder.jpg");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.headers["content-type"], "image/jpeg");
+  EXPECT_EQ(r.body, cover);
+
+  EXPECT_EQ(Get("/0/___/200/other.png").status, 404);
+  AddItem(201, media_ + "/other.png", "Image");
+  Response known = Get("/0/___/200/other.png");
+  EXPECT_EQ(known.status, 200);
+  EXPECT_EQ(known.headers["content-type"], "image/png");
+  EXPECT_EQ(Get("/0/___/200/missing.jpg").status, 404);
+}
+
+TEST_F(StreamMediaTest, InternetSourcesGoToTheRelay) {
+  AddItem(300, "mmsh://10.0.0.1/live", "Video");
+  AddItem(301, "HTTP://10.0.0.1/radio", "Audio");
+  EXPECT_EQ(Get("/0/___/300/Song.mp3").status, 502);
+
+  std::mutex lock;
+  std::vector<std::pair<std::string, std::string>> calls;
+  StreamServer_SetRelay([&](StreamRequest* request) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      calls.emplace_back(request->Source, request->MediaKind);
+    }
+    return StreamResponse_SendPage(request, "relayed") ? 1 : 0;
+  });
+  EXPECT_EQ(Get("/0/___/300/Song.mp3&TC&POWER").body, "<HTML><BODY>relayed</BODY></HTML>");
+  EXPECT_EQ(Get("/0/___/301/x").status, 200);
+  std::lock_guard<std::mutex> guard(lock);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0], std::make_pair(std::string("mmsh://10.0.0.1/live"), std::string("Video")));
+  EXPECT_EQ(calls[1], std::make_pair(std::string("HTTP://10.0.0.1/radio"), std::string("Audio")));
+}
+
+TEST_F(StreamMediaTest, FoldersRedirectThenListOnlyInsideSharedFolders) {
+  ASSERT_EQ(::mkdir((media_ + "/Music").c_str(), 0755), 0);
+  platform::testing::WriteFile(media_ + "/Music/track.mp3", "abc");
+  AddItem(400, media_ + "/Music", "", 0, 0, "", kObjectContainer);
+  AddItem(401, lib_.dir(), "", 0, 0, "", kObjectContainer);
+  AddItem(402, media_ + "/Music/..", "", 0, 0, "", kObjectContainer);
+
+  Response moved = Get("/0/___/400/My%20Music");
+  EXPECT_EQ(moved.status, 302);
+  EXPECT_EQ(moved.headers["location"], "/0/___/400/My%20Music/");
+  Response index = Get("/0/___/400/My%20Music/");
+  EXPECT_EQ(index.status, 200);
+  EXPECT_NE(index.body.find("<A HREF=\"/0/___/400/My%20Music/track.mp3\">track.mp3</A>"),
+            std::string::npos);
+  Response plain = Get("/0/___/400/My%20Music/?plain");
+  EXPECT_EQ(plain.headers["content-type"], "text/plain");
+  EXPECT_EQ(Get("/0/___/400/x/?sideways").status, 400);
+
+  // The program directory holds the library file: not shared, never listed.
+  EXPECT_EQ(Get("/0/___/401/x/").status, 404);
+  EXPECT_EQ(Get("/0/___/402/x/").status, 404);
+}
+
+TEST_F(StreamMediaTest, TransfersAreRecordedWithProgress) {
+  const std::string big = Pattern(300000, 4);
+  platform::testing::WriteFile(media_ + "/big.avi", big);
+  AddItem(500, media_ + "/big.avi", "Video");
+  Response r = Get("/0/___/500/big.avi");
+  ASSERT_EQ(r.body, big);
+  EXPECT_EQ(r.headers["content-type"], "video/x-ms-avi");
+  std::vector<TransferEntry> entries;
+  ASSERT_EQ(CollectChanges(&entries), 1u);
+  EXPECT_EQ(entries[0].FilePath, media_ + "/big.avi");
+  EXPECT_EQ(entries[0].ClientAddress, "127.0.0.1");
+  EXPECT_EQ(entries[0].UrlPath, "/0/___/500/big.avi");
+  EXPECT_EQ(entries[0].TotalSize, 300000u);
+  EXPECT_EQ(entries[0].Sent, 300000u);
+}
+
+TEST_F(StreamMediaTest, UnknownExtensionsAreSniffed) {
+  platform::testing::WriteFile(media_ + "/notes.zzz", "just words\n");
+  platform::testing::WriteFile(media_ + "/data.zzz", std::string("\x00\x01\x02", 3));
+  AddItem(600, media_ + "/notes.zzz", "Audio");
+  AddItem(601, media_ + "/data.zzz", "Audio");
+  EXPECT_EQ(Get("/0/___/600/n").headers["content-type"], "text/plain");
+  EXPECT_EQ(Get("/0/___/601/d").headers["content-type"], "application/octet-stream");
+}
+
+// A record keeps at most 779 bytes of a path. A longer path cut to that length may name
+// another file, which must not be served in its place.
+TEST_F(StreamMediaTest, PathsCutByTheRecordFieldAreNotServed) {
+  std::string dir = media_;
+  while (dir.size() < 700) {
+    dir += "/" + std::string(60, 'd');
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  }
+  std::string full = dir + "/" + std::string(200, 'n') + ".mp3";
+  std::string cut = full.substr(0, kRecordPathField - 1);
+  platform::testing::WriteFile(full, "the real file");
+  platform::testing::WriteFile(cut, "a different file");
+  AddItem(700, full, "Audio");
+  Response r = Get("/0/___/700/x.mp3");
+  EXPECT_EQ(r.status, 404);
+  EXPECT_EQ(r.body.find("a different file"), std::string::npos);
+}
+
+class StreamDiscImageTest : public StreamMediaTest {
+ protected:
+  void SetUp() override {
+    StreamMediaTest::SetUp();
+    if (std::system("command -v genisoimage >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "genisoimage is not installed";
+    }
+    std::string tree = lib_.Path("tree");
+    ASSERT_EQ(::mkdir(tree.c_str(), 0755), 0);
+    member_ = Pattern(5000, 5);
+    platform::testing::WriteFile(tree + "/clip.vob", member_);
+    image_ = media_ + "/disc.iso";
+    std::string command = "genisoimage -quiet -J -R -o '" + image_ + "' '" + tree + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string bytes = platform::testing::ReadFile(image_);
+    size_t at = bytes.find(member_);
+    ASSERT_NE(at, std::string::npos);
+    offset_ = static_cast<int64_t>(at);
+    memberPath_ = image_ + "/%offset%" + std::to_string(offset_) + "/clip.vob";
+    AddItem(800, memberPath_, "Video", kFlagDiscImage, 5000);
+  }
+
+  std::string image_;
+  std::string member_;
+  std::string memberPath_;
+  int64_t offset_ = 0;
+};
+
+TEST_F(StreamDiscImageTest, MemberIsSentFromItsOffsetWithRanges) {
+  Response whole = Get("/0/___/800/clip.vob");
+  EXPECT_EQ(whole.status, 200);
+  EXPECT_EQ(whole.headers["content-type"], "video/vob");
+  EXPECT_EQ(whole.body, member_);
+
+  Response one = Get("/0/___/800/clip.vob", "Range: bytes=4000-\r\n");
+  EXPECT_EQ(one.status, 206);
+  EXPECT_EQ(one.headers["content-range"], "bytes 4000-4999/5000");
+  EXPECT_EQ(one.body, member_.substr(4000));
+
+  Response two = Get("/0/___/800/clip.vob", "Range: bytes=0-99,200-299\r\n");
+  EXPECT_EQ(two.status, 206);
+  EXPECT_NE(two.body.find("Content-range: bytes 200-299/5000\r\nContent-length: 100\r\n\r\n" +
+                          member_.substr(200, 100) + "\r\n--##123456789###BOUNDARY--\r\n"),
+            std::string::npos);
+
+  std::vector<TransferEntry> entries;
+  CollectChanges(&entries);
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.back().FilePath, memberPath_);
+}
+
+TEST_F(StreamDiscImageTest, BrokenMembersAndMissingImagesGive404) {
+  // Longer than what the image holds after its offset.
+  AddItem(801, memberPath_, "Video", kFlagDiscImage, 1LL << 40);
+  // Not inside an ".iso".
+  AddItem(802, media_ + "/song.mp3/%offset%0/x.vob", "Video", kFlagDiscImage, 10);
+  AddItem(803, image_ + "/%offset%abc/clip.vob", "Video", kFlagDiscImage, 10);
+  for (const char* target : {"/0/___/801/a.vob", "/0/___/802/a.vob", "/0/___/803/a.vob"}) {
+    EXPECT_EQ(Get(target).status, 404) << target;
+  }
+  ASSERT_EQ(::unlink(image_.c_str()), 0);
+  EXPECT_EQ(Get("/0/___/800/clip.vob").status, 404);
+}
+
+TEST(StreamMediaPaths, DiscPathsAndSharedFolderTests) {
+  std::string image;
+  int64_t offset = 0;
+  EXPECT_TRUE(StreamMedia_SplitDiscPath("/m/a.ISO/%offset%1048576/v.vob", &image, &offset));
+  EXPECT_EQ(image, "/m/a.ISO");
+  EXPECT_EQ(offset, 1048576);
+  // The marker that counts is the last one; a folder named like an image is no image.
+  EXPECT_TRUE(StreamMedia_SplitDiscPath("/m/x.iso.d/b.iso/%offset%21474836480/v", &image, &offset));
+  EXPECT_EQ(image, "/m/x.iso.d/b.iso");
+  EXPECT_EQ(offset, 21474836480LL);
+  EXPECT_FALSE(StreamMedia_SplitDiscPath("/m/a.img/%offset%5/v", &image, &offset));
+  EXPECT_FALSE(StreamMedia_SplitDiscPath("/m/a.iso/%offset%5", &image, &offset));
+  EXPECT_FALSE(StreamMedia_SplitDiscPath("/m/a.iso/%offset%-5/v", &image, &offset));
+  EXPECT_FALSE(StreamMedia_SplitDiscPath("/m/a.iso/v", &image, &offset));
+
+  EXPECT_TRUE(StreamMedia_IsInternetSource("RTSP://x"));
+  EXPECT_TRUE(StreamMedia_IsInternetSource("mmsh://x"));
+  EXPECT_FALSE(StreamMedia_IsInternetSource("/http/x"));
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+#include "streamserver/stream_request.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct ReadResult {
+  int code = kStreamReadNeedMore;
+  size_t consumed = 0;
+  StreamRequest request;
+};
+
+ReadResult ReadWhole(const std::string& input) {
+  ReadResult r;
+  StreamHeadScanner scanner;
+  r.code = StreamRequest_Read(&r.request, &scanner, input, &r.consumed);
+  return r;
+}
+
+// Offers the bytes one more at a time, as a slow client would send them.
+ReadResult ReadByteByByte(const std::string& input) {
+  ReadResult r;
+  StreamHeadScanner scanner;
+  for (size_t n = 1; n <= input.size(); ++n) {
+    r.code =
+        StreamRequest_Read(&r.request, &scanner, std::string_view(input).substr(0, n), &r.consumed);
+    if (r.code != kStreamReadNeedMore) break;
+  }
+  return r;
+}
+
+TEST(StreamRequestRead, ParsesRequestLineAndHeadersAndKeepsWhatFollows) {
+  const std::string head =
+      "\r\n\nGET /0/___/12/A%20b.mp3?name-down HTTP/1.1\r\n"
+      "Host: 192.168.1.5:40001\r\n"
+      "CONNECTION: Keep-Alive\r\n"
+      "User-Agent:  Player/1.0 \r\n"
+      "Range: bytes=0-99,200-299\r\n"
+      "X-Other: a:b\n"
+      "\r\n";
+  for (const ReadResult& r : {ReadWhole(head + "GET /next"), ReadByteByByte(head + "GET /next")}) {
+    ASSERT_EQ(r.code, kStreamReadDone);
+    EXPECT_EQ(r.consumed, head.size());
+    const StreamRequest& q = r.request;
+    EXPECT_EQ(q.Method, kStreamMethodGet);
+    EXPECT_EQ(q.Uri, "/0/___/12/A b.mp3");
+    EXPECT_EQ(q.Query, "name-down");
+    EXPECT_EQ(q.VersionMajor, 1);
+    EXPECT_EQ(q.VersionMinor, 1);
+    EXPECT_EQ(q.Host, "192.168.1.5:40001");
+    EXPECT_TRUE(q.KeepAlive);
+    EXPECT_EQ(q.UserAgent, "Player/1.0");
+    ASSERT_EQ(q.Ranges.size(), 2u);
+    EXPECT_EQ(q.Ranges[1].First, 200);
+    EXPECT_EQ(q.Ranges[1].Last, 299);
+    ASSERT_NE(StreamRequest_HeaderValue(q, "x-other"), nullptr);
+    EXPECT_EQ(*StreamRequest_HeaderValue(q, "x-other"), "a:b");
+    EXPECT_EQ(StreamRequest_HeaderValue(q, "X-Other"), nullptr);
+  }
+}
+
+TEST(StreamRequestRead, EscapedQuestionMarkStaysInThePath) {
+  ReadResult r = ReadWhole("GET /a%3Fb?c HTTP/1.0\r\n\r\n");
+  ASSERT_EQ(r.code, kStreamReadDone);
+  EXPECT_EQ(r.request.Uri, "/a?b");
+  EXPECT_EQ(r.request.Query, "c");
+  EXPECT_FALSE(r.request.KeepAlive);
+}
+
+TEST(StreamRequestRead, RequestWithoutVersionIsHttp09AndReadsNoHeaders) {
+  const std::string input = "GET /name\r\nHost: example\r\n";
+  for (const ReadResult& r : {ReadWhole(input), ReadByteByByte(input)}) {
+    ASSERT_EQ(r.code, kStreamReadDone);
+    EXPECT_EQ(r.consumed, std::string("GET /name\r\n").size());
+    EXPECT_EQ(r.request.VersionMajor, 0);
+    EXPECT_TRUE(r.request.Host.empty());
+  }
+}
+
+TEST(StreamRequestRead, MethodsAreCaseSensitive) {
+  const std::pair<const char*, int> cases[] = {
+      {"GET", kStreamMethodGet},   {"HEAD", kStreamMethodHead},   {"OPTIONS", kStreamMethodOptions},
+      {"POST", kStreamMethodPost}, {"get", kStreamMethodUnknown}, {"PATCH", kStreamMethodUnknown},
+  };
+  for (const auto& [text, method] : cases) {
+    ReadResult r = ReadWhole(std::string(text) + " / HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(r.code, kStreamReadDone) << text;
+    EXPECT_EQ(r.request.Method, method) << text;
+  }
+}
+
+TEST(StreamRequestRead, MalformedHeadsAreRefusedWith400) {
+  const char* cases[] = {
+      "GET / HTTP/1\r\n\r\n",
+      "GET / HTTP/x.1\r\n\r\n",
+      "GET / HTTP/1.-1\r\n\r\n",
+      "GET / HTTP/1.99999999999\r\n\r\n",
+      "GET / http/1.1\r\n\r\n",
+      "GET / HTTP/1.1 extra\r\n\r\n",
+      "GET\r\n\r\n",
+      "GET / HTTP/1.1\r\nNoColonHere\r\n\r\n",
+      "GET / HTTP/1.1\r\n: empty name\r\n\r\n",
+      "GET / HTTP/1.1\r\nBad Name: x\r\n\r\n",
+      "GET / HTTP/1.1\r\n folded: x\r\n\r\n",
+      "GET / HTTP/1.1\r\nRange: bytes=a-b\r\n\r\n",
+      "GET / HTTP/1.1\r\nRange: bytes=-\r\n\r\n",
+      "GET / HTTP/1.1\r\nRange: bytes=1-2,,3-4\r\n\r\n",
+      "GET / HTTP/1.1\r\nRange: bytes=99999999999999999999-\r\n\r\n",
+      "GET / HTTP/1.1\r\nRange: bytes=+5-9\r\n\r\n",
+      "GET / HTTP/1.1\r\nCookies: a=1; broken\r\n\r\n",
+      "GET / HTTP/1.1\r\nContent-Length: ten\r\n\r\n",
+      "GET /a%00b HTTP/1.1\r\n\r\n",
+  };
+  for (const char* text : cases) {
+    ReadResult r = ReadWhole(text);
+    EXPECT_EQ(r.code, kStreamReadError) << text;
+    EXPECT_EQ(r.request.Status, 400) << text;
+  }
+  // A NUL inside a header value.
+  ReadResult nul = ReadWhole(std::string("GET / HTTP/1.1\r\nX: a\0b\r\n\r\n", 26));
+  EXPECT_EQ(nul.code, kStreamReadError);
+}
+
+TEST(StreamRequestRead, HeadsOverTheLimitsAreRefusedBeforeTheyEnd) {
+  std::string big = "GET / HTTP/1.1\r\nX: " + std::string(20000, 'a');
+  EXPECT_EQ(ReadWhole(big).code, kStreamReadError);
+  std::string manyLines = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i < 150; ++i) manyLines += "X: 1\r\n";
+  EXPECT_EQ(ReadWhole(manyLines).code, kStreamReadError);
+  std::string blankLines(200, '\n');
+  EXPECT_EQ(ReadWhole(blankLines).code, kStreamReadError);
+  // Within the limits an unfinished head simply waits for more.
+  EXPECT_EQ(ReadWhole("GET / HTTP/1.1\r\nX: " + std::string(8000, 'a')).code, kStreamReadNeedMore);
+}
+
+TEST(StreamRequestRanges, FormsAndUnits) {
+  std::vector<StreamRange> ranges;
+  ASSERT_TRUE(StreamRequest_ParseRanges("bytes=0-99, 200-, -500", &ranges));
+  ASSERT_EQ(ranges.size(), 3u);
+  EXPECT_TRUE(ranges[0].HasFirst && ranges[0].HasLast);
+  EXPECT_TRUE(ranges[1].HasFirst && !ranges[1].HasLast);
+  EXPECT_TRUE(!ranges[2].HasFirst && ranges[2].HasLast);
+  EXPECT_EQ(ranges[2].Last, 500);
+
+  std::vector<StreamRange> other;
+  EXPECT_TRUE(StreamRequest_ParseRanges("items=0-9", &other));
+  EXPECT_TRUE(other.empty());
+  // Offsets beyond 4 GiB keep their value.
+  ASSERT_TRUE(StreamRequest_ParseRanges("bytes=5000000000-", &other));
+  EXPECT_EQ(other[0].First, 5000000000LL);
+}
+
+TEST(StreamRequestValidate, TargetsAndAbsoluteForms) {
+  struct Case {
+    const char* uri;
+    int method;
+    bool valid;
+    const char* path;
+    const char* host;
+  };
+  const Case cases[] = {
+      {"/x", kStreamMethodGet, true, "/x", ""},
+      {"http://10.0.0.1:8080/x/y", kStreamMethodGet, true, "/x/y", "10.0.0.1:8080"},
+      {"HTTP://10.0.0.1", kStreamMethodGet, true, "/", "10.0.0.1"},
+      {"http://[::1]:80/v", kStreamMethodGet, true, "/v", "[::1]:80"},
+      {"http://host:0/x", kStreamMethodGet, false, "", ""},
+      {"http://host:65536/x", kStreamMethodGet, false, "", ""},
+      {"http://host:/x", kStreamMethodGet, false, "", ""},
+      {"http:///x", kStreamMethodGet, false, "", ""},
+      {"x/y", kStreamMethodGet, false, "", ""},
+      {"", kStreamMethodGet, false, "", ""},
+      {"*", kStreamMethodOptions, true, "*", ""},
+      {"*", kStreamMethodGet, false, "", ""},
+      {"/a*b", kStreamMethodGet, false, "", ""},
+  };
+  for (const Case& c : cases) {
+    StreamRequest r;
+    r.Uri = c.uri;
+    r.Method = c.method;
+    EXPECT_EQ(StreamRequest_ValidateUri(&r), c.valid) << c.uri;
+    if (c.valid) {
+      EXPECT_EQ(r.Uri, c.path) << c.uri;
+      EXPECT_EQ(r.Host, c.host) << c.uri;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,281 @@
+#include "streamserver/stream_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "library/testing/temp_library.h"
+#include "platform/test_support.h"
+#include "platform/tick.h"
+#include "streamserver/stream_test_support.h"
+#include "upnp/base64.h"
+
+namespace {
+
+using stream_test::Connect;
+using stream_test::Exchange;
+using stream_test::PeerClosed;
+using stream_test::ReadResponse;
+using stream_test::Response;
+using stream_test::SendAll;
+using stream_test::TestServer;
+
+// The media handlers read the library, so every server test has one.
+class StreamServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(lib_.ok()); }
+  TempLibrary lib_;
+};
+
+TEST_F(StreamServerTest, BuiltinPagesAnswerTheirOwnPaths) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  EXPECT_GE(server.port(), 40000);
+  EXPECT_LT(server.port(), 41000);
+
+  Response name = Exchange(server.port(), "GET /name HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(name.ok);
+  EXPECT_EQ(name.status, 200);
+  EXPECT_EQ(name.headers["content-type"], "text/html");
+  EXPECT_EQ(name.body, "<HTML><BODY>Server name is HTTPServer</BODY></HTML>");
+
+  EXPECT_EQ(Exchange(server.port(), "GET /mime/MP3 HTTP/1.1\r\n\r\n").body,
+            "<HTML><BODY>audio/mpeg</BODY></HTML>");
+  EXPECT_EQ(Exchange(server.port(), "GET /mime/zzz HTTP/1.1\r\n\r\n").body,
+            "<HTML><BODY>(none)</BODY></HTML>");
+
+  Response status = Exchange(server.port(), "GET /status/204 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(status.head.rfind("HTTP/1.1 204 No Content\r\n", 0), 0u);
+  EXPECT_EQ(Exchange(server.port(), "GET /status/2x HTTP/1.1\r\n\r\n").status, 400);
+  EXPECT_EQ(Exchange(server.port(), "GET /status/99999999999 HTTP/1.1\r\n\r\n").status, 400);
+  // "/name" answers only exactly; "/names" goes to the media handler, which has no record.
+  EXPECT_EQ(Exchange(server.port(), "GET /names HTTP/1.1\r\n\r\n").status, 404);
+}
+
+TEST_F(StreamServerTest, TimePageNeedsThePassword) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  Response refused = Exchange(server.port(), "GET /time HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(refused.status, 401);
+  EXPECT_EQ(refused.headers["www-authenticate"], "Basic realm=\"Mot de passe\"");
+  EXPECT_EQ(refused.headers["connection"], "close");
+
+  std::string credentials =
+      FLibBase64_Encode(std::string(stream_limits::kTimeUser) + ":" + stream_limits::kTimePassword);
+  Response allowed = Exchange(
+      server.port(), "GET /time HTTP/1.1\r\nAuthorization: Basic " + credentials + "\r\n\r\n");
+  EXPECT_EQ(allowed.status, 200);
+  EXPECT_EQ(allowed.body.rfind("<HTML><BODY>The time is ", 0), 0u);
+}
+
+TEST_F(StreamServerTest, VersionUriAndHostChecks) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  const std::pair<const char*, int> cases[] = {
+      {"GET /name HTTP/1.2\r\n\r\n", 505},
+      {"GET /name HTTP/2.0\r\n\r\n", 505},
+      {"GET http://host:0/x HTTP/1.1\r\n\r\n", 400},
+      {"GET name HTTP/1.1\r\n\r\n", 400},
+      {"GET /na*me HTTP/1.1\r\n\r\n", 400},
+      {"GET /name HTTP/1.1\r\nHost: media.example.com\r\n\r\n", 400},
+      {"GET http://rebind.example/name HTTP/1.1\r\n\r\n", 400},
+      {"GET /name HTTP/1.1\r\nBroken header\r\n\r\n", 400},
+      {"GET /name HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", 200},
+      {"GET http://127.0.0.1:1/name HTTP/1.1\r\n\r\n", 200},
+      {"GET /name HTTP/1.0\r\n\r\n", 200},
+  };
+  for (const auto& [request, status] : cases) {
+    Response r = Exchange(server.port(), request);
+    EXPECT_EQ(r.status, status) << request;
+    if (status >= 400) {
+      EXPECT_EQ(r.headers["connection"], "close") << request;
+    }
+  }
+}
+
+TEST_F(StreamServerTest, Http09RequestGetsTheBodyOnly) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  platform::UniqueFd fd = Connect(server.port());
+  ASSERT_TRUE(SendAll(fd.Get(), "GET /name\r\n"));
+  EXPECT_EQ(stream_test::ReadUntilClosed(fd.Get()),
+            "<HTML><BODY>Server name is HTTPServer</BODY></HTML>");
+}
+
+TEST_F(StreamServerTest, TenRequestsPerConnectionThenClose) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  platform::UniqueFd fd = Connect(server.port());
+  for (int i = 1; i <= 10; ++i) {
+    ASSERT_TRUE(SendAll(fd.Get(), "GET /name HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"));
+    Response r = ReadResponse(fd.Get());
+    ASSERT_TRUE(r.ok) << i;
+    if (i < 10) {
+      EXPECT_EQ(r.headers["connection"], "Keep-Alive") << i;
+      EXPECT_EQ(r.headers["keep-alive"], "timeout=10, max=10") << i;
+    } else {
+      EXPECT_EQ(r.headers["connection"], "close");
+    }
+  }
+  // The eleventh request is never read: the server has closed.
+  SendAll(fd.Get(), "GET /name HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+  EXPECT_TRUE(PeerClosed(fd.Get(), 2000));
+}
+
+TEST_F(StreamServerTest, PipelinedRequestsAreAnsweredInOrder) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  platform::UniqueFd fd = Connect(server.port());
+  ASSERT_TRUE(SendAll(fd.Get(),
+                      "GET /mime/mp3 HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"
+                      "GET /mime/jpg HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"));
+  EXPECT_EQ(ReadResponse(fd.Get()).body, "<HTML><BODY>audio/mpeg</BODY></HTML>");
+  EXPECT_EQ(ReadResponse(fd.Get()).body, "<HTML><BODY>image/jpeg</BODY></HTML>");
+}
+
+TEST_F(StreamServerTest, WithoutKeepAliveOrWithABodyTheConnectionCloses) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  for (const char* request : {"GET /name HTTP/1.1\r\n\r\n",
+                              "GET /name HTTP/1.1\r\nConnection: keep-alive\r\n"
+                              "Content-Length: 4\r\n\r\nGET "}) {
+    platform::UniqueFd fd = Connect(server.port());
+    ASSERT_TRUE(SendAll(fd.Get(), request));
+    Response r = ReadResponse(fd.Get());
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.headers["connection"], "close");
+    EXPECT_TRUE(PeerClosed(fd.Get(), 2000));
+  }
+}
+
+TEST_F(StreamServerTest, IdleConnectionIsClosedAfterTheKeepAliveTime) {
+  StreamServerOptions options = stream_test::FastOptions();
+  options.KeepAliveTimeoutMs = 200;
+  TestServer server(options);
+  ASSERT_TRUE(server.ok());
+  platform::UniqueFd fd = Connect(server.port());
+  uint64_t start = platform::TickCountMs();
+  EXPECT_TRUE(PeerClosed(fd.Get(), 3000));
+  EXPECT_GE(platform::TickCountMs() - start, 150u);
+}
+
+TEST_F(StreamServerTest, IncompleteHeadGets408) {
+  StreamServerOptions options = stream_test::FastOptions();
+  options.RequestTimeoutMs = 300;
+  TestServer server(options);
+  ASSERT_TRUE(server.ok());
+  platform::UniqueFd fd = Connect(server.port());
+  ASSERT_TRUE(SendAll(fd.Get(), "GET /name HTTP/1.1\r\n"));
+  Response r = ReadResponse(fd.Get(), false, 3000);
+  EXPECT_EQ(r.status, 408);
+  EXPECT_EQ(r.head.rfind("HTTP/1.1 408 Request Timeout\r\nConnection: close\r\n", 0), 0u);
+}
+
+TEST_F(StreamServerTest, TricklingBytesDoesNotExtendTheHeadDeadline) {
+  StreamServerOptions options = stream_test::FastOptions();
+  options.RequestTimeoutMs = 400;
+  TestServer server(options);
+  ASSERT_TRUE(server.ok());
+  platform::UniqueFd fd = Connect(server.port());
+  uint64_t start = platform::TickCountMs();
+  ASSERT_TRUE(SendAll(fd.Get(), "GET /name HTTP/1.1\r\n"));
+  std::string received;
+  // One header line every 50 ms, each well within any per-line limit.
+  while (platform::TickCountMs() - start < 4000) {
+    if (!SendAll(fd.Get(), "X: y\r\n")) {
+      received += stream_test::ReadUntilClosed(fd.Get(), 1000);
+      break;
+    }
+    received += stream_test::ReadUntilClosed(fd.Get(), 50);
+    if (!received.empty()) break;
+  }
+  EXPECT_EQ(received.rfind("HTTP/1.1 408 ", 0), 0u);
+  EXPECT_LT(platform::TickCountMs() - start, 2000u);
+}
+
+TEST_F(StreamServerTest, SixteenSlotsAndTheSeventeenthWaits) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  std::vector<platform::UniqueFd> busy;
+  for (size_t i = 0; i < stream_limits::kConnectionSlots; ++i) {
+    busy.push_back(Connect(server.port()));
+    ASSERT_TRUE(busy.back().Valid());
+  }
+  // Every slot holds an idle connection; make sure each was taken by a slot.
+  ASSERT_TRUE(platform::testing::WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(server.server()->SlotLock);
+    for (const auto& slot : server.server()->Slots) {
+      if (!slot.InUse) return false;
+    }
+    return true;
+  }));
+  platform::UniqueFd waiting = Connect(server.port());
+  ASSERT_TRUE(waiting.Valid());
+  ASSERT_TRUE(SendAll(waiting.Get(), "GET /name HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(stream_test::ReadUntilClosed(waiting.Get(), 300), "");
+  busy.front().Reset();
+  Response r = ReadResponse(waiting.Get(), false, 5000);
+  EXPECT_EQ(r.status, 200);
+}
+
+TEST_F(StreamServerTest, StopEndsIdleConnectionsPromptly) {
+  TestServer server;
+  ASSERT_TRUE(server.ok());
+  platform::UniqueFd idle = Connect(server.port());
+  platform::UniqueFd partial = Connect(server.port());
+  ASSERT_TRUE(SendAll(partial.Get(), "GET /na"));
+  ASSERT_TRUE(platform::testing::WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(server.server()->SlotLock);
+    return server.server()->Slots[1].InUse;
+  }));
+  uint64_t start = platform::TickCountMs();
+  EXPECT_TRUE(server.Stop());
+  EXPECT_LT(platform::TickCountMs() - start, 2000u);
+  EXPECT_TRUE(PeerClosed(idle.Get(), 1000));
+}
+
+TEST_F(StreamServerTest, LogLineNamesPeerRequestStatusAndBytes) {
+  std::string log = lib_.Path("access.log");
+  {
+    TestServer server(stream_test::FastOptions(), log);
+    ASSERT_TRUE(server.ok());
+    EXPECT_EQ(Exchange(server.port(), "GET /mime/mp3 HTTP/1.1\r\n\r\n").status, 200);
+  }
+  std::string text = platform::testing::ReadFile(log);
+  EXPECT_EQ(text.rfind("127.0.0.1 - - - [", 0), 0u) << text;
+  EXPECT_NE(text.find("] \"GET /mime/mp3 HTTP/1.1\" 200 36\n"), std::string::npos) << text;
+}
+
+TEST_F(StreamServerTest, FailureToListenLeavesThePortUnsetAndTheProcessRunning) {
+  StreamServerOptions options = stream_test::FastOptions();
+  options.BindAddress = 0xCB007101;  // 203.0.113.1: no interface of this host has it
+  auto server = StreamServer_Create("s", 80, "", "");
+  server->Options = options;
+  EXPECT_EQ(StreamServer_Init(server.get()), -1);
+  EXPECT_EQ(server->Port.load(), -1);
+
+  StreamServer_Start(options);
+  EXPECT_FALSE(platform::testing::WaitUntil([] { return StreamServer_Port() != -1; }, 300));
+  StreamServer_Shutdown();
+  EXPECT_EQ(StreamServer_Port(), -1);
+}
+
+TEST_F(StreamServerTest, StartPublishesThePortAndShutdownWithdrawsIt) {
+  EXPECT_EQ(StreamServer_Port(), -1);
+  StreamServer_Start(stream_test::FastOptions());
+  ASSERT_TRUE(platform::testing::WaitUntil([] { return StreamServer_Port() != -1; }));
+  int port = StreamServer_Port();
+  EXPECT_GE(port, 40000);
+  EXPECT_LT(port, 41000);
+  Response r = Exchange(port, "GET /name HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(r.body, "<HTML><BODY>Server name is HTTPServer</BODY></HTML>");
+  platform::UniqueFd open = Connect(port);
+  StreamServer_Shutdown();
+  EXPECT_EQ(StreamServer_Port(), -1);
+  EXPECT_TRUE(PeerClosed(open.Get(), 1000));
+  EXPECT_FALSE(Connect(port).Valid());
+  StreamServer_Shutdown();  // a second call is harmless
+}
+
+}  // namespace
