@@ -3,7 +3,9 @@
 #include "app/service.h"
 #include "app/settings.h"
 #include "cds/content_directory_service.h"
+#include "delivery/aio.h"
 #include "platform/log.h"
+#include "streamserver/stream_server.h"
 #include "upnp/device_host.h"
 
 void InstallServiceBody() {
@@ -13,17 +15,24 @@ void InstallServiceBody() {
     if (host.FriendlyName.empty()) host.FriendlyName = kFallbackServerName;
     host.Udn = config.udn;
     host.SerialNumber = config.serialNumber;
+    // Every file read of a transfer runs on the read thread, never on the chains.
+    if (!Aio_Start()) {
+      platform::Log("The read thread could not start.\n");
+      return;
+    }
     // The content directory answers Browse and Search on a chain of its own; it must
     // outlive the device chain that hands it requests.
-    ContentDirectoryService contentDirectory(config.webRoot);
+    ContentDirectoryService contentDirectory(config.webRoot, StreamServer_Port);
     contentDirectory.Configure(&host);
     if (!contentDirectory.Start()) {
       platform::Log("The content directory could not start.\n");
+      Aio_Stop();
       return;
     }
     int result = RunMediaServerDevice(
         host, [&config](std::function<void()> stop) { config.SetStopper(std::move(stop)); });
     contentDirectory.Stop();
+    Aio_Stop();
     if (result != 0) platform::Log("The media server device could not start.\n");
   });
 }

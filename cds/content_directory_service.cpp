@@ -1,6 +1,10 @@
 #include "cds/content_directory_service.h"
 
+#include "cds/icc_web.h"
+#include "delivery/resource_url.h"
+#include "platform/net_interfaces.h"
 #include "upnp/lattice.h"
+#include "upnp/web_server.h"
 
 namespace {
 
@@ -12,15 +16,55 @@ struct StopOnDeviceEnd : FLibModule {
 
 void StopService(FLibModule* module) { static_cast<StopOnDeviceEnd*>(module)->service->Stop(); }
 
+// Keeps the abstraction's address list (from which resource URLs take their hosts)
+// current as interfaces come and go.
+struct AddressTracker : FLibModule {
+  MediaServerAbstraction* msa = nullptr;
+  platform::AddressChangeWatch watch;
+};
+
+void PublishAddresses(MediaServerAbstraction* msa) {
+  std::vector<uint32_t> addresses;
+  for (const platform::NetInterface& entry : platform::ListIpv4Interfaces())
+    addresses.push_back(entry.Address);
+  MSA_SetIpAddresses(msa, addresses.data(), addresses.size());
+}
+
+void TrackerBeforeWait(FLibModule* module, FLibSocketSet* read, FLibSocketSet*, FLibSocketSet*,
+                       int32_t*) {
+  auto* tracker = static_cast<AddressTracker*>(module);
+  if (tracker->watch.Fd() >= 0) FLibSocketSet_Add(read, tracker->watch.Fd());
+}
+
+void TrackerAfterWait(FLibModule* module, int result, FLibSocketSet* read, FLibSocketSet*,
+                      FLibSocketSet*) {
+  auto* tracker = static_cast<AddressTracker*>(module);
+  if (result < 0 || tracker->watch.Fd() < 0 || !FLibSocketSet_Has(read, tracker->watch.Fd()))
+    return;
+  if (tracker->watch.Drain()) PublishAddresses(tracker->msa);
+}
+
+constexpr std::string_view kMediaDirectories[] = {"0", "1"};
+
 }  // namespace
 
-ContentDirectoryService::ContentDirectoryService(std::string webRoot)
+ContentDirectoryService::ContentDirectoryService(std::string webRoot,
+                                                 std::function<int()> streamPort)
     : fse_(FSE_Create(webRoot)), chain_(FLibChain_Create()) {
   FileSystemEnumerator* fse = fse_.get();
+  resources_.streamPort = std::move(streamPort);
   if (chain_) {
     logic_ = MSL_Create(
         chain_.get(), [fse](const FseRequest& request) { return FSE_Answer(fse, request); },
         &writer_);
+    resources_.provider = RP_Create(chain_.get());
+    RP_AddBaseDirectory(resources_.provider, webRoot);
+    IccResourceContext* resources = &resources_;
+    MSL_RegisterObjectCallback(logic_, [resources](const MslRequest& request,
+                                                   const MediaRecord& record, CdsFilter mask,
+                                                   CdsMediaObject* object) {
+      Icc_AddResources(resources, request, record, mask, object);
+    });
   }
   MediaServerLogic* logic = logic_;
   msa_ = MSA_Create("", "http-get:*:*:*", CdsToDidl_FilterToString(0),
@@ -37,6 +81,19 @@ void ContentDirectoryService::Configure(DeviceHostConfig* config) {
   auto previous = config->DeviceReady;
   config->DeviceReady = [this, previous](FLibChain* chain, UpnpLattice* device) {
     MSA_AttachDevice(msa_.get(), device);
+    PublishAddresses(msa_.get());
+    auto tracker = std::make_unique<AddressTracker>();
+    tracker->msa = msa_.get();
+    tracker->BeforeWait = TrackerBeforeWait;
+    tracker->AfterWait = TrackerAfterWait;
+    tracker->watch.Open();
+    FLibChain_AddModule(chain, std::move(tracker));
+    if (resources_.provider != nullptr) {
+      for (std::string_view name : kMediaDirectories) {
+        FLibWebServer_AddVirtualDirectory(UpnpLattice_WebServer(device), name,
+                                          Icc_HandleWebRequest, resources_.provider);
+      }
+    }
     auto stopper = std::make_unique<StopOnDeviceEnd>();
     stopper->service = this;
     stopper->Dispose = StopService;

@@ -1,5 +1,6 @@
 // The content directory of the media server device: the abstraction on the device chain
-// and the logic on a chain of its own, run by a thread this object owns.
+// and the logic on a chain of its own, run by a thread this object owns; the items'
+// resources and the media URLs ("/0/...", "/1/...") of the device's web server.
 //
 //   ContentDirectoryService cds(webRoot);
 //   cds.Configure(&hostConfig);  // fills the actions and DeviceReady
@@ -10,11 +11,13 @@
 // The object must outlive RunMediaServerDevice: the device chain calls back into it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "cds/icc_resources.h"
 #include "cds/msa.h"
 #include "cds/msl.h"
 #include "upnp/chain.h"
@@ -22,7 +25,9 @@
 
 class ContentDirectoryService {
  public:
-  explicit ContentDirectoryService(std::string webRoot);
+  // `streamPort` reads the stream server's port (-1 until bound); empty when there is
+  // no stream server, so audio and video are offered on the web port.
+  explicit ContentDirectoryService(std::string webRoot, std::function<int()> streamPort = {});
   ~ContentDirectoryService();
   ContentDirectoryService(const ContentDirectoryService&) = delete;
   ContentDirectoryService& operator=(const ContentDirectoryService&) = delete;
@@ -39,6 +44,7 @@ class ContentDirectoryService {
 
   MediaServerAbstraction* abstraction() { return msa_.get(); }
   MediaServerLogic* logic() { return logic_; }
+  IccResourceContext* resources() { return &resources_; }
 
  private:
   std::unique_ptr<FileSystemEnumerator> fse_;
@@ -46,6 +52,7 @@ class ContentDirectoryService {
   std::unique_ptr<MediaServerAbstraction> msa_;
   FLibChainPtr chain_;
   MediaServerLogic* logic_ = nullptr;  // owned by chain_
+  IccResourceContext resources_;       // its provider is owned by chain_
   std::mutex threadLock_;
   std::thread thread_;
 };

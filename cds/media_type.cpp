@@ -101,7 +101,11 @@ const char* const kPlainOp = "DLNA.ORG_OP=01";
 const char* JpegFourthField(const std::string& path) {
   int w = 0;
   int h = 0;
-  if (ImageSize(path, &w, &h)) {
+  // Only pictures are measured. A song's cover is described from the song's own path,
+  // which reads as 0 x 0 anyway; handing it to the picture loader would only cost time.
+  std::string_view mime = MediaType_MimeForExtension(MediaType_ExtensionOf(path));
+  bool picture = mime.substr(0, 6) == "image/";
+  if (picture && ImageSize(path, &w, &h)) {
     // A readable picture that reports a zero side counts as one pixel wide or high.
     if (w <= 0) w = 1;
     if (h <= 0) h = 1;

@@ -22,13 +22,8 @@ import tempfile
 import time
 import urllib.request
 
-failures = []
-
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what, flush=True)
-    if not condition:
-        failures.append(what)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from netns_support import check, failures, finish, require_private_namespace  # noqa: E402
 
 
 def write_wav(path):
@@ -95,9 +90,7 @@ def wait_for(path, text, seconds):
 
 def main():
     program = sys.argv[1]
-    if sorted(name for _, name in socket.if_nameindex()) != ["lo"]:
-        print("refusing to run: not a fresh network namespace")
-        sys.exit(2)
+    require_private_namespace()
     subprocess.run("ip link set lo up && ip route add 239.0.0.0/8 dev lo src 127.0.0.1",
                    shell=True, check=True)
     work = tempfile.mkdtemp(prefix="orvex-netns-")
@@ -160,10 +153,7 @@ def main():
                 print(f.read())
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        sys.exit(1)
-    print("all checks passed")
+    finish()
 
 
 if __name__ == "__main__":

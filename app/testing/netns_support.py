@@ -1,0 +1,81 @@
+"""Small helpers of the namespace tests: the check list, the guard that refuses to run
+outside a fresh network namespace, the veth pair that GUPnP needs, and HTTP requests
+written by hand so that every byte sent is the test's own."""
+
+import socket
+import subprocess
+import sys
+
+failures = []
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def sh(command):
+    subprocess.run(command, shell=True, check=True)
+
+
+def require_private_namespace():
+    interfaces = sorted(name for _, name in socket.if_nameindex())
+    if interfaces != ["lo"]:
+        print("refusing to run: not a fresh network namespace:", interfaces)
+        sys.exit(2)
+
+
+def add_veth_pair():
+    """GUPnP and libupnp refuse loopback-only hosts: a veth pair of the namespace's own,
+    with multicast routed onto it and no default route."""
+    sh("ip link set lo up && ip link add v0 type veth peer name v1 && "
+       "ip addr add 10.79.0.1/24 dev v0 && ip link set v0 up && ip link set v1 up && "
+       "ip route replace 239.0.0.0/8 dev v0")
+
+
+def http(host, port, target, headers=(), method="GET", timeout=10):
+    """One request on a connection of its own; returns (status, header dict, body)."""
+    request = "%s %s HTTP/1.1\r\nHost: %s:%d\r\nConnection: close\r\n" % (method, target, host, port)
+    request += "".join("%s: %s\r\n" % pair for pair in headers) + "\r\n"
+    with socket.create_connection((host, port), timeout=timeout) as s:
+        s.sendall(request.encode("latin-1"))
+        data = b""
+        while True:
+            piece = s.recv(65536)
+            if not piece:
+                break
+            data += piece
+    head, _, body = data.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    try:
+        status = int(lines[0].split()[1])
+    except (IndexError, ValueError):
+        return None, {}, data
+    fields = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        fields[name.strip().lower()] = value.strip()
+    if fields.get("transfer-encoding", "").lower() == "chunked":
+        body = dechunk(body)
+    return status, fields, body
+
+
+def dechunk(body):
+    out = b""
+    while body:
+        size_line, _, rest = body.partition(b"\r\n")
+        size = int(size_line.split(b";")[0], 16)
+        if size == 0:
+            break
+        out += rest[:size]
+        body = rest[size + 2:]
+    return out
+
+
+def finish():
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
+    print("all checks passed")

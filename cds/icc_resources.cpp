@@ -1,0 +1,234 @@
+#include "cds/icc_resources.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cds/media_type.h"
+#include "cds/protocol_info.h"
+#include "delivery/resource_url.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "media/image_size.h"
+#include "platform/app_directory.h"
+#include "platform/text.h"
+#include "platform/tick.h"
+#include "upnp/escape.h"
+
+namespace {
+
+constexpr int kInternetVideo = 1;
+constexpr int kInternetAudio = 2;
+constexpr std::string_view kResourceDirectory = "0";
+constexpr std::string_view kVideoTsFolder = "VIDEO_TS";
+
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         platform::AsciiEqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// The text from the last "." on, or empty.
+std::string_view ExtensionOf(std::string_view path) {
+  size_t dot = path.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : path.substr(dot);
+}
+
+int StreamPort(IccResourceContext* context, int webPort) {
+  if (!context->streamPort) return webPort;
+  int port = context->streamPort();
+  if (port >= 0) return port;
+  if (context->streamPortGivenUp.load(std::memory_order_acquire)) return webPort;
+  for (int wait = 0; wait < kIccStreamPortWaits && port < 0; ++wait) {
+    platform::SleepMs(context->streamPortWaitMs);
+    port = context->streamPort();
+  }
+  if (port >= 0) return port;
+  context->streamPortGivenUp.store(true, std::memory_order_release);
+  return webPort;
+}
+
+// The ".mkv" items are served by the auxiliary web server, which finds the media file
+// through "etc/<MyIndex>.txt": the path followed by one zero byte.
+void WriteMkvPathFile(const MediaRecord& record) {
+  ::mkdir(platform::AppPath("etc").c_str(), 0755);  // start-up makes it; tests may not
+  std::string name = platform::AppPath("etc/" + std::to_string(record.MyIndex) + ".txt");
+  std::string temporary = name + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(record.FilePath.data(), static_cast<std::streamsize>(record.FilePath.size()));
+    out.put('\0');
+    if (!out) return;
+  }
+  std::rename(temporary.c_str(), name.c_str());
+}
+
+struct ItemFacts {
+  bool media = false;  // "Audio" or "Video"
+  bool image = false;
+  int internet = 0;  // 1 video, 2 audio, 0 local
+  int width = -1;
+  int height = -1;
+};
+
+void FillSizes(const MediaRecord& record, const ItemFacts& facts, CdsMediaResource* resource) {
+  if (facts.media && record.ObjectType == kObjectItem && record.Duration != 0)
+    resource->duration = record.Duration;
+  if (record.Bitrate > 0) resource->bitrate = record.Bitrate;
+  resource->size = record.FileSize;
+  if (facts.image) {
+    resource->resolutionX = facts.width;
+    resource->resolutionY = facts.height;
+  }
+}
+
+bool BuildUrl(IccResourceContext* context, const std::string& namePath, uint32_t address,
+              int port, std::string* url) {
+  return RP_BuildResourceUrl(context->provider, namePath, -1, Icc_HostAndPort(address, port),
+                             kResourceDirectory, url) == 1;
+}
+
+void AddItemResources(IccResourceContext* context, const MediaRecord& record, uint32_t address,
+                      int webPort, int streamPort, const ItemFacts& facts,
+                      CdsMediaObject* object) {
+  const std::string& namePath = record.VirtualName;
+  std::string extension(ExtensionOf(namePath));
+  bool mkv = EndsWithNoCase(namePath, "mkv");
+
+  // First: as the file is, on the port of the server that sends it best.
+  int firstPort = facts.internet != 0 ? streamPort
+                  : facts.media       ? (mkv ? context->mkvPort : streamPort)
+                                      : webPort;
+  std::string firstProtocol =
+      facts.internet != 0 ? MediaType_BuildStreamProtocolInfo(record.FilePath, facts.internet)
+                          : MediaType_BuildProtocolInfo(record.FilePath, extension, false);
+  CdsMediaResource first;
+  if (BuildUrl(context, namePath, address, firstPort, &first.uri)) {
+    if (facts.internet != 0) first.uri += "&TC&POWER";
+    first.protocolInfo = firstProtocol;
+    FillSizes(record, facts, &first);
+    object->resources.push_back(std::move(first));
+  }
+
+  // Second: what a client that cannot play the file gets (the encoder's output when the
+  // file is transcoded).
+  int secondPort = facts.internet != 0 || facts.media ? streamPort : webPort;
+  CdsMediaResource second;
+  bool transcoded = false;
+  second.protocolInfo =
+      facts.internet != 0
+          ? firstProtocol
+          : MediaType_BuildProtocolInfo(record.FilePath, extension, true, &transcoded);
+  if (!BuildUrl(context, namePath, address, transcoded ? webPort : secondPort, &second.uri))
+    return;
+  if (facts.internet != 0 || transcoded) {
+    second.uri += "&TC&POWER";
+  } else {
+    second.uri += "&TC";
+  }
+  FillSizes(record, facts, &second);
+  std::string secondUri = second.uri;
+  object->resources.push_back(std::move(second));
+
+  // Cover: the album picture beside the song, through the same server.
+  if (record.FileType == "Audio" && record.ObjectType == kObjectItem && !record.CDCover.empty()) {
+    CdsMediaResource cover;
+    cover.uri = secondUri.substr(0, secondUri.rfind('/') + 1) + FLibUrl_Escape(record.CDCover);
+    cover.protocolInfo =
+        MediaType_BuildProtocolInfo(record.FilePath, ExtensionOf(record.CDCover), true);
+    FillSizes(record, facts, &cover);
+    object->resources.push_back(std::move(cover));
+  }
+}
+
+// A disc image shown as a folder offers the files of its VIDEO_TS folder as its own
+// resources, so a player can start the disc from the folder.
+std::vector<MediaRecord> DiscVideoFiles(const MediaRecord& disc) {
+  const std::string& namePath = disc.VirtualName;
+  size_t first = namePath.find('\\');
+  size_t last = namePath.rfind('\\');
+  if (first == std::string::npos || last == std::string::npos || last <= first + 1) return {};
+  int32_t discIndex = 0;
+  for (size_t i = first + 1; i < last; ++i) {
+    char c = namePath[i];
+    if (c < '0' || c > '9' || discIndex > 100000000) return {};
+    discIndex = discIndex * 10 + (c - '0');
+  }
+  if (db_selectT(sql::Children(discIndex)) <= 0) return {};
+  std::vector<MediaRecord> children = db_selectResults();
+  if (children.front().Flags != kFlagDiscImage) return {};
+  for (const MediaRecord& child : children) {
+    if (child.FileName != kVideoTsFolder) continue;
+    if (db_selectT(sql::Children(child.MyIndex)) <= 0) return {};
+    return db_selectResults();
+  }
+  return {};
+}
+
+bool IsDiscContainer(const MediaRecord& record) {
+  const std::string& namePath = record.VirtualName;
+  if (EndsWithNoCase(namePath, ".m3u")) return false;
+  std::string_view tail = namePath;
+  if (tail.size() > 5) tail = tail.substr(tail.size() - 5);
+  return tail.find("(iso)") != std::string_view::npos;
+}
+
+void AddDiscResources(IccResourceContext* context, const std::vector<MediaRecord>& files,
+                      uint32_t address, int streamPort, CdsMediaObject* object) {
+  for (const MediaRecord& file : files) {
+    CdsMediaResource resource;
+    if (!BuildUrl(context, file.VirtualName, address, streamPort, &resource.uri)) continue;
+    std::string extension;
+    size_t dot = file.FilePath.rfind('.');
+    if (dot != std::string::npos) {
+      extension = "." + platform::AsciiLower(std::string_view(file.FilePath).substr(dot + 1, 3));
+    }
+    resource.protocolInfo = MediaType_BuildProtocolInfo(file.FilePath, extension, false);
+    ItemFacts facts;
+    facts.media = file.FileType == "Audio" || file.FileType == "Video";
+    FillSizes(file, facts, &resource);
+    object->resources.push_back(std::move(resource));
+  }
+}
+
+}  // namespace
+
+std::string Icc_HostAndPort(uint32_t address, int port) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u:%d", address >> 24, (address >> 16) & 0xFF,
+                (address >> 8) & 0xFF, address & 0xFF, port);
+  return text;
+}
+
+void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
+                      const MediaRecord& record, CdsFilter mask, CdsMediaObject* object) {
+  std::vector<uint32_t> addresses = request.addresses;
+  if (addresses.empty()) addresses.push_back(request.localAddress);
+  if ((mask & kFilterAllIp) == 0) addresses.resize(1);
+  int webPort = request.localPort;
+
+  if (record.ProcessObjectType == kObjectItem) {
+    ItemFacts facts;
+    facts.media = record.FileType == "Audio" || record.FileType == "Video";
+    facts.image = record.FileType == "Image";
+    if (record.InternetFlags == kInternetVideo || record.InternetFlags == kInternetAudio)
+      facts.internet = record.InternetFlags;
+    bool wantsStreamPort = facts.media || facts.internet != 0;
+    int streamPort = wantsStreamPort ? StreamPort(context, webPort) : webPort;
+    if (facts.image && !ImageSize(record.FilePath, &facts.width, &facts.height)) {
+      facts.width = facts.height = 0;
+    }
+    if (facts.internet == 0 && facts.media && EndsWithNoCase(record.VirtualName, "mkv"))
+      WriteMkvPathFile(record);
+    for (uint32_t address : addresses)
+      AddItemResources(context, record, address, webPort, streamPort, facts, object);
+    return;
+  }
+  if (!IsDiscContainer(record)) return;
+  std::vector<MediaRecord> files = DiscVideoFiles(record);
+  if (files.empty()) return;
+  int streamPort = StreamPort(context, webPort);
+  for (uint32_t address : addresses) AddDiscResources(context, files, address, streamPort, object);
+}
