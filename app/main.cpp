@@ -1,11 +1,52 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/startup.h"
 
+#ifdef ORVEX_WITH_DESKTOP
+#include <functional>
+
+#include "controlpoint/renderer_control_point.h"
+#include "gui/run_window.h"
+#include "internet/youtube_feeds.h"
+#include "platform/log.h"
+#include "platform/tick.h"
+#endif
+
 #ifndef ORVEX_VERSION
 #define ORVEX_VERSION "0.0.0"
+#endif
+
+#ifdef ORVEX_WITH_DESKTOP
+namespace {
+
+// An exit while the feed updater is busy waits this long for it before going on.
+constexpr uint64_t kFeedStopWaitMs = 3000;
+
+// The window mode. The renderer list and the internet feeds belong to the desktop: a
+// headless server has no page to show renderers on and no window to start the feeds.
+int RunDesktop(CAppController& controller, std::function<bool()> quitRequested) {
+  controlpoint::RendererControlPoint renderers;
+  if (renderers.Start() != 0) platform::Log("The renderer list cannot search the network.\n");
+  YouTubeUpdaterStart();
+  ConfigurationWindowHooks hooks;
+  hooks.requestExit = RequestExit;
+  hooks.quitRequested = std::move(quitRequested);
+  hooks.serviceRestarted = YouTubeUpdaterStart;
+  hooks.renderers = &renderers;
+  int status = RunConfigurationWindow(controller, hooks);
+  YouTubeRequestStop(1);
+  uint64_t deadline = platform::TickCountMs() + kFeedStopWaitMs;
+  while (!YouTubeIsIdle() && platform::TickCountMs() < deadline) platform::SleepMs(50);
+  YouTubeUpdaterJoin();
+  renderers.Stop();
+  return status;
+}
+
+}  // namespace
 #endif
 
 int main(int argc, char** argv) {
@@ -23,5 +64,16 @@ int main(int argc, char** argv) {
     std::printf("Orvex Media Server %s\n", ORVEX_VERSION);
     return 0;
   }
-  return ApplicationStart(commandLine);
+#ifdef ORVEX_WITH_DESKTOP
+  InstallDesktopRunner({ConfigurationWindowAvailable, RunDesktop, RequestShowConfigurationWindow});
+#endif
+  int status = ApplicationStart(commandLine);
+  // Everything is stopped and the library is closed by now. The exit handlers of the big
+  // libraries would only walk memory that the system takes back anyway, and at the end
+  // of a scan they set the process's peak memory.
+  std::fflush(nullptr);
+#ifndef __SANITIZE_ADDRESS__
+  _exit(status);
+#endif
+  return status;
 }

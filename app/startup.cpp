@@ -7,14 +7,18 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "app/app_controller.h"
+#include "app/aux_web_server.h"
 #include "app/library_counters.h"
 #include "app/service.h"
 #include "app/service_body.h"
 #include "app/settings.h"
+#include "gui/language.h"
+#include "internet/stream_commands.h"
 #include "library/build/container_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
@@ -25,6 +29,8 @@
 #include "platform/single_instance.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "streamserver/stream_server.h"
+#include "transcode/encoder_source.h"
 #include "transcode/seek_index.h"
 
 namespace {
@@ -37,6 +43,11 @@ constexpr uint64_t kProgressPeriodMs = 1000;
 
 std::atomic<bool> g_quitRequested{false};
 std::atomic<bool> g_exitRunning{false};
+
+DesktopRunner& Desktop() {
+  static DesktopRunner runner;
+  return runner;
+}
 
 void MakeDirectory(const std::string& path) {
   if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -52,6 +63,17 @@ void BlockTerminationSignals(sigset_t* set) {
   sigaddset(set, SIGTERM);
   sigaddset(set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, set, nullptr);
+}
+
+// True once a termination signal has arrived (polled without waiting) or exit was asked.
+bool QuitRequested(const sigset_t& signals) {
+  if (g_quitRequested.load(std::memory_order_acquire)) return true;
+  timespec now{0, 0};
+  int signal = sigtimedwait(&signals, nullptr, &now);
+  if (signal <= 0) return false;
+  platform::Logf("Signal %d: shutting down.\n", signal);
+  RequestExit();
+  return true;
 }
 
 void RunHeadless(CAppController* controller, const sigset_t& signals) {
@@ -92,7 +114,8 @@ bool WaitForScan(CAppController* controller, const sigset_t& signals) {
 }
 
 // The library changes asked for on the command line. Returns 0, 2 for a folder that is
-// not shared but should be unshared or refreshed, or -1 when interrupted.
+// not shared but should be unshared or refreshed (or a stream that cannot be changed),
+// 1 when the library failed, or -1 when interrupted.
 int RunLibraryCommands(CAppController* controller, const CommandLine& cl,
                        const sigset_t& signals) {
   if (cl.clear) {
@@ -122,6 +145,10 @@ int RunLibraryCommands(CAppController* controller, const CommandLine& cl,
     if (!WaitForScan(controller, signals)) return -1;
   }
   if (cl.rescan && (!controller->RescanAll() || !WaitForScan(controller, signals))) return -1;
+  if (!cl.streams.empty() || cl.listStreams) {
+    int status = Internet_RunStreamCommands(cl.streams, cl.listStreams, stdout, stderr);
+    if (status != 0) return status;
+  }
   return 0;
 }
 
@@ -129,6 +156,8 @@ void Shutdown(CAppController* controller) {
   // The watcher ends first: it writes to the library and waits for the scan mutex.
   if (controller != nullptr) controller->StopWatching();
   if (MediaServerService_IsRunning()) MediaServerService_Stop();
+  StopLighttpd();
+  StreamServer_Shutdown();
   // Wait for a running scan to finish its current entry and release the library.
   g_scanAbort.store(true, std::memory_order_release);
   { std::lock_guard scanDone(ScanFilesMutex); }
@@ -188,9 +217,17 @@ int ApplicationStart(const CommandLine& commandLine) {
   MakeDirectory(platform::AppDirectory());
 
   bool anotherRunning = false;
+  bool desktop = !commandLine.headless && Desktop().run && Desktop().available &&
+                 Desktop().available();
   auto instance = platform::SingleInstance::Acquire(
       platform::AppDirectory(),
-      [] { platform::Log("Another copy asked to show the window; running headless.\n"); },
+      [desktop] {
+        if (desktop && Desktop().show) {
+          Desktop().show();
+        } else {
+          platform::Log("Another copy asked to show the window; running headless.\n");
+        }
+      },
       &anotherRunning);
   if (anotherRunning) {
     platform::Log("Orvex Media Server already runs here; it was asked to show its window.\n");
@@ -204,28 +241,45 @@ int ApplicationStart(const CommandLine& commandLine) {
     platform::MessageBox("Error", "Cannot open database");
     return 1;
   }
+  // Translations, and the code page that playlists and tags of 8-bit text are read in.
+  LoadLanguageFile();
   RunFirstTimeSetup(platform::ComputerName());
   if (commandLine.nameGiven) db_setAVP(kKeyServerName, commandLine.name);
   LoadLibraryCounters();
   ApplyStartupSettings();
   LoadFilterTables();
   if (!IndexCacheStart()) platform::Log("The seek index worker could not start.\n");
+  // Clients that cannot play a file get the encoder's stream through the transfers.
+  EncoderSource_Register();
 
   InstallServiceBody();
   CAppController controller;
   Scan_LoadLibraryTotals();
   int status = RunLibraryCommands(&controller, commandLine, signals);
-  if (status != 0 || commandLine.scanOnly) {
+  // Stream changes and the stream list are answers of their own, like a tool's.
+  bool streamCommandsOnly = !commandLine.streams.empty() || commandLine.listStreams;
+  if (status != 0 || commandLine.scanOnly || streamCommandsOnly) {
     Shutdown(&controller);
     return status < 0 ? 0 : status;
   }
   controller.StartWatching();
+  // The two helpers of the media server: the stream server sends audio, video and disc
+  // files, the auxiliary web server the ".mkv" items.
+  StreamServer_Start();
+  StartLighttpd();
   if (!controller.StartServiceIfShared()) {
     platform::MessageBox("Error", "Cannot Start Media Server Service");
     Shutdown(&controller);
     return 1;
   }
-  RunHeadless(&controller, signals);
+  int exitStatus = 0;
+  if (desktop) {
+    exitStatus = Desktop().run(controller, [&signals] { return QuitRequested(signals); });
+  } else {
+    RunHeadless(&controller, signals);
+  }
   Shutdown(&controller);
-  return 0;
+  return exitStatus;
 }
+
+void InstallDesktopRunner(DesktopRunner runner) { Desktop() = std::move(runner); }

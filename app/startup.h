@@ -3,9 +3,22 @@
 // run (window or headless) and the shutdown in its fixed order.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/command_line.h"
+
+class CAppController;
+
+// The desktop mode: the window and tray icon, installed by the program when it is built
+// with them. Without it, or without a display, the program runs headless.
+struct DesktopRunner {
+  std::function<bool()> available;  // a display can be used
+  // Runs the window until the user exits or `quitRequested` turns true; the exit status.
+  std::function<int(CAppController& controller, std::function<bool()> quitRequested)> run;
+  std::function<void()> show;  // another copy asked to see the window; any thread
+};
+void InstallDesktopRunner(DesktopRunner runner);
 
 // Runs the whole program; returns the process exit status.
 int ApplicationStart(const CommandLine& commandLine);

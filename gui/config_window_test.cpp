@@ -1,0 +1,531 @@
+#include "gui/config_window.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_controller.h"
+#include "app/library_counters.h"
+#include "app/service.h"
+#include "app/settings.h"
+#include "gui/import_page.h"
+#include "gui/language.h"
+#include "gui/run_window.h"
+#include "gui/system_page.h"
+#include "gui/transfer_list.h"
+#include "gui/transfer_status.h"
+#include "library/build/container_tree.h"
+#include "library/build/scanner.h"
+#include "library/library.h"
+#include "library/statements.h"
+#include "library/testing/temp_library.h"
+#include "platform/tick.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteWav(const std::string& path) {
+  std::string data(8000, '\x80');
+  auto u32 = [](uint32_t v) {
+    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  };
+  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+  std::ofstream(path, std::ios::binary) << "RIFF" + u32(36 + 8000) + "WAVEfmt " + u32(16) + u16(1) +
+                                               u16(1) + u32(8000) + u32(8000) + u16(1) + u16(8) +
+                                               "data" + u32(8000) + data;
+}
+
+// Answers the window's questions from a script and records what it was told.
+struct ScriptedUser {
+  std::string directory;
+  std::deque<bool> confirmations;
+  std::deque<std::optional<std::string>> serverNames;
+  std::vector<std::string> questions;
+  std::vector<std::string> messages;
+
+  WindowPrompts Prompts() {
+    WindowPrompts prompts;
+    prompts.pickDirectory = [this](const std::string&) { return directory; };
+    prompts.pickFile = [](const std::string&, const std::string&) { return std::string(); };
+    prompts.confirm = [this](const std::string& title, const std::string& text) {
+      questions.push_back(title + ": " + text);
+      bool answer = !confirmations.empty() && confirmations.front();
+      if (!confirmations.empty()) confirmations.pop_front();
+      return answer;
+    };
+    prompts.inform = [this](const std::string& title, const std::string& text) {
+      messages.push_back(title + ": " + text);
+    };
+    prompts.askServerName = [this](const std::string&) {
+      std::optional<std::string> name;
+      if (!serverNames.empty()) {
+        name = serverNames.front();
+        serverNames.pop_front();
+      }
+      return name;
+    };
+    prompts.showMediaDetails = [](const std::string&) {};
+    prompts.showRenderers = [] {};
+    return prompts;
+  }
+};
+
+class ConfigWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib_.ok());
+    setenv("XDG_CONFIG_HOME", lib_.Path("config").c_str(), 1);
+    FST_BuildTree();
+    LoadFilterTables();
+    LoadLibraryCounters();
+    ClearTransfers();
+    media_ = lib_.Path("media");
+    fs::create_directories(media_);
+    WriteWav(media_ + "/first.wav");
+    user_.directory = media_;
+  }
+
+  void TearDown() override {
+    window_.reset();
+    if (MediaServerService_IsRunning()) MediaServerService_Stop();
+    controller_.WaitForScan(20000);
+    FreeLanguageTable();
+  }
+
+  CConfigWindow& MakeWindow(bool trayAvailable) {
+    ConfigurationWindowHooks hooks;
+    hooks.requestExit = [this] { ++exitRequests_; };
+    hooks.quitEventLoop = [this] { ++quits_; };
+    hooks.quitRequested = [this] { return quitFlag_.load(); };
+    hooks.serviceRestarted = [this] { ++restarts_; };
+    window_ = std::make_unique<CConfigWindow>(controller_, user_.Prompts(), hooks, trayAvailable);
+    return *window_;
+  }
+
+  template <typename T>
+  T* Find(const char* name) {
+    T* widget = window_->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+
+  void Click(const char* name) {
+    if (QPushButton* button = Find<QPushButton>(name)) button->click();
+  }
+
+  // Drives the window's timer until the scan it started has ended.
+  bool FinishScan() {
+    uint64_t deadline = platform::TickCountMs() + 20000;
+    while (platform::TickCountMs() < deadline) {
+      window_->Tick(platform::TickCountMs());
+      if (!controller_.ScanRunning()) {
+        window_->Tick(platform::TickCountMs());
+        return true;
+      }
+      platform::SleepMs(10);
+    }
+    return false;
+  }
+
+  QStringList SharedFolderRows() {
+    QStringList rows;
+    QListWidget* list = Find<QListWidget>("sharedFolders");
+    for (int i = 0; list != nullptr && i < list->count(); ++i) rows << list->item(i)->text();
+    return rows;
+  }
+
+  QStringList TabCaptions() {
+    QStringList captions;
+    for (int i = 0; i < window_->tabs()->count(); ++i) captions << window_->tabs()->tabText(i);
+    return captions;
+  }
+
+  QStringList MenuTexts() {
+    QStringList texts;
+    for (QAction* action : window_->trayMenu()->actions()) {
+      if (!action->isSeparator()) texts << action->text();
+    }
+    return texts;
+  }
+
+  TempLibrary lib_;
+  CAppController controller_;
+  ScriptedUser user_;
+  std::unique_ptr<CConfigWindow> window_;
+  std::string media_;
+  int exitRequests_ = 0;
+  int quits_ = 0;
+  int restarts_ = 0;
+  std::atomic<bool> quitFlag_{false};
+};
+
+TEST_F(ConfigWindowTest, WindowHasItsTitleSizeTabsAndTrayMenuInOrder) {
+  CConfigWindow& window = MakeWindow(false);
+  EXPECT_EQ(window.windowTitle(), "Orvex Media Server");
+  EXPECT_GE(window.minimumWidth(), 800);
+  EXPECT_GE(window.minimumHeight(), 600);
+  EXPECT_EQ(TabCaptions(), QStringList({"Shared Folders", "System", "Options", "Internet Media"}));
+  EXPECT_EQ(MenuTexts(),
+            QStringList({"About", "Show Window", "Exit", "Start Service", "Stop Service"}));
+  EXPECT_EQ(window.trayMenu()->defaultAction()->text(), "Show Window");
+}
+
+TEST_F(ConfigWindowTest, ChoosingALanguageStoresItsCodeAndShowsItsTexts) {
+  fs::copy_file(ORVEX_SHIPPED_LANG_CONF, lib_.Path("lang.conf"));
+  ASSERT_EQ(LoadLanguageFile(), 1);
+  MakeWindow(false);
+  QComboBox* language = Find<QComboBox>("language");
+  ASSERT_NE(language, nullptr);
+
+  language->setCurrentIndex(language->findText("German"));
+  EXPECT_EQ(ReadSetting(kKeyLanguage), "0x07");
+  EXPECT_EQ(TabCaptions(),
+            QStringList({"Freigegebene Ordner", "System", "Optionen", "Internetmedien"}));
+  EXPECT_EQ(MenuTexts().at(2), "Beenden");
+  EXPECT_EQ(Find<QPushButton>("addFolder")->text(), "Ordner hinzufügen");
+
+  language->setCurrentIndex(language->findText("Französisch"));
+  EXPECT_EQ(ReadSetting(kKeyLanguage), "0x0C");
+  EXPECT_EQ(TabCaptions().at(0), "Dossiers partagés");
+  EXPECT_EQ(Find<QPushButton>("startService")->text(), "Démarrer le service");
+
+  language->setCurrentIndex(language->findText("Espagnol"));
+  EXPECT_EQ(TabCaptions().at(3), "Medios de Internet");
+
+  // A language the file does not hold falls back to the built-in English.
+  language->setCurrentIndex(language->findText("Japonés"));
+  EXPECT_EQ(ReadSetting(kKeyLanguage), "0x11");
+  EXPECT_EQ(TabCaptions().at(1), "System");
+  EXPECT_EQ(language->currentText(), "Japanese");
+}
+
+TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedUntilTheScanEnds) {
+  MakeWindow(false);
+  // Hold the scan before it starts (it waits for the scan mutex) so the locked buttons
+  // can be seen; the library stays free for the window meanwhile.
+  std::unique_lock holdScan(ScanFilesMutex);
+  Click("addFolder");
+  EXPECT_TRUE(user_.questions.empty());  // the service was not running: nothing to ask
+  ASSERT_TRUE(controller_.ScanRunning());
+  window_->Tick(platform::TickCountMs());
+  for (const char* name : {"addFolder", "refreshFolder", "deleteFolder", "deleteAll"}) {
+    EXPECT_FALSE(Find<QPushButton>(name)->isEnabled()) << name;
+  }
+  EXPECT_FALSE(Find<QPushButton>("startService")->isEnabled());
+  holdScan.unlock();
+  ASSERT_TRUE(FinishScan());
+  for (const char* name : {"addFolder", "refreshFolder", "deleteFolder", "deleteAll"}) {
+    EXPECT_TRUE(Find<QPushButton>(name)->isEnabled()) << name;
+  }
+  EXPECT_EQ(SharedFolderRows(), QStringList({QString::fromStdString(media_)}));
+  EXPECT_EQ(AudioItemCount.load(), 1);
+  EXPECT_EQ(Find<QLabel>("TotalFiles")->text(), "1         ");
+  EXPECT_EQ(Find<QLabel>("AudioFiles")->text(), "1         ");
+  EXPECT_TRUE(Find<QLabel>("ElapsedTime")->text().startsWith("00:00:"));
+  EXPECT_TRUE(controller_.RestartPending());
+}
+
+TEST_F(ConfigWindowTest, AddingWhileTheServiceRunsAsksAndCancelChangesNothing) {
+  MakeWindow(false);
+  ASSERT_EQ(MediaServerService_Start(), 1);
+  user_.confirmations = {false};
+  Click("addFolder");
+  ASSERT_EQ(user_.questions.size(), 1u);
+  EXPECT_EQ(user_.questions[0],
+            "Stop Service: Do you want to stop service for adding these directories ?");
+  EXPECT_EQ(MediaServerService_IsRunning(), 1);
+  EXPECT_FALSE(controller_.ScanRunning());
+  EXPECT_EQ(db_countSharedFolders(), 0);
+
+  user_.confirmations = {true};
+  Click("addFolder");
+  EXPECT_EQ(MediaServerService_IsRunning(), 0);
+  ASSERT_TRUE(FinishScan());
+  EXPECT_EQ(db_countSharedFolders(), 1);
+}
+
+TEST_F(ConfigWindowTest, ServiceStartsAgainAMinuteAfterTheScan) {
+  MakeWindow(false);
+  Click("addFolder");
+  ASSERT_TRUE(FinishScan());
+  ASSERT_EQ(MediaServerService_IsRunning(), 0);
+  const uint64_t now = platform::TickCountMs();
+  window_->Tick(now + 30000);
+  EXPECT_EQ(MediaServerService_IsRunning(), 0);
+  window_->Tick(now + kRestartAfterScanMs + 1000);
+  EXPECT_EQ(MediaServerService_IsRunning(), 1);
+  EXPECT_EQ(restarts_, 1);
+  EXPECT_FALSE(Find<QPushButton>("startService")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("stopService")->isEnabled());
+  Click("stopService");
+  EXPECT_EQ(MediaServerService_IsRunning(), 0);
+}
+
+TEST_F(ConfigWindowTest, FoldersAreRemovedOneOrAllAndClearAsksFirst) {
+  const std::string second = lib_.Path("second");
+  fs::create_directories(second);
+  WriteWav(second + "/other.wav");
+  MakeWindow(false);
+  ASSERT_TRUE(controller_.AddFolders({media_, second}));
+  ASSERT_TRUE(FinishScan());
+  ASSERT_EQ(SharedFolderRows().size(), 2);
+
+  QListWidget* list = Find<QListWidget>("sharedFolders");
+  list->setCurrentRow(SharedFolderRows().indexOf(QString::fromStdString(second)));
+  Click("deleteFolder");
+  EXPECT_EQ(SharedFolderRows(), QStringList({QString::fromStdString(media_)}));
+  EXPECT_EQ(db_getCount(sql::CountAudioItems()), 1);
+
+  user_.confirmations = {false};
+  Click("clearDatabase");
+  EXPECT_EQ(user_.questions.back(), "Clear Database: Do you really want to clear database ?");
+  EXPECT_EQ(db_countSharedFolders(), 1);
+
+  Click("deleteAll");
+  EXPECT_TRUE(SharedFolderRows().isEmpty());
+  EXPECT_EQ(db_getCount(sql::CountAudioItems()), 0);
+
+  ASSERT_TRUE(controller_.AddFolders({media_}));
+  ASSERT_TRUE(FinishScan());
+  user_.confirmations = {true};
+  Click("clearDatabase");
+  EXPECT_EQ(db_countSharedFolders(), 0);
+  EXPECT_EQ(db_getCount(sql::CountAudioItems()), 0);
+  EXPECT_TRUE(SharedFolderRows().isEmpty());
+}
+
+TEST_F(ConfigWindowTest, RefreshFindsFilesAddedSinceTheScan) {
+  MakeWindow(false);
+  ASSERT_TRUE(controller_.AddFolders({media_}));
+  ASSERT_TRUE(FinishScan());
+  WriteWav(media_ + "/second.wav");
+  Find<QListWidget>("sharedFolders")->setCurrentRow(0);
+  Click("refreshFolder");
+  ASSERT_TRUE(FinishScan());
+  EXPECT_EQ(db_getCount(sql::CountAudioItems()), 2);
+}
+
+TEST_F(ConfigWindowTest, InvalidServerNamesAreRefusedAndAValidOneIsStored) {
+  db_setAVP(kKeyServerName, "Media (DEN)");
+  MakeWindow(false);
+  QLabel* shown = Find<QLabel>("serverName");
+  EXPECT_EQ(shown->text(), "Server Name: Media (DEN)");
+
+  for (const char* bad : {"", "a:b", "back\\slash", "pipe|", "quote\"", "star*"}) {
+    user_.messages.clear();
+    user_.serverNames = {std::string(bad)};
+    Click("changeServerName");
+    ASSERT_EQ(user_.messages.size(), 1u) << bad;
+    EXPECT_EQ(user_.messages[0],
+              "Invalid Server Name: Server name cannot be empty string or contain \\/:*?\"<>|");
+    EXPECT_EQ(ReadSetting(kKeyServerName), "Media (DEN)") << bad;
+  }
+
+  user_.messages.clear();
+  user_.serverNames = {std::nullopt};  // cancelled
+  Click("changeServerName");
+  EXPECT_EQ(ReadSetting(kKeyServerName), "Media (DEN)");
+
+  user_.serverNames = {std::string("Living Room")};
+  Click("changeServerName");
+  EXPECT_EQ(ReadSetting(kKeyServerName), "Living Room");
+  EXPECT_EQ(shown->text(), "Server Name: Living Room");
+  EXPECT_TRUE(user_.messages.empty());  // the service was stopped: no restart to announce
+}
+
+TEST_F(ConfigWindowTest, TransferListShowsNewTransfersOnTopAndFollowsTheirProgress) {
+  MakeWindow(false);
+  CTransferList* list = window_->systemPage()->transferList();
+  ASSERT_EQ(list->columnCount(), 4);
+  EXPECT_EQ(list->headerItem()->text(2), "Progress");
+  EXPECT_EQ(list->columnWidth(0), 250);
+
+  RecordTransfer("/music/a.mp3", "192.168.1.20", 1000, "/0/5/a.mp3");
+  RecordTransfer("/movies/b.avi", "192.168.1.21", 2000, "/0/9/b.avi");
+  RecordTransfer("/movies/b.srt", "192.168.1.21", 10, "/0/10/b.srt");
+  UpdateTransfer("/0/5/a.mp3", "192.168.1.20", 250);
+  window_->Tick(platform::TickCountMs());
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "b.avi");
+  EXPECT_EQ(list->topLevelItem(0)->text(1), "192.168.1.21");
+  EXPECT_EQ(list->topLevelItem(0)->text(2), "  0%");
+  EXPECT_EQ(list->topLevelItem(0)->text(3), "/0/9/b.avi");
+  EXPECT_EQ(list->topLevelItem(1)->text(0), "a.mp3");
+  EXPECT_EQ(list->topLevelItem(1)->text(2), " 25%");
+
+  // A second range request of the same file stays one row that follows the progress;
+  // an older transfer's row follows its progress too.
+  RecordTransfer("/movies/b.avi", "192.168.1.21", 2000, "/0/9/b.avi");
+  UpdateTransfer("/0/9/b.avi", "192.168.1.21", 1000);
+  UpdateTransfer("/0/5/a.mp3", "192.168.1.20", 5000);
+  window_->Tick(platform::TickCountMs());
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->topLevelItem(0)->text(2), " 50%");
+  EXPECT_EQ(list->topLevelItem(1)->text(2), "100%");
+
+  // The same URL streamed to another client is a row of its own, moved on its own.
+  RecordTransfer("/music/a.mp3", "192.168.1.22", 1000, "/0/5/a.mp3");
+  window_->Tick(platform::TickCountMs());
+  UpdateTransfer("/0/5/a.mp3", "192.168.1.22", 100);
+  window_->Tick(platform::TickCountMs());
+  ASSERT_EQ(list->topLevelItemCount(), 3);
+  EXPECT_EQ(list->topLevelItem(0)->text(2), " 10%");
+  EXPECT_EQ(list->topLevelItem(2)->text(2), "100%");
+
+  // The list keeps the newest hundred rows.
+  for (int i = 0; i < 150; ++i) {
+    std::string url = "/0/" + std::to_string(100 + i) + "/x.mp3";
+    RecordTransfer("/music/x.mp3", "192.168.1.30", 100, url);
+    if (i % 40 == 0) window_->Tick(platform::TickCountMs());
+  }
+  window_->Tick(platform::TickCountMs());
+  ASSERT_EQ(list->topLevelItemCount(), 100);
+  EXPECT_EQ(list->topLevelItem(0)->text(3), "/0/249/x.mp3");
+}
+
+TEST_F(ConfigWindowTest, OptionsApplyStoresTheCheckBoxesAndShowsTheFilters) {
+  db_setAVP(kKeyVideoFilter, ".avi .mkv");
+  LoadFilterTables();
+  MakeWindow(false);
+  EXPECT_EQ(Find<QWidget>("VideoFilter")->property("text").toString(), ".avi .mkv");
+  Find<QCheckBox>("transcodingEnable")->setChecked(true);
+  Find<QCheckBox>("minimizedAtStartup")->setChecked(true);
+  Click("optionsApply");
+  EXPECT_EQ(ReadSetting(kKeyTranscodingEnable), "TRUE");
+  EXPECT_EQ(ReadSetting(kKeyMinimizedAtStartUp), "TRUE");
+  EXPECT_EQ(ReadSetting(kKeyEnableAutoRun), "FALSE");
+  EXPECT_EQ(TranscodingEnable.load(), 1);
+
+  Find<QCheckBox>("transcodingEnable")->setChecked(false);
+  Click("optionsExit");
+  EXPECT_EQ(ReadSetting(kKeyTranscodingEnable), "FALSE");
+  EXPECT_EQ(exitRequests_, 1);
+  EXPECT_EQ(quits_, 1);
+}
+
+TEST_F(ConfigWindowTest, WithoutATrayTheWindowShowsAndClosingItExits) {
+  db_setAVP(kKeyMinimizedAtStartUp, "TRUE");
+  CConfigWindow& window = MakeWindow(false);
+  window.ShowAtStart();
+  EXPECT_TRUE(window.isVisible());
+  window.close();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(exitRequests_, 1);
+  EXPECT_EQ(quits_, 1);
+}
+
+TEST_F(ConfigWindowTest, WithATrayTheWindowStartsHiddenWhenAskedAndClosingHidesIt) {
+  db_setAVP(kKeyMinimizedAtStartUp, "TRUE");
+  CConfigWindow& window = MakeWindow(true);
+  window.ShowAtStart();
+  EXPECT_FALSE(window.isVisible());
+  // A second copy's request shows it at the next tick.
+  RequestShowConfigurationWindow();
+  window.Tick(platform::TickCountMs());
+  EXPECT_TRUE(window.isVisible());
+  window.close();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(exitRequests_, 0);
+  // The tray menu's Exit ends the program.
+  window.trayMenu()->actions().at(2)->trigger();
+  EXPECT_EQ(exitRequests_, 1);
+  EXPECT_EQ(quits_, 1);
+}
+
+TEST_F(ConfigWindowTest, TrayMenuFollowsTheServiceAndAnOutsideQuitClosesTheWindow) {
+  MakeWindow(false);
+  QAction* start = window_->trayMenu()->actions().at(4);
+  QAction* stop = window_->trayMenu()->actions().at(5);
+  window_->Tick(platform::TickCountMs());
+  EXPECT_TRUE(start->isEnabled());
+  EXPECT_FALSE(stop->isEnabled());
+  start->trigger();
+  EXPECT_EQ(MediaServerService_IsRunning(), 1);
+  EXPECT_FALSE(start->isEnabled());
+  EXPECT_TRUE(stop->isEnabled());
+  EXPECT_EQ(window_->findChild<QLabel*>("serviceState")->text(), "The media server is running.");
+  stop->trigger();
+  EXPECT_EQ(MediaServerService_IsRunning(), 0);
+
+  quitFlag_ = true;
+  window_->Tick(platform::TickCountMs());
+  EXPECT_TRUE(window_->exiting());
+  EXPECT_EQ(exitRequests_, 1);
+  EXPECT_EQ(quits_, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConfigWindowTest, InternetItemsAreAddedListedChangedAndRemoved) {
+  MakeWindow(false);
+  ASSERT_EQ(MediaServerService_Start(), 1);
+  QLineEdit* url = Find<QLineEdit>("internetUrl");
+  QLineEdit* title = Find<QLineEdit>("internetTitle");
+  QComboBox* type = Find<QComboBox>("internetMediaType");
+  QTreeWidget* list = Find<QTreeWidget>("internetItems");
+  ASSERT_TRUE(url && title && type && list);
+  EXPECT_EQ(type->currentText(), "Video");
+
+  // Without a title the item is listed under its URL; the same item twice is stored once.
+  url->setText("http://tv.example/live.ts");
+  Click("internetAdd");
+  Click("internetAdd");
+  ASSERT_EQ(list->topLevelItemCount(), 1);
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "http://tv.example/live.ts");
+  EXPECT_EQ(list->topLevelItem(0)->text(1), "Video");
+  // The service was stopped around the change and runs again.
+  EXPECT_EQ(MediaServerService_IsRunning(), 1);
+
+  type->setCurrentIndex(0);
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+  url->setText("http://radio.example/jazz");
+  title->setText("Jazz FM");
+  Click("internetAdd");
+  ASSERT_EQ(list->topLevelItemCount(), 1);
+  EXPECT_EQ(list->topLevelItem(0)->text(1), "Audio");
+
+  list->setCurrentItem(list->topLevelItem(0));
+  EXPECT_EQ(url->text(), "http://radio.example/jazz");
+  title->setText("Jazz FM Two");
+  Click("internetModify");
+  ASSERT_EQ(list->topLevelItemCount(), 1);
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "Jazz FM Two");
+
+  list->setCurrentItem(list->topLevelItem(0));
+  Click("internetDelete");
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+  type->setCurrentIndex(1);
+  EXPECT_EQ(list->topLevelItemCount(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConfigWindowTest, RunningTheWindowReturnsWhenTheProgramIsAskedToEnd) {
+  ConfigurationWindowHooks hooks;
+  hooks.requestExit = [this] { ++exitRequests_; };
+  hooks.quitRequested = [] { return true; };
+  EXPECT_EQ(RunConfigurationWindow(controller_, hooks), 0);
+  EXPECT_EQ(exitRequests_, 1);
+}
+
+}  // namespace

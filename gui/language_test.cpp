@@ -1,0 +1,219 @@
+#include "gui/language.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "gui/texts.h"
+#include "library/library.h"
+#include "library/testing/temp_library.h"
+#include "platform/codepage.h"
+
+namespace {
+
+const std::string kBom = "\xff\xfe";
+
+// The bytes of a language file holding `text` (UTF-8 here) with a byte-order mark.
+std::string FileBytes(const std::string& text, const std::string& bom = kBom) {
+  return bom + platform::Utf8ToUtf16LE(text);
+}
+
+CLanguageTable Parsed(const std::string& text) {
+  CLanguageTable table;
+  table.Parse(FileBytes(text));
+  return table;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(LanguageTableTest, SectionsCollectTheirEntriesAndSkipLinesWithoutEquals) {
+  CLanguageTable table = Parsed(
+      "; comment=before any section\r\n"
+      "[en]\r\n"
+      "Exit=Exit\r\n"
+      "\r\n"
+      "   \t\r\n"
+      "no equals sign here\r\n"
+      "Title=A=B\r\n"
+      "[gm]\n"
+      "Exit=Beenden\n"
+      "[xx]\n"
+      "Stay=still German\n");
+  ASSERT_EQ(table.EntryCount(kSlotEnglish), 2u);
+  EXPECT_EQ(table.Find(kSlotEnglish, "Title"), "A=B");
+  EXPECT_EQ(table.Find(kSlotGerman, "Exit"), "Beenden");
+  // An unknown section line leaves the current one selected.
+  EXPECT_EQ(table.Find(kSlotGerman, "Stay"), "still German");
+  EXPECT_EQ(table.ForcedSlot(), kSlotNone);
+}
+
+TEST(LanguageTableTest, KeysMatchWithoutCaseAndTheFirstEntryWins) {
+  CLanguageTable table = Parsed("[fr]\r\nExit=Quitter\r\nEXIT=Sortir\r\n");
+  EXPECT_EQ(table.Find(kSlotFrench, "exit"), "Quitter");
+  EXPECT_EQ(table.Find(kSlotFrench, "Absent"), std::nullopt);
+  EXPECT_EQ(table.Find(kSlotEnglish, "Exit"), std::nullopt);
+}
+
+TEST(LanguageTableTest, SectionTagsCompareTheirFirstFourCharacters) {
+  CLanguageTable table = Parsed("[Portugal and more]\nExit=Sair\n[Dut]\nExit=Afsluiten\n");
+  EXPECT_EQ(table.Find(kSlotPortuguese, "Exit"), "Sair");
+  EXPECT_EQ(table.Find(kSlotDutch, "Exit"), "Afsluiten");
+  EXPECT_EQ(LanguageSlotForTag("[He]"), kSlotHebrew);
+  EXPECT_EQ(LanguageSlotForTag("[EN]"), kSlotNone);
+  EXPECT_EQ(LanguageSlotForTag("[e"), kSlotNone);
+}
+
+TEST(LanguageTableTest, AtLineForcesALanguage) {
+  CLanguageTable table = Parsed("@[jp]\n[jp]\nExit=X\n");
+  EXPECT_EQ(table.ForcedSlot(), kSlotJapanese);
+  EXPECT_EQ(Parsed("@[zz]\n").ForcedSlot(), kSlotNone);
+}
+
+TEST(LanguageTableTest, FileWithoutByteOrderMarkLosesItsFirstCharacter) {
+  CLanguageTable table;
+  table.Parse(FileBytes("[en]\nExit=Exit\n", ""));
+  // "en]" is no section line, so the entry has no section to go to.
+  EXPECT_EQ(table.EntryCount(kSlotEnglish), 0u);
+}
+
+TEST(LanguageTableTest, EntriesPastTheTableAreDroppedAndBrokenTextIsSafe) {
+  std::string text = "[sp]\n";
+  for (size_t i = 0; i < kLanguageEntriesMax + 10; ++i) {
+    text += "Key" + std::to_string(i) + "=Value\n";
+  }
+  CLanguageTable table = Parsed(text);
+  EXPECT_EQ(table.EntryCount(kSlotSpanish), kLanguageEntriesMax);
+  EXPECT_EQ(table.Find(kSlotSpanish, "Key1023"), "Value");
+  EXPECT_EQ(table.Find(kSlotSpanish, "Key1024"), std::nullopt);
+
+  // An odd byte count and a lone surrogate decode to replacement characters.
+  CLanguageTable broken;
+  broken.Parse(kBom + std::string("[\0e\0n\0]\0\n\0A\0=\0\x00\xd8", 17));
+  EXPECT_EQ(broken.EntryCount(kSlotEnglish), 1u);
+  broken.Parse("\xff");
+  EXPECT_EQ(broken.EntryCount(kSlotEnglish), 0u);
+}
+
+TEST(LanguageChoiceTest, SettingCodesAndLocalesChooseSectionAndCodePage) {
+  struct Case {
+    const char* setting;
+    const char* locale;
+    int slot;
+    int codePage;
+  };
+  const Case cases[] = {
+      {"0x04", "zh_CN.UTF-8", kSlotChineseSimplified, 936},
+      {"0x04", "zh_TW.UTF-8", kSlotChineseTraditional, 950},
+      {"0x04", "en_US.UTF-8", kSlotChineseTraditional, 950},
+      {"0x11", "", kSlotJapanese, 932},
+      {"0x07", "fr_FR.UTF-8", kSlotGerman, 950},
+      {"0x0c", "", kSlotFrench, 950},
+      {"0x1F", "", kSlotTurkish, 950},
+      {"0x13", "", kSlotDutch, 950},
+      {"0x16", "", kSlotPortuguese, 950},
+      {"0x00", "de_DE.UTF-8", kSlotEnglish, 950},
+      // No or an unknown setting: the locale decides.
+      {"", "zh_SG.UTF-8", kSlotChineseSimplified, 936},
+      {"", "zh_HK", kSlotChineseTraditional, 950},
+      {"0x99", "ja_JP.eucJP", kSlotJapanese, 932},
+      {"", "de_AT@euro", kSlotGerman, 950},
+      {"", "iw_IL", kSlotHebrew, 950},
+      {"", "ru", kSlotRussian, 950},
+      {"", "C", kSlotEnglish, 950},
+      {"", "", kSlotEnglish, 950},
+      {"", "ko_KR.UTF-8", kSlotEnglish, 950},
+  };
+  for (const Case& c : cases) {
+    LanguageChoice choice = ChooseLanguage(c.setting, c.locale);
+    EXPECT_EQ(choice.slot, c.slot) << c.setting << " " << c.locale;
+    EXPECT_EQ(choice.codePage, c.codePage) << c.setting << " " << c.locale;
+  }
+}
+
+class LanguageFileTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    FreeLanguageTable();
+    platform::SetTextCodePage(1252);
+  }
+  TempLibrary lib_;
+};
+
+TEST_F(LanguageFileTest, MissingFileLoadsNothingButSetsTheCodePage) {
+  EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x11", ""), 0);
+  EXPECT_EQ(LanguageLoaded(), 0);
+  EXPECT_EQ(LookUpText("Exit"), std::nullopt);
+  EXPECT_EQ(platform::TextCodePage(), 932);
+  EXPECT_EQ(Text("Exit"), "Exit");
+  EXPECT_EQ(Text("NoSuchKey"), "NoSuchKey");
+}
+
+TEST_F(LanguageFileTest, ChosenLanguageIsUsedAndAnEmptyOneLoadsNothing) {
+  WriteFile(lib_.Path("lang.conf"), FileBytes("[en]\nExit=Leave\n[gm]\nExit=Beenden\n"));
+  EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x07", ""), 1);
+  EXPECT_EQ(LookUpText("EXIT"), "Beenden");
+  EXPECT_EQ(Text("Exit"), "Beenden");
+  // A key the language lacks falls back to the built-in English.
+  EXPECT_EQ(Text("StartService"), "Start Service");
+
+  EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x0C", ""), 0);
+  EXPECT_EQ(CurrentLanguage(), kSlotNone);
+  EXPECT_EQ(LookUpText("Exit"), std::nullopt);
+}
+
+TEST_F(LanguageFileTest, ForcedLanguageWinsOverTheSettingWithCodePage950) {
+  WriteFile(lib_.Path("lang.conf"), FileBytes("@[jp]\n[en]\nExit=Leave\n[jp]\nExit=X\n"));
+  EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x04", "zh_CN.UTF-8"), 1);
+  EXPECT_EQ(CurrentLanguage(), kSlotJapanese);
+  EXPECT_EQ(platform::TextCodePage(), 950);
+}
+
+TEST_F(LanguageFileTest, SwitchingLanguageKeepsTheCodePage) {
+  WriteFile(lib_.Path("lang.conf"), FileBytes("[en]\nExit=Leave\n[jp]\nExit=X\n"));
+  ASSERT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x00", ""), 1);
+  ASSERT_EQ(platform::TextCodePage(), 950);
+  EXPECT_EQ(SwitchLanguage("0x11"), 1);
+  EXPECT_EQ(LookUpText("Exit"), "X");
+  EXPECT_EQ(platform::TextCodePage(), 950);
+  EXPECT_EQ(SwitchLanguage("0x0D"), 0);
+  EXPECT_EQ(LookUpText("Exit"), std::nullopt);
+}
+
+TEST_F(LanguageFileTest, LoaderReadsTheFileAndSettingOfTheProgramDirectory) {
+  WriteFile(lib_.Path("lang.conf"), FileBytes("[en]\nExit=Leave\n[fr]\nExit=Quitter\n"));
+  db_setAVP("Language", "0x0C");
+  EXPECT_EQ(LoadLanguageFile(), 1);
+  EXPECT_EQ(LookUpText("Exit"), "Quitter");
+}
+
+// The shipped file has a text for every key the window uses in each of its languages,
+// and the texts of a language are its own, not copies of the English.
+TEST(ShippedLanguageFileTest, EveryWindowKeyIsTranslatedInEachLanguage) {
+  std::ifstream file(ORVEX_SHIPPED_LANG_CONF, std::ios::binary);
+  ASSERT_TRUE(file);
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.substr(0, 2), kBom);
+  CLanguageTable table;
+  table.Parse(bytes);
+  for (int slot : {kSlotEnglish, kSlotGerman, kSlotFrench, kSlotSpanish}) {
+    for (const BuiltInText& text : WindowTexts()) {
+      std::optional<std::string> value = table.Find(slot, text.key);
+      ASSERT_TRUE(value.has_value()) << kLanguageTags[slot] << " lacks " << text.key;
+      EXPECT_FALSE(value->empty()) << kLanguageTags[slot] << " " << text.key;
+      if (slot == kSlotEnglish) {
+        EXPECT_EQ(*value, text.english) << text.key;
+      }
+    }
+    if (slot == kSlotEnglish) continue;
+    size_t same = 0;
+    for (const BuiltInText& text : WindowTexts()) {
+      if (table.Find(slot, text.key) == text.english) ++same;
+    }
+    // Words such as "Audio", "Video", "IP" and "OK" stay; most texts must not.
+    EXPECT_LT(same, WindowTexts().size() / 5) << kLanguageTags[slot];
+  }
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+#include "gui/renderer_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+
+namespace {
+
+using controlpoint::RendererEntry;
+using Clock = std::chrono::system_clock;
+
+// A control point the test fills by hand.
+class FakeSource : public controlpoint::RendererSource {
+ public:
+  int Start(std::string_view, std::string_view) override {
+    ++starts;
+    return 0;
+  }
+  void Stop() override { ++stops; }
+  void Search() override { ++searches; }
+  size_t CopyRenderers(std::vector<RendererEntry>* destination) const override {
+    *destination = entries;
+    return entries.size();
+  }
+  bool RemoveRenderer(size_t index) override {
+    if (index >= entries.size()) return false;
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+    return true;
+  }
+
+  std::vector<RendererEntry> entries;
+  int starts = 0;
+  int stops = 0;
+  int searches = 0;
+};
+
+int64_t Seconds(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
+}
+
+TEST(RendererDialogTest, ListsRenderersOpensTheirFolderAndAgesSilentOnesOut) {
+  const Clock::time_point now = Clock::now();
+  FakeSource source;
+  RendererEntry tv;
+  tv.location = "http://192.168.1.40:49152/description.xml";
+  tv.friendlyName = "Living Room TV";
+  tv.lastSeen = Seconds(now);
+  RendererEntry box = tv;
+  box.location = "http://192.168.1.41:8080/dev.xml";
+  box.friendlyName = "Kitchen";
+  box.lastSeen = Seconds(now) - 30;
+  source.entries = {tv, box};
+
+  std::vector<std::string> opened;
+  CRendererDialog dialog(&source, nullptr, [&](const std::string& url) { opened.push_back(url); });
+  EXPECT_EQ(source.searches, 1);
+  ASSERT_EQ(dialog.list()->count(), 2);
+  EXPECT_TRUE(dialog.list()->item(0)->text().endsWith("web/IMedia      Living Room TV"));
+
+  dialog.OpenRow(1);
+  dialog.OpenRow(5);
+  EXPECT_EQ(opened, std::vector<std::string>({"smb://192.168.1.41/"}));
+
+  // Forty seconds on, the kitchen box has been silent for seventy: it leaves the list.
+  dialog.Tick(now);
+  dialog.Tick(now + std::chrono::seconds(40));
+  ASSERT_EQ(dialog.list()->count(), 1);
+  EXPECT_TRUE(dialog.list()->item(0)->text().endsWith("Living Room TV"));
+}
+
+}  // namespace
