@@ -1,0 +1,414 @@
+#!/usr/bin/env python3
+"""browse_client.py: the measuring client of bench/browse/run.
+
+    browse_client.py measure --label NAME (--ssdp | --location URL) --tracks N
+                     --requests R --word WORD --out FILE.json
+    browse_client.py table OURS.json [OTHER.json]
+
+"measure" finds a media server's ContentDirectory (by an M-SEARCH on loopback, or from a
+given description URL), finds its "All Music" container by browsing down from "0", and
+then times R requests of each kind over one keep-alive HTTP connection: Browse of direct
+children in pages of 100 at the start, middle and end of "All Music", BrowseMetadata of
+one item, and a Search for dc:title containing WORD from "0". Every answer is checked: a
+SOAP answer of the right action whose Result is DIDL-Lite with exactly the expected
+NumberReturned objects. Any other answer stops the run with exit status 1.
+
+"table" prints the figures of one or two runs side by side.
+"""
+
+import argparse
+import http.client
+import json
+import math
+import re
+import select
+import socket
+import sys
+import time
+import urllib.parse
+import xml.etree.ElementTree as ET
+
+CDS = "urn:schemas-upnp-org:service:ContentDirectory:1"
+DIDL_NS = "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/"
+DC_NS = "http://purl.org/dc/elements/1.1/"
+PAGE = 100
+WARMUP = 3  # untimed requests of each kind before the timed ones
+TIMEOUT_S = 60
+KINDS = [
+    ("browse_start", "Browse children 0-99"),
+    ("browse_middle", "Browse children mid"),
+    ("browse_end", "Browse children last 100"),
+    ("metadata", "BrowseMetadata item"),
+    ("search", "Search title contains"),
+]
+
+
+class BenchError(Exception):
+    pass
+
+
+def fail(what, body=None):
+    text = what
+    if body is not None:
+        snippet = body if len(body) < 600 else body[:600] + "..."
+        text += "\n--- answer ---\n" + snippet
+    raise BenchError(text)
+
+
+# ---------------------------------------------------------------- discovery
+
+def ssdp_location(wait_s):
+    """LOCATION of the first MediaServer that answers an M-SEARCH on loopback."""
+    message = ("M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\n"
+               "MAN: \"ssdp:discover\"\r\nMX: 1\r\n"
+               "ST: urn:schemas-upnp-org:device:MediaServer:1\r\n\r\n").encode()
+    end = time.monotonic() + wait_s
+    while time.monotonic() < end:
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            s.bind(("127.0.0.1", 0))
+            s.sendto(message, ("239.255.255.250", 1900))
+            round_end = min(end, time.monotonic() + 2.5)
+            while time.monotonic() < round_end:
+                ready, _, _ = select.select([s], [], [], max(0.0, round_end - time.monotonic()))
+                if not ready:
+                    continue
+                reply = s.recvfrom(65536)[0].decode("latin-1")
+                for line in reply.split("\r\n"):
+                    if line.lower().startswith("location:"):
+                        return line.split(":", 1)[1].strip()
+        finally:
+            s.close()
+    fail("no MediaServer answered an M-SEARCH within %d s" % wait_s)
+
+
+def control_url(location):
+    parts = urllib.parse.urlsplit(location)
+    conn = http.client.HTTPConnection(parts.hostname, parts.port or 80, timeout=TIMEOUT_S)
+    try:
+        conn.request("GET", parts.path or "/")
+        response = conn.getresponse()
+        body = response.read().decode("utf-8", "replace")
+    finally:
+        conn.close()
+    if response.status != 200:
+        fail("device description %s answered %d" % (location, response.status), body)
+    match = re.search(r"<serviceType>\s*" + re.escape(CDS) + r"\s*</serviceType>.*?"
+                      r"<controlURL>\s*([^<\s]*)\s*</controlURL>", body, re.S)
+    if not match:
+        fail("the description at %s has no ContentDirectory:1 control URL" % location, body)
+    base = re.search(r"<URLBase>\s*([^<\s]*)\s*</URLBase>", body)
+    base_url = base.group(1) if base else location
+    url = match.group(1)
+    if not url.startswith("/") and "://" not in url and not base_url.endswith("/"):
+        # A relative control URL is relative to the device's base, not its description file.
+        base_url = base_url.rsplit("/", 1)[0] + "/"
+    return urllib.parse.urljoin(base_url, url)
+
+
+# ---------------------------------------------------------------- SOAP
+
+class Client:
+    """SOAP calls over one HTTP/1.1 keep-alive connection (reopened only when the server
+    closes it; the number of connections used is counted)."""
+
+    def __init__(self, url):
+        parts = urllib.parse.urlsplit(url)
+        self.host, self.port = parts.hostname, parts.port or 80
+        self.path = parts.path or "/"
+        if parts.query:
+            self.path += "?" + parts.query
+        self.conn = http.client.HTTPConnection(self.host, self.port, timeout=TIMEOUT_S)
+        self.connections = 0
+        self.last_seconds = 0.0  # the last exchange: from sending to the answer's last byte
+
+    def close(self):
+        self.conn.close()
+
+    def call(self, action, arguments):
+        args = "".join("<%s>%s</%s>" % (k, xml_escape(v), k) for k, v in arguments)
+        body = ('<?xml version="1.0" encoding="utf-8"?>'
+                '<s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
+                's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
+                '<u:%s xmlns:u="%s">%s</u:%s></s:Body></s:Envelope>'
+                % (action, CDS, args, action)).encode("utf-8")
+        headers = {"Content-Type": 'text/xml; charset="utf-8"',
+                   "SOAPACTION": '"%s#%s"' % (CDS, action),
+                   "Connection": "keep-alive"}
+        for attempt in (0, 1):
+            if self.conn.sock is None:
+                self.connections += 1
+            try:
+                began = time.perf_counter()
+                self.conn.request("POST", self.path, body, headers)
+                response = self.conn.getresponse()
+                data = response.read()
+                self.last_seconds = time.perf_counter() - began
+                break
+            except (http.client.RemoteDisconnected, ConnectionResetError, BrokenPipeError):
+                # A kept-alive connection the server had already closed: one fresh try.
+                self.conn.close()
+                if attempt == 1:
+                    raise
+        if response.will_close:
+            self.conn.close()
+        text = data.decode("utf-8", "replace")
+        if response.status != 200:
+            fail("%s answered HTTP %d" % (action, response.status), text)
+        return text
+
+
+def xml_escape(text):
+    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+            .replace('"', "&quot;"))
+
+
+def local(tag):
+    return tag.rsplit("}", 1)[-1]
+
+
+def parse_answer(action, text):
+    """The answer's Result objects, NumberReturned and TotalMatches; a fault or any
+    malformed answer raises BenchError."""
+    try:
+        envelope = ET.fromstring(text.encode("utf-8"))
+    except ET.ParseError as e:
+        fail("%s: the answer is not XML (%s)" % (action, e), text)
+    response = None
+    for element in envelope.iter():
+        if local(element.tag) == action + "Response":
+            response = element
+            break
+    if response is None:
+        fail("%s: the answer has no %sResponse" % (action, action), text)
+    fields = {local(child.tag): (child.text or "") for child in response}
+    for name in ("Result", "NumberReturned", "TotalMatches", "UpdateID"):
+        if name not in fields:
+            fail("%s: the answer has no %s" % (action, name), text)
+    numbers = {}
+    for name in ("NumberReturned", "TotalMatches", "UpdateID"):
+        value = fields[name].strip()
+        if not value.isdigit() or int(value) > 0xFFFFFFFF:
+            fail("%s: %s is not an unsigned 32-bit number: %r" % (action, name, value), text)
+        numbers[name] = int(value)
+    try:
+        didl = ET.fromstring(fields["Result"].encode("utf-8"))
+    except ET.ParseError as e:
+        fail("%s: Result is not DIDL-Lite XML (%s)" % (action, e), text)
+    if didl.tag != "{%s}DIDL-Lite" % DIDL_NS:
+        fail("%s: Result is %s, not DIDL-Lite" % (action, didl.tag), text)
+    objects = []
+    for element in didl:
+        kind = local(element.tag)
+        if kind not in ("item", "container"):
+            continue
+        title = element.find("{%s}title" % DC_NS)
+        objects.append({"kind": kind, "id": element.get("id"),
+                        "title": title.text if title is not None else None})
+    if len(objects) != numbers["NumberReturned"]:
+        fail("%s: NumberReturned %d but Result holds %d objects"
+             % (action, numbers["NumberReturned"], len(objects)), text)
+    return objects, numbers["NumberReturned"], numbers["TotalMatches"], text
+
+
+def browse(client, object_id, flag, start, count):
+    text = client.call("Browse", [("ObjectID", object_id), ("BrowseFlag", flag), ("Filter", "*"),
+                                  ("StartingIndex", str(start)),
+                                  ("RequestedCount", str(count)), ("SortCriteria", "")])
+    return parse_answer("Browse", text)
+
+
+def search(client, container_id, criteria, start, count):
+    text = client.call("Search", [("ContainerID", container_id), ("SearchCriteria", criteria),
+                                  ("Filter", "*"), ("StartingIndex", str(start)),
+                                  ("RequestedCount", str(count)), ("SortCriteria", "")])
+    return parse_answer("Search", text)
+
+
+def find_all_music(client):
+    """Breadth-first from "0" over containers, at most three levels down."""
+    level = ["0"]
+    for _ in range(3):
+        following = []
+        for container in level:
+            objects, _, _, _ = browse(client, container, "BrowseDirectChildren", 0, 0)
+            for o in objects:
+                if o["kind"] != "container":
+                    continue
+                if (o["title"] or "").strip().lower() == "all music":
+                    return o["id"]
+                following.append(o["id"])
+        level = following
+    fail("no container titled \"All Music\" within three levels of \"0\"")
+
+
+# ---------------------------------------------------------------- measuring
+
+def expected_matches(tracks, word):
+    """Titles are "Track <n>" (the generator's tag) or "<nn> Track <n>" (its file name);
+    the default word matches both forms alike."""
+    lowered = word.lower()
+    return sum(1 for i in range(tracks) if lowered in ("track %d" % i))
+
+
+def percentile(sorted_values, p):
+    rank = max(1, math.ceil(p / 100.0 * len(sorted_values)))
+    return sorted_values[rank - 1]
+
+
+def measure(args):
+    location = args.location or ssdp_location(args.discover_seconds)
+    url = control_url(location)
+    client = Client(url)
+    try:
+        all_music = find_all_music(client)
+        _, _, total, _ = browse(client, all_music, "BrowseDirectChildren", 0, 1)
+        # A server may list the playlist files among the tracks, as ours does.
+        if total not in (args.tracks, args.tracks + args.playlists):
+            fail("\"All Music\" (%s) has TotalMatches %d, expected %d tracks (or %d with "
+                 "the playlists)" % (all_music, total, args.tracks, args.tracks + args.playlists))
+        middle = (total // 2) // PAGE * PAGE
+        end = max(0, total - PAGE)
+        page_expect = min(PAGE, total)
+        # The item of the metadata requests: the first one of the middle page.
+        objects, _, _, _ = browse(client, all_music, "BrowseDirectChildren", middle, 1)
+        if len(objects) != 1 or objects[0]["kind"] != "item":
+            fail("child %d of \"All Music\" is not an item" % middle)
+        item = objects[0]["id"]
+        matches = expected_matches(args.tracks, args.word)
+        if matches == 0 or matches > args.search_count:
+            fail("search word %r matches %d titles; pick one that matches 1 to %d"
+                 % (args.word, matches, args.search_count))
+        criteria = 'dc:title contains "%s"' % args.word.replace('"', '\\"')
+
+        def browse_page(start):
+            def run():
+                objects, returned, matched, text = browse(client, all_music,
+                                                          "BrowseDirectChildren", start, PAGE)
+                if returned != page_expect or matched != total:
+                    fail("Browse of %s from %d: NumberReturned %d (expected %d), TotalMatches %d "
+                         "(expected %d)" % (all_music, start, returned, page_expect, matched,
+                                            total), text)
+            return run
+
+        def metadata():
+            objects, returned, _, text = browse(client, item, "BrowseMetadata", 0, 0)
+            if returned != 1 or objects[0]["id"] != item:
+                fail("BrowseMetadata of %s: NumberReturned %d (expected 1)" % (item, returned),
+                     text)
+
+        def find():
+            objects, returned, matched, text = search(client, "0", criteria, 0,
+                                                      args.search_count)
+            if returned != matches or matched != matches:
+                fail("Search %s: NumberReturned %d, TotalMatches %d (expected %d)"
+                     % (criteria, returned, matched, matches), text)
+
+        runs = {"browse_start": browse_page(0), "browse_middle": browse_page(middle),
+                "browse_end": browse_page(end), "metadata": metadata, "search": find}
+        result = {"label": args.label, "location": location, "control": url,
+                  "all_music": all_music, "tracks": args.tracks, "listed": total, "item": item,
+                  "search": criteria, "search_matches": matches,
+                  "starts": {"browse_start": 0, "browse_middle": middle, "browse_end": end},
+                  "requests": args.requests, "kinds": {}}
+        for kind, _ in KINDS:
+            run = runs[kind]
+            for _ in range(WARMUP):
+                run()
+            # Only the exchange is timed (a new connection, when the server closed the last
+            # one, is part of it); checking the answer is not.
+            times = []
+            for _ in range(args.requests):
+                run()
+                times.append(client.last_seconds)
+            times.sort()
+            result["kinds"][kind] = {
+                "p50_ms": percentile(times, 50) * 1000, "p99_ms": percentile(times, 99) * 1000,
+                "max_ms": times[-1] * 1000, "per_second": len(times) / sum(times)}
+            print("  %-8s %-26s p50 %8.2f ms  p99 %8.2f ms  %7.1f/s"
+                  % (args.label, dict(KINDS)[kind], result["kinds"][kind]["p50_ms"],
+                     result["kinds"][kind]["p99_ms"], result["kinds"][kind]["per_second"]),
+                  flush=True)
+        result["connections"] = client.connections
+    finally:
+        client.close()
+    with open(args.out, "w") as f:
+        json.dump(result, f, indent=1)
+
+
+def table(args):
+    runs = []
+    for path in args.results:
+        with open(path) as f:
+            runs.append(json.load(f))
+    ours = runs[0]
+    other = runs[1] if len(runs) > 1 else None
+    print()
+    print("%d requests of each kind, one after another over one keep-alive connection; %d "
+          "tracks; search: %s (%d matches); req/s = 1 / mean time from sending a request to "
+          "the last byte of its answer" % (ours["requests"], ours["tracks"], ours["search"],
+                            ours["search_matches"]))
+    for run in runs:
+        print("  %s: \"All Music\" is \"%s\" with %d entries (pages from %s), metadata item "
+              "\"%s\", %d TCP connection(s) used"
+              % (run["label"], run["all_music"], run["listed"],
+                 ", ".join(str(run["starts"][k]) for k in ("browse_start", "browse_middle",
+                                                           "browse_end")),
+                 run["item"], run["connections"]))
+    head = "%-26s %9s %9s %8s" % ("request", "p50 ms", "p99 ms", "req/s")
+    if other:
+        head += "   %9s %9s %8s   %s" % ("p50 ms", "p99 ms", "req/s", "target p99 <= other")
+        print("\n%-26s %-28s   %-28s" % ("", ours["label"], other["label"]))
+    print(head)
+    missed = 0
+    for kind, title in KINDS:
+        a = ours["kinds"][kind]
+        line = "%-26s %9.2f %9.2f %8.1f" % (title, a["p50_ms"], a["p99_ms"], a["per_second"])
+        if other:
+            b = other["kinds"][kind]
+            met = a["p99_ms"] <= b["p99_ms"]
+            missed += 0 if met else 1
+            line += "   %9.2f %9.2f %8.1f   %s" % (b["p50_ms"], b["p99_ms"], b["per_second"],
+                                                   "met" if met else "MISSED")
+        print(line)
+    if other:
+        print("\ntarget (our p99 <= %s's for each kind): %s" % (
+            other["label"], "met" if missed == 0 else "missed for %d kind(s)" % missed))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    sub = parser.add_subparsers(dest="command", required=True)
+    m = sub.add_parser("measure")
+    m.add_argument("--label", required=True)
+    where = m.add_mutually_exclusive_group(required=True)
+    where.add_argument("--ssdp", action="store_true")
+    where.add_argument("--location")
+    m.add_argument("--discover-seconds", type=int, default=20)
+    m.add_argument("--tracks", type=int, required=True)
+    m.add_argument("--playlists", type=int, default=2)
+    m.add_argument("--requests", type=int, required=True)
+    m.add_argument("--word", required=True)
+    m.add_argument("--search-count", type=int, default=200)
+    m.add_argument("--out", required=True)
+    t = sub.add_parser("table")
+    t.add_argument("results", nargs="+")
+    args = parser.parse_args()
+    if args.command == "table":
+        table(args)
+        return
+    if args.ssdp and sorted(name for _, name in socket.if_nameindex()) != ["lo"]:
+        print("refusing to send an M-SEARCH: not in a private network namespace", file=sys.stderr)
+        sys.exit(2)
+    try:
+        measure(args)
+    except BenchError as e:
+        print("%s: INVALID ANSWER: %s" % (args.label, e), file=sys.stderr)
+        sys.exit(1)
+    except (OSError, http.client.HTTPException) as e:
+        print("%s: request failed: %s" % (args.label, e), file=sys.stderr)
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
