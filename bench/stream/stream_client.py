@@ -1,0 +1,311 @@
+#!/usr/bin/env python3
+"""stream_client.py: the measuring client of bench/stream/run.
+
+    stream_client.py find --label NAME (--ssdp | --location URL) --name FILE --out FILE.json
+    stream_client.py fetch --label NAME --url URL --clients N --size BYTES --out FILE.json
+    stream_client.py raw --label NAME --file FILE --clients N --out FILE.json
+    stream_client.py table RESULT.json...
+
+"find" discovers a media server exactly as the browse benchmark does (its functions are
+imported, not copied), browses down from "0" to the item whose resource names FILE and
+writes that item's resource URLs and the server's description URL.
+
+"fetch" GETs URL from N clients at once (one thread and one connection each), counts and
+discards the bytes, and fails (exit 1) unless every client received exactly BYTES bytes
+with status 200. MB/s = all bytes / the time from the first request to the last byte;
+the figure kept is the best of --repeat runs (3).
+
+"raw" times N concurrent "socat" copies (1 MiB buffer) of FILE over loopback TCP into
+/dev/null: the ceiling of a plain read/write copy on this machine.
+
+"table" prints the figures side by side with the target.
+"""
+
+import argparse
+import http.client
+import json
+import os
+import socket
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+import xml.etree.ElementTree as ET
+
+# No __pycache__ left in the browse benchmark's folder.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "browse"))
+import browse_client as bc  # noqa: E402
+
+CHUNK = 1 << 20
+MAX_CONTAINERS = 500  # browsed while looking for the item; a bench library has a handful
+TIMEOUT_S = 120
+RAW_PORT_BASE = 47000
+# socat copies through a buffer of 8 KiB unless told otherwise, which on loopback gives a
+# third of what a 1 MiB buffer does; the ceiling should not be held down by the tool.
+SOCAT_BUFFER = ["-b", str(1 << 20)]
+
+
+def write_json(path, data):
+    with open(path, "w") as f:
+        json.dump(data, f, indent=1)
+
+
+# ---------------------------------------------------------------- find
+
+def item_resources(text, name):
+    """The res URLs of the first item in a Browse answer whose resources or title name
+    `name`."""
+    envelope = ET.fromstring(text.encode("utf-8"))
+    result = next((e.text for e in envelope.iter() if bc.local(e.tag) == "Result"), None)
+    if not result:
+        return None
+    didl = ET.fromstring(result.encode("utf-8"))
+    quoted = urllib.parse.quote(name)
+    stem = os.path.splitext(name)[0]
+    for element in didl:
+        if bc.local(element.tag) != "item":
+            continue
+        urls = [(r.text or "").strip() for r in element if bc.local(r.tag) == "res"]
+        title = element.find("{%s}title" % bc.DC_NS)
+        title = (title.text or "") if title is not None else ""
+        if any(name in u or quoted in u for u in urls) or title.strip() in (name, stem):
+            return {"id": element.get("id"), "title": title, "res": urls}
+    return None
+
+
+def find(args):
+    location = args.location or bc.ssdp_location(args.discover_seconds)
+    client = bc.Client(bc.control_url(location))
+    try:
+        level, seen = ["0"], 0
+        while level and seen < MAX_CONTAINERS:
+            following = []
+            for container in level:
+                seen += 1
+                objects, _, _, text = bc.browse(client, container, "BrowseDirectChildren", 0, 0)
+                item = item_resources(text, args.name)
+                if item:
+                    item.update({"label": args.label, "location": location,
+                                 "container": container})
+                    write_json(args.out, item)
+                    print("  %s: item %s in %s: %s" % (args.label, item["id"], container,
+                                                       " | ".join(item["res"])), flush=True)
+                    return
+                following += [o["id"] for o in objects if o["kind"] == "container"]
+            level = following
+        bc.fail("no item naming %s below \"0\" (%d containers browsed)" % (args.name, seen))
+    finally:
+        client.close()
+
+
+# ---------------------------------------------------------------- fetch
+
+def fetch_one(url, outcome, index):
+    parts = urllib.parse.urlsplit(url)
+    path = parts.path + ("?" + parts.query if parts.query else "")
+    got = 0
+    try:
+        conn = http.client.HTTPConnection(parts.hostname, parts.port or 80, timeout=TIMEOUT_S)
+        try:
+            conn.request("GET", path, headers={"Connection": "close"})
+            response = conn.getresponse()
+            status = response.status
+            buffer = bytearray(CHUNK)
+            view = memoryview(buffer)
+            while True:
+                n = response.readinto(view)
+                if not n:
+                    break
+                got += n
+        finally:
+            conn.close()
+        outcome[index] = {"status": status, "bytes": got, "error": None,
+                          "done": time.perf_counter()}
+    except (OSError, http.client.HTTPException) as e:
+        outcome[index] = {"status": None, "bytes": got, "error": str(e),
+                          "done": time.perf_counter()}
+
+
+def fetch_once(args):
+    outcome = [None] * args.clients
+    threads = [threading.Thread(target=fetch_one, args=(args.url, outcome, i))
+               for i in range(args.clients)]
+    began = time.perf_counter()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    elapsed = max(o["done"] for o in outcome) - began
+    total = sum(o["bytes"] for o in outcome)
+    bad = [o for o in outcome if o["error"] or o["status"] != 200 or o["bytes"] != args.size]
+    for o in bad:
+        print("    a client got status %s, %d of %d bytes%s"
+              % (o["status"], o["bytes"], args.size,
+                 ", " + o["error"] if o["error"] else ""), file=sys.stderr)
+    return total, elapsed, not bad
+
+
+def fetch(args):
+    measure(args, lambda: fetch_once(args), args.size * args.clients, {"url": args.url})
+
+
+def measure(args, once, expected, extra):
+    """Runs `once` args.repeat times; the figure is the best run (the machine is shared, so
+    the slower runs measure the other load more than the server). Any failed or short
+    transfer fails the whole measurement."""
+    runs = []
+    for _ in range(args.repeat):
+        total, elapsed, ok = once()
+        runs.append(total / elapsed / 1e6)
+        if not ok or total != expected:
+            print("  %-22s %d client(s): FAILED (%d of %d bytes)"
+                  % (args.label, args.clients, total, expected), flush=True)
+            sys.exit(1)
+    result = dict(extra, label=args.label, clients=args.clients, size=expected // args.clients,
+                  bytes=expected, runs_mb_s=runs, mb_s=max(runs), ok=True)
+    write_json(args.out, result)
+    print("  %-22s %d client(s): %d bytes per run; MB/s best %.1f of %s"
+          % (args.label, args.clients, expected, result["mb_s"],
+             " ".join("%.0f" % r for r in runs)), flush=True)
+
+
+# ---------------------------------------------------------------- raw
+
+def wait_listening(port, deadline):
+    while time.monotonic() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return True
+        except OSError:
+            time.sleep(0.02)
+    return False
+
+
+def raw_once(args, size):
+    ports = [RAW_PORT_BASE + i for i in range(args.clients)]
+    # Each listener takes exactly one connection; probing it with a connect would use that
+    # up, so wait for the port to appear in /proc/net/tcp instead.
+    sinks = [subprocess.Popen(["socat"] + SOCAT_BUFFER + ["-u", "TCP-LISTEN:%d,reuseaddr" % p,
+                                                          "OPEN:/dev/null"]) for p in ports]
+    try:
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            with open("/proc/net/tcp") as f:
+                listening = {int(line.split()[1].split(":")[1], 16) for line in f.readlines()[1:]
+                             if line.split()[3] == "0A"}
+            if all(p in listening for p in ports):
+                break
+            time.sleep(0.02)
+        else:
+            bc.fail("the socat listeners did not start")
+        began = time.perf_counter()
+        sources = [subprocess.Popen(["socat"] + SOCAT_BUFFER + ["-u", args.file,
+                                                                "TCP:127.0.0.1:%d" % p])
+                   for p in ports]
+        codes = [s.wait(timeout=600) for s in sources] + [s.wait(timeout=60) for s in sinks]
+        elapsed = time.perf_counter() - began
+    finally:
+        for s in sinks:
+            if s.poll() is None:
+                s.kill()
+                s.wait()
+    ok = all(c == 0 for c in codes)
+    # socat reports no byte count; a copy that ended early exits non-zero.
+    return (size * args.clients if ok else 0), elapsed, ok
+
+
+def raw(args):
+    size = os.path.getsize(args.file)
+    measure(args, lambda: raw_once(args, size), size * args.clients, {"file": args.file})
+
+
+# ---------------------------------------------------------------- table
+
+def table(args):
+    runs = {}
+    for path in args.results:
+        with open(path) as f:
+            r = json.load(f)
+        runs[(r["label"], r["clients"])] = r
+    labels = []
+    for label, _ in runs:
+        if label not in labels:
+            labels.append(label)
+    size = next(iter(runs.values()))["size"]
+    print("\nfile: %d bytes (%.0f MiB); MB/s = all bytes received / wall time (10^6 bytes/s), "
+          "best of %d runs" % (size, size / 2**20, len(next(iter(runs.values()))["runs_mb_s"])))
+    print("%-24s %14s %14s" % ("source", "1 client", "4 clients"))
+    for label in labels:
+        cells = []
+        for n in (1, 4):
+            r = runs.get((label, n))
+            cells.append("%14s" % ("-" if r is None else "%.1f" % r["mb_s"]))
+        print("%-24s %s %s" % (label, cells[0], cells[1]))
+    missed = 0
+    print("\ntarget: stream server >= MiniDLNA and >= 80% of the raw copy")
+    for n in (1, 4):
+        ours = runs.get(("orvex stream server", n))
+        if ours is None:
+            continue
+        for other, factor in (("minidlna", 1.0), ("raw tcp copy", 0.8)):
+            r = runs.get((other, n))
+            if r is None:
+                print("  %d client(s): no %s figure" % (n, other))
+                continue
+            need = r["mb_s"] * factor
+            met = ours["mb_s"] >= need
+            missed += 0 if met else 1
+            print("  %d client(s): %.1f MB/s vs %s%s %.1f MB/s: %s"
+                  % (n, ours["mb_s"], "" if factor == 1.0 else "80% of ", other, need,
+                     "met" if met else "MISSED"))
+    print("target %s" % ("met" if missed == 0 else "missed (%d of the comparisons)" % missed))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    sub = parser.add_subparsers(dest="command", required=True)
+    f = sub.add_parser("find")
+    f.add_argument("--label", required=True)
+    where = f.add_mutually_exclusive_group(required=True)
+    where.add_argument("--ssdp", action="store_true")
+    where.add_argument("--location")
+    f.add_argument("--discover-seconds", type=int, default=20)
+    f.add_argument("--name", required=True)
+    f.add_argument("--out", required=True)
+    g = sub.add_parser("fetch")
+    g.add_argument("--label", required=True)
+    g.add_argument("--url", required=True)
+    g.add_argument("--clients", type=int, required=True)
+    g.add_argument("--size", type=int, required=True)
+    g.add_argument("--out", required=True)
+    g.add_argument("--repeat", type=int, default=3)
+    r = sub.add_parser("raw")
+    r.add_argument("--label", required=True)
+    r.add_argument("--file", required=True)
+    r.add_argument("--clients", type=int, required=True)
+    r.add_argument("--out", required=True)
+    r.add_argument("--repeat", type=int, default=3)
+    t = sub.add_parser("table")
+    t.add_argument("results", nargs="+")
+    args = parser.parse_args()
+    if args.command == "table":
+        table(args)
+        return
+    if sorted(name for _, name in socket.if_nameindex()) != ["lo"]:
+        print("refusing to run: not in a private network namespace", file=sys.stderr)
+        sys.exit(2)
+    try:
+        {"find": find, "fetch": fetch, "raw": raw}[args.command](args)
+    except bc.BenchError as e:
+        print("%s: %s" % (args.label, e), file=sys.stderr)
+        sys.exit(1)
+    except (OSError, http.client.HTTPException, ET.ParseError,
+            subprocess.TimeoutExpired) as e:
+        print("%s: failed: %s" % (args.label, e), file=sys.stderr)
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
