@@ -214,7 +214,7 @@ std::string SystemLocaleName() {
 }
 
 int LoadLanguageFile() {
-  return LoadLanguageFileFrom(platform::AppPath(kLanguageFileName), ReadSetting(kKeyLanguage),
+  return LoadLanguageFileFrom(platform::ProgramFilePath(kLanguageFileName), ReadSetting(kKeyLanguage),
                               SystemLocaleName());
 }
 

@@ -37,6 +37,12 @@ std::string ExecutableDirectory() {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string ProgramFilePath(std::string_view name) {
+  std::string own = AppPath(name);
+  if (::access(own.c_str(), F_OK) == 0) return own;
+  return ExecutableDirectory() + "/" + std::string(name);
+}
+
 void InitAppDirectory(const std::string& homeOption) {
   if (!homeOption.empty()) {
     g_appDirectory = Absolute(homeOption);

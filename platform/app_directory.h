@@ -23,4 +23,9 @@ std::string ExecutableDirectory();
 // The full path of the running executable.
 std::string ExecutablePath();
 
+// A file that ships with the program (the encoder, the language file, the MIME table):
+// the one in the program directory when it is there, so a user can replace it, else the
+// one installed beside the executable.
+std::string ProgramFilePath(std::string_view name);
+
 }  // namespace platform

@@ -324,8 +324,8 @@ TranscodeSessionPtr TranscodeStart(const std::string& source, std::string_view m
 
   std::string commandLine = Transcode_FormCommandLine(source, mode, session->sharedName);
   std::string directory = Transcode_Config().encoderDirectory;
-  if (directory.empty()) directory = platform::AppDirectory();
-  std::string program = directory + "/" + tl::kEncoderFileName;
+  std::string program = directory.empty() ? platform::ProgramFilePath(tl::kEncoderFileName)
+                                          : directory + "/" + tl::kEncoderFileName;
   if (commandLine.empty() || session->process.StartCommandLine(program, commandLine) != 0) {
     platform::Log("Transcoding Thread Start fail...\n");
     return nullptr;
