@@ -21,7 +21,8 @@ import time
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from netns_support import add_veth_pair, check, finish, http, require_private_namespace  # noqa: E402
+from netns_support import (add_veth_pair, check, finish, http,  # noqa: E402
+                           require_private_namespace, wait_for_text)
 
 
 def ffmpeg(*args):
@@ -45,17 +46,6 @@ def make_media(media):
            os.path.join(media, "film.mkv"))
 
 
-def wait_for_text(path, text, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            with open(path, encoding="utf-8", errors="replace") as f:
-                if text in f.read():
-                    return True
-        except FileNotFoundError:
-            pass
-        time.sleep(0.05)
-    return False
 
 
 def browse_items(program_log):

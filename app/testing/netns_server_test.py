@@ -23,7 +23,8 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from netns_support import check, failures, finish, require_private_namespace  # noqa: E402
+from netns_support import (check, failures, finish, require_private_namespace,  # noqa: E402
+                           wait_for_text)
 
 
 def write_wav(path):
@@ -75,17 +76,6 @@ def soap(location, description, action, arguments):
         return r.read().decode("utf-8")
 
 
-def wait_for(path, text, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            with open(path, encoding="utf-8", errors="replace") as f:
-                if text in f.read():
-                    return True
-        except FileNotFoundError:
-            pass
-        time.sleep(0.05)
-    return False
 
 
 def main():
@@ -103,7 +93,7 @@ def main():
             server = subprocess.Popen([program, "--home", os.path.join(work, "home"),
                                        "--headless", "--name", "Den & Co", "--share", media],
                                       stdout=log, stderr=log)
-        check(wait_for(log_path, "runs headless", 20), "the server starts")
+        check(wait_for_text(log_path, "runs headless", 20), "the server starts")
 
         replies = []
         end = time.time() + 10

@@ -5,6 +5,7 @@ written by hand so that every byte sent is the test's own."""
 import socket
 import subprocess
 import sys
+import time
 
 failures = []
 
@@ -72,6 +73,20 @@ def dechunk(body):
         out += rest[:size]
         body = rest[size + 2:]
     return out
+
+
+def wait_for_text(path, text, seconds):
+    """Polls a log file until it holds `text`; False after `seconds`."""
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            with open(path, encoding="utf-8", errors="replace") as f:
+                if text in f.read():
+                    return True
+        except FileNotFoundError:
+            pass
+        time.sleep(0.05)
+    return False
 
 
 def finish():
