@@ -16,6 +16,12 @@
 #include "platform/tick.h"
 #endif
 
+#ifndef ORVEX_WITH_DESKTOP
+#include <cstdlib>
+
+#include "platform/app_directory.h"
+#endif
+
 #ifndef ORVEX_VERSION
 #define ORVEX_VERSION "0.0.0"
 #endif
@@ -47,6 +53,27 @@ int RunDesktop(CAppController& controller, std::function<bool()> quitRequested) 
 }
 
 }  // namespace
+#else
+namespace {
+
+// The window runs in the companion program beside this one; a run that shows no window
+// (headless, a scan, the stream commands) stays here, without the window toolkit.
+void HandOverToDesktop(const CommandLine& commandLine, char** argv) {
+  if (commandLine.headless || commandLine.scanOnly || !commandLine.streams.empty() ||
+      commandLine.listStreams) {
+    return;
+  }
+  auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) return;
+  std::string desktop = platform::ExecutableDirectory() + "/mirelle-desktop";
+  if (::access(desktop.c_str(), X_OK) != 0) return;
+  ::execv(desktop.c_str(), argv);  // returns only on failure: go on headless
+}
+
+}  // namespace
 #endif
 
 int main(int argc, char** argv) {
@@ -66,6 +93,8 @@ int main(int argc, char** argv) {
   }
 #ifdef ORVEX_WITH_DESKTOP
   InstallDesktopRunner({ConfigurationWindowAvailable, RunDesktop, RequestShowConfigurationWindow});
+#else
+  HandOverToDesktop(commandLine, argv);
 #endif
   int status = ApplicationStart(commandLine);
   // Everything is stopped and the library is closed by now. The exit handlers of the big
