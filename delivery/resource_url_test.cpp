@@ -34,12 +34,14 @@ class ResourceUrlTest : public ::testing::Test {
   }
 
   void AddRecord(int32_t index, const std::string& path, const std::string& name,
-                 const std::string& type, int64_t size = 0) {
+                 const std::string& type, int64_t size = 0, int32_t objectType = kObjectItem,
+                 int32_t internetFlags = 0) {
     ObjectRow row;
     row.MyIndex = index;
     row.pIndex = 4;
-    row.ObjectType = kObjectItem;
-    row.ProcessObjectType = kObjectItem;
+    row.ObjectType = objectType;
+    row.ProcessObjectType = objectType;
+    row.InternetFlags = internetFlags;
     row.FilePath = path;
     row.FileName = name;
     row.FileType = type;
@@ -148,22 +150,14 @@ TEST_F(ResourceUrlTest, StaleRecordIsDeletedWhenItsUrlIsRequested) {
   AddRecord(77, gone, "x.avi", "Video");
   EXPECT_EQ(Resolve("/___/77/x.avi"), gone);
   EXPECT_FALSE(RecordExists(77));
-  // A file inside a disc image has no file of its own and is not stale.
-  // Containers and internet items have no file of their own.
-  ObjectRow folder;
-  folder.MyIndex = 79;
-  folder.ObjectType = kObjectContainer;
-  folder.FilePath = lib_.Path("media/gone-folder");
-  ASSERT_TRUE(db_execute(sql::InsertObject(folder)));
-  EXPECT_EQ(Resolve("/___/79/gone-folder"), folder.FilePath);
+  // Containers, internet items and files inside a disc image have no file of their own
+  // and are not stale.
+  const std::string folder = lib_.Path("media/gone-folder");
+  AddRecord(79, folder, "gone-folder", "", 0, kObjectContainer);
+  EXPECT_EQ(Resolve("/___/79/gone-folder"), folder);
   EXPECT_TRUE(RecordExists(79));
-  ObjectRow stream;
-  stream.MyIndex = 80;
-  stream.ObjectType = kObjectItem;
-  stream.InternetFlags = 1;
-  stream.FilePath = "http://example.net/stream.mkv";
-  ASSERT_TRUE(db_execute(sql::InsertObject(stream)));
-  EXPECT_EQ(Resolve("/___/80/stream.mkv"), stream.FilePath);
+  AddRecord(80, "http://example.net/stream.mkv", "stream.mkv", "Video", 0, kObjectItem, 1);
+  EXPECT_EQ(Resolve("/___/80/stream.mkv"), "http://example.net/stream.mkv");
   EXPECT_TRUE(RecordExists(80));
   std::string image = MediaFile("disc.iso");
   std::string inner = image + "/%32768%/VIDEO_TS.VOB";

@@ -215,7 +215,7 @@ TEST_F(ConfigWindowTest, ChoosingALanguageStoresItsCodeAndShowsItsTexts) {
   EXPECT_EQ(language->currentText(), "Japanese");
 }
 
-TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedUntilTheScanEnds) {
+TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedAndTheServiceRestartsLater) {
   MakeWindow(false);
   // Hold the scan before it starts (it waits for the scan mutex) so the locked buttons
   // can be seen; the library stays free for the window meanwhile.
@@ -224,21 +224,32 @@ TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedUntilTheScanEnds) 
   EXPECT_TRUE(user_.questions.empty());  // the service was not running: nothing to ask
   ASSERT_TRUE(controller_.ScanRunning());
   window_->Tick(platform::TickCountMs());
-  for (const char* name : {"addFolder", "refreshFolder", "deleteFolder", "deleteAll"}) {
+  for (const char* name :
+       {"addFolder", "refreshFolder", "deleteFolder", "deleteAll", "startService"})
     EXPECT_FALSE(Find<QPushButton>(name)->isEnabled()) << name;
-  }
-  EXPECT_FALSE(Find<QPushButton>("startService")->isEnabled());
   holdScan.unlock();
   ASSERT_TRUE(FinishScan());
-  for (const char* name : {"addFolder", "refreshFolder", "deleteFolder", "deleteAll"}) {
+  for (const char* name : {"addFolder", "refreshFolder", "deleteFolder", "deleteAll"})
     EXPECT_TRUE(Find<QPushButton>(name)->isEnabled()) << name;
-  }
   EXPECT_EQ(SharedFolderRows(), QStringList({QString::fromStdString(media_)}));
   EXPECT_EQ(AudioItemCount.load(), 1);
   EXPECT_EQ(Find<QLabel>("TotalFiles")->text(), "1         ");
   EXPECT_EQ(Find<QLabel>("AudioFiles")->text(), "1         ");
   EXPECT_TRUE(Find<QLabel>("ElapsedTime")->text().startsWith("00:00:"));
   EXPECT_TRUE(controller_.RestartPending());
+
+  // The service starts again a minute after the scan.
+  ASSERT_EQ(MediaServerService_IsRunning(), 0);
+  const uint64_t now = platform::TickCountMs();
+  window_->Tick(now + 30000);
+  EXPECT_EQ(MediaServerService_IsRunning(), 0);
+  window_->Tick(now + kRestartAfterScanMs + 1000);
+  EXPECT_EQ(MediaServerService_IsRunning(), 1);
+  EXPECT_EQ(restarts_, 1);
+  EXPECT_FALSE(Find<QPushButton>("startService")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("stopService")->isEnabled());
+  Click("stopService");
+  EXPECT_EQ(MediaServerService_IsRunning(), 0);
 }
 
 TEST_F(ConfigWindowTest, AddingWhileTheServiceRunsAsksAndCancelChangesNothing) {
@@ -260,24 +271,7 @@ TEST_F(ConfigWindowTest, AddingWhileTheServiceRunsAsksAndCancelChangesNothing) {
   EXPECT_EQ(db_countSharedFolders(), 1);
 }
 
-TEST_F(ConfigWindowTest, ServiceStartsAgainAMinuteAfterTheScan) {
-  MakeWindow(false);
-  Click("addFolder");
-  ASSERT_TRUE(FinishScan());
-  ASSERT_EQ(MediaServerService_IsRunning(), 0);
-  const uint64_t now = platform::TickCountMs();
-  window_->Tick(now + 30000);
-  EXPECT_EQ(MediaServerService_IsRunning(), 0);
-  window_->Tick(now + kRestartAfterScanMs + 1000);
-  EXPECT_EQ(MediaServerService_IsRunning(), 1);
-  EXPECT_EQ(restarts_, 1);
-  EXPECT_FALSE(Find<QPushButton>("startService")->isEnabled());
-  EXPECT_TRUE(Find<QPushButton>("stopService")->isEnabled());
-  Click("stopService");
-  EXPECT_EQ(MediaServerService_IsRunning(), 0);
-}
-
-TEST_F(ConfigWindowTest, FoldersAreRemovedOneOrAllAndClearAsksFirst) {
+TEST_F(ConfigWindowTest, FoldersAreRefreshedRemovedOneOrAllAndClearAsksFirst) {
   const std::string second = lib_.Path("second");
   fs::create_directories(second);
   WriteWav(second + "/other.wav");
@@ -286,11 +280,18 @@ TEST_F(ConfigWindowTest, FoldersAreRemovedOneOrAllAndClearAsksFirst) {
   ASSERT_TRUE(FinishScan());
   ASSERT_EQ(SharedFolderRows().size(), 2);
 
+  // Refresh finds files added since the scan.
+  WriteWav(media_ + "/second.wav");
   QListWidget* list = Find<QListWidget>("sharedFolders");
+  list->setCurrentRow(SharedFolderRows().indexOf(QString::fromStdString(media_)));
+  Click("refreshFolder");
+  ASSERT_TRUE(FinishScan());
+  EXPECT_EQ(db_getCount(sql::CountAudioItems()), 3);
+
   list->setCurrentRow(SharedFolderRows().indexOf(QString::fromStdString(second)));
   Click("deleteFolder");
   EXPECT_EQ(SharedFolderRows(), QStringList({QString::fromStdString(media_)}));
-  EXPECT_EQ(db_getCount(sql::CountAudioItems()), 1);
+  EXPECT_EQ(db_getCount(sql::CountAudioItems()), 2);
 
   user_.confirmations = {false};
   Click("clearDatabase");
@@ -308,17 +309,6 @@ TEST_F(ConfigWindowTest, FoldersAreRemovedOneOrAllAndClearAsksFirst) {
   EXPECT_EQ(db_countSharedFolders(), 0);
   EXPECT_EQ(db_getCount(sql::CountAudioItems()), 0);
   EXPECT_TRUE(SharedFolderRows().isEmpty());
-}
-
-TEST_F(ConfigWindowTest, RefreshFindsFilesAddedSinceTheScan) {
-  MakeWindow(false);
-  ASSERT_TRUE(controller_.AddFolders({media_}));
-  ASSERT_TRUE(FinishScan());
-  WriteWav(media_ + "/second.wav");
-  Find<QListWidget>("sharedFolders")->setCurrentRow(0);
-  Click("refreshFolder");
-  ASSERT_TRUE(FinishScan());
-  EXPECT_EQ(db_getCount(sql::CountAudioItems()), 2);
 }
 
 TEST_F(ConfigWindowTest, InvalidServerNamesAreRefusedAndAValidOneIsStored) {
@@ -361,13 +351,14 @@ TEST_F(ConfigWindowTest, TransferListShowsNewTransfersOnTopAndFollowsTheirProgre
   RecordTransfer("/movies/b.srt", "192.168.1.21", 10, "/0/10/b.srt");
   UpdateTransfer("/0/5/a.mp3", "192.168.1.20", 250);
   window_->Tick(platform::TickCountMs());
+  auto row = [&](int i) {
+    QStringList texts;
+    for (int column = 0; column < 4; ++column) texts << list->topLevelItem(i)->text(column);
+    return texts.join('|');
+  };
   ASSERT_EQ(list->topLevelItemCount(), 2);
-  EXPECT_EQ(list->topLevelItem(0)->text(0), "b.avi");
-  EXPECT_EQ(list->topLevelItem(0)->text(1), "192.168.1.21");
-  EXPECT_EQ(list->topLevelItem(0)->text(2), "  0%");
-  EXPECT_EQ(list->topLevelItem(0)->text(3), "/0/9/b.avi");
-  EXPECT_EQ(list->topLevelItem(1)->text(0), "a.mp3");
-  EXPECT_EQ(list->topLevelItem(1)->text(2), " 25%");
+  EXPECT_EQ(row(0), "b.avi|192.168.1.21|  0%|/0/9/b.avi");
+  EXPECT_EQ(row(1), "a.mp3|192.168.1.20| 25%|/0/5/a.mp3");
 
   // A second range request of the same file stays one row that follows the progress;
   // an older transfer's row follows its progress too.
@@ -376,8 +367,8 @@ TEST_F(ConfigWindowTest, TransferListShowsNewTransfersOnTopAndFollowsTheirProgre
   UpdateTransfer("/0/5/a.mp3", "192.168.1.20", 5000);
   window_->Tick(platform::TickCountMs());
   ASSERT_EQ(list->topLevelItemCount(), 2);
-  EXPECT_EQ(list->topLevelItem(0)->text(2), " 50%");
-  EXPECT_EQ(list->topLevelItem(1)->text(2), "100%");
+  EXPECT_EQ(row(0), "b.avi|192.168.1.21| 50%|/0/9/b.avi");
+  EXPECT_EQ(row(1), "a.mp3|192.168.1.20|100%|/0/5/a.mp3");
 
   // The same URL streamed to another client is a row of its own, moved on its own.
   RecordTransfer("/music/a.mp3", "192.168.1.22", 1000, "/0/5/a.mp3");
@@ -385,8 +376,8 @@ TEST_F(ConfigWindowTest, TransferListShowsNewTransfersOnTopAndFollowsTheirProgre
   UpdateTransfer("/0/5/a.mp3", "192.168.1.22", 100);
   window_->Tick(platform::TickCountMs());
   ASSERT_EQ(list->topLevelItemCount(), 3);
-  EXPECT_EQ(list->topLevelItem(0)->text(2), " 10%");
-  EXPECT_EQ(list->topLevelItem(2)->text(2), "100%");
+  EXPECT_EQ(row(0), "a.mp3|192.168.1.22| 10%|/0/5/a.mp3");
+  EXPECT_EQ(row(2), "a.mp3|192.168.1.20|100%|/0/5/a.mp3");
 
   // The list keeps the newest hundred rows.
   for (int i = 0; i < 150; ++i) {
@@ -470,10 +461,6 @@ TEST_F(ConfigWindowTest, TrayMenuFollowsTheServiceAndAnOutsideQuitClosesTheWindo
   EXPECT_EQ(quits_, 1);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(ConfigWindowTest, InternetItemsAreAddedListedChangedAndRemoved) {
   MakeWindow(false);
   ASSERT_EQ(MediaServerService_Start(), 1);
@@ -515,10 +502,6 @@ TEST_F(ConfigWindowTest, InternetItemsAreAddedListedChangedAndRemoved) {
   type->setCurrentIndex(1);
   EXPECT_EQ(list->topLevelItemCount(), 1);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(ConfigWindowTest, RunningTheWindowReturnsWhenTheProgramIsAskedToEnd) {
   ConfigurationWindowHooks hooks;

@@ -47,35 +47,27 @@ TEST(LanguageTableTest, SectionsCollectTheirEntriesAndSkipLinesWithoutEquals) {
   // An unknown section line leaves the current one selected.
   EXPECT_EQ(table.Find(kSlotGerman, "Stay"), "still German");
   EXPECT_EQ(table.ForcedSlot(), kSlotNone);
+  // An "@" line forces a language.
+  EXPECT_EQ(Parsed("@[jp]\n[jp]\nExit=X\n").ForcedSlot(), kSlotJapanese);
+  EXPECT_EQ(Parsed("@[zz]\n").ForcedSlot(), kSlotNone);
+  // Without a byte-order mark the first character is lost: "en]" is no section line, so
+  // the entry has no section to go to.
+  table.Parse(FileBytes("[en]\nExit=Exit\n", ""));
+  EXPECT_EQ(table.EntryCount(kSlotEnglish), 0u);
 }
 
-TEST(LanguageTableTest, KeysMatchWithoutCaseAndTheFirstEntryWins) {
+TEST(LanguageTableTest, KeysMatchWithoutCaseFirstEntryWinsAndTagsCompareFourCharacters) {
   CLanguageTable table = Parsed("[fr]\r\nExit=Quitter\r\nEXIT=Sortir\r\n");
   EXPECT_EQ(table.Find(kSlotFrench, "exit"), "Quitter");
   EXPECT_EQ(table.Find(kSlotFrench, "Absent"), std::nullopt);
   EXPECT_EQ(table.Find(kSlotEnglish, "Exit"), std::nullopt);
-}
-
-TEST(LanguageTableTest, SectionTagsCompareTheirFirstFourCharacters) {
-  CLanguageTable table = Parsed("[Portugal and more]\nExit=Sair\n[Dut]\nExit=Afsluiten\n");
+  // Section tags compare their first four characters.
+  table = Parsed("[Portugal and more]\nExit=Sair\n[Dut]\nExit=Afsluiten\n");
   EXPECT_EQ(table.Find(kSlotPortuguese, "Exit"), "Sair");
   EXPECT_EQ(table.Find(kSlotDutch, "Exit"), "Afsluiten");
   EXPECT_EQ(LanguageSlotForTag("[He]"), kSlotHebrew);
   EXPECT_EQ(LanguageSlotForTag("[EN]"), kSlotNone);
   EXPECT_EQ(LanguageSlotForTag("[e"), kSlotNone);
-}
-
-TEST(LanguageTableTest, AtLineForcesALanguage) {
-  CLanguageTable table = Parsed("@[jp]\n[jp]\nExit=X\n");
-  EXPECT_EQ(table.ForcedSlot(), kSlotJapanese);
-  EXPECT_EQ(Parsed("@[zz]\n").ForcedSlot(), kSlotNone);
-}
-
-TEST(LanguageTableTest, FileWithoutByteOrderMarkLosesItsFirstCharacter) {
-  CLanguageTable table;
-  table.Parse(FileBytes("[en]\nExit=Exit\n", ""));
-  // "en]" is no section line, so the entry has no section to go to.
-  EXPECT_EQ(table.EntryCount(kSlotEnglish), 0u);
 }
 
 TEST(LanguageTableTest, EntriesPastTheTableAreDroppedAndBrokenTextIsSafe) {

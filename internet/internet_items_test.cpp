@@ -46,7 +46,7 @@ class InternetItemsTest : public ::testing::Test {
   TempLibrary library_;
 };
 
-TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainers) {
+TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainersAndDeleteRemovesBoth) {
   ASSERT_EQ(InternetItemAdd("http://radio.test/live", "Radio One", kAudio), Status::kDone);
   ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
   EXPECT_EQ(Children(kContainerInternetAudio) - 1, 1);  // 18 also holds container 19
@@ -65,6 +65,12 @@ TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainers) {
   EXPECT_EQ(audioRows[0].title, "Radio One");
   EXPECT_EQ(audioRows[0].type, kAudio);
   EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
+
+  // Deleting the only row empties both of its containers; a second delete finds nothing.
+  EXPECT_EQ(InternetItemDelete(InternetItemList(kVideo)), 1);
+  EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
+  EXPECT_EQ(Children(kContainerInternetVideos), 2);  // only containers 17 and 20
+  EXPECT_EQ(InternetItemDelete({{"http://tv.test/ch1", "Channel 1", kVideo}}), 0);
 }
 
 TEST_F(InternetItemsTest, DuplicatesAreIgnoredPerMediaTypeAndEmptyTitlesShowTheUrl) {
@@ -134,14 +140,6 @@ TEST_F(InternetItemsTest, ModifyReplacesTheItemOrChangesNothing) {
   // A row whose item went meanwhile still gets the new values stored.
   ASSERT_EQ(InternetItemModify(row, "http://tv.test/again", "", kVideo), Status::kDone);
   EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
-}
-
-TEST_F(InternetItemsTest, DeletingTheOnlyRowEmptiesBothContainers) {
-  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
-  EXPECT_EQ(InternetItemDelete(InternetItemList(kVideo)), 1);
-  EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
-  EXPECT_EQ(Children(kContainerInternetVideos), 2);  // only containers 17 and 20
-  EXPECT_EQ(InternetItemDelete({{"http://tv.test/ch1", "Channel 1", kVideo}}), 0);
 }
 
 TEST_F(InternetItemsTest, ClearingYouTubeItemsKeepsTheUsersItems) {

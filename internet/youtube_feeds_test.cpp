@@ -13,7 +13,7 @@
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
 #include "platform/log.h"
-#include "platform/tick.h"
+#include "platform/test_support.h"
 
 namespace {
 
@@ -35,16 +35,7 @@ void PutSetting(const char* key, const std::string& value) {
                  {std::string(key), value}});
 }
 
-// Polls `done` until it holds or five seconds have passed.
-template <typename Predicate>
-bool WaitUntil(Predicate done) {
-  uint64_t end = platform::TickCountMs() + 5000;
-  while (!done()) {
-    if (platform::TickCountMs() > end) return false;
-    platform::SleepMs(2);
-  }
-  return true;
-}
+using platform::testing::WaitUntil;
 
 class YouTubeFeedsTest : public ::testing::Test {
  protected:

@@ -71,7 +71,7 @@ class StreamMediaTest : public ::testing::Test {
   std::unique_ptr<stream_test::TestServer> server_;
 };
 
-TEST_F(StreamMediaTest, PlainFileIsSentWholeWithTypeLengthAndDate) {
+TEST_F(StreamMediaTest, PlainFileIsSentWholeWithTypeLengthDateAndConditionalAnswers) {
   Response r = Get("/0/___/100/song.mp3");
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.status, 200);
@@ -81,6 +81,21 @@ TEST_F(StreamMediaTest, PlainFileIsSentWholeWithTypeLengthAndDate) {
   EXPECT_EQ(r.body, song_);
   // The name in the URL is not what is served: the record is.
   EXPECT_EQ(Get("/0/___/100/anything.mp3").body, song_);
+  // If-Modified-Since answers 304 while the copy is current.
+  Response current =
+      Get("/0/___/100/song.mp3", "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n");
+  EXPECT_EQ(current.status, 304);
+  EXPECT_TRUE(current.body.empty());
+  Response old = Get("/0/___/100/song.mp3", "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n");
+  EXPECT_EQ(old.status, 200);
+  EXPECT_EQ(old.body, song_);
+  // Unknown extensions are sniffed.
+  platform::testing::WriteFile(media_ + "/notes.zzz", "just words\n");
+  platform::testing::WriteFile(media_ + "/data.zzz", std::string("\x00\x01\x02", 3));
+  AddItem(600, media_ + "/notes.zzz", "Audio");
+  AddItem(601, media_ + "/data.zzz", "Audio");
+  EXPECT_EQ(Get("/0/___/600/n").headers["content-type"], "text/plain");
+  EXPECT_EQ(Get("/0/___/601/d").headers["content-type"], "application/octet-stream");
 }
 
 TEST_F(StreamMediaTest, SingleRangesAndRangesThatFallBackToTheWholeFile) {
@@ -147,16 +162,6 @@ TEST_F(StreamMediaTest, HeadKeepsTheConnectionForTheNextRequest) {
   // Only the GET sent a body, so only it is a transfer.
   std::vector<TransferEntry> entries;
   EXPECT_EQ(CollectChanges(&entries), 1u);
-}
-
-TEST_F(StreamMediaTest, IfModifiedSinceAnswers304WhenTheCopyIsCurrent) {
-  Response current =
-      Get("/0/___/100/song.mp3", "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n");
-  EXPECT_EQ(current.status, 304);
-  EXPECT_TRUE(current.body.empty());
-  Response old = Get("/0/___/100/song.mp3", "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n");
-  EXPECT_EQ(old.status, 200);
-  EXPECT_EQ(old.body, song_);
 }
 
 TEST_F(StreamMediaTest, OptionsAndMethodsOtherThanGetAndHead) {
@@ -275,15 +280,6 @@ TEST_F(StreamMediaTest, TransfersAreRecordedWithProgress) {
   EXPECT_EQ(entries[0].UrlPath, "/0/___/500/big.avi");
   EXPECT_EQ(entries[0].TotalSize, 300000u);
   EXPECT_EQ(entries[0].Sent, 300000u);
-}
-
-TEST_F(StreamMediaTest, UnknownExtensionsAreSniffed) {
-  platform::testing::WriteFile(media_ + "/notes.zzz", "just words\n");
-  platform::testing::WriteFile(media_ + "/data.zzz", std::string("\x00\x01\x02", 3));
-  AddItem(600, media_ + "/notes.zzz", "Audio");
-  AddItem(601, media_ + "/data.zzz", "Audio");
-  EXPECT_EQ(Get("/0/___/600/n").headers["content-type"], "text/plain");
-  EXPECT_EQ(Get("/0/___/601/d").headers["content-type"], "application/octet-stream");
 }
 
 // A record keeps at most 779 bytes of a path. A longer path cut to that length may name

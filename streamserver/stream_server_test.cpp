@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "library/testing/temp_library.h"
@@ -25,53 +26,55 @@ using stream_test::TestServer;
 class StreamServerTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(lib_.ok()); }
+  bool Start(const StreamServerOptions& options = stream_test::FastOptions()) {
+    server_ = std::make_unique<TestServer>(options);
+    return server_->ok();
+  }
+  int port() const { return server_->port(); }
   TempLibrary lib_;
+  std::unique_ptr<TestServer> server_;
 };
 
-TEST_F(StreamServerTest, BuiltinPagesAnswerTheirOwnPaths) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
-  EXPECT_GE(server.port(), 40000);
-  EXPECT_LT(server.port(), 41000);
-
-  Response name = Exchange(server.port(), "GET /name HTTP/1.1\r\n\r\n");
+TEST_F(StreamServerTest, BuiltinPagesAnswerTheirOwnPathsAndTimeNeedsThePassword) {
+  ASSERT_TRUE(Start());
+  Response name = Exchange(port(), "GET /name HTTP/1.1\r\n\r\n");
   ASSERT_TRUE(name.ok);
   EXPECT_EQ(name.status, 200);
   EXPECT_EQ(name.headers["content-type"], "text/html");
   EXPECT_EQ(name.body, "<HTML><BODY>Server name is HTTPServer</BODY></HTML>");
 
-  EXPECT_EQ(Exchange(server.port(), "GET /mime/MP3 HTTP/1.1\r\n\r\n").body,
+  EXPECT_EQ(Exchange(port(), "GET /mime/MP3 HTTP/1.1\r\n\r\n").body,
             "<HTML><BODY>audio/mpeg</BODY></HTML>");
-  EXPECT_EQ(Exchange(server.port(), "GET /mime/zzz HTTP/1.1\r\n\r\n").body,
+  EXPECT_EQ(Exchange(port(), "GET /mime/zzz HTTP/1.1\r\n\r\n").body,
             "<HTML><BODY>(none)</BODY></HTML>");
 
-  Response status = Exchange(server.port(), "GET /status/204 HTTP/1.1\r\n\r\n");
+  Response status = Exchange(port(), "GET /status/204 HTTP/1.1\r\n\r\n");
   EXPECT_EQ(status.head.rfind("HTTP/1.1 204 No Content\r\n", 0), 0u);
-  EXPECT_EQ(Exchange(server.port(), "GET /status/2x HTTP/1.1\r\n\r\n").status, 400);
-  EXPECT_EQ(Exchange(server.port(), "GET /status/99999999999 HTTP/1.1\r\n\r\n").status, 400);
+  EXPECT_EQ(Exchange(port(), "GET /status/2x HTTP/1.1\r\n\r\n").status, 400);
+  EXPECT_EQ(Exchange(port(), "GET /status/99999999999 HTTP/1.1\r\n\r\n").status, 400);
   // "/name" answers only exactly; "/names" goes to the media handler, which has no record.
-  EXPECT_EQ(Exchange(server.port(), "GET /names HTTP/1.1\r\n\r\n").status, 404);
-}
-
-TEST_F(StreamServerTest, TimePageNeedsThePassword) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
-  Response refused = Exchange(server.port(), "GET /time HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(Exchange(port(), "GET /names HTTP/1.1\r\n\r\n").status, 404);
+  // The time page needs the password.
+  Response refused = Exchange(port(), "GET /time HTTP/1.1\r\n\r\n");
   EXPECT_EQ(refused.status, 401);
   EXPECT_EQ(refused.headers["www-authenticate"], "Basic realm=\"Mot de passe\"");
   EXPECT_EQ(refused.headers["connection"], "close");
 
   std::string credentials =
       FLibBase64_Encode(std::string(stream_limits::kTimeUser) + ":" + stream_limits::kTimePassword);
-  Response allowed = Exchange(
-      server.port(), "GET /time HTTP/1.1\r\nAuthorization: Basic " + credentials + "\r\n\r\n");
+  Response allowed =
+      Exchange(port(), "GET /time HTTP/1.1\r\nAuthorization: Basic " + credentials + "\r\n\r\n");
   EXPECT_EQ(allowed.status, 200);
   EXPECT_EQ(allowed.body.rfind("<HTML><BODY>The time is ", 0), 0u);
+  // An HTTP/0.9 request gets the body only.
+  platform::UniqueFd old = Connect(port());
+  ASSERT_TRUE(SendAll(old.Get(), "GET /name\r\n"));
+  EXPECT_EQ(stream_test::ReadUntilClosed(old.Get()),
+            "<HTML><BODY>Server name is HTTPServer</BODY></HTML>");
 }
 
 TEST_F(StreamServerTest, VersionUriAndHostChecks) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
+  ASSERT_TRUE(Start());
   const std::pair<const char*, int> cases[] = {
       {"GET /name HTTP/1.2\r\n\r\n", 505},
       {"GET /name HTTP/2.0\r\n\r\n", 505},
@@ -86,7 +89,7 @@ TEST_F(StreamServerTest, VersionUriAndHostChecks) {
       {"GET /name HTTP/1.0\r\n\r\n", 200},
   };
   for (const auto& [request, status] : cases) {
-    Response r = Exchange(server.port(), request);
+    Response r = Exchange(port(), request);
     EXPECT_EQ(r.status, status) << request;
     if (status >= 400) {
       EXPECT_EQ(r.headers["connection"], "close") << request;
@@ -94,19 +97,9 @@ TEST_F(StreamServerTest, VersionUriAndHostChecks) {
   }
 }
 
-TEST_F(StreamServerTest, Http09RequestGetsTheBodyOnly) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
-  platform::UniqueFd fd = Connect(server.port());
-  ASSERT_TRUE(SendAll(fd.Get(), "GET /name\r\n"));
-  EXPECT_EQ(stream_test::ReadUntilClosed(fd.Get()),
-            "<HTML><BODY>Server name is HTTPServer</BODY></HTML>");
-}
-
-TEST_F(StreamServerTest, TenRequestsPerConnectionThenClose) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
-  platform::UniqueFd fd = Connect(server.port());
+TEST_F(StreamServerTest, TenRequestsPerConnectionThenCloseAndPipelinedOnesInOrder) {
+  ASSERT_TRUE(Start());
+  platform::UniqueFd fd = Connect(port());
   for (int i = 1; i <= 10; ++i) {
     ASSERT_TRUE(SendAll(fd.Get(), "GET /name HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"));
     Response r = ReadResponse(fd.Get());
@@ -121,12 +114,8 @@ TEST_F(StreamServerTest, TenRequestsPerConnectionThenClose) {
   // The eleventh request is never read: the server has closed.
   SendAll(fd.Get(), "GET /name HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
   EXPECT_TRUE(PeerClosed(fd.Get(), 2000));
-}
-
-TEST_F(StreamServerTest, PipelinedRequestsAreAnsweredInOrder) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
-  platform::UniqueFd fd = Connect(server.port());
+  // Pipelined requests are answered in order.
+  fd = Connect(port());
   ASSERT_TRUE(SendAll(fd.Get(),
                       "GET /mime/mp3 HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"
                       "GET /mime/jpg HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"));
@@ -135,12 +124,11 @@ TEST_F(StreamServerTest, PipelinedRequestsAreAnsweredInOrder) {
 }
 
 TEST_F(StreamServerTest, WithoutKeepAliveOrWithABodyTheConnectionCloses) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
+  ASSERT_TRUE(Start());
   for (const char* request : {"GET /name HTTP/1.1\r\n\r\n",
                               "GET /name HTTP/1.1\r\nConnection: keep-alive\r\n"
                               "Content-Length: 4\r\n\r\nGET "}) {
-    platform::UniqueFd fd = Connect(server.port());
+    platform::UniqueFd fd = Connect(port());
     ASSERT_TRUE(SendAll(fd.Get(), request));
     Response r = ReadResponse(fd.Get());
     EXPECT_EQ(r.status, 200);
@@ -152,9 +140,8 @@ TEST_F(StreamServerTest, WithoutKeepAliveOrWithABodyTheConnectionCloses) {
 TEST_F(StreamServerTest, IdleConnectionIsClosedAfterTheKeepAliveTime) {
   StreamServerOptions options = stream_test::FastOptions();
   options.KeepAliveTimeoutMs = 200;
-  TestServer server(options);
-  ASSERT_TRUE(server.ok());
-  platform::UniqueFd fd = Connect(server.port());
+  ASSERT_TRUE(Start(options));
+  platform::UniqueFd fd = Connect(port());
   uint64_t start = platform::TickCountMs();
   EXPECT_TRUE(PeerClosed(fd.Get(), 3000));
   EXPECT_GE(platform::TickCountMs() - start, 150u);
@@ -163,9 +150,8 @@ TEST_F(StreamServerTest, IdleConnectionIsClosedAfterTheKeepAliveTime) {
 TEST_F(StreamServerTest, IncompleteHeadGets408) {
   StreamServerOptions options = stream_test::FastOptions();
   options.RequestTimeoutMs = 300;
-  TestServer server(options);
-  ASSERT_TRUE(server.ok());
-  platform::UniqueFd fd = Connect(server.port());
+  ASSERT_TRUE(Start(options));
+  platform::UniqueFd fd = Connect(port());
   ASSERT_TRUE(SendAll(fd.Get(), "GET /name HTTP/1.1\r\n"));
   Response r = ReadResponse(fd.Get(), false, 3000);
   EXPECT_EQ(r.status, 408);
@@ -175,9 +161,8 @@ TEST_F(StreamServerTest, IncompleteHeadGets408) {
 TEST_F(StreamServerTest, TricklingBytesDoesNotExtendTheHeadDeadline) {
   StreamServerOptions options = stream_test::FastOptions();
   options.RequestTimeoutMs = 400;
-  TestServer server(options);
-  ASSERT_TRUE(server.ok());
-  platform::UniqueFd fd = Connect(server.port());
+  ASSERT_TRUE(Start(options));
+  platform::UniqueFd fd = Connect(port());
   uint64_t start = platform::TickCountMs();
   ASSERT_TRUE(SendAll(fd.Get(), "GET /name HTTP/1.1\r\n"));
   std::string received;
@@ -195,22 +180,21 @@ TEST_F(StreamServerTest, TricklingBytesDoesNotExtendTheHeadDeadline) {
 }
 
 TEST_F(StreamServerTest, SixteenSlotsAndTheSeventeenthWaits) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
+  ASSERT_TRUE(Start());
   std::vector<platform::UniqueFd> busy;
   for (size_t i = 0; i < stream_limits::kConnectionSlots; ++i) {
-    busy.push_back(Connect(server.port()));
+    busy.push_back(Connect(port()));
     ASSERT_TRUE(busy.back().Valid());
   }
   // Every slot holds an idle connection; make sure each was taken by a slot.
   ASSERT_TRUE(platform::testing::WaitUntil([&] {
-    std::lock_guard<std::mutex> lock(server.server()->SlotLock);
-    for (const auto& slot : server.server()->Slots) {
+    std::lock_guard<std::mutex> lock(server_->server()->SlotLock);
+    for (const auto& slot : server_->server()->Slots) {
       if (!slot.InUse) return false;
     }
     return true;
   }));
-  platform::UniqueFd waiting = Connect(server.port());
+  platform::UniqueFd waiting = Connect(port());
   ASSERT_TRUE(waiting.Valid());
   ASSERT_TRUE(SendAll(waiting.Get(), "GET /name HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(stream_test::ReadUntilClosed(waiting.Get(), 300), "");
@@ -220,17 +204,16 @@ TEST_F(StreamServerTest, SixteenSlotsAndTheSeventeenthWaits) {
 }
 
 TEST_F(StreamServerTest, StopEndsIdleConnectionsPromptly) {
-  TestServer server;
-  ASSERT_TRUE(server.ok());
-  platform::UniqueFd idle = Connect(server.port());
-  platform::UniqueFd partial = Connect(server.port());
+  ASSERT_TRUE(Start());
+  platform::UniqueFd idle = Connect(port());
+  platform::UniqueFd partial = Connect(port());
   ASSERT_TRUE(SendAll(partial.Get(), "GET /na"));
   ASSERT_TRUE(platform::testing::WaitUntil([&] {
-    std::lock_guard<std::mutex> lock(server.server()->SlotLock);
-    return server.server()->Slots[1].InUse;
+    std::lock_guard<std::mutex> lock(server_->server()->SlotLock);
+    return server_->server()->Slots[1].InUse;
   }));
   uint64_t start = platform::TickCountMs();
-  EXPECT_TRUE(server.Stop());
+  EXPECT_TRUE(server_->Stop());
   EXPECT_LT(platform::TickCountMs() - start, 2000u);
   EXPECT_TRUE(PeerClosed(idle.Get(), 1000));
 }
