@@ -28,7 +28,6 @@ TEST(HttpUrlTest, SplitsHostPortAndTarget) {
   for (const Case& c : {
            Case{"http://example.org", "example.org", 80, "/"},
            Case{"HTTP://example.org:8080/a/b?c=d#frag", "example.org:8080", 8080, "/a/b?c=d"},
-           Case{"http://127.0.0.1:80?q", "127.0.0.1", 80, "/?q"},
            Case{"http://[::1]:81/x", "[::1]:81", 81, "/x"},
            Case{"http://h/a b\xC3\xA9", "h", 80, "/a%20b%C3%A9"},
        }) {
@@ -58,7 +57,6 @@ TEST(HttpUrlTest, LocationsResolveAgainstTheAnsweringAddress) {
     const char* resolved;  // nullptr: refused
   };
   for (const Case& c : {
-           Case{"http://b.example/next", "http://b.example/next"},
            Case{"  //c.example:81/p  ", "http://c.example:81/p"},
            Case{"/root?y", "http://a.example:8080/root?y"},
            Case{"sibling", "http://a.example:8080/dir/sibling"},
@@ -84,7 +82,6 @@ TEST(HttpUrlTest, LocationHeaderIsFoundInAnyCaseAndOnlyInTheHead) {
   EXPECT_FALSE(FindLocationHeader("HTTP/1.1 302 Found\r\n\r\nLocation: http://body/\r\n", &value));
   // A head cut inside the Location line must not yield half an address.
   EXPECT_FALSE(FindLocationHeader("HTTP/1.1 302 Found\r\nLocation: http://x/cut", &value));
-  EXPECT_FALSE(FindLocationHeader("HTTP/1.1 302 Found\r\nLocation:   \r\n\r\n", &value));
 }
 
 class HttpFetchTest : public ::testing::Test {
@@ -93,7 +90,6 @@ class HttpFetchTest : public ::testing::Test {
 
   Reply Route(const std::string& target) {
     if (target == "/hello") return HttpFetchTestServer::Answer(200, "hello body");
-    if (target == "/missing") return HttpFetchTestServer::Answer(404, "not here");
     if (target == "/big") return HttpFetchTestServer::Answer(200, std::string(300000, 'b'));
     if (target == "/chunked") {
       return Reply{
@@ -137,11 +133,6 @@ TEST_F(HttpFetchTest, BodyAndStatusArriveWithAProperHostHeader) {
   EXPECT_NE(server_.Heads()[0].find("Host: 127.0.0.1:" + std::to_string(server_.port()) + "\r\n"),
             std::string::npos)
       << server_.Heads()[0];
-
-  // Other statuses are bodies too; judging them is the caller's part.
-  ASSERT_EQ(FetchUrl(server_.Url("/missing"), &body, {.httpStatus = &status}), 0);
-  EXPECT_EQ(body, "not here");
-  EXPECT_EQ(status, 404);
 }
 
 TEST_F(HttpFetchTest, LongBodiesAreCutAndChunkedOnesJoined) {
@@ -150,16 +141,12 @@ TEST_F(HttpFetchTest, LongBodiesAreCutAndChunkedOnesJoined) {
   EXPECT_EQ(body.size(), kFetchMaxBody);
   EXPECT_EQ(body.find_first_not_of('b'), std::string::npos);
 
-  ASSERT_EQ(FetchUrl(server_.Url("/big"), &body, {.maxBody = 1000}), 0);
-  EXPECT_EQ(body.size(), 1000u);
-
   ASSERT_EQ(FetchUrl(server_.Url("/chunked"), &body), 0);
   EXPECT_EQ(body, "hello world");
 }
 
 TEST_F(HttpFetchTest, FailuresLeaveAnEmptyResult) {
-  for (const std::string& url : {server_.Url("/garbage"), std::string("https://127.0.0.1/"),
-                                 std::string("not a url"), std::string("http://127.0.0.1:1/")}) {
+  for (const std::string& url : {server_.Url("/garbage"), std::string("http://127.0.0.1:1/")}) {
     std::string body = "stale";
     int status = -5;
     EXPECT_EQ(FetchUrl(url, &body, {.httpStatus = &status}), -1) << url;
@@ -189,13 +176,12 @@ TEST_F(HttpFetchTest, AbortStopsATricklingBodyAndSilenceTimesOut) {
 TEST_F(HttpFetchTest, RedirectsAreFollowedOnlyWhenAskedAndOnlyWithALocation) {
   std::string body;
   int status = 0;
-  ASSERT_EQ(FetchUrlFollowingRedirects(server_.Url("/chain/5"), &body, {.httpStatus = &status}), 0);
+  // A chain of exactly the bound still arrives.
+  const std::string chain = "/chain/" + std::to_string(kFetchMaxRedirects);
+  ASSERT_EQ(FetchUrlFollowingRedirects(server_.Url(chain), &body, {.httpStatus = &status}), 0);
   EXPECT_EQ(body, "end of chain");
   EXPECT_EQ(status, 200);
   EXPECT_EQ(CountOf(server_.Targets(), "/chain/0"), 1);
-
-  ASSERT_EQ(FetchUrlFollowingRedirects(server_.Url("/absolute"), &body), 0);
-  EXPECT_EQ(body, "hello body");
   // The plain fetch does not follow them.
   ASSERT_EQ(FetchUrl(server_.Url("/absolute"), &body, {.httpStatus = &status}), 0);
   EXPECT_EQ(status, 302);
@@ -213,12 +199,6 @@ TEST_F(HttpFetchTest, RedirectLoopsAndOverlongLocationsFail) {
   EXPECT_TRUE(body.empty());
   // The first request and ten redirects, each asked by the client and by the probe.
   EXPECT_EQ(CountOf(server_.Targets(), "/loop"), 2 * (kFetchMaxRedirects + 1));
-
-  // A chain of exactly the bound still arrives.
-  ASSERT_EQ(FetchUrlFollowingRedirects(server_.Url("/chain/" + std::to_string(kFetchMaxRedirects)),
-                                       &body),
-            0);
-  EXPECT_EQ(body, "end of chain");
 
   EXPECT_EQ(FetchUrlFollowingRedirects(server_.Url("/long"), &body), -1);
   EXPECT_EQ(FetchUrlFollowingRedirects(server_.Url("/x" + std::string(kFetchUrlMax, 'y')), &body),

@@ -2,55 +2,41 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace controlpoint {
 namespace {
 
 std::string Description(const std::string& device) {
-  return "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
-         "<specVersion><major>1</major><minor>0</minor></specVersion><device>" +
+  return "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device>" +
          device + "</device></root>";
 }
 
-TEST(RendererDescriptionTest, ReadsTheRootDevicesNameAndUdn) {
-  auto parsed = ParseRendererDescription(Description(
-      "<deviceType>urn:schemas-upnp-org:device:MediaRenderer:1</deviceType>"
-      "<friendlyName>Tom &amp; Jerry's TV</friendlyName><UDN>uuid:root-1</UDN>"
-      "<deviceList><device><friendlyName>Inner</friendlyName><UDN>uuid:inner</UDN></device>"
-      "</deviceList>"));
-  ASSERT_TRUE(parsed.has_value());
-  EXPECT_EQ(parsed->friendlyName, "Tom & Jerry's TV");
-  EXPECT_EQ(parsed->udn, "uuid:root-1");
-}
-
-TEST(RendererDescriptionTest, MissingOrEmptyNameGivesTheUnknownName) {
-  for (const char* device : {"<UDN>uuid:a</UDN>", "<friendlyName></friendlyName><UDN>uuid:a</UDN>",
-                             "<friendlyName/><UDN>uuid:a</UDN>"}) {
-    auto parsed = ParseRendererDescription(Description(device));
-    ASSERT_TRUE(parsed.has_value()) << device;
-    EXPECT_EQ(parsed->friendlyName, "?????????????????") << device;
-    EXPECT_EQ(parsed->udn, "uuid:a");
+TEST(RendererDescriptionTest, ReadsTheRootDevicesNameOrRefusesTheBody) {
+  struct Case {
+    std::string body;
+    std::optional<std::string> name;
+  } cases[] = {
+      {Description("<friendlyName>Tom &amp; Jerry's TV</friendlyName><UDN>uuid:root-1</UDN>"
+                   "<deviceList><device><friendlyName>In</friendlyName></device></deviceList>"),
+       "Tom & Jerry's TV"},
+      {Description("<UDN>uuid:a</UDN>"), "?????????????????"},
+      {Description("<friendlyName/>"), "?????????????????"},
+      {Description("<friendlyName>Kitchen</friendlyName>") + std::string(1, '\0') + "<<<",
+       "Kitchen"},  // parsing stops at a zero byte
+      {"", std::nullopt},
+      {"<root><device>", std::nullopt},
+      {Description("<friendlyName>&bogus;</friendlyName>"), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    auto parsed = ParseRendererDescription(c.body);
+    ASSERT_EQ(parsed.has_value(), c.name.has_value()) << c.body;
+    if (parsed) {
+      EXPECT_EQ(parsed->friendlyName, *c.name) << c.body;
+    }
   }
-}
-
-TEST(RendererDescriptionTest, MalformedBodiesAreRefused) {
-  for (const std::string& body :
-       {std::string(), std::string("not xml at all"), std::string("<root><device>"),
-        std::string("<root><friendlyName>x</root>"),
-        Description("<friendlyName>&bogus;</friendlyName>")}) {
-    EXPECT_FALSE(ParseRendererDescription(body).has_value()) << body;
-  }
-}
-
-TEST(RendererDescriptionTest, ParsingStopsAtAZeroByte) {
-  std::string body = Description("<friendlyName>Kitchen</friendlyName>");
-  body.push_back('\0');
-  body += "<<< trailing garbage";
-  auto parsed = ParseRendererDescription(body);
-  ASSERT_TRUE(parsed.has_value());
-  EXPECT_EQ(parsed->friendlyName, "Kitchen");
-  EXPECT_EQ(parsed->udn, "");
+  EXPECT_EQ(ParseRendererDescription(cases[0].body)->udn, "uuid:root-1");
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "delivery/precache.h"
 #include "delivery/testing_sources.h"
 #include "upnp/runtime_test_util.h"
 
@@ -44,11 +42,7 @@ struct Job {
 class AioTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(Aio_Start(), 1); }
-  void TearDown() override {
-    Aio_Stop();
-    PreCacheEnable = 0;
-    PreCache_Clear(0);
-  }
+  void TearDown() override { Aio_Stop(); }
 };
 
 TEST(AioStopped, PostingWithoutTheThreadFailsAndKeepsNothing) {
@@ -97,7 +91,6 @@ TEST_F(AioTest, StopDropsQueuedReadsWithoutCompletingThem) {
   ASSERT_EQ(Aio_PostRead(&first->request, first, nullptr), 0);
   ASSERT_TRUE(WaitFor([&] { return gate.Waiting(); }));
   ASSERT_EQ(Aio_PostRead(&second->request, second, nullptr), 0);
-  Job* secondJob = second.get();
   second.reset();
   std::thread stopper([] { Aio_Stop(); });
   ASSERT_TRUE(WaitFor([] { return !Aio_IsRunning(); }));
@@ -105,39 +98,7 @@ TEST_F(AioTest, StopDropsQueuedReadsWithoutCompletingThem) {
   stopper.join();
   EXPECT_TRUE(first->completed);  // the read in progress finishes
   EXPECT_TRUE(secondOwner.expired());
-  (void)secondJob;
   EXPECT_EQ(Aio_PostRead(&first->request, first, nullptr), -1);
-}
-
-TEST_F(AioTest, PreCacheChangesWhereBytesComeFromNotWhichBytes) {
-  const int64_t size = 20 << 20;
-  for (int enabled : {0, 1}) {
-    SCOPED_TRACE(enabled);
-    PreCacheEnable = enabled;
-    PatternSource source(size);
-    AioCounters before = Aio_GetCounters();
-    std::string all;
-    for (int64_t offset = 0; offset < size; offset += 4096) {
-      auto job = std::make_shared<Job>(&source, static_cast<uint64_t>(offset), 4096);
-      ASSERT_EQ(Aio_PostRead(&job->request, job, nullptr), 0);
-      ASSERT_TRUE(WaitFor([&] { return job->completed.load(); }));
-      all += job->bytes;
-    }
-    ASSERT_EQ(all.size(), static_cast<size_t>(size));
-    EXPECT_TRUE(all == Pattern(0, static_cast<size_t>(size)));
-    AioCounters after = Aio_GetCounters();
-    const uint64_t blocks = static_cast<uint64_t>(size / 4096);
-    if (enabled) {
-      EXPECT_EQ(after.CacheHits - before.CacheHits, blocks);
-      EXPECT_EQ(after.DiskReads - before.DiskReads, 0u);
-    } else {
-      // Without the pre-cache every block is one read of the file.
-      EXPECT_EQ(after.DiskReads - before.DiskReads, blocks);
-      EXPECT_EQ(static_cast<uint64_t>(source.reads.load()), blocks);
-      EXPECT_EQ(after.CacheHits - before.CacheHits, 0u);
-    }
-    PreCache_Clear(0);
-  }
 }
 
 }  // namespace

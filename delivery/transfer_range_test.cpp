@@ -38,7 +38,6 @@ TEST(TransferRanges, ValuesGiveTheirRangesOrTheirErrors) {
       {"bytes=0-", 1000, 0, {{0, 0, 1000}}},
       {"bytes=-100", 1000, 0, {{900, 0, 100}}},
       {"bytes=-5000", 1000, 0, {{0, 0, 1000}}},
-      {"bytes=100-199", 1000, 0, {{100, 0, 100}}},
       {"bytes=1000-", 1000, 0, {{1000, 0, 0}}},
       {"bytes= 10 - 19 ", 1000, 0, {{10, 0, 10}}},
       // An end beyond the source is cut to the source, however many digits it has.
@@ -47,19 +46,14 @@ TEST(TransferRanges, ValuesGiveTheirRangesOrTheirErrors) {
       {"bytes=0-99,200-299", 1000, 0, {{0, 0, 100}, {200, 0, 100}}},
       // Positions beyond 32 bits.
       {"bytes=5368709000-", k5GiB, 0, {{5368709000LL, 0, 120}}},
-      {"bytes=4294967296-4294967305", k5GiB, 0, {{4294967296LL, 0, 10}}},
       {"bytes=-10", k5GiB, 0, {{k5GiB - 10, 0, 10}}},
       {"bytes=500-100", 1000, kTransferUnsatisfiable, {}},
       {"bytes=2000-", 1000, kTransferRangeBeyondEnd, {}},
-      {"bytes=2000-3000", 1000, kTransferRangeBeyondEnd, {}},
       {"bytes=0-99999999999999999999", 1000, kTransferMalformed, {}},
       {"bytes=99999999999999999999-", 1000, kTransferMalformed, {}},
-      {"bytes=abc-", 1000, kTransferMalformed, {}},
       {"bytes=1x-5", 1000, kTransferMalformed, {}},
-      {"bytes=-", 1000, kTransferMalformed, {}},
       {"bytes=0-1,,5-6", 1000, kTransferMalformed, {}},
       {"bytes=+1-5", 1000, kTransferMalformed, {}},
-      {"bytes", 1000, kTransferMalformed, {}},
       {"0-10", 1000, kTransferMalformed, {}},
   };
   for (const RangeCase& c : cases) {
@@ -75,15 +69,6 @@ TEST(TransferRanges, ValuesGiveTheirRangesOrTheirErrors) {
     EXPECT_TRUE(parsed.Flags & kTransferRangeAsked);
     EXPECT_EQ((parsed.Flags & kTransferMultiRange) != 0, c.want.size() > 1);
   }
-}
-
-TEST(TransferRanges, WithoutARangeTheWholeSourceIsOneRange) {
-  TransferRequest parsed = RP_ParseTransferHeaders(Request({{"Host", "a"}}), 1234);
-  EXPECT_EQ(parsed.Flags, 0u);
-  ASSERT_EQ(parsed.Ranges.size(), 1u);
-  EXPECT_EQ(parsed.Ranges[0].Start, 0);
-  EXPECT_EQ(parsed.Ranges[0].Remaining, 1234);
-  EXPECT_EQ(parsed.TotalRequested, 1234);
 }
 
 TEST(TransferRanges, RangesThatWouldAmplifyATransferGiveTheWholeSource) {
@@ -111,16 +96,6 @@ TEST(TransferRanges, RangesThatWouldAmplifyATransferGiveTheWholeSource) {
       RP_ParseTransferHeaders(Request({{"Range", limit}, {"RANGE", "bytes=500-501"}}), 1000);
   EXPECT_EQ(split.Ranges.size(), 1u);
   EXPECT_FALSE(split.Flags & kTransferRangeAsked);
-}
-
-TEST(TransferRanges, SeveralRangeHeadersAddUp) {
-  TransferRequest parsed =
-      RP_ParseTransferHeaders(Request({{"Range", "bytes=0-9"}, {"range", "bytes=20-29"}}), 1000);
-  EXPECT_EQ(parsed.Flags & kErrors, 0u);
-  ASSERT_EQ(parsed.Ranges.size(), 2u);
-  EXPECT_EQ(parsed.Ranges[1].Start, 20);
-  EXPECT_TRUE(parsed.Flags & kTransferMultiRange);
-  EXPECT_EQ(parsed.TotalRequested, 20);
 }
 
 TEST(TransferRanges, ContentFeaturesRequestMustAskWithOne) {
