@@ -25,11 +25,6 @@ constexpr int kInternetAudio = 2;
 constexpr std::string_view kResourceDirectory = "0";
 constexpr std::string_view kVideoTsFolder = "VIDEO_TS";
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         platform::AsciiEqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 // The text from the last "." on, or empty.
 std::string_view ExtensionOf(std::string_view path) {
   size_t dot = path.rfind('.');
@@ -84,18 +79,17 @@ void FillSizes(const MediaRecord& record, const ItemFacts& facts, CdsMediaResour
   }
 }
 
-bool BuildUrl(IccResourceContext* context, const std::string& namePath, uint32_t address,
-              int port, std::string* url) {
+bool BuildUrl(IccResourceContext* context, const std::string& namePath, uint32_t address, int port,
+              std::string* url) {
   return RP_BuildResourceUrl(context->provider, namePath, -1, Icc_HostAndPort(address, port),
                              kResourceDirectory, url) == 1;
 }
 
 void AddItemResources(IccResourceContext* context, const MediaRecord& record, uint32_t address,
-                      int webPort, int streamPort, const ItemFacts& facts,
-                      CdsMediaObject* object) {
+                      int webPort, int streamPort, const ItemFacts& facts, CdsMediaObject* object) {
   const std::string& namePath = record.VirtualName;
   std::string extension(ExtensionOf(namePath));
-  bool mkv = EndsWithNoCase(namePath, "mkv");
+  bool mkv = platform::EndsWithNoCase(namePath, "mkv");
 
   // First: as the file is, on the port of the server that sends it best.
   int firstPort = facts.internet != 0 ? streamPort
@@ -117,12 +111,10 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
   int secondPort = facts.internet != 0 || facts.media ? streamPort : webPort;
   CdsMediaResource second;
   bool transcoded = false;
-  second.protocolInfo =
-      facts.internet != 0
-          ? firstProtocol
-          : MediaType_BuildProtocolInfo(record.FilePath, extension, true, &transcoded);
-  if (!BuildUrl(context, namePath, address, transcoded ? webPort : secondPort, &second.uri))
-    return;
+  second.protocolInfo = facts.internet != 0 ? firstProtocol
+                                            : MediaType_BuildProtocolInfo(
+                                                  record.FilePath, extension, true, &transcoded);
+  if (!BuildUrl(context, namePath, address, transcoded ? webPort : secondPort, &second.uri)) return;
   if (facts.internet != 0 || transcoded) {
     second.uri += "&TC&POWER";
   } else {
@@ -169,7 +161,7 @@ std::vector<MediaRecord> DiscVideoFiles(const MediaRecord& disc) {
 
 bool IsDiscContainer(const MediaRecord& record) {
   const std::string& namePath = record.VirtualName;
-  if (EndsWithNoCase(namePath, ".m3u")) return false;
+  if (platform::EndsWithNoCase(namePath, ".m3u")) return false;
   std::string_view tail = namePath;
   if (tail.size() > 5) tail = tail.substr(tail.size() - 5);
   return tail.find("(iso)") != std::string_view::npos;
@@ -220,7 +212,7 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
     if (facts.image && !ImageSize(record.FilePath, &facts.width, &facts.height)) {
       facts.width = facts.height = 0;
     }
-    if (facts.internet == 0 && facts.media && EndsWithNoCase(record.VirtualName, "mkv"))
+    if (facts.internet == 0 && facts.media && platform::EndsWithNoCase(record.VirtualName, "mkv"))
       WriteMkvPathFile(record);
     for (uint32_t address : addresses)
       AddItemResources(context, record, address, webPort, streamPort, facts, object);

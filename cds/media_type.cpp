@@ -122,11 +122,6 @@ const char* JpegFourthField(const std::string& path) {
   return kJpegLrg;
 }
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         platform::AsciiEqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 // The fourth field of every MIME type whose field does not depend on the file.
 const char* FixedFourthField(std::string_view mime) {
   if (mime == "video/x-ms-avi") return "DLNA.ORG_PN=AVI;DLNA.ORG_OP=01;DLNA.ORG_CI=01";
@@ -181,7 +176,7 @@ const char* MediaType_MimeForStream(std::string_view url, int kind) {
 
 const char* MediaType_DlnaFourthField(const std::string& path, std::string_view mime) {
   if (mime == "image/jpeg") return JpegFourthField(path);
-  if (mime == "image/png") return EndsWithNoCase(path, ".png") ? kPngTn : kPlainOp;
+  if (mime == "image/png") return platform::EndsWithNoCase(path, ".png") ? kPngTn : kPlainOp;
   return FixedFourthField(mime);
 }
 

@@ -28,11 +28,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
          platform::AsciiEqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         platform::AsciiEqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -141,7 +136,7 @@ std::string ResolveImage(const MediaRecord& record, std::string_view extension, 
   // The picture's second resource carries the "&TC" mark of the content directory; it
   // is the same picture, so it must resolve like the first rather than answer 404.
   std::string_view plain = extension;
-  if (EndsWithNoCase(plain, "&TC")) plain.remove_suffix(3);
+  if (platform::EndsWithNoCase(plain, "&TC")) plain.remove_suffix(3);
   if (!plain.empty() && platform::AsciiEqualsNoCase(plain, ExtensionOf(record.FilePath)))
     return RecordFile(record);
   if (StartsWithNoCase(extension, ".tb"))

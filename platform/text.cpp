@@ -74,4 +74,9 @@ bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         AsciiEqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
 }  // namespace platform

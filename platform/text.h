@@ -23,4 +23,7 @@ std::string AsciiLower(std::string_view text);
 // Case-insensitive comparison of ASCII letters (other bytes compare exactly).
 bool AsciiEqualsNoCase(std::string_view a, std::string_view b);
 
+// True when `text` ends with `suffix`, ASCII letters compared without case; for extensions.
+bool EndsWithNoCase(std::string_view text, std::string_view suffix);
+
 }  // namespace platform

@@ -124,14 +124,9 @@ void DecrementClamped(std::atomic<int>& counter) {
   }
 }
 
-bool HasSuffixNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         platform::AsciiEqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 bool IsCompressedFolderName(std::string_view name) {
   for (const char* suffix : scan_limits::kCompressedFolderSuffixes) {
-    if (HasSuffixNoCase(name, suffix)) return true;
+    if (platform::EndsWithNoCase(name, suffix)) return true;
   }
   return false;
 }
@@ -159,7 +154,7 @@ struct ItemFacts {
 std::string CoverFromListing(const platform::DirListing& listing) {
   for (const char* ext : scan_limits::kCoverExtensions) {
     for (const platform::DirEntry& e : listing.entries) {
-      if (!e.isDirectory && HasSuffixNoCase(e.name, ext)) return e.name;
+      if (!e.isDirectory && platform::EndsWithNoCase(e.name, ext)) return e.name;
     }
   }
   return scan_limits::kNoCover;
