@@ -1,13 +1,17 @@
 #include "media/av_probe.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
+#include <string_view>
+#include <utility>
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/mathematics.h>
 }
 
 #include "media/limits.h"
@@ -68,7 +72,28 @@ int64_t BitRate(const AVFormatContext* context) {
   return context->bit_rate > 0 ? context->bit_rate : 0;
 }
 
-FormatPtr Open(const std::string& path) {
+// The demuxer a file's extension names, for formats whose demuxer checks the file's own
+// signature while reading the header, so a misnamed file fails to open and is probed
+// instead. MP3 has no signature worth the name; its demuxer is named only when TagLib has
+// already found MPEG audio frames in the file. Naming the demuxer spares running every
+// demuxer's probe over the file, which also keeps their code out of memory.
+const AVInputFormat* DemuxerForExtension(const std::string& path, bool audioPropertiesKnown) {
+  static constexpr std::pair<std::string_view, const char*> kSigned[] = {
+      {".mp4", "mov"},       {".m4a", "mov"},   {".m4v", "mov"},      {".mov", "mov"},
+      {".3gp", "mov"},       {".avi", "avi"},   {".mkv", "matroska"}, {".mka", "matroska"},
+      {".webm", "matroska"}, {".flac", "flac"}, {".ogg", "ogg"},      {".oga", "ogg"},
+      {".wav", "wav"},       {".wma", "asf"},   {".wmv", "asf"},      {".asf", "asf"},
+  };
+  for (const auto& [extension, demuxer] : kSigned) {
+    if (platform::EndsWithNoCase(path, extension)) return av_find_input_format(demuxer);
+  }
+  if (audioPropertiesKnown && platform::EndsWithNoCase(path, ".mp3")) {
+    return av_find_input_format("mp3");
+  }
+  return nullptr;
+}
+
+FormatPtr OpenWith(const std::string& path, const AVInputFormat* format) {
   AVDictionary* rawOptions = nullptr;
   av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
   av_dict_set_int(&rawOptions, "probesize", media_limits::kProbeSizeBytes, 0);
@@ -77,15 +102,64 @@ FormatPtr Open(const std::string& path) {
 
   // The "file:" prefix keeps a name such as "concat:a|b" from being read as a protocol.
   std::string url = "file:" + path;
-  std::lock_guard lock(g_openMutex);
   AVFormatContext* raw = nullptr;
   AVDictionary* opts = options.release();
-  int rc = avformat_open_input(&raw, url.c_str(), nullptr, &opts);
+  int rc = avformat_open_input(&raw, url.c_str(), format, &opts);
   av_dict_free(&opts);
   if (rc < 0) return nullptr;
-  FormatPtr context(raw);
-  // A failure here still leaves what the header told; the caller decides from that.
-  avformat_find_stream_info(context.get(), nullptr);
+  return FormatPtr(raw);
+}
+
+// Duration in microseconds as the header states it: the container's own figure, else the
+// longest media stream's. 0 when the header does not say.
+int64_t HeaderDurationUs(const AVFormatContext* context) {
+  if (context->duration != AV_NOPTS_VALUE && context->duration > 0) return context->duration;
+  int64_t longest = 0;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    const AVStream* stream = context->streams[i];
+    if (!IsMediaStream(stream) || stream->duration == AV_NOPTS_VALUE || stream->duration <= 0 ||
+        stream->time_base.num <= 0 || stream->time_base.den <= 0) {
+      continue;
+    }
+    longest = std::max(longest, av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q));
+  }
+  return longest;
+}
+
+bool EveryMediaStream(const AVFormatContext* context, bool (*test)(const AVStream*)) {
+  bool any = false;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    if (!IsMediaStream(context->streams[i])) continue;
+    if (!test(context->streams[i])) return false;
+    any = true;
+  }
+  return any;
+}
+
+bool IsAudio(const AVStream* stream) { return stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }
+bool HasBitRate(const AVStream* stream) { return stream->codecpar->bit_rate > 0; }
+
+// Reading into the streams decodes their first frames, which costs time and brings every
+// decoder involved into memory. It is skipped when the header already gave what is
+// reported: a duration and every stream's bit rate, or, for audio whose length and rate
+// TagLib has read, the tags alone.
+bool HeaderIsEnough(const AVFormatContext* context, bool audioPropertiesKnown) {
+  if (audioPropertiesKnown && EveryMediaStream(context, IsAudio)) return true;
+  return HeaderDurationUs(context) > 0 && EveryMediaStream(context, HasBitRate);
+}
+
+FormatPtr Open(const std::string& path, bool audioPropertiesKnown) {
+  std::lock_guard lock(g_openMutex);
+  FormatPtr context;
+  if (const AVInputFormat* named = DemuxerForExtension(path, audioPropertiesKnown)) {
+    context = OpenWith(path, named);
+  }
+  if (!context) context = OpenWith(path, nullptr);
+  if (!context) return nullptr;
+  if (!HeaderIsEnough(context.get(), audioPropertiesKnown)) {
+    // A failure here still leaves what the header told; the caller decides from that.
+    avformat_find_stream_info(context.get(), nullptr);
+  }
   return context;
 }
 
@@ -112,10 +186,10 @@ std::string TagTextToUtf8(std::string_view text) {
   return out;
 }
 
-bool AvProbe_Read(const std::string& path, AvProbeResult* result) {
+bool AvProbe_Read(const std::string& path, AvProbeResult* result, bool audioPropertiesKnown) {
   *result = AvProbeResult();
   AvProbe_Init();
-  FormatPtr context = Open(path);
+  FormatPtr context = Open(path, audioPropertiesKnown);
   if (!context) return false;
 
   bool hasMedia = false;
@@ -124,9 +198,7 @@ bool AvProbe_Read(const std::string& path, AvProbeResult* result) {
   }
   if (!hasMedia) return false;
 
-  if (context->duration != AV_NOPTS_VALUE && context->duration > 0) {
-    result->durationUs = context->duration;
-  }
+  result->durationUs = HeaderDurationUs(context.get());
   result->bitRate = BitRate(context.get());
   result->title = TagValue(context.get(), "title");
   result->album = TagValue(context.get(), "album");

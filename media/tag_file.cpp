@@ -1,10 +1,13 @@
 #include "media/tag_file.h"
 
 #include <taglib/fileref.h>
+#include <taglib/mpegfile.h>
+#include <taglib/mpegheader.h>
 #include <taglib/tag.h>
 #include <taglib/tdebuglistener.h>
 #include <taglib/tpropertymap.h>
 
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/log.h"
@@ -22,6 +25,19 @@ TagLib::String FromUtf8(const std::string& text) {
   return TagLib::String(text, TagLib::String::UTF8);
 }
 
+// The average of an MP3 with a frame-count header counts that header's own frame, so a
+// constant-rate file comes out a little above the rate its frames state (129 for 128). When
+// the average is that close to the first frame's stated rate, the stated rate is the truth.
+int MpegStatedRate(TagLib::MPEG::File* file, int averageKbps) {
+  const TagLib::MPEG::Properties* properties = file->audioProperties();
+  if (properties == nullptr || properties->xingHeader() == nullptr) return averageKbps;
+  long offset = file->firstFrameOffset();
+  if (offset < 0) return averageKbps;
+  TagLib::MPEG::Header first(file, offset, false);
+  if (!first.isValid() || std::abs(first.bitrate() - averageKbps) > 1) return averageKbps;
+  return first.bitrate();
+}
+
 bool ReadUnguarded(const std::string& path, TagFileResult* result) {
   TagLib::FileRef file(path.c_str(), true, TagLib::AudioProperties::Average);
   if (file.isNull()) return false;
@@ -35,6 +51,9 @@ bool ReadUnguarded(const std::string& path, TagFileResult* result) {
   if (const TagLib::AudioProperties* properties = file.audioProperties()) {
     result->lengthMs = std::max(0, properties->lengthInMilliseconds());
     result->bitRateKbps = std::max(0, properties->bitrate());
+  }
+  if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.file())) {
+    result->bitRateKbps = MpegStatedRate(mpeg, result->bitRateKbps);
   }
   return true;
 }

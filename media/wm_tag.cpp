@@ -19,12 +19,6 @@ namespace {
 // every read and write of this component.
 std::mutex g_tagMutex;
 
-bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         platform::AsciiEqualsNoCase(std::string_view(text).substr(text.size() - suffix.size()),
-                                     suffix);
-}
-
 bool IsRegularFile(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -63,11 +57,11 @@ uint32_t ParseTrack(const std::string& text) {
 
 uint32_t ContainerFlags(const std::string& path) {
   uint32_t flags = 0;
-  if (EndsWithNoCase(path, ".avi")) {
+  if (platform::EndsWithNoCase(path, ".avi")) {
     media::FileByteSource source(path);
     flags |= media::AviCheck_Flags(source);
   }
-  if (EndsWithNoCase(path, ".wmv")) {
+  if (platform::EndsWithNoCase(path, ".wmv")) {
     media::FileByteSource source(path);
     std::vector<media::AsfCodecEntry> entries;
     if (media::AsfCodecList_Read(source, &entries)) flags |= media::AsfCodecList_Flags(entries);
@@ -106,7 +100,8 @@ void WMTag_Read(const std::string& path, WMTagBlock* block) {
   media::TagFileResult tags;
   media::AvProbeResult probe;
   bool tagsOpened = media::TagFile_Read(path, &tags);
-  bool probeOpened = media::AvProbe_Read(path, &probe);
+  bool probeOpened =
+      media::AvProbe_Read(path, &probe, tagsOpened && tags.lengthMs > 0 && tags.bitRateKbps > 0);
   block->Flags = ContainerFlags(path);
   if (!tagsOpened && !probeOpened) {
     platform::Logf("Could not open the file %s.\n", path.c_str());

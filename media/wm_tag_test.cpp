@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "media/media_fixtures.h"
 #include "platform/text.h"
@@ -169,6 +170,25 @@ TEST(WMTagRead, VideoContainersGiveDurationBitRateAndTheTitlesFfmpegReads) {
     EXPECT_EQ(block.Duration, 2);
     EXPECT_GT(block.Bitrate, 0);
     EXPECT_EQ(std::to_string(block.Bitrate), block.BitrateText);
+  }
+}
+
+// The demuxer is chosen by the extension first; a file named for another format must still
+// be read for what it is.
+TEST(WMTagRead, FilesNamedForAnotherFormatAreReadForWhatTheyAre) {
+  TempDir dir;
+  for (const auto& [fixture, as, title] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"tagged.mkv", "film.mp4", "MkvTitle"},
+           {"video.mp4", "film.wmv", "Mp4Title"},
+           {"tagged.m4a", "song.mp3", "M4aTitle"},
+           {"tagged.ogg", "song.flac", "OggTitle"}}) {
+    SCOPED_TRACE(as);
+    WMTagBlock block;
+    WMTag_Read(CopyOf(dir, fixture, as), &block);
+    EXPECT_EQ(block.Title, title);
+    EXPECT_EQ(block.Duration, 2);
+    EXPECT_GT(block.Bitrate, 0);
   }
 }
 
