@@ -6,6 +6,7 @@ orvex_library(orvex_http_fetch
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/http_fetch.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_fetch_url.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/upnp_http_get.cpp
   LIBS
     orvex_platform
     PkgConfig::LIBUPNP

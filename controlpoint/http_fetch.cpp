@@ -6,43 +6,19 @@
 #include <utility>
 
 #include "controlpoint/http_fetch_url.h"
+#include "controlpoint/upnp_http_get.h"
 #include "platform/tick.h"
 
 namespace {
 
-// One GET on the UPnP library's client connection API. The request headers are given
-// by us, because the library's own Host header is wrong for addresses with a port.
+// A GET of one parsed URL whose body is read into memory within the fetch limits.
 class HttpGet {
  public:
-  HttpGet() = default;
-  ~HttpGet() {
-    if (handle_ != nullptr) UpnpCloseHttpConnection(handle_);
-  }
-  HttpGet(const HttpGet&) = delete;
-  HttpGet& operator=(const HttpGet&) = delete;
-
   // Sends the request and reads the response head. False on any failure.
   bool Open(const HttpUrl& url) {
-    std::string address = url.Normalized();
-    // Every call is checked: after a failed one the handle must not be used again.
-    if (UpnpOpenHttpConnection(address.c_str(), &handle_, kFetchTimeoutSeconds) != UPNP_E_SUCCESS ||
-        handle_ == nullptr) {
-      return false;
-    }
-    std::string text =
+    std::string headers =
         "Host: " + url.hostHeader + "\r\nConnection: close\r\nAccept: */*\r\nUser-Agent: Orvex\r\n";
-    UpnpString* headers = UpnpString_new();
-    if (headers == nullptr) return false;
-    UpnpString_set_StringN(headers, text.data(), text.size());
-    int rc = UpnpMakeHttpRequest(UPNP_HTTPMETHOD_GET, address.c_str(), handle_, headers, nullptr, 0,
-                                 kFetchTimeoutSeconds);
-    UpnpString_delete(headers);
-    if (rc != UPNP_E_SUCCESS) return false;
-    if (UpnpEndHttpRequest(handle_, kFetchTimeoutSeconds) != UPNP_E_SUCCESS) return false;
-    char* contentType = nullptr;  // belongs to the handle
-    int contentLength = 0;
-    return UpnpGetHttpResponse(handle_, nullptr, &contentType, &contentLength, &status_,
-                               kFetchTimeoutSeconds) == UPNP_E_SUCCESS;
+    return get_.Open(url.Normalized(), headers, kFetchTimeoutSeconds, &status_) == UPNP_E_SUCCESS;
   }
 
   int status() const { return status_; }
@@ -61,8 +37,7 @@ class HttpGet {
       size_t want = std::min(kFetchReadChunk, options.maxBody - offset);
       body->resize(offset + want);
       size_t got = want;
-      if (UpnpReadHttpResponse(handle_, body->data() + offset, &got, kFetchTimeoutSeconds) !=
-          UPNP_E_SUCCESS) {
+      if (get_.Read(body->data() + offset, &got, kFetchTimeoutSeconds) != UPNP_E_SUCCESS) {
         return false;
       }
       body->resize(offset + std::min(got, want));
@@ -72,7 +47,7 @@ class HttpGet {
   }
 
  private:
-  void* handle_ = nullptr;
+  controlpoint::UpnpHttpGet get_;
   int status_ = 0;
 };
 

@@ -9,6 +9,7 @@
 
 #include "controlpoint/renderer_limits.h"
 #include "controlpoint/renderer_text.h"
+#include "controlpoint/upnp_http_get.h"
 #include "platform/log.h"
 
 namespace controlpoint {
@@ -45,55 +46,6 @@ std::optional<std::string> HostHeader(const std::string& url) {
   return host;
 }
 
-// One GET on the library's client connection, closed on every path. The request's
-// headers are ours: the library's simple GET sends a garbled Host header (its host text
-// is read from memory that is no longer valid), which real renderers answer with 400.
-class HttpGet {
- public:
-  HttpGet() = default;
-  ~HttpGet() {
-    if (handle_ != nullptr) UpnpCloseHttpConnection(handle_);
-  }
-  HttpGet(const HttpGet&) = delete;
-  HttpGet& operator=(const HttpGet&) = delete;
-
-  // Connects, sends the request and reads the answer's head. 0 or the library's code.
-  int Open(const std::string& url, const std::string& host, int* httpStatus) {
-    int rc = UpnpOpenHttpConnection(url.c_str(), &handle_, limits::kDescriptionTimeoutSeconds);
-    if (rc == UPNP_E_SOCKET_ERROR) {
-      // The library hands back a handle whose socket field was never set when it could not
-      // create the socket; closing it would close whatever descriptor that field names.
-      // Losing the small handle is the lesser harm.
-      handle_ = nullptr;
-      return rc;
-    }
-    if (rc != UPNP_E_SUCCESS) return rc;
-    if (handle_ == nullptr) return UPNP_E_INTERNAL_ERROR;
-    std::string text = "HOST: " + host + "\r\nCONNECTION: close\r\n";
-    UpnpString* headers = UpnpString_new();
-    if (headers == nullptr) return UPNP_E_OUTOF_MEMORY;
-    UpnpString_set_StringN(headers, text.data(), text.size());
-    rc = UpnpMakeHttpRequest(UPNP_HTTPMETHOD_GET, url.c_str(), handle_, headers, nullptr, 0,
-                             limits::kDescriptionTimeoutSeconds);
-    UpnpString_delete(headers);
-    if (rc != UPNP_E_SUCCESS) return rc;
-    rc = UpnpEndHttpRequest(handle_, limits::kDescriptionTimeoutSeconds);
-    if (rc != UPNP_E_SUCCESS) return rc;
-    char* contentType = nullptr;  // belongs to the handle
-    int contentLength = 0;
-    return UpnpGetHttpResponse(handle_, nullptr, &contentType, &contentLength, httpStatus,
-                               limits::kDescriptionTimeoutSeconds);
-  }
-
-  // Reads up to `size` bytes of the body; 0 or the library's code.
-  int Read(char* buffer, size_t* size) {
-    return UpnpReadHttpResponse(handle_, buffer, size, limits::kDescriptionTimeoutSeconds);
-  }
-
- private:
-  void* handle_ = nullptr;
-};
-
 // Downloads a description with the library's HTTP client: at most the buffer's size is
 // read, so a body that fills it is recognisable as too large.
 DescriptionFetch FetchDescription(const std::string& url) {
@@ -104,9 +56,10 @@ DescriptionFetch FetchDescription(const std::string& url) {
     result.errorCode = UPNP_E_INVALID_URL;
     return result;
   }
-  HttpGet request;
+  UpnpHttpGet request;
   int httpStatus = 0;
-  int rc = request.Open(url, *host, &httpStatus);
+  int rc = request.Open(url, "HOST: " + *host + "\r\nCONNECTION: close\r\n",
+                        limits::kDescriptionTimeoutSeconds, &httpStatus);
   if (rc != UPNP_E_SUCCESS) {
     result.status = DescriptionFetch::Status::kOpenFailed;
     result.errorCode = rc;
@@ -122,7 +75,7 @@ DescriptionFetch FetchDescription(const std::string& url) {
   size_t filled = 0;
   while (filled < result.body.size()) {
     size_t size = result.body.size() - filled;
-    rc = request.Read(result.body.data() + filled, &size);
+    rc = request.Read(result.body.data() + filled, &size, limits::kDescriptionTimeoutSeconds);
     if (rc != UPNP_E_SUCCESS) {
       result.status = DescriptionFetch::Status::kReadFailed;
       result.errorCode = rc;

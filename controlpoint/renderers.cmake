@@ -1,3 +1,5 @@
+include(${CMAKE_CURRENT_LIST_DIR}/http_fetch.cmake)
+
 # The MediaRenderer control point on the UPnP library's client side, and the logic of
 # the window's renderer page.
 pkg_check_modules(ORVEX_RENDERERS_UPNP REQUIRED IMPORTED_TARGET libupnp)
@@ -9,7 +11,7 @@ orvex_library(orvex_renderers
     ${CMAKE_CURRENT_LIST_DIR}/renderer_page.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_registry.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_text.cpp
-  LIBS orvex_platform PkgConfig::ORVEX_RENDERERS_UPNP
+  LIBS orvex_platform orvex_http_fetch PkgConfig::ORVEX_RENDERERS_UPNP
 )
 
 orvex_test(renderers_test
