@@ -60,16 +60,6 @@ void Submit(MediaServerAbstraction* msa, FLibWebSession* session,
     UpnpLattice_SendFault(session, 501, kInternalError);
 }
 
-// What the device stack writes before the first argument of a streamed response, up to
-// the action's name, and the header lines of its answers.
-constexpr std::string_view kSoapOpening =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<s:Envelope "
-    "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-    "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">\r\n<s:Body>\r\n<u:";
-constexpr std::string_view kMsaResponseHeaders =
-    "\r\nEXT:\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSERVER: WINDOWS, UPnP/1.0, Ferrule "
-    "Lattice/1.0.1922";
-
 // "<name>value</name>" and a line end, as a whole argument of a streamed response.
 void Argument(std::string* body, std::string_view name, uint32_t value) {
   char text[16];
@@ -214,7 +204,7 @@ void MSA_BeginResult(const MslRequest& request) {
   std::string_view action = ActionOf(request);
   std::string& body = request.answerBody;
   body.clear();
-  body += kSoapOpening;
+  body += kSoapStreamedOpening;
   body += action;
   body += "Response xmlns:u=\"";
   body += kContentDirectoryServiceType;
@@ -239,7 +229,7 @@ void MSA_FinishResult(const MslRequest& request, uint32_t numberReturned, uint32
   body += action;
   body += "Response>\r\n   </s:Body>\r\n</s:Envelope>";
   if (request.session != nullptr)
-    FLibWebServer_SendWhole(request.session, 200, "OK", kMsaResponseHeaders, body);
+    FLibWebServer_SendWhole(request.session, 200, "OK", kSoapResponseHeaders, body);
   std::string().swap(body);  // a large answer's memory is not kept with the request
 }
 

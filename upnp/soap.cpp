@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr std::string_view kResponseHeaders =
-    "\r\nEXT:\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSERVER: WINDOWS, UPnP/1.0, Ferrule "
-    "Lattice/1.0.1922";
-
 void SendFault(FLibWebSession* session, const UpnpSoapFault& fault) {
   UpnpLattice_SendFault(session, fault.Code, fault.Text);
 }
@@ -196,7 +192,7 @@ void UpnpLattice_SendFault(FLibWebSession* session, int code, std::string_view t
 
 int UpnpLattice_SendResponse(FLibWebSession* session, std::string_view serviceType,
                              std::string_view action, std::string_view argumentsXml) {
-  int result = FLibWebServer_BeginStreamRaw(session, 200, "OK", kResponseHeaders);
+  int result = FLibWebServer_BeginStreamRaw(session, 200, "OK", kSoapResponseHeaders);
   if (!IsWritten(result)) return result;
   std::string a(action), type(serviceType);
   std::string body =
@@ -211,13 +207,10 @@ int UpnpLattice_SendResponse(FLibWebSession* session, std::string_view serviceTy
 int UpnpLattice_BeginResponse(FLibWebSession* session, std::string_view action,
                               std::string_view serviceType) {
   if (session == nullptr) return 1;
-  int result = FLibWebServer_BeginStreamRaw(session, 200, "OK", kResponseHeaders);
+  int result = FLibWebServer_BeginStreamRaw(session, 200, "OK", kSoapResponseHeaders);
   if (!IsWritten(result)) return result;
-  std::string opening =
-      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<s:Envelope "
-      "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-      "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">\r\n<s:Body>\r\n<u:" +
-      std::string(action) + "Response xmlns:u=\"" + std::string(serviceType) + "\">";
+  std::string opening = std::string(kSoapStreamedOpening) + std::string(action) +
+                        "Response xmlns:u=\"" + std::string(serviceType) + "\">";
   result = SendPiece(session, opening, false);
   return IsWritten(result) ? 0 : result;
 }

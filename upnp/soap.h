@@ -18,6 +18,16 @@ inline constexpr std::string_view kConnectionManagerServiceType =
 inline constexpr std::string_view kConnectionManagerControlPath = "/ConnectionManager/control";
 inline constexpr std::string_view kContentDirectoryControlPath = "/ContentDirectory/control";
 
+// The header lines of every SOAP answer, and what a streamed answer writes before the
+// action's name; for callers that gather an answer and send it whole, with the same bytes.
+inline constexpr std::string_view kSoapResponseHeaders =
+    "\r\nEXT:\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSERVER: WINDOWS, UPnP/1.0, Ferrule "
+    "Lattice/1.0.1922";
+inline constexpr std::string_view kSoapStreamedOpening =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<s:Envelope "
+    "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+    "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">\r\n<s:Body>\r\n<u:";
+
 // The media server's action callbacks. Each gets the session first and must answer
 // exactly once, now or later and from any thread, with a response operation below or
 // UpnpLattice_SendFault. String arguments are XML-unescaped and valid during the call.
