@@ -208,8 +208,9 @@ TEST(RendererNetnsTest, StopWaitsForADownloadAndDiscardsIt) {
   EXPECT_FALSE(controlPoint.IsStarted());
   EXPECT_FALSE(EntryFor(controlPoint, kNamelessId).has_value());
   EXPECT_FALSE(controlPoint.FindRenderer(kNamelessId).has_value());
-  // The library's threads have returned; the kernel may take a moment to reap them.
-  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threadsBefore; }, 5000))
+  // The library's threads have returned; the kernel may take a moment to reap them. A
+  // thread an earlier test left ending may have gone meanwhile, so fewer is fine too.
+  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsBefore; }, 5000))
       << ThreadCount() << " threads, " << threadsBefore << " before the start";
 
   // Stopped means stopped: searching does nothing and a second stop is harmless.
