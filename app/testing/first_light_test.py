@@ -20,7 +20,8 @@ import tempfile
 import time
 import urllib.parse
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "platform", "testing"))
 from netns_support import (add_veth_pair, check, finish, http,  # noqa: E402
                            require_private_namespace, wait_for_text)
 

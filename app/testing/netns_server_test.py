@@ -22,7 +22,8 @@ import tempfile
 import time
 import urllib.request
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "platform", "testing"))
 from netns_support import (check, failures, finish, require_private_namespace,  # noqa: E402
                            wait_for_text)
 

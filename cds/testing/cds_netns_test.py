@@ -8,29 +8,15 @@ The script refuses to run unless the namespace is fresh (only "lo" exists), so n
 here ever reaches the machine's own network.
 """
 
-import socket
+import os
 import subprocess
 import sys
 import time
 
-failures = []
-
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what, flush=True)
-    if not condition:
-        failures.append(what)
-
-
-def sh(command):
-    subprocess.run(command, shell=True, check=True)
-
-
-def require_private_namespace():
-    interfaces = sorted(name for _, name in socket.if_nameindex())
-    if interfaces != ["lo"]:
-        print("refusing to run: not a fresh network namespace:", interfaces)
-        sys.exit(2)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "platform", "testing"))
+from netns_support import (  # noqa: E402
+    add_veth_pair, check, finish, require_private_namespace, route_multicast_on_loopback)
 
 
 class Host:
@@ -67,8 +53,7 @@ def run(program):
                              lambda d, level, message, _u: logged.append((d, message)), None)
 
     # GUPnP does not use loopback-only contexts: give it a veth interface of its own.
-    sh("ip link add v0 type veth peer name v1 && ip addr add 10.79.0.1/24 dev v0 && "
-       "ip link set v0 up && ip link set v1 up && ip route replace 239.0.0.0/8 dev v0")
+    add_veth_pair()
     host = Host(program)
     if not host.ok:
         return
@@ -217,12 +202,9 @@ def run(program):
 def main():
     program = sys.argv[1]
     require_private_namespace()
-    sh("ip link set lo up && ip route add 239.0.0.0/8 dev lo src 127.0.0.1")
+    route_multicast_on_loopback()
     run(program)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        sys.exit(1)
-    print("all checks passed")
+    finish()
 
 
 if __name__ == "__main__":

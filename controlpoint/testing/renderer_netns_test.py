@@ -19,6 +19,7 @@ ever reaches the machine's own network.
 """
 
 import http.server
+import os
 import socket
 import socketserver
 import struct
@@ -27,21 +28,16 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "platform", "testing"))
+from netns_support import (  # noqa: E402
+    add_veth_pair, require_private_namespace)
+
+
 GROUP = "239.255.255.250"
 ADDRESS = "10.79.0.1"
 RENDERER_TYPE = "urn:schemas-upnp-org:device:MediaRenderer:1"
 SLOW_SECONDS = 2.5
-
-
-def sh(command):
-    subprocess.run(command, shell=True, check=True)
-
-
-def require_private_namespace():
-    interfaces = sorted(name for _, name in socket.if_nameindex())
-    if interfaces != ["lo"]:
-        print("refusing to run: not a fresh network namespace:", interfaces)
-        sys.exit(2)
 
 
 def description(udn, name_element, padding=0):
@@ -122,9 +118,7 @@ def main():
     # Without IPv6 the libraries do not wait for duplicate address detection on v0.
     subprocess.run("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 "
                    "net.ipv6.conf.default.disable_ipv6=1", shell=True)
-    sh("ip link set lo up && ip link add v0 type veth peer name v1 && "
-       "ip addr add %s/24 dev v0 && ip link set v0 up && ip link set v1 up && "
-       "ip route add 239.0.0.0/8 dev v0" % ADDRESS)
+    add_veth_pair(ADDRESS)
 
     server = Server((ADDRESS, 0), DescriptionHandler)
     port = server.server_address[1]

@@ -28,12 +28,17 @@ def require_private_namespace():
         sys.exit(2)
 
 
-def add_veth_pair():
+def route_multicast_on_loopback():
+    """Loopback up, with the SSDP group routed onto it: enough for our own stack."""
+    sh("ip link set lo up && ip route add 239.0.0.0/8 dev lo src 127.0.0.1")
+
+
+def add_veth_pair(address="10.79.0.1"):
     """GUPnP and libupnp refuse loopback-only hosts: a veth pair of the namespace's own,
     with multicast routed onto it and no default route."""
     sh("ip link set lo up && ip link add v0 type veth peer name v1 && "
-       "ip addr add 10.79.0.1/24 dev v0 && ip link set v0 up && ip link set v1 up && "
-       "ip route replace 239.0.0.0/8 dev v0")
+       "ip addr add %s/24 dev v0 && ip link set v0 up && ip link set v1 up && "
+       "ip route replace 239.0.0.0/8 dev v0" % address)
 
 
 def http(host, port, target, headers=(), method="GET", timeout=10):

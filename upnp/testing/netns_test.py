@@ -10,11 +10,19 @@ action and an event subscription). The script refuses to run unless the namespac
 fresh (only "lo" exists), so nothing here ever reaches the machine's own network.
 """
 
+import os
 import select
 import socket
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "platform", "testing"))
+from netns_support import (  # noqa: E402
+    add_veth_pair, check, finish, require_private_namespace,
+    route_multicast_on_loopback, sh)
+
 
 GROUP = "239.255.255.250"
 UDN = "4d696e69-444c-164e-9d41-b827eb0a1b2c"
@@ -28,26 +36,6 @@ TYPES = [
      "urn:schemas-upnp-org:service:ContentDirectory:1"),
 ]
 SERVER = "WINDOWS, UPnP/1.0, Ferrule Lattice/1.0.1922"
-
-failures = []
-
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what, flush=True)
-    if not condition:
-        failures.append(what)
-
-
-def sh(command):
-    subprocess.run(command, shell=True, check=True)
-
-
-def require_private_namespace():
-    interfaces = sorted(name for _, name in socket.if_nameindex())
-    if interfaces != ["lo"]:
-        print("refusing to run: not a fresh network namespace:", interfaces)
-        sys.exit(2)
-
 
 def alive(step, address, port, dport):
     suffix, nt = TYPES[step - 1]
@@ -330,8 +318,7 @@ def case_gupnp(program):
     gi.require_version("GSSDP", "1.6")
     from gi.repository import GLib, GObject, GSSDP, GUPnP
     # GUPnP does not use loopback-only contexts: give it a veth interface of its own.
-    sh("ip link add v0 type veth peer name v1 && ip addr add 10.79.0.1/24 dev v0 && "
-       "ip link set v0 up && ip link set v1 up && ip route replace 239.0.0.0/8 dev v0")
+    add_veth_pair()
     time.sleep(0.5)  # let the veth carrier settle; DAD does not apply to IPv4
     host = Host(program)
     context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
@@ -410,12 +397,9 @@ def case_gupnp(program):
 def main():
     case, program = sys.argv[1], sys.argv[2]
     require_private_namespace()
-    sh("ip link set lo up && ip route add 239.0.0.0/8 dev lo src 127.0.0.1")
+    route_multicast_on_loopback()
     {"ssdp": case_ssdp, "gssdp": case_gssdp, "gupnp": case_gupnp}[case](program)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        sys.exit(1)
-    print("all checks passed")
+    finish()
 
 
 if __name__ == "__main__":
