@@ -17,12 +17,11 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (add_veth_pair, check, finish, http,  # noqa: E402
+from netns_support import (MediaServerFinder, add_veth_pair, check, finish, http,  # noqa: E402
                            require_private_namespace, wait_for_text)
 
 
@@ -52,23 +51,13 @@ def make_media(media):
 def browse_items(program_log):
     import gi
     gi.require_version("GUPnP", "1.6")
-    gi.require_version("GSSDP", "1.6")
     gi.require_version("GUPnPAV", "1.0")
-    from gi.repository import GLib, GObject, GSSDP, GUPnP, GUPnPAV
+    from gi.repository import GObject, GUPnP, GUPnPAV
 
-    context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
-    control = GUPnP.ControlPoint.new(context, "urn:schemas-upnp-org:device:MediaServer:1")
-    state = {"device": None}
-    control.connect("device-proxy-available", lambda _cp, proxy: state.update(device=proxy))
-    control.set_active(True)
-    loop = GLib.MainContext.default()
-    end = time.time() + 20
-    while time.time() < end and state["device"] is None:
-        loop.iteration(False)
-        time.sleep(0.005)
-    if not check(state["device"] is not None, "GUPnP finds the server"):
+    finder = MediaServerFinder()
+    if not check(finder.find(20) is not None, "GUPnP finds the server"):
         return {}
-    services = {s.get_service_type(): s for s in state["device"].list_services()}
+    services = finder.services()
     cd = services["urn:schemas-upnp-org:service:ContentDirectory:1"]
 
     def children(object_id):

@@ -11,12 +11,11 @@ here ever reaches the machine's own network.
 import os
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (  # noqa: E402
-    add_veth_pair, check, finish, require_private_namespace, route_multicast_on_loopback)
+    MediaServerFinder, add_veth_pair, check, finish, require_private_namespace, route_multicast_on_loopback)
 
 
 class Host:
@@ -38,9 +37,8 @@ class Host:
 def run(program):
     import gi
     gi.require_version("GUPnP", "1.6")
-    gi.require_version("GSSDP", "1.6")
     gi.require_version("GUPnPAV", "1.0")
-    from gi.repository import GLib, GObject, GSSDP, GUPnP, GUPnPAV
+    from gi.repository import GLib, GObject, GUPnP, GUPnPAV
 
     # Every message the DIDL-Lite parser or its XML layer logs counts as a failure.
     logged = []
@@ -57,25 +55,12 @@ def run(program):
     host = Host(program)
     if not host.ok:
         return
-    context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
-    control = GUPnP.ControlPoint.new(context, "urn:schemas-upnp-org:device:MediaServer:1")
-    state = {"device": None}
-    control.connect("device-proxy-available", lambda _cp, proxy: state.update(device=proxy))
-    control.set_active(True)
-    loop = GLib.MainContext.default()
-
-    def spin(condition, seconds):
-        end = time.time() + seconds
-        while time.time() < end and not condition():
-            loop.iteration(False)
-            time.sleep(0.005)
-        return condition()
-
-    check(spin(lambda: state["device"] is not None, 15), "GUPnP finds the device")
-    if state["device"] is None:
+    finder = MediaServerFinder()
+    check(finder.find(15) is not None, "GUPnP finds the device")
+    if finder.device is None:
         host.stop()
         return
-    services = {s.get_service_type(): s for s in state["device"].list_services()}
+    services = finder.services()
     cd = services["urn:schemas-upnp-org:service:ContentDirectory:1"]
     cm = services["urn:schemas-upnp-org:service:ConnectionManager:1"]
 

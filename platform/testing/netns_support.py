@@ -41,6 +41,42 @@ def add_veth_pair(address="10.79.0.1"):
        "ip route replace 239.0.0.0/8 dev v0" % address)
 
 
+class MediaServerFinder:
+    """A GUPnP control point on v0 that looks for a MediaServer; `spin` turns GLib's main
+    loop until a condition holds, which is also how events and answers arrive."""
+
+    def __init__(self):
+        import gi
+        gi.require_version("GUPnP", "1.6")
+        gi.require_version("GSSDP", "1.6")
+        from gi.repository import GLib, GSSDP, GUPnP
+        self.context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
+        self.control = GUPnP.ControlPoint.new(self.context,
+                                              "urn:schemas-upnp-org:device:MediaServer:1")
+        self.device = None
+        self.control.connect("device-proxy-available", self._available)
+        self.control.set_active(True)
+        self.loop = GLib.MainContext.default()
+
+    def _available(self, _control, proxy):
+        self.device = proxy
+
+    def spin(self, condition, seconds):
+        end = time.time() + seconds
+        while time.time() < end and not condition():
+            self.loop.iteration(False)
+            time.sleep(0.005)
+        return condition()
+
+    def find(self, seconds):
+        """The device proxy once found, else None after `seconds`."""
+        self.spin(lambda: self.device is not None, seconds)
+        return self.device
+
+    def services(self):
+        return {s.get_service_type(): s for s in self.device.list_services()}
+
+
 def http(host, port, target, headers=(), method="GET", timeout=10):
     """One request on a connection of its own; returns (status, header dict, body)."""
     request = "%s %s HTTP/1.1\r\nHost: %s:%d\r\nConnection: close\r\n" % (method, target, host, port)

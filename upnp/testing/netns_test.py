@@ -20,7 +20,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (  # noqa: E402
-    add_veth_pair, check, finish, require_private_namespace,
+    MediaServerFinder, add_veth_pair, check, finish, require_private_namespace,
     route_multicast_on_loopback, sh)
 
 
@@ -315,37 +315,21 @@ def case_gssdp(program):
 def case_gupnp(program):
     import gi
     gi.require_version("GUPnP", "1.6")
-    gi.require_version("GSSDP", "1.6")
-    from gi.repository import GLib, GObject, GSSDP, GUPnP
+    from gi.repository import GLib, GObject, GUPnP
     # GUPnP does not use loopback-only contexts: give it a veth interface of its own.
     add_veth_pair()
     time.sleep(0.5)  # let the veth carrier settle; DAD does not apply to IPv4
     host = Host(program)
-    context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
-    control = GUPnP.ControlPoint.new(context, "urn:schemas-upnp-org:device:MediaServer:1")
-    state = {"device": None, "introspected": {}, "events": [], "errors": []}
-
-    def device_available(_cp, proxy):
-        state["device"] = proxy
-
-    control.connect("device-proxy-available", device_available)
-    control.set_active(True)
-    loop = GLib.MainContext.default()
-
-    def spin(condition, seconds):
-        end = time.time() + seconds
-        while time.time() < end and not condition():
-            loop.iteration(False)
-            time.sleep(0.005)
-        return condition()
-
-    check(spin(lambda: state["device"] is not None, 10), "GUPnP finds the device")
-    device = state["device"]
+    finder = MediaServerFinder()
+    spin = finder.spin
+    state = {"introspected": {}, "events": [], "errors": []}
+    device = finder.find(10)
+    check(device is not None, "GUPnP finds the device")
     if device is None:
         host.stop()
         return
     check(device.get_friendly_name() == "Orvex Test & Co", "friendly name with & read back intact")
-    services = {s.get_service_type(): s for s in device.list_services()}
+    services = finder.services()
     cd = services.get("urn:schemas-upnp-org:service:ContentDirectory:1")
     cm = services.get("urn:schemas-upnp-org:service:ConnectionManager:1")
     check(cd is not None and cm is not None, "both services listed")
