@@ -73,6 +73,11 @@ struct BrowseCall {
 class SoapDispatchTest : public ::testing::Test {
  protected:
   SoapDispatchTest() : device_(Actions()) {}
+  // The answering thread may still be returning from its call when the client has read
+  // the answer; it must be done before the device goes.
+  ~SoapDispatchTest() override {
+    if (answerer_.joinable()) answerer_.join();
+  }
 
   UpnpLatticeActions Actions() {
     UpnpLatticeActions actions;
@@ -84,9 +89,10 @@ class SoapDispatchTest : public ::testing::Test {
       }
       UpnpLattice_Response_Browse(s, "&lt;DIDL-Lite/&gt;", 0, 7, 3);
     };
-    actions.GetSystemUpdateID = [](FLibWebSession* s) {
+    actions.GetSystemUpdateID = [this](FLibWebSession* s) {
       // Answered from another thread, as the content directory does.
-      std::thread([s] { UpnpLattice_Response_GetSystemUpdateID(s, 42); }).detach();
+      if (answerer_.joinable()) answerer_.join();
+      answerer_ = std::thread([s] { UpnpLattice_Response_GetSystemUpdateID(s, 42); });
     };
     actions.Search = [](FLibWebSession* s, const char*, const char*, const char*, uint32_t,
                         uint32_t, const char*) {
@@ -117,6 +123,7 @@ class SoapDispatchTest : public ::testing::Test {
   BrowseCall browse_;
   std::atomic<int32_t> connectionId_{0};
   DeviceOnChain device_;
+  std::thread answerer_;
 };
 
 TEST_F(SoapDispatchTest, BrowseReachesTheCallbackWithUnescapedArguments) {

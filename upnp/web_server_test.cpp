@@ -64,6 +64,7 @@ struct App {
   std::atomic<FLibWebSession*> StreamSession{nullptr};
   std::atomic<int> NoDelay{-1};  // TCP_NODELAY of the last accepted connection
   std::atomic<bool> StreamValid{true};
+  std::atomic<int> LateAnswersDone{0};  // answer threads of "/late" that have finished
   FLibWebServer* Server = nullptr;
 };
 
@@ -108,10 +109,11 @@ void OnRequest(FLibWebSession* session, FLibHttpPacket* request, bool done, void
   } else if (t == "/late") {
     // Answered from another thread, holding the session meanwhile.
     FLibWebServer_Hold(session);
-    std::thread([session] {
+    std::thread([session, app = g_app] {
       platform::SleepMs(50);
       Respond(session, 200, "late");
       FLibWebServer_Drop(session);
+      app->LateAnswersDone++;
     }).detach();
   } else if (t == "/endless") {
     FLibWebServer_Hold(session);
@@ -353,6 +355,11 @@ TEST_F(WebServerTest, AnswerFromAnotherThreadKeepsTheConnection) {
     ASSERT_TRUE(response) << i;
     EXPECT_EQ(response->Body, "late");
   }
+  // The client can read an answer before its thread is done with the session and the
+  // test's state; the test's end must wait for that.
+  uint64_t end = platform::TickCountMs() + 5000;
+  while (app_.LateAnswersDone < 3 && platform::TickCountMs() < end) platform::SleepMs(5);
+  EXPECT_EQ(app_.LateAnswersDone, 3);
 }
 
 TEST_F(WebServerTest, BadRequestsAreRefusedAndClosed) {
