@@ -6,14 +6,7 @@
 #include <string_view>
 #include <utility>
 
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-#include <libavutil/dict.h>
-#include <libavutil/log.h>
-#include <libavutil/mathematics.h>
-}
-
+#include "media/ffmpeg_support.h"
 #include "media/limits.h"
 #include "platform/text.h"
 
@@ -24,13 +17,16 @@ namespace {
 // subsystems may drive at the same time; one lock keeps opening simple to reason about.
 std::mutex g_openMutex;
 
+// Only reached once AvProbe_Read has seen the libraries load.
+const FfmpegApi& Av() { return *Ffmpeg_Ensure(); }
+
 struct FormatCloser {
-  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+  void operator()(AVFormatContext* context) const { Av().avformat_close_input(&context); }
 };
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 
 struct DictFree {
-  void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
+  void operator()(AVDictionary* dict) const { Av().av_dict_free(&dict); }
 };
 
 bool IsMediaStream(const AVStream* stream) {
@@ -43,10 +39,10 @@ bool IsMediaStream(const AVStream* stream) {
 // The value of `key` in the container's tags, else in the first media stream that has it
 // (Ogg keeps its comments on the stream).
 std::string TagValue(const AVFormatContext* context, const char* key) {
-  const AVDictionaryEntry* entry = av_dict_get(context->metadata, key, nullptr, 0);
+  const AVDictionaryEntry* entry = Av().av_dict_get(context->metadata, key, nullptr, 0);
   for (unsigned i = 0; entry == nullptr && i < context->nb_streams; ++i) {
     if (IsMediaStream(context->streams[i])) {
-      entry = av_dict_get(context->streams[i]->metadata, key, nullptr, 0);
+      entry = Av().av_dict_get(context->streams[i]->metadata, key, nullptr, 0);
     }
   }
   if (entry == nullptr || entry->value == nullptr) return {};
@@ -74,10 +70,9 @@ int64_t BitRate(const AVFormatContext* context) {
 
 // The demuxer a file's extension names, for formats whose demuxer checks the file's own
 // signature while reading the header, so a misnamed file fails to open and is probed
-// instead. MP3 has no signature worth the name; its demuxer is named only when TagLib has
-// already found MPEG audio frames in the file. Naming the demuxer spares running every
-// demuxer's probe over the file, which also keeps their code out of memory.
-const AVInputFormat* DemuxerForExtension(const std::string& path, bool audioPropertiesKnown) {
+// instead. Naming the demuxer spares running every demuxer's probe over the file, which
+// also keeps their code out of memory.
+const AVInputFormat* DemuxerForExtension(const std::string& path) {
   static constexpr std::pair<std::string_view, const char*> kSigned[] = {
       {".mp4", "mov"},       {".m4a", "mov"},   {".m4v", "mov"},      {".mov", "mov"},
       {".3gp", "mov"},       {".avi", "avi"},   {".mkv", "matroska"}, {".mka", "matroska"},
@@ -85,27 +80,24 @@ const AVInputFormat* DemuxerForExtension(const std::string& path, bool audioProp
       {".wav", "wav"},       {".wma", "asf"},   {".wmv", "asf"},      {".asf", "asf"},
   };
   for (const auto& [extension, demuxer] : kSigned) {
-    if (platform::EndsWithNoCase(path, extension)) return av_find_input_format(demuxer);
-  }
-  if (audioPropertiesKnown && platform::EndsWithNoCase(path, ".mp3")) {
-    return av_find_input_format("mp3");
+    if (platform::EndsWithNoCase(path, extension)) return Av().av_find_input_format(demuxer);
   }
   return nullptr;
 }
 
 FormatPtr OpenWith(const std::string& path, const AVInputFormat* format) {
   AVDictionary* rawOptions = nullptr;
-  av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
-  av_dict_set_int(&rawOptions, "probesize", media_limits::kProbeSizeBytes, 0);
-  av_dict_set_int(&rawOptions, "analyzeduration", media_limits::kProbeAnalyzeDurationUs, 0);
+  Av().av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
+  Av().av_dict_set_int(&rawOptions, "probesize", media_limits::kProbeSizeBytes, 0);
+  Av().av_dict_set_int(&rawOptions, "analyzeduration", media_limits::kProbeAnalyzeDurationUs, 0);
   std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
 
   // The "file:" prefix keeps a name such as "concat:a|b" from being read as a protocol.
   std::string url = "file:" + path;
   AVFormatContext* raw = nullptr;
   AVDictionary* opts = options.release();
-  int rc = avformat_open_input(&raw, url.c_str(), format, &opts);
-  av_dict_free(&opts);
+  int rc = Av().avformat_open_input(&raw, url.c_str(), format, &opts);
+  Av().av_dict_free(&opts);
   if (rc < 0) return nullptr;
   return FormatPtr(raw);
 }
@@ -121,7 +113,8 @@ int64_t HeaderDurationUs(const AVFormatContext* context) {
         stream->time_base.num <= 0 || stream->time_base.den <= 0) {
       continue;
     }
-    longest = std::max(longest, av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q));
+    longest = std::max(longest, Av().av_rescale_q(stream->duration, stream->time_base,
+                                                  AVRational{1, AV_TIME_BASE}));
   }
   return longest;
 }
@@ -151,24 +144,19 @@ bool HeaderIsEnough(const AVFormatContext* context, bool audioPropertiesKnown) {
 FormatPtr Open(const std::string& path, bool audioPropertiesKnown) {
   std::lock_guard lock(g_openMutex);
   FormatPtr context;
-  if (const AVInputFormat* named = DemuxerForExtension(path, audioPropertiesKnown)) {
+  if (const AVInputFormat* named = DemuxerForExtension(path)) {
     context = OpenWith(path, named);
   }
   if (!context) context = OpenWith(path, nullptr);
   if (!context) return nullptr;
   if (!HeaderIsEnough(context.get(), audioPropertiesKnown)) {
     // A failure here still leaves what the header told; the caller decides from that.
-    avformat_find_stream_info(context.get(), nullptr);
+    Av().avformat_find_stream_info(context.get(), nullptr);
   }
   return context;
 }
 
 }  // namespace
-
-void AvProbe_Init() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
 
 std::string TagTextToUtf8(std::string_view text) {
   if (platform::IsValidUtf8(text)) return std::string(text);
@@ -188,7 +176,7 @@ std::string TagTextToUtf8(std::string_view text) {
 
 bool AvProbe_Read(const std::string& path, AvProbeResult* result, bool audioPropertiesKnown) {
   *result = AvProbeResult();
-  AvProbe_Init();
+  if (Ffmpeg_Ensure() == nullptr) return false;
   FormatPtr context = Open(path, audioPropertiesKnown);
   if (!context) return false;
 

@@ -21,15 +21,12 @@ struct AvProbeResult {
 
 // Opens `path` with FFmpeg (local files only: no protocol but "file" is allowed, so a
 // playlist-like file cannot make us fetch anything) and fills `result`. False, with an
-// empty result, when FFmpeg cannot open the file or finds no audio or video stream in
-// it. Safe to call from any thread; FFmpeg's own log output is silenced.
+// empty result, when FFmpeg cannot be loaded, cannot open the file or finds no audio or
+// video stream in it. Safe to call from any thread; FFmpeg's own log output is silenced.
 // `audioPropertiesKnown` says TagLib has read the file's length and bit rate: for audio
 // FFmpeg then reads only the header, and the numbers it cannot tell from there stay 0.
 bool AvProbe_Read(const std::string& path, AvProbeResult* result,
                   bool audioPropertiesKnown = false);
-
-// Silences FFmpeg's logging for the whole process; called by AvProbe_Read. Idempotent.
-void AvProbe_Init();
 
 // Text from a tag of unknown encoding: kept when it is valid UTF-8, otherwise taken as
 // ISO 8859-1 (the encoding 8-bit tags are defined in) and converted.

@@ -111,4 +111,13 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
+bool LibraryMapped(const std::string& name) {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    if (line.find(name) != std::string::npos) return true;
+  }
+  return false;
+}
+
 }  // namespace media_test

@@ -63,4 +63,8 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data);
 bool FileExists(const std::string& path);
 
+// Whether a library whose file name contains `name` (such as "/libvips.so") is mapped into
+// this process, from the process's own memory map.
+bool LibraryMapped(const std::string& name);
+
 }  // namespace media_test

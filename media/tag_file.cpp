@@ -1,11 +1,17 @@
 #include "media/tag_file.h"
 
+#include <taglib/apefile.h>
 #include <taglib/fileref.h>
+#include <taglib/flacfile.h>
 #include <taglib/mpegfile.h>
 #include <taglib/mpegheader.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/opusfile.h>
 #include <taglib/tag.h>
 #include <taglib/tdebuglistener.h>
 #include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavpackfile.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -38,6 +44,16 @@ int MpegStatedRate(TagLib::MPEG::File* file, int averageKbps) {
   return first.bitrate();
 }
 
+bool IsAudioOnlyFormat(TagLib::File* file) {
+  return dynamic_cast<TagLib::MPEG::File*>(file) != nullptr ||
+         dynamic_cast<TagLib::FLAC::File*>(file) != nullptr ||
+         dynamic_cast<TagLib::Ogg::Vorbis::File*>(file) != nullptr ||
+         dynamic_cast<TagLib::Ogg::Opus::File*>(file) != nullptr ||
+         dynamic_cast<TagLib::Ogg::FLAC::File*>(file) != nullptr ||
+         dynamic_cast<TagLib::APE::File*>(file) != nullptr ||
+         dynamic_cast<TagLib::WavPack::File*>(file) != nullptr;
+}
+
 bool ReadUnguarded(const std::string& path, TagFileResult* result) {
   TagLib::FileRef file(path.c_str(), true, TagLib::AudioProperties::Average);
   if (file.isNull()) return false;
@@ -52,6 +68,7 @@ bool ReadUnguarded(const std::string& path, TagFileResult* result) {
     result->lengthMs = std::max(0, properties->lengthInMilliseconds());
     result->bitRateKbps = std::max(0, properties->bitrate());
   }
+  result->audioOnlyFormat = IsAudioOnlyFormat(file.file());
   if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.file())) {
     result->bitRateKbps = MpegStatedRate(mpeg, result->bitRateKbps);
   }

@@ -16,6 +16,10 @@ struct TagFileResult {
   unsigned track = 0;
   int lengthMs = 0;     // 0 when unknown
   int bitRateKbps = 0;  // 0 when unknown
+  // The file was read as a format that holds only audio and whose tags TagLib reads in
+  // full (MP3, FLAC, Ogg Vorbis, Opus or FLAC, APE, WavPack). Not MP4 or ASF, which may
+  // hold video, nor WAV or AIFF, whose track number TagLib leaves unread.
+  bool audioOnlyFormat = false;
 };
 
 // False, with an empty result, when TagLib cannot open `path` as a tagged file.

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "media/media_fixtures.h"
@@ -15,15 +14,7 @@ namespace {
 using media_test::RunFfmpeg;
 using media_test::TempDir;
 
-// Whether libvips is mapped into this process, from the process's own memory map.
-bool VipsMapped() {
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line)) {
-    if (line.find("/libvips.so") != std::string::npos) return true;
-  }
-  return false;
-}
+bool VipsMapped() { return media_test::LibraryMapped("/libvips.so"); }
 
 // The checks run in a fresh copy of the test program (the "threadsafe" style runs the
 // test again in a new process), so that no earlier test has loaded the library yet.

@@ -100,8 +100,10 @@ void WMTag_Read(const std::string& path, WMTagBlock* block) {
   media::TagFileResult tags;
   media::AvProbeResult probe;
   bool tagsOpened = media::TagFile_Read(path, &tags);
+  // What TagLib read of an audio-only format is complete; FFmpeg would only repeat it.
+  bool numbersKnown = tagsOpened && tags.lengthMs > 0 && tags.bitRateKbps > 0;
   bool probeOpened =
-      media::AvProbe_Read(path, &probe, tagsOpened && tags.lengthMs > 0 && tags.bitRateKbps > 0);
+      !(numbersKnown && tags.audioOnlyFormat) && media::AvProbe_Read(path, &probe, numbersKnown);
   block->Flags = ContainerFlags(path);
   if (!tagsOpened && !probeOpened) {
     platform::Logf("Could not open the file %s.\n", path.c_str());
