@@ -74,3 +74,23 @@ function(orvex_fuzzer name)
   file(APPEND ${CMAKE_BINARY_DIR}/fuzzers.txt
        "${CMAKE_BINARY_DIR}/fuzz/${name}\t${CMAKE_CURRENT_SOURCE_DIR}/${A_CORPUS}\n")
 endfunction()
+
+# orvex_netns_test(NAME SCRIPT script.py [TIMEOUT s] [ARGS ...]): a Python test script run
+# as root of a fresh user and network namespace (`unshare -rn`), so nothing it does
+# reaches the machine's own network. Skipped where unshare is missing, and in a fuzzing
+# build.
+function(orvex_netns_test name)
+  if(ORVEX_FUZZ)
+    return()
+  endif()
+  find_program(ORVEX_UNSHARE unshare)
+  if(NOT ORVEX_UNSHARE)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "SCRIPT;TIMEOUT" "ARGS" ${ARGN})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 120)
+  endif()
+  add_test(NAME ${name} COMMAND ${ORVEX_UNSHARE} -rn /usr/bin/python3 ${A_SCRIPT} ${A_ARGS})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT})
+endfunction()

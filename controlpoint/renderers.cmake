@@ -30,14 +30,8 @@ if(NOT ORVEX_FUZZ)
     ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.cpp)
   target_compile_options(renderers_netns_test PRIVATE ${ORVEX_WARNINGS})
   target_link_libraries(renderers_netns_test PRIVATE orvex_renderers GTest::gtest GTest::gtest_main)
-  find_program(ORVEX_UNSHARE unshare)
-  if(ORVEX_UNSHARE)
-    add_test(NAME renderers_netns
-             COMMAND ${ORVEX_UNSHARE} -rn /usr/bin/python3
-                     ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.py
-                     $<TARGET_FILE:renderers_netns_test>)
-    set_tests_properties(renderers_netns PROPERTIES TIMEOUT 180)
-  endif()
+  orvex_netns_test(renderers_netns SCRIPT ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.py
+                   TIMEOUT 180 ARGS $<TARGET_FILE:renderers_netns_test>)
 endif()
 
 

@@ -27,16 +27,11 @@ if(NOT ORVEX_FUZZ)
   add_executable(upnp_device_test_host ${CMAKE_CURRENT_LIST_DIR}/testing/device_test_host.cpp)
   target_compile_options(upnp_device_test_host PRIVATE ${ORVEX_WARNINGS})
   target_link_libraries(upnp_device_test_host PRIVATE orvex_upnp_device)
-  find_program(ORVEX_UNSHARE unshare)
-  if(ORVEX_UNSHARE)
-    foreach(_case ssdp gssdp gupnp)
-      add_test(NAME upnp_device_netns_${_case}
-               COMMAND ${ORVEX_UNSHARE} -rn /usr/bin/python3
-                       ${CMAKE_CURRENT_LIST_DIR}/testing/netns_test.py ${_case}
-                       $<TARGET_FILE:upnp_device_test_host>)
-      set_tests_properties(upnp_device_netns_${_case} PROPERTIES TIMEOUT 120)
-    endforeach()
-  endif()
+  foreach(_case ssdp gssdp gupnp)
+    orvex_netns_test(upnp_device_netns_${_case}
+                     SCRIPT ${CMAKE_CURRENT_LIST_DIR}/testing/netns_test.py
+                     ARGS ${_case} $<TARGET_FILE:upnp_device_test_host>)
+  endforeach()
 endif()
 
 orvex_fuzzer(upnp_fuzz_msearch
