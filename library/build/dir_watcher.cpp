@@ -298,7 +298,8 @@ void CDirectoryChangeWatcher::MonitorDirectoryChanges() {
   while (!quit_) {
     events.clear();
     bool woken = false;
-    int rc = inotify_->Wait(move_.active ? watch_limits::kMovePairWaitMs : -1, &events, &woken);
+    int rc = inotify_->Wait(move_.active ? watch_limits::kMovePairWaitMs : FoundFileWaitMs(),
+                            &events, &woken);
     if (rc < 0) {
       platform::Logf("watcher: reading changes failed: %d\n", -rc);
       platform::SleepMs(100);
@@ -313,6 +314,7 @@ void CDirectoryChangeWatcher::MonitorDirectoryChanges() {
     }
     if (!requests.empty()) FlushPendingMove();
     for (const Request& r : requests) HandleRequest(r);
+    SettleFoundFiles();
   }
 }
 
@@ -463,6 +465,75 @@ void CDirectoryChangeWatcher::MarkBeingWritten(const std::string& path) {
   }
 }
 
+namespace {
+
+bool StatOf(const std::string& path, int64_t* size, int64_t* modifiedNs) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  *size = st.st_size;
+  *modifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
+}
+
+}  // namespace
+
+void CDirectoryChangeWatcher::NoteFound(const std::string& path) {
+  FoundFile file;
+  if (!StatOf(path, &file.size, &file.modifiedNs)) return;
+  file.dueMs = platform::TickCountMs() + watch_limits::kFoundFileSettleMs;
+  nextFoundDueMs_ = std::min(nextFoundDueMs_, file.dueMs);
+  found_[path] = file;
+}
+
+void CDirectoryChangeWatcher::RenameBeingWritten(const std::string& from, const std::string& to) {
+  writing_.erase(from);
+  MarkBeingWritten(to);
+  auto found = found_.extract(from);
+  if (found) {
+    found.key() = to;
+    found_.insert(std::move(found));
+  }
+}
+
+int CDirectoryChangeWatcher::FoundFileWaitMs() const {
+  if (found_.empty()) return -1;
+  uint64_t now = platform::TickCountMs();
+  return nextFoundDueMs_ <= now ? 0 : static_cast<int>(nextFoundDueMs_ - now);
+}
+
+void CDirectoryChangeWatcher::SettleFoundFiles() {
+  uint64_t now = platform::TickCountMs();
+  if (found_.empty() || now < nextFoundDueMs_) return;
+  nextFoundDueMs_ = UINT64_MAX;
+  for (auto it = found_.begin(); it != found_.end();) {
+    const std::string& path = it->first;
+    FoundFile& file = it->second;
+    // Closed (and reported), moved or removed meanwhile: the events took care of it.
+    if (!writing_.count(path)) {
+      it = found_.erase(it);
+      continue;
+    }
+    if (now < file.dueMs) {
+      nextFoundDueMs_ = std::min(nextFoundDueMs_, file.dueMs);
+      ++it;
+      continue;
+    }
+    int64_t size = 0, modifiedNs = 0;
+    bool exists = StatOf(path, &size, &modifiedNs);
+    if (exists && (size != file.size || modifiedNs != file.modifiedNs)) {
+      file = {size, modifiedNs, now + watch_limits::kFoundFileSettleMs};
+      nextFoundDueMs_ = std::min(nextFoundDueMs_, file.dueMs);
+      ++it;
+      continue;
+    }
+    writing_.erase(path);
+    auto wd = wdByPath_.find(path.substr(0, path.rfind('/')));
+    auto dir = wd == wdByPath_.end() ? dirs_.end() : dirs_.find(wd->second);
+    if (exists && dir != dirs_.end()) ReportAdded(dir->second.owners, path, false);
+    it = found_.erase(it);
+  }
+}
+
 CDirectoryChangeWatcher::Owners CDirectoryChangeWatcher::SubtreeOwners(const Owners& owners) {
   Owners sub;
   for (const auto& o : owners) {
@@ -518,6 +589,7 @@ int CDirectoryChangeWatcher::AddTree(const std::string& root, const Owners& owne
         if (!sub.empty() && !entry.isHidden) stack.push_back(entry.path);
       } else if (markFiles) {
         MarkBeingWritten(entry.path);
+        NoteFound(entry.path);
       }
     }
   }
@@ -592,10 +664,7 @@ void CDirectoryChangeWatcher::RenameTree(const std::string& from, const std::str
   for (const std::string& w : writing_) {
     if (IsAtOrBelow(w, from)) moved.push_back(w);
   }
-  for (const std::string& w : moved) {
-    writing_.erase(w);
-    MarkBeingWritten(to + w.substr(from.size()));
-  }
+  for (const std::string& w : moved) RenameBeingWritten(w, to + w.substr(from.size()));
 }
 
 void CDirectoryChangeWatcher::FlushPendingMove() {
@@ -633,8 +702,8 @@ void CDirectoryChangeWatcher::CompleteMove(const std::string& to, const Owners& 
       if (!Contains(sub, o.get())) DropTree(to, o.get());
     }
     if (!sub.empty()) AddTree(to, sub, false);
-  } else if (writing_.erase(from) > 0) {
-    MarkBeingWritten(to);
+  } else if (writing_.count(from)) {
+    RenameBeingWritten(from, to);
   }
   uint32_t bit = isDir ? kChangeDirName : kChangeFileName;
   Owners all = fromOwners;

@@ -167,6 +167,14 @@ class CDirectoryChangeWatcher {
   void WatchLimitReached(const std::string& path, const Owners& owners);
   void EndWatchOfRoot(const std::shared_ptr<CDirWatchInfo>& info, int error);
   void MarkBeingWritten(const std::string& path);
+  // A file found by listing a directory that just appeared: being written, or already
+  // whole; SettleFoundFiles reports it once it has stopped changing.
+  void NoteFound(const std::string& path);
+  void SettleFoundFiles();
+  // Carries the marks of a file being written (and found) over to its new name.
+  void RenameBeingWritten(const std::string& from, const std::string& to);
+  // Milliseconds until the next found file is due for a look; -1 when there is none.
+  int FoundFileWaitMs() const;
   static Owners SubtreeOwners(const Owners& owners);
 
   ChangeApplier applier_;
@@ -187,6 +195,13 @@ class CDirectoryChangeWatcher {
   std::map<std::string, int> wdByPath_;
   std::deque<std::string> writingOrder_;
   std::set<std::string> writing_;
+  struct FoundFile {
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
+    uint64_t dueMs = 0;
+  };
+  std::map<std::string, FoundFile> found_;
+  uint64_t nextFoundDueMs_ = UINT64_MAX;
   struct PendingMove {
     bool active = false;
     uint32_t cookie = 0;

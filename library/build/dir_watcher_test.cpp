@@ -136,6 +136,20 @@ TEST_F(DirWatcherTest, DirectoriesGainAndLoseWatchesAsTheyComeAndGo) {
   EXPECT_TRUE(WaitUntil([&] { return watcher_.WatchedDirectoryCountForTest() == 3u; }));
 }
 
+// A folder copied in quickly: its files can be written and closed before the new folder
+// is watched, so no close is ever reported for them. They arrive once they stop changing.
+TEST_F(DirWatcherTest, FilesClosedBeforeANewFolderIsWatchedStillArrive) {
+  const std::string folder = root_ + "/copied";
+  watcher_.SetAddWatchHookForTest([folder](const std::string& path) {
+    if (path == folder) WriteFile(folder + "/song.mp3", "whole");
+    return 0;
+  });
+  Watch();
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(WaitSaw("added " + folder));
+  EXPECT_TRUE(WaitSaw("added " + folder + "/song.mp3"));
+}
+
 TEST_F(DirWatcherTest, MovesWithinOutOfAndIntoTheTree) {
   std::string outside = dir_.Join("outside");
   std::filesystem::create_directories(outside + "/album");

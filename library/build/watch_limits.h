@@ -20,6 +20,11 @@ inline constexpr int kMovePairWaitMs = 20;
 // never closed cannot grow the set without end; the oldest marks go first.
 inline constexpr size_t kMaxFilesBeingWritten = 65536;
 
+// A file found in a directory that has just appeared may have been closed by its writer
+// before the directory was watched, so no close will ever be reported for it. It counts
+// as arrived once its size and modification time have stayed the same this long.
+inline constexpr uint64_t kFoundFileSettleMs = 1000;
+
 // After a queue overflow, events of files created in the lost stretch are missing, so a
 // file closed by its writer within this time counts as arrived (and is stored again when
 // the library holds it with another size).
