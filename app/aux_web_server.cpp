@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "cds/media_type.h"
 #include "platform/app_directory.h"
 #include "platform/log.h"
 #include "platform/process.h"
@@ -66,9 +67,9 @@ std::string Config(const std::string& appDirectory, uint16_t port, const std::st
   config += "server.follow-symlink = \"enable\"\n";
   config += "index-file.names = ()\n";
   config += "magnet.attract-physical-path-to = (\"" + appDirectory + "/" + kHookName + "\")\n";
-  config +=
-      "mimetype.assign = (\".mkv\" => \"video/x-matroska\", \"\" => "
-      "\"application/octet-stream\")\n";
+  // The type the content directory announces for the files it sends here.
+  config += "mimetype.assign = (\".mkv\" => \"" + std::string(MediaType_MimeForExtension(".mkv")) +
+            "\", \"\" => \"application/octet-stream\")\n";
   return config;
 }
 

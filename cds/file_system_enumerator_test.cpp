@@ -273,7 +273,7 @@ TEST_F(EnumeratorTest, SearchOnDerivedClassAndProtocolInfo) {
   EXPECT_EQ(Titles(Search("res@protocolInfo contains \"JPEG_\"")), (std::set<std::string>{"p1"}));
   EXPECT_EQ(Titles(Search("res@protocolInfo contains \"video/x-ms-avi\"")),
             (std::set<std::string>{"stream"}));
-  EXPECT_EQ(Titles(Search("res@protocolInfo derivedfrom \"http-get:*:video/mkv:\"")),
+  EXPECT_EQ(Titles(Search("res@protocolInfo derivedfrom \"http-get:*:video/x-matroska:\"")),
             (std::set<std::string>{"clip"}));
   EXPECT_EQ(Search("res@protocolInfo exists true").totalMatches, 8u);
 }

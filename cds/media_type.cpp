@@ -21,7 +21,7 @@ const std::vector<MediaTypeMimeRow> kMimeRows = {
     {".flac", "audio/flac"},
     {".m4a", "audio/mp4"},
     {".mp4a", "audio/mp4"},
-    {".mkv", "video/mkv"},
+    {".mkv", "video/x-matroska"},
     {".mka", "audio/mka"},
     {".asx", "audio/x-ms-asx"},
     {".asf", "video/x-ms-asf"},

@@ -47,6 +47,12 @@ std::string MimeTable::TypeOfExtension(std::string_view extension) const {
   return it == types_.end() ? "" : it->second;
 }
 
+std::vector<std::string> MimeTable::Extensions() const {
+  std::vector<std::string> extensions;
+  for (const auto& entry : types_) extensions.push_back(entry.first);
+  return extensions;
+}
+
 std::string MimeTable::TypeOfPath(std::string_view path) const {
   return TypeOfExtension(MimeTable_Extension(path));
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 inline constexpr const char* kOctetStreamType = "application/octet-stream";
 
@@ -21,6 +22,8 @@ class MimeTable {
   // the last "/". Empty when the path has no extension or it is unknown.
   std::string TypeOfPath(std::string_view path) const;
   size_t size() const { return types_.size(); }
+  // Every extension of the table, lower case, without the dot.
+  std::vector<std::string> Extensions() const;
 
  private:
   std::unordered_map<std::string, std::string> types_;
