@@ -87,28 +87,25 @@ TEST_F(ProtocolInfoTest, WithoutCheckServesAsIs) {
             "http-get:*:application/octet-stream:DLNA.ORG_OP=01");
 }
 
+// A transcoded resource names what the encoder sends: MP3 for audio, AVI (MPEG-4 video,
+// MP3 sound) or a copied MPEG program stream for video, none of them seekable.
 TEST_F(ProtocolInfoTest, CheckAnnouncesEncoderOutput) {
   TranscodingEnable = 0;
   bool transcoded = false;
-  EXPECT_EQ(MediaType_BuildProtocolInfo("/m/clip.wmv", ".wmv", true, &transcoded),
-            "http-get:*:video/x-ms-avi:DLNA.ORG_PN=AVI;DLNA.ORG_OP=00;DLNA.ORG_CI=00");
+  const std::string avi = "http-get:*:video/x-ms-avi:DLNA.ORG_OP=00;DLNA.ORG_CI=1";
+  EXPECT_EQ(MediaType_BuildProtocolInfo("/m/clip.wmv", ".wmv", true, &transcoded), avi);
   EXPECT_TRUE(transcoded);
   EXPECT_EQ(MediaType_BuildProtocolInfo("/m/clip.mpg", ".mpg", true, &transcoded),
             "http-get:*:video/mpg:DLNA.ORG_OP=01");
   EXPECT_FALSE(transcoded);
   TranscodingEnable = 1;
-  EXPECT_EQ(MediaType_BuildProtocolInfo("/m/clip.mpg", ".mpg", true, &transcoded),
-            "http-get:*:video/x-ms-avi:DLNA.ORG_PN=AVI;DLNA.ORG_OP=00;DLNA.ORG_CI=00");
+  EXPECT_EQ(MediaType_BuildProtocolInfo("/m/clip.mpg", ".mpg", true, &transcoded), avi);
   EXPECT_TRUE(transcoded);
-  EXPECT_EQ(MediaType_BuildProtocolInfo("/m/song.ogg", ".ogg", true, &transcoded),
-            "http-get:*:audio/mpeg:DLNA.ORG_PN=AVI;DLNA.ORG_OP=00;DLNA.ORG_CI=00");
-}
-
-TEST_F(ProtocolInfoTest, StreamsUseTheTranscodedFourthField) {
+  const std::string mp3 = "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3;DLNA.ORG_OP=00;DLNA.ORG_CI=1";
+  EXPECT_EQ(MediaType_BuildProtocolInfo("/m/song.ogg", ".ogg", true, &transcoded), mp3);
+  EXPECT_EQ(MediaType_BuildStreamProtocolInfo("http://radio/x", kStreamAudio), mp3);
   EXPECT_EQ(MediaType_BuildStreamProtocolInfo("rtsp://iptv.home/c", kStreamVideo),
-            "http-get:*:video/mpeg:DLNA.ORG_PN=AVI;DLNA.ORG_OP=00;DLNA.ORG_CI=00");
-  EXPECT_EQ(MediaType_BuildStreamProtocolInfo("http://radio/x", kStreamAudio),
-            "http-get:*:audio/mpeg:DLNA.ORG_PN=AVI;DLNA.ORG_OP=00;DLNA.ORG_CI=00");
+            "http-get:*:video/mpeg:DLNA.ORG_OP=00;DLNA.ORG_CI=1");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ std::string MediaType_BuildProtocolInfo(const std::string& path, std::string_vie
 }
 
 std::string MediaType_BuildStreamProtocolInfo(const std::string& url, int kind) {
+  // The stream type already names what the encoder relays.
   std::string mime = MediaType_MimeForStream(url, kind);
-  return MediaType_HttpProtocolInfo(mime, Transcode_OutputFourthField(url, mime));
+  return MediaType_HttpProtocolInfo(mime, Transcode_FourthFieldOfOutput(mime));
 }

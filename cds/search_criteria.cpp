@@ -5,6 +5,7 @@
 
 #include "cds/cds_limits.h"
 #include "cds/media_type.h"
+#include "cds/protocol_info.h"
 #include "library/collation.h"
 #include "platform/text.h"
 #include "transcode/transcode_rules.h"
@@ -167,9 +168,7 @@ std::vector<DerivedGroup> ProtocolInfoGroups() {
                     int kind) {
     DerivedGroup g;
     g.condition = {text, std::move(values)};
-    g.values = {MediaType_HttpProtocolInfo(
-        MediaType_MimeForStream(url, kind),
-        Transcode_OutputFourthField(url, MediaType_MimeForStream(url, kind)))};
+    g.values = {MediaType_BuildStreamProtocolInfo(url, kind)};
     groups.push_back(std::move(g));
   };
   stream("(InternetFlags = 1 and substr(FilePath, 1, 16) = ?)", {prefix}, prefix, kStreamVideo);

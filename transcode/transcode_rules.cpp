@@ -66,9 +66,16 @@ std::string Transcode_OutputMime(std::string_view mime) {
   return std::string(mime);
 }
 
-std::string Transcode_OutputFourthField(const std::string& path, std::string_view mime) {
-  if (std::string_view(Transcode_SelectedQuality().outputMime) == "video/x-ms-avi")
-    return "DLNA.ORG_PN=AVI;DLNA.ORG_OP=00;DLNA.ORG_CI=00";
-  if (mime == "video/mpeg") return "DLNA.ORG_PN=MPEG_PS_NTSC;DLNA.ORG_CI=00";
-  return MediaType_DlnaFourthField(path, mime);
+std::string Transcode_FourthFieldOfOutput(std::string_view outputMime) {
+  // The stream is made while it is sent: its length is unknown, so a client can neither
+  // seek in bytes nor in time, and it is converted content. Only MP3 output matches a
+  // DLNA profile; the AVI and MPEG forms carry whatever codecs the encoder copies or
+  // makes, which no profile describes.
+  if (platform::AsciiEqualsNoCase(outputMime, "audio/mpeg"))
+    return "DLNA.ORG_PN=MP3;DLNA.ORG_OP=00;DLNA.ORG_CI=1";
+  return "DLNA.ORG_OP=00;DLNA.ORG_CI=1";
+}
+
+std::string Transcode_OutputFourthField(const std::string& /*path*/, std::string_view mime) {
+  return Transcode_FourthFieldOfOutput(Transcode_OutputMime(mime));
 }

@@ -26,8 +26,12 @@ int Transcode_IsMarkedAvi(const std::string& path);
 int Transcode_NeedsTranscode(const std::string& path);
 // The MIME type announced for the transcoded stream of a file of type `mime`.
 std::string Transcode_OutputMime(std::string_view mime);
-// The fourth protocolInfo field announced for the transcoded stream.
+// The fourth protocolInfo field announced for the transcoded stream of a file of type
+// `mime`: the field of what the encoder sends, see Transcode_FourthFieldOfOutput.
 std::string Transcode_OutputFourthField(const std::string& path, std::string_view mime);
+// The fourth protocolInfo field of a stream the encoder sends with this MIME type (the
+// output type, as Transcode_OutputMime gives it or an internet stream announces it).
+std::string Transcode_FourthFieldOfOutput(std::string_view outputMime);
 // The transfer size the file-serving side uses for a transcoded response.
 inline constexpr long long kTranscodeChunkSize = 0x100000;
 inline long long Transcode_ChunkSize() { return kTranscodeChunkSize; }
