@@ -14,6 +14,7 @@
 #include "library/statements.h"
 #include "media/image_size.h"
 #include "platform/app_directory.h"
+#include "platform/file_info.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "upnp/escape.h"
@@ -63,16 +64,25 @@ void WriteMkvPathFile(const MediaRecord& record) {
 struct ItemFacts {
   bool media = false;  // "Audio" or "Video"
   bool image = false;
-  int internet = 0;  // 1 video, 2 audio, 0 local
+  bool discMember = false;  // inside a disc image: only the stream server can read it
+  int internet = 0;         // 1 video, 2 audio, 0 local
   int width = -1;
   int height = -1;
+  // The album picture beside a song, described by its own file.
+  std::string coverProtocolInfo;
+  int64_t coverSize = -1;
 };
 
-void FillSizes(const MediaRecord& record, const ItemFacts& facts, CdsMediaResource* resource) {
+// A converted stream is made while it is sent: the source's size and bit rate say
+// nothing about it, so it carries neither.
+void FillSizes(const MediaRecord& record, const ItemFacts& facts, bool converted,
+               CdsMediaResource* resource) {
   if (facts.media && record.ObjectType == kObjectItem && record.Duration != 0)
     resource->duration = record.Duration;
-  if (record.Bitrate > 0) resource->bitrate = record.Bitrate;
-  resource->size = record.FileSize;
+  if (!converted) {
+    if (record.Bitrate > 0) resource->bitrate = record.Bitrate;
+    resource->size = record.FileSize;
+  }
   if (facts.image) {
     resource->resolutionX = facts.width;
     resource->resolutionY = facts.height;
@@ -90,49 +100,61 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
   const std::string& namePath = record.VirtualName;
   std::string extension(ExtensionOf(namePath));
   bool mkv = platform::EndsWithNoCase(namePath, "mkv");
+  bool internet = facts.internet != 0;
 
   // First: as the file is, on the port of the server that sends it best.
-  int firstPort = facts.internet != 0 ? streamPort
-                  : facts.media       ? (mkv ? context->mkvPort : streamPort)
-                                      : webPort;
+  int firstPort = internet || facts.discMember ? streamPort
+                  : facts.media                ? (mkv ? context->mkvPort : streamPort)
+                                               : webPort;
   std::string firstProtocol =
-      facts.internet != 0 ? MediaType_BuildStreamProtocolInfo(record.FilePath, facts.internet)
-                          : MediaType_BuildProtocolInfo(record.FilePath, extension, false);
+      internet ? MediaType_BuildStreamProtocolInfo(record.FilePath, facts.internet)
+               : MediaType_BuildProtocolInfo(record.FilePath, extension, false);
   CdsMediaResource first;
   if (BuildUrl(context, namePath, address, firstPort, &first.uri)) {
-    if (facts.internet != 0) first.uri += "&TC&POWER";
+    if (internet) first.uri += "&TC&POWER";
     first.protocolInfo = firstProtocol;
-    FillSizes(record, facts, &first);
+    FillSizes(record, facts, internet, &first);
     object->resources.push_back(std::move(first));
   }
 
   // Second: what a client that cannot play the file gets (the encoder's output when the
   // file is transcoded).
-  int secondPort = facts.internet != 0 || facts.media ? streamPort : webPort;
+  int secondPort = internet || facts.media || facts.discMember ? streamPort : webPort;
   CdsMediaResource second;
   bool transcoded = false;
-  second.protocolInfo = facts.internet != 0 ? firstProtocol
-                                            : MediaType_BuildProtocolInfo(
-                                                  record.FilePath, extension, true, &transcoded);
+  second.protocolInfo =
+      internet ? firstProtocol
+               : MediaType_BuildProtocolInfo(record.FilePath, extension, true, &transcoded);
   if (!BuildUrl(context, namePath, address, transcoded ? webPort : secondPort, &second.uri)) return;
-  if (facts.internet != 0 || transcoded) {
+  if (internet || transcoded) {
     second.uri += "&TC&POWER";
   } else {
     second.uri += "&TC";
   }
-  FillSizes(record, facts, &second);
+  FillSizes(record, facts, internet || transcoded, &second);
   std::string secondUri = second.uri;
   object->resources.push_back(std::move(second));
 
   // Cover: the album picture beside the song, through the same server.
-  if (record.FileType == "Audio" && record.ObjectType == kObjectItem && !record.CDCover.empty()) {
+  if (facts.coverSize >= 0) {
     CdsMediaResource cover;
     cover.uri = secondUri.substr(0, secondUri.rfind('/') + 1) + FLibUrl_Escape(record.CDCover);
-    cover.protocolInfo =
-        MediaType_BuildProtocolInfo(record.FilePath, ExtensionOf(record.CDCover), true);
-    FillSizes(record, facts, &cover);
+    cover.protocolInfo = facts.coverProtocolInfo;
+    cover.size = facts.coverSize;
     object->resources.push_back(std::move(cover));
   }
+}
+
+// A song offers its album picture only when there is one: the scanner stores a blank
+// name for a folder without pictures, and the picture may have gone since the scan.
+void FindCover(const MediaRecord& record, ItemFacts* facts) {
+  if (record.FileType != "Audio" || record.ObjectType != kObjectItem) return;
+  std::string path = CoverPath(record);
+  if (path.empty() || !platform::FileExists(path)) return;
+  facts->coverSize = platform::FileSize64(path);
+  if (facts->coverSize < 0) return;
+  facts->coverProtocolInfo =
+      MediaType_BuildProtocolInfo(path, MediaType_ExtensionOf(record.CDCover), false);
 }
 
 // A disc image shown as a folder offers the files of its VIDEO_TS folder as its own
@@ -180,7 +202,7 @@ void AddDiscResources(IccResourceContext* context, const std::vector<MediaRecord
     resource.protocolInfo = MediaType_BuildProtocolInfo(file.FilePath, extension, false);
     ItemFacts facts;
     facts.media = file.FileType == "Audio" || file.FileType == "Video";
-    FillSizes(file, facts, &resource);
+    FillSizes(file, facts, false, &resource);
     object->resources.push_back(std::move(resource));
   }
 }
@@ -205,14 +227,18 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
     ItemFacts facts;
     facts.media = record.FileType == "Audio" || record.FileType == "Video";
     facts.image = record.FileType == "Image";
+    facts.discMember = (record.Flags & kFlagDiscImage) != 0;
     if (record.InternetFlags == kInternetVideo || record.InternetFlags == kInternetAudio)
       facts.internet = record.InternetFlags;
-    bool wantsStreamPort = facts.media || facts.internet != 0;
+    bool wantsStreamPort = facts.media || facts.internet != 0 || facts.discMember;
     int streamPort = wantsStreamPort ? StreamPort(context, webPort) : webPort;
+    // A picture whose size cannot be read has no resolution attribute rather than 0x0.
     if (facts.image && !ImageSize(record.FilePath, &facts.width, &facts.height)) {
-      facts.width = facts.height = 0;
+      facts.width = facts.height = -1;
     }
-    if (facts.internet == 0 && facts.media && platform::EndsWithNoCase(record.VirtualName, "mkv"))
+    FindCover(record, &facts);
+    if (facts.internet == 0 && facts.media && !facts.discMember &&
+        platform::EndsWithNoCase(record.VirtualName, "mkv"))
       WriteMkvPathFile(record);
     for (uint32_t address : addresses)
       AddItemResources(context, record, address, webPort, streamPort, facts, object);

@@ -1,7 +1,6 @@
 #include "cds/icc_resources.h"
 
 #include <arpa/inet.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +10,7 @@
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
+#include "platform/file_info.h"
 #include "platform/test_support.h"
 #include "platform/tick.h"
 #include "upnp/chain.h"
@@ -67,10 +67,11 @@ class IccResourcesTest : public ::testing::Test {
 };
 
 TEST_F(IccResourcesTest, ASongHasItsFileItsClientCopyAndItsCover) {
-  MediaRecord song = Item(123, "/music/Song.mp3", "Audio");
+  MediaRecord song = Item(123, library_.Path("Song.mp3"), "Audio");
   song.Duration = 205;
   song.Bitrate = 128000;
   song.CDCover = "folder art.jpg";
+  ASSERT_TRUE(scan_test::WriteJpeg(library_.Path("folder art.jpg")));
   CdsMediaObject object = Resources(song);
   ASSERT_EQ(object.resources.size(), 3u);
   const std::string mp3 = "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3;DLNA.ORG_OP=01";
@@ -81,14 +82,18 @@ TEST_F(IccResourcesTest, ASongHasItsFileItsClientCopyAndItsCover) {
   EXPECT_EQ(object.resources[0].size, 5'000'000'000LL);
   EXPECT_EQ(object.resources[1].uri, "http://192.168.1.10:40777/0/___/123/Song.mp3&TC");
   EXPECT_EQ(object.resources[1].protocolInfo, mp3);
-  EXPECT_EQ(object.resources[2].uri, "http://192.168.1.10:40777/0/___/123/folder%20art.jpg");
-  EXPECT_EQ(object.resources[2].protocolInfo,
-            "http-get:*:image/jpeg:DLNA.ORG_PN=JPEG_TN;DLNA.ORG_OP=01");
+  // The cover is described by its own file.
+  const CdsMediaResource& cover = object.resources[2];
+  EXPECT_EQ(cover.uri, "http://192.168.1.10:40777/0/___/123/folder%20art.jpg");
+  EXPECT_EQ(cover.protocolInfo.rfind("http-get:*:image/jpeg:DLNA.ORG_PN=JPEG_", 0), 0u);
+  EXPECT_EQ(cover.size, platform::FileSize64(library_.Path("folder art.jpg")));
+  EXPECT_EQ(cover.duration, -1);
+  EXPECT_EQ(cover.bitrate, -1);
 }
 
 TEST_F(IccResourcesTest, AllIpRepeatsTheResourcesPerAddressInListOrder) {
-  CdsMediaObject object = Resources(Item(9, "/music/Ünïcode song.mp3", "Audio"),
-                                    kFilterAll | kFilterAllIp);
+  CdsMediaObject object =
+      Resources(Item(9, "/music/Ünïcode song.mp3", "Audio"), kFilterAll | kFilterAllIp);
   ASSERT_EQ(object.resources.size(), 4u);
   EXPECT_EQ(object.resources[0].uri,
             "http://192.168.1.10:40777/0/___/9/%C3%9Cn%C3%AFcode%20song.mp3");

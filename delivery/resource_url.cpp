@@ -61,27 +61,14 @@ std::string_view ExtensionOf(std::string_view name) {
   return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
 }
 
-// A file inside a disc image is stored as "<image>/%<offset>%/<name>": it has no file of
-// its own, so its record must not be taken for stale.
-bool IsInsideDiscImage(const std::string& path) {
-  for (size_t at = path.find("/%"); at != std::string::npos; at = path.find("/%", at + 1)) {
-    size_t i = at + 2;
-    while (i < path.size() && IsDigit(path[i])) ++i;
-    if (i > at + 2 && path.compare(i, 2, "%/") == 0 && platform::FileExists(path.substr(0, at)))
-      return true;
-  }
-  return false;
-}
-
-// The record's file; the record of a local file that is gone is deleted, and the path
-// still returned (the web handler then answers 404). Containers and internet items have
-// no file of their own and are never taken for stale.
-std::string RecordFile(const MediaRecord& record) {
-  if (record.ObjectType == kObjectItem && record.InternetFlags == 0 && !record.FilePath.empty() &&
-      !platform::FileExists(record.FilePath) && !platform::DirectoryExists(record.FilePath) &&
-      !IsInsideDiscImage(record.FilePath)) {
-    db_execute(sql::DeleteByIndex(record.MyIndex));
-  }
+// The file a media record's URL names: the item's own file, or the album picture beside
+// it when the URL asks for that by name. A fetch never changes the library, not even for
+// a file that is gone (the answer is then 404): the scanner and the watcher keep the
+// library, and a record that only looks stale (a member of a disc image has no file of
+// its own) must not vanish because someone asked for it.
+std::string RecordFile(const MediaRecord& record, std::string_view name) {
+  std::string cover = CoverPath(record);
+  if (!cover.empty() && name == record.CDCover) return cover;
   return record.FilePath;
 }
 
@@ -123,10 +110,11 @@ std::string Thumbnail(const MediaRecord& record, const char* suffix, int width, 
   return platform::FileExists(path) ? path : std::string();
 }
 
-std::string ResolveMedia(const MediaRecord& record, std::string_view extension) {
+std::string ResolveMedia(const MediaRecord& record, std::string_view name,
+                         std::string_view extension) {
   if (StartsWithNoCase(extension, ".hdx")) return SeekIndexFile(record);
   if (StartsWithNoCase(extension, ".ifo")) return NavigationFile(record.FilePath);
-  return RecordFile(record);
+  return RecordFile(record, name);
 }
 
 std::string ResolveImage(const MediaRecord& record, std::string_view extension, int width,
@@ -138,7 +126,7 @@ std::string ResolveImage(const MediaRecord& record, std::string_view extension, 
   std::string_view plain = extension;
   if (platform::EndsWithNoCase(plain, "&TC")) plain.remove_suffix(3);
   if (!plain.empty() && platform::AsciiEqualsNoCase(plain, ExtensionOf(record.FilePath)))
-    return RecordFile(record);
+    return record.FilePath;
   if (StartsWithNoCase(extension, ".tb"))
     return Thumbnail(record, ".tb", kRpThumbnailBox, kRpThumbnailBox);
   // Without a size the picture is drawn at its own size, up to the thumbnail limit.
@@ -269,10 +257,11 @@ size_t RP_GetLocalPathFromUrl(ResourceProvider* provider, std::string_view urlPa
       ParseIndex(std::string_view(path).substr(segmentStart + 1, lastSlash - segmentStart - 1),
                  &myIndex) &&
       db_getOneRecord(sql::ObjectByIndex(myIndex), &record) > 0) {
-    std::string_view extension = ExtensionOf(std::string_view(path).substr(lastSlash + 1));
+    std::string_view name = std::string_view(path).substr(lastSlash + 1);
+    std::string_view extension = ExtensionOf(name);
     result = platform::AsciiEqualsNoCase(record.FileType, "Image")
                  ? ResolveImage(record, extension, width, height)
-                 : ResolveMedia(record, extension);
+                 : ResolveMedia(record, name, extension);
   } else {
     result = DecodeRootForm(provider, path);
   }

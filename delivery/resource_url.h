@@ -50,7 +50,7 @@ int RP_BuildResourceUrl(ResourceProvider* provider, std::string_view localPath, 
 // unescaped, beginning with "/"; "?width=W&height=H" may follow) into a local file path
 // in *localPath and returns its length; 0 (and *localPath empty) when it resolves to
 // nothing or the result would not be shorter than `bufferSize` (the web handler passes
-// kRpLocalPathBuffer). Reads the library; may delete the record of a file that is gone
-// and may make a thumbnail, so call it where blocking for that is acceptable.
+// kRpLocalPathBuffer). Reads the library, never writes it; may make a thumbnail, so call
+// it where blocking for that is acceptable.
 size_t RP_GetLocalPathFromUrl(ResourceProvider* provider, std::string_view urlPath,
                               std::string* localPath, size_t bufferSize = kRpLocalPathBuffer);

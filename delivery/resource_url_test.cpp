@@ -138,25 +138,31 @@ TEST_F(ResourceUrlTest, ItemUrlsResolveThroughTheirRecordWhateverTheName) {
   EXPECT_TRUE(local.empty());
 }
 
-TEST_F(ResourceUrlTest, StaleRecordIsDeletedWhenItsUrlIsRequested) {
+TEST_F(ResourceUrlTest, AFetchNeverRemovesARecord) {
+  // A file that is gone still names its path (the web server then answers 404); the
+  // scanner and the watcher decide what leaves the library.
   std::string gone = lib_.Path("media/x.avi");
   AddRecord(77, gone, "x.avi", "Video");
   EXPECT_EQ(Resolve("/___/77/x.avi"), gone);
-  EXPECT_FALSE(RecordExists(77));
-  // Containers, internet items and files inside a disc image have no file of their own
-  // and are not stale.
-  const std::string folder = lib_.Path("media/gone-folder");
-  AddRecord(79, folder, "gone-folder", "", 0, kObjectContainer);
-  EXPECT_EQ(Resolve("/___/79/gone-folder"), folder);
-  EXPECT_TRUE(RecordExists(79));
-  AddRecord(80, "http://example.net/stream.mkv", "stream.mkv", "Video", 0, kObjectItem, 1);
-  EXPECT_EQ(Resolve("/___/80/stream.mkv"), "http://example.net/stream.mkv");
-  EXPECT_TRUE(RecordExists(80));
-  std::string image = MediaFile("disc.iso");
-  std::string inner = image + "/%32768%/VIDEO_TS.VOB";
-  AddRecord(78, inner, "VIDEO_TS.VOB", "Video");
-  EXPECT_EQ(Resolve("/___/78/VIDEO_TS.VOB"), inner);
+  EXPECT_TRUE(RecordExists(77));
+  std::string picture = MediaFile("disc.iso") + "/%offset%32768/PIC.JPG";
+  AddRecord(78, picture, "PIC.JPG", "Image");
+  EXPECT_EQ(Resolve("/___/78/PIC.JPG"), picture);
   EXPECT_TRUE(RecordExists(78));
+}
+
+TEST_F(ResourceUrlTest, ASongsUrlGivesItsCoverByName) {
+  std::string song = MediaFile("Song.mp3");
+  ObjectRow row;
+  row.MyIndex = 90;
+  row.ObjectType = row.ProcessObjectType = kObjectItem;
+  row.FilePath = song;
+  row.FileName = "Song.mp3";
+  row.FileType = "Audio";
+  row.CDCover = "folder.jpg";
+  ASSERT_TRUE(db_execute(sql::InsertObject(row)));
+  EXPECT_EQ(Resolve("/___/90/folder.jpg"), lib_.Path("media/folder.jpg"));
+  EXPECT_EQ(Resolve("/___/90/other.jpg"), song);
 }
 
 TEST_F(ResourceUrlTest, SeekIndexIsServedOnlyWhileTheFileKeepsItsSize) {

@@ -419,6 +419,16 @@ std::string MakeVirtualName(int32_t myIndex, const std::string& fileName) {
   return name;
 }
 
+std::string CoverPath(const MediaRecord& record) {
+  const std::string& name = record.CDCover;
+  if (name.find_first_not_of(" \t") == std::string::npos || name == "." || name == ".." ||
+      name.find('/') != std::string::npos)
+    return {};
+  size_t slash = record.FilePath.rfind('/');
+  if (slash == std::string::npos) return {};
+  return record.FilePath.substr(0, slash + 1) + name;
+}
+
 int32_t Utf8CharCount(const std::string& text) {
   int32_t count = 0;
   for (unsigned char c : text) {

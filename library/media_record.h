@@ -67,6 +67,10 @@ struct SharedFolderRecord {
 // "\<index>\<name>", capped like the record field.
 std::string MakeVirtualName(int32_t myIndex, const std::string& fileName);
 
+// The album picture beside an audio item: its folder and `CDCover`. Empty when the item
+// has none (the scanner stores a blank then) or the name is not a plain file name.
+std::string CoverPath(const MediaRecord& record);
+
 // Number of characters (code points) of UTF-8 text: the value of FilePathLen and
 // FileNameLen.
 int32_t Utf8CharCount(const std::string& text);
