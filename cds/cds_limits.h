@@ -18,6 +18,10 @@ inline constexpr size_t kSearchCriteriaMaxBytes = 4096;
 inline constexpr int kSearchMaxDepth = 32;
 inline constexpr int kSearchMaxConditions = 64;
 
+// A playlist's list file is read up to this many bytes (the import writes at most 100000
+// entries of a number and a file name).
+inline constexpr size_t kPlaylistListMaxBytes = 64 * 1024 * 1024;
+
 // UPnP error codes answered by the content directory.
 inline constexpr int kCdsErrorNone = 0;
 inline constexpr int kCdsErrorActionFailed = 501;

@@ -73,18 +73,65 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
 
 int ClampToInt(uint64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
+bool IsContainerClass(MediaClass mediaClass) { return ((mediaClass >> 14) & 0x3) == 1; }
+
+// The number of children a Browse of the container returns: one indexed count for a
+// folder, one query over the list for a playlist.
+void FillChildCount(const FseRequest& request, const MediaRecord& record, CdsMediaObject* object) {
+  if (!request.wantChildCount || !IsContainerClass(object->mediaClass)) return;
+  int count = 0;
+  if (record.ObjectType == kObjectContainer) {
+    count = db_getCount(sql::Children(record.MyIndex));
+  } else if (PlaylistContainer_Is(record)) {
+    count = PlaylistContainer_Count(record);
+  }
+  object->childCount = count;
+}
+
+// A playlist entry is an item of the playlist that refers to the object it plays and
+// carries that object's metadata (and, through its record, its resources), so a client
+// that ignores refID plays it as well.
+FseEntry MakePlaylistEntry(const PlaylistEntry& entry, int32_t playlist) {
+  FseEntry out;
+  out.record = entry.record;
+  FillObject(entry.record, std::to_string(playlist), false, &out.object);
+  out.object.id = PlaylistContainer_EntryId(playlist, entry.line);
+  out.object.refID = std::to_string(entry.record.MyIndex);
+  return out;
+}
+
 // Makes objects of the first `read` rows of a listing of `parent` or of a search.
-void AppendEntries(std::vector<MediaRecord>* rows, int read, bool search, int32_t parent,
-                   FseLocated* located, std::vector<FseEntry>* out) {
+void AppendEntries(const FseRequest& request, std::vector<MediaRecord>* rows, int read, bool search,
+                   int32_t parent, FseLocated* located, std::vector<FseEntry>* out) {
   for (int i = 0; i < read; ++i) {
     FseEntry entry;
     entry.record = std::move((*rows)[static_cast<size_t>(i)]);
     // A match of a search may lie anywhere below the container: it names its own parent.
     std::string parentId = std::to_string(search ? entry.record.PIndex : parent);
     FillObject(entry.record, std::move(parentId), true, &entry.object);
+    FillChildCount(request, entry.record, &entry.object);
     out->push_back(std::move(entry));
     ++located->record.ProcessIndex;
   }
+}
+
+// The playlist entry an ObjectID names: only its metadata can be browsed.
+std::unique_ptr<FseLocated> LocatePlaylistEntry(const FseRequest& request, int32_t playlist,
+                                                int32_t line, int* error) {
+  auto located = std::make_unique<FseLocated>();
+  MediaRecord& record = located->record;
+  if (db_getOneRecord(sql::ObjectByIndex(playlist), &record) <= 0 ||
+      !PlaylistContainer_Is(record) || !PlaylistContainer_EntryAt(record, line, &located->entry)) {
+    return nullptr;
+  }
+  if (request.kind != kFseBrowseMetadata) {
+    *error = kCdsErrorNoSuchContainer;
+    return nullptr;
+  }
+  record.ProcessIndex = 0;
+  record.ProcessObjectType = kObjectItem;
+  *error = kCdsErrorNone;
+  return located;
 }
 
 }  // namespace
@@ -123,13 +170,20 @@ std::unique_ptr<FseLocated> FSE_LocateObject(FileSystemEnumerator* /*fse*/,
                                              const FseRequest& request, int* error) {
   *error = kCdsErrorNoSuchObject;
   if (request.objectId.empty()) return nullptr;
+  int32_t playlist = 0;
+  int32_t line = 0;
+  if (PlaylistContainer_ParseEntryId(request.objectId, &playlist, &line))
+    return LocatePlaylistEntry(request, playlist, line, error);
   auto located = std::make_unique<FseLocated>();
   // The ObjectID travels bound: text that spells no number simply finds no row.
   if (db_getOneRecord(sql::ObjectByIdText(request.objectId), &located->record) <= 0) return nullptr;
   MediaRecord& record = located->record;
   switch (record.ObjectType) {
     case kObjectItem:
-      if (request.kind != kFseBrowseMetadata) {
+      if (request.kind == kFseBrowseDirectChildren && PlaylistContainer_Is(record)) {
+        located->playlist = true;
+        located->entries = PlaylistContainer_Entries(record);
+      } else if (request.kind != kFseBrowseMetadata) {
         *error = kCdsErrorNoSuchContainer;
         return nullptr;
       }
@@ -163,7 +217,9 @@ std::unique_ptr<FseLocated> FSE_LocateObject(FileSystemEnumerator* /*fse*/,
 uint32_t FSE_CountChildren(FileSystemEnumerator* /*fse*/, const FseRequest& request,
                            const FseLocated& located) {
   int count = 0;
-  if (request.kind == kFseBrowseDirectChildren) {
+  if (request.kind == kFseBrowseDirectChildren && located.playlist) {
+    count = static_cast<int>(located.entries.size());
+  } else if (request.kind == kFseBrowseDirectChildren) {
     count = db_getCount(sql::Children(FSE_ObjectNumber(request.objectId)));
   } else if (request.kind == kFseSearch) {
     count = db_getCount(located.searchQuery);
@@ -176,15 +232,33 @@ int FSE_GetChildren(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
   if (n <= 0 || (request.kind != kFseBrowseDirectChildren && request.kind != kFseSearch)) return 0;
   bool search = request.kind == kFseSearch;
   int32_t parent = FSE_ObjectNumber(request.objectId);
+  if (located->playlist) {
+    int read = 0;
+    for (size_t i = request.position; i < located->entries.size() && read < n; ++i, ++read) {
+      out->push_back(MakePlaylistEntry(located->entries[i], located->record.MyIndex));
+      ++located->record.ProcessIndex;
+    }
+    return read;
+  }
   std::vector<MediaRecord> rows;
   int read = db_browsePage(search ? located->searchQuery : sql::Children(parent), &rows,
                            ClampToInt(request.position), n);
-  AppendEntries(&rows, read, search, parent, located, out);
+  AppendEntries(request, &rows, read, search, parent, located, out);
   return read;
 }
 
 int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, FseLocated* located,
                     FseEntry* out) {
+  if (located->entry.line > 0 || (located->playlist && request.kind == kFseBrowseDirectChildren)) {
+    const PlaylistEntry* entry = &located->entry;
+    if (located->entry.line == 0) {
+      if (request.position >= located->entries.size()) return 0;
+      entry = &located->entries[request.position];
+    }
+    *out = MakePlaylistEntry(*entry, located->record.MyIndex);
+    ++located->record.ProcessIndex;
+    return 1;
+  }
   MediaRecord record;
   if (request.kind == kFseBrowseMetadata) {
     if (db_getOneRecord(sql::ObjectByIndex(FSE_ObjectNumber(request.objectId)), &record) <= 0)
@@ -201,6 +275,7 @@ int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
   out->record = record;
   out->object = CdsMediaObject();
   FillObject(record, std::move(parentId), false, &out->object);
+  FillChildCount(request, record, &out->object);
   ++located->record.ProcessIndex;
   return 1;
 }
@@ -223,7 +298,7 @@ FseAnswer FSE_Answer(FileSystemEnumerator* fse, const FseRequest& request) {
                              &total);
     answer.totalMatches =
         total >= 0 ? static_cast<uint32_t>(total) : FSE_CountChildren(fse, request, *located);
-    AppendEntries(&rows, read, true, 0, located.get(), &answer.entries);
+    AppendEntries(request, &rows, read, true, 0, located.get(), &answer.entries);
     answer.updateId = static_cast<uint32_t>(FSE_ReleaseObject(std::move(located)));
     return answer;
   }

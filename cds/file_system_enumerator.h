@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cds/cds_object.h"
+#include "cds/playlist_container.h"
 #include "library/media_record.h"
 #include "library/sql.h"
 
@@ -25,12 +26,20 @@ struct FseRequest {
   uint32_t startingIndex = 0;
   uint32_t requestedCount = 0;
   uint32_t position = 0;  // the current position in the window; starts at startingIndex
+  // Whether containers are given their number of children (a count each; the Filter
+  // decides whether the answer shows it).
+  bool wantChildCount = true;
 };
 
-// A located object: its library record, and for a Search the compiled query.
+// A located object: its library record, and for a Search the compiled query. A playlist
+// listed as a container carries its entries; a playlist entry addressed by its own ID
+// has the playlist as its record and the entry beside it.
 struct FseLocated {
   MediaRecord record;
   Sql searchQuery;
+  bool playlist = false;
+  std::vector<PlaylistEntry> entries;
+  PlaylistEntry entry;  // line 0 when the object is no playlist entry
 };
 
 // One object of an answer with the library record it was made from (the resource
@@ -47,7 +56,8 @@ struct FileSystemEnumerator {
 std::unique_ptr<FileSystemEnumerator> FSE_Create(std::string_view baseDirectory);
 
 // The object of the request, or nothing with *error 701 (no such object), 710 (an item
-// used as a container), 708 (invalid SearchCriteria) or 501 (a record of another kind).
+// used as a container; a playlist is a container for BrowseDirectChildren), 708 (invalid
+// SearchCriteria) or 501 (a record of another kind).
 std::unique_ptr<FseLocated> FSE_LocateObject(FileSystemEnumerator* fse, const FseRequest& request,
                                              int* error);
 // TotalMatches: the number of children (kind 1) or of search matches (kind 2); 0 for a

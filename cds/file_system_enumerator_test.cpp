@@ -8,6 +8,7 @@
 
 #include "cds/cds_limits.h"
 #include "cds/cds_to_didl.h"
+#include "cds/media_type.h"
 #include "library/build/container_tree.h"
 #include "library/build/scan_test_support.h"
 #include "library/build/scanner.h"
@@ -135,6 +136,55 @@ TEST_F(EnumeratorTest, ChildrenComeInLibraryOrderWithPaging) {
   EXPECT_TRUE(past.entries.empty());
   EXPECT_EQ(past.totalMatches, static_cast<uint32_t>(total));
   EXPECT_TRUE(Ask(kFseBrowseDirectChildren, root, 4000000000u, 0).entries.empty());
+}
+
+// The playlist is stored outside the tree, so that the other answers stay as they are.
+TEST_F(EnumeratorTest, APlaylistListsTheEntriesOfItsListInOrderAndCountsThem) {
+  const std::string a1 = std::to_string(Index(kContainerAllMusic, "a1.mp3"));
+  const std::string a2 = std::to_string(Index(kContainerAllMusic, "a2.mp3"));
+  MakeDirs(lib_->Path("cache"));
+  const std::string list = lib_->Path("cache/7001.lst");
+  scan_test::WriteText(list, a2 + "/a2.mp3\r\n999999/gone.mp3\r\n" + a1 + "/a1.mp3\r\n");
+  auto insert = [](int32_t index, int32_t parent, int32_t flags, int32_t type,
+                   const std::string& path, const std::string& name) {
+    ObjectRow row;
+    row.MyIndex = index;
+    row.pIndex = parent;
+    row.Flags = flags;
+    row.ObjectType = row.ProcessObjectType = type;
+    row.FilePath = path;
+    row.FileName = name;
+    row.FileType = type == kObjectItem ? "Audio" : "";
+    ASSERT_TRUE(db_execute(sql::InsertObject(row)));
+  };
+  insert(7000, 999999, 0, kObjectContainer, lib_->MediaPath("Mixes"), "Mixes");
+  insert(7001, 7000, kFlagPlaylist, kObjectItem, list, "mix.m3u");
+
+  FseAnswer folder = Ask(kFseBrowseDirectChildren, "7000");
+  ASSERT_EQ(folder.entries.size(), 1u);
+  EXPECT_EQ(folder.entries[0].object.mediaClass, kClassPlaylistContainer);
+  EXPECT_EQ(folder.entries[0].object.childCount, 2);
+  // The line naming an object that is gone is left out, of the count too.
+  FseAnswer page = Ask(kFseBrowseDirectChildren, "7001", 1, 1);
+  EXPECT_EQ(page.totalMatches, 2u);
+  ASSERT_EQ(page.entries.size(), 1u);
+  const CdsMediaObject& entry = page.entries[0].object;
+  EXPECT_EQ(entry.id, "7001_3");
+  EXPECT_EQ(entry.parentID, "7001");
+  EXPECT_EQ(entry.refID, a1);
+  EXPECT_EQ(entry.title, "a1");
+  EXPECT_EQ(page.entries[0].record.MyIndex, std::stoi(a1));
+  FseAnswer first = Ask(kFseBrowseMetadata, "7001_1");
+  ASSERT_EQ(first.entries.size(), 1u);
+  EXPECT_EQ(first.entries[0].object.refID, a2);
+  EXPECT_EQ(Ask(kFseBrowseMetadata, "7001_2").error, kCdsErrorNoSuchObject);
+  EXPECT_EQ(Ask(kFseBrowseDirectChildren, "7001_1").error, kCdsErrorNoSuchContainer);
+  // A folder counts its rows.
+  FseAnswer root = Ask(kFseBrowseMetadata, std::to_string(kContainerAudio));
+  EXPECT_EQ(root.entries.at(0).object.childCount, db_getCount(sql::Children(kContainerAudio)));
+
+  db_execute(sql::DeleteByIndex(7001));
+  db_execute(sql::DeleteByIndex(7000));
 }
 
 TEST_F(EnumeratorTest, ItemsCarryTitleClassAndCreationDate) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cds/media_type.h"
+#include "cds/playlist_container.h"
 #include "cds/protocol_info.h"
 #include "delivery/resource_url.h"
 #include "library/library.h"
@@ -223,7 +224,8 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
   if ((mask & kFilterAllIp) == 0) addresses.resize(1);
   int webPort = request.localPort;
 
-  if (record.ProcessObjectType == kObjectItem) {
+  // A playlist is presented as a container of its entries; its list file is no media.
+  if (record.ProcessObjectType == kObjectItem && !PlaylistContainer_Is(record)) {
     ItemFacts facts;
     facts.media = record.FileType == "Audio" || record.FileType == "Video";
     facts.image = record.FileType == "Image";

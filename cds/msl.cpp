@@ -111,6 +111,7 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   query.startingIndex = request->startingIndex;
   query.requestedCount = request->requestedCount;
   query.position = request->startingIndex;
+  query.wantChildCount = (mask & kFilterChildCount) != 0;
   request->position = request->startingIndex;
 
   FseAnswer answer = logic->resolver(query);
