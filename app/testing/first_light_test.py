@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """The whole server end to end, as a home network sees it: `mirelle` shares a folder of
-music, pictures and video inside a private network namespace; a GUPnP control point finds
-it, browses from "0" to the items and every resource URL is fetched and compared with the
-files (whole, the last 100 bytes, two ranges), the picture's thumbnail is read, ffprobe
-plays the audio and video by URL, and paths that try to leave the shared folders are
-refused by both HTTP servers.
+music, pictures, video, a playlist and a disc image inside a private network namespace; a
+GUPnP control point finds it, browses from "0" to the items (every container holds as
+many children as its childCount says, the playlist in its own order) and every resource
+URL is fetched and compared with the files (whole, the last 100 bytes, two ranges, the
+type its protocolInfo names), the picture's thumbnail is read, ffprobe plays the audio and
+video by URL and finds in the transcoded streams what their protocolInfo says, and paths
+that try to leave the shared folders are refused by both HTTP servers.
 
     unshare -rn python3 first_light_test.py MIRELLE
 
@@ -44,50 +46,90 @@ def make_media(media):
            os.path.join(media, "clip.mp4"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=160x120:d=2:r=10", "-c:v", "mpeg4",
            os.path.join(media, "film.mkv"))
+    # A song in a folder without pictures, converted for clients (Ogg is always).
+    os.makedirs(os.path.join(media, "Loose"))
+    ffmpeg("-f", "lavfi", "-i", "sine=f=330:d=3", "-c:a", "libvorbis",
+           os.path.join(media, "Loose", "lonely.ogg"))
+    # A playlist whose order is not the order of names.
+    with open(os.path.join(music, "mix.m3u"), "w") as f:
+        f.write("#EXTM3U\n../Loose/lonely.ogg\nsong.mp3\n")
+    # A disc image holding a picture.
+    tree = os.path.join(media, "..", "disc-tree")
+    os.makedirs(tree)
+    ffmpeg("-f", "lavfi", "-i", "testsrc=s=96x64:d=1", "-frames:v", "1",
+           os.path.join(tree, "inside.jpg"))
+    subprocess.run(["genisoimage", "-quiet", "-J", "-R", "-o", os.path.join(media, "disc.iso"),
+                    tree], check=True)
+    with open(os.path.join(tree, "inside.jpg"), "rb") as f:
+        return f.read()
 
 
+class Browser:
+    """A GUPnP control point on the server's ContentDirectory; Result parsed by GUPnP-AV."""
 
+    def __init__(self):
+        import gi
+        gi.require_version("GUPnP", "1.6")
+        gi.require_version("GUPnPAV", "1.0")
+        from gi.repository import GObject, GUPnP, GUPnPAV
+        self.GObject, self.GUPnP, self.GUPnPAV = GObject, GUPnP, GUPnPAV
+        finder = MediaServerFinder()
+        self.cd = None
+        if check(finder.find(20) is not None, "GUPnP finds the server"):
+            self.cd = finder.services()["urn:schemas-upnp-org:service:ContentDirectory:1"]
 
-def browse_items(program_log):
-    import gi
-    gi.require_version("GUPnP", "1.6")
-    gi.require_version("GUPnPAV", "1.0")
-    from gi.repository import GObject, GUPnP, GUPnPAV
-
-    finder = MediaServerFinder()
-    if not check(finder.find(20) is not None, "GUPnP finds the server"):
-        return {}
-    services = finder.services()
-    cd = services["urn:schemas-upnp-org:service:ContentDirectory:1"]
-
-    def children(object_id):
+    def browse(self, object_id, flag="BrowseDirectChildren"):
+        """(objects, NumberReturned, TotalMatches); objects empty after a fault."""
         names = ["ObjectID", "BrowseFlag", "Filter", "StartingIndex", "RequestedCount",
                  "SortCriteria"]
-        action = GUPnP.ServiceProxyAction.new_from_list(
-            "Browse", names, [object_id, "BrowseDirectChildren", "*", 0, 0, ""])
-        cd.call_action(action, None)
-        ok, values = action.get_result_list(["Result"], [GObject.TYPE_STRING])
+        action = self.GUPnP.ServiceProxyAction.new_from_list(
+            "Browse", names, [object_id, flag, "*", 0, 0, ""])
+        try:
+            self.cd.call_action(action, None)
+            ok, values = action.get_result_list(
+                ["Result", "NumberReturned", "TotalMatches"],
+                [self.GObject.TYPE_STRING, self.GObject.TYPE_UINT, self.GObject.TYPE_UINT])
+        except Exception as error:  # a SOAP fault
+            print("     Browse %s %s: %s" % (object_id, flag, error))
+            return [], 0, 0
         objects = []
-        parser = GUPnPAV.DIDLLiteParser.new()
+        parser = self.GUPnPAV.DIDLLiteParser.new()
         parser.connect("object-available", lambda _p, o: objects.append(o))
         parser.parse_didl(values[0])
-        return objects
+        return objects, values[1], values[2]
 
-    # Walk the whole tree from "0"; keep one item per file name.
-    items = {}
-    queue, seen = ["0"], 0
-    while queue and seen < 200:
-        current = queue.pop(0)
-        seen += 1
-        for o in children(current):
-            if isinstance(o, GUPnPAV.DIDLLiteContainer):
-                queue.append(o.get_id())
-            else:
-                uris = [r.get_uri() for r in o.get_resources()]
-                infos = [r.get_protocol_info().to_string() for r in o.get_resources()]
-                if uris:
-                    items.setdefault(o.get_title(), list(zip(uris, infos)))
-    return items
+    def is_container(self, o):
+        return isinstance(o, self.GUPnPAV.DIDLLiteContainer)
+
+    def walk(self):
+        """Browses from "0": items by title (the first seen), each a list of resources
+        (uri, protocolInfo, size, duration, bitrate); the playlists' entries in order; and
+        the containers whose childCount differs from what their Browse returns."""
+        items, playlists, miscounted = {}, {}, []
+        queue, seen, counts = ["0"], 0, {"0": None}
+        while queue and seen < 200:
+            current = queue.pop(0)
+            seen += 1
+            objects, returned, total = self.browse(current)
+            if counts[current] is not None and counts[current] != len(objects):
+                miscounted.append((current, counts[current], len(objects)))
+            if returned != len(objects) or total != len(objects):
+                miscounted.append((current, "NumberReturned/TotalMatches", returned, total))
+            for o in objects:
+                if self.is_container(o):
+                    queue.append(o.get_id())
+                    counts[o.get_id()] = o.get_child_count()
+                    if o.get_upnp_class() == "object.container.playlistContainer":
+                        playlists[o.get_id()] = []
+                    continue
+                resources = [(r.get_uri(), r.get_protocol_info().to_string(), r.get_size64(),
+                              r.get_duration(), r.get_bitrate()) for r in o.get_resources()]
+                if current in playlists:
+                    playlists[current].append((o.get_title(), o.get_id(), o.get_ref_id(),
+                                               resources))
+                if resources:
+                    items.setdefault(o.get_title(), resources)
+        return items, playlists, miscounted
 
 
 def fetch(url, headers=()):
@@ -97,10 +139,13 @@ def fetch(url, headers=()):
     return http(parts.hostname, parts.port, target, headers)
 
 
-def check_resource(name, url, data):
+def check_resource(name, url, info, data):
     status, fields, body = fetch(url)
     check(status == 200 and body == data, "%s: %s gives the whole file (%s, %d bytes)"
           % (name, url, status, len(body)))
+    mime = info.split(":")[2]
+    check(fields.get("content-type") == mime, "%s: the answer's type is the announced %s (%s)"
+          % (name, mime, fields.get("content-type")))
     status, fields, body = fetch(url, [("Range", "bytes=-100")])
     check(status == 206 and body == data[-100:], "%s: the last 100 bytes (%s)" % (name, status))
     status, fields, body = fetch(url, [("Range", "bytes=0-9,20-29")])
@@ -118,38 +163,86 @@ def main():
     try:
         media = os.path.join(work, "media")
         os.makedirs(media)
-        make_media(media)
+        inside = make_media(media)
         files = {}
         for root, _, names in os.walk(media):
             for n in names:
                 with open(os.path.join(root, n), "rb") as f:
                     files[os.path.splitext(n)[0]] = f.read()
+        files["inside"] = inside
         log_path = os.path.join(work, "server.log")
         with open(log_path, "w") as log:
             server = subprocess.Popen([program, "--home", os.path.join(work, "home"),
                                        "--headless", "--share", media], stdout=log, stderr=log)
         check(wait_for_text(log_path, "runs headless", 60), "the server starts")
-        items = browse_items(log_path)
+        browser = Browser()
+        items, playlists, miscounted = browser.walk() if browser.cd else ({}, {}, [])
+        check(not miscounted, "every container holds the childCount and TotalMatches it "
+              "announces %s" % miscounted)
         # Items are titled by their file's base name.
-        titles = {"song": "song", "photo": "photo", "clip": "clip", "film": "film"}
-        for title, stem in titles.items():
+        titles = ["song", "photo", "clip", "film", "lonely", "inside"]
+        for title in titles:
             check(title in items, "browsing from 0 reaches %s" % title)
 
         ports = set()
-        for title, stem in titles.items():
-            for url, info in items.get(title, []):
+        for title in titles:
+            for url, info, size, duration, bitrate in items.get(title, []):
                 ports.add(urllib.parse.urlsplit(url).port)
                 if url.endswith("folder.jpg"):
-                    check_resource(title + " cover", url, files["folder"])
+                    check_resource(title + " cover", url, info, files["folder"])
+                    check((size, duration, bitrate) == (len(files["folder"]), -1, -1),
+                          "the cover has its own size, no duration or bit rate %s"
+                          % ((size, duration, bitrate),))
                 elif "&TC&POWER" not in url:
-                    check_resource(title, url, files[stem])
+                    check_resource(title, url, info, files[title])
+                else:
+                    check(size == -1, "%s: a transcoded resource has no size (%d)" % (title, size))
 
         song = items.get("song", [])
         check(len(song) == 3 and song[2][0].endswith("/folder.jpg"),
               "the song offers its cover picture")
+        lonely = items.get("lonely", [])
+        check(len(lonely) == 2, "a song without a picture beside it offers no cover %s"
+              % [r[0] for r in lonely])
+        # What the encoder sends is what the transcoded resources announce.
+        for title, mime, profile, codecs in (
+                ("lonely", "audio/mpeg", "DLNA.ORG_PN=MP3;", ["mp3"]),
+                ("clip", "video/x-ms-avi", None, ["mpeg4", "mp3"])):
+            converted = [r for r in items.get(title, []) if "&TC&POWER" in r[0]]
+            if not check(len(converted) == 1, "%s has one transcoded resource" % title):
+                continue
+            url, info = converted[0][:2]
+            fourth = info.split(":")[3]
+            check(info.split(":")[2] == mime and (profile in fourth if profile else
+                                                 "DLNA.ORG_PN" not in fourth),
+                  "%s: the transcoded resource announces %s (%s)" % (title, mime, info))
+            status, fields, body = fetch(url)
+            check(status == 200 and fields.get("content-type") == mime,
+                  "%s: the transcoded stream is sent as %s (%s)"
+                  % (title, mime, fields.get("content-type")))
+            probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name",
+                                    "-of", "csv=p=0", "-"], input=body, capture_output=True,
+                                   timeout=30)
+            check(probe.stdout.decode().split() == codecs, "%s: the stream holds %s (%s)"
+                  % (title, codecs, probe.stdout.decode().split()))
+
+        # The playlist lists its entries in its own order, each playable and browsable.
+        entries = next(iter(playlists.values()), [])
+        check([e[0] for e in entries] == ["lonely", "song"],
+              "the playlist lists its entries in order %s" % [e[0] for e in entries])
+        for title, object_id, ref_id, resources in entries:
+            if resources:
+                status, _, body = fetch(resources[0][0])
+                check(status == 200 and body == files[title], "playlist entry %s plays" % title)
+            mine, _, _ = browser.browse(object_id, "BrowseMetadata")
+            real, _, _ = browser.browse(ref_id, "BrowseMetadata")
+            check(len(mine) == 1 and mine[0].get_ref_id() == ref_id and len(real) == 1 and
+                  real[0].get_title() == title, "playlist entry %s: its metadata and the item "
+                  "it refers to can be browsed" % title)
+
         photo = items.get("photo", [])
         if photo:
-            url, info = photo[0]
+            url, info = photo[0][:2]
             check("DLNA.ORG_PN=JPEG_" in info, "the picture's protocolInfo names a JPEG profile")
             status, fields, body = fetch(url, [("getcontentFeatures.dlna.org", "1")])
             check(status == 200 and fields.get("contentfeatures.dlna.org", "").startswith(
@@ -170,6 +263,9 @@ def main():
         film = items.get("film", [])
         check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,
               "the .mkv item is offered on the auxiliary web server")
+        # Fetching changed nothing in the library: the disc image's picture is still there.
+        if browser.cd:
+            check("inside" in browser.walk()[0], "the disc image's picture stays listed")
 
         host = "10.79.0.1"
         for port in sorted(p for p in ports if p and p != 3456):
