@@ -144,7 +144,9 @@ TEST_F(EnumeratorTest, APlaylistListsTheEntriesOfItsListInOrderAndCountsThem) {
   const std::string a2 = std::to_string(Index(kContainerAllMusic, "a2.mp3"));
   MakeDirs(lib_->Path("cache"));
   const std::string list = lib_->Path("cache/7001.lst");
-  scan_test::WriteText(list, a2 + "/a2.mp3\r\n999999/gone.mp3\r\n" + a1 + "/a1.mp3\r\n");
+  // Lines that name no item (gone, a container, no number) are left out.
+  scan_test::WriteText(
+      list, a2 + "/a2.mp3\r\n999999/gone.mp3\r\n4/Music\r\n0/x\r\n" + a1 + "/a1.mp3\r\n");
   auto insert = [](int32_t index, int32_t parent, int32_t flags, int32_t type,
                    const std::string& path, const std::string& name) {
     ObjectRow row;
@@ -164,12 +166,11 @@ TEST_F(EnumeratorTest, APlaylistListsTheEntriesOfItsListInOrderAndCountsThem) {
   ASSERT_EQ(folder.entries.size(), 1u);
   EXPECT_EQ(folder.entries[0].object.mediaClass, kClassPlaylistContainer);
   EXPECT_EQ(folder.entries[0].object.childCount, 2);
-  // The line naming an object that is gone is left out, of the count too.
   FseAnswer page = Ask(kFseBrowseDirectChildren, "7001", 1, 1);
   EXPECT_EQ(page.totalMatches, 2u);
   ASSERT_EQ(page.entries.size(), 1u);
   const CdsMediaObject& entry = page.entries[0].object;
-  EXPECT_EQ(entry.id, "7001_3");
+  EXPECT_EQ(entry.id, "7001_5");
   EXPECT_EQ(entry.parentID, "7001");
   EXPECT_EQ(entry.refID, a1);
   EXPECT_EQ(entry.title, "a1");
@@ -178,6 +179,7 @@ TEST_F(EnumeratorTest, APlaylistListsTheEntriesOfItsListInOrderAndCountsThem) {
   ASSERT_EQ(first.entries.size(), 1u);
   EXPECT_EQ(first.entries[0].object.refID, a2);
   EXPECT_EQ(Ask(kFseBrowseMetadata, "7001_2").error, kCdsErrorNoSuchObject);
+  EXPECT_EQ(Ask(kFseBrowseMetadata, "7001_3").error, kCdsErrorNoSuchObject);
   EXPECT_EQ(Ask(kFseBrowseDirectChildren, "7001_1").error, kCdsErrorNoSuchContainer);
   // A folder counts its rows.
   FseAnswer root = Ask(kFseBrowseMetadata, std::to_string(kContainerAudio));

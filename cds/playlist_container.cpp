@@ -61,10 +61,12 @@ std::vector<int32_t> ListedNumbers(const MediaRecord& playlist) {
   return numbers;
 }
 
-// The numbers as a JSON array, the form in which the library takes a list as one value.
+// The numbers of the lines that name an object, as a JSON array: the form in which the
+// library takes a list as one value.
 std::string JsonArray(const std::vector<int32_t>& numbers) {
   std::string json = "[";
   for (int32_t number : numbers) {
+    if (number <= 0) continue;
     if (json.size() > 1) json += ',';
     json += std::to_string(number);
   }
@@ -103,7 +105,9 @@ bool PlaylistContainer_EntryAt(const MediaRecord& playlist, int32_t line, Playli
   std::vector<int32_t> numbers = ListedNumbers(playlist);
   if (line < 1 || static_cast<size_t>(line) > numbers.size()) return false;
   int32_t number = numbers[static_cast<size_t>(line) - 1];
-  if (number <= 0 || db_getOneRecord(sql::ObjectByIndex(number), &entry->record) <= 0) return false;
+  if (number <= 0 || db_getOneRecord(sql::ObjectByIndex(number), &entry->record) <= 0 ||
+      entry->record.ObjectType != kObjectItem)
+    return false;
   entry->line = line;
   return true;
 }

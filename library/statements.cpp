@@ -241,12 +241,14 @@ Sql SearchItems(int32_t containerId, const Sql& condition) {
 namespace sql {
 
 Sql ObjectsListed(std::string_view numbers) {
-  return {"select * from FSE_QueryState where MyIndex in (select value from json_each(?))",
+  return {"select * from FSE_QueryState where ObjectType = 1 and MyIndex in "
+          "(select value from json_each(?))",
           {Text(numbers)}};
 }
 
 Sql ListedObjectsPresent(std::string_view numbers) {
-  return {"select l.value from json_each(?) as l join FSE_QueryState as o on o.MyIndex = l.value",
+  return {"select l.value from json_each(?) as l join FSE_QueryState as o on o.MyIndex = "
+          "l.value and o.ObjectType = 1",
           {Text(numbers)}};
 }
 

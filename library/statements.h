@@ -114,9 +114,9 @@ namespace sql {
 
 // ---- Playlists of the content directory ----
 // `numbers` is a JSON array of object numbers (the entries of a playlist), bound as one
-// value. The objects it names, each once.
+// value. The items it names, each once.
 Sql ObjectsListed(std::string_view numbers);
-// One row per element that names an object, so an entry listed twice counts twice.
+// One row per element that names an item, so an entry listed twice counts twice.
 Sql ListedObjectsPresent(std::string_view numbers);
 
 }  // namespace sql
