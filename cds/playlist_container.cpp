@@ -1,6 +1,7 @@
 #include "cds/playlist_container.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,10 +18,12 @@ namespace {
 
 constexpr char kEntryIdSeparator = '_';
 
+// The list file; nothing when it is missing or no regular file.
 std::string ReadList(const std::string& path) {
   std::string text;
   platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) return text;
+  struct stat st {};
+  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return text;
   char buffer[65536];
   while (text.size() < kPlaylistListMaxBytes) {
     ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
