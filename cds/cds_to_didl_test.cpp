@@ -67,6 +67,7 @@ TEST(CdsDidlTest, WorkedExampleByteForByte) {
   const std::string expected =
       "\r\n&lt;item id=&quot;1234&quot; parentID=&quot;4&quot; restricted=&quot;1&quot;&gt;"
       "\r\n&lt;dc:title&gt;A&amp;amp;B&lt;/dc:title&gt;"
+      "\r\n&lt;dc:company&gt;tarnwick&lt;/dc:company&gt;"
       "\r\n&lt;dc:date&gt;2009-03-20&lt;/dc:date&gt;"
       "\r\n&lt;upnp:class&gt;object.item.audioItem&lt;/upnp:class&gt;"
       "\r\n&lt;dc:creator&gt;TarnWick&lt;/dc:creator&gt;"
@@ -86,6 +87,7 @@ TEST(CdsDidlTest, EmptyFilterWritesOnlyRequiredElements) {
   EXPECT_EQ(Didl(o, 0),
             "\r\n&lt;item id=&quot;1234&quot; parentID=&quot;4&quot; restricted=&quot;1&quot;&gt;"
             "\r\n&lt;dc:title&gt;A&amp;amp;B&lt;/dc:title&gt;"
+            "\r\n&lt;dc:company&gt;tarnwick&lt;/dc:company&gt;"
             "\r\n&lt;dc:date&gt;&lt;/dc:date&gt;"
             "\r\n&lt;upnp:class&gt;object.item.audioItem&lt;/upnp:class&gt;"
             "\r\n&lt;/item&gt;");
