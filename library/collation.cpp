@@ -4,6 +4,8 @@
 #include <sqlite3.h>
 #include <wctype.h>
 
+#include <string>
+
 namespace {
 
 // Decodes one code point at `i` and advances; a malformed byte stands for itself in a
@@ -47,6 +49,38 @@ char32_t Fold(char32_t cp) {
   return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
 }
 
+// Writes a value below 0x200000 in UTF-8's form, with the four-byte form carried on past
+// U+10FFFF. Byte order of these forms is the order of the values, and no form is the
+// prefix of another, so comparing the bytes compares the values one by one.
+void AppendOrdered(std::string& out, char32_t v) {
+  if (v < 0x80) {
+    out.push_back(static_cast<char>(v));
+  } else if (v < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (v >> 6)));
+    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
+  } else if (v < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (v >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((v >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | ((v >> 18) & 0x07)));
+    out.push_back(static_cast<char>(0x80 | ((v >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((v >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
+  }
+}
+
+void SortKeyFunction(sqlite3_context* context, int, sqlite3_value** argv) {
+  const unsigned char* text = sqlite3_value_text(argv[0]);
+  if (text == nullptr) {
+    sqlite3_result_text(context, "", 0, SQLITE_STATIC);
+    return;
+  }
+  std::string key = NoCaseSortKey(std::string_view(
+      reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(argv[0]))));
+  sqlite3_result_text(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+}
+
 int Collate(void*, int lengthA, const void* a, int lengthB, const void* b) {
   return CompareNoCase(std::string_view(static_cast<const char*>(a), static_cast<size_t>(lengthA)),
                        std::string_view(static_cast<const char*>(b), static_cast<size_t>(lengthB)));
@@ -66,6 +100,21 @@ int CompareNoCase(std::string_view a, std::string_view b) {
   return 0;
 }
 
+// Decoding gives values below 0x200000 (four bytes carry 21 bits) and malformed bytes
+// 0x110000 + byte; folding keeps every value in that range. So each folded value has an
+// ordered form, and the key compares like CompareNoCase, which compares the same values
+// one by one and puts the shorter of two equal beginnings first.
+std::string NoCaseSortKey(std::string_view text) {
+  std::string key;
+  key.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) AppendOrdered(key, Fold(NextCodePoint(text, i)));
+  return key;
+}
+
 void RegisterNoCaseCollation(sqlite3* db) {
   sqlite3_create_collation(db, "ORVEX_NOCASE", SQLITE_UTF8, nullptr, Collate);
+  sqlite3_create_function_v2(db, "orvex_sort_key", 1,
+                             SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY, nullptr,
+                             SortKeyFunction, nullptr, nullptr, nullptr);
 }

@@ -34,8 +34,6 @@ constexpr int kPageCacheKiB = 32 * 1024;
 // written with the same size of cache.
 constexpr int kCompactPageCacheKiB = 512;
 
-constexpr const char* kSortedOrder =
-    " order by ObjectType desc, Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE";
 constexpr const char* kStoredOrder = " order by rowid";
 
 struct StatementDeleter {
@@ -341,6 +339,64 @@ bool LooksLikeLibrary(sqlite3* db) {
   return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int(raw, 0) == 3;
 }
 
+bool HasColumnLocked(const char* table, const char* column) {
+  sqlite3_stmt* raw = nullptr;
+  const char* text = "select count(*) from pragma_table_info(?) where name = ? collate nocase";
+  if (sqlite3_prepare_v2(g_lib.db, text, -1, &raw, nullptr) != SQLITE_OK) return false;
+  StatementPtr stmt(raw);
+  sqlite3_bind_text(raw, 1, table, -1, SQLITE_STATIC);
+  sqlite3_bind_text(raw, 2, column, -1, SQLITE_STATIC);
+  return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int(raw, 0) > 0;
+}
+
+// The indexes that sort through the program's own collation.
+std::vector<std::string> CollatedIndexesLocked() {
+  std::vector<std::string> names;
+  sqlite3_stmt* raw = nullptr;
+  const char* text =
+      "select name from sqlite_master where type = 'index' and sql like '%' || ? || '%'";
+  if (sqlite3_prepare_v2(g_lib.db, text, -1, &raw, nullptr) != SQLITE_OK) return names;
+  StatementPtr stmt(raw);
+  sqlite3_bind_text(raw, 1, kProgramCollation, -1, SQLITE_STATIC);
+  while (sqlite3_step(raw) == SQLITE_ROW) {
+    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+  }
+  return names;
+}
+
+std::string QuotedName(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += c;
+  }
+  return quoted + "\"";
+}
+
+// Brings a library written by an earlier version up to date, all in one transaction: the
+// sort key columns are added and filled, and indexes that need the program's collation
+// are replaced, so the file opens in any SQLite tool from then on. Then makes sure the
+// indexes exist.
+bool UpgradeLibraryLocked() {
+  bool haveKeys = HasColumnLocked("FSE_QueryState", "FileNameSortKey");
+  std::vector<std::string> collated = CollatedIndexesLocked();
+  if (haveKeys && collated.empty()) return ExecScriptLocked(kLibraryIndexes);
+  if (!ExecScriptLocked("begin immediate;")) return false;
+  bool ok = true;
+  for (const std::string& name : collated) {
+    ok = ok && ExecScriptLocked(("drop index " + QuotedName(name) + ";").c_str());
+  }
+  if (ok && !haveKeys) ok = ExecScriptLocked(kAddSortKeyColumns);
+  ok = ok && ExecScriptLocked(kFillSortKeys) && ExecScriptLocked(kLibraryIndexes) &&
+       ExecScriptLocked("commit;");
+  if (!ok) {
+    ExecScriptLocked("rollback;");
+    return false;
+  }
+  platform::Logf("library: %s converted to stored sort keys\n", g_lib.path.c_str());
+  return true;
+}
+
 void CloseConnectionLocked() {
   ResetBrowseLocked();
   g_lib.browse.haveQuery = false;
@@ -452,8 +508,7 @@ int db_openAt(const std::string& libraryPath) {
   // the indexes of a large library (kPageCacheKiB).
   if (!LooksLikeLibrary(db) || !ExecScriptLocked("pragma journal_mode = wal;") ||
       !ExecScriptLocked("pragma synchronous = normal;") ||
-      !ExecScriptLocked(CacheSizePragma(kPageCacheKiB).c_str()) ||
-      !ExecScriptLocked(kLibraryIndexes)) {
+      !ExecScriptLocked(CacheSizePragma(kPageCacheKiB).c_str()) || !UpgradeLibraryLocked()) {
     CloseConnectionLocked();
     return 0;
   }

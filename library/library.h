@@ -37,6 +37,13 @@ bool db_isOpen();
 // paged browse stale, since it may have changed the rows it was reading.
 int db_execute(const Sql& statement);
 
+// The order of db_selectT, db_getRecordAt and the pages of a local container: containers
+// first, then Album, then FileName, ignoring case (through the stored sort keys). It is
+// appended to a query of the object table; for the children of one container the first
+// index of the table holds the rows in this order, so no sort is needed.
+inline constexpr const char* kSortedOrder =
+    " order by ObjectType desc, AlbumSortKey, FileNameSortKey";
+
 // Number of rows of a query; 0 on failure (with a message).
 int db_getCount(const Sql& query);
 

@@ -1,6 +1,7 @@
 #include "library/library.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "library/collation.h"
 #include "library/statements.h"
 #include "platform/app_directory.h"
 #include "platform/log.h"
@@ -185,6 +187,97 @@ TEST_F(LibraryTest, SelectSortsContainersFirstThenAlbumAndNameIgnoringCase) {
   ASSERT_EQ(db_selectT(sql::Children(7)), 6);
   std::vector<MediaRecord> rows(db_selectResults().begin(), db_selectResults().begin() + 6);
   EXPECT_EQ(Indexes(rows), (std::vector<int32_t>{53, 52, 51, 50, 54, 55}));
+}
+
+// The stored keys order texts exactly as the collation compares them, malformed bytes
+// included, so a listing sorted by the keys is sorted by the collation.
+TEST(SortKeyTest, KeysCompareAsTheCollationDoes) {
+  const std::string texts[] = {"",
+                               "a",
+                               "A",
+                               "ab",
+                               "aB",
+                               "b",
+                               "e",
+                               "é",
+                               "É",
+                               "f",
+                               "zz",
+                               "\x7f",
+                               "ǅ",
+                               "日本",
+                               "\xc3",
+                               "a\xc3",
+                               "\xc3\xa9x",
+                               "\xff",
+                               "\xf4\x8f\xbf\xbf",
+                               "\xf4\x90\x80\x80",
+                               "\xf7\xbf\xbf\xbf",
+                               std::string("a\0b", 3)};
+  auto sign = [](int v) { return (v > 0) - (v < 0); };
+  for (const std::string& a : texts) {
+    for (const std::string& b : texts) {
+      EXPECT_EQ(sign(NoCaseSortKey(a).compare(NoCaseSortKey(b))), sign(CompareNoCase(a, b)))
+          << a << " / " << b;
+    }
+  }
+}
+
+// What the stock sqlite3 tool prints for `command` on a file, error messages included.
+std::string StockTool(const std::string& file, const std::string& command) {
+  std::string line = "sqlite3 '" + file + "' \"" + command + "\" 2>&1";
+  std::string out;
+  if (FILE* pipe = ::popen(line.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+// A library written before the sort keys were stored had an index that only the program
+// could read. Opening it converts it: the stock sqlite3 tool can then check, query, dump
+// and compact it, the listing keeps its order, and a container's children are still read
+// through the index, without a sort.
+TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
+  Insert(Item(50, 7, "b.mp3", "beta"));
+  Insert(Item(51, 7, "a.mp3", "Beta"));
+  Insert(Item(52, 7, "c.mp3", "alpha"));
+  Insert(Item(54, 7, "d.mp3", "Éclair"));
+  Insert(Item(55, 7, "e.mp3", "éclair"));
+  db_close();
+  const std::string file = dir_ + "/Orvex.mdb";
+  sqlite3* old = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &old), SQLITE_OK);
+  RegisterNoCaseCollation(old);
+  ASSERT_EQ(sqlite3_exec(old,
+                         "drop index FSE_ByParent;"
+                         "alter table FSE_QueryState drop column AlbumSortKey;"
+                         "alter table FSE_QueryState drop column FileNameSortKey;"
+                         "create index FSE_ByParent on FSE_QueryState (pIndex, ObjectType desc, "
+                         "Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(old);
+  ASSERT_NE(StockTool(file, "pragma integrity_check").find("no such collation"), std::string::npos);
+
+  ASSERT_EQ(db_open(), 1);
+  ASSERT_EQ(db_selectT(sql::Children(7)), 5);
+  std::vector<MediaRecord> rows(db_selectResults().begin(), db_selectResults().begin() + 5);
+  EXPECT_EQ(Indexes(rows), (std::vector<int32_t>{52, 51, 50, 54, 55}));
+  Insert(Item(56, 7, "f.mp3", "ÉCLAIR"));
+  db_close();
+
+  EXPECT_EQ(StockTool(file, "pragma integrity_check"), "ok\n");
+  EXPECT_EQ(StockTool(file, "select count(*) from FSE_QueryState where AlbumSortKey = 'éclair'"),
+            "3\n");
+  EXPECT_NE(StockTool(file, ".dump").find("INSERT INTO FSE_QueryState"), std::string::npos);
+  EXPECT_EQ(StockTool(file, "vacuum"), "");
+  std::string plan = StockTool(file, "explain query plan " + sql::Children(7).text + kSortedOrder);
+  EXPECT_NE(plan.find("FSE_ByParent"), std::string::npos) << plan;
+  EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
+  ASSERT_EQ(db_open(), 1);
 }
 
 TEST_F(LibraryTest, SelectWithNoRowsLeavesThePreviousResults) {

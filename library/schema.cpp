@@ -21,7 +21,8 @@ std::string JoinExtensions(const std::vector<std::string_view>& list) {
 // Integer columns default to 0 and text columns to empty text, so a column that an
 // insert does not name reads back as the design's "empty or null gives 0". MyIndex is
 // unique but not the rowid: the rowid keeps the order in which rows were stored, which
-// internet containers show.
+// internet containers show. AlbumSortKey and FileNameSortKey hold the sort keys of Album
+// and FileName (NoCaseSortKey), written with every row by the program.
 const char* const kLibrarySchema = R"sql(
 create table FSE_QueryState (
   MyIndex integer not null default 0 unique,
@@ -47,7 +48,9 @@ create table FSE_QueryState (
   FileType text not null default '',
   InternetFlags integer not null default 0,
   CDCover text not null default '',
-  Favorite integer not null default 0
+  Favorite integer not null default 0,
+  AlbumSortKey text not null default '',
+  FileNameSortKey text not null default ''
 );
 create table Shared_Folder (
   DirPath text not null default '',
@@ -74,10 +77,25 @@ insert into AVP (my_attribute, my_value) values
 )sql";
 
 // The children of a container are read in the browse order straight from the first
-// index; paths are looked up alone and together with the parent through the second.
+// index; paths are looked up alone and together with the parent through the second. The
+// sort order is that of stored keys under the built-in byte order rather than of a
+// collation of the program's own: any SQLite tool can then check, dump and repair the
+// file, and a change of the case tables can never make an index disagree with itself.
 const char* const kLibraryIndexes = R"sql(
 create index if not exists FSE_ByParent on FSE_QueryState
-  (pIndex, ObjectType desc, Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);
+  (pIndex, ObjectType desc, AlbumSortKey, FileNameSortKey);
 create index if not exists FSE_ByPath on FSE_QueryState (FilePath, pIndex);
 create index if not exists Shared_ByPath on Shared_Folder (DirPath);
 )sql";
+
+const char* const kAddSortKeyColumns = R"sql(
+alter table FSE_QueryState add column AlbumSortKey text not null default '';
+alter table FSE_QueryState add column FileNameSortKey text not null default '';
+)sql";
+
+const char* const kFillSortKeys = R"sql(
+update FSE_QueryState set
+  AlbumSortKey = orvex_sort_key(Album), FileNameSortKey = orvex_sort_key(FileName);
+)sql";
+
+const char* const kProgramCollation = "ORVEX_NOCASE";

@@ -20,3 +20,10 @@ extern const char* const kLibrarySchema;
 
 // Statements that bring an existing library's indexes up to date (idempotent).
 extern const char* const kLibraryIndexes;
+
+// The conversion of a library written before the sort keys were stored: the key columns
+// are added, then every row's keys are computed (orvex_sort_key, RegisterNoCaseCollation).
+extern const char* const kAddSortKeyColumns;
+extern const char* const kFillSortKeys;
+// The collation that indexes of such a library name; the stock SQLite tool lacks it.
+extern const char* const kProgramCollation;

@@ -1,5 +1,6 @@
 #include "library/statements.h"
 
+#include "library/collation.h"
 #include "library/media_record.h"
 
 namespace sql {
@@ -101,8 +102,9 @@ Sql InsertObject(const ObjectRow& r) {
   s.text =
       "insert into FSE_QueryState (MyIndex, pIndex, Flags, ObjectType, ProcessObjectType, "
       "FilePathLen, FilePath, FileNameLen, FileName, Album, Title, Author, Genre, TrackNo, "
-      "Duration, Bitrate, FileSize, FileType, InternetFlags, CDCover, Favorite) values "
-      "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+      "Duration, Bitrate, FileSize, FileType, InternetFlags, CDCover, Favorite, AlbumSortKey, "
+      "FileNameSortKey) values "
+      "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   s.values = {int64_t{r.withIndex ? r.MyIndex : 0},
               int64_t{r.pIndex},
               int64_t{r.Flags},
@@ -123,15 +125,18 @@ Sql InsertObject(const ObjectRow& r) {
               r.FileType,
               int64_t{r.InternetFlags},
               r.CDCover,
-              int64_t{r.Favorite}};
+              int64_t{r.Favorite},
+              NoCaseSortKey(r.Album),
+              NoCaseSortKey(r.FileName)};
   return s;
 }
 
 Sql UpdateTags(std::string_view path, std::string_view title, std::string_view author,
                std::string_view album, std::string_view genre) {
-  return {"update FSE_QueryState set Title = ?, Author = ?, Album = ?, Genre = ? "
-          "where FilePath = ?",
-          {Text(title), Text(author), Text(album), Text(genre), Text(path)}};
+  return {
+      "update FSE_QueryState set Title = ?, Author = ?, Album = ?, Genre = ?, "
+      "AlbumSortKey = ? where FilePath = ?",
+      {Text(title), Text(author), Text(album), Text(genre), NoCaseSortKey(album), Text(path)}};
 }
 
 Sql DeleteByIndex(int32_t myIndex) {

@@ -53,8 +53,9 @@ class ScanLibrary : public TempLibrary {
   std::string MediaPath(const std::string& name) const { return media() + "/" + name; }
 };
 
-// Checks that the library is whole: an integrity check passes and every row's parent
-// exists (apart from the parentless fixed rows). Returns a description of each fault.
+// Checks that the library is whole, through a connection that knows nothing of the
+// program: an integrity check passes and every row's parent exists (apart from the
+// parentless fixed rows). Returns a description of each fault.
 std::vector<std::string> ConsistencyFaults(const std::string& libraryFile);
 
 }  // namespace scan_test
