@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -60,6 +61,29 @@ TEST(StartupTest, FirstRunWithoutComputerNameKeepsTheNameButBuildsTheTree) {
   EXPECT_TRUE(RunFirstTimeSetup(""));
   EXPECT_EQ(ReadSetting(kKeyServerName), "");
   EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+}
+
+// The rows of a query on a library file, each as its columns followed by "|", read through
+// a connection of its own (so while a program writes, too).
+std::vector<std::string> Rows(const std::string& file, const char* query) {
+  std::vector<std::string> rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, query, -1, &stmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        std::string row;
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+          const unsigned char* text = sqlite3_column_text(stmt, c);
+          row += std::string(text ? reinterpret_cast<const char*>(text) : "") + "|";
+        }
+        rows.push_back(row);
+      }
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return rows;
 }
 
 // The real program in a temporary program directory. These tests run in the machine's
@@ -144,6 +168,30 @@ TEST_F(ProgramTest, LibraryThatCannotBeOpenedStopsStartUp) {
   std::ofstream(home_ + "/Orvex.mdb") << "not a library at all, just text";
   EXPECT_EQ(Run({"--home", home_, "--headless"}), 1);
   EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos);
+}
+
+// A library file that fails its check at start-up is reported, kept aside as it was, and
+// replaced by a new library, which the start then sets up like a first run.
+TEST_F(ProgramTest, DamagedLibraryIsKeptAsideAndANewOneIsMade) {
+  ASSERT_EQ(Run({"--home", home_, "--scan-only"}), 0);
+  const std::string file = home_ + "/Orvex.mdb";
+  const size_t size = fs::file_size(file);
+  ASSERT_GT(size, 8192u);
+  {
+    // Every page but the first, which holds the header and the list of tables.
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(4096);
+    f << std::string(size - 4096, 'Z');
+  }
+  const std::string damaged = Read("Orvex.mdb");
+  ASSERT_EQ(Run({"--home", home_, "--scan-only"}), 0);
+  const std::string log = Read("run.log");
+  const std::string kept = "It was kept as " + file + ".damaged-";
+  ASSERT_NE(log.find(kept), std::string::npos) << log;
+  const std::string copy = log.substr(log.find(kept) + 15, file.size() + 24);
+  EXPECT_EQ(Read(fs::path(copy).filename()), damaged) << copy;
+  EXPECT_EQ(Rows(file, "pragma integrity_check"), std::vector<std::string>{"ok|"});
+  EXPECT_EQ(Rows(file, "select count(*) from FSE_QueryState"), std::vector<std::string>{"28|"});
 }
 
 TEST_F(ProgramTest, BadOptionsExitWithStatusTwo) {

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 
@@ -339,6 +341,62 @@ bool LooksLikeLibrary(sqlite3* db) {
   return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int(raw, 0) == 3;
 }
 
+// What the check at open finds in a file.
+enum class FileState { kSound, kDamaged, kUnreadable };
+
+// Checks the structure of every page (quick_check: the b-trees and their records, without
+// comparing each index with its table, which on a large library would cost far more than
+// the rest of start-up). A file that is not a database at all, or cannot be read now, is
+// not called damaged: it may be something else, or fine tomorrow, and is never moved.
+FileState CheckFile(sqlite3* db) {
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db, "pragma quick_check", -1, &raw, nullptr);
+  StatementPtr stmt(raw);
+  bool sound = false;
+  if (rc == SQLITE_OK) {
+    int rows = 0;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(raw, 0);
+      sound = ++rows == 1 && text != nullptr &&
+              std::strcmp(reinterpret_cast<const char*>(text), "ok") == 0;
+    }
+  }
+  if (rc == SQLITE_DONE) return sound ? FileState::kSound : FileState::kDamaged;
+  return (rc & 0xFF) == SQLITE_CORRUPT ? FileState::kDamaged : FileState::kUnreadable;
+}
+
+// A name beside the library for a damaged copy, "<library>.damaged-<local time>", with a
+// number added when a copy of that second exists already.
+std::string DamagedCopyName(const std::string& libraryPath) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  std::string base = libraryPath + ".damaged-" + stamp;
+  std::string name = base;
+  for (int n = 2; FileExists(name); ++n) name = base + "-" + std::to_string(n);
+  return name;
+}
+
+// Closes the connection on a damaged library without writing to the file, and moves the
+// file (with its log, under the name SQLite looks for beside it) out of the way. Returns
+// the new name, or empty when the file could not be moved.
+std::string SetDamagedFileAside(sqlite3* db, const std::string& libraryPath) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_close(db);
+  std::string aside = DamagedCopyName(libraryPath);
+  if (::rename(libraryPath.c_str(), aside.c_str()) != 0) {
+    platform::Logf("library: cannot move the damaged %s aside: %s\n", libraryPath.c_str(),
+                   std::strerror(errno));
+    return {};
+  }
+  ::rename((libraryPath + "-wal").c_str(), (aside + "-wal").c_str());
+  ::unlink((libraryPath + "-shm").c_str());
+  SyncDirectory(DirectoryOf(libraryPath));
+  return aside;
+}
+
 bool HasColumnLocked(const char* table, const char* column) {
   sqlite3_stmt* raw = nullptr;
   const char* text = "select count(*) from pragma_table_info(?) where name = ? collate nocase";
@@ -501,6 +559,25 @@ int db_openAt(const std::string& libraryPath) {
   if (!FileExists(libraryPath) && !CreateLibraryFile(libraryPath)) return 0;
   sqlite3* db = OpenConnection(libraryPath, SQLITE_OPEN_READWRITE);
   if (db == nullptr) return 0;
+  switch (CheckFile(db)) {
+    case FileState::kSound:
+      break;
+    case FileState::kUnreadable:
+      sqlite3_close(db);
+      return 0;
+    case FileState::kDamaged: {
+      // Serving from a damaged file gives wrong answers or none; the file is kept for
+      // whoever wants to recover it, and the program goes on with a new library.
+      std::string aside = SetDamagedFileAside(db, libraryPath);
+      if (aside.empty() || !CreateLibraryFile(libraryPath)) return 0;
+      platform::MessageBox("Error", "The library file " + libraryPath +
+                                        " is damaged. It was kept as " + aside +
+                                        ", and a new library was made.");
+      db = OpenConnection(libraryPath, SQLITE_OPEN_READWRITE);
+      if (db == nullptr) return 0;
+      break;
+    }
+  }
   g_lib.db = db;
   g_lib.path = libraryPath;
   // The log keeps the file whole when the process is killed mid-write; NORMAL sync
