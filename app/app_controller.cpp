@@ -70,6 +70,15 @@ bool CAppController::RescanAll() {
   return Started(scan_.StartRescanAll());
 }
 
+std::vector<std::string> CAppController::FinishUnfinishedScans() {
+  if (scan_.Running()) return {};
+  std::vector<std::string> folders = Scan_UnfinishedFolders();
+  if (folders.empty()) return folders;
+  StopServiceForChange();
+  if (!Started(scan_.StartFinishUnfinished())) return {};
+  return folders;
+}
+
 bool CAppController::RemoveFolder(const std::string& folder) {
   SharedFolderRecord record;
   if (!db_getSharedFolder(folder, &record)) return false;

@@ -55,6 +55,11 @@ class CAppController {
   // Empties the library and forgets every shared folder (waits for a running scan).
   void ClearLibrary();
 
+  // Starts finishing the work on shared folders that an earlier run left unfinished
+  // (Scan_UnfinishedFolders). Returns those folders; empty when there were none (and
+  // nothing was started) or a scan runs.
+  std::vector<std::string> FinishUnfinishedScans();
+
   bool ScanRunning() const { return scan_.Running(); }
   // Waits up to `timeoutMs` for the scan; true when none runs.
   bool WaitForScan(uint64_t timeoutMs) { return scan_.WaitFor(timeoutMs); }

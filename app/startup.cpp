@@ -122,6 +122,15 @@ int RunLibraryCommands(CAppController* controller, const CommandLine& cl,
     controller->ClearLibrary();
     platform::Log("The library is empty and no folder is shared.\n");
   }
+  // A scan that an earlier run did not finish (killed, or ended during the scan) is
+  // finished before anything else, so that what is announced is whole.
+  std::vector<std::string> unfinished = controller->FinishUnfinishedScans();
+  if (!unfinished.empty()) {
+    std::string list;
+    for (const std::string& folder : unfinished) list += (list.empty() ? "" : ", ") + folder;
+    platform::Log("The last run left its scan unfinished; finishing it: " + list + "\n");
+    if (!WaitForScan(controller, signals)) return -1;
+  }
   for (const std::string& folder : cl.unshare) {
     if (!controller->RemoveFolder(folder)) {
       platform::Logf("mirelle: %s is not a shared folder\n", folder.c_str());

@@ -5,11 +5,14 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "app/settings.h"
+#include "library/build/scan_test_support.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
@@ -250,6 +253,97 @@ TEST_F(ProgramTest, ShareScanOnlyUnshareAndClearChangeTheLibrary) {
   EXPECT_EQ(Run({"--home", home_, "--clear", "--scan-only"}), 0);
   EXPECT_EQ(count(sql::AllSharedFolders()), 0);
   EXPECT_EQ(count(sql::AllObjects()), 28);
+}
+
+// A library file's objects as they would read in any library of the same content: each
+// object named by the route of file names from its fixed container down, whatever numbers
+// it was given.
+std::vector<std::string> LibraryContent(const std::string& file) {
+  std::vector<std::string> rows =
+      Rows(file,
+           "with recursive Walk(MyIndex, Route, Depth) as (select MyIndex, MyIndex, 0 from "
+           "FSE_QueryState where MyIndex < 28 union all select o.MyIndex, w.Route || '/' || "
+           "o.FileName, w.Depth + 1 from FSE_QueryState o join Walk w on o.pIndex = w.MyIndex "
+           "where o.MyIndex >= 28 and w.Depth < 64) select w.Route, o.ObjectType, o.FilePath, "
+           "o.Flags, o.FileType, o.Album, o.Author, o.Genre, o.Title, o.FileSize, o.CDCover from "
+           "Walk w join FSE_QueryState o on o.MyIndex = w.MyIndex");
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+// The items of "All Music", or -1 while they cannot be read.
+int SongsStored(const std::string& file) {
+  std::vector<std::string> rows =
+      Rows(file, "select count(*) from FSE_QueryState where pIndex = 7 and ObjectType = 1");
+  return rows.empty() ? -1 : std::stoi(rows.front());
+}
+
+// A scan killed at any moment (here: while adding, refreshing and rebuilding, and while
+// being finished) leaves a consistent library, and the next start finishes it and says
+// so; the library then holds what a scan that ran through holds, each object once.
+TEST_F(ProgramTest, ScanKilledAnywhereIsFinishedByTheNextStart) {
+  constexpr int kSongs = 3000;
+  const std::string media = home_ + "/media";
+  ASSERT_TRUE(scan_test::WriteMp3(home_ + "/song.mp3", {"Title", "Artist", "Album", "Genre", "1"}));
+  for (int d = 0; d < 30; ++d) {
+    fs::create_directories(media + "/d" + std::to_string(d));
+    for (int i = 0; i < kSongs / 30; ++i) {
+      fs::create_hard_link(home_ + "/song.mp3",
+                           media + "/d" + std::to_string(d) + "/s" + std::to_string(i) + ".mp3");
+    }
+  }
+  ASSERT_EQ(Run({"--home", home_ + "/clean", "--share", media, "--scan-only"}), 0);
+  const std::vector<std::string> clean = LibraryContent(home_ + "/clean/Orvex.mdb");
+  ASSERT_EQ(SongsStored(home_ + "/clean/Orvex.mdb"), kSongs);
+
+  const std::string home = home_ + "/killed";
+  const std::string library = home + "/Orvex.mdb";
+  // Starts the program and kills it once the songs stored satisfy `due`.
+  auto killWhen = [&](std::vector<std::string> args, std::function<bool(int)> due) {
+    args.insert(args.begin(), {"--home", home});
+    platform::Process p;
+    ASSERT_EQ(Start(&p, args, "killed.log"), 0);
+    while (p.IsRunning() && !due(SongsStored(library))) platform::SleepMs(1);
+    const pid_t pid = p.Pid();  // 0 once the run has ended and been reaped
+    ASSERT_GT(pid, 0) << "the run ended before its kill point";
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    ASSERT_TRUE(p.Wait(10000));
+    ASSERT_EQ(p.ExitCode(), 128 + SIGKILL) << "the run ended before its kill point";
+    // What the killed run committed is whole: no half-stored file, no orphaned object.
+    EXPECT_EQ(scan_test::ConsistencyFaults(library), std::vector<std::string>{});
+  };
+  auto finish = [&] {
+    EXPECT_EQ(Run({"--home", home, "--scan-only"}, "finish.log"), 0);
+    EXPECT_NE(Read("finish.log").find("unfinished; finishing it: " + media), std::string::npos)
+        << Read("finish.log");
+    EXPECT_EQ(LibraryContent(library), clean);
+    EXPECT_EQ(scan_test::ConsistencyFaults(library), std::vector<std::string>{});
+  };
+  const std::vector<std::string> share = {"--share", media, "--scan-only"};
+  for (int at : {1, kSongs / 3, kSongs * 2 / 3}) {
+    SCOPED_TRACE(at);
+    fs::remove_all(home);
+    killWhen(share, [at](int n) { return n >= at; });
+    finish();
+  }
+  // The finishing run killed in its turn.
+  fs::remove_all(home);
+  killWhen(share, [](int n) { return n >= kSongs / 3; });
+  killWhen({"--scan-only"}, [](int n) { return n >= kSongs * 2 / 3; });
+  finish();
+  // A refresh killed while it deletes the folder's objects or stores them again.
+  killWhen({"--refresh", media, "--scan-only"}, [](int n) { return n >= 0 && n < kSongs / 2; });
+  finish();
+  // A rebuild of the whole library killed after it emptied the library.
+  bool emptied = false;
+  killWhen({"--rescan", "--scan-only"}, [&](int n) {
+    emptied = emptied || (n >= 0 && n < kSongs / 3);
+    return emptied && n >= kSongs / 3;
+  });
+  finish();
+  // Nothing is left to finish.
+  EXPECT_EQ(Run({"--home", home, "--scan-only"}, "again.log"), 0);
+  EXPECT_EQ(Read("again.log").find("finishing"), std::string::npos);
 }
 
 TEST_F(ProgramTest, FoldersThatDoNotExistAreRefused) {

@@ -57,6 +57,17 @@ struct MediaRecord {
   std::string FileType;
 };
 
+// Values of a shared folder's `Flags`: the work on its objects that has not finished yet.
+// Each is stored before the work writes its first object and cleared when it has ended,
+// so a start after a crash (or an exit during a scan) knows what to finish.
+inline constexpr int32_t kSharedFolderDone = 0;
+// Its scan has not reached the end: objects may be missing, none is stale.
+inline constexpr int32_t kSharedFolderScanPending = 1;
+// Its refresh has not reached the end: objects may be missing or stale.
+inline constexpr int32_t kSharedFolderRefreshPending = 2;
+// Its removal has not reached the end: some of its objects may be left.
+inline constexpr int32_t kSharedFolderRemovalPending = 4;
+
 // The shared-folder row.
 struct SharedFolderRecord {
   std::string DirPath;  // at most 259 characters

@@ -171,9 +171,17 @@ Sql SharedFolder(std::string_view dirPath) {
   return {"select * from Shared_Folder where DirPath = ?", {Text(dirPath)}};
 }
 
-Sql InsertSharedFolder(std::string_view dirPath) {
-  return {"insert into Shared_Folder (DirPath, Flags, VolumeName) values (?, 0, '')",
-          {Text(dirPath)}};
+Sql InsertSharedFolder(std::string_view dirPath, int32_t flags) {
+  return {"insert into Shared_Folder (DirPath, Flags, VolumeName) values (?, ?, '')",
+          {Text(dirPath), int64_t{flags}}};
+}
+
+Sql SetSharedFolderFlags(std::string_view dirPath, int32_t flags) {
+  return {"update Shared_Folder set Flags = ? where DirPath = ?", {int64_t{flags}, Text(dirPath)}};
+}
+
+Sql SetAllSharedFolderFlags(int32_t flags) {
+  return {"update Shared_Folder set Flags = ?", {int64_t{flags}}};
 }
 
 Sql DeleteSharedFolder(std::string_view dirPath) {

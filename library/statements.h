@@ -73,7 +73,10 @@ Sql DeleteAllObjects();
 // ---- Shared folders ----
 Sql AllSharedFolders();
 Sql SharedFolder(std::string_view dirPath);
-Sql InsertSharedFolder(std::string_view dirPath);
+Sql InsertSharedFolder(std::string_view dirPath, int32_t flags = 0);
+// The work still to do on a shared folder (kSharedFolder* of media_record.h).
+Sql SetSharedFolderFlags(std::string_view dirPath, int32_t flags);
+Sql SetAllSharedFolderFlags(int32_t flags);
 Sql DeleteSharedFolder(std::string_view dirPath);
 Sql DeleteAllSharedFolders();
 

@@ -66,9 +66,12 @@ class ScanBatch {
 // scan (disc images, playlists) step it so their rows are committed in batches too.
 ScanBatch* CurrentBatch();
 
-// Empties the object table (shared folders stay), rebuilds the fixed tree, zeroes the
-// totals and empties cache/ and thumbnail/. The caller holds ScanFilesMutex.
+// Empties the object table (shared folders stay, each marked as still to be scanned),
+// rebuilds the fixed tree, zeroes the totals and empties cache/ and thumbnail/. The
+// caller holds ScanFilesMutex.
 void RebuildEmptyLibraryLocked();
+// Lib_RemoveSharedFolder for a caller that holds ScanFilesMutex.
+void RemoveSharedFolderLocked(const std::string& path);
 
 // The entry hook of the tests, called before each entry (a directory entry or a member
 // of a disc image) is processed.

@@ -9,6 +9,7 @@
 #include "library/build/scan_limits.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
+#include "library/media_record.h"
 #include "library/statements.h"
 #include "platform/thread.h"
 
@@ -65,30 +66,45 @@ void RunScan(Work work) {
   g_scanIdle.store(true, std::memory_order_release);
 }
 
+bool Stopped() { return g_scanAbort.load(std::memory_order_acquire); }
+
+// Scans a shared folder and, unless the walk was stopped, clears what its row says is
+// left to do. A scan stopped by an exit is thus finished at the next start, like one cut
+// short by a crash.
+void ScanToTheEnd(const std::string& path) {
+  Scan_SharedFolder(path);
+  if (!Stopped()) db_execute(sql::SetSharedFolderFlags(path, kSharedFolderDone));
+}
+
+// The mark is stored before the first object is deleted: a refresh cut short anywhere is
+// done again as a whole, since what is left of the old objects cannot be told apart.
+void RefreshToTheEnd(const std::string& path) {
+  db_execute(sql::SetSharedFolderFlags(path, kSharedFolderRefreshPending));
+  for (int32_t root : {kContainerAudioFolders, kContainerVideoFolders, kContainerImageFolders}) {
+    MediaRecord r;
+    while (db_getOneRecord(sql::FolderUnder(path, root), &r) > 0) Lib_DeleteSubtree(r.MyIndex);
+  }
+  ScanToTheEnd(path);
+}
+
 }  // namespace
 
 void ScanThread_AddFolders(const std::vector<std::string>& paths) {
   RunScan([&] {
     for (const std::string& path : paths) {
       if (path.empty()) break;  // the list's end
-      if (g_scanAbort.load(std::memory_order_acquire)) break;
-      Scan_SharedFolder(path);
+      if (Stopped()) break;
+      ScanToTheEnd(path);
     }
   });
 }
 
 void ScanThread_AddFolder(const std::string& path) {
-  RunScan([&] { Scan_SharedFolder(path); });
+  RunScan([&] { ScanToTheEnd(path); });
 }
 
 void ScanThread_RefreshFolder(const std::string& path) {
-  RunScan([&] {
-    for (int32_t root : {kContainerAudioFolders, kContainerVideoFolders, kContainerImageFolders}) {
-      MediaRecord r;
-      while (db_getOneRecord(sql::FolderUnder(path, root), &r) > 0) Lib_DeleteSubtree(r.MyIndex);
-    }
-    Scan_SharedFolder(path);
-  });
+  RunScan([&] { RefreshToTheEnd(path); });
 }
 
 void ScanThread_RescanAll() {
@@ -96,8 +112,38 @@ void ScanThread_RescanAll() {
     scan_detail::RebuildEmptyLibraryLocked();
     // The rebuild may take a moment; a stop request made during it counts.
     for (const SharedFolderRecord& shared : db_listSharedFolders()) {
-      if (g_scanAbort.load(std::memory_order_acquire)) break;
-      Scan_SharedFolder(shared.DirPath);
+      if (Stopped()) break;
+      ScanToTheEnd(shared.DirPath);
+    }
+  });
+}
+
+std::vector<std::string> Scan_UnfinishedFolders() {
+  std::vector<std::string> folders;
+  for (const SharedFolderRecord& shared : db_listSharedFolders()) {
+    if (shared.Flags != kSharedFolderDone) folders.push_back(shared.DirPath);
+  }
+  return folders;
+}
+
+void ScanThread_FinishUnfinished() {
+  RunScan([] {
+    for (const SharedFolderRecord& shared : db_listSharedFolders()) {
+      if (Stopped()) break;
+      switch (shared.Flags) {
+        case kSharedFolderScanPending:
+          // What the scan stored is right; it goes on where it ended.
+          ScanToTheEnd(shared.DirPath);
+          break;
+        case kSharedFolderRefreshPending:
+          RefreshToTheEnd(shared.DirPath);
+          break;
+        case kSharedFolderRemovalPending:
+          scan_detail::RemoveSharedFolderLocked(shared.DirPath);
+          break;
+        default:
+          break;
+      }
     }
   });
 }
@@ -136,6 +182,10 @@ bool ScanThread::StartRefreshFolder(std::string path) {
 
 bool ScanThread::StartRescanAll() {
   return Start([] { ScanThread_RescanAll(); });
+}
+
+bool ScanThread::StartFinishUnfinished() {
+  return Start([] { ScanThread_FinishUnfinished(); });
 }
 
 bool ScanThread::Running() const {

@@ -20,6 +20,15 @@ void ScanThread_RefreshFolder(const std::string& path);
 // and thumbnail/, and scans every shared folder.
 void ScanThread_RescanAll();
 
+// Every shared folder remembers the work on it that has not reached its end (the Flags
+// of its row): a scan, a refresh or a removal cut short by a crash, a kill or an exit.
+// The shared folders with such work left, in table order.
+std::vector<std::string> Scan_UnfinishedFolders();
+// Finishes that work: a scan goes on over what it stored, a refresh is done again, a
+// removal is completed. Afterwards the library holds what the work would have left had
+// it run through.
+void ScanThread_FinishUnfinished();
+
 // One scan thread and its owner: starts it, waits for it, and joins it at the latest
 // when destroyed. Starting sets g_scanRunning and zeroes the counts of the current scan.
 class ScanThread {
@@ -34,6 +43,7 @@ class ScanThread {
   bool StartAddFolder(std::string path);
   bool StartRefreshFolder(std::string path);
   bool StartRescanAll();
+  bool StartFinishUnfinished();
 
   // True from a start until the scan's body has returned.
   bool Running() const;

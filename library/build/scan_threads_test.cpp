@@ -1,9 +1,6 @@
 #include "library/build/scan_threads.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -129,57 +126,6 @@ TEST(ScanThreadTest, RefreshAndRescanAllFollowTheSharedFolders) {
   EXPECT_FALSE(std::filesystem::exists(lib.Path("cache/stale.hdx")));
   EXPECT_EQ(db_countSharedFolders(), 1);
   EXPECT_EQ(Scan_LibraryTotals().files, 2);
-}
-
-// A scan killed with SIGKILL in the middle of a batch leaves a library that opens and
-// holds whole files only: the committed batches, none of the interrupted one.
-TEST(ScanCrashTest, KilledScanLeavesAConsistentLibrary) {
-  ScanLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  ASSERT_TRUE(FillFolder(lib.media(), 6, 10));
-  std::string libraryFile = lib.Path("Orvex.mdb");
-  db_close();
-
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(ready[0]);
-    if (db_openAt(libraryFile) != 1) ::_exit(2);
-    Scan_SetBatchLimitsForTest(8, 60000);
-    int seen = 0;
-    Scan_SetEntryHookForTest([&](const std::string&) {
-      // Mid-batch (37 is not a multiple of 8): tell the parent and wait to be killed.
-      if (++seen == 37) {
-        char c = 'k';
-        if (::write(ready[1], &c, 1) != 1) ::_exit(3);
-        for (;;) ::pause();
-      }
-    });
-    Scan_SharedFolder(lib.media());
-    ::_exit(4);  // never reached when the parent kills us
-  }
-  ::close(ready[1]);
-  char c = 0;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  ::close(ready[0]);
-  ASSERT_EQ(::kill(child, SIGKILL), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status));
-
-  EXPECT_EQ(scan_test::ConsistencyFaults(libraryFile), std::vector<std::string>{});
-  ASSERT_EQ(db_openAt(libraryFile), 1);
-  int stored = ItemsIn(kContainerAllMusic);
-  EXPECT_GT(stored, 0);
-  EXPECT_LT(stored, 37);
-  // The library takes a new scan on top of what survived, numbered on from its highest
-  // object as start-up does.
-  g_nextMyIndex = db_getMaxIndex() + 1;
-  Scan_SharedFolder(lib.media());
-  EXPECT_EQ(ItemsIn(kContainerAllMusic), 60);
-  EXPECT_EQ(scan_test::ConsistencyFaults(libraryFile), std::vector<std::string>{});
 }
 
 // The connection's page cache setting (negative: KiB), as SQLite reports it.

@@ -273,6 +273,9 @@ void AddToGroup(int32_t root, const std::string& tag, const ObjectRow& item) {
 
 struct DeleteState {
   std::set<int32_t> groupCandidates;
+  // Containers whose deletion has begun; a damaged library whose parents form a loop
+  // must not make the walk endless.
+  std::set<int32_t> entered;
 };
 
 bool IsDiscMemberPath(const std::string& path) {
@@ -323,8 +326,11 @@ void DeleteItem(const MediaRecord& item, bool wholeFile, DeleteState* state) {
   db_execute(sql::DeleteByIndex(item.MyIndex));
 }
 
+// The container goes after its children: the batches commit one by one, and a deletion
+// cut short then leaves a smaller tree that is still whole (and found again to be
+// finished), never children whose parent is gone.
 void DeleteSubtreeImpl(int32_t myIndex, DeleteState* state) {
-  db_execute(sql::DeleteByIndex(myIndex));
+  if (!state->entered.insert(myIndex).second) return;
   int n = db_selectT(sql::Children(myIndex));
   std::vector<MediaRecord> children(db_selectResults().begin(), db_selectResults().begin() + n);
   for (const MediaRecord& child : children) {
@@ -335,6 +341,7 @@ void DeleteSubtreeImpl(int32_t myIndex, DeleteState* state) {
     }
     if (scan_detail::CurrentBatch() != nullptr) scan_detail::CurrentBatch()->Step();
   }
+  db_execute(sql::DeleteByIndex(myIndex));
 }
 
 void RemoveEmptyGroups(const DeleteState& state) {
@@ -503,9 +510,12 @@ bool FolderIsGone(const std::string& folder) {
   return errno == ENOENT || errno == ENOTDIR;
 }
 
+// The folder's row is marked first and deleted last, so that a removal cut short (its
+// batches commit one by one) is finished by the next start rather than leaving objects of
+// a folder that is no longer shared.
 void RemoveSharedFolderLocked(const std::string& path) {
   BatchScope batch;
-  db_execute(sql::DeleteSharedFolder(path));
+  db_execute(sql::SetSharedFolderFlags(path, kSharedFolderRemovalPending));
   DeleteState state;
   for (int32_t root : {kContainerAudioFolders, kContainerVideoFolders, kContainerImageFolders}) {
     MediaRecord r;
@@ -514,6 +524,7 @@ void RemoveSharedFolderLocked(const std::string& path) {
     }
   }
   RemoveEmptyGroups(state);
+  db_execute(sql::DeleteSharedFolder(path));
 }
 
 // The shared folder that holds `path` (the longest one), or empty.
@@ -580,7 +591,12 @@ void RebuildEmptyLibrary(bool dropSharedFolders) {
   {
     LibraryTransaction batch;
     db_execute(sql::DeleteAllObjects());
-    if (dropSharedFolders) db_execute(sql::DeleteAllSharedFolders());
+    if (dropSharedFolders) {
+      db_execute(sql::DeleteAllSharedFolders());
+    } else {
+      // Every folder is to be scanned from here on, and is, even when this run ends first.
+      db_execute(sql::SetAllSharedFolderFlags(kSharedFolderScanPending));
+    }
     FST_BuildTree();
     batch.Commit();
   }
@@ -864,7 +880,7 @@ int Lib_AddSharedFolder(const std::string& path) {
     db_forgetBrowseQuery();
     return 0;
   }
-  return db_execute(sql::InsertSharedFolder(path)) ? 1 : 0;
+  return db_execute(sql::InsertSharedFolder(path, kSharedFolderScanPending)) ? 1 : 0;
 }
 
 void Lib_RemoveSharedFolder(const std::string& path) {
@@ -885,6 +901,10 @@ void Lib_Clear() {
 }
 
 void scan_detail::RebuildEmptyLibraryLocked() { RebuildEmptyLibrary(false); }
+
+void scan_detail::RemoveSharedFolderLocked(const std::string& path) {
+  ::RemoveSharedFolderLocked(path);
+}
 
 // ---- Incremental forms ----
 

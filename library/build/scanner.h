@@ -119,7 +119,8 @@ int Scan_Directory(const std::string& folder, int32_t audioParent, int32_t video
 void Lib_DeleteSubtree(int32_t myIndex);
 
 // 1 when the folder was stored as a shared folder, 0 when it was already shared or the
-// insert failed.
+// insert failed. It is stored as still to be scanned (kSharedFolderScanPending) until a
+// scan of it reaches the end.
 int Lib_AddSharedFolder(const std::string& path);
 // Removes a shared folder and its objects. Takes ScanFilesMutex.
 void Lib_RemoveSharedFolder(const std::string& path);
