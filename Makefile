@@ -10,7 +10,7 @@ SHARE      ?= $(CURDIR)/sample-media
 RUN_ARGS   ?=
 JOBS       ?= 2
 
-.PHONY: all setup build run test test-sanitize fuzz bench clean format
+.PHONY: all setup build run test test-sanitize coverage fuzz bench clean format
 
 all: build
 
@@ -28,11 +28,22 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	@scripts/test-ratio
 
 test-sanitize: setup
 	@scripts/build $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVEX_SANITIZE=ON -DORVEX_GUI=OFF
 	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+# Line and branch coverage of the production code over the whole suite, namespace tests
+# included; the summary is printed and the full table written to $(BUILD)-coverage/coverage.txt.
+coverage: setup
+	@scripts/build $(BUILD)-coverage -DCMAKE_BUILD_TYPE=Debug -DORVEX_COVERAGE=ON -DORVEX_WERROR=OFF
+	find $(BUILD)-coverage -name '*.gcda' -delete
+	-cd $(BUILD)-coverage && ctest -j$(JOBS)
+	gcovr -r $(CURDIR) $(BUILD)-coverage --exclude-unreachable-branches --exclude-throw-branches \
+	  -e '.*_test\.cpp' -e '.*/testing/.*' -e '.*/fuzz/.*' -e '.*test_support.*' \
+	  -e 'bench/.*' -e 'build[^/]*/.*' --print-summary -o $(BUILD)-coverage/coverage.txt
 
 FUZZ_SECONDS ?= 60
 fuzz: setup
@@ -47,4 +58,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)-coverage

@@ -18,6 +18,15 @@ if(ORVEX_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Coverage counts every line and branch the tests run; gcovr reads the counts (`make
+# coverage`). The program ends with exit() instead of _exit() in this build so that the
+# counts of the namespace tests' server runs are written too.
+if(ORVEX_COVERAGE)
+  add_compile_options(--coverage -O0)
+  add_compile_definitions(ORVEX_COVERAGE)
+  add_link_options(--coverage)
+endif()
+
 if(ORVEX_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     message(FATAL_ERROR "ORVEX_FUZZ needs clang (CXX=clang++)")
