@@ -303,4 +303,11 @@ RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int grac
   return result;
 }
 
+void IgnoreBrokenPipes() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
 }  // namespace platform

@@ -109,8 +109,8 @@ class Process {
 
 // The outcome of RunToEnd.
 struct RunResult {
-  bool started = false;   // the program could be started
-  bool exited = false;    // it ended by itself within the time (exitCode is valid)
+  bool started = false;  // the program could be started
+  bool exited = false;   // it ended by itself within the time (exitCode is valid)
   int exitCode = -1;
   bool timedOut = false;  // it was ended: SIGTERM, then SIGKILL after the grace time
 };
@@ -120,5 +120,11 @@ struct RunResult {
 // group of its own, and waits until it ends or `timeoutMs` has passed; then the whole
 // group is ended. The child is always reaped before this returns.
 RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int graceMs = 1000);
+
+// Makes a write to a socket or pipe whose reader has gone fail with EPIPE instead of
+// ending the whole process: a client that drops a stream must end only its own transfer,
+// and sendfile() has no MSG_NOSIGNAL. Call it first in main, before any thread starts.
+// Children started with Process get the default handling back.
+void IgnoreBrokenPipes();
 
 }  // namespace platform
