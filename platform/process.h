@@ -46,6 +46,10 @@ struct ProcessOptions {
   // The child leads a process group of its own, and signals to end it go to the whole
   // group, so helpers it starts end with it.
   bool ownProcessGroup = false;
+  // The child is killed (SIGKILL) when the thread that started it ends, however the
+  // process ends: a helper server must not outlive us. Start such a child from the main
+  // thread, whose end is the process's.
+  bool endWithParent = false;
 };
 
 // One child process, started with posix_spawn. The child inherits no descriptor but

@@ -146,6 +146,15 @@ def live_children(pid):
     return found
 
 
+def has_ended(pid):
+    """True once `pid` has exited (a zombie nobody reaps counts as ended)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rpartition(")")[2].split()[0] == "Z"
+    except OSError:
+        return True
+
+
 def finish():
     if failures:
         print("%d check(s) failed" % len(failures))
