@@ -147,7 +147,7 @@ TEST_F(TransferTest, WholeFileHeadIsExactAndTheConnectionStaysOpenExceptForHttp1
   // An HTTP/1.0 head has no Accept-Range and the connection closes after the body.
   EXPECT_EQ(Raw(Request("track.mp3", "", "GET", "1.0"), SIZE_MAX),
             "HTTP/1.1 200 OK\r\nServer: Ferrule DMS Server\r\nContent-Length: 1000\r\n"
-            "Content-Type: audio/mpeg\r\n\r\n" +
+            "Content-Type: audio/mpeg\r\nConnection: close\r\n\r\n" +
                 content_);
 }
 

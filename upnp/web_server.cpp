@@ -106,6 +106,7 @@ void OnFinishKeep(void* key) {
       session->Answered = false;
       session->Chunked = false;
       session->CloseAfterResponse = false;
+      session->HeadSent = false;
     }
   }
   if (socket) {
@@ -136,6 +137,37 @@ int ApplyAfterResponse(FLibWebSession* session, AfterResponse after, int result)
     if (result >= 0) result = FLibWeb_Closing;
   }
   return result;
+}
+
+// Called under the session lock as the head of a response goes out: true when the
+// connection closes after this response. The head must then say so, or a client that
+// pools connections sends its next request into a closing one; and having said so the
+// connection does close, even when a body still being read arrives whole later.
+bool HeadClosesLocked(FLibWebSession* session) {
+  if (session->HeadSent) return false;
+  session->HeadSent = true;
+  bool close = !session->KeepAlive || session->CloseAfterResponse || !session->RequestRead;
+  if (close) session->CloseAfterResponse = true;
+  return close;
+}
+
+// `head` (a response's first bytes) with "Connection: close" as its last header line,
+// unless it names a Connection already.
+std::string WithConnectionClose(std::string_view head) {
+  size_t end = head.find("\r\n\r\n");
+  std::string_view fields = head.substr(0, end);
+  for (size_t at = fields.find("\r\n"); at != std::string_view::npos;
+       at = fields.find("\r\n", at + 2)) {
+    constexpr std::string_view kName = "connection:";
+    if (platform::AsciiEqualsNoCase(fields.substr(at + 2, kName.size()), kName))
+      return std::string(head);
+  }
+  size_t insertAt = end != std::string_view::npos ? end : head.find("\r\n");
+  if (insertAt == std::string_view::npos) return std::string(head);
+  std::string out(head.substr(0, insertAt));
+  out += "\r\nConnection: close";
+  out += head.substr(insertAt);
+  return out;
 }
 
 // The worse of two send results: any failure wins, then "queued".
@@ -449,6 +481,8 @@ int FLibWebServer_SendPacket(FLibWebSession* session, const FLibHttpPacket& pack
       !FLibHttp_FindHeader(*copy, "Transfer-Encoding"))
     FLibHttp_AddHeader(*copy, "Content-Length", std::to_string(copy->Body.size()));
   std::unique_lock lock(session->Lock);
+  if (HeadClosesLocked(session) && !FLibHttp_FindHeader(*copy, "Connection"))
+    FLibHttp_AddHeader(*copy, "Connection", "close");
   std::string wire =
       session->HeadRequest ? FLibHttp_SerializeHead(*copy) : FLibHttp_Serialize(*copy);
   int result = SendStringLocked(session, std::move(wire));
@@ -462,7 +496,15 @@ int FLibWebServer_SendBytes(FLibWebSession* session, const char* buffer, size_t 
     return FLibWeb_NoSession;
   }
   std::unique_lock lock(session->Lock);
-  int result = SendLocked(session, buffer, length, ownership);
+  std::string_view bytes(buffer, length);
+  int result;
+  if (bytes.starts_with("HTTP/") && HeadClosesLocked(session)) {
+    std::string head = WithConnectionClose(bytes);
+    FreeIfOwned(buffer, ownership);
+    result = SendStringLocked(session, std::move(head));
+  } else {
+    result = SendLocked(session, buffer, length, ownership);
+  }
   return Complete(session, lock, result, done);
 }
 
@@ -484,6 +526,8 @@ int FLibWebServer_BeginStream(FLibWebSession* session, const FLibHttpPacket& pac
       FLibHttp_AddHeader(*copy, "Transfer-Encoding", "chunked");
     }
   }
+  if (HeadClosesLocked(session) && !FLibHttp_FindHeader(*copy, "Connection"))
+    FLibHttp_AddHeader(*copy, "Connection", "close");
   int result = SendStringLocked(session, FLibHttp_SerializeHead(*copy));
   return Complete(session, lock, result, false);
 }
@@ -506,6 +550,7 @@ int FLibWebServer_BeginStreamRaw(FLibWebSession* session, int code, std::string_
   }
   head += FoldHeaderText(extraHeaders);
   head += "\r\n\r\n";
+  if (HeadClosesLocked(session)) head = WithConnectionClose(head);
   int result = SendStringLocked(session, std::move(head));
   return Complete(session, lock, result, false);
 }
@@ -520,6 +565,7 @@ int FLibWebServer_SendWhole(FLibWebSession* session, int code, std::string_view 
   session->Chunked = false;
   // HTTP/1.0 answers close after the response, as every other answer to HTTP/1.0 does.
   if (session->RequestIs10) session->CloseAfterResponse = true;
+  if (HeadClosesLocked(session)) head = WithConnectionClose(head);
   if (!session->HeadRequest) {
     head.reserve(head.size() + body.size());
     head.append(body);

@@ -82,6 +82,7 @@ struct FLibWebSession {
   bool HeadRequest = false;
   bool Chunked = false;
   bool CloseAfterResponse = false;
+  bool HeadSent = false;          // the head of the response has gone out
   bool Answered = false;          // the response is finished
   bool CloseWhenDrained = false;  // close once the queued response has gone out
   std::atomic<bool>* ValidFlag = nullptr;
