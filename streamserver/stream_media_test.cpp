@@ -124,6 +124,26 @@ TEST_F(StreamMediaTest, SingleRangesAndRangesThatFallBackToTheWholeFile) {
   EXPECT_EQ(Get("/0/___/100/song.mp3", "Range: bytes=x-1\r\n").status, 400);
 }
 
+// DLNA players ask how a resource may be sent and what it is; the answer names the mode
+// the player chose (or the one that suits the kind) and the same fourth field as the
+// item's protocolInfo.
+TEST_F(StreamMediaTest, DlnaHeadersNameTheTransferModeAndTheContentFeatures) {
+  Response song = Get("/0/___/100/song.mp3");
+  EXPECT_EQ(song.headers["accept-ranges"], "bytes");
+  EXPECT_EQ(song.headers["transfermode.dlna.org"], "Streaming");
+  EXPECT_EQ(song.headers.count("contentfeatures.dlna.org"), 0u);
+  song = Get("/0/___/100/song.mp3",
+             "getcontentFeatures.dlna.org: 1\r\ntransferMode.dlna.org: Background\r\n");
+  EXPECT_EQ(song.headers["contentfeatures.dlna.org"], "DLNA.ORG_PN=MP3;DLNA.ORG_OP=01");
+  EXPECT_EQ(song.headers["transfermode.dlna.org"], "Background");
+
+  platform::testing::WriteFile(media_ + "/folder.png", Pattern(70, 2));
+  AddItem(200, media_ + "/song.mp3", "Audio", 0, 1000, "folder.png");
+  Response cover = Get("/0/___/200/folder.png", "transferMode.dlna.org: Sideways\r\n");
+  EXPECT_EQ(cover.status, 200);
+  EXPECT_EQ(cover.headers["transfermode.dlna.org"], "Interactive");
+}
+
 TEST_F(StreamMediaTest, HeadKeepsTheConnectionForTheNextRequest) {
   platform::UniqueFd fd = stream_test::Connect(server_->port());
   ASSERT_TRUE(stream_test::SendAll(
