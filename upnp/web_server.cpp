@@ -72,6 +72,37 @@ void OnDeadline(void* key) {
   FLibWebServer_Drop(session);
 }
 
+// Looks at an answer's queued bytes once per stall period: a client that took none of
+// them in a whole period is cut off.
+void OnSendStall(void* key) {
+  FLibWebSession* session = SessionOfKey(key);
+  enum class Verdict { Done, Again, Cut } verdict = Verdict::Done;
+  {
+    std::lock_guard lock(session->Lock);
+    if (session->Socket != nullptr) {
+      uint64_t pending = FLibAsyncSocket_PendingBytes(session->Socket);
+      if (pending == 0) {
+        verdict = Verdict::Done;
+      } else if (session->DrainedSinceLook || pending < session->StallPending) {
+        verdict = Verdict::Again;
+      } else {
+        verdict = Verdict::Cut;
+      }
+      session->StallPending = pending;
+      session->DrainedSinceLook = false;
+      session->StallWatch = verdict == Verdict::Again;
+    }
+  }
+  if (verdict == Verdict::Again) {
+    Schedule(session, &session->StallKey, session->Server->Options.SendStallMs, OnSendStall);
+  } else if (verdict == Verdict::Cut) {
+    platform::Logf("web server: %s stopped reading its answer, closing\n",
+                   FLibIpv4ToText(session->PeerAddress).c_str());
+    DisconnectNow(session);
+  }
+  FLibWebServer_Drop(session);
+}
+
 void ArmIdle(FLibWebSession* session) {
   Unschedule(session, &session->IdleKey);
   Schedule(session, &session->IdleKey, session->Server->Options.IdleMs, OnIdle);
@@ -200,7 +231,8 @@ int SendStringLocked(FLibWebSession* session, std::string bytes) {
   return FLibAsyncSocket_SendString(session->Socket, std::move(bytes));
 }
 
-// The common tail of every send: finish when done, clear the validity flag on failure.
+// The common tail of every send: finish when done, clear the validity flag on failure,
+// and watch bytes that had to wait.
 int Complete(FLibWebSession* session, std::unique_lock<std::mutex>& lock, int result, bool done) {
   AfterResponse after = AfterResponse::Nothing;
   if (result < 0) {
@@ -209,7 +241,15 @@ int Complete(FLibWebSession* session, std::unique_lock<std::mutex>& lock, int re
     after = FinishLocked(session);
     if (after == AfterResponse::Close) ClearValidFlagLocked(session);
   }
+  bool watch = result == FLibWeb_Queued && !session->StallWatch && session->Socket != nullptr;
+  if (watch) {
+    session->StallWatch = true;
+    session->StallPending = FLibAsyncSocket_PendingBytes(session->Socket);
+    session->DrainedSinceLook = false;
+  }
   lock.unlock();
+  if (watch)
+    Schedule(session, &session->StallKey, session->Server->Options.SendStallMs, OnSendStall);
   return ApplyAfterResponse(session, after, result);
 }
 
@@ -353,7 +393,7 @@ void OnConnection(FLibAsyncServerSocket* serverSocket, FLibAsyncSocket* connecti
   session->PeerAddress = connection->RemoteAddress;
   session->LocalAddress = connection->LocalInterface;
   for (FLibWebSessionTimerKey* key : {&session->IdleKey, &session->HeaderKey, &session->BodyKey,
-                                      &session->FinishKey, &session->CloseKey})
+                                      &session->FinishKey, &session->CloseKey, &session->StallKey})
     key->Session = session;
   FLibHttpReader_Init(&session->Reader, FLibHttpReaderMode::Server);
   *user = session;
@@ -382,7 +422,7 @@ void OnGone(FLibAsyncServerSocket*, FLibAsyncSocket*, void* user) {
     ClearValidFlagLocked(session);
   }
   for (FLibWebSessionTimerKey* key : {&session->IdleKey, &session->HeaderKey, &session->BodyKey,
-                                      &session->FinishKey, &session->CloseKey})
+                                      &session->FinishKey, &session->CloseKey, &session->StallKey})
     Unschedule(session, key);
   if (session->Closed) session->Closed(session, session->User);
   FLibWebServer_Drop(session);  // the connection's reference
@@ -395,6 +435,7 @@ void OnDrained(FLibAsyncServerSocket*, FLibAsyncSocket* connection, void* user) 
   {
     std::lock_guard lock(session->Lock);
     close = session->CloseWhenDrained;
+    session->DrainedSinceLook = true;
   }
   if (close) {
     FLibAsyncSocket_Disconnect(connection);

@@ -527,6 +527,28 @@ TEST_F(WebServerTest, PeerResetInTheMiddleOfAStream) {
   EXPECT_TRUE(ReadResponse(next));
 }
 
+// A client that stops reading its answer is cut off once the queued bytes have not moved
+// for the stall time: the server has few connections to give.
+TEST_F(WebServerTest, ClientThatStopsReadingIsCutAtTheSendStall) {
+  FLibWebServerOptions options;
+  options.SendStallMs = 300;
+  uint16_t port = Start(options);
+  Client client(port);
+  int small = 4096;
+  ::setsockopt(client.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(client.Send(Get("/endless")));
+  ASSERT_TRUE(WaitFor([&] { return app_.StreamSession.load() != nullptr; }));
+  FLibWebSession* session = app_.StreamSession.load();
+  std::string piece(65536, 'p');
+  int result = FLibWeb_Sent;
+  for (int i = 0; i < 200 && result == FLibWeb_Sent; ++i)
+    result =
+        FLibWebServer_StreamPiece(session, piece.data(), piece.size(), FLibOwnership_User, false);
+  EXPECT_EQ(result, FLibWeb_Queued);
+  EXPECT_TRUE(WaitFor([&] { return app_.Closed.load() == 1; }, 3000));
+  FLibWebServer_Drop(session);
+}
+
 TEST_F(WebServerTest, CloseSessionEndsTheConnection) {
   uint16_t port = Start();
   Client client(port);
