@@ -109,6 +109,8 @@ void StartLighttpd(uint16_t port, const std::string& bindAddress) {
   options.workingDirectory = appDirectory;
   options.searchPath = true;
   options.output = platform::Redirect::Null();
+  // Killed with us even when we are killed, so no stray lighttpd keeps the port.
+  options.endWithParent = true;
   std::string program = Program(state);
   int error = process->Start(program, {"-D", "-f", configPath}, options);
   if (error != 0) {

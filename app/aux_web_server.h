@@ -14,6 +14,8 @@ inline constexpr uint16_t kAuxWebServerPort = 3456;
 // on `port`, bound to `bindAddress` (empty: every interface). A missing lighttpd, or a
 // program directory whose name the configuration cannot carry, is logged and ignored:
 // only the ".mkv" resources stay unanswered. Calling it again while it runs does nothing.
+// lighttpd ends when the thread that called this ends, so call it from the main thread:
+// then it never outlives the process, however the process ends.
 void StartLighttpd(uint16_t port = kAuxWebServerPort, const std::string& bindAddress = "");
 // Ends the server started above, if any.
 void StopLighttpd();

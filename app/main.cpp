@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "platform/process.h"
 
 #ifdef ORVEX_WITH_DESKTOP
 #include <functional>
@@ -77,6 +78,7 @@ void HandOverToDesktop(const CommandLine& commandLine, char** argv) {
 #endif
 
 int main(int argc, char** argv) {
+  platform::IgnoreBrokenPipes();
   CommandLine commandLine;
   std::string error;
   if (!ParseCommandLine(argc, argv, &commandLine, &error)) {

@@ -39,6 +39,8 @@ const std::string_view kMsaSourceProtocolList =
 namespace {
 
 constexpr std::string_view kInternalError = "Action failed. Internal error encountered.";
+// The one connection a server without PrepareForConnection has, always listed.
+constexpr int32_t kDefaultConnectionId = 0;
 
 std::string_view ActionOf(const MslRequest& request) {
   return request.kind == kFseSearch ? "Search" : "Browse";
@@ -192,7 +194,13 @@ void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions
   actions->GetCurrentConnectionInfo = [](FLibWebSession* s, int32_t id) {
     platform::Logf("UPnP Invoke: UpnpConnectionManager_GetCurrentConnectionInfo(%u);\r\n",
                    static_cast<unsigned>(id));
-    UpnpLattice_SendFault(s, 706, "Specified connection does not exist.");
+    // GetCurrentConnectionIDs names the default connection 0, so it must exist too; a
+    // control point that lists the connections and asks about each would get a fault.
+    if (id != kDefaultConnectionId) {
+      UpnpLattice_SendFault(s, 706, "Specified connection does not exist.");
+      return;
+    }
+    UpnpLattice_Response_GetCurrentConnectionInfo(s, -1, -1, "", "", -1, "Output", "OK");
   };
 }
 

@@ -103,6 +103,13 @@ bool ParseRangePiece(std::string_view piece, int64_t length, TransferRequest* ou
     start = length - b;
     count = b;
   }
+  // A range holding no byte of the source (one that starts at its end, "-0", any range
+  // of an empty file) cannot be answered with a Content-Range: "bytes 1000-999/1000"
+  // names no bytes.
+  if (count == 0) {
+    out->Flags |= kTransferRangeBeyondEnd;
+    return false;
+  }
   if (__builtin_add_overflow(out->TotalRequested, count, &out->TotalRequested))
     out->TotalRequested = INT64_MAX;
   out->Ranges.push_back(TransferRange{start, 0, count});
@@ -477,11 +484,19 @@ std::string RP_MultipartBoundary(uint32_t first, uint32_t second) {
   return text;
 }
 
-int RP_SendErrorForFlags(FLibWebSession* session, uint32_t flags) {
+int RP_SendErrorForFlags(FLibWebSession* session, uint32_t flags, int64_t sourceLength) {
   for (const ErrorAnswer& answer : kErrorAnswers) {
     if ((flags & answer.Bit) == 0) continue;
-    FLibWebServer_SendBytes(session, answer.Text.data(), answer.Text.size(), FLibOwnership_Static,
-                            true);
+    if (answer.Bit == kTransferRangeBeyondEnd && sourceLength >= 0) {
+      // The length tells the client which ranges it may ask for instead.
+      std::string text(answer.Text);
+      text.insert(text.find("\r\n") + 2,
+                  "Content-Range: bytes */" + std::to_string(sourceLength) + "\r\n");
+      FLibWebServer_SendBytes(session, text.data(), text.size(), FLibOwnership_User, true);
+    } else {
+      FLibWebServer_SendBytes(session, answer.Text.data(), answer.Text.size(), FLibOwnership_Static,
+                              true);
+    }
     return answer.Code;
   }
   return 0;
@@ -524,7 +539,10 @@ int RP_ServeFile(FLibWebSession* session, const FLibHttpPacket* request, size_t 
     state->Flags |= kTransferNotImplemented;
   }
   OpenSource(state.get(), *request, localPath, mime);
-  if (int code = RP_SendErrorForFlags(session, state->Flags)) return code;
+  // An encoder stream's length is a stand-in, not one to tell the client.
+  if (int code = RP_SendErrorForFlags(session, state->Flags,
+                                      state->Transcoding ? -1 : state->SourceLength))
+    return code;
 
   state->Buffer.resize(std::clamp<size_t>(bufferSize == 0 ? kTransferDefaultBuffer : bufferSize, 1,
                                           kTransferMaxBuffer));

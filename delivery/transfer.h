@@ -63,8 +63,10 @@ void RP_ParseRangeValue(std::string_view value, int64_t sourceLength, TransferRe
 std::string RP_MultipartBoundary(uint32_t first, uint32_t second);
 
 // Sends the fixed answer of the highest-priority error bit of `flags` and finishes the
-// request. Returns the HTTP code sent, or 0 when no error bit is set.
-int RP_SendErrorForFlags(FLibWebSession* session, uint32_t flags);
+// request. A range beyond the end of a source of known `sourceLength` gets its 416 with
+// "Content-Range: bytes */<length>". Returns the HTTP code sent, or 0 when no error bit
+// is set.
+int RP_SendErrorForFlags(FLibWebSession* session, uint32_t flags, int64_t sourceLength = -1);
 
 // Opens the encoder for a converted file: the file's path and its own MIME type. Null
 // when the encoder does not start.

@@ -38,7 +38,6 @@ TEST(TransferRanges, ValuesGiveTheirRangesOrTheirErrors) {
       {"bytes=0-", 1000, 0, {{0, 0, 1000}}},
       {"bytes=-100", 1000, 0, {{900, 0, 100}}},
       {"bytes=-5000", 1000, 0, {{0, 0, 1000}}},
-      {"bytes=1000-", 1000, 0, {{1000, 0, 0}}},
       {"bytes= 10 - 19 ", 1000, 0, {{10, 0, 10}}},
       // An end beyond the source is cut to the source, however many digits it has.
       {"bytes=990-99999999999", 1000, 0, {{990, 0, 10}}},
@@ -49,6 +48,10 @@ TEST(TransferRanges, ValuesGiveTheirRangesOrTheirErrors) {
       {"bytes=-10", k5GiB, 0, {{k5GiB - 10, 0, 10}}},
       {"bytes=500-100", 1000, kTransferUnsatisfiable, {}},
       {"bytes=2000-", 1000, kTransferRangeBeyondEnd, {}},
+      // Ranges that hold no byte at all.
+      {"bytes=1000-", 1000, kTransferRangeBeyondEnd, {}},
+      {"bytes=-0", 1000, kTransferRangeBeyondEnd, {}},
+      {"bytes=0-", 0, kTransferRangeBeyondEnd, {}},
       {"bytes=0-99999999999999999999", 1000, kTransferMalformed, {}},
       {"bytes=99999999999999999999-", 1000, kTransferMalformed, {}},
       {"bytes=1x-5", 1000, kTransferMalformed, {}},

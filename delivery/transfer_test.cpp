@@ -147,13 +147,16 @@ TEST_F(TransferTest, WholeFileHeadIsExactAndTheConnectionStaysOpenExceptForHttp1
   // An HTTP/1.0 head has no Accept-Range and the connection closes after the body.
   EXPECT_EQ(Raw(Request("track.mp3", "", "GET", "1.0"), SIZE_MAX),
             "HTTP/1.1 200 OK\r\nServer: Ferrule DMS Server\r\nContent-Length: 1000\r\n"
-            "Content-Type: audio/mpeg\r\n\r\n" +
+            "Content-Type: audio/mpeg\r\nConnection: close\r\n\r\n" +
                 content_);
 }
 
 TEST_F(TransferTest, ErrorsAreAnsweredWithTheirFixedTexts) {
   const std::string k416 =
       "HTTP/1.1 416 Requested range not satisfiable \r\nContent-Length: 0\r\n\r\n";
+  const std::string k416BeyondEnd =
+      "HTTP/1.1 416 Requested range not satisfiable \r\nContent-Range: bytes */1000\r\n"
+      "Content-Length: 0\r\n\r\n";
   const std::string k400 =
       "HTTP/1.1 400 Request is malformed or invalid \r\nContent-Length: 0\r\n\r\n";
   struct Case {
@@ -161,7 +164,8 @@ TEST_F(TransferTest, ErrorsAreAnsweredWithTheirFixedTexts) {
     std::string answer;
   };
   const Case cases[] = {
-      {Request("track.mp3", "Range: bytes=2000-\r\n"), k416},
+      {Request("track.mp3", "Range: bytes=500-100\r\n"), k416},
+      {Request("track.mp3", "Range: bytes=1000-\r\n"), k416BeyondEnd},
       {Request("track.mp3", "Range: bytes=x-1\r\n"), k400},
       {Request("track.mp3", "TimeSeekRange.dlna.org: npt=10-\r\n"),
        "HTTP/1.1 406 Not Acceptable \r\nContent-Length: 0\r\n\r\n"},

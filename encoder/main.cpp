@@ -10,6 +10,7 @@
 #include "encoder/encoder_options.h"
 #include "encoder/encoder_pump.h"
 #include "platform/log.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ void InstallSignalHandlers() {
 int main(int argc, char** argv) {
   // The server is this process's parent; taken first, before it could have gone.
   pid_t server = ::getppid();
+  // Its messages go to the server's standard error, which may be a pipe with no reader.
+  platform::IgnoreBrokenPipes();
   InstallSignalHandlers();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   EncoderJob job;

@@ -4,12 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/limits.h"
 #include "platform/tick.h"
@@ -74,6 +76,132 @@ int DecodeStatus(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+int SpawnChild(const std::string& program, char* const* argv, const ProcessOptions& options,
+               pid_t* pid) {
+  SpawnActions actions;
+  SpawnAttributes attributes;
+  if (!actions.ok() || !attributes.ok()) return ENOMEM;
+  int rc =
+      ::posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (rc == 0) rc = AddRedirect(actions.Get(), STDOUT_FILENO, options.output);
+  if (rc == 0) rc = AddRedirect(actions.Get(), STDERR_FILENO, options.error);
+  // After the redirections, so relative output paths mean the parent's directory.
+  if (rc == 0 && !options.workingDirectory.empty()) {
+    rc = ::posix_spawn_file_actions_addchdir_np(actions.Get(), options.workingDirectory.c_str());
+  }
+  // Nothing of ours leaks into the child: not the instance lock, not a socket.
+  if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(actions.Get(), STDERR_FILENO + 1);
+  if (rc != 0) return rc;
+
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : kDefaultSignals) sigaddset(&defaults, s);
+  rc = ::posix_spawnattr_setsigmask(attributes.Get(), &mask);
+  if (rc == 0) rc = ::posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (options.ownProcessGroup) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    if (rc == 0) rc = ::posix_spawnattr_setpgroup(attributes.Get(), 0);
+  }
+  if (rc == 0) rc = ::posix_spawnattr_setflags(attributes.Get(), flags);
+  if (rc != 0) return rc;
+  return options.searchPath
+             ? ::posix_spawnp(pid, program.c_str(), actions.Get(), attributes.Get(), argv, environ)
+             : ::posix_spawn(pid, program.c_str(), actions.Get(), attributes.Get(), argv, environ);
+}
+
+// The program file a search in PATH finds, as posix_spawnp would take it.
+std::string FindProgram(const std::string& program, bool searchPath) {
+  if (!searchPath || program.find('/') != std::string::npos) return program;
+  const char* path = std::getenv("PATH");
+  std::string_view rest = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (!rest.empty()) {
+    size_t colon = rest.find(':');
+    std::string_view directory = rest.substr(0, colon);
+    rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    std::string candidate = std::string(directory.empty() ? "." : directory) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return program;
+}
+
+int OpenRedirect(const Redirect& redirect) {
+  if (redirect.kind == Redirect::Kind::kNull) return ::open("/dev/null", O_WRONLY);
+  return ::open(redirect.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+}
+
+// The child's side of ForkChild, between fork and exec: only async-signal-safe calls.
+// A failure is reported to the parent as an errno value on `report`.
+[[noreturn]] void ExecForked(const char* file, char* const* argv, const ProcessOptions& options,
+                             pid_t parent, int report) {
+  int error = 0;
+  // The parent may have ended before the death signal was armed; then nobody is left to
+  // send it.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) _exit(127);
+  struct sigaction defaultAction {};
+  defaultAction.sa_handler = SIG_DFL;
+  for (int s : kDefaultSignals) ::sigaction(s, &defaultAction, nullptr);
+  sigset_t mask;
+  sigemptyset(&mask);
+  ::sigprocmask(SIG_SETMASK, &mask, nullptr);
+  if (options.ownProcessGroup) ::setpgid(0, 0);
+  int input = ::open("/dev/null", O_RDONLY);
+  if (input < 0 || ::dup2(input, STDIN_FILENO) < 0) error = errno;
+  const Redirect* redirects[] = {&options.output, &options.error};
+  for (int fd = STDOUT_FILENO; fd <= STDERR_FILENO && error == 0; ++fd) {
+    const Redirect& redirect = *redirects[fd - STDOUT_FILENO];
+    if (redirect.kind == Redirect::Kind::kInherit) continue;
+    int opened = OpenRedirect(redirect);
+    if (opened < 0 || ::dup2(opened, fd) < 0) error = errno;
+  }
+  if (error == 0 && !options.workingDirectory.empty() &&
+      ::chdir(options.workingDirectory.c_str()) != 0) {
+    error = errno;
+  }
+  if (error == 0) {
+    // Nothing of ours leaks into the child; the report pipe closes on exec.
+    if (report > STDERR_FILENO + 1) ::close_range(STDERR_FILENO + 1, report - 1, 0);
+    ::close_range(report + 1, ~0U, 0);
+    ::execve(file, argv, environ);
+    error = errno;
+  }
+  [[maybe_unused]] ssize_t n = ::write(report, &error, sizeof error);
+  _exit(127);
+}
+
+// Like SpawnChild, but the child is killed when the thread that starts it ends, which
+// posix_spawn cannot arrange: fork, arm the parent-death signal, then exec.
+int ForkChild(const std::string& program, char* const* argv, const ProcessOptions& options,
+              pid_t* pid) {
+  for (const Redirect* redirect : {&options.output, &options.error}) {
+    if (redirect->kind == Redirect::Kind::kFile && redirect->path.empty()) return EINVAL;
+  }
+  std::string file = FindProgram(program, options.searchPath);
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return errno;
+  UniqueFd reader(report[0]);
+  UniqueFd writer(report[1]);
+  pid_t parent = ::getpid();
+  pid_t child = ::fork();
+  if (child < 0) return errno;
+  if (child == 0) ExecForked(file.c_str(), argv, options, parent, writer.Get());
+  writer.Reset();
+  int error = 0;
+  ssize_t n;
+  do {
+    n = ::read(reader.Get(), &error, sizeof error);
+  } while (n < 0 && errno == EINTR);
+  if (n == sizeof error && error != 0) {
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return error;
+  }
+  *pid = child;
+  return 0;
 }
 
 }  // namespace
@@ -159,41 +287,9 @@ int Process::StartArgv(const std::string& program, const std::vector<std::string
   for (const std::string& a : argv) pointers.push_back(const_cast<char*>(a.c_str()));
   pointers.push_back(nullptr);
 
-  SpawnActions actions;
-  SpawnAttributes attributes;
-  if (!actions.ok() || !attributes.ok()) return ENOMEM;
-  int rc =
-      ::posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (rc == 0) rc = AddRedirect(actions.Get(), STDOUT_FILENO, options.output);
-  if (rc == 0) rc = AddRedirect(actions.Get(), STDERR_FILENO, options.error);
-  // After the redirections, so relative output paths mean the parent's directory.
-  if (rc == 0 && !options.workingDirectory.empty()) {
-    rc = ::posix_spawn_file_actions_addchdir_np(actions.Get(), options.workingDirectory.c_str());
-  }
-  // Nothing of ours leaks into the child: not the instance lock, not a socket.
-  if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(actions.Get(), STDERR_FILENO + 1);
-  if (rc != 0) return rc;
-
-  sigset_t mask;
-  sigemptyset(&mask);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int s : kDefaultSignals) sigaddset(&defaults, s);
-  rc = ::posix_spawnattr_setsigmask(attributes.Get(), &mask);
-  if (rc == 0) rc = ::posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  if (options.ownProcessGroup) {
-    flags |= POSIX_SPAWN_SETPGROUP;
-    if (rc == 0) rc = ::posix_spawnattr_setpgroup(attributes.Get(), 0);
-  }
-  if (rc == 0) rc = ::posix_spawnattr_setflags(attributes.Get(), flags);
-  if (rc != 0) return rc;
-
   pid_t pid = 0;
-  rc = options.searchPath ? ::posix_spawnp(&pid, program.c_str(), actions.Get(), attributes.Get(),
-                                           pointers.data(), environ)
-                          : ::posix_spawn(&pid, program.c_str(), actions.Get(), attributes.Get(),
-                                          pointers.data(), environ);
+  int rc = options.endWithParent ? ForkChild(program, pointers.data(), options, &pid)
+                                 : SpawnChild(program, pointers.data(), options, &pid);
   if (rc != 0) return rc;
   pid_ = pid;
   reaped_ = false;
@@ -301,6 +397,13 @@ RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int grac
   result.timedOut = true;
   child.Terminate(graceMs);
   return result;
+}
+
+void IgnoreBrokenPipes() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 }  // namespace platform

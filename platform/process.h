@@ -46,6 +46,10 @@ struct ProcessOptions {
   // The child leads a process group of its own, and signals to end it go to the whole
   // group, so helpers it starts end with it.
   bool ownProcessGroup = false;
+  // The child is killed (SIGKILL) when the thread that started it ends, however the
+  // process ends: a helper server must not outlive us. Start such a child from the main
+  // thread, whose end is the process's.
+  bool endWithParent = false;
 };
 
 // One child process, started with posix_spawn. The child inherits no descriptor but
@@ -109,8 +113,8 @@ class Process {
 
 // The outcome of RunToEnd.
 struct RunResult {
-  bool started = false;   // the program could be started
-  bool exited = false;    // it ended by itself within the time (exitCode is valid)
+  bool started = false;  // the program could be started
+  bool exited = false;   // it ended by itself within the time (exitCode is valid)
   int exitCode = -1;
   bool timedOut = false;  // it was ended: SIGTERM, then SIGKILL after the grace time
 };
@@ -120,5 +124,11 @@ struct RunResult {
 // group of its own, and waits until it ends or `timeoutMs` has passed; then the whole
 // group is ended. The child is always reaped before this returns.
 RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int graceMs = 1000);
+
+// Makes a write to a socket or pipe whose reader has gone fail with EPIPE instead of
+// ending the whole process: a client that drops a stream must end only its own transfer,
+// and sendfile() has no MSG_NOSIGNAL. Call it first in main, before any thread starts.
+// Children started with Process get the default handling back.
+void IgnoreBrokenPipes();
 
 }  // namespace platform

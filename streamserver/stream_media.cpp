@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "cds/media_type.h"
+#include "cds/protocol_info.h"
 #include "gui/transfer_status.h"
 #include "library/library.h"
 #include "library/statements.h"
@@ -27,6 +29,7 @@ namespace {
 constexpr const char* kAllowedMethods = "GET, HEAD";
 constexpr std::string_view kPictureExtensions[] = {"jpg", "jpeg", "bmp", "png"};
 constexpr std::string_view kInternetPrefixes[] = {"http", "mms", "mmsh", "rtsp"};
+constexpr std::string_view kTransferModes[] = {"Streaming", "Interactive", "Background"};
 constexpr std::string_view kOffsetMarker = "/%offset%";
 // The first characters of a URL path ("/0/___/") are not examined.
 constexpr size_t kIndexPosition = 7;
@@ -42,6 +45,7 @@ struct Source {
   time_t Modified = 0;
   std::string Type;
   std::string TransferPath;
+  std::string ProtocolInfo;  // as the content directory announces this file
 };
 
 bool IsPicture(std::string_view extension) {
@@ -139,12 +143,22 @@ std::string MultipartEnd() {
   return std::string("--") + stream_limits::kMultipartBoundary + "--\r\n";
 }
 
+// The protocolInfo the content directory gives a local file.
+std::string FileProtocolInfo(const std::string& path) {
+  return MediaType_BuildProtocolInfo(path, MediaType_ExtensionOf(path), false);
+}
+
 // The whole source, one range, or several as multipart/byteranges; 304 when the client's
-// copy is current. Returns 0 when the connection must end.
+// copy is current, 416 when no range asked for holds a byte of it. Returns 0 when the
+// connection must end.
 int ServeSource(StreamRequest* request, const Source& source) {
   if (StreamRequest_NotModifiedSince(*request, source.Modified)) {
     StreamResponse_SetStatus(request, 304);
     return StreamResponse_WriteHeader(request) ? 1 : 0;
+  }
+  if (StreamRanges_Unsatisfiable(request->Ranges, source.Length)) {
+    StreamResponse_AddField(request, "Content-Range", "bytes */" + std::to_string(source.Length));
+    return Fail(request, 416);
   }
   std::vector<StreamByteSpan> spans = StreamRanges_Resolve(request->Ranges, source.Length);
   uint64_t total = 0;
@@ -168,7 +182,9 @@ int ServeSource(StreamRequest* request, const Source& source) {
     StreamResponse_SetContentType(request, source.Type);
   }
   StreamResponse_SetContentLength(request, total);
+  StreamResponse_AddField(request, "Accept-Ranges", "bytes");
   StreamResponse_AddField(request, "Last-Modified", StreamDate_Format(source.Modified));
+  StreamMedia_AddDlnaFields(request, source.Type, source.ProtocolInfo);
   if (!StreamResponse_WriteHeader(request)) return 0;
   if (request->Method == kStreamMethodHead) return 1;
 
@@ -217,6 +233,7 @@ int ServeDiscMember(StreamRequest* request) {
   source.Modified = st.st_mtime;
   source.Type = TypeOrOctetStream(*request, record.FilePath);
   source.TransferPath = record.FilePath;
+  source.ProtocolInfo = FileProtocolInfo(record.FilePath);
   return ServeSource(request, source);
 }
 
@@ -263,6 +280,7 @@ int ServePlainFile(StreamRequest* request) {
     source.Type = text ? "text/plain" : kOctetStreamType;
   }
   source.TransferPath = path;
+  source.ProtocolInfo = FileProtocolInfo(path);
   return ServeSource(request, source);
 }
 
@@ -293,6 +311,29 @@ bool HasDotSegment(std::string_view path) {
 void StreamServer_SetRelay(StreamRelay relay) {
   std::lock_guard<std::mutex> lock(g_relayLock);
   g_relay = std::move(relay);
+}
+
+void StreamMedia_AddDlnaFields(StreamRequest* request, std::string_view type,
+                               std::string_view protocolInfo) {
+  std::string_view mode = type.starts_with("image/") ? "Interactive" : "Streaming";
+  if (const std::string* asked = StreamRequest_HeaderValue(*request, "transfermode.dlna.org")) {
+    std::string_view value = stream_text::TrimBlanks(*asked);
+    for (std::string_view valid : kTransferModes) {
+      if (platform::AsciiEqualsNoCase(value, valid)) mode = valid;
+    }
+  }
+  StreamResponse_AddField(request, "transferMode.dlna.org", mode);
+  const std::string* features = StreamRequest_HeaderValue(*request, "getcontentfeatures.dlna.org");
+  if (features == nullptr || stream_text::TrimBlanks(*features) != "1") return;
+  // The fourth field follows the third ":" ("http-get:*:audio/mpeg:DLNA.ORG_PN=MP3...").
+  size_t at = 0;
+  for (int colon = 0; colon < 3 && at != std::string_view::npos; ++colon) {
+    at = protocolInfo.find(':', at);
+    if (at != std::string_view::npos) ++at;
+  }
+  if (at != std::string_view::npos) {
+    StreamResponse_AddField(request, "contentFeatures.dlna.org", protocolInfo.substr(at));
+  }
 }
 
 bool StreamMedia_IsInternetSource(std::string_view source) {

@@ -33,6 +33,14 @@ void StreamMedia_Rewrite(StreamRequest* request);
 // The default handler: OPTIONS, 405 for other methods, then the object's source.
 int StreamMedia_DefaultHandler(StreamRequest* request);
 
+// The DLNA headers of a media answer whose body is of `type`: transferMode.dlna.org (the
+// mode the client named when it is a valid one, else Interactive for pictures and
+// Streaming for the rest), and, when the client sent "getcontentFeatures.dlna.org: 1",
+// contentFeatures.dlna.org with the fourth field of `protocolInfo`, the one the content
+// directory announces for the same resource.
+void StreamMedia_AddDlnaFields(StreamRequest* request, std::string_view type,
+                               std::string_view protocolInfo);
+
 // Makes the server run the rewriting and the default handler above.
 void StreamMedia_Install(StreamServer* server);
 

@@ -1,7 +1,9 @@
 #include "streamserver/stream_media.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -124,6 +126,26 @@ TEST_F(StreamMediaTest, SingleRangesAndRangesThatFallBackToTheWholeFile) {
   EXPECT_EQ(Get("/0/___/100/song.mp3", "Range: bytes=x-1\r\n").status, 400);
 }
 
+// DLNA players ask how a resource may be sent and what it is; the answer names the mode
+// the player chose (or the one that suits the kind) and the same fourth field as the
+// item's protocolInfo.
+TEST_F(StreamMediaTest, DlnaHeadersNameTheTransferModeAndTheContentFeatures) {
+  Response song = Get("/0/___/100/song.mp3");
+  EXPECT_EQ(song.headers["accept-ranges"], "bytes");
+  EXPECT_EQ(song.headers["transfermode.dlna.org"], "Streaming");
+  EXPECT_EQ(song.headers.count("contentfeatures.dlna.org"), 0u);
+  song = Get("/0/___/100/song.mp3",
+             "getcontentFeatures.dlna.org: 1\r\ntransferMode.dlna.org: Background\r\n");
+  EXPECT_EQ(song.headers["contentfeatures.dlna.org"], "DLNA.ORG_PN=MP3;DLNA.ORG_OP=01");
+  EXPECT_EQ(song.headers["transfermode.dlna.org"], "Background");
+
+  platform::testing::WriteFile(media_ + "/folder.png", Pattern(70, 2));
+  AddItem(200, media_ + "/song.mp3", "Audio", 0, 1000, "folder.png");
+  Response cover = Get("/0/___/200/folder.png", "transferMode.dlna.org: Sideways\r\n");
+  EXPECT_EQ(cover.status, 200);
+  EXPECT_EQ(cover.headers["transfermode.dlna.org"], "Interactive");
+}
+
 TEST_F(StreamMediaTest, HeadKeepsTheConnectionForTheNextRequest) {
   platform::UniqueFd fd = stream_test::Connect(server_->port());
   ASSERT_TRUE(stream_test::SendAll(
@@ -243,6 +265,33 @@ TEST_F(StreamMediaTest, TransfersAreRecordedWithProgress) {
   EXPECT_EQ(entries[0].FilePath, media_ + "/big.avi");
   EXPECT_EQ(entries[0].TotalSize, 300000u);
   EXPECT_EQ(entries[0].Sent, 300000u);
+}
+
+// A client that stops reading but keeps its connection open is cut off after the send
+// time-out, so it cannot hold a connection thread for ever.
+TEST_F(StreamMediaTest, AClientThatStopsReadingIsCutAtTheSendTimeout) {
+  StreamServerOptions options = stream_test::FastOptions();
+  options.SendTimeoutMs = 300;
+  stream_test::TestServer server(options);
+  ASSERT_TRUE(server.ok());
+  const std::string path = media_ + "/long.avi";
+  platform::testing::WriteFile(path, "");
+  ASSERT_EQ(::truncate(path.c_str(), 256 << 20), 0);
+  AddItem(900, path, "Video");
+  platform::UniqueFd fd = stream_test::Connect(server.port());
+  int small = 4096;
+  ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(stream_test::SendAll(fd.Get(), "GET /0/___/900/long.avi HTTP/1.1\r\n\r\n"));
+  ASSERT_TRUE(platform::testing::WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(server.server()->SlotLock);
+    return server.server()->Slots[0].InUse;
+  }));
+  EXPECT_TRUE(platform::testing::WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(server.server()->SlotLock);
+        return !server.server()->Slots[0].InUse;
+      },
+      5000));
 }
 
 // A record keeps at most 779 bytes of a path. A longer path cut to that length may name

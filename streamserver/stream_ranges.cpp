@@ -42,3 +42,13 @@ std::vector<StreamByteSpan> StreamRanges_Resolve(const std::vector<StreamRange>&
   }
   return spans;
 }
+
+bool StreamRanges_Unsatisfiable(const std::vector<StreamRange>& ranges, int64_t length) {
+  if (ranges.empty() || ranges.size() > stream_limits::kMaxRanges) return false;
+  for (const StreamRange& range : ranges) {
+    StreamByteSpan span;
+    if (range.HasFirst && range.HasLast && range.Last < range.First) return false;
+    if (Resolve(range, length, &span)) return false;
+  }
+  return true;
+}

@@ -18,3 +18,9 @@ struct StreamByteSpan {
 // more than kMaxRanges ranges, or ranges that add up to more than the source.
 std::vector<StreamByteSpan> StreamRanges_Resolve(const std::vector<StreamRange>& ranges,
                                                  int64_t length);
+
+// True when the client asked for ranges of a source of `length` bytes, each of them well
+// formed, and none holds a byte of it (all start at or past the end, or the source is
+// empty): the answer is 416. A reversed range ("500-100") makes the header one to
+// ignore instead, as does a set of more than kMaxRanges ranges.
+bool StreamRanges_Unsatisfiable(const std::vector<StreamRange>& ranges, int64_t length);

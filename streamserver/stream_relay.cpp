@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "cds/media_type.h"
+#include "cds/protocol_info.h"
 #include "controlpoint/http_fetch.h"
 #include "gui/transfer_status.h"
 #include "internet/youtube_feeds.h"
@@ -158,7 +160,13 @@ int RelayStatus(const std::vector<StreamRange>& ranges, uint64_t* limit) {
 void PrepareHeader(StreamRequest* request, int status, std::string_view source, bool audio,
                    uint64_t limit) {
   StreamResponse_SetStatus(request, status);
-  StreamResponse_SetContentType(request, StreamRelay_ContentType(source, audio));
+  std::string type = StreamRelay_ContentType(source, audio);
+  StreamResponse_SetContentType(request, type);
+  // The content directory types the item by the kind it was added as.
+  int kind = request->Record.InternetFlags;
+  if (kind != kStreamVideo && kind != kStreamAudio) kind = audio ? kStreamAudio : kStreamVideo;
+  StreamMedia_AddDlnaFields(request, type,
+                            MediaType_BuildStreamProtocolInfo(request->Record.FilePath, kind));
   if (limit != kUnbounded) {
     StreamResponse_AddField(request, "Content-range",
                             "bytes 0-" + std::to_string(limit - 1) + "/*");

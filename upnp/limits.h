@@ -73,6 +73,10 @@ inline constexpr size_t kHttpMaxTrailerBytes = 16 * 1024;
 inline constexpr uint32_t kWebSessionIdleMs = 3000;
 inline constexpr uint32_t kHttpHeaderDeadlineMs = 10000;
 inline constexpr uint32_t kHttpBodyDeadlineMs = 30000;
+// An answer whose queued bytes have not moved for this long is given up and its
+// connection closed: the server has only kDeviceWebConnections connections, and a
+// client that stops reading but keeps its socket open must not hold one for ever.
+inline constexpr uint32_t kWebSendStallMs = 30000;
 // Initial receive buffer of each server and client connection.
 inline constexpr size_t kWebInitialBufferBytes = 2048;
 

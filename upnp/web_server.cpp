@@ -72,6 +72,37 @@ void OnDeadline(void* key) {
   FLibWebServer_Drop(session);
 }
 
+// Looks at an answer's queued bytes once per stall period: a client that took none of
+// them in a whole period is cut off.
+void OnSendStall(void* key) {
+  FLibWebSession* session = SessionOfKey(key);
+  enum class Verdict { Done, Again, Cut } verdict = Verdict::Done;
+  {
+    std::lock_guard lock(session->Lock);
+    if (session->Socket != nullptr) {
+      uint64_t pending = FLibAsyncSocket_PendingBytes(session->Socket);
+      if (pending == 0) {
+        verdict = Verdict::Done;
+      } else if (session->DrainedSinceLook || pending < session->StallPending) {
+        verdict = Verdict::Again;
+      } else {
+        verdict = Verdict::Cut;
+      }
+      session->StallPending = pending;
+      session->DrainedSinceLook = false;
+      session->StallWatch = verdict == Verdict::Again;
+    }
+  }
+  if (verdict == Verdict::Again) {
+    Schedule(session, &session->StallKey, session->Server->Options.SendStallMs, OnSendStall);
+  } else if (verdict == Verdict::Cut) {
+    platform::Logf("web server: %s stopped reading its answer, closing\n",
+                   FLibIpv4ToText(session->PeerAddress).c_str());
+    DisconnectNow(session);
+  }
+  FLibWebServer_Drop(session);
+}
+
 void ArmIdle(FLibWebSession* session) {
   Unschedule(session, &session->IdleKey);
   Schedule(session, &session->IdleKey, session->Server->Options.IdleMs, OnIdle);
@@ -106,6 +137,7 @@ void OnFinishKeep(void* key) {
       session->Answered = false;
       session->Chunked = false;
       session->CloseAfterResponse = false;
+      session->HeadSent = false;
     }
   }
   if (socket) {
@@ -138,6 +170,37 @@ int ApplyAfterResponse(FLibWebSession* session, AfterResponse after, int result)
   return result;
 }
 
+// Called under the session lock as the head of a response goes out: true when the
+// connection closes after this response. The head must then say so, or a client that
+// pools connections sends its next request into a closing one; and having said so the
+// connection does close, even when a body still being read arrives whole later.
+bool HeadClosesLocked(FLibWebSession* session) {
+  if (session->HeadSent) return false;
+  session->HeadSent = true;
+  bool close = !session->KeepAlive || session->CloseAfterResponse || !session->RequestRead;
+  if (close) session->CloseAfterResponse = true;
+  return close;
+}
+
+// `head` (a response's first bytes) with "Connection: close" as its last header line,
+// unless it names a Connection already.
+std::string WithConnectionClose(std::string_view head) {
+  size_t end = head.find("\r\n\r\n");
+  std::string_view fields = head.substr(0, end);
+  for (size_t at = fields.find("\r\n"); at != std::string_view::npos;
+       at = fields.find("\r\n", at + 2)) {
+    constexpr std::string_view kName = "connection:";
+    if (platform::AsciiEqualsNoCase(fields.substr(at + 2, kName.size()), kName))
+      return std::string(head);
+  }
+  size_t insertAt = end != std::string_view::npos ? end : head.find("\r\n");
+  if (insertAt == std::string_view::npos) return std::string(head);
+  std::string out(head.substr(0, insertAt));
+  out += "\r\nConnection: close";
+  out += head.substr(insertAt);
+  return out;
+}
+
 // The worse of two send results: any failure wins, then "queued".
 int Combine(int a, int b) {
   if (a < 0 || b < 0) return std::min(a, b);
@@ -168,7 +231,8 @@ int SendStringLocked(FLibWebSession* session, std::string bytes) {
   return FLibAsyncSocket_SendString(session->Socket, std::move(bytes));
 }
 
-// The common tail of every send: finish when done, clear the validity flag on failure.
+// The common tail of every send: finish when done, clear the validity flag on failure,
+// and watch bytes that had to wait.
 int Complete(FLibWebSession* session, std::unique_lock<std::mutex>& lock, int result, bool done) {
   AfterResponse after = AfterResponse::Nothing;
   if (result < 0) {
@@ -177,7 +241,15 @@ int Complete(FLibWebSession* session, std::unique_lock<std::mutex>& lock, int re
     after = FinishLocked(session);
     if (after == AfterResponse::Close) ClearValidFlagLocked(session);
   }
+  bool watch = result == FLibWeb_Queued && !session->StallWatch && session->Socket != nullptr;
+  if (watch) {
+    session->StallWatch = true;
+    session->StallPending = FLibAsyncSocket_PendingBytes(session->Socket);
+    session->DrainedSinceLook = false;
+  }
   lock.unlock();
+  if (watch)
+    Schedule(session, &session->StallKey, session->Server->Options.SendStallMs, OnSendStall);
   return ApplyAfterResponse(session, after, result);
 }
 
@@ -321,7 +393,7 @@ void OnConnection(FLibAsyncServerSocket* serverSocket, FLibAsyncSocket* connecti
   session->PeerAddress = connection->RemoteAddress;
   session->LocalAddress = connection->LocalInterface;
   for (FLibWebSessionTimerKey* key : {&session->IdleKey, &session->HeaderKey, &session->BodyKey,
-                                      &session->FinishKey, &session->CloseKey})
+                                      &session->FinishKey, &session->CloseKey, &session->StallKey})
     key->Session = session;
   FLibHttpReader_Init(&session->Reader, FLibHttpReaderMode::Server);
   *user = session;
@@ -350,7 +422,7 @@ void OnGone(FLibAsyncServerSocket*, FLibAsyncSocket*, void* user) {
     ClearValidFlagLocked(session);
   }
   for (FLibWebSessionTimerKey* key : {&session->IdleKey, &session->HeaderKey, &session->BodyKey,
-                                      &session->FinishKey, &session->CloseKey})
+                                      &session->FinishKey, &session->CloseKey, &session->StallKey})
     Unschedule(session, key);
   if (session->Closed) session->Closed(session, session->User);
   FLibWebServer_Drop(session);  // the connection's reference
@@ -363,6 +435,7 @@ void OnDrained(FLibAsyncServerSocket*, FLibAsyncSocket* connection, void* user) 
   {
     std::lock_guard lock(session->Lock);
     close = session->CloseWhenDrained;
+    session->DrainedSinceLook = true;
   }
   if (close) {
     FLibAsyncSocket_Disconnect(connection);
@@ -449,6 +522,8 @@ int FLibWebServer_SendPacket(FLibWebSession* session, const FLibHttpPacket& pack
       !FLibHttp_FindHeader(*copy, "Transfer-Encoding"))
     FLibHttp_AddHeader(*copy, "Content-Length", std::to_string(copy->Body.size()));
   std::unique_lock lock(session->Lock);
+  if (HeadClosesLocked(session) && !FLibHttp_FindHeader(*copy, "Connection"))
+    FLibHttp_AddHeader(*copy, "Connection", "close");
   std::string wire =
       session->HeadRequest ? FLibHttp_SerializeHead(*copy) : FLibHttp_Serialize(*copy);
   int result = SendStringLocked(session, std::move(wire));
@@ -462,7 +537,15 @@ int FLibWebServer_SendBytes(FLibWebSession* session, const char* buffer, size_t 
     return FLibWeb_NoSession;
   }
   std::unique_lock lock(session->Lock);
-  int result = SendLocked(session, buffer, length, ownership);
+  std::string_view bytes(buffer, length);
+  int result;
+  if (bytes.starts_with("HTTP/") && HeadClosesLocked(session)) {
+    std::string head = WithConnectionClose(bytes);
+    FreeIfOwned(buffer, ownership);
+    result = SendStringLocked(session, std::move(head));
+  } else {
+    result = SendLocked(session, buffer, length, ownership);
+  }
   return Complete(session, lock, result, done);
 }
 
@@ -484,6 +567,8 @@ int FLibWebServer_BeginStream(FLibWebSession* session, const FLibHttpPacket& pac
       FLibHttp_AddHeader(*copy, "Transfer-Encoding", "chunked");
     }
   }
+  if (HeadClosesLocked(session) && !FLibHttp_FindHeader(*copy, "Connection"))
+    FLibHttp_AddHeader(*copy, "Connection", "close");
   int result = SendStringLocked(session, FLibHttp_SerializeHead(*copy));
   return Complete(session, lock, result, false);
 }
@@ -506,6 +591,7 @@ int FLibWebServer_BeginStreamRaw(FLibWebSession* session, int code, std::string_
   }
   head += FoldHeaderText(extraHeaders);
   head += "\r\n\r\n";
+  if (HeadClosesLocked(session)) head = WithConnectionClose(head);
   int result = SendStringLocked(session, std::move(head));
   return Complete(session, lock, result, false);
 }
@@ -520,6 +606,7 @@ int FLibWebServer_SendWhole(FLibWebSession* session, int code, std::string_view 
   session->Chunked = false;
   // HTTP/1.0 answers close after the response, as every other answer to HTTP/1.0 does.
   if (session->RequestIs10) session->CloseAfterResponse = true;
+  if (HeadClosesLocked(session)) head = WithConnectionClose(head);
   if (!session->HeadRequest) {
     head.reserve(head.size() + body.size());
     head.append(body);

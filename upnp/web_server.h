@@ -45,6 +45,7 @@ struct FLibWebServerOptions {
   uint32_t IdleMs = upnp_limits::kWebSessionIdleMs;
   uint32_t HeaderDeadlineMs = upnp_limits::kHttpHeaderDeadlineMs;
   uint32_t BodyDeadlineMs = upnp_limits::kHttpBodyDeadlineMs;
+  uint32_t SendStallMs = upnp_limits::kWebSendStallMs;
   uint32_t BindAddress = 0;  // host order; 0 = every interface
 };
 
@@ -82,12 +83,18 @@ struct FLibWebSession {
   bool HeadRequest = false;
   bool Chunked = false;
   bool CloseAfterResponse = false;
+  bool HeadSent = false;          // the head of the response has gone out
   bool Answered = false;          // the response is finished
   bool CloseWhenDrained = false;  // close once the queued response has gone out
+  // The watch on queued answer bytes: armed while some wait, with what waited at the
+  // last look and whether everything went out since.
+  bool StallWatch = false;
+  uint64_t StallPending = 0;
+  bool DrainedSinceLook = false;
   std::atomic<bool>* ValidFlag = nullptr;
 
   std::atomic<int> RefCount{1};
-  FLibWebSessionTimerKey IdleKey, HeaderKey, BodyKey, FinishKey, CloseKey;
+  FLibWebSessionTimerKey IdleKey, HeaderKey, BodyKey, FinishKey, CloseKey, StallKey;
 };
 
 struct FLibWebDirectory {

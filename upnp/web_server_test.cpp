@@ -123,6 +123,9 @@ void OnRequest(FLibWebSession* session, FLibHttpPacket* request, bool done, void
   } else if (t == "/long-header") {
     FLibWebServer_BeginStreamRaw(session, 200, "OK", "\r\nX-Long: " + std::string(2000, 'v'));
     FLibWebServer_StreamPiece(session, nullptr, 0, FLibOwnership_Static, true);
+  } else if (t == "/raw") {
+    static const char kText[] = "HTTP/1.1 404 Not Here\r\nContent-Length: 0\r\n\r\n";
+    FLibWebServer_SendBytes(session, kText, sizeof kText - 1, FLibOwnership_Static, true);
   } else if (t == "/close") {
     FLibWebServer_CloseSession(session);
   } else {
@@ -168,18 +171,24 @@ class WebServerTest : public ::testing::Test {
   ChainThread chain_;
 };
 
+// Whatever form the answer takes, a connection that closes after it says so in the
+// answer, and one that stays says nothing.
 TEST_F(WebServerTest, ConnectionIsClosedAfterTheResponseUnlessKeptAlive) {
   uint16_t port = Start();
-  Client closing(port);
-  ASSERT_TRUE(closing.Send(Get("/a", "1.1", "Connection: close\r\n")));
-  ASSERT_TRUE(ReadResponse(closing));
-  EXPECT_TRUE(closing.WaitClosed(2000));
+  for (const char* target : {"/a", "/whole", "/stream-raw", "/stream-packet", "/raw"}) {
+    Client closing(port);
+    ASSERT_TRUE(closing.Send(Get(target, "1.1", "Connection: close\r\n")));
+    ASSERT_TRUE(closing.WaitClosed(2000)) << target;
+    std::string head = closing.Received().substr(0, closing.Received().find("\r\n\r\n"));
+    EXPECT_EQ(CountOf(head, "\r\nConnection: close"), 1u) << head;
+  }
 
   Client plain(port);
   ASSERT_TRUE(plain.Send(Get("/a", "1.0")));
   FLibHttpPacketPtr response = ReadResponse(plain);
   ASSERT_TRUE(response);
   EXPECT_EQ(response->Body, "hello /a");
+  EXPECT_TRUE(FLibHttp_HeaderEquals(*response, "Connection", "close"));
   EXPECT_TRUE(plain.WaitClosed(2000));
   EXPECT_EQ(app_.LastResult.load(), FLibWeb_Closing);
 
@@ -190,6 +199,7 @@ TEST_F(WebServerTest, ConnectionIsClosedAfterTheResponseUnlessKeptAlive) {
   response = ReadResponse(kept);
   ASSERT_TRUE(response);
   EXPECT_EQ(response->Body, "hello /c");
+  EXPECT_FALSE(FLibHttp_FindHeader(*response, "Connection"));
   EXPECT_FALSE(kept.Closed());
 }
 
@@ -276,7 +286,9 @@ TEST_F(WebServerTest, WholeAnswerCarriesItsLengthAndKeepsTheConnection) {
   Client old(port);
   ASSERT_TRUE(old.Send(Get("/whole", "1.0", "Connection: keep-alive\r\n")));
   ASSERT_TRUE(old.WaitClosed());
-  EXPECT_EQ(old.Received(), expected);
+  EXPECT_EQ(old.Received(),
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 7\r\n"
+            "Connection: close\r\n\r\nabcdefg");
   ASSERT_TRUE(WaitFor([&] { return app_.LastResult.load() != kUnset; }));
   EXPECT_EQ(app_.LastResult.load(), FLibWeb_Closing);
 }
@@ -513,6 +525,28 @@ TEST_F(WebServerTest, PeerResetInTheMiddleOfAStream) {
   Client next(port);
   ASSERT_TRUE(next.Send(Get("/after")));
   EXPECT_TRUE(ReadResponse(next));
+}
+
+// A client that stops reading its answer is cut off once the queued bytes have not moved
+// for the stall time: the server has few connections to give.
+TEST_F(WebServerTest, ClientThatStopsReadingIsCutAtTheSendStall) {
+  FLibWebServerOptions options;
+  options.SendStallMs = 300;
+  uint16_t port = Start(options);
+  Client client(port);
+  int small = 4096;
+  ::setsockopt(client.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(client.Send(Get("/endless")));
+  ASSERT_TRUE(WaitFor([&] { return app_.StreamSession.load() != nullptr; }));
+  FLibWebSession* session = app_.StreamSession.load();
+  std::string piece(65536, 'p');
+  int result = FLibWeb_Sent;
+  for (int i = 0; i < 200 && result == FLibWeb_Sent; ++i)
+    result =
+        FLibWebServer_StreamPiece(session, piece.data(), piece.size(), FLibOwnership_User, false);
+  EXPECT_EQ(result, FLibWeb_Queued);
+  EXPECT_TRUE(WaitFor([&] { return app_.Closed.load() == 1; }, 3000));
+  FLibWebServer_Drop(session);
 }
 
 TEST_F(WebServerTest, CloseSessionEndsTheConnection) {

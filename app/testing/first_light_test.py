@@ -13,18 +13,22 @@ that try to leave the shared folders are refused by both HTTP servers.
 Refuses to run unless the namespace is fresh (only "lo" exists).
 """
 
+import glob
 import os
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
+import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (MediaServerFinder, add_veth_pair, check, finish, http,  # noqa: E402
-                           require_private_namespace, wait_for_text)
+                           live_children, require_private_namespace, wait_for_text)
 
 
 def ffmpeg(*args):
@@ -46,6 +50,11 @@ def make_media(media):
            os.path.join(media, "clip.mp4"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=160x120:d=2:r=10", "-c:v", "mpeg4",
            os.path.join(media, "film.mkv"))
+    # Big enough that a client can leave while the server is still sending.
+    long_clip = os.path.join(media, "long.mp4")
+    shutil.copy(os.path.join(media, "clip.mp4"), long_clip)
+    with open(long_clip, "ab") as f:
+        f.truncate(os.path.getsize(long_clip) + 48 * 1024 * 1024)
     # A song in a folder without pictures, converted for clients (Ogg is always).
     os.makedirs(os.path.join(media, "Loose"))
     ffmpeg("-f", "lavfi", "-i", "sine=f=330:d=3", "-c:a", "libvorbis",
@@ -152,6 +161,45 @@ def check_resource(name, url, info, data):
     first, second = data[0:10], data[20:30]
     check(status == 206 and first in body and second in body and
           body.index(first) < body.rindex(second), "%s: two ranges (%s)" % (name, status))
+    status, fields, body = fetch(url, [("Range", "bytes=%d-" % len(data))])
+    check(status == 416, "%s: a range past the end is refused (%s)" % (name, status))
+    # The system's lighttpd (.mkv) gives neither the length with its 416 nor DLNA headers.
+    if urllib.parse.urlsplit(url).port != 3456:
+        check(fields.get("content-range") == "bytes */%d" % len(data),
+              "%s: the refusal names the length" % name)
+        status, fields, body = fetch(url, [("getcontentFeatures.dlna.org", "1")])
+        check(fields.get("contentfeatures.dlna.org") == info.split(":", 3)[3],
+              "%s: contentFeatures.dlna.org agrees with the protocolInfo %s (%s)"
+              % (name, info, fields.get("contentfeatures.dlna.org")))
+
+
+def encoders(pid):
+    return [child for child, name in live_children(pid) if name == "ZerazU.eng"]
+
+
+def leave_early(url, rounds):
+    """Clients that go away at every moment: in the middle of their request, after part
+    of the body (closing or resetting), in the middle of a multi-range answer."""
+    parts = urllib.parse.urlsplit(url)
+    target = parts.path + ("?" + parts.query if parts.query else "")
+    for i in range(rounds):
+        ranges = "Range: bytes=0-2000000,4000000-9000000\r\n" if i % 3 == 2 else ""
+        request = "GET %s HTTP/1.1\r\nHost: %s:%d\r\nConnection: close\r\n%s\r\n" % (
+            target, parts.hostname, parts.port, ranges)
+        wanted = (0, 100 * 1024, 1000 * 1000, 3000 * 1000)[i % 4]
+        try:
+            with socket.create_connection((parts.hostname, parts.port), timeout=10) as s:
+                s.sendall(request[:len(request) // 2 if wanted == 0 else None].encode())
+                got = 0
+                while got < wanted:
+                    piece = s.recv(65536)
+                    if not piece:
+                        break
+                    got += len(piece)
+                if i % 2:
+                    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        except OSError:
+            pass
 
 
 def main():
@@ -260,6 +308,19 @@ def main():
                                        timeout=30)
                 check(probe.returncode == 0 and kind in probe.stdout,
                       "ffprobe reads the %s resource by URL (%s)" % (kind, probe.stdout.split()))
+        for url, *_ in items.get("long", []):
+            leave_early(url, 24)
+        try:
+            answers = fetch(items["song"][0][0])[0] == 200
+        except OSError:
+            answers = False
+        check(answers and server.poll() is None,
+              "clients that leave in the middle of a stream end only their own transfer")
+        end = time.time() + 15
+        while time.time() < end and (encoders(server.pid) or glob.glob("/dev/shm/_tarnwick_*")):
+            time.sleep(0.1)
+        check(not encoders(server.pid) and not glob.glob("/dev/shm/_tarnwick_*"),
+              "their encoders have ended and left no shared memory behind")
         film = items.get("film", [])
         check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,
               "the .mkv item is offered on the auxiliary web server")

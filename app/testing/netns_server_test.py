@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Starts the real server inside a private network namespace with a shared folder, finds
 it with an M-SEARCH, reads its device description and both service descriptions, and
-stops it with SIGTERM.
+stops it with SIGTERM; started again and killed with SIGKILL, it leaves no lighttpd behind.
 
     unshare -rn python3 netns_server_test.py MIRELLE
 
@@ -24,8 +24,8 @@ import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (check, failures, finish, require_private_namespace,  # noqa: E402
-                           wait_for_text)
+from netns_support import (check, failures, finish, has_ended, live_children,  # noqa: E402
+                           require_private_namespace, wait_for_text)
 
 
 def write_wav(path):
@@ -77,6 +77,21 @@ def soap(location, description, action, arguments):
         return r.read().decode("utf-8")
 
 
+def kill_leaves_no_helper(program, home):
+    """However the server ends, its lighttpd ends with it."""
+    server = subprocess.Popen([program, "--home", home, "--headless"], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True)
+    line = ""
+    while "runs headless" not in line and server.poll() is None:
+        line = server.stdout.readline()
+    helpers = [pid for pid, name in live_children(server.pid) if name == "lighttpd"]
+    check(helpers, "the server runs lighttpd")
+    server.kill()
+    server.wait()
+    end = time.time() + 5
+    while time.time() < end and not all(map(has_ended, helpers)):
+        time.sleep(0.05)
+    check(all(map(has_ended, helpers)), "lighttpd ends with a server killed by SIGKILL")
 
 
 def main():
@@ -139,6 +154,7 @@ def main():
             server.kill()
             code = None
         check(code == 0, "SIGTERM shuts the server down cleanly")
+        kill_leaves_no_helper(program, os.path.join(work, "home"))
         if failures:
             with open(log_path, encoding="utf-8", errors="replace") as f:
                 print(f.read())

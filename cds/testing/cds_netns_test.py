@@ -87,8 +87,17 @@ def run(program):
           "GetProtocolInfo Source of 1344 bytes")
     values, _ = call(cm, "GetCurrentConnectionIDs", [], [("ConnectionIDs", S)])
     check(values == ["0"], "ConnectionIDs 0 %r" % values)
-    _, code = call(cm, "GetCurrentConnectionInfo", [("ConnectionID", 0)], [("RcsID", GObject.TYPE_INT)])
-    check(code == 706, "GetCurrentConnectionInfo faults 706 (%r)" % code)
+    I = GObject.TYPE_INT
+    values, code = call(cm, "GetCurrentConnectionInfo", [("ConnectionID", 0)],
+                        [("RcsID", I), ("AVTransportID", I), ("ProtocolInfo", S),
+                         ("PeerConnectionManager", S), ("PeerConnectionID", I),
+                         ("Direction", S), ("Status", S)])
+    check(values is not None and values[:2] == [-1, -1] and values[2] in ("", None) and
+          values[3] in ("", None) and values[4:] == [-1, "Output", "OK"],
+          "GetCurrentConnectionInfo(0) describes the default connection (%r, %r)"
+          % (values, code))
+    _, code = call(cm, "GetCurrentConnectionInfo", [("ConnectionID", 1)], [("RcsID", I)])
+    check(code == 706, "GetCurrentConnectionInfo of another ID faults 706 (%r)" % code)
 
     def parse(result):
         objects = []

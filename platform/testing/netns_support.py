@@ -2,6 +2,7 @@
 outside a fresh network namespace, the veth pair that GUPnP needs, and HTTP requests
 written by hand so that every byte sent is the test's own."""
 
+import os
 import socket
 import subprocess
 import sys
@@ -128,6 +129,30 @@ def wait_for_text(path, text, seconds):
             pass
         time.sleep(0.05)
     return False
+
+
+def live_children(pid):
+    """(pid, name) of the processes whose parent is `pid` and that have not ended."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                name, _, rest = f.read().partition("(")[2].rpartition(")")
+        except OSError:
+            continue
+        state, parent = rest.split()[:2]
+        if int(parent) == pid and state != "Z":
+            found.append((int(entry), name))
+    return found
+
+
+def has_ended(pid):
+    """True once `pid` has exited (a zombie nobody reaps counts as ended)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rpartition(")")[2].split()[0] == "Z"
+    except OSError:
+        return True
 
 
 def finish():
