@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "library/collation.h"
 #include "library/schema.h"
@@ -58,10 +60,20 @@ struct LibraryState {
   std::map<std::string, StatementPtr> statements;
   BrowseCursor browse;
   int transactionDepth = 0;
+  // What the change triggers reported since the last commit or rollback.
+  bool changed = false;
+  bool changeOverflow = false;
+  std::set<int32_t> changedContainers;
 };
 
 std::recursive_mutex g_dbMutex;
 LibraryState g_lib;
+// The stored change counter; written under g_dbMutex, read by anyone.
+std::atomic<uint32_t> g_systemUpdateId{0};
+// Taken inside g_dbMutex to call the listener, alone to replace it, so that removing it
+// never waits for a batch of writes.
+std::mutex g_listenerMutex;
+LibraryChangeListener g_listener;
 thread_local std::vector<MediaRecord> g_selectResults;
 RenameFunction g_rename = ::rename;
 
@@ -455,6 +467,94 @@ bool UpgradeLibraryLocked() {
   return true;
 }
 
+// Called by the change triggers for every object row inserted, deleted or updated, with
+// the row's parent. Runs inside the statement, under g_dbMutex.
+void NoteChangeFunction(sqlite3_context* context, int, sqlite3_value** argv) {
+  g_lib.changed = true;
+  if (!g_lib.changeOverflow && sqlite3_value_type(argv[0]) == SQLITE_INTEGER) {
+    int64_t parent = sqlite3_value_int64(argv[0]);
+    if (parent >= 0 && parent <= INT32_MAX)
+      g_lib.changedContainers.insert(static_cast<int32_t>(parent));
+    if (g_lib.changedContainers.size() > kChangedContainersMax) {
+      g_lib.changeOverflow = true;
+      g_lib.changedContainers.clear();
+    }
+  }
+  sqlite3_result_null(context);
+}
+
+void ForgetChangesLocked() {
+  g_lib.changed = false;
+  g_lib.changeOverflow = false;
+  g_lib.changedContainers.clear();
+}
+
+// Gives a library of an earlier version the settings rows it lacks, installs the change
+// triggers on the connection and reads the stored counter.
+bool PrepareChangeCountingLocked() {
+  sqlite3_stmt* raw = nullptr;
+  bool complete = false;
+  if (sqlite3_prepare_v2(g_lib.db, kCountAddedSettingsRows, -1, &raw, nullptr) == SQLITE_OK) {
+    StatementPtr stmt(raw);
+    complete = sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int(raw, 0) == kAddedSettingsRows;
+  }
+  if (!complete && !ExecScriptLocked(kAddMissingSettingsRows)) return false;
+  if (sqlite3_create_function_v2(g_lib.db, "orvex_note_change", 1, SQLITE_UTF8, nullptr,
+                                 NoteChangeFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      !ExecScriptLocked(kChangeTriggers)) {
+    return false;
+  }
+  ForgetChangesLocked();
+  uint32_t stored = 0;
+  QueryUse use(
+      Sql{"select my_value from AVP where my_attribute = ?", {std::string(kSystemUpdateIdKey)}});
+  if (use.get() != nullptr && use.Step() == SQLITE_ROW) {
+    // A value that is not a number (edited by hand) counts as 0, as a missing one does.
+    const unsigned char* text = sqlite3_column_text(use.get(), 0);
+    uint64_t value = 0;
+    for (const unsigned char* c = text; c != nullptr && *c >= '0' && *c <= '9'; ++c) {
+      value = value * 10 + static_cast<uint64_t>(*c - '0');
+      if (value > UINT32_MAX) break;
+    }
+    stored = value > UINT32_MAX ? 0 : static_cast<uint32_t>(value);
+  }
+  g_systemUpdateId.store(stored, std::memory_order_release);
+  return true;
+}
+
+// Stores the next counter value when this transaction changed objects. Inside it, so the
+// counter and the change it counts are committed together.
+bool StoreNextCounterLocked() {
+  if (!g_lib.changed) return true;
+  uint32_t next = g_systemUpdateId.load(std::memory_order_acquire) + 1;
+  QueryUse use(Sql{"insert or replace into AVP (my_attribute, my_value) values (?, ?)",
+                   {std::string(kSystemUpdateIdKey), std::to_string(next)}});
+  return use.get() != nullptr && use.Step() == SQLITE_DONE;
+}
+
+bool ObjectExistsLocked(int32_t myIndex) {
+  QueryUse use(Sql{"select 1 from FSE_QueryState where MyIndex = ?", {int64_t{myIndex}}});
+  return use.get() != nullptr && use.Step() == SQLITE_ROW;
+}
+
+// After a commit that changed objects: the counter moves on and the listener hears of it.
+void PublishChangesLocked() {
+  if (!g_lib.changed) return;
+  LibraryChange change;
+  change.systemUpdateId = g_systemUpdateId.load(std::memory_order_acquire) + 1;
+  g_systemUpdateId.store(change.systemUpdateId, std::memory_order_release);
+  change.overflow = g_lib.changeOverflow;
+  std::set<int32_t> containers = std::move(g_lib.changedContainers);
+  ForgetChangesLocked();
+  std::lock_guard listenerLock(g_listenerMutex);
+  if (!g_listener) return;
+  // A container deleted with its children is no longer there to be browsed again.
+  for (int32_t id : containers) {
+    if (ObjectExistsLocked(id)) change.containers.push_back(id);
+  }
+  g_listener(change);
+}
+
 void CloseConnectionLocked() {
   ResetBrowseLocked();
   g_lib.browse.haveQuery = false;
@@ -585,7 +685,8 @@ int db_openAt(const std::string& libraryPath) {
   // the indexes of a large library (kPageCacheKiB).
   if (!LooksLikeLibrary(db) || !ExecScriptLocked("pragma journal_mode = wal;") ||
       !ExecScriptLocked("pragma synchronous = normal;") ||
-      !ExecScriptLocked(CacheSizePragma(kPageCacheKiB).c_str()) || !UpgradeLibraryLocked()) {
+      !ExecScriptLocked(CacheSizePragma(kPageCacheKiB).c_str()) || !UpgradeLibraryLocked() ||
+      !PrepareChangeCountingLocked()) {
     CloseConnectionLocked();
     return 0;
   }
@@ -594,10 +695,15 @@ int db_openAt(const std::string& libraryPath) {
 
 int db_open() { return db_openAt(platform::AppPath(kLibraryFileName)); }
 
-void db_close() {
+void db_close(bool compact) {
   std::lock_guard lock(g_dbMutex);
   if (g_lib.db == nullptr) return;
-  CloseAndCompactLocked();
+  ForgetChangesLocked();
+  if (compact) {
+    CloseAndCompactLocked();
+  } else {
+    CloseConnectionLocked();
+  }
   g_selectResults.clear();
   g_selectResults.shrink_to_fit();
 }
@@ -610,13 +716,20 @@ bool db_isOpen() {
 int db_execute(const Sql& statement) {
   std::lock_guard lock(g_dbMutex);
   if (g_lib.db == nullptr) return 0;
+  // A statement outside a batch is a batch of its own, so that what it changes and the
+  // change counter are committed together.
+  LibraryTransaction single;
+  if (!single.Active()) return 0;
   ResetBrowseLocked();
-  QueryUse use(statement);
-  if (use.get() == nullptr) return 0;
-  int rc;
-  while ((rc = use.Step()) == SQLITE_ROW) {
+  {
+    QueryUse use(statement);
+    if (use.get() == nullptr) return 0;
+    int rc;
+    while ((rc = use.Step()) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) return 0;
   }
-  return rc == SQLITE_DONE ? 1 : 0;
+  return single.Commit() ? 1 : 0;
 }
 
 int db_getCount(const Sql& query) {
@@ -816,6 +929,13 @@ void db_setAVP(std::string_view key, std::string_view value) {
   db_execute(sql::SetSetting(key, value));
 }
 
+uint32_t db_systemUpdateId() { return g_systemUpdateId.load(std::memory_order_acquire); }
+
+void db_setChangeListener(LibraryChangeListener listener) {
+  std::lock_guard lock(g_listenerMutex);
+  g_listener = std::move(listener);
+}
+
 namespace {
 
 bool ReadSharedFolders(const Sql& query, std::vector<SharedFolderRecord>* rows) {
@@ -895,6 +1015,7 @@ LibraryTransaction::~LibraryTransaction() {
   if (--g_lib.transactionDepth == 0 && outermost_ && g_lib.db != nullptr) {
     ResetBrowseLocked();
     ExecScriptLocked("rollback;");
+    ForgetChangesLocked();
   }
 }
 
@@ -903,8 +1024,12 @@ bool LibraryTransaction::Commit() {
   active_ = false;
   if (--g_lib.transactionDepth > 0 || !outermost_) return true;
   ResetBrowseLocked();
-  if (ExecScriptLocked("commit;")) return true;
+  if (StoreNextCounterLocked() && ExecScriptLocked("commit;")) {
+    PublishChangesLocked();
+    return true;
+  }
   ExecScriptLocked("rollback;");
+  ForgetChangesLocked();
   return false;
 }
 

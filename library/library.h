@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -29,8 +30,10 @@ int db_open();
 int db_openAt(const std::string& libraryPath);
 
 // Closes the library and compacts the file through temp.mdb beside it. A failed step
-// leaves the library file untouched.
-void db_close();
+// leaves the library file untouched. A program that may share the file with a running
+// copy (a tool's one question) closes without compacting: the copy would be renamed over
+// the file the other one has open.
+void db_close(bool compact = true);
 bool db_isOpen();
 
 // Runs a statement that returns no rows. Nonzero when it ran. Any statement marks the
@@ -89,6 +92,35 @@ int db_getSharedFolder(std::string_view dirPath, SharedFolderRecord* record);
 std::vector<SharedFolderRecord> db_listSharedFolders(bool* ok = nullptr);
 int db_countSharedFolders();
 
+// ---- Change counter ----
+
+// The settings row that holds the change counter.
+inline constexpr const char* kSystemUpdateIdKey = "SystemUpdateID";
+// One commit names at most this many changed containers; beyond, it reports an overflow.
+inline constexpr size_t kChangedContainersMax = 1024;
+
+// What one commit changed in the object table.
+struct LibraryChange {
+  uint32_t systemUpdateId = 0;  // the counter as this commit stored it
+  // The containers whose children were inserted, deleted or changed and that still exist,
+  // in ascending order; incomplete (and empty) when `overflow` is set.
+  std::vector<int32_t> containers;
+  bool overflow = false;
+};
+
+// The number of committed changes of the object table: it grows by one with every commit
+// (a batch, or a statement outside one) that inserted, deleted or updated objects, and is
+// stored by that same commit, so it never falls behind the library nor goes backwards,
+// across restarts included. Cheap; any thread.
+uint32_t db_systemUpdateId();
+
+// Installs the function told of each such commit, or removes it (empty). It is called on
+// the committing thread with the library mutex held, so it must only hand the change on,
+// never wait or use the library. Once this returns, the previous function is not running
+// and is not called again.
+using LibraryChangeListener = std::function<void(const LibraryChange& change)>;
+void db_setChangeListener(LibraryChangeListener listener);
+
 // The library mutex. Holding it across several calls makes them one unit for other
 // threads.
 std::recursive_mutex& db_mutex();
@@ -105,6 +137,8 @@ class LibraryTransaction {
   LibraryTransaction& operator=(const LibraryTransaction&) = delete;
 
   bool Commit();
+  // False when the transaction could not begin (the library is closed or busy).
+  bool Active() const { return active_; }
 
  private:
   std::unique_lock<std::recursive_mutex> lock_;

@@ -83,9 +83,10 @@ TEST_F(LibraryTest, MissingFileIsCreatedWithEverySettingAndFirstRunFlag) {
   EXPECT_EQ(db_getAVP("RunFirstTime", &value, &found), 1);
   EXPECT_TRUE(found);
   EXPECT_EQ(value, "TRUE");
-  for (const char* key : {"ServerName", "EnableAutoRun", "MinimizedAtStartUp", "TranscodingEnable",
-                          "PreCacheEnable", "TransVideoQuality", "VideoFilter", "AudioFilter",
-                          "ImageFilter", "PlaylistFilter", "Language"}) {
+  for (const char* key :
+       {"ServerName", "EnableAutoRun", "MinimizedAtStartUp", "TranscodingEnable", "PreCacheEnable",
+        "TransVideoQuality", "VideoFilter", "AudioFilter", "ImageFilter", "PlaylistFilter",
+        "Language", "UDN", "SerialNumber", "SystemUpdateID"}) {
     EXPECT_EQ(db_getAVP(key, &value, &found), 1) << key;
     EXPECT_TRUE(found) << key;
   }
@@ -256,7 +257,8 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
                          "alter table FSE_QueryState drop column AlbumSortKey;"
                          "alter table FSE_QueryState drop column FileNameSortKey;"
                          "create index FSE_ByParent on FSE_QueryState (pIndex, ObjectType desc, "
-                         "Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);",
+                         "Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);"
+                         "delete from AVP where my_attribute in ('UDN', 'SystemUpdateID');",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(old);
@@ -266,7 +268,15 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
   ASSERT_EQ(db_selectT(sql::Children(7)), 5);
   std::vector<MediaRecord> rows(db_selectResults().begin(), db_selectResults().begin() + 5);
   EXPECT_EQ(Indexes(rows), (std::vector<int32_t>{52, 51, 50, 54, 55}));
+  // The rows that earlier versions did not have are there to be written.
+  std::string value;
+  bool found = false;
+  for (const char* key : {"UDN", "SystemUpdateID"}) {
+    EXPECT_EQ(db_getAVP(key, &value, &found), 1);
+    EXPECT_TRUE(found) << key;
+  }
   Insert(Item(56, 7, "f.mp3", "ÉCLAIR"));
+  EXPECT_EQ(db_systemUpdateId(), 1u);
   db_close();
 
   EXPECT_EQ(StockTool(file, "pragma integrity_check"), "ok\n");
@@ -479,6 +489,56 @@ TEST_F(LibraryTest, UncommittedBatchLeavesNothing) {
     }
   }
   EXPECT_EQ(db_getCount(sql::Children(7)), 0);
+}
+
+// Control points compare the counter with the value they cached, so it moves once per
+// commit that changes objects, names the containers whose children changed, is stored
+// with the change, and survives a restart.
+TEST_F(LibraryTest, EveryCommitThatChangesObjectsMovesTheStoredCounterOnce) {
+  Insert(Container(6, 1, "My Folders"));
+  Insert(Container(7, 2, "All Music"));
+  std::vector<LibraryChange> heard;
+  db_setChangeListener([&heard](const LibraryChange& change) { heard.push_back(change); });
+  const uint32_t start = db_systemUpdateId();
+  Insert(Container(100, 6, "Folder"));
+  {
+    LibraryTransaction batch;
+    Insert(Item(101, 100, "a.mp3"));
+    Insert(Item(102, 7, "a.mp3"));
+    ASSERT_EQ(db_execute(sql::UpdateTags("/media/a.mp3", "A", "", "", "")), 1);
+    ASSERT_TRUE(batch.Commit());
+  }
+  {
+    LibraryTransaction dropped;
+    Insert(Item(103, 7, "b.mp3"));
+  }
+  db_setAVP("Language", "0x07");
+  {
+    LibraryTransaction batch;
+    ASSERT_EQ(db_execute(sql::DeleteChildren(100)), 1);
+    ASSERT_EQ(db_execute(sql::DeleteByIndex(100)), 1);
+    ASSERT_TRUE(batch.Commit());
+  }
+  ASSERT_EQ(heard.size(), 3u);
+  EXPECT_EQ(heard[0].systemUpdateId, start + 1);
+  EXPECT_EQ(heard[0].containers, (std::vector<int32_t>{6}));
+  EXPECT_EQ(heard[1].systemUpdateId, start + 2);
+  EXPECT_EQ(heard[1].containers, (std::vector<int32_t>{7, 100}));
+  EXPECT_EQ(heard[2].containers, (std::vector<int32_t>{6})) << "the deleted folder is not named";
+  EXPECT_EQ(db_systemUpdateId(), start + 3);
+  {
+    LibraryTransaction batch;
+    for (int32_t i = 0; i <= static_cast<int32_t>(kChangedContainersMax); ++i)
+      Insert(Item(1000 + i, 5000 + i, "x.mp3"));
+    ASSERT_TRUE(batch.Commit());
+  }
+  ASSERT_EQ(heard.size(), 4u);
+  EXPECT_TRUE(heard[3].overflow);
+  EXPECT_TRUE(heard[3].containers.empty());
+  db_setChangeListener(nullptr);
+  db_close();
+  ASSERT_EQ(db_open(), 1);
+  EXPECT_EQ(db_systemUpdateId(), start + 4);
 }
 
 TEST_F(LibraryTest, CloseCompactsAndKeepsEverything) {

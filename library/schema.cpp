@@ -73,7 +73,10 @@ insert into AVP (my_attribute, my_value) values
   ('AudioFilter', ''),
   ('ImageFilter', ''),
   ('PlaylistFilter', ''),
-  ('Language', '');
+  ('Language', ''),
+  ('UDN', ''),
+  ('SerialNumber', ''),
+  ('SystemUpdateID', '0');
 )sql";
 
 // The children of a container are read in the browse order straight from the first
@@ -99,3 +102,20 @@ update FSE_QueryState set
 )sql";
 
 const char* const kProgramCollation = "ORVEX_NOCASE";
+
+const char* const kChangeTriggers = R"sql(
+create temp trigger if not exists orvex_object_inserted after insert on main.FSE_QueryState
+  begin select orvex_note_change(new.pIndex); end;
+create temp trigger if not exists orvex_object_deleted after delete on main.FSE_QueryState
+  begin select orvex_note_change(old.pIndex); end;
+create temp trigger if not exists orvex_object_updated after update on main.FSE_QueryState
+  begin select orvex_note_change(old.pIndex); select orvex_note_change(new.pIndex); end;
+)sql";
+
+const char* const kAddMissingSettingsRows = R"sql(
+insert or ignore into AVP (my_attribute, my_value) values
+  ('UDN', ''), ('SerialNumber', ''), ('SystemUpdateID', '0');
+)sql";
+
+const char* const kCountAddedSettingsRows =
+    "select count(*) from AVP where my_attribute in ('UDN', 'SerialNumber', 'SystemUpdateID')";

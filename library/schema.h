@@ -27,3 +27,13 @@ extern const char* const kAddSortKeyColumns;
 extern const char* const kFillSortKeys;
 // The collation that indexes of such a library name; the stock SQLite tool lacks it.
 extern const char* const kProgramCollation;
+
+// The triggers that report every insert, delete and update of an object, with its parent,
+// to the connection's orvex_note_change(). They live in the connection's temporary schema,
+// so the file itself never needs the program.
+extern const char* const kChangeTriggers;
+
+// Settings rows that libraries written by earlier versions lack, with their first values.
+extern const char* const kAddMissingSettingsRows;
+extern const char* const kCountAddedSettingsRows;
+inline constexpr int kAddedSettingsRows = 3;
