@@ -53,6 +53,8 @@ std::string NewSid() {
   return sid;
 }
 
+constexpr std::string_view kPropertyJoin = "></e:property><e:property><";
+
 std::string Property(std::string_view name, std::string_view value) {
   return std::string(name) + ">" + std::string(value) + "</" + std::string(name);
 }
@@ -65,12 +67,12 @@ std::string PropertySet(const std::string& properties) {
 
 // Every evented variable of a service, for a subscriber's first event. Under the lock.
 std::string InitialProperties(UpnpGena* gena, UpnpGenaService service) {
-  constexpr std::string_view kJoin = "></e:property><e:property><";
+  const std::string join(kPropertyJoin);
   if (service == UpnpGenaService::ContentDirectory)
-    return Property("ContainerUpdateIDs", gena->ContainerUpdateIDs) + std::string(kJoin) +
+    return Property("ContainerUpdateIDs", gena->ContainerUpdateIDs) + join +
            Property("SystemUpdateID", gena->SystemUpdateID);
-  return Property("SourceProtocolInfo", gena->SourceProtocolInfo) + std::string(kJoin) +
-         Property("SinkProtocolInfo", gena->SinkProtocolInfo) + std::string(kJoin) +
+  return Property("SourceProtocolInfo", gena->SourceProtocolInfo) + join +
+         Property("SinkProtocolInfo", gena->SinkProtocolInfo) + join +
          Property("CurrentConnectionIDs", gena->CurrentConnectionIDs);
 }
 
@@ -148,11 +150,10 @@ void SendInitialEvent(void* data) {
                PropertySet(InitialProperties(gena, event->Service)));
 }
 
-void Publish(UpnpGena* gena, UpnpGenaService service, std::string* slot, std::string_view name,
-             std::string value) {
-  std::lock_guard lock(gena->Lock);
-  *slot = std::move(value);
-  std::string body = PropertySet(Property(name, *slot));
+// Sends one event carrying `properties` ("Name>value</Name", several joined by
+// kPropertyJoin) to every live subscriber of the service. Under the lock.
+void NotifyAllLocked(UpnpGena* gena, UpnpGenaService service, const std::string& properties) {
+  std::string body = PropertySet(properties);
   uint64_t now = gena->NowSeconds();
   // A copy: a NOTIFY that fails at once may unlink its subscriber.
   std::list<UpnpLatticeSubscriberPtr> live = ListOf(gena, service);
@@ -161,6 +162,13 @@ void Publish(UpnpGena* gena, UpnpGenaService service, std::string* slot, std::st
     if (!s->Dropped && !s->InitialPending && s->ExpiresAt > now)
       NotifyLocked(gena, service, s, body);
   }
+}
+
+void Publish(UpnpGena* gena, UpnpGenaService service, std::string* slot, std::string_view name,
+             std::string value) {
+  std::lock_guard lock(gena->Lock);
+  *slot = std::move(value);
+  NotifyAllLocked(gena, service, Property(name, *slot));
 }
 
 void AnswerSubscribed(FLibWebSession* session, const std::string& sid, int64_t timeout) {
@@ -334,6 +342,23 @@ size_t UpnpGena_Count(UpnpGena* gena, UpnpGenaService service) {
 void UpnpGena_PublishSystemUpdateID(UpnpGena* gena, uint32_t value) {
   Publish(gena, UpnpGenaService::ContentDirectory, &gena->SystemUpdateID, "SystemUpdateID",
           std::to_string(value));
+}
+
+void UpnpGena_PublishContentDirectoryChange(UpnpGena* gena, uint32_t systemUpdateId,
+                                            std::optional<std::string_view> containerUpdateIds) {
+  std::lock_guard lock(gena->Lock);
+  gena->SystemUpdateID = std::to_string(systemUpdateId);
+  gena->ContainerUpdateIDs = containerUpdateIds ? FLibXml_Escape(*containerUpdateIds) : "";
+  std::string properties = Property("SystemUpdateID", gena->SystemUpdateID);
+  if (containerUpdateIds)
+    properties = Property("ContainerUpdateIDs", gena->ContainerUpdateIDs) +
+                 std::string(kPropertyJoin) + properties;
+  NotifyAllLocked(gena, UpnpGenaService::ContentDirectory, properties);
+}
+
+void UpnpGena_KeepSystemUpdateID(UpnpGena* gena, uint32_t value) {
+  std::lock_guard lock(gena->Lock);
+  gena->SystemUpdateID = std::to_string(value);
 }
 
 void UpnpGena_PublishContainerUpdateIDs(UpnpGena* gena, std::string_view text) {

@@ -8,6 +8,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -72,6 +73,15 @@ size_t UpnpGena_Count(UpnpGena* gena, UpnpGenaService service);
 // The setters of the evented variables. Any thread.
 void UpnpGena_PublishSystemUpdateID(UpnpGena* gena, uint32_t value);
 void UpnpGena_PublishContainerUpdateIDs(UpnpGena* gena, std::string_view text);
+// One event of a library change: ContainerUpdateIDs (when given) and SystemUpdateID in one
+// NOTIFY, so that a subscriber learns which containers changed together with the counter
+// they changed at. Without a list, SystemUpdateID alone goes out (the stored
+// ContainerUpdateIDs becomes empty): a subscriber then refreshes all it holds.
+void UpnpGena_PublishContentDirectoryChange(UpnpGena* gena, uint32_t systemUpdateId,
+                                            std::optional<std::string_view> containerUpdateIds);
+// Keeps a newer SystemUpdateID for the first event of later subscribers, without sending
+// it: the event to the present subscribers follows when moderation allows.
+void UpnpGena_KeepSystemUpdateID(UpnpGena* gena, uint32_t value);
 void UpnpGena_PublishSourceProtocolInfo(UpnpGena* gena, std::string_view text);
 void UpnpGena_PublishSinkProtocolInfo(UpnpGena* gena, std::string_view text);
 void UpnpGena_PublishCurrentConnectionIDs(UpnpGena* gena, std::string_view text);

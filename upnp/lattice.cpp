@@ -376,3 +376,11 @@ void UpnpLattice_Publish_SinkProtocolInfo(UpnpLattice* device, std::string_view 
 void UpnpLattice_Publish_CurrentConnectionIDs(UpnpLattice* device, std::string_view text) {
   UpnpGena_PublishCurrentConnectionIDs(device->Gena.get(), text);
 }
+void UpnpLattice_Publish_ContentDirectoryChange(
+    UpnpLattice* device, uint32_t systemUpdateId,
+    std::optional<std::string_view> containerUpdateIds) {
+  UpnpGena_PublishContentDirectoryChange(device->Gena.get(), systemUpdateId, containerUpdateIds);
+}
+void UpnpLattice_Keep_SystemUpdateID(UpnpLattice* device, uint32_t value) {
+  UpnpGena_KeepSystemUpdateID(device->Gena.get(), value);
+}

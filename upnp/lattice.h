@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,11 @@ void UpnpLattice_Publish_ContainerUpdateIDs(UpnpLattice* device, std::string_vie
 void UpnpLattice_Publish_SourceProtocolInfo(UpnpLattice* device, std::string_view text);
 void UpnpLattice_Publish_SinkProtocolInfo(UpnpLattice* device, std::string_view text);
 void UpnpLattice_Publish_CurrentConnectionIDs(UpnpLattice* device, std::string_view text);
+// A library change as one event, and a newer SystemUpdateID kept for first events only
+// (UpnpGena_PublishContentDirectoryChange, UpnpGena_KeepSystemUpdateID).
+void UpnpLattice_Publish_ContentDirectoryChange(UpnpLattice* device, uint32_t systemUpdateId,
+                                                std::optional<std::string_view> containerUpdateIds);
+void UpnpLattice_Keep_SystemUpdateID(UpnpLattice* device, uint32_t value);
 
 // Handles one datagram that arrived on an SSDP socket from requester:port at `nowMs`:
 // schedules the reply task when it is a search worth answering. Returns true when a
