@@ -33,3 +33,10 @@ inline constexpr int kCdsErrorNoSuchContainer = 710;
 // "object.item" when listed.
 inline constexpr int32_t kInternetVideoParentA = 16;
 inline constexpr int32_t kInternetVideoParentB = 17;
+
+// Events of library changes go out at most once in this many milliseconds, carrying the
+// newest SystemUpdateID: a copy of many files makes one event, not one per file.
+inline constexpr uint64_t kUpdateEventIntervalMs = 2000;
+// An event names at most this many containers in ContainerUpdateIDs; when more changed it
+// carries SystemUpdateID alone, which tells a control point to refresh all it holds.
+inline constexpr size_t kContainerUpdateIdsMax = 100;

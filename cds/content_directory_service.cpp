@@ -2,7 +2,9 @@
 
 #include "cds/icc_web.h"
 #include "delivery/resource_url.h"
+#include "library/library.h"
 #include "platform/net_interfaces.h"
+#include "platform/tick.h"
 #include "upnp/lattice.h"
 #include "upnp/web_server.h"
 
@@ -44,6 +46,37 @@ void TrackerAfterWait(FLibModule* module, int result, FLibSocketSet* read, FLibS
   if (tracker->watch.Drain()) PublishAddresses(tracker->msa);
 }
 
+// Sends the moderated events of library changes from the device chain, and keeps the
+// newest SystemUpdateID for the first event of each new subscriber meanwhile.
+struct UpdateEventSender : FLibModule {
+  UpdateEventModerator* moderator = nullptr;
+  UpnpLattice* device = nullptr;
+  uint32_t kept = 0;
+};
+
+void SenderBeforeWait(FLibModule* module, FLibSocketSet*, FLibSocketSet*, FLibSocketSet*,
+                      int32_t* blockMs) {
+  auto* sender = static_cast<UpdateEventSender*>(module);
+  int64_t wait = sender->moderator->WaitMs(platform::TickCountMs());
+  if (wait >= 0 && wait < *blockMs) *blockMs = static_cast<int32_t>(wait);
+}
+
+void SenderAfterWait(FLibModule* module, int, FLibSocketSet*, FLibSocketSet*, FLibSocketSet*) {
+  auto* sender = static_cast<UpdateEventSender*>(module);
+  std::optional<uint32_t> latest = sender->moderator->Latest();
+  if (latest && *latest != sender->kept) {
+    sender->kept = *latest;
+    UpnpLattice_Keep_SystemUpdateID(sender->device, *latest);
+  }
+  if (std::optional<UpdateEvent> event = sender->moderator->TakeDue(platform::TickCountMs())) {
+    UpnpLattice_Publish_ContentDirectoryChange(sender->device, event->systemUpdateId,
+                                               event->containerUpdateIds);
+  }
+}
+
+// The library stops telling this device of changes once its chain has ended.
+void SenderDispose(FLibModule*) { db_setChangeListener(nullptr); }
+
 constexpr std::string_view kMediaDirectories[] = {"0", "1"};
 
 }  // namespace
@@ -74,13 +107,31 @@ ContentDirectoryService::ContentDirectoryService(std::string webRoot,
                     });
 }
 
-ContentDirectoryService::~ContentDirectoryService() { Stop(); }
+ContentDirectoryService::~ContentDirectoryService() {
+  Stop();
+  db_setChangeListener(nullptr);
+}
 
 void ContentDirectoryService::Configure(DeviceHostConfig* config) {
   MSA_InstallActions(msa_.get(), &config->Actions);
   auto previous = config->DeviceReady;
   config->DeviceReady = [this, previous](FLibChain* chain, UpnpLattice* device) {
+    // Listening starts before the counter is read for the starting values, so that no
+    // change falls between the two.
+    UpdateEventModerator* moderator = &updateEvents_;
+    db_setChangeListener([moderator, chain](const LibraryChange& change) {
+      moderator->Note(change);
+      FLibChain_Wake(chain);
+    });
     MSA_AttachDevice(msa_.get(), device);
+    auto sender = std::make_unique<UpdateEventSender>();
+    sender->moderator = moderator;
+    sender->device = device;
+    sender->kept = db_systemUpdateId();
+    sender->BeforeWait = SenderBeforeWait;
+    sender->AfterWait = SenderAfterWait;
+    sender->Dispose = SenderDispose;
+    FLibChain_AddModule(chain, std::move(sender));
     PublishAddresses(msa_.get());
     auto tracker = std::make_unique<AddressTracker>();
     tracker->msa = msa_.get();

@@ -20,6 +20,7 @@
 #include "cds/icc_resources.h"
 #include "cds/msa.h"
 #include "cds/msl.h"
+#include "cds/update_events.h"
 #include "upnp/chain.h"
 #include "upnp/device_host.h"
 
@@ -33,8 +34,8 @@ class ContentDirectoryService {
   ContentDirectoryService& operator=(const ContentDirectoryService&) = delete;
 
   // Fills the content directory and connection manager actions of `config` and chains
-  // its DeviceReady so that the evented variables are set and the logic stops when the
-  // device chain ends.
+  // its DeviceReady so that the evented variables are set, library changes are evented
+  // while the device runs, and the logic stops when the device chain ends.
   void Configure(DeviceHostConfig* config);
   // Starts the logic's chain on its own thread. False when the chain cannot be made.
   bool Start();
@@ -53,6 +54,7 @@ class ContentDirectoryService {
   FLibChainPtr chain_;
   MediaServerLogic* logic_ = nullptr;  // owned by chain_
   IccResourceContext resources_;       // its provider is owned by chain_
+  UpdateEventModerator updateEvents_;  // fed by the library, drained on the device chain
   std::mutex threadLock_;
   std::thread thread_;
 };

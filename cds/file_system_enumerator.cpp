@@ -286,8 +286,13 @@ int32_t FSE_ReleaseObject(std::unique_ptr<FseLocated> located) {
 
 FseAnswer FSE_Answer(FileSystemEnumerator* fse, const FseRequest& request) {
   FseAnswer answer;
+  // The counter is read before the rows: a change committed meanwhile makes the answer
+  // newer than its UpdateID, never older, so a control point that caches it may ask
+  // again but never keeps a stale answer.
+  uint32_t updateId = db_systemUpdateId();
   std::unique_ptr<FseLocated> located = FSE_LocateObject(fse, request, &answer.error);
   if (!located) return answer;
+  located->record.ProcessUpdateID = static_cast<int32_t>(updateId);
   if (request.kind == kFseSearch) {
     // One run of the search gives the page and the number of matches; the count is asked
     // for separately only when the page is empty (a window past the end).

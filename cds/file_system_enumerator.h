@@ -72,7 +72,8 @@ int FSE_GetChildren(FileSystemEnumerator* fse, const FseRequest& request, FseLoc
 // request's position (kind 1). 1 when filled, else 0.
 int FSE_GetMetadata(FileSystemEnumerator* fse, const FseRequest& request, FseLocated* located,
                     FseEntry* out);
-// Frees the located object and returns its UpdateID.
+// Frees the located object and returns its UpdateID (the library's SystemUpdateID,
+// which FSE_Answer reads before the rows).
 int32_t FSE_ReleaseObject(std::unique_ptr<FseLocated> located);
 
 // The whole answer of one request, as the content directory logic sends it.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "library/library.h"
 #include "platform/log.h"
 #include "platform/text.h"
 #include "upnp/escape.h"
@@ -92,7 +93,7 @@ std::unique_ptr<MediaServerAbstraction> MSA_Create(
 
 void MSA_AttachDevice(MediaServerAbstraction* msa, UpnpLattice* device) {
   msa->device = device;
-  UpnpLattice_Publish_SystemUpdateID(device, msa->systemUpdateId);
+  UpnpLattice_Publish_SystemUpdateID(device, db_systemUpdateId());
   UpnpLattice_Publish_SourceProtocolInfo(device, msa->sourceProtocolInfo);
   UpnpLattice_Publish_ContainerUpdateIDs(device, "");
   UpnpLattice_Publish_SinkProtocolInfo(device, msa->sinkProtocolInfo);
@@ -171,9 +172,9 @@ void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions
                           const char* filter, uint32_t start, uint32_t count, const char* sort) {
     MSA_Search(msa, s, containerId, criteria, filter, start, count, sort);
   };
-  actions->GetSystemUpdateID = [msa](FLibWebSession* s) {
+  actions->GetSystemUpdateID = [](FLibWebSession* s) {
     Trace("UpnpContentDirectory_GetSystemUpdateID");
-    UpnpLattice_Response_GetSystemUpdateID(s, msa->systemUpdateId);
+    UpnpLattice_Response_GetSystemUpdateID(s, db_systemUpdateId());
   };
   actions->GetSortCapabilities = [msa](FLibWebSession* s) {
     Trace("UpnpContentDirectory_GetSortCapabilities");

@@ -23,7 +23,6 @@ extern const std::string_view kMsaSourceProtocolList;
 
 struct MediaServerAbstraction {
   std::atomic<UpnpLattice*> device{nullptr};
-  uint32_t systemUpdateId = 0;  // the service restarts when the library changes
   std::string sortCapabilities;
   std::string searchCapabilities;
   std::string sinkProtocolInfo;
@@ -39,8 +38,8 @@ std::unique_ptr<MediaServerAbstraction> MSA_Create(
     std::string_view sinkProtocolInfo, std::string_view sourceProtocolInfo,
     std::string_view sortCapabilities, std::string_view searchCapabilities,
     std::function<bool(std::unique_ptr<MslRequest>*)> requestCallback);
-// Keeps the device and sets the evented variables to their starting values. Call on the
-// device chain (DeviceReady) before it runs.
+// Keeps the device and sets the evented variables to their starting values (the
+// library's SystemUpdateID). Call on the device chain (DeviceReady) before it runs.
 void MSA_AttachDevice(MediaServerAbstraction* msa, UpnpLattice* device);
 // Fills the action slots with this abstraction's callbacks.
 void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions);

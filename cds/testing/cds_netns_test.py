@@ -81,7 +81,8 @@ def run(program):
     values, _ = call(cd, "GetSortCapabilities", [], [("SortCaps", S)])
     check(values in (["",], [None]), "SortCaps empty %r" % values)
     values, _ = call(cd, "GetSystemUpdateID", [], [("Id", U)])
-    check(values == [0], "SystemUpdateID 0 %r" % values)
+    system_update_id = values[0] if values else None
+    check(system_update_id, "SystemUpdateID counts the library's changes %r" % values)
     values, _ = call(cm, "GetProtocolInfo", [], [("Source", S), ("Sink", S)])
     check(values is not None and len(values[0]) == 1344 and values[1] in ("", None),
           "GetProtocolInfo Source of 1344 bytes")
@@ -119,11 +120,13 @@ def run(program):
                                            ("RequestedCount", count), ("SortCriteria", "")], OUTS)
         if values is None:
             return None, code
-        return (parse(values[0]), values[1], values[2]), None
+        return (parse(values[0]), values[1], values[2], values[3]), None
 
     answer, code = browse("0", "BrowseMetadata")
     check(answer is not None and len(answer[0]) == 1 and answer[0][0].get_id() == "0"
           and answer[1] == 1, "BrowseMetadata of 0 (%r)" % (code,))
+    check(answer is not None and answer[3] == system_update_id,
+          "Browse answers with the SystemUpdateID (%r)" % (answer and answer[3],))
 
     # Walk down the first container that leads to items.
     seen_items = []
@@ -136,7 +139,7 @@ def run(program):
         if answer is None:
             check(False, "BrowseDirectChildren of %s (%r)" % (current, code))
             break
-        objects, returned, total = answer
+        objects, returned, total, _ = answer
         check(returned == len(objects) and total >= returned,
               "children of %s: returned %d of %d" % (current, returned, total))
         check(all(o.get_title() and o.get_upnp_class() and o.get_parent_id() == current

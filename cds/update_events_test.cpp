@@ -1,0 +1,65 @@
+#include "cds/update_events.h"
+
+#include <gtest/gtest.h>
+
+#include "cds/cds_limits.h"
+
+namespace {
+
+LibraryChange Change(uint32_t id, std::vector<int32_t> containers, bool overflow = false) {
+  LibraryChange change;
+  change.systemUpdateId = id;
+  change.containers = std::move(containers);
+  change.overflow = overflow;
+  return change;
+}
+
+TEST(UpdateEventModeratorTest, AtMostOneEventPerIntervalCarryingTheNewestValues) {
+  UpdateEventModerator moderator;
+  EXPECT_EQ(moderator.WaitMs(1000), -1);
+  EXPECT_FALSE(moderator.TakeDue(1000));
+  // After a quiet stretch a change goes out at once.
+  moderator.Note(Change(5, {12, 7}));
+  EXPECT_EQ(moderator.WaitMs(1000), 0);
+  std::optional<UpdateEvent> event = moderator.TakeDue(1000);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->systemUpdateId, 5u);
+  EXPECT_EQ(event->containerUpdateIds, "7,5,12,5");
+  // Changes within the interval wait for its end and then go out as one event: each
+  // container once, with the value of its latest change.
+  moderator.Note(Change(6, {7}));
+  moderator.Note(Change(7, {30, 12}));
+  moderator.Note(Change(8, {7}));
+  EXPECT_EQ(moderator.Latest(), 8u);
+  EXPECT_EQ(moderator.WaitMs(1500), static_cast<int64_t>(kUpdateEventIntervalMs) - 500);
+  EXPECT_FALSE(moderator.TakeDue(1000 + kUpdateEventIntervalMs - 1));
+  event = moderator.TakeDue(1000 + kUpdateEventIntervalMs);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->systemUpdateId, 8u);
+  EXPECT_EQ(event->containerUpdateIds, "7,8,12,7,30,7");
+  EXPECT_EQ(moderator.WaitMs(5000), -1);
+  EXPECT_FALSE(moderator.TakeDue(100000));
+}
+
+TEST(UpdateEventModeratorTest, TooManyChangedContainersLeaveSystemUpdateIdAlone) {
+  UpdateEventModerator moderator;
+  std::vector<int32_t> many;
+  for (int32_t id = 0; id < static_cast<int32_t>(kContainerUpdateIdsMax); ++id) many.push_back(id);
+  moderator.Note(Change(3, many));
+  moderator.Note(Change(4, {1000}));
+  std::optional<UpdateEvent> event = moderator.TakeDue(0);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->systemUpdateId, 4u);
+  EXPECT_FALSE(event->containerUpdateIds);
+  // The next interval lists again; a commit that changed too much to name falls back too.
+  moderator.Note(Change(5, {9}));
+  event = moderator.TakeDue(kUpdateEventIntervalMs);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->containerUpdateIds, "9,5");
+  moderator.Note(Change(6, {}, true));
+  event = moderator.TakeDue(2 * kUpdateEventIntervalMs);
+  ASSERT_TRUE(event);
+  EXPECT_FALSE(event->containerUpdateIds);
+}
+
+}  // namespace
