@@ -111,6 +111,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
       out->help = true;
     } else if (arg == "--version") {
       out->version = true;
+    } else if (arg == "--print-udn") {
+      out->printUdn = true;
     } else if (Is(arg, "--home")) {
       if (!TakeValue("--home", arg, argc, argv, &i, &out->home, error)) return false;
       if (out->home.empty()) {
@@ -183,7 +185,7 @@ std::string CommandLineUsage() {
          "               [--unshare DIR]... [--refresh DIR]... [--rescan] [--clear]\n"
          "               [--scan-only] [--add-stream URL [--title T] --kind K]...\n"
          "               [--remove-stream URL [--title T] --kind K]... [--list-streams]\n"
-         "               [--help] [--version]\n"
+         "               [--print-udn] [--help] [--version]\n"
          "\n"
          "Shares the media of the folders you pick with the UPnP AV / DLNA devices of your\n"
          "home network.\n"
@@ -204,6 +206,8 @@ std::string CommandLineUsage() {
          "                stop offering a stream added with that URL, title and kind\n"
          "  --list-streams\n"
          "                print the internet streams: kind, title and URL, one a line\n"
+         "  --print-udn   print the server's unique device name (the same at every start,\n"
+         "                made on first use) and exit; works beside a running copy\n"
          "  --help        this text\n"
          "  --version     the version\n";
 }

@@ -13,6 +13,7 @@ struct CommandLine {
   std::string name;
   bool help = false;
   bool version = false;
+  bool printUdn = false;  // --print-udn
 
   // Library changes carried out at start-up, before the service starts, in this order:
   // clear, unshare, share, refresh, rescan. Paths are made absolute.

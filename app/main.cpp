@@ -61,7 +61,7 @@ namespace {
 // (headless, a scan, the stream commands) stays here, without the window toolkit.
 void HandOverToDesktop(const CommandLine& commandLine, char** argv) {
   if (commandLine.headless || commandLine.scanOnly || !commandLine.streams.empty() ||
-      commandLine.listStreams) {
+      commandLine.listStreams || commandLine.printUdn) {
     return;
   }
   auto set = [](const char* name) {

@@ -4,10 +4,13 @@
 #include <uuid/uuid.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 
+#include "app/settings.h"
 #include "library/library.h"
 #include "platform/log.h"
 #include "platform/thread.h"
@@ -25,14 +28,40 @@ std::thread ServiceThread;
 std::unique_ptr<ServiceConfig> g_config;
 std::mutex g_bodyMutex;
 ServiceBody g_body;
+std::mutex g_identityMutex;
+std::optional<DeviceIdentity> g_identity;
+
+// The serial number text is written into the device description as it is, so it is kept
+// to the characters and the length (eight values of up to eight digits, two dashes) that
+// MakeSerialNumber prints.
+constexpr size_t kSerialNumberMax = 66;
+
+bool IsWellFormedSerialNumber(std::string_view serial) {
+  if (serial.empty() || serial.size() > kSerialNumberMax) return false;
+  for (char c : serial) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) && c != '-') return false;
+  }
+  return true;
+}
+
+DeviceIdentity NewIdentity() {
+  return {GenerateUdn(), MakeSerialNumber(static_cast<unsigned>(platform::TickCountMs()))};
+}
+
+DeviceIdentity ServiceIdentity() {
+  std::lock_guard lock(g_identityMutex);
+  if (!g_identity) g_identity = NewIdentity();
+  return *g_identity;
+}
 
 void FillConfig(ServiceConfig* config) {
   config->virtualDirectories = {"0", "1"};
   config->webRoot = ".\\";
   config->sortCapabilities = 0;
   config->searchCapabilities = kServiceSearchCapabilities;
-  config->serialNumber = MakeSerialNumber(static_cast<unsigned>(platform::TickCountMs()));
-  config->udn = GenerateUdn();
+  DeviceIdentity identity = ServiceIdentity();
+  config->serialNumber = identity.serialNumber;
+  config->udn = identity.udn;
 }
 
 void ServiceMain(ServiceConfig* config, ServiceBody body) {
@@ -118,23 +147,55 @@ void MediaServerService_Stop() {
   ServiceRunning.store(0, std::memory_order_release);
 }
 
+bool LoadDeviceIdentity(DeviceIdentity* identity) {
+  // One transaction, so that two programs on one library (a running server and a tool
+  // asking for the UDN) never both make one.
+  LibraryTransaction batch;
+  if (!batch.Active()) return false;
+  std::string udn, serial;
+  bool foundUdn = false, foundSerial = false;
+  if (!db_getAVP(kKeyUdn, &udn, &foundUdn) || !db_getAVP(kKeySerialNumber, &serial, &foundSerial) ||
+      !foundUdn || !foundSerial) {
+    return false;
+  }
+  DeviceIdentity made = NewIdentity();
+  if (!IsWellFormedUdn(udn)) {
+    if (!udn.empty())
+      platform::Logf("The stored UDN \"%s\" is malformed; making a new one.\n", udn.c_str());
+    udn = made.udn;
+    db_setAVP(kKeyUdn, udn);
+  }
+  if (!IsWellFormedSerialNumber(serial)) {
+    serial = made.serialNumber;
+    db_setAVP(kKeySerialNumber, serial);
+  }
+  if (!batch.Commit()) return false;
+  identity->udn = udn;
+  identity->serialNumber = serial;
+  return true;
+}
+
+void SetServiceIdentity(const DeviceIdentity& identity) {
+  std::lock_guard lock(g_identityMutex);
+  g_identity = identity;
+}
+
 std::string GenerateUdn() {
-  // uuid_generate_time gives the fields in network order: time_low (4 bytes), time_mid
-  // (2), time_hi_and_version (2), then the clock sequence and node (8 bytes).
-  uuid_t first;
-  uuid_t second;
-  uuid_generate_time(first);
-  uuid_generate_time(second);
-  auto u16 = [](const uuid_t u, int at) { return static_cast<unsigned>(u[at] << 8 | u[at + 1]); };
-  char tail[32];
-  std::snprintf(tail, sizeof tail, "%04x-%04x-%02x%02x%02x%02x%02x%02x", u16(first, 4),
-                u16(first, 6), first[8], first[9], first[10], first[11], first[12], first[13]);
-  unsigned long head = static_cast<unsigned long>(second[0]) << 24 |
-                       static_cast<unsigned long>(second[1]) << 16 |
-                       static_cast<unsigned long>(second[2]) << 8 | second[3];
-  char udn[64];
-  std::snprintf(udn, sizeof udn, "%08lx-%04x-%s", head, u16(second, 4), tail);
-  return udn;
+  uuid_t id;
+  uuid_generate_random(id);
+  char text[37];
+  uuid_unparse_lower(id, text);
+  return text;
+}
+
+bool IsWellFormedUdn(std::string_view udn) {
+  if (udn.size() != 36) return false;
+  for (size_t i = 0; i < udn.size(); ++i) {
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    unsigned char c = static_cast<unsigned char>(udn[i]);
+    if (dash ? c != '-' : !std::isxdigit(c)) return false;
+  }
+  return true;
 }
 
 std::string MakeSerialNumber(unsigned seed) {

@@ -1,12 +1,14 @@
 // The media server service: one thread that runs the device stack and the content
-// directory until it is told to stop. Every start announces a new device (a fresh UDN
-// and serial number), so control points see a new server after each restart.
+// directory until it is told to stop. Every start announces the same device: the UDN and
+// serial number are made once, stored in the library, and kept for good, because control
+// points remember a server (its cached answers, a user's favourites) by its UDN.
 #pragma once
 
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The search capabilities mask handed to the content directory.
@@ -50,8 +52,23 @@ int MediaServerService_Start();
 // Asks the service to stop and returns when its thread has ended.
 void MediaServerService_Stop();
 
-// The UDN text made from two fresh time-based UUIDs (8-4-4-4-12 lowercase hex).
+// The device's identity as stored in the library's "UDN" and "SerialNumber" rows.
+struct DeviceIdentity {
+  std::string udn;  // 36 characters, without "uuid:"
+  std::string serialNumber;
+};
+// Reads the identity from the open library; a value that is missing or malformed (the
+// first run, a library of an earlier version, a row edited by hand) is made and stored
+// first. False when the library could not be read or written.
+bool LoadDeviceIdentity(DeviceIdentity* identity);
+// The identity every later start of the service announces. Until it is set, the service
+// makes one for the life of the process.
+void SetServiceIdentity(const DeviceIdentity& identity);
+
+// A random (version 4) UUID as text: 8-4-4-4-12 lowercase hex.
 std::string GenerateUdn();
+// True for text of that shape (any UUID version, either case).
+bool IsWellFormedUdn(std::string_view udn);
 // The serial number from eight draws of a generator seeded with `seed`, the first draw
 // printed last: "%x%x-%x-%x%x%x%x%x".
 std::string MakeSerialNumber(unsigned seed);

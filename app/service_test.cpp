@@ -6,6 +6,7 @@
 #include <regex>
 #include <set>
 
+#include "library/library.h"
 #include "library/testing/temp_library.h"
 
 namespace {
@@ -31,7 +32,10 @@ TEST_F(ServiceTest, StartsReportsRunningAndStopsOnRequest) {
   EXPECT_EQ(MediaServerService_IsRunning(), 0);
 }
 
-TEST_F(ServiceTest, BodyGetsAFreshConfigAndItsStopperEndsIt) {
+TEST_F(ServiceTest, BodyGetsTheStoredIdentityAtEveryStartAndItsStopperEndsIt) {
+  DeviceIdentity stored;
+  ASSERT_TRUE(LoadDeviceIdentity(&stored));
+  SetServiceIdentity(stored);
   std::atomic<int> runs{0};
   std::set<std::string> udns;
   std::mutex udnMutex;
@@ -64,8 +68,8 @@ TEST_F(ServiceTest, BodyGetsAFreshConfigAndItsStopperEndsIt) {
     EXPECT_EQ(MediaServerService_IsRunning(), 0);
   }
   EXPECT_EQ(runs.load(), 3);
-  // Every start announces a different device.
-  EXPECT_EQ(udns.size(), 3u);
+  // Every start announces the same device.
+  EXPECT_EQ(udns, std::set<std::string>{stored.udn});
 }
 
 TEST_F(ServiceTest, StopBeforeTheBodyInstallsItsStopperIsNotLost) {
@@ -77,15 +81,27 @@ TEST_F(ServiceTest, StopBeforeTheBodyInstallsItsStopperIsNotLost) {
   EXPECT_TRUE(config.StopRequested());
 }
 
-TEST(UdnTest, HasTheUuidShapeAndDiffersEachTime) {
-  std::regex shape("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$");
-  std::set<std::string> seen;
-  for (int i = 0; i < 50; ++i) {
-    std::string udn = GenerateUdn();
-    EXPECT_TRUE(std::regex_match(udn, shape)) << udn;
-    seen.insert(udn);
-  }
-  EXPECT_EQ(seen.size(), 50u);
+// The identity is made once and read back ever after; a row that would put something
+// other than a UUID into the description and the SSDP headers is made again.
+TEST_F(ServiceTest, IdentityIsMadeOnceAndMalformedRowsAreMadeAgain) {
+  DeviceIdentity first, second;
+  ASSERT_TRUE(LoadDeviceIdentity(&first));
+  std::regex v4("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
+  EXPECT_TRUE(std::regex_match(first.udn, v4)) << first.udn;
+  EXPECT_FALSE(first.serialNumber.empty());
+  ASSERT_TRUE(LoadDeviceIdentity(&second));
+  EXPECT_EQ(second.udn, first.udn);
+  EXPECT_EQ(second.serialNumber, first.serialNumber);
+  db_setAVP("UDN", "6f1c\r\nLOCATION: http://evil/");
+  db_setAVP("SerialNumber", "1</serialNumber><x>");
+  ASSERT_TRUE(LoadDeviceIdentity(&second));
+  EXPECT_TRUE(std::regex_match(second.udn, v4)) << second.udn;
+  EXPECT_NE(second.udn, first.udn);
+  EXPECT_TRUE(std::regex_match(second.serialNumber, std::regex("^[0-9a-f-]+$")))
+      << second.serialNumber;
+  std::string stored;
+  db_getAVP("UDN", &stored);
+  EXPECT_EQ(stored, second.udn);
 }
 
 }  // namespace

@@ -22,6 +22,9 @@ inline constexpr const char* kKeyAudioFilter = "AudioFilter";
 inline constexpr const char* kKeyImageFilter = "ImageFilter";
 inline constexpr const char* kKeyPlaylistFilter = "PlaylistFilter";
 inline constexpr const char* kKeyLanguage = "Language";
+// The device's identity, made once (app/service.h).
+inline constexpr const char* kKeyUdn = "UDN";
+inline constexpr const char* kKeySerialNumber = "SerialNumber";
 
 // The name announced when "ServerName" is empty, and the first-run default.
 inline constexpr const char* kFallbackServerName = "Orvex test Digital Media Server";

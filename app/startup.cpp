@@ -161,6 +161,36 @@ int RunLibraryCommands(CAppController* controller, const CommandLine& cl,
   return 0;
 }
 
+// The answer of --print-udn. It may run beside a copy that serves this directory: the
+// library is shared through its own locks, the identity is made (when missing) in one
+// transaction, and the file is closed without compacting it under the other copy.
+int PrintUdn() {
+  if (!db_open()) {
+    platform::MessageBox("Error", "Cannot open database");
+    return 1;
+  }
+  DeviceIdentity identity;
+  bool loaded = LoadDeviceIdentity(&identity);
+  db_close(false);
+  if (!loaded) {
+    platform::Log("mirelle: the library holds no device identity and cannot store one\n");
+    return 1;
+  }
+  std::printf("uuid:%s\n", identity.udn.c_str());
+  return 0;
+}
+
+// The UDN and serial number that every start of the service announces, made on the first
+// run (or the first run of this version) and kept in the library from then on.
+void LoadServiceIdentity() {
+  DeviceIdentity identity;
+  if (LoadDeviceIdentity(&identity)) {
+    SetServiceIdentity(identity);
+  } else {
+    platform::Log("The device identity cannot be stored; this run announces one of its own.\n");
+  }
+}
+
 void Shutdown(CAppController* controller) {
   // The watcher ends first: it writes to the library and waits for the scan mutex.
   if (controller != nullptr) controller->StopWatching();
@@ -224,6 +254,7 @@ int ApplicationStart(const CommandLine& commandLine) {
 
   platform::InitAppDirectory(commandLine.home);
   MakeDirectory(platform::AppDirectory());
+  if (commandLine.printUdn) return PrintUdn();
 
   bool anotherRunning = false;
   bool desktop = !commandLine.headless && Desktop().run && Desktop().available &&
@@ -253,6 +284,7 @@ int ApplicationStart(const CommandLine& commandLine) {
   // Translations, and the code page that playlists and tags of 8-bit text are read in.
   LoadLanguageFile();
   RunFirstTimeSetup(platform::ComputerName());
+  LoadServiceIdentity();
   if (commandLine.nameGiven) db_setAVP(kKeyServerName, commandLine.name);
   LoadLibraryCounters();
   ApplyStartupSettings();
