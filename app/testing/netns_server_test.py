@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Starts the real server inside a private network namespace with a shared folder, finds
 it with an M-SEARCH, reads its device description and both service descriptions, and
-stops it with SIGTERM; started again and killed with SIGKILL, it leaves no lighttpd behind.
+stops it with SIGTERM. Cleared and started again under another name, it announces the
+same UDN (which --print-udn prints, also beside the running copy) and a SystemUpdateID no
+lower than before. Started again and killed with SIGKILL, it leaves no lighttpd behind.
 
     unshare -rn python3 netns_server_test.py MIRELLE
 
@@ -94,6 +96,57 @@ def kill_leaves_no_helper(program, home):
     check(all(map(has_ended, helpers)), "lighttpd ends with a server killed by SIGKILL")
 
 
+def start(program, home, log_path, *options):
+    with open(log_path, "w") as log:
+        server = subprocess.Popen([program, "--home", home, "--headless"] + list(options),
+                                  stdout=log, stderr=log)
+    return server
+
+
+def find(st="urn:schemas-upnp-org:device:MediaServer:1"):
+    """The first M-SEARCH answer, the description it names and that description's UDN."""
+    replies = []
+    end = time.time() + 10
+    while not replies and time.time() < end:
+        replies = search(st)
+    check(len(replies) >= 1, "an M-SEARCH for the MediaServer type is answered")
+    location = header(replies[0], "LOCATION") if replies else None
+    check(location is not None and location.startswith("http://127.0.0.1:"),
+          "the answer names the description on loopback")
+    if not location:
+        return None, None, None, None
+    with urllib.request.urlopen(location, timeout=5) as r:
+        description = r.read().decode("utf-8")
+    udn = re.search(r"<UDN>(uuid:[0-9a-f-]{36})</UDN>", description)
+    udn = udn.group(1) if udn else None
+    usn = header(replies[0], "USN") or ""
+    check(udn is not None and usn.startswith(udn + "::"), "SSDP and the description name one "
+          "UDN (%s, %s)" % (usn, udn))
+    return location, description, udn, system_update_id(location, description)
+
+
+def system_update_id(location, description):
+    answer = soap(location, description, "GetSystemUpdateID", [])
+    found = re.search(r"<Id>(\d+)</Id>", answer)
+    return int(found.group(1)) if found else None
+
+
+def stop(server, what):
+    server.send_signal(signal.SIGTERM)
+    try:
+        code = server.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        code = None
+    check(code == 0, "SIGTERM shuts the %s down cleanly" % what)
+
+
+def print_udn(program, home):
+    done = subprocess.run([program, "--home", home, "--print-udn"], capture_output=True,
+                          text=True, timeout=20)
+    return done.stdout.strip() if done.returncode == 0 else "exit %d" % done.returncode
+
+
 def main():
     program = sys.argv[1]
     require_private_namespace()
@@ -102,27 +155,15 @@ def main():
     work = tempfile.mkdtemp(prefix="orvex-netns-")
     try:
         media = os.path.join(work, "media")
+        home = os.path.join(work, "home")
         os.makedirs(media)
         write_wav(os.path.join(media, "tone.wav"))
         log_path = os.path.join(work, "server.log")
-        with open(log_path, "w") as log:
-            server = subprocess.Popen([program, "--home", os.path.join(work, "home"),
-                                       "--headless", "--name", "Den & Co", "--share", media],
-                                      stdout=log, stderr=log)
+        server = start(program, home, log_path, "--name", "Den & Co", "--share", media)
         check(wait_for_text(log_path, "runs headless", 20), "the server starts")
 
-        replies = []
-        end = time.time() + 10
-        while not replies and time.time() < end:
-            replies = search("urn:schemas-upnp-org:device:MediaServer:1")
-        check(len(replies) >= 1, "an M-SEARCH for the MediaServer type is answered")
-        location = header(replies[0], "LOCATION") if replies else None
-        check(location is not None and location.startswith("http://127.0.0.1:"),
-              "the answer names the description on loopback")
-
+        location, description, udn, first_id = find()
         if location:
-            with urllib.request.urlopen(location, timeout=5) as r:
-                description = r.read().decode("utf-8")
             check("<friendlyName>Den &amp; Co</friendlyName>" in description,
                   "the description names the server, escaped")
             check("urn:schemas-upnp-org:device:MediaServer:1" in description,
@@ -146,18 +187,32 @@ def main():
                           ("SortCriteria", "")])
             check("<TotalMatches>1</TotalMatches>" in found and "tone" in found,
                   "Search for audio items finds the shared file once")
+            check(first_id and first_id > 0, "SystemUpdateID counts the scan (%r)" % first_id)
+        stop(server, "server")
+        check(print_udn(program, home) == udn, "--print-udn prints the announced UDN")
 
-        server.send_signal(signal.SIGTERM)
-        try:
-            code = server.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            code = None
-        check(code == 0, "SIGTERM shuts the server down cleanly")
-        kill_leaves_no_helper(program, os.path.join(work, "home"))
+        # The identity belongs to the program directory: a clear, a rename and a new start
+        # keep it, and the change counter goes on from where it stood.
+        cleared = subprocess.run([program, "--home", home, "--clear", "--scan-only"],
+                                 capture_output=True, timeout=30)
+        check(cleared.returncode == 0, "--clear empties the library")
+        second_log = os.path.join(work, "server2.log")
+        server = start(program, home, second_log, "--name", "Attic", "--share", media)
+        check(wait_for_text(second_log, "runs headless", 20), "the server starts again")
+        _, description, again, second_id = find()
+        check(again == udn, "the second start announces the same UDN (%s, %s)" % (again, udn))
+        check(description is not None and "<friendlyName>Attic</friendlyName>" in description,
+              "--name changes the friendly name")
+        # The clear and the new scan are changes: the counter went on from its stored value.
+        check(second_id is not None and first_id is not None and second_id > first_id,
+              "SystemUpdateID goes on across the restart (%r, %r)" % (first_id, second_id))
+        check(print_udn(program, home) == udn, "--print-udn answers beside the running copy")
+        stop(server, "second server")
+        kill_leaves_no_helper(program, home)
         if failures:
-            with open(log_path, encoding="utf-8", errors="replace") as f:
-                print(f.read())
+            for path in (log_path, second_log):
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    print(f.read())
     finally:
         shutil.rmtree(work, ignore_errors=True)
     finish()
