@@ -81,27 +81,21 @@ TEST_F(ServiceTest, StopBeforeTheBodyInstallsItsStopperIsNotLost) {
   EXPECT_TRUE(config.StopRequested());
 }
 
-// The identity is made once and read back ever after; a row that would put something
-// other than a UUID into the description and the SSDP headers is made again.
-TEST_F(ServiceTest, IdentityIsMadeOnceAndMalformedRowsAreMadeAgain) {
-  DeviceIdentity first, second;
-  ASSERT_TRUE(LoadDeviceIdentity(&first));
-  std::regex v4("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
-  EXPECT_TRUE(std::regex_match(first.udn, v4)) << first.udn;
-  EXPECT_FALSE(first.serialNumber.empty());
-  ASSERT_TRUE(LoadDeviceIdentity(&second));
-  EXPECT_EQ(second.udn, first.udn);
-  EXPECT_EQ(second.serialNumber, first.serialNumber);
+// Both values go into the description and the SSDP headers as they are: a row that holds
+// anything but what the program makes is made again (and stored).
+TEST_F(ServiceTest, MalformedStoredIdentityIsMadeAgain) {
   db_setAVP("UDN", "6f1c\r\nLOCATION: http://evil/");
   db_setAVP("SerialNumber", "1</serialNumber><x>");
-  ASSERT_TRUE(LoadDeviceIdentity(&second));
-  EXPECT_TRUE(std::regex_match(second.udn, v4)) << second.udn;
-  EXPECT_NE(second.udn, first.udn);
-  EXPECT_TRUE(std::regex_match(second.serialNumber, std::regex("^[0-9a-f-]+$")))
-      << second.serialNumber;
+  DeviceIdentity identity;
+  ASSERT_TRUE(LoadDeviceIdentity(&identity));
+  EXPECT_TRUE(std::regex_match(
+      identity.udn,
+      std::regex("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")))
+      << identity.udn;
+  EXPECT_TRUE(std::regex_match(identity.serialNumber, std::regex("^[0-9a-f-]+$")));
   std::string stored;
   db_getAVP("UDN", &stored);
-  EXPECT_EQ(stored, second.udn);
+  EXPECT_EQ(stored, identity.udn);
 }
 
 }  // namespace
