@@ -21,12 +21,8 @@ import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (MediaServerFinder, add_veth_pair, check, finish, http,  # noqa: E402
-                           require_private_namespace, wait_for_text)
-
-
-def ffmpeg(*args):
-    subprocess.run(["ffmpeg", "-v", "error", "-y"] + list(args), check=True)
+from netns_support import (MediaServerFinder, add_veth_pair, check, ffmpeg, finish,  # noqa: E402
+                           http, require_private_namespace, wait_for_text)
 
 
 def make_media(media):

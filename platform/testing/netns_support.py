@@ -205,21 +205,23 @@ def make_library(media):
 class Server:
     """The real `mirelle` sharing `media`, its program directory and log in `work`; headless
     unless `env` gives it a display. `extra` goes on its command line; `settings` are stored
-    in its library before it starts."""
+    in its library and `commands` (argument lists) run on its program directory before it
+    starts."""
 
-    def __init__(self, program, work, media, extra=(), settings=None, env=None):
+    def __init__(self, program, work, media, extra=(), settings=None, env=None, commands=()):
         self.home = os.path.join(work, "home")
         self.log_path = os.path.join(work, "server.log")
         share = ["--share", media]
-        if settings:
-            # Scanned first, so that the settings are in the library before the server
-            # reads them at start-up.
-            run = subprocess.run([program, "--home", self.home, "--scan-only"] + share,
-                                 capture_output=True, timeout=120)
-            check(run.returncode == 0, "the library is made")
+        if settings or commands:
+            # The library is made first, so that the settings and the commands' changes
+            # (such as --add-stream) are in it when the server starts.
+            for args in [["--scan-only"] + share] + list(commands):
+                run = subprocess.run([program, "--home", self.home] + args,
+                                     capture_output=True, timeout=120)
+                check(run.returncode == 0, "mirelle %s" % " ".join(args))
             import sqlite3
             with sqlite3.connect(os.path.join(self.home, "Orvex.mdb")) as db:
-                for key, value in settings.items():
+                for key, value in (settings or {}).items():
                     db.execute("update AVP set my_value = ? where my_attribute = ?", (value, key))
             share = []
         mode = [] if env else ["--headless"]
@@ -236,9 +238,14 @@ class Server:
 
     def serving(self, cd, after):
         """Checks that the process lives and still answers a Browse."""
-        answer = cd.browse("0") if self.alive() else None
+        try:
+            answer = cd.browse("0") if self.alive() else "exit status %s (a signal when "\
+                "negative)" % self.process.returncode
+        except OSError as error:
+            answer = repr(error)
         return check(isinstance(answer, str) and "<container" in answer,
-                     "after %s the server is alive and answers Browse" % after)
+                     "after %s the server is alive and answers Browse (%s)"
+                     % (after, answer if "<container" not in str(answer) else "yes"))
 
     def stop(self):
         """SIGTERM; the exit status, or None when it had to be killed."""
@@ -324,7 +331,8 @@ class ContentDirectory:
     def walk(self, limit=300):
         """Every container from "0" down: ([(id, Result or error code)], {title: [item]}),
         an item being a dict of id, parent, title, class and res [(url, protocolInfo,
-        attributes)]; an item listed in several containers appears once for each."""
+        attributes)]; an item listed in several containers appears once for each, and a
+        playlist (a container with resources) counts as an item too."""
         answers, items, queue = [], {}, ["0"]
         while queue and len(answers) < limit:
             current = queue.pop(0)
@@ -333,13 +341,15 @@ class ContentDirectory:
             if isinstance(result, int):
                 continue
             root = ET.fromstring(result)
-            for container in root.findall("didl:container", DIDL):
-                queue.append(container.get("id"))
-            for element in root.findall("didl:item", DIDL):
+            for element in root:
+                if element.tag.endswith("}container"):
+                    queue.append(element.get("id"))
                 res = [(r.text or "", r.get("protocolInfo", ""), dict(r.attrib))
                        for r in element.findall("didl:res", DIDL)]
-                title = element.findtext("dc:title", "", DIDL)
-                items.setdefault(title, []).append({
-                    "id": element.get("id"), "parent": current, "title": title,
-                    "class": element.findtext("upnp:class", "", DIDL), "res": res})
+                # Items, and containers with resources of their own (playlists).
+                if element.tag.endswith("}item") or res:
+                    title = element.findtext("dc:title", "", DIDL)
+                    items.setdefault(title, []).append({
+                        "id": element.get("id"), "parent": current, "title": title,
+                        "class": element.findtext("upnp:class", "", DIDL), "res": res})
         return answers, items
