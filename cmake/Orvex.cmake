@@ -99,8 +99,8 @@ function(orvex_netns_test name)
   endif()
   set(command ${ORVEX_UNSHARE} ${A_UNSHARE} /usr/bin/python3 ${A_SCRIPT} ${A_ARGS})
   if(A_REAL_ROOT)
-    set(command /bin/sh -c
-        "[ \"$(id -u)\" -eq 0 ] && exec ${ORVEX_UNSHARE} -n \"$@\" || exec ${ORVEX_UNSHARE} ${A_UNSHARE} \"$@\""
+    set(choose "[ \"$(id -u)\" -eq 0 ] && exec ${ORVEX_UNSHARE} -n \"$@\"")
+    set(command /bin/sh -c "${choose} || exec ${ORVEX_UNSHARE} ${A_UNSHARE} \"$@\""
         sh /usr/bin/python3 ${A_SCRIPT} ${A_ARGS})
   endif()
   add_test(NAME ${name} COMMAND ${command})

@@ -2,9 +2,8 @@
 """The whole server end to end, as a home network sees it: `mirelle` shares a folder of
 music, pictures and video inside a private network namespace; a GUPnP control point finds
 it, browses from "0" to the items and every resource URL is fetched and compared with the
-files (whole, the last 100 bytes, two ranges), the picture's thumbnail is read, ffprobe
-plays the audio and video by URL, and paths that try to leave the shared folders are
-refused by both HTTP servers.
+files (whole, the last 100 bytes, two ranges), the picture's thumbnail is read, and paths
+that try to leave the shared folders are refused by both HTTP servers.
 
     unshare -rn python3 first_light_test.py MIRELLE
 
@@ -155,14 +154,6 @@ def main():
             height = int.from_bytes(body[22:26], "little") if len(body) > 26 else 0
             check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
                   "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
-        for title, kind in (("song", "audio"), ("clip", "video")):
-            if items.get(title):
-                probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries",
-                                        "stream=codec_type", "-of", "csv=p=0",
-                                        items[title][0][0]], capture_output=True, text=True,
-                                       timeout=30)
-                check(probe.returncode == 0 and kind in probe.stdout,
-                      "ffprobe reads the %s resource by URL (%s)" % (kind, probe.stdout.split()))
         film = items.get("film", [])
         check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,
               "the .mkv item is offered on the auxiliary web server")
