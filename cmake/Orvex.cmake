@@ -84,10 +84,13 @@ function(orvex_fuzzer name)
        "${CMAKE_BINARY_DIR}/fuzz/${name}\t${CMAKE_CURRENT_SOURCE_DIR}/${A_CORPUS}\n")
 endfunction()
 
-# orvex_netns_test(NAME SCRIPT script.py [TIMEOUT s] [ARGS ...]): a Python test script run
-# as root of a fresh user and network namespace (`unshare -rn`), so nothing it does
-# reaches the machine's own network. Skipped where unshare is missing, and in a fuzzing
-# build.
+# orvex_netns_test(NAME SCRIPT script.py [TIMEOUT s] [UNSHARE flags] [REAL_ROOT] [ARGS ...]):
+# a Python test script run as root of a fresh user and network namespace (`unshare -rn`,
+# or the given flags, such as -rnm for a mount namespace too), so nothing it does reaches
+# the machine's own network. REAL_ROOT: when run by real root, only a network namespace
+# is made (`unshare -n`), so that the script can run programs as another real user; the
+# script says what it leaves out otherwise. Skipped where unshare is missing, and in a
+# fuzzing build.
 function(orvex_netns_test name)
   if(ORVEX_FUZZ)
     return()
@@ -96,10 +99,19 @@ function(orvex_netns_test name)
   if(NOT ORVEX_UNSHARE)
     return()
   endif()
-  cmake_parse_arguments(A "" "SCRIPT;TIMEOUT" "ARGS" ${ARGN})
+  cmake_parse_arguments(A "REAL_ROOT" "SCRIPT;TIMEOUT;UNSHARE" "ARGS" ${ARGN})
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 120)
   endif()
-  add_test(NAME ${name} COMMAND ${ORVEX_UNSHARE} -rn /usr/bin/python3 ${A_SCRIPT} ${A_ARGS})
+  if(NOT A_UNSHARE)
+    set(A_UNSHARE -rn)
+  endif()
+  set(command ${ORVEX_UNSHARE} ${A_UNSHARE} /usr/bin/python3 ${A_SCRIPT} ${A_ARGS})
+  if(A_REAL_ROOT)
+    set(choose "[ \"$(id -u)\" -eq 0 ] && exec ${ORVEX_UNSHARE} -n \"$@\"")
+    set(command /bin/sh -c "${choose} || exec ${ORVEX_UNSHARE} ${A_UNSHARE} \"$@\""
+        sh /usr/bin/python3 ${A_SCRIPT} ${A_ARGS})
+  endif()
+  add_test(NAME ${name} COMMAND ${command})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT})
 endfunction()

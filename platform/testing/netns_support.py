@@ -1,12 +1,20 @@
 """Small helpers of the namespace tests: the check list, the guard that refuses to run
-outside a fresh network namespace, the veth pair that GUPnP needs, and HTTP requests
-written by hand so that every byte sent is the test's own."""
+outside a fresh network namespace, the veth pair that GUPnP needs, HTTP requests written
+by hand so that every byte sent is the test's own, a media library of every kind made with
+ffmpeg, and the real server started on it and walked with Browse."""
 
 import os
+import re
+import shutil
+import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
+import urllib.parse
+import urllib.request
+import xml.etree.ElementTree as ET
 
 failures = []
 
@@ -43,17 +51,17 @@ def add_veth_pair(address="10.79.0.1"):
 
 
 class MediaServerFinder:
-    """A GUPnP control point on v0 that looks for a MediaServer; `spin` turns GLib's main
-    loop until a condition holds, which is also how events and answers arrive."""
+    """A GUPnP control point on v0 that looks for a MediaServer (or another device type);
+    `spin` turns GLib's main loop until a condition holds, which is also how events and
+    answers arrive."""
 
-    def __init__(self):
+    def __init__(self, device_type="urn:schemas-upnp-org:device:MediaServer:1"):
         import gi
         gi.require_version("GUPnP", "1.6")
         gi.require_version("GSSDP", "1.6")
         from gi.repository import GLib, GSSDP, GUPnP
         self.context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
-        self.control = GUPnP.ControlPoint.new(self.context,
-                                              "urn:schemas-upnp-org:device:MediaServer:1")
+        self.control = GUPnP.ControlPoint.new(self.context, device_type)
         self.device = None
         self.control.connect("device-proxy-available", self._available)
         self.control.set_active(True)
@@ -160,3 +168,212 @@ def finish():
         print("%d check(s) failed" % len(failures))
         sys.exit(1)
     print("all checks passed")
+
+
+def ffmpeg(*args):
+    subprocess.run(["ffmpeg", "-v", "error", "-y"] + list(args), check=True, timeout=120)
+
+
+# The library every real-client test shares: title (the file's base name, which is how the
+# server titles items) -> (folder, file name, ffmpeg output options). Four seconds of a
+# 160 x 120 test picture at 10 frames a second (input 0) and of a tone (input 1).
+AV = ["-map", "0:v", "-map", "1:a"]
+LIBRARY = {
+    "song": ("Music", "song.mp3", ["-map", "1:a", "-c:a", "libmp3lame", "-b:a", "64k",
+                                   "-metadata", "artist=Tester", "-metadata", "album=Tones"]),
+    "tune": ("Music", "tune.flac", ["-map", "1:a", "-c:a", "flac"]),
+    "chant": ("Music", "chant.ogg", ["-map", "1:a", "-c:a", "libvorbis"]),
+    "folder": ("Music", "folder.jpg", ["-map", "0:v", "-frames:v", "1", "-s", "64x64"]),
+    "photo": ("Pictures", "photo.jpg", ["-map", "0:v", "-frames:v", "1"]),
+    "chart": ("Pictures", "chart.png", ["-map", "0:v", "-frames:v", "1", "-vf", "negate"]),
+    "divx": ("Videos", "divx.avi", AV + ["-c:v", "mpeg4", "-vtag", "DIVX", "-c:a", "libmp3lame"]),
+    "xvid": ("Videos", "xvid.avi", AV + ["-c:v", "libxvid", "-vtag", "XVID", "-c:a", "libmp3lame"]),
+    "clip": ("Videos", "clip.mp4", AV + ["-c:v", "libx264", "-preset", "ultrafast",
+                                         "-pix_fmt", "yuv420p", "-c:a", "aac"]),
+    "show": ("Videos", "show.wmv", AV + ["-c:v", "wmv2", "-c:a", "wmav2"]),
+    "program": ("Videos", "program.mpg", AV + ["-c:v", "mpeg2video", "-c:a", "mp2", "-f", "vob"]),
+    "film": ("Videos", "film.mkv", AV + ["-c:v", "mpeg4", "-c:a", "libvorbis"]),
+    # These three go into the disc image.
+    "scene": ("disc", "scene.vob", AV + ["-c:v", "mpeg2video", "-c:a", "mp2", "-f", "vob"]),
+    "still": ("disc", "still.jpg", ["-map", "0:v", "-frames:v", "1", "-vf", "hflip"]),
+    "track": ("disc", "track.mp3", ["-map", "1:a", "-c:a", "libmp3lame", "-b:a", "64k"]),
+}
+VIDEOS = ["divx", "xvid", "clip", "show", "program", "film", "scene"]
+
+
+def make_library(media):
+    """Fills `media` with the LIBRARY from one ffmpeg run, the disc image Discs/disc.iso and
+    the playlist Playlists/list.m3u ("list"); returns {title: path} of every file made."""
+    build = tempfile.mkdtemp(prefix="orvex-media-")
+    args = ["-f", "lavfi", "-i", "testsrc=s=160x120:r=10:d=4",
+            "-f", "lavfi", "-i", "sine=f=440:d=4"]
+    paths = {}
+    for title, (folder, name, options) in LIBRARY.items():
+        where = os.path.join(build if folder == "disc" else media, folder)
+        os.makedirs(where, exist_ok=True)
+        paths[title] = os.path.join(where, name)
+        args += options + [paths[title]]
+    ffmpeg(*args)
+    os.makedirs(os.path.join(media, "Discs"))
+    paths["disc"] = os.path.join(media, "Discs", "disc.iso")
+    subprocess.run(["genisoimage", "-quiet", "-J", "-R", "-o", paths["disc"],
+                    os.path.join(build, "disc")], check=True, timeout=60)
+    shutil.rmtree(build)
+    os.makedirs(os.path.join(media, "Playlists"))
+    paths["list"] = os.path.join(media, "Playlists", "list.m3u")
+    with open(paths["list"], "w") as f:
+        f.write("#EXTM3U\n../Music/song.mp3\n../Music/tune.flac\n../Videos/divx.avi\n")
+    return paths
+
+
+class Server:
+    """The real `mirelle` sharing `media`, its program directory and log in `work`; headless
+    unless `env` gives it a display. `extra` goes on its command line; `settings` are stored
+    in its library and `commands` (argument lists) run on its program directory before it
+    starts."""
+
+    def __init__(self, program, work, media, extra=(), settings=None, env=None, commands=()):
+        self.home = os.path.join(work, "home")
+        self.log_path = os.path.join(work, "server.log")
+        share = ["--share", media]
+        if settings or commands:
+            # The library is made first, so that the settings and the commands' changes
+            # (such as --add-stream) are in it when the server starts.
+            for args in [["--scan-only"] + share] + list(commands):
+                run = subprocess.run([program, "--home", self.home] + args,
+                                     capture_output=True, timeout=120)
+                check(run.returncode == 0, "mirelle %s" % " ".join(args))
+            import sqlite3
+            with sqlite3.connect(os.path.join(self.home, "Orvex.mdb")) as db:
+                for key, value in (settings or {}).items():
+                    db.execute("update AVP set my_value = ? where my_attribute = ?", (value, key))
+            share = []
+        mode = [] if env else ["--headless"]
+        with open(self.log_path, "w") as log:
+            self.process = subprocess.Popen(
+                [program, "--home", self.home] + mode + share + list(extra),
+                stdout=log, stderr=log, env=env)
+        # With a window nothing tells that the service runs: find_location waits for it.
+        ready = "Press Ctrl+C" if env else "runs headless"
+        self.started = check(wait_for_text(self.log_path, ready, 90), "the server starts")
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def serving(self, cd, after):
+        """Checks that the process lives and still answers a Browse."""
+        try:
+            answer = cd.browse("0") if self.alive() else "exit status %s (a signal when "\
+                "negative)" % self.process.returncode
+        except OSError as error:
+            answer = repr(error)
+        return check(isinstance(answer, str) and "<container" in answer,
+                     "after %s the server is alive and answers Browse (%s)"
+                     % (after, answer if "<container" not in str(answer) else "yes"))
+
+    def stop(self):
+        """SIGTERM; the exit status, or None when it had to be killed."""
+        if not self.alive():
+            return self.process.returncode
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            return self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            return None
+
+    def log_tail(self, size=20000):
+        with open(self.log_path, errors="replace") as f:
+            return f.read()[-size:]
+
+
+def find_location(address, seconds=20):
+    """The LOCATION of the first MediaServer that answers an M-SEARCH sent from `address`;
+    None after `seconds`."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((address, 0))
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
+    s.settimeout(1)
+    search = ("M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\n"
+              "MX: 1\r\nST: urn:schemas-upnp-org:device:MediaServer:1\r\n\r\n").encode()
+    end = time.time() + seconds
+    try:
+        while time.time() < end:
+            s.sendto(search, ("239.255.255.250", 1900))
+            try:
+                answer = s.recv(65536).decode("latin-1")
+            except socket.timeout:
+                continue
+            found = re.search(r"^LOCATION:\s*(\S+)", answer, re.I | re.M)
+            if found:
+                return found.group(1)
+    finally:
+        s.close()
+    return None
+
+
+DIDL = {"didl": "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/",
+        "dc": "http://purl.org/dc/elements/1.1/",
+        "upnp": "urn:schemas-upnp-org:metadata-1-0/upnp/"}
+CD_TYPE = "urn:schemas-upnp-org:service:ContentDirectory:1"
+
+
+class ContentDirectory:
+    """Browse over plain SOAP, as a simple control point sends it."""
+
+    def __init__(self, location):
+        with urllib.request.urlopen(location, timeout=10) as r:
+            self.description = r.read().decode("utf-8")
+        control = re.search(r"<serviceType>%s</serviceType>.*?<controlURL>([^<]*)</controlURL>"
+                            % CD_TYPE, self.description, re.S).group(1)
+        self.control = urllib.parse.urljoin(location, control)
+
+    def envelope(self, action, arguments):
+        args = "".join("<%s>%s</%s>" % (k, v, k) for k, v in arguments)
+        return ('<?xml version="1.0"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/'
+                'envelope/" s:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
+                '<u:%s xmlns:u="%s">%s</u:%s></s:Body></s:Envelope>'
+                % (action, CD_TYPE, args, action)).encode()
+
+    def browse(self, object_id, flag="BrowseDirectChildren"):
+        """The Result text, or the UPnP error code as an int."""
+        body = self.envelope("Browse", [("ObjectID", object_id), ("BrowseFlag", flag),
+                                        ("Filter", "*"), ("StartingIndex", 0),
+                                        ("RequestedCount", 0), ("SortCriteria", "")])
+        request = urllib.request.Request(self.control, data=body, method="POST", headers={
+            "Content-Type": 'text/xml; charset="utf-8"',
+            "SOAPACTION": '"%s#Browse"' % CD_TYPE})
+        try:
+            with urllib.request.urlopen(request, timeout=10) as r:
+                answer = r.read().decode("utf-8")
+        except urllib.error.HTTPError as error:
+            code = re.search(r"<errorCode>(\d+)</errorCode>", error.read().decode("utf-8"))
+            return int(code.group(1)) if code else error.code
+        return ET.fromstring(answer).find(".//Result").text or ""
+
+    def walk(self, limit=300):
+        """Every container from "0" down: ([(id, Result or error code)], {title: [item]}),
+        an item being a dict of id, parent, title, class and res [(url, protocolInfo,
+        attributes)]; an item listed in several containers appears once for each, and a
+        playlist (a container with resources) counts as an item too."""
+        answers, items, queue = [], {}, ["0"]
+        while queue and len(answers) < limit:
+            current = queue.pop(0)
+            result = self.browse(current)
+            answers.append((current, result))
+            if isinstance(result, int):
+                continue
+            root = ET.fromstring(result)
+            for element in root:
+                if element.tag.endswith("}container"):
+                    queue.append(element.get("id"))
+                res = [(r.text or "", r.get("protocolInfo", ""), dict(r.attrib))
+                       for r in element.findall("didl:res", DIDL)]
+                # Items, and containers with resources of their own (playlists).
+                if element.tag.endswith("}item") or res:
+                    title = element.findtext("dc:title", "", DIDL)
+                    items.setdefault(title, []).append({
+                        "id": element.get("id"), "parent": current, "title": title,
+                        "class": element.findtext("upnp:class", "", DIDL), "res": res})
+        return answers, items

@@ -1,0 +1,235 @@
+#!/usr/bin/python3
+"""Abort storms against the whole server in a private network namespace: on each of its
+HTTP servers (the stream server, the device's web server, lighttpd for ".mkv"), on a
+transcoded resource and on a relayed internet stream (served by a small HTTP server of the
+test's own), 200 connections each read a random part of a random media URL and then close
+or reset. Afterwards the server answers, its threads and descriptors are back where they
+were, no encoder runs and no shared-memory area is left.
+
+    unshare -rnm python3 abort_storm_test.py MIRELLE
+
+Refuses to run unless the namespace is fresh (only "lo" exists). The mount namespace gives
+the test a /dev/shm of its own, so areas of other programs cannot be mistaken for leaks.
+"""
+
+import concurrent.futures
+import http.server
+import os
+import random
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "platform", "testing"))
+from netns_support import (ContentDirectory, Server, add_veth_pair, check,  # noqa: E402
+                           failures, find_location, finish, make_library,
+                           require_private_namespace, sh)
+from netns_support import http as request  # noqa: E402
+
+ADDRESS = "10.79.0.1"
+STORM = 200
+WORKERS = 8
+SETTLE_SECONDS = 20
+
+
+def serve_stream(path):
+    """The internet radio of the relay: `path` over HTTP from the namespace's address."""
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            with open(path, "rb") as f:
+                body = f.read()
+            self.send_response(200)
+            self.send_header("Content-Type", "audio/mpeg")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            try:
+                self.wfile.write(body)
+            except OSError:
+                pass
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer((ADDRESS, 0), Handler)
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return "http://%s:%d/radio.mp3" % (ADDRESS, server.server_address[1])
+
+
+def abort(url, rng):
+    """Reads a random part of `url`, then closes or resets the connection."""
+    parts = urllib.parse.urlsplit(url)
+    target = parts.path + ("?" + parts.query if parts.query else "")
+    wanted = rng.choice([0, 1, rng.randrange(1, 65536), rng.randrange(65536, 1 << 20)])
+    reset = rng.random() < 0.5
+    try:
+        s = socket.create_connection((parts.hostname, parts.port), timeout=10)
+    except OSError:
+        return False
+    try:
+        s.sendall(("GET %s HTTP/1.1\r\nHost: %s:%d\r\nConnection: close\r\n\r\n"
+                   % (target, parts.hostname, parts.port)).encode("latin-1"))
+        got = 0
+        while got < wanted:
+            piece = s.recv(min(65536, wanted - got))
+            if not piece:
+                break
+            got += len(piece)
+        return True
+    except OSError:
+        return True
+    finally:
+        if reset:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        s.close()
+
+
+def counts(pid):
+    return len(os.listdir("/proc/%d/task" % pid)), len(os.listdir("/proc/%d/fd" % pid))
+
+
+def descendants(pid):
+    """Names of every process below `pid`."""
+    found, queue = [], [pid]
+    while queue:
+        parent = queue.pop()
+        run = subprocess.run(["ps", "-o", "pid=,comm=", "--ppid", str(parent)],
+                             capture_output=True, text=True)
+        for line in run.stdout.splitlines():
+            child, name = line.split(None, 1)
+            found.append(name)
+            queue.append(int(child))
+    return found
+
+
+def settled(server, baseline, lighttpd):
+    """Waits until threads and descriptors are back to `baseline` and only lighttpd runs
+    below the server; (threads, descriptors, children) at the end."""
+    end = time.time() + SETTLE_SECONDS
+    while True:
+        now = counts(server.process.pid)
+        children = descendants(server.process.pid)
+        if (now[0] <= baseline[0] and now[1] <= baseline[1] and children == lighttpd) or \
+                time.time() > end:
+            return now, children
+        time.sleep(0.5)
+
+
+def target(url):
+    parts = urllib.parse.urlsplit(url)
+    return parts.path + ("?" + parts.query if parts.query else "")
+
+
+def port(url):
+    return urllib.parse.urlsplit(url).port
+
+
+def served(url):
+    """The status of a whole GET of `url`, or the error."""
+    try:
+        status, _, body = request(ADDRESS, port(url), target(url), timeout=30)
+        return status if body else "%s without a body" % status
+    except OSError as error:
+        return repr(error)
+
+
+def storms(server, location):
+    cd = ContentDirectory(location)
+    _, items = cd.walk()
+    urls = sorted({url for listed in items.values() for item in listed
+                   for url, _, _ in item["res"]})
+    web, stream = port(location), port(items["song"][0]["res"][0][0])
+    relay = [url for item in items.get("Radio", []) for url, _, _ in item["res"]]
+    kinds = {
+        "stream server": [u for u in urls if port(u) == stream and "&TC&POWER" not in u],
+        "device web server": [u for u in urls if port(u) == web and "&TC&POWER" not in u],
+        "lighttpd": [u for u in urls if port(u) == 3456],
+        "transcode": [u for u in urls if "&TC&POWER" in u and u not in relay],
+        "relay": relay,
+    }
+    # What each kind must still serve after its storm: a file of its own, a transcoded
+    # MP4 and the radio.
+    first = lambda title, test: ([u for item in items.get(title, [])  # noqa: E731
+                                  for u, _, _ in item["res"] if test(u)] or [None])[0]
+    reference = {
+        "stream server": first("song", lambda u: port(u) == stream),
+        "device web server": first("photo", lambda u: port(u) == web),
+        "lighttpd": first("film", lambda u: port(u) == 3456),
+        "transcode": first("clip", lambda u: "&TC&POWER" in u),
+        "relay": relay[0] if relay else None,
+    }
+    # One read of each first, so that what is made once (libraries loaded on first use,
+    # pools) is in the baseline.
+    for kind, chosen in kinds.items():
+        status = served(reference[kind]) if chosen and reference[kind] else None
+        check(status in (200, 206), "%s: %d media URLs to abort; %s is served (%s)"
+              % (kind, len(chosen), reference[kind], status))
+    lighttpd = descendants(server.process.pid)
+    baseline, _ = settled(server, (1 << 30, 1 << 30), lighttpd)
+    print("     baseline: %d threads, %d descriptors, children %s"
+          % (baseline[0], baseline[1], lighttpd), flush=True)
+
+    rng = random.Random(15)
+    for kind, chosen in kinds.items():
+        if not chosen:
+            continue
+        started = time.time()
+        with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
+            jobs = [pool.submit(abort, rng.choice(chosen), random.Random(rng.random()))
+                    for _ in range(STORM)]
+            accepted = sum(job.result() for job in jobs)
+        check(accepted == STORM, "%s: %d of %d connections accepted (%.1f s)"
+              % (kind, accepted, STORM, time.time() - started))
+        server.serving(cd, "the %s storm" % kind)
+        status = served(reference[kind])
+        check(status in (200, 206), "after the %s storm %s is served (%s)"
+              % (kind, reference[kind], status))
+    if not server.alive():
+        return
+    now, children = settled(server, baseline, lighttpd)
+    check(now[0] <= baseline[0], "threads are back to %d (%d)" % (baseline[0], now[0]))
+    check(now[1] <= baseline[1], "descriptors are back to %d (%d)" % (baseline[1], now[1]))
+    check(children == lighttpd, "no encoder is left running (%s)" % children)
+    left = os.listdir("/dev/shm")
+    check(not left, "no shared-memory area is left (%s)" % left)
+
+
+def main():
+    program = sys.argv[1]
+    require_private_namespace()
+    sh("mount -t tmpfs -o size=64m orvex-shm /dev/shm")
+    add_veth_pair(ADDRESS)
+    work = tempfile.mkdtemp(prefix="orvex-aborts-")
+    server = None
+    try:
+        media = os.path.join(work, "media")
+        os.makedirs(media)
+        paths = make_library(media)
+        radio = serve_stream(paths["song"])
+        # Transcoding on, so that the AVI and MPEG videos are offered transcoded too.
+        server = Server(program, work, media, settings={"TranscodingEnable": "TRUE"},
+                        commands=[["--add-stream", radio, "--title", "Radio", "--kind", "audio"]])
+        location = find_location(ADDRESS, 60)
+        if check(server.started and location is not None, "an M-SEARCH finds the server"):
+            storms(server, location)
+        check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
+    finally:
+        if server is not None:
+            if server.alive():
+                server.process.kill()
+            if failures:
+                print(server.log_tail(8000))
+        shutil.rmtree(work, ignore_errors=True)
+    finish()
+
+
+if __name__ == "__main__":
+    main()
