@@ -18,9 +18,8 @@
 #endif
 
 #ifndef ORVEX_WITH_DESKTOP
-#include <cstdlib>
-
 #include "platform/app_directory.h"
+#include "platform/host.h"
 #endif
 
 #ifndef ORVEX_VERSION
@@ -64,11 +63,7 @@ void HandOverToDesktop(const CommandLine& commandLine, char** argv) {
       commandLine.listStreams || commandLine.printUdn) {
     return;
   }
-  auto set = [](const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-  };
-  if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) return;
+  if (!platform::DisplayReachable()) return;
   std::string desktop = platform::ExecutableDirectory() + "/mirelle-desktop";
   if (::access(desktop.c_str(), X_OK) != 0) return;
   ::execv(desktop.c_str(), argv);  // returns only on failure: go on headless

@@ -4,12 +4,12 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QThread>
-#include <cstdlib>
 #include <memory>
 
 #include "gui/language.h"
 #include "gui/qt_text.h"
 #include "gui/window_prompts.h"
+#include "platform/host.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
 
@@ -36,13 +36,7 @@ void PresentMessage(std::string_view title, std::string_view text) {
 
 }  // namespace
 
-bool ConfigurationWindowAvailable() {
-  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* value = std::getenv(variable);
-    if (value != nullptr && *value != '\0') return true;
-  }
-  return false;
-}
+bool ConfigurationWindowAvailable() { return platform::DisplayReachable(); }
 
 int RunConfigurationWindow(CAppController& controller, const ConfigurationWindowHooks& hooks) {
   static int argc = 1;
