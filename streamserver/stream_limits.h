@@ -16,7 +16,10 @@ namespace stream_limits {
 inline constexpr uint16_t kPortBase = 40000;
 inline constexpr uint16_t kPortSpan = 1000;
 inline constexpr int kBindAttempts = 2000;
-inline constexpr int kListenBacklog = 16;
+// Connections waiting for a slot: as many as the device's web server lets wait, for the
+// same reason (a client opens many connections at once, and one dropped from a full queue
+// is retried only a second later).
+inline constexpr int kListenBacklog = upnp_limits::kListenBacklog;
 
 // The port the server record names; only printed, the real one is random.
 inline constexpr int kConfiguredPort = 80;

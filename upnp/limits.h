@@ -39,8 +39,13 @@ inline constexpr uint16_t kRandomPortSpan = 15000;
 inline constexpr int kRandomPortAttempts = 100;
 inline constexpr int kOutgoingPortAttempts = 20;
 
-// Pending connections the kernel holds while every pooled connection is busy.
-inline constexpr int kListenBacklog = 4;
+// Connections the kernel holds while every pooled connection is busy. Clients open many
+// at once (a TV filling a screen of thumbnails opens one per picture, and a home has
+// several such clients), and a connection that finds the queue full is dropped: the
+// client's TCP tries again only after a second, then three, and may end with a reset.
+// Waiting in the queue costs a client milliseconds instead. The kernel caps the value at
+// net.core.somaxconn (4096 by default).
+inline constexpr int kListenBacklog = 128;
 // Send buffer of every accepted connection.
 inline constexpr int kAcceptedSendBufferBytes = 61440;
 
