@@ -49,6 +49,14 @@ inline constexpr uint32_t kSendTimeoutMs = 30000;
 inline constexpr size_t kMaxHeadBytes = upnp_limits::kHttpMaxHeaderBytes;
 inline constexpr size_t kMaxHeadLines = upnp_limits::kHttpMaxHeaderLines;
 
+// A connection closed while the client may still be sending (a refused head, a body the
+// server does not read, pipelined requests after the last one served) lingers as the
+// device's web server's do: the sending side is shut down and what still comes is read
+// and dropped, so that the close does not reset the connection before the client has
+// read the answer.
+inline constexpr uint32_t kLingerMs = upnp_limits::kLingerMs;
+inline constexpr size_t kLingerMaxBytes = upnp_limits::kLingerMaxBytes;
+
 // Bytes read from the socket at once.
 inline constexpr size_t kReceiveChunkBytes = 4096;
 

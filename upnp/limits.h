@@ -82,6 +82,16 @@ inline constexpr uint32_t kHttpBodyDeadlineMs = 30000;
 // connection closed: the server has only kDeviceWebConnections connections, and a
 // client that stops reading but keeps its socket open must not hold one for ever.
 inline constexpr uint32_t kWebSendStallMs = 30000;
+// A connection closed while its client may still be sending (after refusing a request,
+// or answering one before its body was read) first shuts down its sending side, then
+// reads and drops what still comes until the client closes, for at most kLingerMs after
+// the shutdown and kLingerMaxBytes. Closing at once with those bytes unread makes the
+// kernel answer with a reset, and a client that sends its whole request before it reads
+// (most do) then never reads the answer. The byte limit lets such a client finish a
+// refused body of a few MiB; both limits keep one that sends on and on from holding a
+// connection.
+inline constexpr uint32_t kLingerMs = 3000;
+inline constexpr size_t kLingerMaxBytes = 4 * 1024 * 1024;
 // Initial receive buffer of each server and client connection.
 inline constexpr size_t kWebInitialBufferBytes = 2048;
 

@@ -374,28 +374,46 @@ TEST_F(WebServerTest, AnswerFromAnotherThreadKeepsTheConnection) {
   EXPECT_EQ(app_.LateAnswersDone, 3);
 }
 
+// A refused request is answered and closed. A client that writes its whole request
+// before it reads still gets the answer, however much of the request was left unread when
+// the server answered: the rest of a long head, or a body too large to take.
 TEST_F(WebServerTest, BadRequestsAreRefusedAndClosed) {
   uint16_t port = Start();
   struct Case {
-    std::string Request;
+    std::string Head, Rest;
     int Status;
   };
   std::vector<Case> cases = {
-      {"GET / HTTP/1.1\r\nHost: rebind.example.com\r\n\r\n", 400},
-      {"GET / HTTP/1.1\r\nX: " + std::string(17000, 'a') + "\r\n\r\n", 400},
-      {"POST /echo HTTP/1.1\r\nContent-Length: 2000000\r\n\r\n", 413},
-      {"POST /echo HTTP/1.1\r\nContent-Length: 184467440737095516160\r\n\r\n", 400},
-      {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n12345678901234567\r\n", 400},
+      {"GET / HTTP/1.1\r\nHost: rebind.example.com\r\n\r\n", "", 400},
+      {"GET / HTTP/1.1\r\nX: " + std::string(17000, 'a'), std::string(3000, 'a') + "\r\n\r\n", 400},
+      {"POST /echo HTTP/1.1\r\nContent-Length: 2000000\r\n\r\n", std::string(2000000, 'b'), 413},
+      {"POST /echo HTTP/1.1\r\nContent-Length: 184467440737095516160\r\n\r\n", "", 400},
+      {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n12345678901234567\r\n", "", 400},
   };
   for (const Case& c : cases) {
-    Client client(port);
-    ASSERT_TRUE(client.Send(c.Request));
-    FLibHttpPacketPtr response = ReadResponse(client);
-    ASSERT_TRUE(response) << c.Request.substr(0, 60);
-    EXPECT_EQ(response->StatusCode, c.Status) << c.Request.substr(0, 60);
-    EXPECT_TRUE(client.WaitClosed(2000));
+    for (int round = 0; round < 20; ++round) {
+      Client client(port);
+      ASSERT_TRUE(client.Send(c.Head));
+      EXPECT_TRUE(client.WaitClosed(2000));
+      ASSERT_TRUE(client.Send(c.Rest)) << "reset after " << round << " rounds";
+      FLibHttpPacketPtr response = ReadResponse(client);
+      ASSERT_TRUE(response) << c.Head.substr(0, 60);
+      EXPECT_EQ(response->StatusCode, c.Status) << c.Head.substr(0, 60);
+    }
   }
   EXPECT_TRUE(app_.Targets.empty()) << "no refused request reaches a handler";
+}
+
+// Lingering after a refusal ends even when the client neither sends nor closes: the
+// server has few connections to give.
+TEST_F(WebServerTest, RefusedClientThatStaysIsClosedAfterTheLingerTime) {
+  FLibWebServerOptions options;
+  options.LingerMs = 300;
+  uint16_t port = Start(options);
+  Client client(port);
+  ASSERT_TRUE(client.Send("GET / HTTP/1.1\r\nHost: rebind.example.com\r\n\r\n"));
+  ASSERT_TRUE(client.WaitClosed(2000)) << "the answer and the end of the server's side";
+  EXPECT_TRUE(WaitFor([&] { return app_.Closed.load() == 1; }, 2000));
 }
 
 TEST_F(WebServerTest, SilentClientIsCutAfterThreeSeconds) {
