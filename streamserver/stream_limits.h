@@ -16,7 +16,10 @@ namespace stream_limits {
 inline constexpr uint16_t kPortBase = 40000;
 inline constexpr uint16_t kPortSpan = 1000;
 inline constexpr int kBindAttempts = 2000;
-inline constexpr int kListenBacklog = 16;
+// Connections waiting for a slot: as many as the device's web server lets wait, for the
+// same reason (a client opens many connections at once, and one dropped from a full queue
+// is retried only a second later).
+inline constexpr int kListenBacklog = upnp_limits::kListenBacklog;
 
 // The port the server record names; only printed, the real one is random.
 inline constexpr int kConfiguredPort = 80;
@@ -45,6 +48,14 @@ inline constexpr uint32_t kSendTimeoutMs = 30000;
 // front) of more bytes or more lines is refused with 400. Same limits as the device stack.
 inline constexpr size_t kMaxHeadBytes = upnp_limits::kHttpMaxHeaderBytes;
 inline constexpr size_t kMaxHeadLines = upnp_limits::kHttpMaxHeaderLines;
+
+// A connection closed while the client may still be sending (a refused head, a body the
+// server does not read, pipelined requests after the last one served) lingers as the
+// device's web server's do: the sending side is shut down and what still comes is read
+// and dropped, so that the close does not reset the connection before the client has
+// read the answer.
+inline constexpr uint32_t kLingerMs = upnp_limits::kLingerMs;
+inline constexpr size_t kLingerMaxBytes = upnp_limits::kLingerMaxBytes;
 
 // Bytes read from the socket at once.
 inline constexpr size_t kReceiveChunkBytes = 4096;

@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -53,6 +54,25 @@ void WriteLogLine(StreamServer* server, const StreamRequest& request) {
   if (FILE* f = std::fopen(server->LogFile.c_str(), "ab")) {
     std::fwrite(line.data(), 1, line.size(), f);
     std::fclose(f);
+  }
+}
+
+// Ends a connection whose client may still be sending: the answer is followed by the end
+// of our side, and what the client still sends is read and dropped until it closes or a
+// limit is reached. Closing with its bytes unread would reset the connection, and a client
+// that writes its whole request before it reads would never see the answer.
+void Linger(StreamServer* server, int fd) {
+  ::shutdown(fd, SHUT_WR);
+  const uint64_t deadline = platform::TickCountMs() + stream_limits::kLingerMs;
+  size_t left = stream_limits::kLingerMaxBytes;
+  char sink[stream_limits::kReceiveChunkBytes];
+  while (left > 0) {
+    uint64_t now = platform::TickCountMs();
+    if (now >= deadline || !WaitReadable(server, fd, deadline - now)) return;
+    ssize_t n = ::recv(fd, sink, std::min(sizeof sink, left), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    left -= static_cast<size_t>(n);
   }
 }
 
@@ -295,6 +315,7 @@ void StreamServer_Stop(StreamServer* server) {
 
 void StreamServer_ServeConnection(StreamServer* server, int fd, uint32_t peerAddress) {
   std::string input;
+  bool unread = false;  // the client may still be sending what was not read
   for (uint32_t number = 1; number <= server->Options.KeepAliveMax; ++number) {
     if (server->Stopping.load(std::memory_order_acquire)) break;
     StreamRequest request;
@@ -302,7 +323,11 @@ void StreamServer_ServeConnection(StreamServer* server, int fd, uint32_t peerAdd
     request.Fd = fd;
     request.PeerAddress = peerAddress;
     HeadResult head = ReadHead(server, &request, &input);
+    unread = head == HeadResult::Answered;
     if (head != HeadResult::Read) break;
-    if (!ServeRequest(server, &request, number)) break;
+    bool keep = ServeRequest(server, &request, number);
+    unread = request.HasBody || !input.empty();
+    if (!keep) break;
   }
+  if (unread) Linger(server, fd);
 }

@@ -83,6 +83,30 @@ TEST_F(StreamServerTest, VersionUriAndHostChecks) {
   }
 }
 
+// A client that writes its whole request before it reads gets the answer, however much
+// of the request the server left unread when it answered and ended the connection: the
+// rest of a refused head, or a body no handler reads.
+TEST_F(StreamServerTest, AnswerReachesAClientStillSendingItsRequest) {
+  ASSERT_TRUE(Start());
+  struct Case {
+    std::string Head, Rest;
+    int Status;
+  } cases[] = {
+      {"GET /name HTTP/1.1\r\nX: " + std::string(17000, 'a'), std::string(3000, 'a') + "\r\n\r\n",
+       400},
+      {"POST /name HTTP/1.1\r\nContent-Length: 2000000\r\n\r\n", std::string(2000000, 'b'), 200},
+  };
+  for (const Case& c : cases) {
+    for (int round = 0; round < 20; ++round) {
+      platform::UniqueFd fd = Connect(port());
+      ASSERT_TRUE(SendAll(fd.Get(), c.Head));
+      ASSERT_EQ(ReadResponse(fd.Get()).status, c.Status) << round;
+      EXPECT_TRUE(PeerClosed(fd.Get(), 2000));
+      ASSERT_TRUE(SendAll(fd.Get(), c.Rest)) << "reset after " << round << " rounds";
+    }
+  }
+}
+
 TEST_F(StreamServerTest, TenRequestsPerConnectionThenCloseAndPipelinedOnesInOrder) {
   ASSERT_TRUE(Start());
   platform::UniqueFd fd = Connect(port());

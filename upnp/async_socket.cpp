@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/log.h"
+#include "platform/tick.h"
 #include "upnp/limits.h"
 
 const char* FLibPendingSend::Bytes() const {
@@ -132,7 +133,36 @@ bool EnsureFreeSpace(FLibAsyncSocket* s) {
   return s->Buffer.size() > s->FilledOffset;
 }
 
+// The answer has gone out: tell the peer no more follows, and give it time to read.
+void ShutSendingSide(FLibAsyncSocket* s) {
+  s->LingerShut = true;
+  s->LingerUntilMs = platform::TickCountMs() + s->LingerMs;
+  ::shutdown(s->Socket.Get(), SHUT_WR);
+}
+
+// Reads and drops what a lingering connection's peer still sends; closes when the peer
+// has closed, at the byte limit and at the deadline.
+void LingerStep(FLibAsyncSocket* s, bool readable) {
+  bool over = s->LingerShut && platform::TickCountMs() >= s->LingerUntilMs;
+  if (readable && !over) {
+    char sink[65536];
+    ssize_t n = ::recv(s->Socket.Get(), sink, sizeof sink, 0);
+    if (n > 0) {
+      size_t got = static_cast<size_t>(n);
+      over = got >= s->LingerLeft;
+      s->LingerLeft -= std::min(got, s->LingerLeft);
+    } else {
+      over = n == 0 || !WouldBlock(errno);
+    }
+  }
+  if (over) FLibAsyncSocket_Disconnect(s);
+}
+
 void ReadStep(FLibAsyncSocket* s, bool readable) {
+  if (s->Lingering) {
+    LingerStep(s, readable);
+    return;
+  }
   if (s->Redeliver.exchange(false) && !s->Paused && s->ConsumedOffset < s->FilledOffset) {
     Compact(s);
     if (!Deliver(s) || !DeliverBuffered(s)) return;
@@ -205,6 +235,11 @@ void SocketBeforeWait(FLibModule* module, FLibSocketSet* read, FLibSocketSet* wr
     FLibSocketSet_Add(error, fd);
     if (s->Redeliver && s->ConsumedOffset < s->FilledOffset) *blockMs = 0;
   }
+  if (s->LingerShut) {
+    uint64_t now = platform::TickCountMs();
+    uint64_t wait = s->LingerUntilMs > now ? s->LingerUntilMs - now : 0;
+    if (wait < static_cast<uint64_t>(*blockMs)) *blockMs = static_cast<int32_t>(wait);
+  }
   std::lock_guard lock(s->SendGuard);
   if (!s->Pending.empty()) FLibSocketSet_Add(write, fd);
 }
@@ -232,6 +267,7 @@ void SocketAfterWait(FLibModule* module, int, FLibSocketSet* read, FLibSocketSet
       std::lock_guard lock(s->SendGuard);
       drained = !s->Pending.empty() && FlushPendingLocked(s);
     }
+    if (drained && s->Lingering && !s->LingerShut) ShutSendingSide(s);
     if (drained && s->SendDrained) s->SendDrained(s, s->User);
     if (s->Generation != generation || !s->Socket.Valid()) return;
   }
@@ -259,6 +295,8 @@ void StartConnection(FLibAsyncSocket* s, FLibAsyncSocket_OnEvent interrupted, vo
   s->Redeliver = false;
   s->DisconnectRequested = false;
   s->ConnectFailPending = false;
+  s->Lingering = false;
+  s->LingerShut = false;
   s->LocalInterface = 0;
   std::lock_guard lock(s->SendGuard);
   s->QueuedBytes = 0;
@@ -430,8 +468,27 @@ void FLibAsyncSocket_Disconnect(FLibAsyncSocket* s) {
   s->Paused = true;
   s->ConsumedOffset = s->FilledOffset = 0;
   s->DisconnectRequested = false;
+  s->Lingering = s->LingerShut = false;
   s->Idle = true;
   if (s->Closed) s->Closed(s, s->User);
+}
+
+void FLibAsyncSocket_LingeringClose(FLibAsyncSocket* s, uint32_t maxMs, size_t maxBytes) {
+  if (!s->Socket.Valid() || s->Lingering) return;
+  s->Lingering = true;
+  s->LingerMs = maxMs;
+  s->LingerLeft = maxBytes;
+  // Bytes already buffered are dropped with the rest; reading goes on so that a peer
+  // still sending is not left blocked.
+  s->ConsumedOffset = s->FilledOffset = 0;
+  s->Redeliver = false;
+  s->Paused = false;
+  bool drained = false;
+  {
+    std::lock_guard lock(s->SendGuard);
+    drained = s->Pending.empty();
+  }
+  if (drained) ShutSendingSide(s);
 }
 
 void FLibAsyncSocket_RequestDisconnect(FLibAsyncSocket* s) {

@@ -76,6 +76,15 @@ struct FLibAsyncSocket : FLibModule {
   bool ConnectFailPending = false;
   uint64_t Generation = 0;  // changes whenever the object starts or ends a connection
 
+  // A lingering close (chain thread): once the queue has drained the sending side is shut
+  // down, and arriving bytes are dropped until the peer closes, LingerLeft bytes have
+  // come or LingerUntilMs has passed.
+  bool Lingering = false;
+  bool LingerShut = false;
+  uint32_t LingerMs = 0;
+  uint64_t LingerUntilMs = 0;
+  size_t LingerLeft = 0;
+
   size_t ConsumedOffset = 0;
   size_t FilledOffset = 0;
   std::vector<char> Buffer;
@@ -116,6 +125,13 @@ int FLibAsyncSocket_SendString(FLibAsyncSocket* socket, std::string bytes);
 void FLibAsyncSocket_Disconnect(FLibAsyncSocket* socket);
 // Asks the chain thread to disconnect. Any thread.
 void FLibAsyncSocket_RequestDisconnect(FLibAsyncSocket* socket);
+// Closes without destroying what was sent: the queued bytes go out, the sending side is
+// shut down, and the bytes the peer still sends are read and dropped until it closes,
+// `maxBytes` have arrived or `maxMs` have passed since the shutdown; then the connection
+// is closed as by FLibAsyncSocket_Disconnect. Closing at once while the peer's bytes wait
+// unread makes the kernel answer with a reset, which can destroy the answer before the
+// peer has read it. DataArrived is not called again. Chain thread.
+void FLibAsyncSocket_LingeringClose(FLibAsyncSocket* socket, uint32_t maxMs, size_t maxBytes);
 
 // Stops reading; buffered bytes stay. Chain thread.
 void FLibAsyncSocket_Pause(FLibAsyncSocket* socket);

@@ -195,23 +195,6 @@ TEST_F(AsyncSocketTest, SendAfterThePeerResetFailsAndClosesOnTheChainThread) {
   EXPECT_TRUE(FLibAsyncSocket_IsFree(connection));
 }
 
-TEST_F(AsyncSocketTest, BusyPoolLeavesNewClientsInTheBacklogUntilOneIsFreed) {
-  FLibAsyncServerSocket* server = MakeServer(2);
-  chain_.Start();
-  uint16_t port = FLibAsyncServerSocket_BoundPort(server);
-  auto first = std::make_unique<Client>(port);
-  Client second(port);
-  ASSERT_TRUE(WaitFor([&] { return events_.Connects.load() == 2; }));
-  Client third(port);
-  ASSERT_TRUE(third.Connected()) << "the kernel completes the handshake from its backlog";
-  ASSERT_TRUE(third.Send("waiting\n"));
-  EXPECT_FALSE(WaitFor([&] { return events_.Connects.load() > 2; }, 300));
-  first->Close();
-  ASSERT_TRUE(WaitFor([&] { return events_.Connects.load() == 3; }));
-  ASSERT_TRUE(WaitFor([&] { return events_.GetLines().size() == 1; }));
-  EXPECT_EQ(events_.GetLines()[0], "waiting");
-}
-
 struct ConnectResult {
   std::atomic<int> Ok{1};  // 1 = not yet reported
   std::atomic<uint32_t> LocalPort{0};

@@ -39,8 +39,13 @@ inline constexpr uint16_t kRandomPortSpan = 15000;
 inline constexpr int kRandomPortAttempts = 100;
 inline constexpr int kOutgoingPortAttempts = 20;
 
-// Pending connections the kernel holds while every pooled connection is busy.
-inline constexpr int kListenBacklog = 4;
+// Connections the kernel holds while every pooled connection is busy. Clients open many
+// at once (a TV filling a screen of thumbnails opens one per picture, and a home has
+// several such clients), and a connection that finds the queue full is dropped: the
+// client's TCP tries again only after a second, then three, and may end with a reset.
+// Waiting in the queue costs a client milliseconds instead. The kernel caps the value at
+// net.core.somaxconn (4096 by default).
+inline constexpr int kListenBacklog = 128;
 // Send buffer of every accepted connection.
 inline constexpr int kAcceptedSendBufferBytes = 61440;
 
@@ -77,6 +82,16 @@ inline constexpr uint32_t kHttpBodyDeadlineMs = 30000;
 // connection closed: the server has only kDeviceWebConnections connections, and a
 // client that stops reading but keeps its socket open must not hold one for ever.
 inline constexpr uint32_t kWebSendStallMs = 30000;
+// A connection closed while its client may still be sending (after refusing a request,
+// or answering one before its body was read) first shuts down its sending side, then
+// reads and drops what still comes until the client closes, for at most kLingerMs after
+// the shutdown and kLingerMaxBytes. Closing at once with those bytes unread makes the
+// kernel answer with a reset, and a client that sends its whole request before it reads
+// (most do) then never reads the answer. The byte limit lets such a client finish a
+// refused body of a few MiB; both limits keep one that sends on and on from holding a
+// connection.
+inline constexpr uint32_t kLingerMs = 3000;
+inline constexpr size_t kLingerMaxBytes = 4 * 1024 * 1024;
 // Initial receive buffer of each server and client connection.
 inline constexpr size_t kWebInitialBufferBytes = 2048;
 

@@ -109,16 +109,23 @@ void ArmIdle(FLibWebSession* session) {
 }
 
 // Closes once the queued bytes have gone out, so that the end of a response is never
-// cut off by the close.
+// cut off by the close. A request not read whole (refused, or answered before its body
+// arrived) may still be arriving: that connection lingers, so that the close does not
+// reset it before the client has read the answer.
 void OnClose(void* key) {
   FLibWebSession* session = SessionOfKey(key);
   FLibAsyncSocket* socket = nullptr;
+  bool linger = false;
   {
     std::lock_guard lock(session->Lock);
     socket = session->Socket;
-    if (socket) session->CloseWhenDrained = true;
+    linger = !session->RequestRead;
+    if (socket && !linger) session->CloseWhenDrained = true;
   }
-  if (socket) {
+  if (socket && linger) {
+    FLibAsyncSocket_LingeringClose(socket, session->Server->Options.LingerMs,
+                                   upnp_limits::kLingerMaxBytes);
+  } else if (socket) {
     FLibAsyncSocket_Pause(socket);
     if (FLibAsyncSocket_PendingBytes(socket) == 0) FLibAsyncSocket_Disconnect(socket);
   }

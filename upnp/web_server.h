@@ -46,6 +46,7 @@ struct FLibWebServerOptions {
   uint32_t HeaderDeadlineMs = upnp_limits::kHttpHeaderDeadlineMs;
   uint32_t BodyDeadlineMs = upnp_limits::kHttpBodyDeadlineMs;
   uint32_t SendStallMs = upnp_limits::kWebSendStallMs;
+  uint32_t LingerMs = upnp_limits::kLingerMs;
   uint32_t BindAddress = 0;  // host order; 0 = every interface
 };
 
