@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace {
 
