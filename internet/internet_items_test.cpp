@@ -46,7 +46,7 @@ class InternetItemsTest : public ::testing::Test {
   TempLibrary library_;
 };
 
-TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainersAndDeleteRemovesBoth) {
+TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainersAndIsStoredOnce) {
   ASSERT_EQ(InternetItemAdd("http://radio.test/live", "Radio One", kAudio), Status::kDone);
   ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
   EXPECT_EQ(Children(kContainerInternetAudio) - 1, 1);  // 18 also holds container 19
@@ -64,13 +64,11 @@ TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainersAndDeleteRemoves
   EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
   EXPECT_EQ(Children(kContainerInternetVideos), 2);  // only containers 17 and 20
   EXPECT_EQ(InternetItemDelete({{"http://tv.test/ch1", "Channel 1", kVideo}}), 0);
-}
 
-TEST_F(InternetItemsTest, DuplicatesAreIgnoredPerMediaTypeAndEmptyTitlesShowTheUrl) {
+  // The same item twice is stored once, but the same stream may be offered as audio too.
   ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
   EXPECT_EQ(InternetItemAdd(" http://tv.test/ch1 ", "Channel 1", kVideo), Status::kDuplicate);
   EXPECT_EQ(Children(kContainerInternetAllVideos), 1);
-  // The same stream may be offered as audio too.
   EXPECT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kAudio), Status::kDone);
 }
 
