@@ -32,21 +32,5 @@ TEST(FileInfoTest, TellsFilesFromDirectoriesAndSizesAreSixtyFourBit) {
   EXPECT_EQ(FileSize64(big), size);
 }
 
-TEST(FileInfoTest, BirthTimeIsCreationOrElseModification) {
-  TempDir dir;
-  std::string path = dir.Join("clip.avi");
-  time_t before = ::time(nullptr);
-  WriteFile(path, "x");
-  time_t after = ::time(nullptr);
-  // Move the modification time far back: a birth time stays at the creation.
-  const time_t past = 1000000000;  // 2001
-  timespec times[2] = {{past, 0}, {past, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  std::optional<int64_t> birth = FileBirthTime(path);
-  ASSERT_TRUE(birth.has_value());
-  EXPECT_TRUE((*birth >= before - 2 && *birth <= after + 2) || *birth == past) << *birth;
-  EXPECT_EQ(FileBirthTime(dir.Join("missing")), std::nullopt);
-}
-
 }  // namespace
 }  // namespace platform

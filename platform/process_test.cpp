@@ -105,32 +105,6 @@ TEST(ProcessTest, MissingProgramOrDirectoryFailsWithoutAChild) {
   EXPECT_EQ(p.ExitCode(), std::nullopt);
 }
 
-TEST(ProcessTest, CommandLineOutputFilesAndWorkingDirectoryReachTheChild) {
-  TempDir dir;
-  TempDir work;
-  ProcessOptions options;
-  options.workingDirectory = work.path();
-  options.output = Redirect::File(dir.Join("out.txt"));
-  options.error = Redirect::File(dir.Join("err.txt"));
-  Process p;
-  ASSERT_EQ(p.StartCommandLine(
-                "/bin/sh",
-                R"(sh -c "pwd; printf '%s|' \"$@\"; echo problem >&2; cat" zero "a b" c\\d "e\"f")",
-                options),
-            0);
-  ASSERT_TRUE(p.Wait(10000));  // cat ends at once: standard input is /dev/null.
-  EXPECT_EQ(p.ExitCode(), 0);
-  EXPECT_EQ(ReadFile(dir.Join("out.txt")),
-            std::filesystem::canonical(work.path()).string() + "\n" + R"(a b|c\\d|e"f|)");
-  EXPECT_EQ(ReadFile(dir.Join("err.txt")), "problem\n");
-  // Output sent nowhere neither fails nor blocks the child.
-  ASSERT_EQ(p.Start("/bin/sh", {"-c", "echo hidden; : > done"},
-                    {work.path(), Redirect::Null(), Redirect::Null()}),
-            0);
-  ASSERT_TRUE(p.Wait(10000));
-  EXPECT_TRUE(std::filesystem::exists(work.Join("done")));
-}
-
 TEST(ProcessTest, ChildInheritsNoDescriptorsAndNoIgnoredSignals) {
   TempDir dir;
   int leaked = ::open(dir.path().c_str(), O_RDONLY);  // Deliberately without O_CLOEXEC.
