@@ -55,29 +55,6 @@ class LibraryTest : public ::testing::Test {
   std::string dir_;
 };
 
-// Settings are only ever changed, never added: every one exists in a new library.
-TEST_F(LibraryTest, NewLibraryHasEverySettingAndNoOtherIsCreated) {
-  EXPECT_TRUE(fs::exists(dir_ + "/Orvex.mdb"));
-  std::string value;
-  bool found = false;
-  for (const char* key : {"RunFirstTime", "ServerName", "EnableAutoRun", "MinimizedAtStartUp",
-                          "TranscodingEnable", "PreCacheEnable", "TransVideoQuality", "VideoFilter",
-                          "AudioFilter", "ImageFilter", "PlaylistFilter", "Language"}) {
-    EXPECT_EQ(db_getAVP(key, &value, &found), 1) << key;
-    EXPECT_TRUE(found) << key;
-  }
-  db_getAVP("RunFirstTime", &value);
-  EXPECT_EQ(value, "TRUE");
-  db_setAVP("NoSuchKey", "x");
-  EXPECT_EQ(db_getAVP("NoSuchKey", &value, &found), 1);
-  EXPECT_FALSE(found);
-  EXPECT_EQ(value, "");
-  // A value is cut at its limit on read.
-  db_setAVP("Language", std::string(kSettingValueMax + 100, 'x'));
-  db_getAVP("Language", &value);
-  EXPECT_EQ(value.size(), kSettingValueMax);
-}
-
 TEST_F(LibraryTest, FileThatIsNotALibraryIsRefused) {
   db_close();
   std::string path = dir_ + "/other.mdb";
@@ -283,101 +260,6 @@ TEST_F(BrowsePageTest, PagesFollowJumpsQueriesAndWrites) {
   ASSERT_EQ(db_execute(sql::DeleteByIndex(200)), 1);
   ASSERT_EQ(db_browsePage(sql::Children(7), &page, 10, 1), 1);
   EXPECT_EQ(page.front().MyIndex, 110);
-}
-
-// A search carries the number of its matches on every row, so a page and the total come
-// from one run, including pages read on from a kept cursor.
-TEST_F(BrowsePageTest, SearchPageReportsTheTotalOfTheWholeQuery) {
-  Sql evenItems = sql::SearchItems(7, Sql{"MyIndex % 2 = 0", {}});
-  std::vector<MediaRecord> page;
-  int total = 0;
-  EXPECT_EQ(db_browsePage(evenItems, &page, 0, 5, &total), 5);
-  EXPECT_EQ(total, 13);
-  EXPECT_EQ(Indexes(page), (std::vector<int32_t>{100, 102, 104, 106, 108}));
-  total = 0;
-  EXPECT_EQ(db_browsePage(evenItems, &page, 5, 100, &total), 8);
-  EXPECT_EQ(total, 13);
-  EXPECT_EQ(page.back().MyIndex, 124);
-  // Past the end nothing is read, so nothing can be told.
-  EXPECT_EQ(db_browsePage(evenItems, &page, 13, 5, &total), 0);
-  EXPECT_EQ(total, -1);
-  // A listing has no such column.
-  EXPECT_EQ(db_browsePage(sql::Children(7), &page, 0, 5, &total), 5);
-  EXPECT_EQ(total, -1);
-}
-
-// The page cache setting of the connection as SQLite reports it (negative: KiB).
-int PageCacheSetting() {
-  MediaRecord r;
-  if (db_getOneRecord({"select cache_size as MyIndex from pragma_cache_size()", {}}, &r) != 1) {
-    return 0;
-  }
-  return r.MyIndex;
-}
-
-TEST_F(BrowsePageTest, BrowsingGivesALoweredPageCacheItsSizeBack) {
-  const int opened = PageCacheSetting();
-  ASSERT_LT(opened, 0);
-  std::vector<MediaRecord> page;
-  ASSERT_EQ(db_browsePage(sql::Children(7), &page, 0, 5), 5);
-  EXPECT_EQ(PageCacheSetting(), opened);
-  for (int lowered : {opened / 4, 10}) {  // in KiB, and as a page count
-    SCOPED_TRACE(lowered);
-    ASSERT_EQ(db_execute({"pragma cache_size = " + std::to_string(lowered), {}}), 1);
-    // Writing and counting keep the lowered cache.
-    Insert(Item(500, 7, "zz.mp3"));
-    EXPECT_EQ(db_getCount(sql::Children(7)), 26);
-    ASSERT_EQ(db_execute(sql::DeleteByIndex(500)), 1);
-    EXPECT_EQ(PageCacheSetting(), lowered);
-    ASSERT_EQ(db_browsePage(sql::Children(7), &page, 5, 5), 5);
-    EXPECT_EQ(page.front().MyIndex, 105);
-    EXPECT_EQ(PageCacheSetting(), opened);
-  }
-  // A larger cache set by someone else stays.
-  ASSERT_EQ(db_execute({"pragma cache_size = " + std::to_string(opened * 2), {}}), 1);
-  ASSERT_EQ(db_browsePage(sql::Children(7), &page, 0, 5), 5);
-  EXPECT_EQ(PageCacheSetting(), opened * 2);
-}
-
-TEST_F(LibraryTest, SharedFoldersSkipEmptyPathsAndAnUncommittedBatchLeavesNothing) {
-  ASSERT_EQ(db_execute(sql::InsertSharedFolder("/srv/music \"live\"")), 1);
-  ASSERT_EQ(db_execute(sql::InsertSharedFolder("")), 1);
-  EXPECT_EQ(db_countSharedFolders(), 2);
-  bool ok = false;
-  auto folders = db_listSharedFolders(&ok);
-  EXPECT_TRUE(ok);
-  ASSERT_EQ(folders.size(), 1u);
-  EXPECT_EQ(folders[0].DirPath, "/srv/music \"live\"");
-  SharedFolderRecord record;
-  EXPECT_EQ(db_getSharedFolder("/srv/music \"live\"", &record), 1);
-  EXPECT_EQ(db_getSharedFolder("/srv/other", &record), 0);
-  {
-    LibraryTransaction batch;
-    Insert(Item(600, 7, "a.mp3"));
-    LibraryTransaction inner;
-    Insert(Item(601, 7, "b.mp3"));
-    EXPECT_TRUE(inner.Commit());
-  }
-  EXPECT_EQ(db_getCount(sql::Children(7)), 0);
-}
-
-TEST_F(LibraryTest, CloseCompactsAndKeepsEverything) {
-  {
-    LibraryTransaction batch;
-    for (int i = 0; i < 2000; ++i)
-      Insert(Item(1000 + i, 7, std::string(200, 'x') + std::to_string(i)));
-    ASSERT_TRUE(batch.Commit());
-  }
-  ASSERT_EQ(db_execute(sql::DeleteChildren(7)), 1);
-  Insert(Item(5, 7, "kept.mp3"));
-  auto sizeOf = [](const std::string& p) { return fs::exists(p) ? fs::file_size(p) : 0; };
-  auto before = sizeOf(dir_ + "/Orvex.mdb") + sizeOf(dir_ + "/Orvex.mdb-wal");
-  db_close();
-  EXPECT_FALSE(fs::exists(dir_ + "/temp.mdb"));
-  EXPECT_FALSE(fs::exists(dir_ + "/Orvex.mdb-wal"));
-  EXPECT_LT(fs::file_size(dir_ + "/Orvex.mdb"), before / 2);
-  ASSERT_EQ(db_open(), 1);
-  EXPECT_EQ(db_getCount(sql::Children(7)), 1);
 }
 
 // A copy that cannot replace the library, or one an earlier run left behind, leaves the
