@@ -55,7 +55,6 @@ struct Bitmap {
   bool valid = false;
   int width = 0;
   int height = 0;
-  int32_t xPpm = 0;
   std::string bytes;
   // Whether the pixel at x, y counted from the top has that colour.
   bool Is(int x, int y, Colour colour) const {
@@ -91,7 +90,6 @@ Bitmap ReadBitmap(const std::string& path) {
   if (bmp.bytes.size() < 54 || bmp.bytes.compare(0, 2, "BM") != 0) return bmp;
   bmp.width = Le32(bmp.bytes, 18);
   bmp.height = Le32(bmp.bytes, 22);
-  bmp.xPpm = Le32(bmp.bytes, 38);
   size_t stride = (static_cast<size_t>(bmp.width) * 3 + 3) & ~size_t{3};
   bmp.valid = Le32(bmp.bytes, 2) == static_cast<int32_t>(bmp.bytes.size()) &&
               Le32(bmp.bytes, 10) == 54 && bmp.bytes[28] == 24 &&
@@ -163,18 +161,6 @@ TEST_F(ThumbnailTest, PicturesBecomeBitmapsFittedIntoTheBox) {
     EXPECT_EQ(bmp.height, c.height);
     for (const Pixel& p : c.pixels) EXPECT_TRUE(bmp.Is(p.x, p.y, p.colour)) << p.x << "," << p.y;
   }
-}
-
-TEST_F(ThumbnailTest, ResolutionOfTheSourceIsKept) {
-  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick convert is missing";
-  std::string dense = pictures_.Join("dense.png");
-  ASSERT_TRUE(
-      platform::testing::RunProgram({"convert", Picture("plain.png", "color=c=white:s=40x40"),
-                                     "-units", "PixelsPerInch", "-density", "300", dense}));
-  MakeThumbnail(dense, "9.bmp", 20, 20);
-  Bitmap bmp = ReadBitmap(Thumb("9.bmp"));
-  ASSERT_TRUE(bmp.valid);
-  EXPECT_NEAR(bmp.xPpm, 11811, 2);
 }
 
 TEST_F(ThumbnailTest, FailureRemovesTheOldThumbnailAndNamesStayInTheFolder) {
