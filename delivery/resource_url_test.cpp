@@ -138,19 +138,6 @@ TEST_F(ResourceUrlTest, ItemUrlsResolveThroughTheirRecordWhateverTheName) {
   EXPECT_TRUE(local.empty());
 }
 
-TEST_F(ResourceUrlTest, AFetchNeverRemovesARecord) {
-  // A file that is gone still names its path (the web server then answers 404); the
-  // scanner and the watcher decide what leaves the library.
-  std::string gone = lib_.Path("media/x.avi");
-  AddRecord(77, gone, "x.avi", "Video");
-  EXPECT_EQ(Resolve("/___/77/x.avi"), gone);
-  EXPECT_TRUE(RecordExists(77));
-  std::string picture = MediaFile("disc.iso") + "/%offset%32768/PIC.JPG";
-  AddRecord(78, picture, "PIC.JPG", "Image");
-  EXPECT_EQ(Resolve("/___/78/PIC.JPG"), picture);
-  EXPECT_TRUE(RecordExists(78));
-}
-
 TEST_F(ResourceUrlTest, ASongsUrlGivesItsCoverByName) {
   std::string song = MediaFile("Song.mp3");
   ObjectRow row;

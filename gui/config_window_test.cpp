@@ -64,11 +64,8 @@ struct ScriptedUser {
       messages.push_back(title + ": " + text);
     };
     prompts.askServerName = [this](const std::string&) {
-      std::optional<std::string> name;
-      if (!serverNames.empty()) {
-        name = serverNames.front();
-        serverNames.pop_front();
-      }
+      std::optional<std::string> name = serverNames.empty() ? std::nullopt : serverNames.front();
+      if (!serverNames.empty()) serverNames.pop_front();
       return name;
     };
     prompts.showMediaDetails = [](const std::string&) {};
@@ -122,16 +119,10 @@ class ConfigWindowTest : public ::testing::Test {
 
   // Drives the window's timer until the scan it started has ended.
   bool FinishScan() {
-    uint64_t deadline = platform::TickCountMs() + 20000;
-    while (platform::TickCountMs() < deadline) {
-      window_->Tick(platform::TickCountMs());
-      if (!controller_.ScanRunning()) {
-        window_->Tick(platform::TickCountMs());
-        return true;
-      }
-      platform::SleepMs(10);
-    }
-    return false;
+    bool ended = platform::testing::WaitUntil(
+        [&] { return window_->Tick(platform::TickCountMs()), !controller_.ScanRunning(); }, 20000);
+    window_->Tick(platform::TickCountMs());
+    return ended;
   }
 
   QStringList SharedFolderRows() {

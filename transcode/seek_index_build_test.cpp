@@ -104,12 +104,6 @@ Result Build(const Bytes& media, const std::string& extension, bool stop = false
   return r;
 }
 
-std::vector<uint32_t> Times(const Bytes& index) {
-  std::vector<uint32_t> times;
-  for (const auto& e : MpegEntries(index)) times.push_back(e.time);
-  return times;
-}
-
 TEST(SeekIndexLayoutTest, OnlyPacksOfOneSectorStartingInTheFirstRawSectorAreAccepted) {
   platform::testing::LogCapture quiet;
   auto layout = [](size_t first, size_t distance) {
@@ -155,78 +149,50 @@ TEST(SeekIndexMpegTest, EntriesComeFromNavigationPacksOrGopHeaders) {
   Bytes cut = VideoPack(std::nullopt, {});  // a time code cut by the sector end
   std::copy_n(GopHeader(0, 0, 9).begin(), 6, cut.end() - 6);
   const uint32_t s = 90000;
-  struct Case {
-    const char* what;
-    Bytes media;
-    const char* extension;
-    std::vector<MpegEntry> entries;  // empty: only the times are compared
-    std::vector<uint32_t> times;
+  auto entries = [](const char* what, const Bytes& media, const char* extension) {
+    Result r = Build(media, extension);
+    EXPECT_EQ(r.status, BuildStatus::kOk) << what;
+    return MpegEntries(r.index);
   };
-  const Case cases[] = {
-      {"rounding",
-       navs({0, 45000, 134999, 100 * s, 101 * s + 44999}, 0, false),
-       ".VOB",
-       {},
-       {0, 1, 2, 3}},
-      {"repeat and jump back",
-       navs({10 * s, 11 * s, 11 * s, 12 * s, 5 * s}, 0, false),
-       ".VOB",
-       {},
-       {0, 1, 2, 3}},
-      {"skipped repeat moves no entry",
-       navs({10 * s, 11 * s, 11 * s, 12 * s}, 1, true),
-       ".vob",
-       {{0, 0, 1}, {2, 1, 3}, {6, 2, 7}},
-       {}},
-      {"unit end past the file",
-       Concat({NavPack(0, 0xFFFFFFFF, 0xFFFFFFF0), NavPack(s, 0, 0)}),
-       ".ts",
-       {{0, 0, 0xFFFFFFF0}},
-       {}},
-      {"broken chain",
-       Concat({brokenChain, Picture(), Gop(10 * s, 0, 0, 0)}),
-       ".m2ts",
-       {{9, 0, 10}},
-       {}},
-      {"navigation on a DVD", mixed, ".vob", {{0, 0, 1}, {2, 1, 3}, {4, 2, 5}}, {}},
-      {"navigation elsewhere", mixed, ".mpg", {{1, 0, 3}, {3, 1, 5}}, {}},
-      {"presentation times",
-       Concat({Gop(0, 0, 0, 0), Picture(), Picture(), Gop(s, 0, 0, 0), audio, Gop(2 * s, 0, 0, 0)}),
-       ".mpg",
-       {{0, 0, 1}, {3, 1, 5}, {5, 2, 6}},
-       {}},
-      {"time codes",
-       Concat({Gop(std::nullopt, 0, 0, 10), Gop(std::nullopt, 0, 0, 11), Gop(std::nullopt, 0, 1, 5),
-               Gop(std::nullopt, 1, 2, 3), Gop(std::nullopt, 1, 2, 3)}),
-       ".mpeg",
-       {{0, 0, 1}, {1, 1, 2}, {2, 55, 3}, {3, 56, 4}},
-       {}},
-      {"one GOP without a time",
-       Concat({Gop(0, 0, 0, 5), Gop(std::nullopt, 0, 0, 7), Gop(10 * s, 0, 0, 9)}),
-       ".mpg",
-       {},
-       {0, 2, 4}},
-      {"MPEG-1 with a system header",
-       Concat({mpeg1, mpeg1Later}),
-       ".mpg",
-       {{0, 0, 1}, {1, 1, 2}},
-       {}},
-      {"time code cut by the sector end",
-       Concat({Gop(std::nullopt, 0, 0, 1), cut, Gop(std::nullopt, 0, 0, 2)}),
-       ".mpg",
-       {{0, 0, 1}, {2, 1, 3}},
-       {}},
+  auto times = [&](const char* what, const Bytes& media, const char* extension) {
+    std::vector<uint32_t> out;
+    for (const MpegEntry& e : entries(what, media, extension)) out.push_back(e.time);
+    return out;
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Result r = Build(c.media, c.extension);
-    ASSERT_EQ(r.status, BuildStatus::kOk);
-    if (c.entries.empty()) {
-      EXPECT_EQ(Times(r.index), c.times);
-    } else {
-      EXPECT_EQ(MpegEntries(r.index), c.entries);
-    }
-  }
+  using E = std::vector<MpegEntry>;
+  using T = std::vector<uint32_t>;
+  EXPECT_EQ(times("rounding", navs({0, 45000, 134999, 100 * s, 101 * s + 44999}, 0, false), ".VOB"),
+            (T{0, 1, 2, 3}));
+  EXPECT_EQ(times("repeat, jump", navs({10 * s, 11 * s, 11 * s, 12 * s, 5 * s}, 0, false), ".VOB"),
+            (T{0, 1, 2, 3}));
+  EXPECT_EQ(
+      entries("repeat moves nothing", navs({10 * s, 11 * s, 11 * s, 12 * s}, 1, true), ".vob"),
+      (E{{0, 0, 1}, {2, 1, 3}, {6, 2, 7}}));
+  EXPECT_EQ(entries("unit end past the file",
+                    Concat({NavPack(0, 0xFFFFFFFF, 0xFFFFFFF0), NavPack(s, 0, 0)}), ".ts"),
+            (E{{0, 0, 0xFFFFFFF0}}));
+  EXPECT_EQ(
+      entries("broken chain", Concat({brokenChain, Picture(), Gop(10 * s, 0, 0, 0)}), ".m2ts"),
+      (E{{9, 0, 10}}));
+  EXPECT_EQ(entries("navigation on a DVD", mixed, ".vob"), (E{{0, 0, 1}, {2, 1, 3}, {4, 2, 5}}));
+  EXPECT_EQ(entries("navigation elsewhere", mixed, ".mpg"), (E{{1, 0, 3}, {3, 1, 5}}));
+  Bytes timed =
+      Concat({Gop(0, 0, 0, 0), Picture(), Picture(), Gop(s, 0, 0, 0), audio, Gop(2 * s, 0, 0, 0)});
+  EXPECT_EQ(entries("presentation times", timed, ".mpg"), (E{{0, 0, 1}, {3, 1, 5}, {5, 2, 6}}));
+  Bytes coded =
+      Concat({Gop(std::nullopt, 0, 0, 10), Gop(std::nullopt, 0, 0, 11), Gop(std::nullopt, 0, 1, 5),
+              Gop(std::nullopt, 1, 2, 3), Gop(std::nullopt, 1, 2, 3)});
+  EXPECT_EQ(entries("time codes", coded, ".mpeg"),
+            (E{{0, 0, 1}, {1, 1, 2}, {2, 55, 3}, {3, 56, 4}}));
+  EXPECT_EQ(
+      times("one GOP without a time",
+            Concat({Gop(0, 0, 0, 5), Gop(std::nullopt, 0, 0, 7), Gop(10 * s, 0, 0, 9)}), ".mpg"),
+      (T{0, 2, 4}));
+  EXPECT_EQ(entries("MPEG-1 with a system header", Concat({mpeg1, mpeg1Later}), ".mpg"),
+            (E{{0, 0, 1}, {1, 1, 2}}));
+  EXPECT_EQ(entries("time code cut by the sector end",
+                    Concat({Gop(std::nullopt, 0, 0, 1), cut, Gop(std::nullopt, 0, 0, 2)}), ".mpg"),
+            (E{{0, 0, 1}, {2, 1, 3}}));
 }
 
 // ---- AVI ----
