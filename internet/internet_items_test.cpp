@@ -110,23 +110,6 @@ TEST_F(InternetItemsTest, ModifyReplacesTheItemOrChangesNothing) {
   EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
 }
 
-TEST_F(InternetItemsTest, ClearingYouTubeItemsKeepsTheUsersItems) {
-  for (int32_t c = kContainerYoutubeFirst; c <= kContainerYoutubeLast; ++c) {
-    PutYouTubeVideo(c, "v" + std::to_string(c));
-  }
-  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
-  ASSERT_EQ(InternetItemAdd("http://radio.test/1", "Radio", kAudio), Status::kDone);
-  // The video listing covers the user's items and the YouTube categories 21 to 26.
-  EXPECT_EQ(InternetItemList(kVideo).size(), 1u + 6u);
-
-  ASSERT_TRUE(ClearYouTubeItems());
-  for (int32_t c = kContainerYoutubeFirst; c <= kContainerYoutubeLast; ++c) {
-    EXPECT_EQ(Children(c), 0) << c;
-  }
-  EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
-  EXPECT_EQ(InternetItemList(kAudio).size(), 1u);
-}
-
 // Runs stream commands and returns what they printed on standard output and error.
 struct Printed {
   int status;

@@ -89,10 +89,6 @@ int db_getSharedFolder(std::string_view dirPath, SharedFolderRecord* record);
 std::vector<SharedFolderRecord> db_listSharedFolders(bool* ok = nullptr);
 int db_countSharedFolders();
 
-// The library mutex. Holding it across several calls makes them one unit for other
-// threads.
-std::recursive_mutex& db_mutex();
-
 // A batch of writes in one transaction that holds the library mutex: other threads wait
 // for the batch, never see half of it, and a crash leaves none of it. Commits when
 // Commit() is called; rolls back when destroyed without it. Batches may nest; only the
