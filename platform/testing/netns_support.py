@@ -1,9 +1,10 @@
 """Small helpers of the namespace tests: the check list, the guard that refuses to run
-outside a fresh network namespace, the veth pair that GUPnP needs, and HTTP requests
-written by hand so that every byte sent is the test's own."""
+outside a fresh network namespace, the veth pair that GUPnP needs, HTTP requests
+written by hand so that every byte sent is the test's own, and a small WAV file."""
 
 import os
 import socket
+import struct
 import subprocess
 import sys
 import time
@@ -153,6 +154,16 @@ def has_ended(pid):
             return f.read().rpartition(")")[2].split()[0] == "Z"
     except OSError:
         return True
+
+
+def write_wav(path):
+    """One second of silence, 8-bit mono at 8 kHz, as the C++ tests' WriteWav makes it."""
+    data = b"\x80" * 8000
+    header = (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
+              struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
+              struct.pack("<I", len(data)))
+    with open(path, "wb") as f:
+        f.write(header + data)
 
 
 def finish():
