@@ -17,7 +17,7 @@ orvex_library(orvex_http_fetch
 if(NOT ORVEX_FUZZ)
   orvex_library(orvex_http_fetch_testing
     SOURCES
-      ${CMAKE_CURRENT_LIST_DIR}/http_fetch_test_server.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/testing/http_fetch_test_server.cpp
     LIBS
       orvex_platform
   )

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <string>
 
-#include "controlpoint/http_fetch_test_server.h"
 #include "controlpoint/http_fetch_url.h"
+#include "controlpoint/testing/http_fetch_test_server.h"
 #include "platform/tick.h"
 
 namespace {

@@ -57,13 +57,6 @@ std::optional<uint32_t> ParseDottedQuad(std::string_view text) {
   return value;
 }
 
-std::string FormatDottedQuad(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", value >> 24, (value >> 16) & 0xff,
-                (value >> 8) & 0xff, value & 0xff);
-  return text;
-}
-
 std::optional<uint32_t> LocationIpv4(std::string_view location) {
   if (location.substr(0, kHttpPrefix.size()) != kHttpPrefix) return std::nullopt;
   size_t at = kHttpPrefix.size();

@@ -13,9 +13,6 @@ namespace controlpoint {
 // (a << 24) | (b << 16) | (c << 8) | d.
 std::optional<uint32_t> ParseDottedQuad(std::string_view text);
 
-// "a.b.c.d" of a 32-bit value.
-std::string FormatDottedQuad(uint32_t value);
-
 // The IPv4 address at the start of a description URL "http://a.b.c.d..." (what follows
 // the fourth part is not looked at), or nothing when the URL does not start that way.
 std::optional<uint32_t> LocationIpv4(std::string_view location);

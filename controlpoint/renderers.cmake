@@ -29,7 +29,8 @@ if(NOT ORVEX_FUZZ)
   add_executable(renderers_netns_test
     ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.cpp)
   target_compile_options(renderers_netns_test PRIVATE ${ORVEX_WARNINGS})
-  target_link_libraries(renderers_netns_test PRIVATE orvex_renderers GTest::gtest GTest::gtest_main)
+  target_link_libraries(renderers_netns_test PRIVATE orvex_renderers orvex_platform_testing GTest::gtest
+                        GTest::gtest_main)
   orvex_netns_test(renderers_netns SCRIPT ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.py
                    TIMEOUT 180 ARGS $<TARGET_FILE:renderers_netns_test>)
 endif()

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "delivery/delivery_limits.h"
-#include "delivery/testing_sources.h"
+#include "delivery/testing/testing_sources.h"
 
 namespace {
 
@@ -21,6 +21,8 @@ class PreCacheTest : public ::testing::Test {
   void TearDown() override { PreCache_Clear(0); }
 };
 
+// Sequential reads from the window are proven by a transfer with the cache on; these are
+// the reads it must not take and reads that jump about.
 TEST_F(PreCacheTest, SmallFilesShortReadsAndStreamsAreNotCached) {
   PatternSource small(10 * kMiB);
   std::vector<char> buffer(4096);
@@ -30,27 +32,12 @@ TEST_F(PreCacheTest, SmallFilesShortReadsAndStreamsAreNotCached) {
   EXPECT_EQ(PreCache_GetStats().SourceId, 0u);
   delivery_test::TextStream stream(std::string(1 << 16, 'x'));
   EXPECT_EQ(PreCache_Read(&stream, 0, buffer.data(), 4096), 0u);
-}
-
-TEST_F(PreCacheTest, SequentialReadsOfALargeFileComeFromAWindowOf1024Slots) {
-  PatternSource source(20 * kMiB);
-  std::vector<char> buffer(4096);
-  const uint64_t hitsBefore = PreCache_GetStats().Hits;
-  int served = 0;
-  for (int64_t offset = 0; offset < source.Size(); offset += 4096) {
-    size_t n = PreCache_Read(&source, static_cast<uint64_t>(offset), buffer.data(), 4096);
-    if (n == 0) {
-      ASSERT_EQ(source.Read(static_cast<uint64_t>(offset), buffer.data(), 4096), 4096);
-    } else {
-      ASSERT_EQ(n, 4096u);
-      ++served;
-    }
-    ASSERT_EQ(std::string(buffer.data(), 4096), Pattern(static_cast<uint64_t>(offset), 4096))
-        << "offset " << offset;
-  }
-  // Every block comes from memory: refills keep the window ahead of the reader.
-  EXPECT_EQ(served, static_cast<int>(source.Size() / 4096));
-  EXPECT_EQ(PreCache_GetStats().Hits - hitsBefore, static_cast<uint64_t>(served));
+  // Clearing another source keeps the window.
+  ASSERT_EQ(PreCache_Read(&large, 0, buffer.data(), 4096), 4096u);
+  PreCache_Clear(large.Id() + 1000);
+  EXPECT_EQ(PreCache_GetStats().SourceId, large.Id());
+  PreCache_Clear(large.Id());
+  EXPECT_EQ(PreCache_GetStats().SourceId, 0u);
 }
 
 TEST_F(PreCacheTest, SeeksAndOddSizesGiveTheSameBytesAsTheFile) {
@@ -67,16 +54,6 @@ TEST_F(PreCacheTest, SeeksAndOddSizesGiveTheSameBytesAsTheFile) {
     ASSERT_EQ(std::string(buffer.data(), n), Pattern(offset, n)) << "offset " << offset;
     offset += n;
   }
-}
-
-TEST_F(PreCacheTest, ClearingAnotherSourceKeepsTheWindow) {
-  PatternSource source(20 * kMiB);
-  std::vector<char> buffer(4096);
-  ASSERT_EQ(PreCache_Read(&source, 0, buffer.data(), 4096), 4096u);
-  PreCache_Clear(source.Id() + 1000);
-  EXPECT_EQ(PreCache_GetStats().SourceId, source.Id());
-  PreCache_Clear(source.Id());
-  EXPECT_EQ(PreCache_GetStats().SourceId, 0u);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
-#include "media/media_fixtures.h"
+#include "platform/testing/test_support.h"
 #include "transcode/seek_index.h"
 
 namespace {
@@ -98,7 +98,7 @@ TEST_F(ResourceUrlTest, LocalPathsTakeTheirPathFormsEscaped) {
     ASSERT_EQ(RP_BuildResourceUrl(provider_, c.local, c.hint, "10.0.0.1:5000", "0", &url), 1);
     EXPECT_EQ(url, c.url);
   }
-  media_test::LogCapture log;
+  platform::testing::LogCapture log;
   std::string url = "stale";
   EXPECT_EQ(RP_BuildResourceUrl(provider_, "relative/a.mp3", 0, "h:1", "0", &url), 0);
   EXPECT_TRUE(url.empty());
@@ -136,19 +136,6 @@ TEST_F(ResourceUrlTest, ItemUrlsResolveThroughTheirRecordWhateverTheName) {
   std::string local = "stale";
   EXPECT_EQ(RP_GetLocalPathFromUrl(provider_, "/___/9/a.mp3", &local, path.size()), 0u);
   EXPECT_TRUE(local.empty());
-}
-
-TEST_F(ResourceUrlTest, AFetchNeverRemovesARecord) {
-  // A file that is gone still names its path (the web server then answers 404); the
-  // scanner and the watcher decide what leaves the library.
-  std::string gone = lib_.Path("media/x.avi");
-  AddRecord(77, gone, "x.avi", "Video");
-  EXPECT_EQ(Resolve("/___/77/x.avi"), gone);
-  EXPECT_TRUE(RecordExists(77));
-  std::string picture = MediaFile("disc.iso") + "/%offset%32768/PIC.JPG";
-  AddRecord(78, picture, "PIC.JPG", "Image");
-  EXPECT_EQ(Resolve("/___/78/PIC.JPG"), picture);
-  EXPECT_TRUE(RecordExists(78));
 }
 
 TEST_F(ResourceUrlTest, ASongsUrlGivesItsCoverByName) {
@@ -192,7 +179,7 @@ TEST_F(ResourceUrlTest, NavigationFileOfATitleSetIsFoundInItsFolder) {
 
 TEST_F(ResourceUrlTest, PictureUrlsGiveThePictureOrItsThumbnails) {
   std::string photo = lib_.Path("media/Photo.jpg");
-  ASSERT_TRUE(media_test::RunFfmpeg(
+  ASSERT_TRUE(platform::testing::RunFfmpeg(
       {"-f", "lavfi", "-i", "color=c=blue:s=800x600", "-frames:v", "1", photo}));
   AddRecord(125, photo, "Photo.jpg", "Image");
   EXPECT_EQ(Resolve("/___/125/Photo.JPG"), photo);

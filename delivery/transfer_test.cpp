@@ -10,7 +10,7 @@
 #include "app/settings.h"
 #include "cds/media_type.h"
 #include "delivery/aio.h"
-#include "delivery/testing_sources.h"
+#include "delivery/testing/testing_sources.h"
 #include "gui/transfer_status.h"
 #include "library/testing/temp_library.h"
 #include "upnp/http_reader.h"

@@ -67,9 +67,7 @@ class CConfigWindow : public QWidget {
 
   QTabWidget* tabs() const { return tabs_; }
   QMenu* trayMenu() const { return trayMenu_; }
-  CImportPage* importPage() const { return importPage_; }
   CSystemPage* systemPage() const { return systemPage_; }
-  COptionsPage* optionsPage() const { return optionsPage_; }
   bool exiting() const { return exiting_; }
 
  protected:

@@ -17,7 +17,6 @@
 #include <atomic>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 
 #include "app/app_controller.h"
 #include "app/library_counters.h"
@@ -34,22 +33,14 @@
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
+#include "platform/testing/test_support.h"
 #include "platform/tick.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteWav(const std::string& path) {
-  std::string data(8000, '\x80');
-  auto u32 = [](uint32_t v) {
-    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-  };
-  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-  std::ofstream(path, std::ios::binary) << "RIFF" + u32(36 + 8000) + "WAVEfmt " + u32(16) + u16(1) +
-                                               u16(1) + u32(8000) + u32(8000) + u16(1) + u16(8) +
-                                               "data" + u32(8000) + data;
-}
+using platform::testing::WriteWav;
 
 // Answers the window's questions from a script and records what it was told.
 struct ScriptedUser {
@@ -73,11 +64,8 @@ struct ScriptedUser {
       messages.push_back(title + ": " + text);
     };
     prompts.askServerName = [this](const std::string&) {
-      std::optional<std::string> name;
-      if (!serverNames.empty()) {
-        name = serverNames.front();
-        serverNames.pop_front();
-      }
+      std::optional<std::string> name = serverNames.empty() ? std::nullopt : serverNames.front();
+      if (!serverNames.empty()) serverNames.pop_front();
       return name;
     };
     prompts.showMediaDetails = [](const std::string&) {};
@@ -131,16 +119,10 @@ class ConfigWindowTest : public ::testing::Test {
 
   // Drives the window's timer until the scan it started has ended.
   bool FinishScan() {
-    uint64_t deadline = platform::TickCountMs() + 20000;
-    while (platform::TickCountMs() < deadline) {
-      window_->Tick(platform::TickCountMs());
-      if (!controller_.ScanRunning()) {
-        window_->Tick(platform::TickCountMs());
-        return true;
-      }
-      platform::SleepMs(10);
-    }
-    return false;
+    bool ended = platform::testing::WaitUntil(
+        [&] { return window_->Tick(platform::TickCountMs()), !controller_.ScanRunning(); }, 20000);
+    window_->Tick(platform::TickCountMs());
+    return ended;
   }
 
   QStringList SharedFolderRows() {
@@ -369,33 +351,31 @@ TEST_F(ConfigWindowTest, OptionsApplyStoresTheCheckBoxesAndShowsTheFilters) {
   EXPECT_EQ(quits_, 1);
 }
 
-TEST_F(ConfigWindowTest, WithoutATrayTheWindowShowsAndClosingItExits) {
+// Asked to start minimised, the window shows when there is no tray and closing it exits;
+// with a tray it starts hidden, shows at a second copy's request, and closing hides it.
+TEST_F(ConfigWindowTest, StartingMinimisedAndClosingDependOnTheTray) {
   db_setAVP(kKeyMinimizedAtStartUp, "TRUE");
-  CConfigWindow& window = MakeWindow(false);
-  window.ShowAtStart();
-  EXPECT_TRUE(window.isVisible());
-  window.close();
-  EXPECT_FALSE(window.isVisible());
+  CConfigWindow* window = &MakeWindow(false);
+  window->ShowAtStart();
+  EXPECT_TRUE(window->isVisible());
+  window->close();
+  EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(exitRequests_, 1);
   EXPECT_EQ(quits_, 1);
-}
 
-TEST_F(ConfigWindowTest, WithATrayTheWindowStartsHiddenWhenAskedAndClosingHidesIt) {
-  db_setAVP(kKeyMinimizedAtStartUp, "TRUE");
-  CConfigWindow& window = MakeWindow(true);
-  window.ShowAtStart();
-  EXPECT_FALSE(window.isVisible());
-  // A second copy's request shows it at the next tick.
+  window = &MakeWindow(true);
+  window->ShowAtStart();
+  EXPECT_FALSE(window->isVisible());
   RequestShowConfigurationWindow();
-  window.Tick(platform::TickCountMs());
-  EXPECT_TRUE(window.isVisible());
-  window.close();
-  EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(exitRequests_, 0);
-  // The tray menu's Exit ends the program.
-  window.trayMenu()->actions().at(2)->trigger();
+  window->Tick(platform::TickCountMs());
+  EXPECT_TRUE(window->isVisible());
+  window->close();
+  EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(exitRequests_, 1);
-  EXPECT_EQ(quits_, 1);
+  // The tray menu's Exit ends the program.
+  window->trayMenu()->actions().at(2)->trigger();
+  EXPECT_EQ(exitRequests_, 2);
+  EXPECT_EQ(quits_, 2);
 }
 
 TEST_F(ConfigWindowTest, TrayMenuFollowsTheServiceAndAnOutsideQuitClosesTheWindow) {

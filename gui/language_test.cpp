@@ -8,8 +8,11 @@
 #include "library/library.h"
 #include "library/testing/temp_library.h"
 #include "platform/codepage.h"
+#include "platform/testing/test_support.h"
 
 namespace {
+
+using platform::testing::WriteFile;
 
 const std::string kBom = "\xff\xfe";
 
@@ -24,11 +27,7 @@ CLanguageTable Parsed(const std::string& text) {
   return table;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-TEST(LanguageTableTest, SectionsCollectTheirEntriesAndSkipLinesWithoutEquals) {
+TEST(LanguageTableTest, SectionsCollectTheirEntriesAndKeysMatchWithoutCase) {
   CLanguageTable table = Parsed(
       "; comment=before any section\r\n"
       "[en]\r\n"
@@ -51,14 +50,12 @@ TEST(LanguageTableTest, SectionsCollectTheirEntriesAndSkipLinesWithoutEquals) {
   // the entry has no section to go to.
   table.Parse(FileBytes("[en]\nExit=Exit\n", ""));
   EXPECT_EQ(table.EntryCount(kSlotEnglish), 0u);
-}
-
-TEST(LanguageTableTest, KeysMatchWithoutCaseFirstEntryWinsAndTagsCompareFourCharacters) {
-  CLanguageTable table = Parsed("[fr]\r\nExit=Quitter\r\nEXIT=Sortir\r\n");
+  // Keys match without case and the first entry wins; section tags compare their first
+  // four characters.
+  table = Parsed("[fr]\r\nExit=Quitter\r\nEXIT=Sortir\r\n");
   EXPECT_EQ(table.Find(kSlotFrench, "exit"), "Quitter");
   EXPECT_EQ(table.Find(kSlotFrench, "Absent"), std::nullopt);
   EXPECT_EQ(table.Find(kSlotEnglish, "Exit"), std::nullopt);
-  // Section tags compare their first four characters.
   table = Parsed("[Portugal and more]\nExit=Sair\n[Dut]\nExit=Afsluiten\n");
   EXPECT_EQ(table.Find(kSlotPortuguese, "Exit"), "Sair");
   EXPECT_EQ(table.Find(kSlotDutch, "Exit"), "Afsluiten");
@@ -125,17 +122,24 @@ TEST_F(LanguageFileTest, MissingFileLoadsNothingButSetsTheCodePage) {
   EXPECT_EQ(Text("Exit"), "Exit");
 }
 
-TEST_F(LanguageFileTest, ChosenLanguageIsUsedAndAnEmptyOneLoadsNothing) {
-  WriteFile(lib_.Path("lang.conf"), FileBytes("[en]\nExit=Leave\n[gm]\nExit=Beenden\n"));
+// The chosen language is used, a switch keeps the code page the file was loaded with, and
+// a language the file lacks loads nothing.
+TEST_F(LanguageFileTest, ChosenLanguageIsUsedAndSwitchingKeepsTheCodePage) {
+  WriteFile(lib_.Path("lang.conf"),
+            FileBytes("[en]\nExit=Leave\n[gm]\nExit=Beenden\n[jp]\nExit=X\n"));
   EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x07", ""), 1);
   EXPECT_EQ(LookUpText("EXIT"), "Beenden");
   EXPECT_EQ(Text("Exit"), "Beenden");
   // A key the language lacks falls back to the built-in English.
   EXPECT_EQ(Text("StartService"), "Start Service");
-
+  ASSERT_EQ(platform::TextCodePage(), 950);
+  EXPECT_EQ(SwitchLanguage("0x11"), 1);
+  EXPECT_EQ(LookUpText("Exit"), "X");
+  EXPECT_EQ(platform::TextCodePage(), 950);
+  EXPECT_EQ(SwitchLanguage("0x0D"), 0);
+  EXPECT_EQ(LookUpText("Exit"), std::nullopt);
   EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x0C", ""), 0);
   EXPECT_EQ(CurrentLanguage(), kSlotNone);
-  EXPECT_EQ(LookUpText("Exit"), std::nullopt);
 }
 
 TEST_F(LanguageFileTest, ForcedLanguageWinsOverTheSettingWithCodePage950) {
@@ -143,17 +147,6 @@ TEST_F(LanguageFileTest, ForcedLanguageWinsOverTheSettingWithCodePage950) {
   EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x04", "zh_CN.UTF-8"), 1);
   EXPECT_EQ(CurrentLanguage(), kSlotJapanese);
   EXPECT_EQ(platform::TextCodePage(), 950);
-}
-
-TEST_F(LanguageFileTest, SwitchingLanguageKeepsTheCodePage) {
-  WriteFile(lib_.Path("lang.conf"), FileBytes("[en]\nExit=Leave\n[jp]\nExit=X\n"));
-  ASSERT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x00", ""), 1);
-  ASSERT_EQ(platform::TextCodePage(), 950);
-  EXPECT_EQ(SwitchLanguage("0x11"), 1);
-  EXPECT_EQ(LookUpText("Exit"), "X");
-  EXPECT_EQ(platform::TextCodePage(), 950);
-  EXPECT_EQ(SwitchLanguage("0x0D"), 0);
-  EXPECT_EQ(LookUpText("Exit"), std::nullopt);
 }
 
 // The shipped file has a text for every key the window uses in each of its languages,

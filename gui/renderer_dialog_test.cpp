@@ -4,35 +4,12 @@
 
 #include <QListWidget>
 
+#include "controlpoint/testing/fake_renderer_source.h"
+
 namespace {
 
 using controlpoint::RendererEntry;
 using Clock = std::chrono::system_clock;
-
-// A control point the test fills by hand.
-class FakeSource : public controlpoint::RendererSource {
- public:
-  int Start(std::string_view, std::string_view) override {
-    ++starts;
-    return 0;
-  }
-  void Stop() override { ++stops; }
-  void Search() override { ++searches; }
-  size_t CopyRenderers(std::vector<RendererEntry>* destination) const override {
-    *destination = entries;
-    return entries.size();
-  }
-  bool RemoveRenderer(size_t index) override {
-    if (index >= entries.size()) return false;
-    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
-    return true;
-  }
-
-  std::vector<RendererEntry> entries;
-  int starts = 0;
-  int stops = 0;
-  int searches = 0;
-};
 
 int64_t Seconds(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
@@ -40,7 +17,7 @@ int64_t Seconds(Clock::time_point t) {
 
 TEST(RendererDialogTest, ListsRenderersOpensTheirFolderAndAgesSilentOnesOut) {
   const Clock::time_point now = Clock::now();
-  FakeSource source;
+  controlpoint::FakeRendererSource source;
   RendererEntry tv;
   tv.location = "http://192.168.1.40:49152/description.xml";
   tv.friendlyName = "Living Room TV";
@@ -49,7 +26,7 @@ TEST(RendererDialogTest, ListsRenderersOpensTheirFolderAndAgesSilentOnesOut) {
   box.location = "http://192.168.1.41:8080/dev.xml";
   box.friendlyName = "Kitchen";
   box.lastSeen = Seconds(now) - 30;
-  source.entries = {tv, box};
+  source.table = {tv, box};
 
   std::vector<std::string> opened;
   CRendererDialog dialog(&source, nullptr, [&](const std::string& url) { opened.push_back(url); });

@@ -144,5 +144,3 @@ std::vector<InternetItem> InternetItemList(InternetMediaType type) {
   }
   return items;
 }
-
-bool ClearYouTubeItems() { return db_execute(sql::DeleteYouTubeItems()) != 0; }

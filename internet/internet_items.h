@@ -53,6 +53,3 @@ int InternetItemDelete(const std::vector<InternetItem>& rows);
 // The rows of one media type as the page lists them: the user's items and, for video,
 // the YouTube videos of the category containers the listing query covers.
 std::vector<InternetItem> InternetItemList(InternetMediaType type);
-
-// Removes every stored YouTube video. True when the statement ran.
-bool ClearYouTubeItems();

@@ -46,7 +46,7 @@ class InternetItemsTest : public ::testing::Test {
   TempLibrary library_;
 };
 
-TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainersAndDeleteRemovesBoth) {
+TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainersAndIsStoredOnce) {
   ASSERT_EQ(InternetItemAdd("http://radio.test/live", "Radio One", kAudio), Status::kDone);
   ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
   EXPECT_EQ(Children(kContainerInternetAudio) - 1, 1);  // 18 also holds container 19
@@ -64,13 +64,11 @@ TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainersAndDeleteRemoves
   EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
   EXPECT_EQ(Children(kContainerInternetVideos), 2);  // only containers 17 and 20
   EXPECT_EQ(InternetItemDelete({{"http://tv.test/ch1", "Channel 1", kVideo}}), 0);
-}
 
-TEST_F(InternetItemsTest, DuplicatesAreIgnoredPerMediaTypeAndEmptyTitlesShowTheUrl) {
+  // The same item twice is stored once, but the same stream may be offered as audio too.
   ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
   EXPECT_EQ(InternetItemAdd(" http://tv.test/ch1 ", "Channel 1", kVideo), Status::kDuplicate);
   EXPECT_EQ(Children(kContainerInternetAllVideos), 1);
-  // The same stream may be offered as audio too.
   EXPECT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kAudio), Status::kDone);
 }
 
@@ -110,23 +108,6 @@ TEST_F(InternetItemsTest, ModifyReplacesTheItemOrChangesNothing) {
   // A row whose item went meanwhile still gets the new values stored.
   ASSERT_EQ(InternetItemModify(row, "http://tv.test/again", "", kVideo), Status::kDone);
   EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
-}
-
-TEST_F(InternetItemsTest, ClearingYouTubeItemsKeepsTheUsersItems) {
-  for (int32_t c = kContainerYoutubeFirst; c <= kContainerYoutubeLast; ++c) {
-    PutYouTubeVideo(c, "v" + std::to_string(c));
-  }
-  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
-  ASSERT_EQ(InternetItemAdd("http://radio.test/1", "Radio", kAudio), Status::kDone);
-  // The video listing covers the user's items and the YouTube categories 21 to 26.
-  EXPECT_EQ(InternetItemList(kVideo).size(), 1u + 6u);
-
-  ASSERT_TRUE(ClearYouTubeItems());
-  for (int32_t c = kContainerYoutubeFirst; c <= kContainerYoutubeLast; ++c) {
-    EXPECT_EQ(Children(c), 0) << c;
-  }
-  EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
-  EXPECT_EQ(InternetItemList(kAudio).size(), 1u);
 }
 
 // Runs stream commands and returns what they printed on standard output and error.

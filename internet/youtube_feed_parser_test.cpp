@@ -2,21 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "internet/internet_limits.h"
+#include "platform/testing/test_support.h"
 #include "platform/text.h"
 
 namespace {
-
-std::string ReadFixture(const char* name) {
-  std::ifstream in(std::string(ORVEX_INTERNET_TESTDATA) + "/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<YouTubeFeedEntry> ParseAll(std::string_view body) {
   std::vector<YouTubeFeedEntry> entries;
@@ -91,7 +83,8 @@ TEST(YouTubeFeedParserTest, VideoIdIsTheTextAfterTheLastSlashAndMustBeSafe) {
 }
 
 TEST(YouTubeFeedParserTest, ABodyCutAnywhereGivesOnlyWholeEntries) {
-  std::string page = ReadFixture("recently_featured_1.xml");
+  std::string page = platform::testing::ReadFile(std::string(ORVEX_INTERNET_TESTDATA) +
+                                                 "/recently_featured_1.xml");
   std::vector<YouTubeFeedEntry> all = ParseAll(page);
   ASSERT_EQ(all.size(), 2u);
   size_t seenOne = 0;

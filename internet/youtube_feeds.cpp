@@ -21,7 +21,6 @@
 std::atomic<int> YouTubeIdle{1};
 std::atomic<int> YouTubeStopRequest{0};
 std::atomic<int> YouTubeRefreshRequest{0};
-std::atomic<int> YouTubeFetching{0};
 
 const std::array<YouTubeFeed, kYouTubeCategories> kYouTubeFeeds = {{
     {0, kContainerYoutubeFirst + 0, "/feeds/api/standardfeeds/recently_featured?start-index="},
@@ -101,7 +100,6 @@ int YouTubeIsIdle() { return YouTubeIdle.load(std::memory_order_acquire); }
 void YouTubeRequestRefresh(int value) {
   YouTubeRefreshRequest.store(value, std::memory_order_release);
 }
-int YouTubeIsFetching() { return YouTubeFetching.load(std::memory_order_acquire); }
 
 std::string YouTube_FeedEndpoint() {
   return AddressSetting(kKeyYouTubeFeedEndpoint, kDefaultYouTubeFeedEndpoint,
@@ -154,10 +152,8 @@ int YouTube_RunPass() {
       if (PassMustEnd()) return pages;
       std::string body;
       int status = 0;
-      YouTubeFetching.store(1, std::memory_order_release);
       int rc = FetchUrl(YouTube_FeedUrl(endpoint, feed, start), &body,
                         {.abort = &YouTubeStopRequest, .httpStatus = &status});
-      YouTubeFetching.store(0, std::memory_order_release);
       // An error page is no feed: it leaves the category as it is, like a failed download.
       if (rc != 0 || body.empty() || !IsSuccess(status)) continue;
       YouTube_StoreFeedBody(body, feed, site);

@@ -18,13 +18,10 @@ extern std::atomic<int> YouTubeIdle;
 extern std::atomic<int> YouTubeStopRequest;
 // Set when the library was emptied; the thread starts a new pass and clears it.
 extern std::atomic<int> YouTubeRefreshRequest;
-// 1 while the thread waits for a feed download.
-extern std::atomic<int> YouTubeFetching;
 
 void YouTubeRequestStop(int value);
 int YouTubeIsIdle();
 void YouTubeRequestRefresh(int value);
-int YouTubeIsFetching();
 
 // One row of the feed table.
 struct YouTubeFeed {

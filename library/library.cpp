@@ -161,9 +161,29 @@ class QueryUse {
 
 // Which record field a result column fills.
 enum class Field {
-  kNone, kMyIndex, kPIndex, kFlags, kObjectType, kProcessObjectType, kFilePathLen, kFilePath,
-  kFileNameLen, kFileName, kIsSearchable, kProcessIndex, kProcessUpdateID, kAlbum, kTitle,
-  kAuthor, kGenre, kTrackNo, kDuration, kBitrate, kFileSize, kFileType, kInternetFlags,
+  kNone,
+  kMyIndex,
+  kPIndex,
+  kFlags,
+  kObjectType,
+  kProcessObjectType,
+  kFilePathLen,
+  kFilePath,
+  kFileNameLen,
+  kFileName,
+  kIsSearchable,
+  kProcessIndex,
+  kProcessUpdateID,
+  kAlbum,
+  kTitle,
+  kAuthor,
+  kGenre,
+  kTrackNo,
+  kDuration,
+  kBitrate,
+  kFileSize,
+  kFileType,
+  kInternetFlags,
   kCDCover,
 };
 
@@ -200,7 +220,8 @@ Field FieldOfColumn(const char* name) {
 std::vector<Field> ColumnFields(sqlite3_stmt* stmt) {
   int n = sqlite3_column_count(stmt);
   std::vector<Field> fields(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) fields[static_cast<size_t>(i)] = FieldOfColumn(sqlite3_column_name(stmt, i));
+  for (int i = 0; i < n; ++i)
+    fields[static_cast<size_t>(i)] = FieldOfColumn(sqlite3_column_name(stmt, i));
   return fields;
 }
 
@@ -220,30 +241,77 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
     int i = static_cast<int>(c);
     auto i32 = [&] { return static_cast<int32_t>(sqlite3_column_int64(stmt, i)); };
     switch (fields[c]) {
-      case Field::kNone: break;
-      case Field::kMyIndex: r->MyIndex = i32(); break;
-      case Field::kPIndex: r->PIndex = i32(); break;
-      case Field::kFlags: r->Flags = i32(); break;
-      case Field::kObjectType: r->ObjectType = i32(); break;
-      case Field::kProcessObjectType: r->ProcessObjectType = i32(); break;
-      case Field::kFilePathLen: r->FilePathLen = i32(); break;
-      case Field::kFilePath: r->FilePath = ColumnText(stmt, i, kRecordPathField); break;
-      case Field::kFileNameLen: r->FileNameLen = i32(); break;
-      case Field::kFileName: r->FileName = ColumnText(stmt, i, kRecordPathField); break;
-      case Field::kIsSearchable: r->isSearchable = i32(); break;
-      case Field::kProcessIndex: r->ProcessIndex = i32(); break;
-      case Field::kProcessUpdateID: r->ProcessUpdateID = i32(); break;
-      case Field::kAlbum: r->Album = ColumnText(stmt, i, kRecordTagField); break;
-      case Field::kTitle: r->Title = ColumnText(stmt, i, kRecordTagField); break;
-      case Field::kAuthor: r->Author = ColumnText(stmt, i, kRecordTagField); break;
-      case Field::kGenre: r->Genre = ColumnText(stmt, i, kRecordTagField); break;
-      case Field::kTrackNo: r->TrackNo = i32(); break;
-      case Field::kDuration: r->Duration = i32(); break;
-      case Field::kBitrate: r->Bitrate = i32(); break;
-      case Field::kFileSize: r->FileSize = sqlite3_column_int64(stmt, i); break;
-      case Field::kFileType: r->FileType = ColumnText(stmt, i, kRecordFileTypeField); break;
-      case Field::kInternetFlags: r->InternetFlags = i32(); break;
-      case Field::kCDCover: r->CDCover = ColumnText(stmt, i, kRecordPathField); break;
+      case Field::kNone:
+        break;
+      case Field::kMyIndex:
+        r->MyIndex = i32();
+        break;
+      case Field::kPIndex:
+        r->PIndex = i32();
+        break;
+      case Field::kFlags:
+        r->Flags = i32();
+        break;
+      case Field::kObjectType:
+        r->ObjectType = i32();
+        break;
+      case Field::kProcessObjectType:
+        r->ProcessObjectType = i32();
+        break;
+      case Field::kFilePathLen:
+        r->FilePathLen = i32();
+        break;
+      case Field::kFilePath:
+        r->FilePath = ColumnText(stmt, i, kRecordPathField);
+        break;
+      case Field::kFileNameLen:
+        r->FileNameLen = i32();
+        break;
+      case Field::kFileName:
+        r->FileName = ColumnText(stmt, i, kRecordPathField);
+        break;
+      case Field::kIsSearchable:
+        r->isSearchable = i32();
+        break;
+      case Field::kProcessIndex:
+        r->ProcessIndex = i32();
+        break;
+      case Field::kProcessUpdateID:
+        r->ProcessUpdateID = i32();
+        break;
+      case Field::kAlbum:
+        r->Album = ColumnText(stmt, i, kRecordTagField);
+        break;
+      case Field::kTitle:
+        r->Title = ColumnText(stmt, i, kRecordTagField);
+        break;
+      case Field::kAuthor:
+        r->Author = ColumnText(stmt, i, kRecordTagField);
+        break;
+      case Field::kGenre:
+        r->Genre = ColumnText(stmt, i, kRecordTagField);
+        break;
+      case Field::kTrackNo:
+        r->TrackNo = i32();
+        break;
+      case Field::kDuration:
+        r->Duration = i32();
+        break;
+      case Field::kBitrate:
+        r->Bitrate = i32();
+        break;
+      case Field::kFileSize:
+        r->FileSize = sqlite3_column_int64(stmt, i);
+        break;
+      case Field::kFileType:
+        r->FileType = ColumnText(stmt, i, kRecordFileTypeField);
+        break;
+      case Field::kInternetFlags:
+        r->InternetFlags = i32();
+        break;
+      case Field::kCDCover:
+        r->CDCover = ColumnText(stmt, i, kRecordPathField);
+        break;
     }
   }
   r->ResourcePath = r->FilePath;
@@ -262,7 +330,7 @@ bool ExecScriptLocked(const char* script) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -610,7 +678,7 @@ void CloseAndCompactLocked() {
   // A write-ahead log still present would belong to the old file; putting the copy in
   // place then would mix the two, so the copy waits for the next close.
   if (FileExists(libraryPath + "-wal")) {
-    struct stat st{};
+    struct stat st {};
     if (::stat((libraryPath + "-wal").c_str(), &st) == 0 && st.st_size > 0) {
       platform::Logf("library: %s still has a log; keeping %s\n", libraryPath.c_str(),
                      compactPath.c_str());
@@ -650,8 +718,6 @@ int32_t Utf8CharCount(const std::string& text) {
   }
   return count;
 }
-
-std::recursive_mutex& db_mutex() { return g_dbMutex; }
 
 int db_openAt(const std::string& libraryPath) {
   std::lock_guard lock(g_dbMutex);

@@ -121,10 +121,6 @@ uint32_t db_systemUpdateId();
 using LibraryChangeListener = std::function<void(const LibraryChange& change)>;
 void db_setChangeListener(LibraryChangeListener listener);
 
-// The library mutex. Holding it across several calls makes them one unit for other
-// threads.
-std::recursive_mutex& db_mutex();
-
 // A batch of writes in one transaction that holds the library mutex: other threads wait
 // for the batch, never see half of it, and a crash leaves none of it. Commits when
 // Commit() is called; rolls back when destroyed without it. Batches may nest; only the

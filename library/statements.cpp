@@ -40,19 +40,9 @@ Sql ItemUnder(std::string_view path, std::string_view fileName, int32_t pIndex) 
           {Text(path), Text(fileName), int64_t{pIndex}}};
 }
 
-Sql ByPathAndKind(std::string_view path, std::string_view fileType) {
-  return {"select * from FSE_QueryState where FilePath = ? and FileType = ?",
-          {Text(path), Text(fileType)}};
-}
-
 Sql DiscObjectsOfType(int32_t objectType) {
   return {"select * from FSE_QueryState where Flags = 256 and (ObjectType = ?)",
           {int64_t{objectType}}};
-}
-
-Sql DiscObjectsOfTypeUnder(int32_t objectType, int32_t pIndex) {
-  return {"select * from FSE_QueryState where Flags = 256 and (ObjectType = ? and pIndex = ?)",
-          {int64_t{objectType}, int64_t{pIndex}}};
 }
 
 Sql DiscObjectNamed(int32_t pIndex, std::string_view fileName) {
@@ -66,23 +56,26 @@ Sql InternetItem(std::string_view path, std::string_view fileName, int32_t inter
 }
 
 Sql InternetVideoItems() {
-  return {"select * from FSE_QueryState where InternetFlags = 1 and ObjectType = 1 and "
-          "(pIndex = 16 or pIndex = 20 or pIndex = 21 or pIndex = 22 or pIndex = 23 or "
-          "pIndex = 24 or pIndex = 25 or pIndex = 26)",
-          {}};
+  return {
+      "select * from FSE_QueryState where InternetFlags = 1 and ObjectType = 1 and "
+      "(pIndex = 16 or pIndex = 20 or pIndex = 21 or pIndex = 22 or pIndex = 23 or "
+      "pIndex = 24 or pIndex = 25 or pIndex = 26)",
+      {}};
 }
 
 Sql InternetAudioItems() {
-  return {"select * from FSE_QueryState where InternetFlags = 2 and ObjectType = 1 and "
-          "(pIndex = 18 or pIndex = 20 or pIndex = 21 or pIndex = 22 or pIndex = 23 or "
-          "pIndex = 24 or pIndex = 25 or pIndex = 26)",
-          {}};
+  return {
+      "select * from FSE_QueryState where InternetFlags = 2 and ObjectType = 1 and "
+      "(pIndex = 18 or pIndex = 20 or pIndex = 21 or pIndex = 22 or pIndex = 23 or "
+      "pIndex = 24 or pIndex = 25 or pIndex = 26)",
+      {}};
 }
 
 Sql CountSharedItems() {
-  return {"select MyIndex from FSE_QueryState where ObjectType = 1 and "
-          "(pIndex=4 or pIndex=7 or pIndex=13 or Flags=17)",
-          {}};
+  return {
+      "select MyIndex from FSE_QueryState where ObjectType = 1 and "
+      "(pIndex=4 or pIndex=7 or pIndex=13 or Flags=17)",
+      {}};
 }
 Sql CountVideoItems() {
   return {"select MyIndex from FSE_QueryState where ObjectType = 1 and pIndex=4", {}};
@@ -156,13 +149,6 @@ Sql DeleteInternetItem(std::string_view path, std::string_view fileName, int32_t
           {Text(path), Text(fileName), int64_t{internetFlags}}};
 }
 
-Sql DeleteYouTubeItems() {
-  return {"delete from FSE_QueryState where InternetFlags = 1 and ObjectType = 1 and "
-          "(pIndex = 21 or pIndex = 22 or pIndex = 23 or pIndex = 24 or pIndex = 25 or "
-          "pIndex = 26 or pIndex = 27)",
-          {}};
-}
-
 Sql DeleteAllObjects() { return {"delete from FSE_QueryState", {}}; }
 
 Sql AllSharedFolders() { return {"select * from Shared_Folder", {}}; }
@@ -203,27 +189,31 @@ Sql SetSetting(std::string_view key, std::string_view value) {
 namespace sql {
 
 Sql RowsOfSamePath(int32_t myIndex) {
-  return {"select * from FSE_QueryState where FilePath = "
-          "(select FilePath from FSE_QueryState where MyIndex = ?)",
-          {int64_t{myIndex}}};
+  return {
+      "select * from FSE_QueryState where FilePath = "
+      "(select FilePath from FSE_QueryState where MyIndex = ?)",
+      {int64_t{myIndex}}};
 }
 
 Sql DeleteRowsOfSamePath(int32_t myIndex) {
-  return {"delete from FSE_QueryState where FilePath = "
-          "(select FilePath from FSE_QueryState where MyIndex = ?)",
-          {int64_t{myIndex}}};
+  return {
+      "delete from FSE_QueryState where FilePath = "
+      "(select FilePath from FSE_QueryState where MyIndex = ?)",
+      {int64_t{myIndex}}};
 }
 
 Sql DeleteIfNoChildren(int32_t myIndex) {
-  return {"delete from FSE_QueryState where MyIndex = ? and not exists "
-          "(select 1 from FSE_QueryState where pIndex = ?)",
-          {int64_t{myIndex}, int64_t{myIndex}}};
+  return {
+      "delete from FSE_QueryState where MyIndex = ? and not exists "
+      "(select 1 from FSE_QueryState where pIndex = ?)",
+      {int64_t{myIndex}, int64_t{myIndex}}};
 }
 
 Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName) {
-  return {"select * from FSE_QueryState where pIndex = ? and FileName = ? and Flags = 16 "
-          "and ObjectType = 1",
-          {int64_t{pIndex}, std::string(fileName)}};
+  return {
+      "select * from FSE_QueryState where pIndex = ? and FileName = ? and Flags = 16 "
+      "and ObjectType = 1",
+      {int64_t{pIndex}, std::string(fileName)}};
 }
 
 }  // namespace sql
@@ -254,15 +244,17 @@ Sql SearchItems(int32_t containerId, const Sql& condition) {
 namespace sql {
 
 Sql ObjectsListed(std::string_view numbers) {
-  return {"select * from FSE_QueryState where ObjectType = 1 and MyIndex in "
-          "(select value from json_each(?))",
-          {Text(numbers)}};
+  return {
+      "select * from FSE_QueryState where ObjectType = 1 and MyIndex in "
+      "(select value from json_each(?))",
+      {Text(numbers)}};
 }
 
 Sql ListedObjectsPresent(std::string_view numbers) {
-  return {"select l.value from json_each(?) as l join FSE_QueryState as o on o.MyIndex = "
-          "l.value and o.ObjectType = 1",
-          {Text(numbers)}};
+  return {
+      "select l.value from json_each(?) as l join FSE_QueryState as o on o.MyIndex = "
+      "l.value and o.ObjectType = 1",
+      {Text(numbers)}};
 }
 
 }  // namespace sql

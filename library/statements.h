@@ -44,9 +44,7 @@ Sql Children(int32_t pIndex);
 Sql ByPath(std::string_view path);
 Sql FolderUnder(std::string_view path, int32_t pIndex);
 Sql ItemUnder(std::string_view path, std::string_view fileName, int32_t pIndex);
-Sql ByPathAndKind(std::string_view path, std::string_view fileType);
 Sql DiscObjectsOfType(int32_t objectType);
-Sql DiscObjectsOfTypeUnder(int32_t objectType, int32_t pIndex);
 Sql DiscObjectNamed(int32_t pIndex, std::string_view fileName);
 Sql InternetItem(std::string_view path, std::string_view fileName, int32_t internetFlags);
 Sql InternetVideoItems();
@@ -67,7 +65,6 @@ Sql DeleteByIndex(int32_t myIndex);
 Sql DeleteChildren(int32_t pIndex);
 Sql DeleteByPath(std::string_view path);
 Sql DeleteInternetItem(std::string_view path, std::string_view fileName, int32_t internetFlags);
-Sql DeleteYouTubeItems();
 Sql DeleteAllObjects();
 
 // ---- Shared folders ----

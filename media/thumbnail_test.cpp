@@ -3,22 +3,23 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
+#include <filesystem>
 #include <thread>
 #include <tuple>
 
-#include "media/media_fixtures.h"
 #include "platform/app_directory.h"
+#include "platform/testing/test_support.h"
 
 namespace {
 
 using media::Thumbnail_ComputeGeometry;
 using media::ThumbnailGeometry;
-using media_test::FileExists;
-using media_test::ReadFileBytes;
-using media_test::RunFfmpeg;
-using media_test::TempDir;
+using platform::testing::HaveProgram;
+using platform::testing::RunFfmpeg;
+using platform::testing::TempDir;
 
-// ---- Geometry ----
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 TEST(ThumbnailGeometry, PictureIsFittedIntoTheBoxClampedToItAndCentred) {
   struct Case {
@@ -48,32 +49,47 @@ TEST(ThumbnailGeometry, PictureIsFittedIntoTheBoxClampedToItAndCentred) {
 
 // ---- Making thumbnails ----
 
+enum Colour { kBlack, kWhite, kRed, kBlue, kGrey };
+
 struct Bitmap {
   bool valid = false;
   int width = 0;
   int height = 0;
-  int32_t xPpm = 0;
-  std::vector<uint8_t> bytes;
-  // R, G, B of the pixel at x, y counted from the top.
-  std::array<int, 3> Pixel(int x, int y) const {
+  std::string bytes;
+  // Whether the pixel at x, y counted from the top has that colour.
+  bool Is(int x, int y, Colour colour) const {
     size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
     size_t at = 54 + static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3;
-    return {bytes[at + 2], bytes[at + 1], bytes[at]};
+    int r = static_cast<uint8_t>(bytes[at + 2]), g = static_cast<uint8_t>(bytes[at + 1]),
+        b = static_cast<uint8_t>(bytes[at]);
+    switch (colour) {
+      case kBlack:
+        return r < 16 && g < 16 && b < 16;
+      case kWhite:
+        return r > 235 && g > 235 && b > 235;
+      case kRed:
+        return r > 235 && g < 20 && b < 20;
+      case kBlue:
+        return b > 200 && r < 20 && g < 20;
+      case kGrey:
+        return r == g && g == b && r > 100 && r < 160;
+    }
+    return false;
   }
 };
 
-int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<int32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
-                              (static_cast<uint32_t>(b[at + 3]) << 24));
+int32_t Le32(const std::string& b, size_t at) {
+  return static_cast<int32_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8 |
+                              static_cast<uint8_t>(b[at + 2]) << 16 |
+                              static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24);
 }
 
 Bitmap ReadBitmap(const std::string& path) {
   Bitmap bmp;
-  bmp.bytes = ReadFileBytes(path);
-  if (bmp.bytes.size() < 54 || bmp.bytes[0] != 'B' || bmp.bytes[1] != 'M') return bmp;
+  bmp.bytes = platform::testing::ReadFile(path);
+  if (bmp.bytes.size() < 54 || bmp.bytes.compare(0, 2, "BM") != 0) return bmp;
   bmp.width = Le32(bmp.bytes, 18);
   bmp.height = Le32(bmp.bytes, 22);
-  bmp.xPpm = Le32(bmp.bytes, 38);
   size_t stride = (static_cast<size_t>(bmp.width) * 3 + 3) & ~size_t{3};
   bmp.valid = Le32(bmp.bytes, 2) == static_cast<int32_t>(bmp.bytes.size()) &&
               Le32(bmp.bytes, 10) == 54 && bmp.bytes[28] == 24 &&
@@ -81,157 +97,121 @@ Bitmap ReadBitmap(const std::string& path) {
   return bmp;
 }
 
-bool IsBlack(const std::array<int, 3>& p) { return p[0] < 16 && p[1] < 16 && p[2] < 16; }
-bool IsWhite(const std::array<int, 3>& p) { return p[0] > 235 && p[1] > 235 && p[2] > 235; }
-
 class ThumbnailTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::InitAppDirectory(home_.path());
-    ASSERT_EQ(::mkdir(home_.File("thumbnail").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(home_.Join("thumbnail").c_str(), 0755), 0);
     media::Thumbnail_SetScaler("");
   }
   void TearDown() override { media::Thumbnail_SetScaler(""); }
 
-  std::string Picture(const std::string& name, const std::string& source) {
-    std::string path = pictures_.File(name);
-    EXPECT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", source, "-frames:v", "1", path}));
+  std::string Picture(const std::string& name, const std::string& source,
+                      const std::vector<std::string>& output = {}) {
+    std::string path = pictures_.Join(name);
+    std::vector<std::string> args = {"-f", "lavfi", "-i", source, "-frames:v", "1"};
+    args.insert(args.end(), output.begin(), output.end());
+    args.push_back(path);
+    EXPECT_TRUE(RunFfmpeg(args));
     return path;
   }
-  std::string Thumb(const std::string& name) { return home_.File("thumbnail/" + name); }
+  std::string Thumb(const std::string& name) { return home_.Join("thumbnail/" + name); }
 
   TempDir home_;
   TempDir pictures_;
 };
 
-TEST_F(ThumbnailTest, WideJpegBecomesABoxWithBlackBands) {
-  std::string source = Picture("wide.jpg", "color=c=white:s=1000x500");
-  MakeThumbnail(source, "12.tb", 150, 150);
-  Bitmap bmp = ReadBitmap(Thumb("12.tb"));
-  ASSERT_TRUE(bmp.valid);
-  EXPECT_EQ(bmp.width, 150);
-  EXPECT_EQ(bmp.height, 150);
-  EXPECT_TRUE(IsBlack(bmp.Pixel(75, 0)));
-  EXPECT_TRUE(IsBlack(bmp.Pixel(75, 36)));
-  EXPECT_TRUE(IsWhite(bmp.Pixel(75, 37)));
-  EXPECT_TRUE(IsWhite(bmp.Pixel(0, 75)));
-  EXPECT_TRUE(IsWhite(bmp.Pixel(149, 111)));
-  EXPECT_TRUE(IsBlack(bmp.Pixel(75, 112)));
-  EXPECT_TRUE(IsBlack(bmp.Pixel(75, 149)));
+// Bands stay black, transparency becomes black, grey becomes RGB, small pictures keep
+// their size, and a thumbnail is made anew on every call.
+TEST_F(ThumbnailTest, PicturesBecomeBitmapsFittedIntoTheBox) {
+  struct Pixel {
+    int x, y;
+    Colour colour;
+  };
+  struct Case {
+    const char* name;
+    const char* source;
+    int box, width, height;
+    std::vector<Pixel> pixels;
+  };
+  const Case cases[] = {
+      {"wide.jpg",
+       "color=c=white:s=1000x500",
+       150,
+       150,
+       150,
+       {{75, 0, kBlack},
+        {75, 36, kBlack},
+        {75, 37, kWhite},
+        {0, 75, kWhite},
+        {149, 111, kWhite},
+        {75, 112, kBlack},
+        {75, 149, kBlack}}},
+      {"red.bmp", "color=c=red:s=64x32", 32, 32, 32, {{16, 16, kRed}, {16, 7, kBlack}}},
+      {"clear.png", "color=c=white@0.0:s=40x20,format=rgba", 150, 40, 20, {{20, 10, kBlack}}},
+      {"grey.png", "color=c=gray:s=40x20,format=gray", 150, 40, 20, {{20, 10, kGrey}}},
+      {"blue.png", "color=c=blue:s=60x30", 150, 60, 30, {{10, 10, kBlue}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeThumbnail(Picture(c.name, c.source), "5.tb", c.box, c.box);
+    Bitmap bmp = ReadBitmap(Thumb("5.tb"));
+    ASSERT_TRUE(bmp.valid);
+    EXPECT_EQ(bmp.width, c.width);
+    EXPECT_EQ(bmp.height, c.height);
+    for (const Pixel& p : c.pixels) EXPECT_TRUE(bmp.Is(p.x, p.y, p.colour)) << p.x << "," << p.y;
+  }
 }
 
-TEST_F(ThumbnailTest, BmpSourceAndColoursAreKept) {
-  std::string source = Picture("red.bmp", "color=c=red:s=64x32");
-  MakeThumbnail(source, "3.bmp", 32, 32);
-  Bitmap bmp = ReadBitmap(Thumb("3.bmp"));
-  ASSERT_TRUE(bmp.valid);
-  EXPECT_EQ(bmp.width, 32);
-  EXPECT_EQ(bmp.height, 32);
-  auto p = bmp.Pixel(16, 16);
-  EXPECT_GT(p[0], 235);
-  EXPECT_LT(p[1], 20);
-  EXPECT_LT(p[2], 20);
-  EXPECT_TRUE(IsBlack(bmp.Pixel(16, 7)));
+TEST_F(ThumbnailTest, FailureRemovesTheOldThumbnailAndNamesStayInTheFolder) {
+  std::string ok = Picture("ok.png", "color=c=white:s=10x10");
+  platform::testing::WriteFile(pictures_.Join("junk.jpg"), "nope");
+  ASSERT_EQ(::mkfifo(pictures_.Join("pipe.png").c_str(), 0600), 0);
+  struct Case {
+    std::string source;
+    int box;
+  };
+  for (const Case& c :
+       {Case{pictures_.Join("junk.jpg"), 150}, Case{ok, 0},
+        Case{pictures_.Join("missing.png"), 150}, Case{pictures_.Join("pipe.png"), 150}}) {
+    platform::testing::WriteFile(Thumb("8.tb"), "old");
+    MakeThumbnail(c.source, "8.tb", c.box, c.box);
+    EXPECT_FALSE(Exists(Thumb("8.tb"))) << c.source;
+  }
+  MakeThumbnail(ok, "../escape.bmp", 150, 150);
+  MakeThumbnail(ok, "sub/inner.bmp", 150, 150);
+  MakeThumbnail(ok, "", 150, 150);
+  EXPECT_FALSE(Exists(home_.Join("escape.bmp")));
+  EXPECT_FALSE(Exists(Thumb("sub")));
 }
 
-TEST_F(ThumbnailTest, TransparencyBecomesBlackAndGreyBecomesRgb) {
-  MakeThumbnail(Picture("clear.png", "color=c=white@0.0:s=40x20,format=rgba"), "1.tb", 150, 150);
-  Bitmap clear = ReadBitmap(Thumb("1.tb"));
-  ASSERT_TRUE(clear.valid);
-  EXPECT_TRUE(IsBlack(clear.Pixel(20, 10)));
-  MakeThumbnail(Picture("grey.png", "color=c=gray:s=40x20,format=gray"), "2.tb", 150, 150);
-  Bitmap grey = ReadBitmap(Thumb("2.tb"));
-  ASSERT_TRUE(grey.valid);
-  auto p = grey.Pixel(20, 10);
-  EXPECT_EQ(p[0], p[1]);
-  EXPECT_EQ(p[1], p[2]);
-  EXPECT_GT(p[0], 100);
-  EXPECT_LT(p[0], 160);
-}
-
-TEST_F(ThumbnailTest, ResolutionOfTheSourceIsKept) {
-  if (!media_test::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick convert is missing";
-  std::string plain = Picture("plain.png", "color=c=white:s=40x40");
-  std::string dense = pictures_.File("dense.png");
-  ASSERT_TRUE(media_test::RunProgram(
-      {"convert", plain, "-units", "PixelsPerInch", "-density", "300", dense}));
-  MakeThumbnail(dense, "9.bmp", 20, 20);
-  Bitmap bmp = ReadBitmap(Thumb("9.bmp"));
-  ASSERT_TRUE(bmp.valid);
-  EXPECT_NEAR(bmp.xPpm, 11811, 2);
-}
-
-TEST_F(ThumbnailTest, ThumbnailIsMadeAnewOnEveryCallAndSmallPicturesKeepTheirSize) {
-  MakeThumbnail(Picture("white.png", "color=c=white:s=50x50"), "5.tb", 150, 150);
-  ASSERT_TRUE(IsWhite(ReadBitmap(Thumb("5.tb")).Pixel(10, 10)));
-  MakeThumbnail(Picture("blue.png", "color=c=blue:s=60x30"), "5.tb", 150, 150);
-  Bitmap bmp = ReadBitmap(Thumb("5.tb"));
-  ASSERT_TRUE(bmp.valid);
-  EXPECT_EQ(bmp.width, 60);
-  EXPECT_EQ(bmp.height, 30);
-  EXPECT_GT(bmp.Pixel(10, 10)[2], 200);
-}
-
-TEST_F(ThumbnailTest, FailureRemovesTheOldThumbnail) {
-  ASSERT_TRUE(media_test::WriteFileBytes(Thumb("8.tb"), {'o', 'l', 'd'}));
-  ASSERT_TRUE(media_test::WriteFileBytes(pictures_.File("junk.jpg"), {'n', 'o', 'p', 'e'}));
-  MakeThumbnail(pictures_.File("junk.jpg"), "8.tb", 150, 150);
-  EXPECT_FALSE(FileExists(Thumb("8.tb")));
-  ASSERT_TRUE(media_test::WriteFileBytes(Thumb("8.tb"), {'o', 'l', 'd'}));
-  MakeThumbnail(Picture("ok.png", "color=c=white:s=10x10"), "8.tb", 0, 0);
-  EXPECT_FALSE(FileExists(Thumb("8.tb")));
-  MakeThumbnail(pictures_.File("missing.png"), "8.tb", 150, 150);
-  EXPECT_FALSE(FileExists(Thumb("8.tb")));
-  std::string fifo = pictures_.File("pipe.png");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  MakeThumbnail(fifo, "8.tb", 150, 150);
-  EXPECT_FALSE(FileExists(Thumb("8.tb")));
-}
-
-TEST_F(ThumbnailTest, NamesThatAreNotPlainFileNamesAreRefused) {
-  std::string source = Picture("ok.png", "color=c=white:s=10x10");
-  MakeThumbnail(source, "../escape.bmp", 150, 150);
-  MakeThumbnail(source, "sub/inner.bmp", 150, 150);
-  MakeThumbnail(source, "", 150, 150);
-  EXPECT_FALSE(FileExists(home_.File("escape.bmp")));
-  EXPECT_FALSE(FileExists(Thumb("sub")));
-}
-
+// JPEG 2000 goes through the external scaler; without one, with one that writes nothing,
+// or for other content under the name, there is no thumbnail.
 TEST_F(ThumbnailTest, Jpeg2000GoesThroughTheScaler) {
-  if (!media_test::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick convert is missing";
-  std::string source = pictures_.File("photo.jp2");
-  ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "color=c=white:s=300x200", "-frames:v", "1",
-                         "-pix_fmt", "rgb24", "-c:v", "libopenjpeg", source}));
-  MakeThumbnail(source, "4.tb", 150, 150);
+  std::string codestream =
+      Picture("photo.j2k", "color=c=white:s=300x200", {"-c:v", "libopenjpeg", "-f", "image2"});
+  media::Thumbnail_SetScaler("/nonexistent/convert");
+  MakeThumbnail(codestream, "6.tb", 150, 150);
+  EXPECT_FALSE(Exists(Thumb("6.tb")));
+  media::Thumbnail_SetScaler("/bin/true");
+  MakeThumbnail(codestream, "6.tb", 150, 150);
+  EXPECT_FALSE(Exists(Thumb("6.tb")));
+
+  media::Thumbnail_SetScaler("");
+  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick convert is missing";
+  std::string photo =
+      Picture("photo.jp2", "color=c=white:s=300x200", {"-pix_fmt", "rgb24", "-c:v", "libopenjpeg"});
+  MakeThumbnail(photo, "4.tb", 150, 150);
   Bitmap bmp = ReadBitmap(Thumb("4.tb"));
   ASSERT_TRUE(bmp.valid);
   EXPECT_EQ(bmp.width, 150);
   EXPECT_EQ(bmp.height, 100);
-  EXPECT_TRUE(IsWhite(bmp.Pixel(75, 50)));
-  // The scaler's own output does not stay behind.
-  EXPECT_FALSE(FileExists(Thumb("4.tb.scaled.png")));
-}
-
-TEST_F(ThumbnailTest, Jpeg2000WithoutScalerMakesNoThumbnail) {
-  std::string source = pictures_.File("photo.j2k");
-  ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "color=c=white:s=300x200", "-frames:v", "1", "-c:v",
-                         "libopenjpeg", "-f", "image2", source}));
-  media::Thumbnail_SetScaler("/nonexistent/convert");
-  MakeThumbnail(source, "6.tb", 150, 150);
-  EXPECT_FALSE(FileExists(Thumb("6.tb")));
-  // A scaler that writes nothing leaves no thumbnail either.
-  media::Thumbnail_SetScaler("/bin/true");
-  MakeThumbnail(source, "6.tb", 150, 150);
-  EXPECT_FALSE(FileExists(Thumb("6.tb")));
-}
-
-TEST_F(ThumbnailTest, Jpeg2000NameOnOtherContentMakesNoThumbnail) {
-  if (!media_test::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick convert is missing";
-  std::string png = Picture("real.png", "color=c=white:s=40x40");
-  std::string disguised = pictures_.File("disguised.jp2");
-  ASSERT_EQ(::rename(png.c_str(), disguised.c_str()), 0);
+  EXPECT_TRUE(bmp.Is(75, 50, kWhite));
+  EXPECT_FALSE(Exists(Thumb("4.tb.scaled.png")));  // the scaler's own output goes
+  std::string disguised = pictures_.Join("disguised.jp2");
+  ASSERT_EQ(::rename(Picture("real.png", "color=c=white:s=40x40").c_str(), disguised.c_str()), 0);
   MakeThumbnail(disguised, "14.tb", 150, 150);
-  EXPECT_FALSE(FileExists(Thumb("14.tb")));
+  EXPECT_FALSE(Exists(Thumb("14.tb")));
 }
 
 TEST_F(ThumbnailTest, ConcurrentRequestsForOneNameLeaveAWholeBitmap) {
@@ -247,7 +227,7 @@ TEST_F(ThumbnailTest, ConcurrentRequestsForOneNameLeaveAWholeBitmap) {
   Bitmap bmp = ReadBitmap(Thumb("11.tb"));
   ASSERT_TRUE(bmp.valid);
   EXPECT_EQ(bmp.width, bmp.height == 100 ? 150 : 100);
-  EXPECT_FALSE(FileExists(Thumb("11.tb.part")));
+  EXPECT_FALSE(Exists(Thumb("11.tb.part")));
 }
 
 }  // namespace

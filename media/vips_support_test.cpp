@@ -1,3 +1,4 @@
+// Neither libvips nor FFmpeg is linked: each is loaded by the first file that needs it.
 #include "media/vips_support.h"
 
 #include <gtest/gtest.h>
@@ -6,41 +7,58 @@
 #include <cstdlib>
 #include <string>
 
-#include "media/media_fixtures.h"
+#include "media/image_size.h"
+#include "media/testing/media_fixtures.h"
 #include "media/wm_tag.h"
+#include "platform/testing/test_support.h"
 
 namespace {
 
-using media_test::RunFfmpeg;
-using media_test::TempDir;
+using platform::testing::RunFfmpeg;
 
-bool VipsMapped() { return media_test::LibraryMapped("/libvips.so"); }
+// Reads songs, picture sizes and a video, and says what was mapped when.
+[[noreturn]] void ReadAndExit(const platform::testing::TempDir& dir) {
+  auto mapped = [] {
+    return std::string(media_test::LibraryMapped("/libvips.so") ? "V" : "-") +
+           (media_test::LibraryMapped("/libavformat.so") ? "F" : "-");
+  };
+  WMTagBlock song, lossless, clip;
+  WMTag_Read(dir.Join("song.mp3"), &song);
+  WMTag_Read(dir.Join("song.flac"), &lossless);
+  std::string afterSongs = mapped();
+  int size[6] = {};
+  ImageSize(dir.Join("a.jpg"), &size[0], &size[1]);
+  ImageSize(dir.Join("b.png"), &size[2], &size[3]);
+  std::string afterHeaders = mapped();
+  ImageSize(dir.Join("c.bmp"), &size[4], &size[5]);
+  std::string afterBitmap = mapped();
+  WMTag_Read(dir.Join("clip.mp4"), &clip);
+  std::fprintf(stderr, "songs=%s %s/%d %s/%d headers=%s %dx%d %dx%d bitmap=%s %dx%d video=%s %d\n",
+               afterSongs.c_str(), song.Title.c_str(), song.Duration, lossless.Title.c_str(),
+               lossless.Duration, afterHeaders.c_str(), size[0], size[1], size[2], size[3],
+               afterBitmap.c_str(), size[4], size[5], mapped().c_str(), clip.Duration);
+  std::exit(0);
+}
 
-// The checks run in a fresh copy of the test program (the "threadsafe" style runs the
-// test again in a new process), so that no earlier test has loaded the library yet.
-TEST(VipsSupportDeathTest, TheLibraryIsLoadedByTheFirstPictureAndNotByReadingTags) {
+// Runs in a fresh copy of the test program (the "threadsafe" style), where no earlier test
+// has loaded either library. Songs of the formats TagLib reads in full load neither, JPEG
+// and PNG sizes come from their headers, a bitmap loads libvips and a video FFmpeg.
+TEST(LibraryLoadingDeathTest, EachLibraryIsLoadedByTheFirstFileThatNeedsIt) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  TempDir dir;
-  const std::string song = dir.File("song.mp3");
-  const std::string picture = dir.File("picture.png");
-  ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "sine=d=1", "-metadata", "title=Song", song}));
-  ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1", picture}));
-
-  EXPECT_EXIT(
-      {
-        bool atStart = VipsMapped();
-        WMTagBlock tags;
-        WMTag_Read(song, &tags);
-        bool afterTags = VipsMapped();
-        media::VipsImagePtr image = media::Vips_LoadSequential(picture);
-        bool afterPicture = VipsMapped();
-        int width = image ? media::Vips_Ensure()->image_get_width(image.get()) : 0;
-        std::fprintf(stderr, "start=%d tags=%d title=%s picture=%d width=%d\n", atStart, afterTags,
-                     tags.Title.c_str(), afterPicture, width);
-        std::exit(
-            !atStart && !afterTags && tags.Title == "Song" && afterPicture && width == 64 ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "start=0 tags=0 title=Song picture=1 width=64");
+  platform::testing::TempDir dir;
+  ASSERT_TRUE(RunFfmpeg(
+      {"-f", "lavfi", "-i", "sine=d=2", "-metadata", "title=Song", dir.Join("song.mp3")}));
+  ASSERT_TRUE(RunFfmpeg(
+      {"-f", "lavfi", "-i", "sine=d=2", "-metadata", "title=Flac", dir.Join("song.flac")}));
+  for (const auto& [name, size] : {std::pair{"a.jpg", "641x100"}, std::pair{"b.png", "160x1000"},
+                                   std::pair{"c.bmp", "33x17"}}) {
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", std::string("testsrc=size=") + size, "-frames:v",
+                           "1", dir.Join(name)}));
+  }
+  ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=2", "-c:v",
+                         "mpeg4", dir.Join("clip.mp4")}));
+  EXPECT_EXIT(ReadAndExit(dir), ::testing::ExitedWithCode(0),
+              "songs=-- Song/2 Flac/2 headers=-- 641x100 160x1000 bitmap=V- 33x17 video=VF 2");
 }
 
 }  // namespace

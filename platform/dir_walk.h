@@ -43,7 +43,6 @@ class DirWalkGuard {
   bool Enter(const std::string& path);
   // Leaves the directory entered last.
   void Leave();
-  size_t Depth() const { return path_.size(); }
 
   // Enters on construction and leaves on destruction when entered.
   class Scope {

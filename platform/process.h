@@ -32,7 +32,6 @@ struct Redirect {
   Kind kind = Kind::kInherit;
   std::string path;  // For kFile: created or truncated.
 
-  static Redirect Inherit() { return {}; }
   static Redirect Null() { return {Kind::kNull, {}}; }
   static Redirect File(std::string filePath) { return {Kind::kFile, std::move(filePath)}; }
 };

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace platform {
 namespace {
@@ -47,35 +47,22 @@ TEST(SplitCommandLineTest, QuotesBlanksAndBackslashesFollowTheRuntimeRules) {
   for (const auto& [line, expected] : cases) EXPECT_EQ(SplitCommandLine(line), expected) << line;
 }
 
-TEST(ProcessTest, ReportsTheExitCodeAndReapsTheChild) {
+// Every way a child ends leaves no zombie: its own exit, a terminate (seen from another
+// thread too), a kill after the grace time, and the end of its handle.
+TEST(ProcessTest, EveryEndOfAChildIsReportedAndReaped) {
   Process p;
   ASSERT_EQ(p.Start("/bin/sh", {"-c", "exit 3"}), 0);
   pid_t pid = p.Pid();
-  EXPECT_GT(pid, 0);
   ASSERT_TRUE(p.Wait(10000));
   EXPECT_EQ(p.ExitCode(), 3);
-  EXPECT_FALSE(p.IsRunning());
   EXPECT_EQ(p.Pid(), 0);
   EXPECT_TRUE(IsReaped(pid));
-}
 
-TEST(ProcessTest, RunningChildHasNoExitCodeUntilTerminated) {
-  Process p;
   ASSERT_EQ(p.Start("/bin/sleep", {"30"}), 0);
-  pid_t pid = p.Pid();
-  EXPECT_TRUE(p.IsRunning());
+  pid = p.Pid();
   EXPECT_EQ(p.ExitCode(), std::nullopt);
-  EXPECT_FALSE(p.Wait(0));
   EXPECT_FALSE(p.Wait(30));
   EXPECT_EQ(p.Start("/bin/true", {}), EBUSY);
-  EXPECT_EQ(p.Terminate(5000), 128 + SIGTERM);
-  EXPECT_FALSE(p.IsRunning());
-  EXPECT_TRUE(IsReaped(pid));
-}
-
-TEST(ProcessTest, AnotherThreadSeesTheEndOfATerminatedChild) {
-  Process p;
-  ASSERT_EQ(p.Start("/bin/sleep", {"30"}), 0);
   std::optional<int> seen;
   std::thread watcher([&] {
     WaitUntil([&] { return !p.IsRunning(); }, 10000);
@@ -84,27 +71,21 @@ TEST(ProcessTest, AnotherThreadSeesTheEndOfATerminatedChild) {
   EXPECT_EQ(p.Terminate(5000), 128 + SIGTERM);
   watcher.join();
   EXPECT_EQ(seen, 128 + SIGTERM);
-}
+  EXPECT_TRUE(IsReaped(pid));
 
-TEST(ProcessTest, ChildIgnoringSigtermIsKilledAfterTheGraceTime) {
   TempDir dir;
-  std::string flag = dir.Join("ready");
-  Process p;
   ASSERT_EQ(p.Start("/bin/sh", {"-c", "trap '' TERM; : > ready; while :; do :; done"},
-                    {dir.path(), Redirect::Inherit(), Redirect::Inherit()}),
+                    {dir.path(), {}, {}}),
             0);
-  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(flag); }));
-  pid_t pid = p.Pid();
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.Join("ready")); }));
+  pid = p.Pid();
   EXPECT_EQ(p.Terminate(200), 128 + SIGKILL);
   EXPECT_TRUE(IsReaped(pid));
-}
 
-TEST(ProcessTest, DestroyingAHandleEndsAndReapsItsChild) {
-  pid_t pid;
   {
-    Process p;
-    ASSERT_EQ(p.Start("/bin/sleep", {"30"}), 0);
-    pid = p.Pid();
+    Process dropped;
+    ASSERT_EQ(dropped.Start("/bin/sleep", {"30"}), 0);
+    pid = dropped.Pid();
   }
   EXPECT_TRUE(IsReaped(pid));
 }
@@ -113,9 +94,7 @@ TEST(ProcessTest, MissingProgramOrDirectoryFailsWithoutAChild) {
   Process p;
   EXPECT_EQ(p.Start("/bin/true", {}, {"/nonexistent/dir", {}, {}}), ENOENT);
   EXPECT_EQ(p.Start("/nonexistent/program", {}), ENOENT);
-  EXPECT_EQ(p.Pid(), 0);
   EXPECT_FALSE(p.IsRunning());
-  EXPECT_EQ(p.ExitCode(), std::nullopt);
   EXPECT_TRUE(p.Wait(0));
   EXPECT_EQ(p.Terminate(10), std::nullopt);
   // The object stays usable, and a failed start forgets the child before it.
@@ -126,41 +105,6 @@ TEST(ProcessTest, MissingProgramOrDirectoryFailsWithoutAChild) {
   EXPECT_EQ(p.ExitCode(), std::nullopt);
 }
 
-TEST(ProcessTest, OutputGoesToFilesOrNowhereAndWorkingDirectoryApplies) {
-  TempDir dir;
-  TempDir work;
-  ProcessOptions options;
-  options.workingDirectory = work.path();
-  options.output = Redirect::File(dir.Join("out.txt"));
-  options.error = Redirect::File(dir.Join("err.txt"));
-  Process p;
-  ASSERT_EQ(p.Start("/bin/sh", {"-c", "pwd; echo problem >&2; cat"}, options), 0);
-  ASSERT_TRUE(p.Wait(10000));  // cat ends at once: standard input is /dev/null.
-  EXPECT_EQ(p.ExitCode(), 0);
-  EXPECT_EQ(ReadFile(dir.Join("out.txt")), std::filesystem::canonical(work.path()).string() + "\n");
-  EXPECT_EQ(ReadFile(dir.Join("err.txt")), "problem\n");
-  // Output sent nowhere neither fails nor blocks the child.
-  ASSERT_EQ(p.Start("/bin/sh", {"-c", "echo hidden; : > done"},
-                    {work.path(), Redirect::Null(), Redirect::Null()}),
-            0);
-  ASSERT_TRUE(p.Wait(10000));
-  EXPECT_EQ(p.ExitCode(), 0);
-  EXPECT_TRUE(std::filesystem::exists(work.Join("done")));
-}
-
-TEST(ProcessTest, CommandLineIsSplitIntoTheChildsArguments) {
-  TempDir dir;
-  Process p;
-  ProcessOptions options;
-  options.output = Redirect::File(dir.Join("out.txt"));
-  ASSERT_EQ(p.StartCommandLine("/bin/sh", R"(sh -c "printf '%s|' \"$@\"" zero "a b" c\\d "e\"f")",
-                               options),
-            0);
-  ASSERT_TRUE(p.Wait(10000));
-  EXPECT_EQ(p.ExitCode(), 0);
-  EXPECT_EQ(ReadFile(dir.Join("out.txt")), R"(a b|c\\d|e"f|)");
-}
-
 TEST(ProcessTest, ChildInheritsNoDescriptorsAndNoIgnoredSignals) {
   TempDir dir;
   int leaked = ::open(dir.path().c_str(), O_RDONLY);  // Deliberately without O_CLOEXEC.
@@ -169,24 +113,39 @@ TEST(ProcessTest, ChildInheritsNoDescriptorsAndNoIgnoredSignals) {
   ignore.sa_handler = SIG_IGN;
   struct sigaction saved {};
   ::sigaction(SIGPIPE, &ignore, &saved);
-
   ProcessOptions options;
   options.output = Redirect::File(dir.Join("out.txt"));
   Process p;
-  std::string script = "[ -e /proc/$$/fd/" + std::to_string(leaked) +
-                       " ] && echo leaked; grep SigIgn /proc/$$/status";
-  int rc = p.Start("/bin/sh", {"-c", script}, options);
+  int rc = p.Start("/bin/sh",
+                   {"-c", "[ -e /proc/$$/fd/" + std::to_string(leaked) +
+                              " ] && echo leaked; grep SigIgn /proc/$$/status"},
+                   options);
   ::sigaction(SIGPIPE, &saved, nullptr);
   ::close(leaked);
   ASSERT_EQ(rc, 0);
   ASSERT_TRUE(p.Wait(10000));
-
   std::string out = ReadFile(dir.Join("out.txt"));
   EXPECT_EQ(out.find("leaked"), std::string::npos);
   size_t colon = out.find(':');
   ASSERT_NE(colon, std::string::npos) << out;
   unsigned long long ignored = std::strtoull(out.c_str() + colon + 1, nullptr, 16);
   EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << out;
+}
+
+TEST(RunToEndTest, ExitCodesMissingProgramsAndTimeLimits) {
+  RunResult result = RunToEnd({"sh", "-c", "exit 3"}, 10000);
+  EXPECT_TRUE(result.started && result.exited && !result.timedOut);
+  EXPECT_EQ(result.exitCode, 3);
+  EXPECT_FALSE(RunToEnd({"/nonexistent/program"}, 1000).started);
+  EXPECT_FALSE(RunToEnd({"orvex-no-such-program-xyz"}, 1000).started);
+  EXPECT_FALSE(RunToEnd({}, 1000).started);
+  // A program that ignores SIGTERM past its time limit is killed and reaped.
+  uint64_t start = TickCountMs();
+  result = RunToEnd({"sh", "-c", "trap '' TERM; while :; do sleep 1; done"}, 200);
+  EXPECT_TRUE(result.started && result.timedOut && !result.exited);
+  EXPECT_LT(TickCountMs() - start, 15000u);
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
 
 }  // namespace

@@ -44,9 +44,6 @@ class SingleInstance {
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
 
-  // True when show requests can reach this copy (the socket listens).
-  bool IsListening() const { return listenFd_ >= 0; }
-
   // The socket address used for `directory`: a file path, or for the abstract
   // namespace a name that begins with '\0'. Exposed so tests and logs can tell which.
   static std::string SocketAddressFor(const std::string& directory);

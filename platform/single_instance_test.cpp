@@ -1,7 +1,6 @@
 #include "platform/single_instance.h"
 
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,20 +11,13 @@
 #include "gtest/gtest.h"
 #include "platform/limits.h"
 #include "platform/process.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace platform {
 namespace {
 
 using testing::TempDir;
 using testing::WaitUntil;
-
-struct Counter {
-  std::atomic<int> calls{0};
-  std::function<void()> Callback() {
-    return [this] { calls.fetch_add(1); };
-  }
-};
 
 bool PathExists(const std::string& path) {
   struct stat st {};
@@ -46,37 +38,49 @@ int AcquireInChild(const std::string& directory) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A directory whose socket path fits and one that needs an abstract socket.
 TEST(SingleInstanceTest, SecondCopiesAreToldToExitAndFirstShowsItsWindowForEach) {
   TempDir dir;
-  Counter shows;
-  bool another = true;
-  auto first = SingleInstance::Acquire(dir.path(), shows.Callback(), &another);
-  ASSERT_NE(first, nullptr);
-  EXPECT_FALSE(another);
-  EXPECT_TRUE(first->IsListening());
-  EXPECT_TRUE(PathExists(dir.Join(kInstanceSocketName)));
-  // The same directory reached by another spelling must give the same socket.
+  std::string deep = dir.path();
+  while (deep.size() <= kMaxSocketPathLength) deep += "/a-rather-long-directory-name";
+  ASSERT_TRUE(std::filesystem::create_directories(deep));
   EXPECT_EQ(SingleInstance::SocketAddressFor(dir.path() + "/."),
             std::filesystem::canonical(dir.path()).string() + "/" + kInstanceSocketName);
+  EXPECT_EQ(SingleInstance::SocketAddressFor(deep)[0], '\0');
+  EXPECT_NE(SingleInstance::SocketAddressFor(deep),
+            SingleInstance::SocketAddressFor(deep + "/a-rather-long-directory-name"));
 
-  EXPECT_EQ(SingleInstance::Acquire(dir.path(), nullptr, &another), nullptr);
-  EXPECT_TRUE(another);
-  EXPECT_EQ(AcquireInChild(dir.path()), 0);
-  EXPECT_EQ(AcquireInChild(dir.path()), 0);
-  EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 3; }));
+  for (const std::string& directory : {dir.path(), deep}) {
+    SCOPED_TRACE(directory);
+    std::atomic<int> shows{0};
+    bool another = true;
+    auto first = SingleInstance::Acquire(
+        directory, [&] { ++shows; }, &another);
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(another);
+    EXPECT_EQ(PathExists(directory + "/" + kInstanceSocketName), directory == dir.path());
+    EXPECT_EQ(SingleInstance::Acquire(directory, nullptr, &another), nullptr);
+    EXPECT_TRUE(another);
+    EXPECT_EQ(AcquireInChild(directory), 0);
+    EXPECT_TRUE(WaitUntil([&] { return shows.load() == 2; }));
+  }
 }
 
-TEST(SingleInstanceTest, EndedCopyLeavesNothingThatStopsTheNext) {
+// The lock ends with the guard, not with a child that inherited descriptors, and the
+// socket file goes with it.
+TEST(SingleInstanceTest, EndedCopyLeavesNothingThatStopsTheNextEvenWithAChildRunning) {
   TempDir dir;
   bool another = true;
   auto first = SingleInstance::Acquire(dir.path(), nullptr, &another);
   ASSERT_NE(first, nullptr);
+  Process child;
+  ASSERT_EQ(child.Start("/bin/sleep", {"30"}), 0);
   first.reset();
   EXPECT_FALSE(PathExists(dir.Join(kInstanceSocketName)));
   EXPECT_EQ(AcquireInChild(dir.path()), 1);
-  auto again = SingleInstance::Acquire(dir.path(), nullptr, &another);
-  EXPECT_NE(again, nullptr);
-  EXPECT_FALSE(another);
+  child.Terminate(1000);
+  EXPECT_EQ(SingleInstance::Acquire(dir.Join("missing"), nullptr, &another), nullptr);
+  EXPECT_FALSE(another) << "a missing directory is a failure, not another copy";
 }
 
 TEST(SingleInstanceTest, KilledCopysStaleSocketDoesNotStopTheNextStart) {
@@ -100,55 +104,13 @@ TEST(SingleInstanceTest, KilledCopysStaleSocketDoesNotStopTheNextStart) {
   ::waitpid(pid, nullptr, 0);
   ASSERT_TRUE(PathExists(dir.Join(kInstanceSocketName)));  // Left behind by the kill.
 
-  Counter shows;
+  std::atomic<int> shows{0};
   bool another = true;
-  auto next = SingleInstance::Acquire(dir.path(), shows.Callback(), &another);
+  auto next = SingleInstance::Acquire(
+      dir.path(), [&] { ++shows; }, &another);
   ASSERT_NE(next, nullptr);
-  EXPECT_FALSE(another);
-  EXPECT_TRUE(next->IsListening());
   EXPECT_EQ(AcquireInChild(dir.path()), 0);
-  EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 1; }));
-}
-
-TEST(SingleInstanceTest, LongDirectoryUsesAnAbstractSocket) {
-  TempDir dir;
-  std::string deep = dir.path();
-  while (deep.size() <= kMaxSocketPathLength) deep += "/a-rather-long-directory-name";
-  ASSERT_TRUE(std::filesystem::create_directories(deep));
-  std::string address = SingleInstance::SocketAddressFor(deep);
-  ASSERT_FALSE(address.empty());
-  EXPECT_EQ(address[0], '\0');
-  EXPECT_NE(address, SingleInstance::SocketAddressFor(deep + "/a-rather-long-directory-name"));
-
-  Counter shows;
-  bool another = true;
-  auto first = SingleInstance::Acquire(deep, shows.Callback(), &another);
-  ASSERT_NE(first, nullptr);
-  EXPECT_TRUE(first->IsListening());
-  EXPECT_FALSE(PathExists(deep + "/" + kInstanceSocketName));
-  EXPECT_EQ(AcquireInChild(deep), 0);
-  EXPECT_TRUE(WaitUntil([&] { return shows.calls.load() == 1; }));
-}
-
-TEST(SingleInstanceTest, MissingDirectoryIsAFailureNotAnotherCopy) {
-  TempDir dir;
-  bool another = true;
-  auto guard = SingleInstance::Acquire(dir.Join("missing"), nullptr, &another);
-  EXPECT_EQ(guard, nullptr);
-  EXPECT_FALSE(another);
-}
-
-TEST(SingleInstanceTest, ChildProcessesDoNotKeepTheLock) {
-  TempDir dir;
-  bool another = true;
-  auto first = SingleInstance::Acquire(dir.path(), nullptr, &another);
-  ASSERT_NE(first, nullptr);
-  Process child;
-  ASSERT_EQ(child.Start("/bin/sleep", {"30"}), 0);
-  first.reset();
-  // A child that inherited the lock would keep it after its parent let go.
-  EXPECT_EQ(AcquireInChild(dir.path()), 1);
-  child.Terminate(1000);
+  EXPECT_TRUE(WaitUntil([&] { return shows.load() == 1; }));
 }
 
 }  // namespace

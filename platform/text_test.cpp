@@ -27,12 +27,5 @@ TEST(TextTest, CapNeverSplitsASequence) {
   EXPECT_EQ(text, "x");
 }
 
-TEST(TextTest, AsciiCaseHelpersLeaveOtherBytesAlone) {
-  EXPECT_EQ(AsciiLower("MP3.Ä"), "mp3.Ä");
-  EXPECT_TRUE(AsciiEqualsNoCase("TRUE", "true"));
-  EXPECT_FALSE(AsciiEqualsNoCase("TRUE", "trUEx"));
-  EXPECT_FALSE(AsciiEqualsNoCase("Ä", "ä"));
-}
-
 }  // namespace
 }  // namespace platform

@@ -3,8 +3,7 @@
 #include <sys/stat.h>
 
 #include "gtest/gtest.h"
-#include "platform/log.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 #include "platform/tick.h"
 #include "transcode/transcode_limits.h"
 #include "transcode/transcode_session.h"
@@ -13,7 +12,7 @@ namespace {
 
 TEST(EncoderSource, IsAStreamThatEndsWithTheEncoderAndNeedsAnEncoder) {
   platform::testing::TempDir dir;
-  platform::SetLogSink([](std::string_view) {});
+  platform::testing::LogCapture log;
   TranscodeConfig config = Transcode_DefaultConfig();
   config.encoderDirectory = dir.path();
   Transcode_SetConfig(config);
@@ -34,7 +33,6 @@ TEST(EncoderSource, IsAStreamThatEndsWithTheEncoderAndNeedsAnEncoder) {
   EXPECT_LT(platform::TickCountMs() - begin, 1000u);
 
   Transcode_SetConfig(Transcode_DefaultConfig());
-  platform::SetLogSink(nullptr);
 }
 
 }  // namespace

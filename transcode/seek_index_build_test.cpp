@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/test_support.h"
 #include "platform/unique_fd.h"
-#include "transcode/seek_index_test_support.h"
+#include "transcode/testing/seek_index_test_support.h"
 
 namespace {
 
@@ -103,14 +104,8 @@ Result Build(const Bytes& media, const std::string& extension, bool stop = false
   return r;
 }
 
-std::vector<uint32_t> Times(const Bytes& index) {
-  std::vector<uint32_t> times;
-  for (const auto& e : MpegEntries(index)) times.push_back(e.time);
-  return times;
-}
-
 TEST(SeekIndexLayoutTest, OnlyPacksOfOneSectorStartingInTheFirstRawSectorAreAccepted) {
-  QuietLog quiet;
+  platform::testing::LogCapture quiet;
   auto layout = [](size_t first, size_t distance) {
     Bytes b(4704, 0);
     b[first + 2] = 1, b[first + 3] = 0xBA;
@@ -125,92 +120,79 @@ TEST(SeekIndexLayoutTest, OnlyPacksOfOneSectorStartingInTheFirstRawSectorAreAcce
   EXPECT_FALSE(seek_index::HasSectorPackLayout(cut.data(), cut.size()));
 }
 
-// ---- DVD navigation packs ----
+// ---- MPEG program streams ----
 
-TEST(SeekIndexDvdTest, TimesRoundToSecondsRepeatsAreSkippedAndJumpsContinueOneSecondOn) {
-  struct Case {
-    std::vector<uint32_t> ptm;
-    std::vector<uint32_t> times;
-  };
-  for (const Case& c :
-       {Case{{0, 45000, 134999, 100 * 90000, 101 * 90000 + 44999}, {0, 1, 2, 3}},
-        Case{{10 * 90000, 11 * 90000, 11 * 90000, 12 * 90000, 5 * 90000}, {0, 1, 2, 3}}}) {
+// DVD navigation packs (times round to seconds, repeats are skipped, jumps continue one
+// second on, a broken unit chain falls back to GOP headers), and GOP headers by
+// presentation time or, when any GOP lacks one, by time code.
+TEST(SeekIndexMpegTest, EntriesComeFromNavigationPacksOrGopHeaders) {
+  auto navs = [](std::vector<uint32_t> seconds, uint32_t unitEnd, bool pictures) {
     Bytes media;
-    for (uint32_t ptm : c.ptm) media = Concat({media, NavPack(ptm, 0, 0)});
-    Result r = Build(media, ".VOB");
-    ASSERT_EQ(r.status, BuildStatus::kOk);
-    EXPECT_EQ(Times(r.index), c.times);
-  }
-  // A skipped repeat moves no entry: the next one starts at its own navigation pack.
-  Bytes media;
-  for (uint32_t s : {10, 11, 11, 12}) media = Concat({media, NavPack(s * 90000, 1, 1), Picture()});
-  std::vector<MpegEntry> expected = {{0, 0, 1}, {2, 1, 3}, {6, 2, 7}};
-  EXPECT_EQ(MpegEntries(Build(media, ".vob").index), expected);
-}
-
-TEST(SeekIndexDvdTest, UnitEndPastTheFileEndsTheIndexWithoutWrapping) {
-  Result r = Build(Concat({NavPack(0, 0xFFFFFFFF, 0xFFFFFFF0), NavPack(90000, 0, 0)}), ".ts");
-  ASSERT_EQ(r.status, BuildStatus::kOk);
-  EXPECT_EQ(MpegEntries(r.index), (std::vector<MpegEntry>{{0, 0, 0xFFFFFFF0}}));
-}
-
-TEST(SeekIndexDvdTest, BrokenUnitChainFallsBackToGopHeadersAndLeavesNoDvdEntries) {
-  // The navigation index fails after writing entries; the GOP index must replace them.
-  Bytes media;
-  for (uint32_t i = 0; i < 4; ++i) media = Concat({media, NavPack(i * 90000, 1, 1), Picture()});
-  Result r = Build(Concat({media, Picture(), Gop(900000, 0, 0, 0)}), ".m2ts");
-  ASSERT_EQ(r.status, BuildStatus::kOk);
-  EXPECT_EQ(MpegEntries(r.index), (std::vector<MpegEntry>{{9, 0, 10}}));
-}
-
-TEST(SeekIndexDvdTest, NavigationPacksCountOnlyForDvdExtensions) {
-  Bytes media = Concat({NavPack(0, 1, 1), Gop(5 * 90000, 0, 0, 0), NavPack(90000, 1, 1),
+    for (uint32_t s : seconds) {
+      media = Concat({media, NavPack(s, unitEnd, unitEnd)});
+      if (pictures) media = Concat({media, Picture()});
+    }
+    return media;
+  };
+  Bytes brokenChain = navs({0, 90000, 180000, 270000}, 1, true);
+  Bytes mixed = Concat({NavPack(0, 1, 1), Gop(5 * 90000, 0, 0, 0), NavPack(90000, 1, 1),
                         Gop(6 * 90000, 0, 0, 1), NavPack(2 * 90000, 1, 1)});
-  std::vector<MpegEntry> nav = {{0, 0, 1}, {2, 1, 3}, {4, 2, 5}}, gop = {{1, 0, 3}, {3, 1, 5}};
-  EXPECT_EQ(MpegEntries(Build(media, ".vob").index), nav);
-  EXPECT_EQ(MpegEntries(Build(media, ".mpg").index), gop);
-}
-
-// ---- GOP headers ----
-
-TEST(SeekIndexGopTest, PresentationTimesGiveEntriesEndingAtTheNextPictureOrGop) {
   Bytes audio = Pack({0x00, 0x00, 0x01, 0xC0, 0x07, 0xEC});
-  Bytes media = Concat(
-      {Gop(0, 0, 0, 0), Picture(), Picture(), Gop(90000, 0, 0, 0), audio, Gop(180000, 0, 0, 0)});
-  Result r = Build(media, ".mpg");
-  ASSERT_EQ(r.status, BuildStatus::kOk);
-  EXPECT_EQ(MpegEntries(r.index), (std::vector<MpegEntry>{{0, 0, 1}, {3, 1, 5}, {5, 2, 6}}));
-}
-
-TEST(SeekIndexGopTest, TimeCodesAreUsedWhenAnyGopLacksAPresentationTime) {
-  Bytes first =
-      Concat({Gop(std::nullopt, 0, 0, 10), Gop(std::nullopt, 0, 0, 11), Gop(std::nullopt, 0, 1, 5),
-              Gop(std::nullopt, 1, 2, 3), Gop(std::nullopt, 1, 2, 3)});
-  std::vector<MpegEntry> expected = {{0, 0, 1}, {1, 1, 2}, {2, 55, 3}, {3, 56, 4}};
-  EXPECT_EQ(MpegEntries(Build(first, ".mpeg").index), expected);
-  Bytes later = Concat({Gop(0, 0, 0, 5), Gop(std::nullopt, 0, 0, 7), Gop(900000, 0, 0, 9)});
-  EXPECT_EQ(Times(Build(later, ".mpg").index), (std::vector<uint32_t>{0, 2, 4}));
-}
-
-TEST(SeekIndexGopTest, SystemHeadersAndMpeg1PacksAreUnderstood) {
   // MPEG-1 pack header (12 bytes), a system header, then an MPEG-1 video packet.
   Bytes mpeg1 = Concat(
       {{0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x00, 0x01, 0x80, 0x1B, 0x91, 0x00, 0x00, 0x01,
         0xBB, 0x00, 0x03, 0x80, 0x1B, 0x91, 0x00, 0x00, 0x01, 0xE0, 0x07, 0xEC, 0x0F, 0xFF, 0xFF},
        GopHeader(0, 0, 3)});
   mpeg1.resize(kSector, 0xFF);
-  Bytes later = mpeg1, gop4 = GopHeader(0, 0, 4);
-  std::copy(gop4.begin(), gop4.end(), later.begin() + 30);
-  EXPECT_EQ(MpegEntries(Build(Concat({mpeg1, later}), ".mpg").index),
-            (std::vector<MpegEntry>{{0, 0, 1}, {1, 1, 2}}));
-}
-
-TEST(SeekIndexGopTest, TimeCodeCutByTheSectorEndGivesNoEntryButClosesTheOpenOne) {
-  Bytes cut = VideoPack(std::nullopt, {});
+  Bytes mpeg1Later = mpeg1, gop4 = GopHeader(0, 0, 4);
+  std::copy(gop4.begin(), gop4.end(), mpeg1Later.begin() + 30);
+  Bytes cut = VideoPack(std::nullopt, {});  // a time code cut by the sector end
   std::copy_n(GopHeader(0, 0, 9).begin(), 6, cut.end() - 6);
-  Bytes media = Concat({Gop(std::nullopt, 0, 0, 1), cut, Gop(std::nullopt, 0, 0, 2)});
-  EXPECT_EQ(MpegEntries(Build(media, ".mpg").index),
-            (std::vector<MpegEntry>{{0, 0, 1}, {2, 1, 3}}));
+  const uint32_t s = 90000;
+  auto entries = [](const char* what, const Bytes& media, const char* extension) {
+    Result r = Build(media, extension);
+    EXPECT_EQ(r.status, BuildStatus::kOk) << what;
+    return MpegEntries(r.index);
+  };
+  auto times = [&](const char* what, const Bytes& media, const char* extension) {
+    std::vector<uint32_t> out;
+    for (const MpegEntry& e : entries(what, media, extension)) out.push_back(e.time);
+    return out;
+  };
+  using E = std::vector<MpegEntry>;
+  using T = std::vector<uint32_t>;
+  EXPECT_EQ(times("rounding", navs({0, 45000, 134999, 100 * s, 101 * s + 44999}, 0, false), ".VOB"),
+            (T{0, 1, 2, 3}));
+  EXPECT_EQ(times("repeat, jump", navs({10 * s, 11 * s, 11 * s, 12 * s, 5 * s}, 0, false), ".VOB"),
+            (T{0, 1, 2, 3}));
+  EXPECT_EQ(
+      entries("repeat moves nothing", navs({10 * s, 11 * s, 11 * s, 12 * s}, 1, true), ".vob"),
+      (E{{0, 0, 1}, {2, 1, 3}, {6, 2, 7}}));
+  EXPECT_EQ(entries("unit end past the file",
+                    Concat({NavPack(0, 0xFFFFFFFF, 0xFFFFFFF0), NavPack(s, 0, 0)}), ".ts"),
+            (E{{0, 0, 0xFFFFFFF0}}));
+  EXPECT_EQ(
+      entries("broken chain", Concat({brokenChain, Picture(), Gop(10 * s, 0, 0, 0)}), ".m2ts"),
+      (E{{9, 0, 10}}));
+  EXPECT_EQ(entries("navigation on a DVD", mixed, ".vob"), (E{{0, 0, 1}, {2, 1, 3}, {4, 2, 5}}));
+  EXPECT_EQ(entries("navigation elsewhere", mixed, ".mpg"), (E{{1, 0, 3}, {3, 1, 5}}));
+  Bytes timed =
+      Concat({Gop(0, 0, 0, 0), Picture(), Picture(), Gop(s, 0, 0, 0), audio, Gop(2 * s, 0, 0, 0)});
+  EXPECT_EQ(entries("presentation times", timed, ".mpg"), (E{{0, 0, 1}, {3, 1, 5}, {5, 2, 6}}));
+  Bytes coded =
+      Concat({Gop(std::nullopt, 0, 0, 10), Gop(std::nullopt, 0, 0, 11), Gop(std::nullopt, 0, 1, 5),
+              Gop(std::nullopt, 1, 2, 3), Gop(std::nullopt, 1, 2, 3)});
+  EXPECT_EQ(entries("time codes", coded, ".mpeg"),
+            (E{{0, 0, 1}, {1, 1, 2}, {2, 55, 3}, {3, 56, 4}}));
+  EXPECT_EQ(
+      times("one GOP without a time",
+            Concat({Gop(0, 0, 0, 5), Gop(std::nullopt, 0, 0, 7), Gop(10 * s, 0, 0, 9)}), ".mpg"),
+      (T{0, 2, 4}));
+  EXPECT_EQ(entries("MPEG-1 with a system header", Concat({mpeg1, mpeg1Later}), ".mpg"),
+            (E{{0, 0, 1}, {1, 1, 2}}));
+  EXPECT_EQ(entries("time code cut by the sector end",
+                    Concat({Gop(std::nullopt, 0, 0, 1), cut, Gop(std::nullopt, 0, 0, 2)}), ".mpg"),
+            (E{{0, 0, 1}, {2, 1, 3}}));
 }
 
 // ---- AVI ----
@@ -288,11 +270,13 @@ TEST(SeekIndexAviTest, CutIndexKeepsItsWholeEntries) {
 // ---- Files that get no index ----
 
 TEST(SeekIndexRefusalTest, FilesWithoutUsableIndexOrGopsGetNone) {
-  QuietLog quiet;
+  platform::testing::LogCapture quiet;
   Bytes video = IndexEntry("00dc", 0x10, 4, 11);
   Bytes notAvi = Avi(3, video), hugeHeader = Avi(3, video);
   std::memcpy(notAvi.data() + 8, "WAVE", 4);
   PutLe32(hugeHeader, 16, 0xFFFFFFF0);  // must be refused without being read
+  Bytes neitherMpeg = Gop(0, 0, 0, 0);
+  neitherMpeg[4] = 0x00;  // a pack header of neither MPEG-1 nor MPEG-2
   std::vector<std::pair<Bytes, const char*>> refused = {
       {Avi(3, video, false), ".avi"},
       {Avi(0, video), ".avi"},
@@ -300,6 +284,7 @@ TEST(SeekIndexRefusalTest, FilesWithoutUsableIndexOrGopsGetNone) {
       {notAvi, ".avi"},
       {hugeHeader, ".avi"},
       {Concat({VideoPack(0, kPictureStart), VideoPack(0, kPictureStart)}), ".mpg"},
+      {Concat({neitherMpeg, neitherMpeg}), ".mpg"},
       {{}, ".mpg"}};
   std::mt19937 random(99);
   for (const char* extension : {".avi", ".vob", ".mpg", ".ts"}) {
@@ -317,7 +302,7 @@ TEST(SeekIndexRefusalTest, FilesWithoutUsableIndexOrGopsGetNone) {
 // Every prefix and many damaged copies of valid inputs: nothing may crash or read outside
 // its buffers (the sanitizer build checks that), and a kept index is well-formed.
 TEST(SeekIndexRobustnessTest, TruncatedAndDamagedInputsGiveNoIndexOrAWellFormedOne) {
-  QuietLog quiet;
+  platform::testing::LogCapture quiet;
   std::vector<std::pair<Bytes, std::string>> inputs = {
       {Avi(3, Concat({IndexEntry("00dc", 0, 4, 11), IndexEntry("00db", 0, 36, 8)})), ".avi"},
       {Concat({NavPack(0, 1, 1), Gop(0, 0, 0, 0), NavPack(90000, 1, 1), Gop(90000, 0, 0, 1)}),

@@ -100,7 +100,6 @@ class RingView {
   void SetState(uint32_t state);
   uint32_t ReadOffset() const;
   uint32_t WriteOffset() const;
-  uint32_t RingSize() const { return ringSize_; }
 
   // False when an offset lies outside the ring: the area has been damaged.
   bool OffsetsValid() const;

@@ -40,34 +40,26 @@ std::vector<uint8_t> Sequence(size_t count, uint8_t first) {
   return out;
 }
 
-TEST(TranscodeRing, WrappedDataComesOutInOneRead) {
+// The writer leaves one byte free; data wrapped round the end comes out in one read, and
+// a read ending exactly at the end wraps the offset.
+TEST(TranscodeRing, WrappedDataComesOutInOneReadAndOneByteStaysFree) {
   SmallRing ring(100);
-  std::vector<uint8_t> filler(70), out(64);
-  ASSERT_EQ(ring.view.Write(filler.data(), 70), 70u);
-  ASSERT_EQ(ring.view.Read(out.data(), 64), 64u);
-  ASSERT_EQ(ring.view.Read(out.data(), 6), 6u);
-  // 30 bytes at the ring's end and 20 at its start.
-  std::vector<uint8_t> data = Sequence(50, 1);
-  ASSERT_EQ(ring.view.Write(data.data(), 50), 50u);
-  EXPECT_EQ(ring.view.WriteOffset(), 20u);
-  EXPECT_EQ(ring.view.Available(), 50u);
-
-  ASSERT_EQ(ring.view.Read(out.data(), 64), 50u);
-  EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 50), data);
-  EXPECT_EQ(ring.view.ReadOffset(), 20u);
-  EXPECT_EQ(ring.view.Available(), 0u);
-}
-
-TEST(TranscodeRing, WriterLeavesOneByteFreeAndReadEndingAtTheEndWraps) {
-  SmallRing ring(100);
-  std::vector<uint8_t> data = Sequence(200, 0), out(200);
+  std::vector<uint8_t> data = Sequence(200, 1), out(200);
   EXPECT_EQ(ring.view.Write(data.data(), 200), 99u);
   EXPECT_EQ(ring.view.Free(), 0u);
   EXPECT_EQ(ring.view.Write(data.data(), 1), 0u);
-  EXPECT_EQ(ring.view.Read(out.data(), 99), 99u);
-  EXPECT_EQ(ring.view.ReadOffset(), 99u);
-  ASSERT_EQ(ring.view.Write(data.data(), 1), 1u);
-  EXPECT_EQ(ring.view.Read(out.data(), 1), 1u);
+  ASSERT_EQ(ring.view.Read(out.data(), 70), 70u);
+  // 29 bytes at the ring's end, then 50 written: 1 more there and 49 at its start.
+  ASSERT_EQ(ring.view.Write(data.data(), 50), 50u);
+  EXPECT_EQ(ring.view.WriteOffset(), 49u);
+  EXPECT_EQ(ring.view.Available(), 79u);
+  ASSERT_EQ(ring.view.Read(out.data(), 200), 79u);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 29, out.begin() + 79),
+            std::vector<uint8_t>(data.begin(), data.begin() + 50));
+  EXPECT_EQ(ring.view.ReadOffset(), 49u);
+  EXPECT_EQ(ring.view.Available(), 0u);
+  ring.view.Write(data.data(), 51);
+  EXPECT_EQ(ring.view.Read(out.data(), 51), 51u);
   EXPECT_EQ(ring.view.ReadOffset(), 0u);
 }
 

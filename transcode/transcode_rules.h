@@ -32,6 +32,3 @@ std::string Transcode_OutputFourthField(const std::string& path, std::string_vie
 // The fourth protocolInfo field of a stream the encoder sends with this MIME type (the
 // output type, as Transcode_OutputMime gives it or an internet stream announces it).
 std::string Transcode_FourthFieldOfOutput(std::string_view outputMime);
-// The transfer size the file-serving side uses for a transcoded response.
-inline constexpr long long kTranscodeChunkSize = 0x100000;
-inline long long Transcode_ChunkSize() { return kTranscodeChunkSize; }

@@ -340,22 +340,6 @@ TranscodeSessionPtr TranscodeStartWide(const std::string& path, std::string_view
   return TranscodeStart(path, mime);
 }
 
-int WaitForEncoder(TranscodeSession* session, bool* held) {
-  return WaitForEncoderUntil(session, held, IdleDeadline());
-}
-
-uint32_t WaitForData(TranscodeSession* session) {
-  return WaitForDataUntil(session, IdleDeadline());
-}
-
-size_t TranscodeAvailable(TranscodeSession* session) {
-  if (session == nullptr) return 0;
-  uint32_t available = WaitForData(session);
-  if (available == 0) return 0;
-  session->mutex.Unlock();
-  return session->stopped ? 0 : available;
-}
-
 size_t TranscodeRead(TranscodeSession* session, uint8_t* buffer, size_t length) {
   if (session == nullptr || buffer == nullptr || length == 0) return 0;
   // One deadline for all attempts: a hung encoder ends the read after the idle limit,

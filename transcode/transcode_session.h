@@ -82,16 +82,8 @@ TranscodeSessionPtr TranscodeStart(const std::string& source, std::string_view m
 // The same for a path that the caller held as wide text (UTF-8 here as everywhere).
 TranscodeSessionPtr TranscodeStartWide(const std::string& path, std::string_view mime);
 
-// Bytes that can be read now; 0 when the stream has ended or the session is stopped.
-size_t TranscodeAvailable(TranscodeSession* session);
 // Copies at most `length` bytes; 0 when nothing came after the read attempts (end).
 size_t TranscodeRead(TranscodeSession* session, uint8_t* buffer, size_t length);
 // Stops the encoder (asking first, terminating it when it does not acknowledge in time),
 // releases the area, mutex and process, and frees the session.
 void TranscodeStop(TranscodeSessionPtr session);
-
-// The building blocks, exposed for the delivery code's tests.
-// 1: mutex held; -1: encoder gone (the mutex may be held, see `*held`); 0: wait failed.
-int WaitForEncoder(TranscodeSession* session, bool* held);
-// Bytes available with the mutex held, or 0 with the mutex released (end of stream).
-uint32_t WaitForData(TranscodeSession* session);

@@ -6,7 +6,6 @@
 #include <upnp.h>
 
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,9 +13,8 @@
 #include "controlpoint/renderer_control_point.h"
 #include "controlpoint/renderer_page.h"
 #include "controlpoint/renderer_text.h"
-#include "platform/log.h"
 #include "platform/process.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace controlpoint {
 namespace {
@@ -30,25 +28,7 @@ const std::string kSlowId = "uuid:orvex-fake-slow";
 const std::string kFarId = "uuid:orvex-fake-far";
 constexpr uint64_t kFindMs = 30000;
 
-// Collects every diagnostic line.
-class LogCapture {
- public:
-  LogCapture() {
-    platform::SetLogSink([this](std::string_view line) {
-      std::lock_guard lock(mutex_);
-      text_ += line;
-    });
-  }
-  ~LogCapture() { platform::SetLogSink(nullptr); }
-  bool Contains(const std::string& part) {
-    std::lock_guard lock(mutex_);
-    return text_.find(part) != std::string::npos;
-  }
-
- private:
-  std::mutex mutex_;
-  std::string text_;
-};
+using platform::testing::LogCapture;
 
 // A gmediarender process on v0.
 class RealRenderer {

@@ -1,20 +1,12 @@
 #include "library/testing/temp_library.h"
 
-#include <stdlib.h>
-
-#include <filesystem>
-
 #include "library/library.h"
 #include "platform/app_directory.h"
-#include "platform/log.h"
 #include "platform/message_box.h"
 
 TempLibrary::TempLibrary() {
-  char pattern[] = "/tmp/orvex-test-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return;
-  dir_ = pattern;
-  platform::InitAppDirectory(dir_);
-  platform::SetLogSink([](std::string_view) {});
+  if (dir_.path().empty()) return;
+  platform::InitAppDirectory(dir_.path());
   platform::SetMessageBoxPresenter([this](std::string_view title, std::string_view text) {
     messages_.push_back(std::string(title) + ": " + std::string(text));
   });
@@ -24,7 +16,4 @@ TempLibrary::TempLibrary() {
 TempLibrary::~TempLibrary() {
   db_close();
   platform::SetMessageBoxPresenter(nullptr);
-  platform::SetLogSink(nullptr);
-  std::error_code ec;
-  if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }

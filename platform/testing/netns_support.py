@@ -1,13 +1,14 @@
 """Small helpers of the namespace tests: the check list, the guard that refuses to run
 outside a fresh network namespace, the veth pair that GUPnP needs, HTTP requests written
-by hand so that every byte sent is the test's own, a media library of every kind made with
-ffmpeg, and the real server started on it and walked with Browse."""
+by hand so that every byte sent is the test's own, a small WAV file, a media library of
+every kind made with ffmpeg, and the real server started on it and walked with Browse."""
 
 import os
 import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -161,6 +162,16 @@ def has_ended(pid):
             return f.read().rpartition(")")[2].split()[0] == "Z"
     except OSError:
         return True
+
+
+def write_wav(path):
+    """One second of silence, 8-bit mono at 8 kHz, as the C++ tests' WriteWav makes it."""
+    data = b"\x80" * 8000
+    header = (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
+              struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
+              struct.pack("<I", len(data)))
+    with open(path, "wb") as f:
+        f.write(header + data)
 
 
 def finish():

@@ -1,4 +1,4 @@
-#include "controlpoint/http_fetch_test_server.h"
+#include "controlpoint/testing/http_fetch_test_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -8,8 +8,6 @@
 #include <ostream>
 #include <vector>
 
-#include "platform/log.h"
-
 namespace seek_index_test {
 
 using Bytes = std::vector<uint8_t>;
@@ -49,16 +47,5 @@ inline std::vector<MpegEntry> MpegEntries(const Bytes& index) {
   }
   return entries;
 }
-
-// Silences diagnostic lines (the layout trace of refused files) while it lives.
-class QuietLog {
- public:
-  QuietLog() {
-    platform::SetLogSink([](std::string_view) {});
-  }
-  ~QuietLog() { platform::SetLogSink(nullptr); }
-  QuietLog(const QuietLog&) = delete;
-  QuietLog& operator=(const QuietLog&) = delete;
-};
 
 }  // namespace seek_index_test

@@ -1,0 +1,61 @@
+// An HTTP server on 127.0.0.1 for tests: each connection is answered on its own thread
+// with the reply a test's handler builds from the request target. Replies are raw bytes,
+// so a test can send anything, a broken status line included.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+class HttpFetchTestServer {
+ public:
+  struct Reply {
+    // Sent in order, with `pauseMs` between two pieces.
+    std::vector<std::string> pieces;
+    int pauseMs = 0;
+    // Keeps the connection open after the last piece until the client closes it or the
+    // server stops.
+    bool hold = false;
+  };
+  using Handler = std::function<Reply(const std::string& target)>;
+
+  explicit HttpFetchTestServer(Handler handler);
+  ~HttpFetchTestServer();
+  HttpFetchTestServer(const HttpFetchTestServer&) = delete;
+  HttpFetchTestServer& operator=(const HttpFetchTestServer&) = delete;
+
+  bool ok() const { return listener_.Valid(); }
+  uint16_t port() const { return port_; }
+  // "http://127.0.0.1:PORT" followed by `target`.
+  std::string Url(std::string_view target) const;
+  // The targets and the request heads received so far, in order of arrival.
+  std::vector<std::string> Targets() const;
+  std::vector<std::string> Heads() const;
+
+  // A complete answer with a Content-Length.
+  static Reply Answer(int status, std::string_view body, std::string_view extraHeaders = "");
+
+ private:
+  void AcceptLoop();
+  void Serve(platform::UniqueFd client);
+  bool WaitReadable(int fd, int timeoutMs) const;
+
+  Handler handler_;
+  platform::UniqueFd listener_;
+  platform::UniqueFd stopRead_;
+  platform::UniqueFd stopWrite_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> targets_;
+  std::vector<std::string> heads_;
+  std::vector<std::thread> connections_;
+  std::thread acceptor_;
+};
