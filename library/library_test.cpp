@@ -42,6 +42,13 @@ class LibraryTest : public ::testing::Test {
     return row;
   }
 
+  static ObjectRow Container(int32_t index, int32_t parent, std::string name) {
+    ObjectRow row = Item(index, parent, std::move(name));
+    row.ObjectType = kObjectContainer;
+    row.ProcessObjectType = kObjectContainer;
+    return row;
+  }
+
   static void Insert(const ObjectRow& row) { ASSERT_EQ(db_execute(sql::InsertObject(row)), 1); }
 
   static std::vector<int32_t> Indexes(const std::vector<MediaRecord>& rows, size_t count = 0) {

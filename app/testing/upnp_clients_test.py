@@ -277,7 +277,8 @@ def gupnp_call(service, name, ins, outs=()):
         service.call_action(action, None)
         ok, values = action.get_result_list(list(outs), [GObject.TYPE_STRING] * len(outs))
         return values if ok else None
-    except GLib.Error:
+    except GLib.Error as error:
+        print("     %s: %s" % (name, error.message), flush=True)
         return None
 
 
@@ -313,8 +314,13 @@ def check_renderer(cd, items, desktop, server):
             # every alias: like most control points, send the first resource then.
             playable = [url for url, info, _ in item["res"] if info.split(":")[2] in accepted]
             url = (playable or [item["res"][0][0]])[0]
-            set_uri = gupnp_call(transport, "SetAVTransportURI", [
-                ("InstanceID", "0"), ("CurrentURI", url), ("CurrentURIMetaData", metadata)])
+            # A renderer that has just announced itself may still be setting up its player
+            # on a busy machine; it is given a few seconds to take the first order.
+            set_uri = []
+            finder.spin(lambda: set_uri.append(gupnp_call(transport, "SetAVTransportURI", [
+                ("InstanceID", "0"), ("CurrentURI", url), ("CurrentURIMetaData", metadata)]))
+                or set_uri[-1] is not None, 10)
+            set_uri = set_uri[-1] if set_uri else None
             play = gupnp_call(transport, "Play", [("InstanceID", "0"), ("Speed", "1")])
             state = []
 
