@@ -17,7 +17,6 @@ import select
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
@@ -27,16 +26,7 @@ import urllib.request
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (check, failures, finish, has_ended, live_children,  # noqa: E402
-                           require_private_namespace, wait_for_text)
-
-
-def write_wav(path):
-    data = b"\x80" * 8000
-    header = (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
-              struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
-              struct.pack("<I", len(data)))
-    with open(path, "wb") as f:
-        f.write(header + data)
+                           require_private_namespace, wait_for_text, write_wav)
 
 
 def search(st, wait=3.0):
