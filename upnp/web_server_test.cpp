@@ -133,11 +133,6 @@ void OnRequest(FLibWebSession* session, FLibHttpPacket* request, bool done, void
   }
 }
 
-void OnDirectory(FLibWebSession* session, FLibHttpPacket* request, bool done, void*) {
-  if (!done) return;
-  Respond(session, 200, "dir " + request->Target);
-}
-
 void OnSessionClosed(FLibWebSession*, void*) { g_app->Closed++; }
 
 void OnSessionStarted(FLibWebSession* session, void*) {
@@ -162,7 +157,6 @@ class WebServerTest : public ::testing::Test {
     app_.Server =
         FLibWebServer_Create(chain_.Get(), connections, 0, OnSessionStarted, nullptr, options);
     EXPECT_NE(app_.Server, nullptr);
-    FLibWebServer_AddVirtualDirectory(app_.Server, "0", OnDirectory, nullptr);
     chain_.Start();
     return FLibWebServer_BoundPort(app_.Server);
   }
@@ -201,21 +195,6 @@ TEST_F(WebServerTest, ConnectionIsClosedAfterTheResponseUnlessKeptAlive) {
   EXPECT_EQ(response->Body, "hello /c");
   EXPECT_FALSE(FLibHttp_FindHeader(*response, "Connection"));
   EXPECT_FALSE(kept.Closed());
-}
-
-TEST_F(WebServerTest, VirtualDirectoryGetsTheRestOfThePath) {
-  uint16_t port = Start();
-  Client client(port);
-  ASSERT_TRUE(client.Send(Get("/0/12/a.mp3")));
-  FLibHttpPacketPtr response = ReadResponse(client);
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->Body, "dir /12/a.mp3");
-  ASSERT_TRUE(client.Send(Get("/ContentDirectory/control")));
-  response = ReadResponse(client);
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->Body, "hello /ContentDirectory/control");
-  EXPECT_EQ(FLibWebServer_AddVirtualDirectory(app_.Server, "0", OnDirectory, nullptr), 1);
-  EXPECT_EQ(FLibWebServer_RemoveVirtualDirectory(app_.Server, "9"), 1);
 }
 
 TEST_F(WebServerTest, StreamToHttp11IsChunkedAndReplacesContentLength) {
@@ -481,19 +460,6 @@ TEST_F(WebServerTest, SlowBodyIsCutAtTheBodyDeadline) {
   EXPECT_TRUE(app_.Targets.empty());
 }
 
-TEST_F(WebServerTest, ThousandRequestsOverOneConnection) {
-  uint16_t port = Start();
-  Client client(port);
-  for (int i = 0; i < 1000; ++i) {
-    ASSERT_TRUE(client.Send(Get("/n" + std::to_string(i))));
-    FLibHttpPacketPtr response = ReadResponse(client);
-    ASSERT_TRUE(response) << i;
-    ASSERT_EQ(response->Body, "hello /n" + std::to_string(i));
-  }
-  std::lock_guard lock(app_.Mutex);
-  EXPECT_EQ(app_.Targets.size(), 1000u);
-}
-
 // Clients beyond the pool wait in the listen queue until a pooled connection frees. Many
 // arrive at once (a TV filling a screen of thumbnails opens one connection per picture),
 // and none may be dropped: the client's TCP would retry only a second later, or reset.
@@ -583,15 +549,6 @@ TEST_F(WebServerTest, CloseSessionEndsTheConnection) {
   ASSERT_TRUE(client.Send(Get("/close")));
   EXPECT_TRUE(client.WaitClosed(2000));
   EXPECT_TRUE(WaitFor([&] { return app_.Closed.load() == 1; }));
-}
-
-TEST_F(WebServerTest, SendsOnANullSessionReportNoSession) {
-  char* owned = static_cast<char*>(std::malloc(4));
-  EXPECT_EQ(FLibWebServer_SendBytes(nullptr, owned, 4, FLibOwnership_Free, true),
-            FLibWeb_NoSession);
-  FLibHttpPacketPtr packet = FLibHttp_NewPacket();
-  EXPECT_EQ(FLibWebServer_SendPacket(nullptr, *packet), FLibWeb_NoSession);
-  EXPECT_EQ(FLibWebServer_SendWhole(nullptr, 200, "OK", "", "x"), FLibWeb_NoSession);
 }
 
 }  // namespace
