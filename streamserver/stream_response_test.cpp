@@ -68,35 +68,6 @@ TEST(StreamDate, FormatsAndReadsTheThreeForms) {
   }
 }
 
-TEST_F(ResponseTest, KeepAliveAnswerWithLengthHasTheFullHead) {
-  request_.KeepAlive = true;
-  StreamResponse_SetStatus(&request_, 200);
-  StreamResponse_SetContentType(&request_, "text/plain");
-  StreamResponse_SetContentLength(&request_, 5);
-  ASSERT_TRUE(StreamResponse_Write(&request_, "hello"));
-  ASSERT_TRUE(StreamResponse_End(&request_));
-  EXPECT_TRUE(request_.ResponseKeepAlive);
-  std::string text = Written();
-  EXPECT_NE(text.find("\r\nDate: "), std::string::npos);
-  EXPECT_EQ(WithoutDate(text),
-            "HTTP/1.1 200 OK\r\nConnection: Keep-Alive\r\nKeep-Alive: timeout=10, max=10\r\n"
-            "Server: TALUS/0.3\r\nContent-type: text/plain\r\nContent-length: 5\r\n\r\nhello");
-}
-
-TEST_F(ResponseTest, ChunkedOutputFramesEveryWriteAndEnds) {
-  request_.KeepAlive = true;
-  StreamResponse_SetStatus(&request_, 200);
-  StreamResponse_SetChunked(&request_);
-  ASSERT_TRUE(StreamResponse_Write(&request_, "hello"));
-  ASSERT_TRUE(StreamResponse_Write(&request_, std::string(26, 'x')));
-  ASSERT_TRUE(StreamResponse_End(&request_));
-  std::string text = WithoutDate(Written());
-  EXPECT_NE(text.find("Transfer-Encoding: chunked\r\n"), std::string::npos);
-  EXPECT_EQ(text.substr(text.find("\r\n\r\n") + 4),
-            "5\r\nhello\r\n1a\r\n" + std::string(26, 'x') + "\r\n0\r\n\r\n");
-  EXPECT_EQ(request_.BytesSent, 31u);
-}
-
 TEST_F(ResponseTest, AnswersWhoseEndCannotBeToldCloseTheConnection) {
   // HTTP/1.0 cannot take chunks, and there is no length: the close ends the body.
   request_.KeepAlive = true;
