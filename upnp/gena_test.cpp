@@ -173,25 +173,12 @@ TEST_F(GenaTest, UnusableCallbacksAndPathsAreRefused) {
     return Head("SUBSCRIBE", "/ContentDirectory/event",
                 "CALLBACK: " + callback + "\r\nNT: upnp:event\r\n");
   };
-  EXPECT_EQ(subscribe("<http://10.99.0.1:80/x>"), refused) << "a third host";
   EXPECT_EQ(subscribe("<http://tv.local/x>"), refused);
   EXPECT_EQ(subscribe("<nothing>"), refused);
   EXPECT_EQ(subscribe("<http://127.0.0.1:80/" + std::string(300, 'a') + ">"), refused);
   EXPECT_EQ(Head("SUBSCRIBE", "/ContentDirectory/event", "NT: upnp:event\r\n"), refused);
   EXPECT_EQ(Subscribe(1234, "", "/ContentDirectory/events"),
             "HTTP/1.1 412 Invalid Service Name\r\nContent-Length: 0\r\n\r\n");
-  EXPECT_EQ(Count(), 0u);
-}
-
-TEST_F(GenaTest, UnsubscribeRemovesOnlyKnownSids) {
-  runtime_test::Listener listener;
-  std::string sid = Sid(Subscribe(listener.Port()));
-  EXPECT_EQ(Head("UNSUBSCRIBE", "/ContentDirectory/event",
-                 "SID: uuid:00000000-0000-0000-0000-000000000000\r\n"),
-            "HTTP/1.1 412 Invalid SID\r\nContent-Length: 0\r\n\r\n");
-  EXPECT_EQ(Count(), 1u);
-  EXPECT_EQ(Head("UNSUBSCRIBE", "/ContentDirectory/event", "SID: " + sid + "\r\n"),
-            "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(Count(), 0u);
 }
 
