@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
-#include <thread>
 
 #include "upnp/testing/device_test_util.h"
 
@@ -73,12 +72,6 @@ struct BrowseCall {
 class SoapDispatchTest : public ::testing::Test {
  protected:
   SoapDispatchTest() : device_(Actions()) {}
-  // The answering thread may still be returning from its call when the client has read
-  // the answer; it must be done before the device goes.
-  ~SoapDispatchTest() override {
-    if (answerer_.joinable()) answerer_.join();
-  }
-
   UpnpLatticeActions Actions() {
     UpnpLatticeActions actions;
     actions.Browse = [this](FLibWebSession* s, const char* id, const char* flag, const char* filter,
@@ -88,19 +81,6 @@ class SoapDispatchTest : public ::testing::Test {
         browse_ = {id, flag, filter, sort, start, count, browse_.Calls + 1};
       }
       UpnpLattice_Response_Browse(s, "&lt;DIDL-Lite/&gt;", 0, 7, 3);
-    };
-    actions.GetSystemUpdateID = [this](FLibWebSession* s) {
-      // Answered from another thread, as the content directory does.
-      if (answerer_.joinable()) answerer_.join();
-      answerer_ = std::thread([s] { UpnpLattice_Response_GetSystemUpdateID(s, 42); });
-    };
-    actions.Search = [](FLibWebSession* s, const char*, const char*, const char*, uint32_t,
-                        uint32_t, const char*) {
-      UpnpLattice_BeginResponse(s, "Search", kContentDirectoryServiceType);
-      UpnpLattice_ResponseArgument(s, "Result", "part1", 5, FLibOwnership_Static, true, false);
-      UpnpLattice_ResponseArgument(s, "Result", "part2", 5, FLibOwnership_Static, false, true);
-      UpnpLattice_ResponseArgument(s, "NumberReturned", "0", 1, FLibOwnership_Static, true, true);
-      UpnpLattice_EndResponse(s, "Search");
     };
     actions.GetCurrentConnectionInfo = [this](FLibWebSession* s, int32_t id) {
       connectionId_ = id;
@@ -123,7 +103,6 @@ class SoapDispatchTest : public ::testing::Test {
   BrowseCall browse_;
   std::atomic<int32_t> connectionId_{0};
   DeviceOnChain device_;
-  std::thread answerer_;
 };
 
 TEST_F(SoapDispatchTest, BrowseReachesTheCallbackWithUnescapedArguments) {
@@ -140,40 +119,6 @@ TEST_F(SoapDispatchTest, BrowseReachesTheCallbackWithUnescapedArguments) {
   EXPECT_NE(response.find("\r\nEXT:\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nSERVER: "
                           "WINDOWS, UPnP/1.0, Ferrule Lattice/1.0.1922\r\n"),
             std::string::npos);
-}
-
-TEST_F(SoapDispatchTest, ResponseEnvelopeIsByteExact) {
-  std::string response =
-      Post("/ContentDirectory/control",
-           "\"urn:schemas-upnp-org:service:ContentDirectory:1#GetSystemUpdateID\"", "");
-  EXPECT_EQ(device_test::Dechunk(response),
-            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<s:Envelope "
-            "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-            "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:"
-            "GetSystemUpdateIDResponse xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\">"
-            "<Id>42</Id></u:GetSystemUpdateIDResponse></s:Body></s:Envelope>");
-  EXPECT_NE(device_test::Dechunk(PostBrowse(BrowseArguments()))
-                .find("<s:Body><u:BrowseResponse xmlns:u=\"urn:schemas-upnp-org:service:"
-                      "ContentDirectory:1\"><Result>&lt;DIDL-Lite/&gt;</Result><NumberReturned>0"
-                      "</NumberReturned><TotalMatches>7</TotalMatches><UpdateID>3</UpdateID>"
-                      "</u:BrowseResponse></s:Body></s:Envelope>"),
-            std::string::npos);
-}
-
-TEST_F(SoapDispatchTest, StreamedResponseJoinsItsPieces) {
-  std::string body =
-      "<Envelope><Body><Search><ContainerID>0</ContainerID><SearchCriteria>*</SearchCriteria>"
-      "<Filter>*</Filter><StartingIndex>0</StartingIndex><RequestedCount>0</RequestedCount>"
-      "<SortCriteria></SortCriteria></Search></Body></Envelope>";
-  std::string response = Post("/ContentDirectory/control",
-                              "\"urn:schemas-upnp-org:service:ContentDirectory:1#Search\"", body);
-  EXPECT_EQ(device_test::Dechunk(response),
-            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<s:Envelope "
-            "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-            "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">\r\n<s:Body>\r\n<u:"
-            "SearchResponse xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\">"
-            "<Result>part1part2</Result>\r\n<NumberReturned>0</NumberReturned>\r\n"
-            "</u:SearchResponse>\r\n   </s:Body>\r\n</s:Envelope>");
 }
 
 TEST_F(SoapDispatchTest, InvalidActionsGet401) {
@@ -219,15 +164,9 @@ TEST_F(SoapDispatchTest, BadArgumentsGet402And501) {
 }
 
 TEST_F(SoapDispatchTest, ConnectionInfoTakesASignedId) {
-  std::string response =
-      Post("/ConnectionManager/control", "\"x#GetCurrentConnectionInfo\"",
-           Envelope("GetCurrentConnectionInfo", "<ConnectionID>-7</ConnectionID>"));
+  Post("/ConnectionManager/control", "\"x#GetCurrentConnectionInfo\"",
+       Envelope("GetCurrentConnectionInfo", "<ConnectionID>-7</ConnectionID>"));
   EXPECT_EQ(connectionId_.load(), -7);
-  EXPECT_NE(device_test::Dechunk(response).find(
-                "<RcsID>-1</RcsID><AVTransportID>-1</AVTransportID><ProtocolInfo></ProtocolInfo>"
-                "<PeerConnectionManager></PeerConnectionManager><PeerConnectionID>-1"
-                "</PeerConnectionID><Direction>Output</Direction><Status>OK</Status>"),
-            std::string::npos);
 }
 
 TEST_F(SoapDispatchTest, TheSessionServesTheNextRequestAfterAFault) {
