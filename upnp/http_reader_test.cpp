@@ -95,27 +95,6 @@ TEST(HttpReaderTest, PipelinedRequestsComeOutOneAfterAnother) {
   }
 }
 
-TEST(HttpReaderTest, StopsAtTheEndOfAMessageAndLeavesTheRest) {
-  FLibHttpReader reader;
-  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Server);
-  std::string data = "GET / HTTP/1.1\r\n\r\nGET /next";
-  size_t consumed = 0;
-  EXPECT_EQ(FLibHttpReader_Feed(&reader, data, &consumed), FLibHttpReader_MessageDone);
-  EXPECT_EQ(data.substr(consumed), "GET /next");
-  EXPECT_EQ(FLibHttpReader_Feed(&reader, data.substr(consumed), &consumed),
-            FLibHttpReader_NeedMore);
-  EXPECT_EQ(consumed, 0u);
-}
-
-TEST(HttpReaderTest, ExpectContinueIsReported) {
-  FLibHttpReader reader;
-  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Server);
-  std::string data = "POST / HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 3\r\n\r\n";
-  size_t consumed = 0;
-  ASSERT_EQ(FLibHttpReader_Feed(&reader, data, &consumed), FLibHttpReader_HeaderDone);
-  EXPECT_TRUE(reader.ExpectContinue);
-}
-
 struct Refusal {
   const char* Name;
   std::string Input;
@@ -189,16 +168,6 @@ TEST(HttpReaderTest, HostHeaderMustBeAnIpLiteral) {
   }
 }
 
-TEST(HttpReaderTest, ClientSkipsInterimResponses) {
-  std::string input = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-  for (size_t step : {0u, 1u}) {
-    auto done = OnlyDone(FeedAll(FLibHttpReaderMode::Client, input, step));
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_EQ(done[0].Target, "200");
-    EXPECT_EQ(done[0].Body, "ok");
-  }
-}
-
 TEST(HttpReaderTest, ClientResponsesWithoutBody) {
   auto noContent = OnlyDone(FeedAll(FLibHttpReaderMode::Client,
                                     "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n", 0));
@@ -215,18 +184,6 @@ TEST(HttpReaderTest, ClientResponsesWithoutBody) {
   EXPECT_EQ(
       FLibHttpReader_Feed(&reader, "HTTP/1.1 200 OK\r\nContent-Length: 99\r\n\r\n", &consumed),
       FLibHttpReader_MessageDone);
-}
-
-TEST(HttpReaderTest, ClientBodyRunsToTheEndOfTheConnection) {
-  FLibHttpReader reader;
-  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
-  size_t consumed = 0;
-  ASSERT_EQ(FLibHttpReader_Feed(&reader, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", &consumed),
-            FLibHttpReader_HeaderDone);
-  EXPECT_EQ(FLibHttpReader_Feed(&reader, "abc", &consumed), FLibHttpReader_NeedMore);
-  EXPECT_EQ(FLibHttpReader_Feed(&reader, "def", &consumed), FLibHttpReader_NeedMore);
-  ASSERT_EQ(FLibHttpReader_End(&reader), FLibHttpReader_MessageDone);
-  EXPECT_EQ(reader.Packet->Body, "abcdef");
 }
 
 TEST(HttpReaderTest, ConnectionEndInsideAMessageFails) {
