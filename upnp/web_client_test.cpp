@@ -135,23 +135,6 @@ TEST_F(WebClientTest, BodyWithoutLengthRunsUntilThePeerCloses) {
   EXPECT_EQ(outcomes_.At(0).Body, "part one, part two");
 }
 
-TEST_F(WebClientTest, PeerThatClosesAfterEachResponseGetsAFreshConnection) {
-  Listener listener;
-  Start();
-  Enqueue(listener.Port(), "NOTIFY /1 HTTP/1.1\r\n\r\n");
-  Enqueue(listener.Port(), "NOTIFY /2 HTTP/1.0\r\n\r\n");
-  for (const char* body : {"a", "b"}) {
-    Client peer = listener.Accept();
-    ASSERT_TRUE(peer.Connected()) << body;
-    peer.ReadUntil(HasRequestEnd);
-    ASSERT_TRUE(peer.Send(std::string("HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\n") + body));
-    peer.WaitClosed(2000);  // the client closes: HTTP/1.0 without keep-alive
-  }
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
-  EXPECT_EQ(outcomes_.At(0).Body, "a");
-  EXPECT_EQ(outcomes_.At(1).Body, "b");
-}
-
 TEST_F(WebClientTest, RequestLostOnAClosedConnectionIsSentOnceMore) {
   Listener listener;
   Start();
