@@ -133,16 +133,7 @@ TEST(TimerChainTest, DelayZeroRunsOnTheNextTurnOfARunningChain) {
 struct OrderModule : FLibModule {
   std::vector<std::string>* Log = nullptr;
   std::string Name;
-  std::atomic<int> Turns{0};
-  std::atomic<int32_t> Block{0};
 };
-
-void CountTurn(FLibModule* m, FLibSocketSet*, FLibSocketSet*, FLibSocketSet*, int32_t* blockMs) {
-  auto* module = dynamic_cast<OrderModule*>(m);
-  if (module == nullptr) return;
-  module->Block.store(*blockMs);
-  module->Turns.fetch_add(1);
-}
 
 void RecordDispose(FLibModule* m) {
   auto* module = static_cast<OrderModule*>(m);
@@ -171,21 +162,6 @@ TEST(ChainTest, StopDisposesEveryModuleOnceInOrderAndRunsNoMoreCallbacks) {
   }
   EXPECT_EQ(disposals.size(), 3u) << "destroying the chain disposes nothing twice";
   EXPECT_EQ(log.Get(), (std::vector<std::string>{"release pending"}));
-}
-
-TEST(ChainTest, IdleChainBlocksForADayUntilWokenFromAnotherThread) {
-  ChainThread chain;
-  auto m = std::make_unique<OrderModule>();
-  m->BeforeWait = CountTurn;
-  OrderModule* module = FLibChain_AddModule(chain.Get(), std::move(m));
-  chain.Start();
-  ASSERT_TRUE(WaitFor([&] { return module->Turns.load() >= 1; }));
-  EXPECT_EQ(module->Block.load(), 86400 * 1000) << "nothing lowers the block time";
-  EXPECT_FALSE(WaitFor([&] { return module->Turns.load() > 1; }, 200)) << "the chain sleeps";
-  int before = module->Turns.load();
-  std::thread waker([&] { FLibChain_Wake(chain.Get()); });
-  waker.join();
-  EXPECT_TRUE(WaitFor([&] { return module->Turns.load() > before; }, 2000));
 }
 
 // A module that watches many sockets at once: far more than the 64 of a select set.
