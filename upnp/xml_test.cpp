@@ -60,16 +60,6 @@ TEST_F(XmlTest, PairResultsForClassicAndMalformedShapes) {
   EXPECT_EQ(Tags(), "+a -a ");
 }
 
-TEST_F(XmlTest, ReadsNamesPrefixesAndSkipsDeclarations) {
-  EXPECT_EQ(ReadAndPair("<?xml version=\"1.0\"?>\r\n<s:Envelope\r\n xmlns:s=\"e\">"
-                        "<s:Body><u:Browse xmlns:u=\"urn:cd\"><ObjectID>0</ObjectID>"
-                        "<Filter\t/></u:Browse></s:Body></s:Envelope>"),
-            kXmlPairOk);
-  EXPECT_EQ(Tags(),
-            "+s:Envelope +s:Body +u:Browse +ObjectID -ObjectID +Filter -Filter -u:Browse "
-            "-s:Body -s:Envelope ");
-}
-
 TEST_F(XmlTest, PositionsFrameTheRawContent) {
   FLibXmlDocument& doc = Read("<r><ObjectID>a&amp;b</ObjectID><E/><F></F></r>");
   ASSERT_EQ(FLibXml_Pair(doc), kXmlPairOk);
