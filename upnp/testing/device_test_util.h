@@ -72,4 +72,20 @@ inline std::string Request(const std::string& method, const std::string& path,
   return text + "\r\n" + body;
 }
 
+// The body of a chunked message that starts after `headEnd`; empty on a framing error.
+inline std::string Dechunk(const std::string& message) {
+  size_t at = message.find("\r\n\r\n");
+  if (at == std::string::npos) return {};
+  at += 4;
+  std::string body;
+  for (;;) {
+    size_t lineEnd = message.find("\r\n", at);
+    if (lineEnd == std::string::npos) return {};
+    size_t size = std::stoul(message.substr(at, lineEnd - at), nullptr, 16);
+    if (size == 0) return body;
+    body += message.substr(lineEnd + 2, size);
+    at = lineEnd + 2 + size + 2;
+  }
+}
+
 }  // namespace device_test
