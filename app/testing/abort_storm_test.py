@@ -29,7 +29,7 @@ import urllib.parse
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (ContentDirectory, Server, add_veth_pair, check,  # noqa: E402
-                           failures, find_location, finish, make_library,
+                           finish, make_library,
                            require_private_namespace, sh)
 from netns_support import http as request  # noqa: E402
 
@@ -217,16 +217,10 @@ def main():
         # Transcoding on, so that the AVI and MPEG videos are offered transcoded too.
         server = Server(program, work, media, settings={"TranscodingEnable": "TRUE"},
                         commands=[["--add-stream", radio, "--title", "Radio", "--kind", "audio"]])
-        location = find_location(ADDRESS, 60)
-        if check(server.started and location is not None, "an M-SEARCH finds the server"):
-            storms(server, location)
-        check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
+        server.run(ADDRESS, lambda location: storms(server, location))
     finally:
         if server is not None:
-            if server.alive():
-                server.process.kill()
-            if failures:
-                print(server.log_tail(8000))
+            server.close(8000)
         shutil.rmtree(work, ignore_errors=True)
     finish()
 

@@ -23,7 +23,7 @@ import urllib.request
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (VIDEOS, ContentDirectory, Server, add_veth_pair,  # noqa: E402
-                           check, failures, find_location, finish, make_library,
+                           check, finish, make_library,
                            require_private_namespace, sh)
 
 ADDRESS = "10.79.0.1"
@@ -203,6 +203,17 @@ def check_vlc(work):
               "VLC browses %s and plays it (%s)" % (" > ".join(path), played))
 
 
+def play_everything(server, location, work):
+    cd = ContentDirectory(location)
+    answers, items = cd.walk()
+    check_ffmpeg(items)
+    server.serving(cd, "ffmpeg decoded everything")
+    check_mpv(items)
+    server.serving(cd, "mpv played")
+    check_vlc(work)
+    server.serving(cd, "VLC played")
+
+
 def main():
     program = sys.argv[1]
     require_private_namespace()
@@ -216,23 +227,10 @@ def main():
         os.makedirs(media)
         make_library(media)
         server = Server(program, work, media, extra=["--name", NAME])
-        location = find_location(ADDRESS, 60)
-        if check(server.started and location is not None, "an M-SEARCH finds the server"):
-            cd = ContentDirectory(location)
-            answers, items = cd.walk()
-            check_ffmpeg(items)
-            server.serving(cd, "ffmpeg decoded everything")
-            check_mpv(items)
-            server.serving(cd, "mpv played")
-            check_vlc(work)
-            server.serving(cd, "VLC played")
-        check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
+        server.run(ADDRESS, lambda location: play_everything(server, location, work))
     finally:
         if server is not None:
-            if server.alive():
-                server.process.kill()
-            if failures:
-                print(server.log_tail())
+            server.close()
         shutil.rmtree(work, ignore_errors=True)
     finish()
 

@@ -27,7 +27,7 @@ import urllib.parse
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (ContentDirectory, MediaServerFinder, Server,  # noqa: E402
-                           add_veth_pair, check, failures, find_location, finish,
+                           add_veth_pair, check, finish,
                            make_library, require_private_namespace, sh)
 
 ADDRESS = "10.79.0.1"
@@ -354,6 +354,16 @@ def check_renderer(cd, items, desktop, server):
             renderer.kill()
 
 
+def use_everything(server, location, work, desktop, paths):
+    cd = ContentDirectory(location)
+    answers, items = cd.walk()
+    check_didl(answers, work)
+    server.serving(cd, "the whole tree was browsed")
+    check_renderer(cd, items, desktop, server)
+    check_keep_alive(location, cd, items, paths)
+    server.serving(cd, "the keep-alive calls")
+
+
 def main():
     program = sys.argv[1]
     require_private_namespace()
@@ -372,22 +382,11 @@ def main():
         else:
             print("skip the transfer list: this build has no window")
         server = Server(program, work, media, env=desktop and desktop.env)
-        location = find_location(ADDRESS, 60)
-        if check(server.started and location is not None, "an M-SEARCH finds the server"):
-            cd = ContentDirectory(location)
-            answers, items = cd.walk()
-            check_didl(answers, work)
-            server.serving(cd, "the whole tree was browsed")
-            check_renderer(cd, items, desktop, server)
-            check_keep_alive(location, cd, items, paths)
-            server.serving(cd, "the keep-alive calls")
-        check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
+        server.run(ADDRESS,
+                   lambda location: use_everything(server, location, work, desktop, paths))
     finally:
         if server is not None:
-            if server.alive():
-                server.process.kill()
-            if failures:
-                print(server.log_tail())
+            server.close()
         if desktop is not None:
             desktop.close()
         shutil.rmtree(work, ignore_errors=True)

@@ -298,6 +298,21 @@ class Server:
         with open(self.log_path, errors="replace") as f:
             return f.read()[-size:]
 
+    def run(self, address, body):
+        """Finds the server from `address`, hands its description's URL to `body`, then
+        checks that SIGTERM shuts it down cleanly."""
+        location = find_location(address, 60)
+        if check(self.started and location is not None, "an M-SEARCH finds the server"):
+            body(location)
+        check(self.stop() == 0, "SIGTERM shuts the server down cleanly")
+
+    def close(self, log_size=20000):
+        """Kills a server left running; after a failure, shows the end of its log."""
+        if self.alive():
+            self.process.kill()
+        if failures:
+            print(self.log_tail(log_size))
+
 
 def find_location(address, seconds=20):
     """The LOCATION of the first MediaServer that answers an M-SEARCH sent from `address`;
