@@ -6,8 +6,9 @@
 #include <string>
 
 // Makes the thumbnail `thumbName` (a plain file name such as "12.tb") of the picture at
-// `sourcePath` (UTF-8) in a box of `width` x `height` pixels. Any old file of that name
-// is removed first; every failure is silent and leaves no file, so the caller serves the
+// `sourcePath` (UTF-8) in a box of `width` x `height` pixels. A file of that name drawn
+// earlier from the same, unchanged picture at the same box is kept as it is; any other
+// is removed first. Every failure is silent and leaves no file, so the caller serves the
 // thumbnail when the file exists. JPEG 2000 pictures (".jp2", ".j2k", ".jpc") are first
 // resized by the external scaler "convert". Calls for one name wait for each other;
 // calls for different names run side by side.

@@ -121,8 +121,8 @@ class ThumbnailTest : public ::testing::Test {
   TempDir pictures_;
 };
 
-// Bands stay black, transparency becomes black, grey becomes RGB, small pictures keep
-// their size, and a thumbnail is made anew on every call.
+// Bands stay black, transparency becomes black, grey becomes RGB, and small pictures keep
+// their size.
 TEST_F(ThumbnailTest, PicturesBecomeBitmapsFittedIntoTheBox) {
   struct Pixel {
     int x, y;
@@ -161,6 +161,30 @@ TEST_F(ThumbnailTest, PicturesBecomeBitmapsFittedIntoTheBox) {
     EXPECT_EQ(bmp.height, c.height);
     for (const Pixel& p : c.pixels) EXPECT_TRUE(bmp.Is(p.x, p.y, p.colour)) << p.x << "," << p.y;
   }
+}
+
+// A thumbnail asked for again is not drawn again while its picture and its file are
+// unchanged; a changed picture, another box or a file replaced behind its back is.
+TEST_F(ThumbnailTest, UnchangedThumbnailIsKeptAndAChangeDrawsItAgain) {
+  std::string photo = Picture("photo.png", "color=c=white:s=60x30");
+  auto inode = [&](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  MakeThumbnail(photo, "3.tb", 150, 150);
+  // A second link holds the first file, so a redraw could not get its inode back.
+  ASSERT_EQ(::link(Thumb("3.tb").c_str(), pictures_.Join("held").c_str()), 0);
+  MakeThumbnail(photo, "3.tb", 150, 150);
+  EXPECT_EQ(inode(Thumb("3.tb")), inode(pictures_.Join("held")));
+
+  MakeThumbnail(photo, "3.tb", 20, 20);
+  EXPECT_EQ(ReadBitmap(Thumb("3.tb")).width, 20);
+  platform::testing::WriteFile(Thumb("3.tb"), "garbage");
+  MakeThumbnail(photo, "3.tb", 20, 20);
+  EXPECT_TRUE(ReadBitmap(Thumb("3.tb")).valid);
+  Picture("photo.png", "color=c=blue:s=60x30", {"-y"});  // same name, new content
+  MakeThumbnail(photo, "3.tb", 20, 20);
+  EXPECT_TRUE(ReadBitmap(Thumb("3.tb")).Is(10, 7, kBlue));
 }
 
 TEST_F(ThumbnailTest, FailureRemovesTheOldThumbnailAndNamesStayInTheFolder) {

@@ -31,4 +31,12 @@ int64_t FileSize64(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                   static_cast<int64_t>(st.st_size),
+                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 }  // namespace platform
