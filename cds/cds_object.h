@@ -38,6 +38,9 @@ struct CdsMediaObject {
   std::optional<std::string> album;
   std::optional<std::string> genre;
   std::string date;  // "YYYY-MM-DD" or empty
+  // Music tracks only: the performer and the track number (-1 when unknown).
+  std::optional<std::string> artist;
+  int32_t originalTrackNumber = -1;
   MediaClass mediaClass = 0;
   int32_t childCount = 0;
   uint32_t flags = 0;

@@ -62,7 +62,10 @@ constexpr FilterToken kResTokens[] = {
     {"res@size", kFilterRes | kFilterResSize},
     {"res", kFilterRes},
 };
-constexpr FilterToken kUpnpTokens[] = {{"upnp:album", kFilterAlbum}, {"upnp:genre", kFilterGenre}};
+constexpr FilterToken kUpnpTokens[] = {{"upnp:album", kFilterAlbum},
+                                       {"upnp:genre", kFilterGenre},
+                                       {"upnp:artist", kFilterArtist},
+                                       {"upnp:originalTrackNumber", kFilterOriginalTrackNumber}};
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -344,6 +347,9 @@ int CdsToDidl_GetmediaObjectDidlEscaped(const CdsMediaObject& object, bool singl
   if (filter & kFilterRes) {
     for (const CdsMediaResource& res : object.resources) WriteResource(res, filter, &w);
   }
+  if ((filter & kFilterArtist) && object.artist) w.Element("upnp:artist", *object.artist);
+  if ((filter & kFilterOriginalTrackNumber) && object.originalTrackNumber > 0)
+    w.Element("upnp:originalTrackNumber", std::to_string(object.originalTrackNumber));
   w.Text(container ? "\r\n&lt;/container&gt;" : "\r\n&lt;/item&gt;");
   if (wrap) w.Text(kDidlTailEscaped);
   return static_cast<int>(out->size() - start);

@@ -126,6 +126,24 @@ TEST(CdsDidlTest, ResourceAttributesFollowTheFilter) {
   EXPECT_EQ(durationOnly.find("dc:creator"), std::string::npos);
 }
 
+// A client that names neither property, or knows only the older elements, sees the same
+// item as before; asked for, they come after everything else.
+TEST(CdsDidlTest, MusicTrackPropertiesOnlyWhenAskedForAndLast) {
+  CdsMediaObject o = AudioItem();
+  std::string plain = Didl(o, kFilterAll);
+  o.artist = "A<B";
+  o.originalTrackNumber = 7;
+  EXPECT_EQ(Didl(o, CdsToDidl_ParseFilter("dc:creator,upnp:album,res")),
+            Didl(AudioItem(), CdsToDidl_ParseFilter("dc:creator,upnp:album,res")));
+  EXPECT_EQ(Didl(o, kFilterAll),
+            plain.substr(0, plain.rfind("\r\n&lt;/item&gt;")) +
+                "\r\n&lt;upnp:artist&gt;A&amp;lt;B&lt;/upnp:artist&gt;"
+                "\r\n&lt;upnp:originalTrackNumber&gt;7&lt;/upnp:originalTrackNumber&gt;"
+                "\r\n&lt;/item&gt;");
+  EXPECT_EQ(Didl(o, CdsToDidl_ParseFilter("upnp:originalTrackNumber")).find("upnp:artist"),
+            std::string::npos);
+}
+
 TEST(CdsDidlTest, ContainerAttributes) {
   CdsMediaObject c;
   c.id = "57";

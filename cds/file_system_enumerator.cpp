@@ -46,6 +46,21 @@ std::string CreationDate(const std::string& path) {
   return text;
 }
 
+std::string YearDate(int32_t year) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-01-01", static_cast<int>(year));
+  return text;
+}
+
+// Music tracks carry their artist and track number, and their date is the tag year
+// (written as a whole date, which clients that read the file date expect).
+void FillMusicTrack(const MediaRecord& record, CdsMediaObject* object) {
+  object->mediaClass = kClassMusicTrack;
+  if (!record.Author.empty()) object->artist = record.Author;
+  if (record.TrackNo > 0) object->originalTrackNumber = record.TrackNo;
+  if (record.Year > 0 && record.Year <= 9999) object->date = YearDate(record.Year);
+}
+
 // Fills an object from a record. `listed` applies the rule that items of the internet
 // media containers are plain items in a listing.
 void FillObject(const MediaRecord& record, std::string parentId, bool listed,
@@ -64,6 +79,8 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
     object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
     object->flags = kCdsObjectRestricted;
     object->date = CreationDate(record.FilePath);
+    if (object->mediaClass == kClassAudioItem && FSE_HasMusicTags(record))
+      FillMusicTrack(record, object);
   } else {
     object->mediaClass =
         record.ObjectType == kObjectContainer ? kClassStorageFolder : kClassContainer;
@@ -135,6 +152,14 @@ std::unique_ptr<FseLocated> LocatePlaylistEntry(const FseRequest& request, int32
 }
 
 }  // namespace
+
+const char* const kFseMusicTagsCondition =
+    "(Author <> '' or Album <> '' or Genre <> '' or TrackNo > 0 or Year > 0)";
+
+bool FSE_HasMusicTags(const MediaRecord& record) {
+  return !record.Author.empty() || !record.Album.empty() || !record.Genre.empty() ||
+         record.TrackNo > 0 || record.Year > 0;
+}
 
 int32_t FSE_ObjectNumber(std::string_view objectId) {
   size_t i = 0;

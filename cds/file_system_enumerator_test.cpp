@@ -318,7 +318,10 @@ TEST_F(EnumeratorTest, SearchOnDerivedClassAndProtocolInfo) {
   EXPECT_EQ(Titles(Search("upnp:class = \"object.item.videoItem\"")),
             (std::set<std::string>{"clip"}));
   EXPECT_EQ(Titles(Search("upnp:class = \"object.item\"")), (std::set<std::string>{"stream"}));
-  EXPECT_EQ(Search("upnp:class != \"object.item.audioItem\"").totalMatches, 4u);
+  // Songs with tags are music tracks, in a search as in a listing.
+  EXPECT_EQ(Titles(Search("upnp:class = \"object.item.audioItem.musicTrack\"")),
+            (std::set<std::string>{"a1", "a2", "b1"}));
+  EXPECT_EQ(Search("upnp:class != \"object.item.audioItem\"").totalMatches, 7u);
   EXPECT_EQ(Search("res@protocolInfo contains \"audio/mpeg\"").totalMatches, 4u);
   EXPECT_EQ(Titles(Search("res@protocolInfo contains \"image/png\"")),
             (std::set<std::string>{"p2"}));

@@ -179,6 +179,7 @@ enum class Field {
   kAuthor,
   kGenre,
   kTrackNo,
+  kYear,
   kDuration,
   kBitrate,
   kFileSize,
@@ -206,6 +207,7 @@ Field FieldOfColumn(const char* name) {
       {"author", Field::kAuthor},
       {"genre", Field::kGenre},
       {"trackno", Field::kTrackNo},
+      {"year", Field::kYear},
       {"duration", Field::kDuration},
       {"bitrate", Field::kBitrate},
       {"filesize", Field::kFileSize},
@@ -293,6 +295,9 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
         break;
       case Field::kTrackNo:
         r->TrackNo = i32();
+        break;
+      case Field::kYear:
+        r->Year = i32();
         break;
       case Field::kDuration:
         r->Duration = i32();
@@ -513,25 +518,29 @@ std::string QuotedName(const std::string& name) {
 
 // Brings a library written by an earlier version up to date, all in one transaction: the
 // sort key columns are added and filled, and indexes that need the program's collation
-// are replaced, so the file opens in any SQLite tool from then on. Then makes sure the
+// are replaced, so the file opens in any SQLite tool from then on; the tag year column
+// is added (its items learn their year when they are scanned again). Then makes sure the
 // indexes exist.
 bool UpgradeLibraryLocked() {
   bool haveKeys = HasColumnLocked("FSE_QueryState", "FileNameSortKey");
+  bool haveYear = HasColumnLocked("FSE_QueryState", "Year");
   std::vector<std::string> collated = CollatedIndexesLocked();
-  if (haveKeys && collated.empty()) return ExecScriptLocked(kLibraryIndexes);
+  bool resort = !haveKeys || !collated.empty();
+  if (!resort && haveYear) return ExecScriptLocked(kLibraryIndexes);
   if (!ExecScriptLocked("begin immediate;")) return false;
   bool ok = true;
   for (const std::string& name : collated) {
     ok = ok && ExecScriptLocked(("drop index " + QuotedName(name) + ";").c_str());
   }
   if (ok && !haveKeys) ok = ExecScriptLocked(kAddSortKeyColumns);
-  ok = ok && ExecScriptLocked(kFillSortKeys) && ExecScriptLocked(kLibraryIndexes) &&
-       ExecScriptLocked("commit;");
+  if (ok && !haveYear) ok = ExecScriptLocked(kAddYearColumn);
+  if (ok && resort) ok = ExecScriptLocked(kFillSortKeys);
+  ok = ok && ExecScriptLocked(kLibraryIndexes) && ExecScriptLocked("commit;");
   if (!ok) {
     ExecScriptLocked("rollback;");
     return false;
   }
-  platform::Logf("library: %s converted to stored sort keys\n", g_lib.path.c_str());
+  platform::Logf("library: %s converted to this version's columns\n", g_lib.path.c_str());
   return true;
 }
 

@@ -193,6 +193,7 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
                          "drop index FSE_ByParent;"
                          "alter table FSE_QueryState drop column AlbumSortKey;"
                          "alter table FSE_QueryState drop column FileNameSortKey;"
+                         "alter table FSE_QueryState drop column Year;"
                          "create index FSE_ByParent on FSE_QueryState (pIndex, ObjectType desc, "
                          "Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);"
                          "delete from AVP where my_attribute in ('UDN', 'SystemUpdateID');",
@@ -211,8 +212,13 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
     EXPECT_EQ(db_getAVP(key, &value, &found), 1);
     EXPECT_TRUE(found) << key;
   }
-  Insert(Item(56, 7, "f.mp3", "ÉCLAIR"));
+  ObjectRow tagged = Item(56, 7, "f.mp3", "ÉCLAIR");
+  tagged.Year = 1999;
+  Insert(tagged);
   EXPECT_EQ(db_systemUpdateId(), 1u);
+  MediaRecord stored;
+  ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(56), &stored), 1);
+  EXPECT_EQ(stored.Year, 1999);
   db_close();
 
   EXPECT_EQ(StockTool(file, "pragma integrity_check"), "ok\n");

@@ -50,6 +50,7 @@ struct MediaRecord {
   std::string Author;
   std::string Genre;
   int32_t TrackNo = 0;
+  int32_t Year = 0;  // of the tags; 0 when unknown
   int32_t Duration = 0;
   int32_t Bitrate = 0;
   // 64-bit so that files of 2 GiB and more keep their size.

@@ -22,7 +22,8 @@ std::string JoinExtensions(const std::vector<std::string_view>& list) {
 // insert does not name reads back as the design's "empty or null gives 0". MyIndex is
 // unique but not the rowid: the rowid keeps the order in which rows were stored, which
 // internet containers show. AlbumSortKey and FileNameSortKey hold the sort keys of Album
-// and FileName (NoCaseSortKey), written with every row by the program.
+// and FileName (NoCaseSortKey), written with every row by the program. Year is the
+// year of an item's tags, 0 when they give none.
 const char* const kLibrarySchema = R"sql(
 create table FSE_QueryState (
   MyIndex integer not null default 0 unique,
@@ -50,7 +51,8 @@ create table FSE_QueryState (
   CDCover text not null default '',
   Favorite integer not null default 0,
   AlbumSortKey text not null default '',
-  FileNameSortKey text not null default ''
+  FileNameSortKey text not null default '',
+  Year integer not null default 0
 );
 create table Shared_Folder (
   DirPath text not null default '',
@@ -94,6 +96,10 @@ create index if not exists Shared_ByPath on Shared_Folder (DirPath);
 const char* const kAddSortKeyColumns = R"sql(
 alter table FSE_QueryState add column AlbumSortKey text not null default '';
 alter table FSE_QueryState add column FileNameSortKey text not null default '';
+)sql";
+
+const char* const kAddYearColumn = R"sql(
+alter table FSE_QueryState add column Year integer not null default 0;
 )sql";
 
 const char* const kFillSortKeys = R"sql(

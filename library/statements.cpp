@@ -96,8 +96,8 @@ Sql InsertObject(const ObjectRow& r) {
       "insert into FSE_QueryState (MyIndex, pIndex, Flags, ObjectType, ProcessObjectType, "
       "FilePathLen, FilePath, FileNameLen, FileName, Album, Title, Author, Genre, TrackNo, "
       "Duration, Bitrate, FileSize, FileType, InternetFlags, CDCover, Favorite, AlbumSortKey, "
-      "FileNameSortKey) values "
-      "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+      "FileNameSortKey, Year) values "
+      "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   s.values = {int64_t{r.withIndex ? r.MyIndex : 0},
               int64_t{r.pIndex},
               int64_t{r.Flags},
@@ -120,7 +120,8 @@ Sql InsertObject(const ObjectRow& r) {
               r.CDCover,
               int64_t{r.Favorite},
               NoCaseSortKey(r.Album),
-              NoCaseSortKey(r.FileName)};
+              NoCaseSortKey(r.FileName),
+              int64_t{r.Year}};
   return s;
 }
 

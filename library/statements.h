@@ -24,6 +24,7 @@ struct ObjectRow {
   std::string Author;
   std::string Genre;
   int32_t TrackNo = 0;
+  int32_t Year = 0;
   int32_t Duration = 0;
   int32_t Bitrate = 0;
   int64_t FileSize = 0;

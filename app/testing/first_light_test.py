@@ -33,7 +33,8 @@ def make_media(media):
     os.makedirs(music)
     ffmpeg("-f", "lavfi", "-i", "sine=f=440:d=3", "-c:a", "libmp3lame", "-b:a", "96k",
            "-metadata", "title=First Light", "-metadata", "artist=Tester",
-           os.path.join(music, "song.mp3"))
+           "-metadata", "album=Dawn", "-metadata", "genre=Ambient", "-metadata", "track=7/9",
+           "-metadata", "date=2009", os.path.join(music, "song.mp3"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=64x64:d=1", "-frames:v", "1",
            os.path.join(music, "folder.jpg"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=320x240:d=1", "-frames:v", "1",
@@ -72,6 +73,7 @@ class Browser:
         self.GObject, self.GUPnP, self.GUPnPAV = GObject, GUPnP, GUPnPAV
         finder = MediaServerFinder()
         self.cd = None
+        self.objects = {}
         if check(finder.find(20) is not None, "GUPnP finds the server"):
             self.cd = finder.services()["urn:schemas-upnp-org:service:ContentDirectory:1"]
 
@@ -126,6 +128,7 @@ class Browser:
                                                resources))
                 if resources:
                     items.setdefault(o.get_title(), resources)
+                    self.objects.setdefault(o.get_title(), o)
         return items, playlists, miscounted
 
 
@@ -246,6 +249,17 @@ def main():
             check(len(mine) == 1 and mine[0].get_ref_id() == ref_id and len(real) == 1 and
                   real[0].get_title() == title, "playlist entry %s: its metadata and the item "
                   "it refers to can be browsed" % title)
+
+        # A tagged song is a music track with its tags; a song without tags stays a plain
+        # audio item.
+        song, lonely = browser.objects.get("song"), browser.objects.get("lonely")
+        fields = song and (song.get_upnp_class(), song.get_artist(), song.get_creator(),
+                           song.get_album(), song.get_genre(), song.get_track_number(),
+                           song.get_date())
+        check(fields == ("object.item.audioItem.musicTrack", "Tester", "Tester", "Dawn",
+                         "Ambient", 7, "2009-01-01"), "the tagged song's fields %s" % (fields,))
+        check(lonely and (lonely.get_upnp_class(), lonely.get_artist(), lonely.get_track_number())
+              == ("object.item.audioItem", None, -1), "the untagged song is a plain audio item")
 
         photo = items.get("photo", [])
         if photo:

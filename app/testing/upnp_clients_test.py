@@ -170,6 +170,9 @@ def check_didl(answers, work):
             f.write(re.sub(r"<dc:company>[^<]*</dc:company>\n?", "", result))
     check(not logged, "GUPnP-AV parses every answer (%d objects) without a warning: %s"
           % (objects, logged[:5]))
+    tracks = [r for _, r in answers if "<upnp:originalTrackNumber>" in str(r)]
+    check(tracks and "<upnp:artist>Tester</upnp:artist>" in tracks[0],
+          "the tagged song is listed as a music track with its artist and number")
     catalog = os.path.join(work, "catalog.xml")
     with open(catalog, "w") as f:
         f.write(CATALOG)

@@ -220,6 +220,7 @@ ObjectRow BuildRow(int32_t objectType, const std::string& storedPath, const std:
       row.Author = facts.tags.Author;
       row.Genre = facts.tags.Genre;
       row.TrackNo = facts.tags.TrackNo;
+      row.Year = facts.tags.Year;
       row.Duration = facts.tags.Duration;
       row.Bitrate = facts.tags.Bitrate;
     }
