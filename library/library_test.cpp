@@ -194,6 +194,7 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
                          "alter table FSE_QueryState drop column AlbumSortKey;"
                          "alter table FSE_QueryState drop column FileNameSortKey;"
                          "alter table FSE_QueryState drop column Year;"
+                         "alter table FSE_QueryState drop column Subtitle;"
                          "create index FSE_ByParent on FSE_QueryState (pIndex, ObjectType desc, "
                          "Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);"
                          "delete from AVP where my_attribute in ('UDN', 'SystemUpdateID');",
@@ -214,11 +215,13 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
   }
   ObjectRow tagged = Item(56, 7, "f.mp3", "ÉCLAIR");
   tagged.Year = 1999;
+  tagged.Subtitle = "f.srt";
   Insert(tagged);
   EXPECT_EQ(db_systemUpdateId(), 1u);
   MediaRecord stored;
   ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(56), &stored), 1);
   EXPECT_EQ(stored.Year, 1999);
+  EXPECT_EQ(stored.Subtitle, "f.srt");
   db_close();
 
   EXPECT_EQ(StockTool(file, "pragma integrity_check"), "ok\n");

@@ -1,10 +1,11 @@
 #include "library/schema.h"
 
 const std::vector<std::string_view> kDefaultVideoExtensions = {
-    ".dat", ".avi", ".mp4", ".mpa", ".mpeg2", ".mpg", ".wmv", ".mkv", ".vob", ".ts", ".m2ts",
-    ".tp",  ".div", ".divx", ".m2t", ".mts",  ".mov", ".srt", ".idx", ".sub", ".ssa", ".ifo"};
-const std::vector<std::string_view> kDefaultAudioExtensions = {
-    ".mp3", ".wav", ".aac", ".wma", ".pcm", ".lpcm", ".ogg", ".m4a", ".flac", ".mp4a", ".ac3", ".mka"};
+    ".dat", ".avi", ".mp4",  ".mpa", ".mpeg2", ".mpg", ".wmv", ".mkv", ".vob", ".ts",  ".m2ts",
+    ".tp",  ".div", ".divx", ".m2t", ".mts",   ".mov", ".srt", ".idx", ".sub", ".ssa", ".ifo"};
+const std::vector<std::string_view> kDefaultAudioExtensions = {".mp3",  ".wav",  ".aac", ".wma",
+                                                               ".pcm",  ".lpcm", ".ogg", ".m4a",
+                                                               ".flac", ".mp4a", ".ac3", ".mka"};
 const std::vector<std::string_view> kDefaultImageExtensions = {
     ".gif", ".bmp", ".png", ".jpg", ".jpeg", ".tif", ".tiff", ".jp2", ".j2k", ".jpc"};
 const std::vector<std::string_view> kDefaultPlaylistExtensions = {".m3u", ".pls", ".asx"};
@@ -23,7 +24,8 @@ std::string JoinExtensions(const std::vector<std::string_view>& list) {
 // unique but not the rowid: the rowid keeps the order in which rows were stored, which
 // internet containers show. AlbumSortKey and FileNameSortKey hold the sort keys of Album
 // and FileName (NoCaseSortKey), written with every row by the program. Year is the
-// year of an item's tags, 0 when they give none.
+// year of an item's tags, 0 when they give none. Subtitle is the file name of the
+// subtitle beside a video, empty when it has none.
 const char* const kLibrarySchema = R"sql(
 create table FSE_QueryState (
   MyIndex integer not null default 0 unique,
@@ -52,7 +54,8 @@ create table FSE_QueryState (
   Favorite integer not null default 0,
   AlbumSortKey text not null default '',
   FileNameSortKey text not null default '',
-  Year integer not null default 0
+  Year integer not null default 0,
+  Subtitle text not null default ''
 );
 create table Shared_Folder (
   DirPath text not null default '',
@@ -100,6 +103,10 @@ alter table FSE_QueryState add column FileNameSortKey text not null default '';
 
 const char* const kAddYearColumn = R"sql(
 alter table FSE_QueryState add column Year integer not null default 0;
+)sql";
+
+const char* const kAddSubtitleColumn = R"sql(
+alter table FSE_QueryState add column Subtitle text not null default '';
 )sql";
 
 const char* const kFillSortKeys = R"sql(

@@ -26,6 +26,8 @@ extern const char* const kLibraryIndexes;
 extern const char* const kAddSortKeyColumns;
 // Adds the tag year column to a library written before it was stored.
 extern const char* const kAddYearColumn;
+// Adds the subtitle column to a library written before it was stored.
+extern const char* const kAddSubtitleColumn;
 extern const char* const kFillSortKeys;
 // The collation that indexes of such a library name; the stock SQLite tool lacks it.
 extern const char* const kProgramCollation;

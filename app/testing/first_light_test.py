@@ -28,6 +28,9 @@ from netns_support import (MediaServerFinder, add_veth_pair, check, ffmpeg, fini
                            http, require_private_namespace, wait_for_text)
 
 
+SUBTITLE = "1\n00:00:00,000 --> 00:00:01,500\nPremière lumière\n"
+
+
 def make_media(media):
     music = os.path.join(media, "Music")
     os.makedirs(music)
@@ -44,6 +47,8 @@ def make_media(media):
            os.path.join(media, "clip.mp4"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=160x120:d=2:r=10", "-c:v", "mpeg4",
            os.path.join(media, "film.mkv"))
+    with open(os.path.join(media, "clip.en.srt"), "w", encoding="utf-8") as f:
+        f.write(SUBTITLE)
     # A song in a folder without pictures, converted for clients (Ogg is always).
     os.makedirs(os.path.join(media, "Loose"))
     ffmpeg("-f", "lavfi", "-i", "sine=f=330:d=3", "-c:a", "libvorbis",
@@ -164,6 +169,40 @@ def check_resource(name, url, info, data):
               % (name, info, fields.get("contentfeatures.dlna.org")))
 
 
+def subtitle_of(browser, title):
+    """The (uri, protocolInfo) of the item's subtitle resource, or None."""
+    resources = browser.walk()[0].get(title, []) if browser.cd else []
+    return next(((r[0], r[1]) for r in resources if r[1].startswith("http-get:*:text/srt:")),
+                None)
+
+
+def check_subtitles(browser, items, media):
+    """The video with a subtitle beside it offers it; TVs that ask get its place and the
+    video's duration with the video; the watcher follows subtitles that come and go."""
+    found = subtitle_of(browser, "clip")
+    if not check(found is not None, "the clip offers its subtitle %s" % items.get("clip")):
+        return
+    video = items["clip"][0][0]
+    for method in ("GET", "HEAD"):
+        parts = urllib.parse.urlsplit(video)
+        status, fields, _ = http(parts.hostname, parts.port, parts.path, [
+            ("getCaptionInfo.sec", "1"), ("getMediaInfo.sec", "1")], method=method)
+        check(status == 200 and fields.get("captioninfo.sec") == found[0] and
+              fields.get("mediainfo.sec") == "SEC_Duration=2000;",
+              "%s of the clip tells its subtitle and duration when asked %s" % (method, fields))
+    status, fields, _ = fetch(video)
+    check("captioninfo.sec" not in fields and "mediainfo.sec" not in fields,
+          "a client that asks nothing gets neither field")
+    os.rename(os.path.join(media, "clip.en.srt"), os.path.join(media, "film.srt"))
+    end = time.time() + 20
+    while time.time() < end and (subtitle_of(browser, "clip") or not subtitle_of(browser, "film")):
+        time.sleep(0.5)
+    moved = subtitle_of(browser, "film")
+    check(subtitle_of(browser, "clip") is None and moved is not None and
+          fetch(moved[0])[2] == SUBTITLE.encode(),
+          "the watcher moves the subtitle from the clip to the film, which sends it")
+
+
 def main():
     program = sys.argv[1]
     require_private_namespace()
@@ -203,6 +242,8 @@ def main():
                     check((size, duration, bitrate) == (len(files["folder"]), -1, -1),
                           "the cover has its own size, no duration or bit rate %s"
                           % ((size, duration, bitrate),))
+                elif ":text/srt:" in info:
+                    check_resource(title + " subtitle", url, info, SUBTITLE.encode())
                 elif "&TC&POWER" not in url:
                     check_resource(title, url, info, files[title])
                 else:
@@ -273,6 +314,7 @@ def main():
             height = int.from_bytes(body[22:26], "little") if len(body) > 26 else 0
             check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
                   "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
+        check_subtitles(browser, items, media)
         film = items.get("film", [])
         check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,
               "the .mkv item is offered on the auxiliary web server")

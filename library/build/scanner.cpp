@@ -16,6 +16,7 @@
 #include "library/build/playlist_import.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
+#include "library/build/subtitle_scan.h"
 #include "library/library.h"
 #include "library/object_numbers.h"
 #include "library/statements.h"
@@ -224,7 +225,10 @@ ObjectRow BuildRow(int32_t objectType, const std::string& storedPath, const std:
       row.Duration = facts.tags.Duration;
       row.Bitrate = facts.tags.Bitrate;
     }
-    if (kind == kKindVideo) row.Flags = static_cast<int32_t>(facts.tags.Flags);
+    if (kind == kKindVideo) {
+      row.Flags = static_cast<int32_t>(facts.tags.Flags);
+      row.Subtitle = SubtitleScan_ForVideo(path);
+    }
     if (kind == kKindAudio || kind == kKindPlaylistEntry) row.CDCover = facts.cover;
     if (kind == kKindPlaylist) {
       row.FileType = "Audio";
@@ -910,6 +914,7 @@ void scan_detail::RemoveSharedFolderLocked(const std::string& path) {
 // ---- Incremental forms ----
 
 void Scan_AddPath(const std::string& path) {
+  SubtitleScan_Refresh(path);
   if (db_getCount(sql::ByPath(path)) > 0) return;
   std::string name = scan_detail::BaseName(path);
   if (name.empty() || name[0] == '.') return;
@@ -1012,5 +1017,6 @@ void Scan_RemovePath(const std::string& path) {
       }
     }
   }
+  SubtitleScan_Refresh(path);
   db_invalidateBrowse();
 }
