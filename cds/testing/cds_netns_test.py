@@ -9,36 +9,20 @@ here ever reaches the machine's own network.
 """
 
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (  # noqa: E402
-    MediaServerFinder, add_veth_pair, check, finish, require_private_namespace, route_multicast_on_loopback)
-
-
-class Host:
-    def __init__(self, program):
-        self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        text=True)
-        line = self.process.stdout.readline()
-        self.ok = line.startswith("PORT ")
-        check(self.ok, "host started: " + line.strip())
-
-    def stop(self):
-        self.process.stdin.close()
-        line = self.process.stdout.readline()
-        self.process.wait(timeout=20)
-        check(line.strip() == "STOPPED 0" and self.process.returncode == 0,
-              "host stopped cleanly: " + line.strip())
+    MediaServerFinder, TestHost, add_veth_pair, call_action as call, check, finish,
+    require_private_namespace, route_multicast_on_loopback)
 
 
 def run(program):
     import gi
     gi.require_version("GUPnP", "1.6")
     gi.require_version("GUPnPAV", "1.0")
-    from gi.repository import GLib, GObject, GUPnP, GUPnPAV
+    from gi.repository import GLib, GObject, GUPnPAV
 
     # Every message the DIDL-Lite parser or its XML layer logs counts as a failure.
     logged = []
@@ -52,7 +36,7 @@ def run(program):
 
     # GUPnP does not use loopback-only contexts: give it a veth interface of its own.
     add_veth_pair()
-    host = Host(program)
+    host = TestHost(program)
     if not host.ok:
         return
     finder = MediaServerFinder()
@@ -63,17 +47,6 @@ def run(program):
     services = finder.services()
     cd = services["urn:schemas-upnp-org:service:ContentDirectory:1"]
     cm = services["urn:schemas-upnp-org:service:ConnectionManager:1"]
-
-    def call(service, name, ins, outs):
-        """Returns (values, None) or (None, UPnP error code)."""
-        action = GUPnP.ServiceProxyAction.new_from_list(name, [n for n, _ in ins],
-                                                        [v for _, v in ins])
-        try:
-            service.call_action(action, None)
-            ok, values = action.get_result_list([n for n, _ in outs], [t for _, t in outs])
-            return (values if ok else None), None
-        except GLib.Error as error:
-            return None, error.code
 
     S, U = GObject.TYPE_STRING, GObject.TYPE_UINT
     values, _ = call(cd, "GetSearchCapabilities", [], [("SearchCaps", S)])

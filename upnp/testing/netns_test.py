@@ -10,21 +10,20 @@ action and an event subscription). The script refuses to run unless the namespac
 fresh (only "lo" exists), so nothing here ever reaches the machine's own network.
 """
 
+import functools
 import os
 import select
 import socket
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
+import netns_support  # noqa: E402
 from netns_support import (  # noqa: E402
-    MediaServerFinder, add_veth_pair, check, finish, require_private_namespace,
-    route_multicast_on_loopback, sh)
+    GROUP, MediaServerFinder, TestHost, add_veth_pair, call_action, check, finish, header,
+    require_private_namespace, route_multicast_on_loopback, sh)
 
-
-GROUP = "239.255.255.250"
 UDN = "4d696e69-444c-164e-9d41-b827eb0a1b2c"
 TYPES = [
     ("::upnp:rootdevice", "upnp:rootdevice"),
@@ -56,24 +55,10 @@ def reply(address, port, suffix, st):
             % (address, port, SERVER, UDN, suffix, st))
 
 
-class Host:
-    def __init__(self, program):
-        self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        text=True)
-        line = self.process.stdout.readline()
-        check(line.startswith("PORT "), "host started: " + line.strip())
-        self.port = int(line.split()[1])
-
+class Host(TestHost):
     def publish(self, value):
         self.process.stdin.write("PUBLISH %d\n" % value)
         self.process.stdin.flush()
-
-    def stop(self):
-        self.process.stdin.close()
-        line = self.process.stdout.readline()
-        self.process.wait(timeout=10)
-        check(line.strip() == "STOPPED 0" and self.process.returncode == 0,
-              "host stopped cleanly: " + line.strip())
 
 
 class GroupListener:
@@ -114,26 +99,8 @@ class GroupListener:
                 self.times.append(time.time())
 
 
-def search(source, st, mx="0", man='"ssdp:discover"', version="1.1", wait=1.5, count=None,
-           target=("127.0.0.1", 1900)):
-    """Sends one M-SEARCH from `source` and returns the replies received within `wait`."""
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind((source, 0))
-    lines = ["M-SEARCH * HTTP/%s" % version, "HOST: 239.255.255.250:1900", "MAN: " + man]
-    if mx is not None:
-        lines.append("MX: " + mx)
-    lines.append("ST: " + st)
-    message = "\r\n".join(lines) + "\r\n\r\n"
-    for _ in range(count or 1):
-        s.sendto(message.encode(), target)
-    replies = []
-    end = time.time() + wait
-    while time.time() < end:
-        ready, _, _ = select.select([s], [], [], end - time.time())
-        if ready:
-            replies.append((time.time(), s.recvfrom(65536)[0].decode("latin-1")))
-    s.close()
-    return replies
+# Searches go straight to the device's port, with MX 0 unless a case says otherwise.
+search = functools.partial(netns_support.search, mx="0", target=("127.0.0.1", 1900))
 
 
 def http(port, request, address="127.0.0.1"):
@@ -153,13 +120,6 @@ def http(port, request, address="127.0.0.1"):
         pass
     c.close()
     return data.decode("latin-1")
-
-
-def header(response, name):
-    for line in response.split("\r\n"):
-        if line.lower().startswith(name.lower() + ":"):
-            return line.split(":", 1)[1].strip()
-    return None
 
 
 class NotifySink:
@@ -315,7 +275,7 @@ def case_gssdp(program):
 def case_gupnp(program):
     import gi
     gi.require_version("GUPnP", "1.6")
-    from gi.repository import GLib, GObject, GUPnP
+    from gi.repository import GLib, GObject
     # GUPnP does not use loopback-only contexts: give it a veth interface of its own.
     add_veth_pair()
     time.sleep(0.5)  # let the veth carrier settle; DAD does not apply to IPv4
@@ -352,14 +312,8 @@ def case_gupnp(program):
           ["GetCurrentConnectionIDs", "GetCurrentConnectionInfo", "GetProtocolInfo"],
           "ConnectionManager SCPD read without complaint")
 
-    action = GUPnP.ServiceProxyAction.new_from_list("GetSystemUpdateID", [], [])
-    value = None
-    try:
-        cd.call_action(action, None)
-        ok, values = action.get_result_list(["Id"], [GObject.TYPE_UINT])
-        value = values[0] if ok else None
-    except GLib.Error as error:
-        state["errors"].append(str(error))
+    values, _ = call_action(cd, "GetSystemUpdateID", [], [("Id", GObject.TYPE_UINT)])
+    value = values[0] if values else None
     check(value == 42, "GetSystemUpdateID answered 42 (%r)" % value)
 
     def on_notify(_proxy, variable, value, _user):
