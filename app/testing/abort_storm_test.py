@@ -16,24 +16,19 @@ import concurrent.futures
 import http.server
 import os
 import random
-import shutil
 import socket
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (ContentDirectory, Server, add_veth_pair, check,  # noqa: E402
-                           finish, make_library,
-                           require_private_namespace, sh)
-from netns_support import http as request  # noqa: E402
+from netns_support import (ADDRESS, ContentDirectory, Server, check, finish, get,  # noqa: E402
+                           library_namespace, sh)
 
-ADDRESS = "10.79.0.1"
 STORM = 200
 WORKERS = 8
 SETTLE_SECONDS = 20
@@ -123,11 +118,6 @@ def settled(server, baseline, lighttpd):
         time.sleep(0.5)
 
 
-def target(url):
-    parts = urllib.parse.urlsplit(url)
-    return parts.path + ("?" + parts.query if parts.query else "")
-
-
 def port(url):
     return urllib.parse.urlsplit(url).port
 
@@ -135,7 +125,7 @@ def port(url):
 def served(url):
     """The status of a whole GET of `url`, or the error."""
     try:
-        status, _, body = request(ADDRESS, port(url), target(url), timeout=30)
+        status, _, body = get(url, timeout=30)
         return status if body else "%s without a body" % status
     except OSError as error:
         return repr(error)
@@ -203,25 +193,14 @@ def storms(server, location):
 
 
 def main():
-    program = sys.argv[1]
-    require_private_namespace()
-    sh("mount -t tmpfs -o size=64m orvex-shm /dev/shm")
-    add_veth_pair(ADDRESS)
-    work = tempfile.mkdtemp(prefix="orvex-aborts-")
-    server = None
-    try:
-        media = os.path.join(work, "media")
-        os.makedirs(media)
-        paths = make_library(media)
+    with library_namespace("orvex-aborts-") as (work, media, paths):
+        sh("mount -t tmpfs -o size=64m orvex-shm /dev/shm")
         radio = serve_stream(paths["song"])
         # Transcoding on, so that the AVI and MPEG videos are offered transcoded too.
-        server = Server(program, work, media, settings={"TranscodingEnable": "TRUE"},
-                        commands=[["--add-stream", radio, "--title", "Radio", "--kind", "audio"]])
-        server.run(ADDRESS, lambda location: storms(server, location))
-    finally:
-        if server is not None:
-            server.close(8000)
-        shutil.rmtree(work, ignore_errors=True)
+        with Server(sys.argv[1], work, media, settings={"TranscodingEnable": "TRUE"},
+                    commands=[["--add-stream", radio, "--title", "Radio", "--kind", "audio"]]
+                    ) as server:
+            server.run(ADDRESS, lambda location: storms(server, location))
     finish()
 
 
