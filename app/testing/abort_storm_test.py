@@ -18,7 +18,6 @@ import os
 import random
 import socket
 import struct
-import subprocess
 import sys
 import threading
 import time
@@ -26,8 +25,8 @@ import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (ADDRESS, ContentDirectory, Server, check, finish, get,  # noqa: E402
-                           library_namespace, sh)
+from netns_support import (ADDRESS, ContentDirectory, Server, check, descendants,  # noqa: E402
+                           finish, get, library_namespace, sh)
 
 STORM = 200
 WORKERS = 8
@@ -91,27 +90,13 @@ def counts(pid):
     return len(os.listdir("/proc/%d/task" % pid)), len(os.listdir("/proc/%d/fd" % pid))
 
 
-def descendants(pid):
-    """Names of every process below `pid`."""
-    found, queue = [], [pid]
-    while queue:
-        parent = queue.pop()
-        run = subprocess.run(["ps", "-o", "pid=,comm=", "--ppid", str(parent)],
-                             capture_output=True, text=True)
-        for line in run.stdout.splitlines():
-            child, name = line.split(None, 1)
-            found.append(name)
-            queue.append(int(child))
-    return found
-
-
 def settled(server, baseline, lighttpd):
     """Waits until threads and descriptors are back to `baseline` and only lighttpd runs
     below the server; (threads, descriptors, children) at the end."""
     end = time.time() + SETTLE_SECONDS
     while True:
         now = counts(server.process.pid)
-        children = descendants(server.process.pid)
+        children = [name for _, name in descendants(server.process.pid)]
         if (now[0] <= baseline[0] and now[1] <= baseline[1] and children == lighttpd) or \
                 time.time() > end:
             return now, children
@@ -162,7 +147,7 @@ def storms(server, location):
         status = served(reference[kind]) if chosen and reference[kind] else None
         check(status in (200, 206), "%s: %d media URLs to abort; %s is served (%s)"
               % (kind, len(chosen), reference[kind], status))
-    lighttpd = descendants(server.process.pid)
+    lighttpd = [name for _, name in descendants(server.process.pid)]
     baseline, _ = settled(server, (1 << 30, 1 << 30), lighttpd)
     print("     baseline: %d threads, %d descriptors, children %s"
           % (baseline[0], baseline[1], lighttpd), flush=True)

@@ -24,7 +24,7 @@ import urllib.request
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (ContentDirectory, Server, check, find_server, finish,  # noqa: E402
-                           has_ended, header, live_children, require_private_namespace,
+                           descendants, has_ended, header, require_private_namespace,
                            route_multicast_on_loopback, write_wav)
 
 
@@ -40,7 +40,7 @@ def kill_leaves_no_helper(program, home):
     while "runs headless" not in line and server.poll() is None:
         line = server.stdout.readline()
     check(server.poll() is None, "with an unreachable display the server runs headless")
-    helpers = [pid for pid, name in live_children(server.pid) if name == "lighttpd"]
+    helpers = [pid for pid, name in descendants(server.pid) if name == "lighttpd"]
     check(helpers, "the server runs lighttpd")
     server.kill()
     server.wait()

@@ -241,8 +241,8 @@ def wait_for_text(path, text, seconds):
     return False
 
 
-def live_children(pid):
-    """(pid, name) of the processes whose parent is `pid` and that have not ended."""
+def descendants(pid):
+    """(pid, name) of every process below `pid`, those ended but not yet reaped included."""
     found = []
     for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -250,9 +250,8 @@ def live_children(pid):
                 name, _, rest = f.read().partition("(")[2].rpartition(")")
         except OSError:
             continue
-        state, parent = rest.split()[:2]
-        if int(parent) == pid and state != "Z":
-            found.append((int(entry), name))
+        if int(rest.split()[1]) == pid:
+            found += [(int(entry), name)] + descendants(int(entry))
     return found
 
 
