@@ -9,7 +9,6 @@
 #include "app/command_line.h"
 #include "library/library.h"
 #include "library/testing/temp_library.h"
-#include "platform/autostart.h"
 
 namespace {
 
@@ -92,11 +91,11 @@ TEST_F(SettingsTest, OptionsAreComparedStoredAndTheAutostartEntryFollows) {
   EXPECT_EQ(ReadSetting(kKeyTranscodingEnable), "TRUE");
   EXPECT_EQ(ReadSetting(kKeyTransVideoQuality), "2");
   EXPECT_EQ(TranscodingEnable.load(), 1);
-  EXPECT_TRUE(platform::IsAutostartEnabled() && std::filesystem::exists(entry));
+  EXPECT_TRUE(std::filesystem::exists(entry));
   ApplyOptions(false, false, false);
   EXPECT_EQ(ReadSetting(kKeyEnableAutoRun), "FALSE");
   EXPECT_EQ(TranscodingEnable.load(), 0);
-  EXPECT_FALSE(platform::IsAutostartEnabled() || std::filesystem::exists(entry));
+  EXPECT_FALSE(std::filesystem::exists(entry));
 }
 
 TEST_F(SettingsTest, ServerNamesRefuseEmptyNamesAndTheNineCharacters) {

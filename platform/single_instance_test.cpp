@@ -66,24 +66,9 @@ TEST(SingleInstanceTest, SecondCopiesAreToldToExitAndFirstShowsItsWindowForEach)
   }
 }
 
-// The lock ends with the guard, not with a child that inherited descriptors, and the
-// socket file goes with it.
-TEST(SingleInstanceTest, EndedCopyLeavesNothingThatStopsTheNextEvenWithAChildRunning) {
-  TempDir dir;
-  bool another = true;
-  auto first = SingleInstance::Acquire(dir.path(), nullptr, &another);
-  ASSERT_NE(first, nullptr);
-  Process child;
-  ASSERT_EQ(child.Start("/bin/sleep", {"30"}), 0);
-  first.reset();
-  EXPECT_FALSE(PathExists(dir.Join(kInstanceSocketName)));
-  EXPECT_EQ(AcquireInChild(dir.path()), 1);
-  child.Terminate(1000);
-  EXPECT_EQ(SingleInstance::Acquire(dir.Join("missing"), nullptr, &another), nullptr);
-  EXPECT_FALSE(another) << "a missing directory is a failure, not another copy";
-}
-
-TEST(SingleInstanceTest, KilledCopysStaleSocketDoesNotStopTheNextStart) {
+// A copy killed while a program it started still runs leaves its socket file behind and
+// that program holding the descriptors it inherited: neither may stop the next start.
+TEST(SingleInstanceTest, KilledCopyWithAChildRunningDoesNotStopTheNextStart) {
   TempDir dir;
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
@@ -91,26 +76,32 @@ TEST(SingleInstanceTest, KilledCopysStaleSocketDoesNotStopTheNextStart) {
   if (pid == 0) {
     bool another = false;
     auto guard = SingleInstance::Acquire(dir.path(), nullptr, &another);
-    char c = guard ? 'y' : 'n';
-    (void)!::write(ready[1], &c, 1);
+    Process child;
+    pid_t started = guard && child.Start("/bin/sleep", {"30"}) == 0 ? child.Pid() : 0;
+    (void)!::write(ready[1], &started, sizeof started);
     for (;;) ::pause();
   }
   ::close(ready[1]);
-  char c = 0;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  pid_t grandchild = 0;
+  ASSERT_EQ(::read(ready[0], &grandchild, sizeof grandchild), ssize_t{sizeof grandchild});
   ::close(ready[0]);
-  ASSERT_EQ(c, 'y');
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
-  ASSERT_TRUE(PathExists(dir.Join(kInstanceSocketName)));  // Left behind by the kill.
+  ASSERT_NE(grandchild, 0);
+  ASSERT_TRUE(PathExists(dir.Join(kInstanceSocketName)));
 
   std::atomic<int> shows{0};
   bool another = true;
   auto next = SingleInstance::Acquire(
       dir.path(), [&] { ++shows; }, &another);
+  ::kill(grandchild, SIGKILL);
   ASSERT_NE(next, nullptr);
   EXPECT_EQ(AcquireInChild(dir.path()), 0);
   EXPECT_TRUE(WaitUntil([&] { return shows.load() == 1; }));
+  next.reset();
+  EXPECT_FALSE(PathExists(dir.Join(kInstanceSocketName)));
+  EXPECT_EQ(SingleInstance::Acquire(dir.Join("missing"), nullptr, &another), nullptr);
+  EXPECT_FALSE(another) << "a missing directory is a failure, not another copy";
 }
 
 }  // namespace
