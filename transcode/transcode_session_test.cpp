@@ -88,7 +88,7 @@ TEST(TranscodeCommandLine, FormsFollowModeAndSourcePrefix) {
   EXPECT_EQ(Transcode_ModeForMime("audio/mpeg"), TranscodeMode::kVideo);
 }
 
-TEST_F(TranscodeSessionTest, MissingEncoderFailsTheStartAndLeavesNothing) {
+TEST_F(TranscodeSessionTest, MissingEncoderFailsTheStartAndAnEndedOneIsNotWaitedFor) {
   Transcode_SetNextSlot(610);
   EXPECT_EQ(TranscodeStart("/m/clip.wmv", "video/x-ms-wmv"), nullptr);
   EXPECT_NE(Log().find("Transcoding Thread Start fail...\n"), std::string::npos);
@@ -96,6 +96,16 @@ TEST_F(TranscodeSessionTest, MissingEncoderFailsTheStartAndLeavesNothing) {
   EXPECT_FALSE(SharedObjectExists("_tarnwick_mutex_610"));
   // A failed start does not use up the slot.
   EXPECT_EQ(Transcode_NextSlot(), 610);
+
+  // An encoder that has ended is not waited for: its stream ends and the stop is quick.
+  WriteEncoder("exit 0");
+  TranscodeSessionPtr session = TranscodeStart("/m/clip.wmv", "video/x-ms-wmv");
+  ASSERT_NE(session, nullptr);
+  uint8_t buffer[16];
+  EXPECT_EQ(TranscodeRead(session.get(), buffer, sizeof buffer), 0u);
+  uint64_t begin = platform::TickCountMs();
+  TranscodeStop(std::move(session));
+  EXPECT_LT(platform::TickCountMs() - begin, 250u);
 }
 
 // A hung encoder ends a read after the idle limit, and one that does not acknowledge the
