@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "controlpoint/http_fetch_test_server.h"
+#include "controlpoint/testing/http_fetch_test_server.h"
 #include "gui/transfer_status.h"
 #include "internet/internet_limits.h"
 #include "library/library.h"
