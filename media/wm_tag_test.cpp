@@ -168,7 +168,7 @@ TEST(WMTagRead, ProfessionalWmv3IsMarkedOnlyInWmvFiles) {
   EXPECT_EQ(block.Flags, 0u);
 }
 
-TEST(WMTagRead, MissingRandomOrTruncatedFilesGiveAnEmptyBlockAndNoCrash) {
+TEST(WMTagRead, MissingOrTruncatedFilesGiveAnEmptyBlockAndNoCrash) {
   TempDir dir;
   platform::testing::LogCapture log;
   WMTagBlock block;
@@ -178,18 +178,6 @@ TEST(WMTagRead, MissingRandomOrTruncatedFilesGiveAnEmptyBlockAndNoCrash) {
   for (const std::string& path : {dir.Join("missing.mp3"), dir.path(), dir.Join("pipe.avi")}) {
     WMTag_Read(path, &block);
     EXPECT_TRUE(IsEmpty(block)) << path;
-  }
-  std::string noise(256 * 1024, '\0');
-  uint32_t state = 12345;
-  for (char& byte : noise) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 16);
-  }
-  for (const std::string name : {"a.mp3", "a.avi", "a.wmv", "a.flac", "a.m4a", "a.ogg", "a.mkv",
-                                 "a.wma", "a.mpg", "a.wav"}) {
-    WriteFile(dir.Join(name), noise);
-    WMTag_Read(dir.Join(name), &block);
-    EXPECT_TRUE(IsEmpty(block)) << name;
   }
   // One file of each container family, cut at the start, in the headers and near the end.
   for (const std::string name :
