@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/log.h"
+#include "platform/testing/fuzz_check.h"
 #include "platform/unique_fd.h"
 #include "transcode/seek_index_build.h"
 
@@ -34,13 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   uint8_t head[8] = {};
-  off_t length = ::lseek(out.Get(), 0, SEEK_END);
-  if (length < 8 || ::pread(out.Get(), head, 8, 0) != 8 || std::memcmp(head, "hidx", 4) != 0) {
-    __builtin_trap();
-  }
+  const off_t length = ::lseek(out.Get(), 0, SEEK_END);
+  FuzzCheck(length >= 8 && ::pread(out.Get(), head, 8, 0) == 8 &&
+            std::memcmp(head, "hidx", 4) == 0);
   const uint32_t count = head[4] | head[5] << 8 | head[6] << 16 | uint32_t{head[7]} << 24;
-  if (data[0] % 4 == 0 ? length != 8 + 16 * off_t{count} : (length - 4) % 12 != 0) {
-    __builtin_trap();
-  }
+  FuzzCheck(data[0] % 4 == 0 ? length == 8 + 16 * off_t{count} : (length - 4) % 12 == 0);
   return 0;
 }
