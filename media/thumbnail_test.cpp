@@ -76,7 +76,8 @@ struct Bitmap {
   }
 };
 
-constexpr uint32_t kBlack = 0x000000, kWhite = 0xFFFFFF, kRed = 0xFF0000, kGrey = 0x808080;
+constexpr uint32_t kBlack = 0x000000, kWhite = 0xFFFFFF, kRed = 0xFF0000, kBlue = 0x0000FF,
+                   kGrey = 0x808080;
 
 class ThumbnailTest : public ::testing::Test {
  protected:
@@ -151,13 +152,13 @@ TEST_F(ThumbnailTest, UnchangedThumbnailIsKeptAndAChangeDrawsItAgain) {
   EXPECT_EQ(inode(Thumb("3.tb")), inode(pictures_.Join("held")));
 
   MakeThumbnail(photo, "3.tb", 20, 20);
-  EXPECT_EQ(ReadBitmap(Thumb("3.tb")).width, 20);
+  EXPECT_EQ(Bitmap(Thumb("3.tb")).width, 20);
   platform::testing::WriteFile(Thumb("3.tb"), "garbage");
   MakeThumbnail(photo, "3.tb", 20, 20);
-  EXPECT_TRUE(ReadBitmap(Thumb("3.tb")).valid);
+  EXPECT_TRUE(Bitmap(Thumb("3.tb")).valid);
   Picture("photo.png", "color=c=blue:s=60x30", {"-y"});  // same name, new content
   MakeThumbnail(photo, "3.tb", 20, 20);
-  EXPECT_TRUE(ReadBitmap(Thumb("3.tb")).Is(10, 7, kBlue));
+  EXPECT_TRUE(Bitmap(Thumb("3.tb")).Is(10, 7, kBlue));
 }
 
 TEST_F(ThumbnailTest, FailureRemovesTheOldThumbnailAndNamesStayInTheFolder) {
