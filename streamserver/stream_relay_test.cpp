@@ -1,7 +1,6 @@
 #include "streamserver/stream_relay.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <memory>
@@ -14,11 +13,11 @@
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
-#include "platform/process.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 #include "streamserver/stream_media.h"
 #include "streamserver/stream_test_support.h"
 #include "transcode/transcode_session.h"
+#include "upnp/testing/device_test_util.h"
 
 namespace {
 
@@ -40,35 +39,10 @@ constexpr const char* kScraped =
 
 // The format ffprobe finds in `file`, or empty.
 std::string ProbeFormat(const std::string& file) {
-  platform::Process probe;
-  platform::ProcessOptions options;
-  options.searchPath = true;
-  options.output = platform::Redirect::File(file + ".probe");
-  options.error = platform::Redirect::Null();
-  std::vector<std::string> args =
-      platform::SplitCommandLine("-v error -show_entries format=format_name -of default=nw=1:nk=1");
-  args.push_back(file);
-  if (probe.Start("ffprobe", args, options) != 0 || !probe.Wait(30000) || probe.ExitCode() != 0) {
-    return {};
-  }
+  platform::testing::RunProgram({"ffprobe", "-v", "error", "-show_entries", "format=format_name",
+                                 "-of", "default=nw=1:nk=1", "-o", file + ".probe", file});
   std::string out = ReadFile(file + ".probe");
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
-
-// The body of a chunked answer once its last chunk has arrived; false before.
-bool Dechunk(const std::string& body, std::string* out) {
-  out->clear();
-  size_t pos = 0;
-  for (;;) {
-    size_t eol = body.find("\r\n", pos);
-    if (eol == std::string::npos) return false;
-    size_t size = std::stoul(body.substr(pos, eol - pos), nullptr, 16);
-    if (size == 0) return body.compare(eol, 4, "\r\n\r\n") == 0;
-    if (body.size() < eol + 2 + size + 2) return false;
-    out->append(body, eol + 2, size);
-    pos = eol + 2 + size + 2;
-  }
+  return out.substr(0, out.find('\n'));
 }
 
 class StreamRelayTest : public ::testing::Test {
@@ -77,12 +51,9 @@ class StreamRelayTest : public ::testing::Test {
     ASSERT_TRUE(lib_.ok());
     ASSERT_TRUE(source_.ok());
     // Two seconds of an MPEG transport stream: read from its start, no seeking needed.
-    std::vector<std::string> make = platform::SplitCommandLine(
-        "ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=10 -f lavfi -i sine -t 2 "
-        "-c:v mpeg2video -c:a mp2 -f mpegts");
-    make.push_back(lib_.Path("clip.ts"));
-    platform::RunResult made = platform::RunToEnd(make, 60000);
-    ASSERT_TRUE(made.exited && made.exitCode == 0);
+    ASSERT_TRUE(platform::testing::RunFfmpeg(
+        {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=10", "-f", "lavfi", "-i", "sine", "-t",
+         "2", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts", lib_.Path("clip.ts")}));
     clip_ = ReadFile(lib_.Path("clip.ts"));
     UseEncoderIn(ORVEX_ENCODER_DIR);
     ClearTransfers();
@@ -126,10 +97,8 @@ class StreamRelayTest : public ::testing::Test {
     return ProbeFormat(lib_.Path("body"));
   }
 
-  Response Send(const std::string& request, uint64_t timeoutMs = kEncodeTimeoutMs) {
-    platform::UniqueFd fd = stream_test::Connect(server_->port());
-    stream_test::SendAll(fd.Get(), request);
-    return stream_test::ReadResponse(fd.Get(), request.rfind("HEAD", 0) == 0, timeoutMs);
+  Response Send(const std::string& request) {
+    return stream_test::Exchange(server_->port(), request, kEncodeTimeoutMs);
   }
 
   TempLibrary lib_;
@@ -154,30 +123,19 @@ TEST_F(StreamRelayTest, VideoIsRelayedAsAviToTheEndAndListed) {
 
 TEST_F(StreamRelayTest, AudioFromTheStartIsChunkedMp3AndTheConnectionGoesOn) {
   AddItem(301, source_.Url("/clip.ts"), "AUDIO");
-  platform::UniqueFd fd = stream_test::Connect(server_->port());
-  stream_test::SendAll(
-      fd.Get(), "GET /0/___/301/a HTTP/1.1\r\nConnection: keep-alive\r\nRange: bytes=0-\r\n\r\n");
+  stream_test::Client client(server_->port());
+  client.Send("GET /0/___/301/a HTTP/1.1\r\nConnection: keep-alive\r\nRange: bytes=0-\r\n\r\n");
   // The answer has no length: read until its last chunk.
-  std::string raw;
-  std::string body;
-  char buffer[65536];
-  ASSERT_TRUE(platform::testing::WaitUntil(
-      [&] {
-        size_t end = raw.find("\r\n\r\n");
-        if (end != std::string::npos && Dechunk(raw.substr(end + 4), &body)) return true;
-        ssize_t n = ::recv(fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0) raw.append(buffer, static_cast<size_t>(n));
-        return false;
-      },
-      kEncodeTimeoutMs));
+  std::string raw = client.ReadUntil(device_test::DeviceOnChain::IsWholeResponse, kEncodeTimeoutMs);
   EXPECT_EQ(raw.rfind("HTTP/1.1 206 Partial Content\r\n", 0), 0u);
   EXPECT_NE(raw.find("Content-type: audio/mpeg\r\n"), std::string::npos);
+  std::string body = device_test::Dechunk(raw);
   EXPECT_EQ(Probe(body), "mp3");
 
   // A closed range from the start ends at its last byte.
-  stream_test::SendAll(fd.Get(), "GET /0/___/301/a HTTP/1.1\r\nRange: bytes=0-999\r\n\r\n");
-  Response capped = stream_test::ReadResponse(fd.Get(), false, kEncodeTimeoutMs);
-  EXPECT_EQ(capped.status, 206);
+  client.Received().clear();
+  client.Send("GET /0/___/301/a HTTP/1.1\r\nRange: bytes=0-999\r\n\r\n");
+  Response capped = stream_test::ReadResponse(client, false, kEncodeTimeoutMs);
   EXPECT_EQ(capped.headers["content-range"], "bytes 0-999/*");
   EXPECT_EQ(capped.body, body.substr(0, 1000));
 }
@@ -193,10 +151,10 @@ TEST_F(StreamRelayTest, AnswersThatNeedNoEncoderAndAnEncoderThatCannotStart) {
   EXPECT_EQ(head.status, 200);
   EXPECT_EQ(head.headers["content-type"], "video/mpeg");
 
-  platform::UniqueFd fd = stream_test::Connect(server_->port());
-  stream_test::SendAll(fd.Get(), "GET /0/___/302/v HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
-  EXPECT_EQ(stream_test::ReadResponse(fd.Get()).status, 500);
-  EXPECT_TRUE(stream_test::PeerClosed(fd.Get(), 5000));
+  stream_test::Client client(server_->port());
+  client.Send("GET /0/___/302/v HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+  EXPECT_EQ(stream_test::ReadResponse(client).status, 500);
+  EXPECT_TRUE(client.WaitClosed(5000));
 }
 
 TEST_F(StreamRelayTest, SourceThatDeliversNothingIsABadGateway) {

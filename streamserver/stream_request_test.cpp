@@ -59,15 +59,8 @@ TEST(StreamRequestRead, ParsesRequestLineAndHeadersAndKeepsWhatFollows) {
   }
 }
 
-TEST(StreamRequestRead, EscapedQuestionMarkStaysInThePath) {
-  ReadResult r = ReadWhole("GET /a%3Fb?c HTTP/1.0\r\n\r\n");
-  ASSERT_EQ(r.code, kStreamReadDone);
-  EXPECT_EQ(r.request.Uri, "/a?b");
-  EXPECT_EQ(r.request.Query, "c");
-  EXPECT_FALSE(r.request.KeepAlive);
-}
-
-TEST(StreamRequestRead, RequestWithoutVersionIsHttp09AndReadsNoHeaders) {
+// Without a version the request is HTTP/0.9 and has no headers; with 1.0 it is not kept.
+TEST(StreamRequestRead, OldVersionsAndAnEscapedQuestionMark) {
   const std::string input = "GET /name\r\nHost: example\r\n";
   for (const ReadResult& r : {ReadWhole(input), ReadByteByByte(input)}) {
     ASSERT_EQ(r.code, kStreamReadDone);
@@ -75,6 +68,10 @@ TEST(StreamRequestRead, RequestWithoutVersionIsHttp09AndReadsNoHeaders) {
     EXPECT_EQ(r.request.VersionMajor, 0);
     EXPECT_TRUE(r.request.Host.empty());
   }
+  ReadResult r = ReadWhole("GET /a%3Fb?c HTTP/1.0\r\n\r\n");
+  ASSERT_EQ(r.code, kStreamReadDone);
+  EXPECT_EQ(r.request.Uri + " " + r.request.Query, "/a?b c");
+  EXPECT_FALSE(r.request.KeepAlive);
 }
 
 TEST(StreamRequestRead, MalformedHeadsAreRefusedWith400) {
@@ -112,19 +109,15 @@ TEST(StreamRequestRead, HeadsOverTheLimitsAreRefusedBeforeTheyEnd) {
 
 TEST(StreamRequestRanges, FormsAndUnits) {
   std::vector<StreamRange> ranges;
-  ASSERT_TRUE(StreamRequest_ParseRanges("bytes=0-99, 200-, -500", &ranges));
+  ASSERT_TRUE(StreamRequest_ParseRanges("bytes=0-99, 5000000000-, -500", &ranges));
   ASSERT_EQ(ranges.size(), 3u);
   EXPECT_TRUE(ranges[0].HasFirst && ranges[0].HasLast);
-  EXPECT_TRUE(ranges[1].HasFirst && !ranges[1].HasLast);
-  EXPECT_TRUE(!ranges[2].HasFirst && ranges[2].HasLast);
-  EXPECT_EQ(ranges[2].Last, 500);
-
+  EXPECT_TRUE(ranges[1].HasFirst && !ranges[1].HasLast && ranges[1].First == 5000000000LL);
+  EXPECT_TRUE(!ranges[2].HasFirst && ranges[2].HasLast && ranges[2].Last == 500);
+  // Other units are no ranges, and no error.
   std::vector<StreamRange> other;
   EXPECT_TRUE(StreamRequest_ParseRanges("items=0-9", &other));
   EXPECT_TRUE(other.empty());
-  // Offsets beyond 4 GiB keep their value.
-  ASSERT_TRUE(StreamRequest_ParseRanges("bytes=5000000000-", &other));
-  EXPECT_EQ(other[0].First, 5000000000LL);
 }
 
 TEST(StreamRequestValidate, TargetsAndAbsoluteForms) {

@@ -1,17 +1,18 @@
-// Test helpers: an in-process stream server on 127.0.0.1 and raw loopback clients that
-// read answers byte for byte.
+// Test helpers: an in-process stream server on 127.0.0.1, and its answers read one at a
+// time off a loopback client.
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
-#include "platform/unique_fd.h"
 #include "streamserver/stream_server.h"
+#include "upnp/runtime_test_util.h"
 
 namespace stream_test {
+
+using runtime_test::Client;
 
 // Options with short times for tests, listening on loopback.
 StreamServerOptions FastOptions();
@@ -22,45 +23,37 @@ class TestServer {
  public:
   explicit TestServer(const StreamServerOptions& options = FastOptions(),
                       const std::string& logFile = "");
-  ~TestServer();
+  ~TestServer() { Stop(); }
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
   bool ok() const { return ok_; }
-  int port() const { return server_->Port.load(); }
+  uint16_t port() const { return static_cast<uint16_t>(server_->Port.load()); }
   StreamServer* server() { return server_.get(); }
-  // Stops and joins; true when the accept loop ended within the time limit.
-  bool Stop(uint64_t timeoutMs = 5000);
+  // True when connection slot `index` is (or is not) in use within the time.
+  bool WaitForSlot(size_t index, bool inUse, uint64_t timeoutMs = 5000);
+  // Stops and joins the accept loop.
+  void Stop();
 
  private:
   std::unique_ptr<StreamServer> server_;
   std::thread thread_;
   bool ok_ = false;
-  bool stopped_ = false;
 };
 
-platform::UniqueFd Connect(int port);
-bool SendAll(int fd, const std::string& data);
-
-// Reads until the peer closes or `timeoutMs` passes.
-std::string ReadUntilClosed(int fd, uint64_t timeoutMs = 5000);
-
-// True when the peer has closed the connection (read returns 0 or fails) within the time.
-bool PeerClosed(int fd, uint64_t timeoutMs);
-
 struct Response {
-  bool ok = false;
-  std::string head;  // status line and header lines, through the blank line
+  bool ok = false;  // the whole answer arrived
   int status = 0;
+  std::string head;                            // through the blank line
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
 };
 
-// Reads one answer: the head, then Content-length bytes of body (none for HEAD answers
-// when `headRequest`; to the close when there is no Content-length).
-Response ReadResponse(int fd, bool headRequest = false, uint64_t timeoutMs = 5000);
+// Reads one answer off `client` and takes its bytes: the head, then Content-length bytes
+// of body (none for the answer to a HEAD, a 204 or a 304; up to the close without a length).
+Response ReadResponse(Client& client, bool headRequest = false, uint64_t timeoutMs = 5000);
 
 // Connects, sends `request` and reads one answer.
-Response Exchange(int port, const std::string& request, bool headRequest = false);
+Response Exchange(uint16_t port, const std::string& request, uint64_t timeoutMs = 5000);
 
 }  // namespace stream_test
