@@ -80,20 +80,4 @@ TEST(SearchCriteriaTest, LimitsBoundTheStatement) {
   EXPECT_FALSE(Compiles(std::string(100000, '(')));
 }
 
-TEST(SearchCriteriaTest, DerivedPropertiesBecomeFixedConditions) {
-  Sql none;
-  ASSERT_TRUE(Compiles("upnp:class = \"object.item.nothing\"", &none));
-  EXPECT_EQ(none.text, "0");
-  EXPECT_TRUE(none.values.empty());
-  Sql every;
-  ASSERT_TRUE(Compiles("upnp:class exists true", &every));
-  EXPECT_EQ(every.text, "1");
-  Sql audio;
-  ASSERT_TRUE(Compiles("upnp:class derivedfrom \"OBJECT.ITEM.AUDIOITEM\"", &audio));
-  EXPECT_NE(std::find(audio.values.begin(), audio.values.end(), SqlValue(std::string("%.mp3"))),
-            audio.values.end());
-  EXPECT_EQ(std::find(audio.values.begin(), audio.values.end(), SqlValue(std::string("%.jpg"))),
-            audio.values.end());
-}
-
 }  // namespace
