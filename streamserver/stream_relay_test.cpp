@@ -37,14 +37,6 @@ constexpr const char* kWatchPage = R"(<html><head><title>Clip</title></head><bod
 constexpr const char* kScraped =
     "/get_video?video_id=Ht9HX_u4MVI&l=213&t=vjVQa1PpcFOq8ZC9iSySG-ROjNRMAjZ5hdGnSIi0Cls=";
 
-// The format ffprobe finds in `file`, or empty.
-std::string ProbeFormat(const std::string& file) {
-  platform::testing::RunProgram({"ffprobe", "-v", "error", "-show_entries", "format=format_name",
-                                 "-of", "default=nw=1:nk=1", "-o", file + ".probe", file});
-  std::string out = ReadFile(file + ".probe");
-  return out.substr(0, out.find('\n'));
-}
-
 class StreamRelayTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -75,9 +67,7 @@ class StreamRelayTest : public ::testing::Test {
   void AddItem(int32_t index, const std::string& url, const std::string& kind) {
     ObjectRow row;
     row.MyIndex = index;
-    row.pIndex = 16;
-    row.ObjectType = kObjectItem;
-    row.ProcessObjectType = kObjectItem;
+    row.ObjectType = row.ProcessObjectType = kObjectItem;
     row.FilePath = url;
     row.FileName = "item";
     row.FileType = kind;
@@ -92,9 +82,14 @@ class StreamRelayTest : public ::testing::Test {
     return HttpFetchTestServer::Answer(404, "gone");
   }
 
+  // The format ffprobe finds in `body`, or empty.
   std::string Probe(const std::string& body) {
-    platform::testing::WriteFile(lib_.Path("body"), body);
-    return ProbeFormat(lib_.Path("body"));
+    const std::string file = lib_.Path("body");
+    platform::testing::WriteFile(file, body);
+    platform::testing::RunProgram({"ffprobe", "-v", "error", "-show_entries", "format=format_name",
+                                   "-of", "default=nw=1:nk=1", "-o", file + ".probe", file});
+    std::string out = ReadFile(file + ".probe");
+    return out.substr(0, out.find('\n'));
   }
 
   Response Send(const std::string& request) {
@@ -107,18 +102,20 @@ class StreamRelayTest : public ::testing::Test {
   std::unique_ptr<stream_test::TestServer> server_;
 };
 
-TEST_F(StreamRelayTest, VideoIsRelayedAsAviToTheEndAndListed) {
+TEST_F(StreamRelayTest, VideoIsRelayedAsAviToTheEndAndListedAndNothingIsABadGateway) {
   AddItem(300, source_.Url("/clip.ts"), "Video");
   Response r = Send("GET /0/___/300/clip&TC&POWER HTTP/1.0\r\n\r\n");
-  ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.headers["content-type"], "video/x-ms-avi");
   EXPECT_EQ(r.headers["connection"], "close");
   EXPECT_EQ(Probe(r.body), "avi");
-
   std::vector<TransferEntry> entries;
   ASSERT_EQ(CollectChanges(&entries), 1u);
   EXPECT_EQ(entries[0].FilePath, "/0/___/300/clip&TC&POWER");
+  // A source that delivers nothing is not listed.
+  AddItem(304, source_.Url("/missing.ts"), "Video");
+  EXPECT_EQ(Send("GET /0/___/304/v HTTP/1.0\r\n\r\n").status, 502);
+  EXPECT_EQ(CollectChanges(&entries), 0u);
 }
 
 TEST_F(StreamRelayTest, AudioFromTheStartIsChunkedMp3AndTheConnectionGoesOn) {
@@ -157,13 +154,6 @@ TEST_F(StreamRelayTest, AnswersThatNeedNoEncoderAndAnEncoderThatCannotStart) {
   EXPECT_TRUE(client.WaitClosed(5000));
 }
 
-TEST_F(StreamRelayTest, SourceThatDeliversNothingIsABadGateway) {
-  AddItem(304, source_.Url("/missing.ts"), "Video");
-  EXPECT_EQ(Send("GET /0/___/304/v HTTP/1.0\r\n\r\n").status, 502);
-  std::vector<TransferEntry> entries;
-  EXPECT_EQ(CollectChanges(&entries), 0u);
-}
-
 TEST_F(StreamRelayTest, WatchPageOfTheSiteIsFetchedKeptAndPlayedFromItsVideoAddress) {
   // The setting row is not in a new library; a user adds it.
   ASSERT_EQ(db_execute(Sql{"insert or replace into AVP (my_attribute, my_value) values (?, ?)",
@@ -183,27 +173,19 @@ TEST_F(StreamRelayTest, WatchPageOfTheSiteIsFetchedKeptAndPlayedFromItsVideoAddr
   EXPECT_EQ(ReadFile(lib_.Path("log.txt")), "gone");
 }
 
-TEST(StreamRelayPageTest, RecordedPageGivesTheVideoAddressAndOnlyWatchPagesAreRead) {
-  const std::string page = kWatchPage;
-  std::string address = "untouched";
-  EXPECT_FALSE(StreamRelay_ScrapeYouTubePage("<html>no player here</html>", "http://s", &address));
-  EXPECT_EQ(address, "untouched");
-  ASSERT_TRUE(StreamRelay_ScrapeYouTubePage(page, "http://s", &address));
-  EXPECT_EQ(address, std::string("http://s") + kScraped);
-  // A page cut anywhere gives the whole address or none.
-  for (size_t cut = 0; cut < page.size(); ++cut) {
-    std::string got;
-    std::string prefix = page.substr(0, cut);
-    if (StreamRelay_ScrapeYouTubePage(prefix, "http://s", &got)) {
-      EXPECT_EQ(got, address) << cut;
-    }
+// That every address a page gives is one address is the fuzzer's; these are the page
+// cut short, the escapes and which pages are watch pages.
+TEST(StreamRelayPageTest, APageCutAnywhereGivesTheWholeAddressOrNone) {
+  const std::string page = kWatchPage, address = std::string("http://s") + kScraped;
+  for (size_t cut = 0; cut <= page.size(); ++cut) {
+    std::string got = "untouched";
+    bool found = StreamRelay_ScrapeYouTubePage(page.substr(0, cut), "http://s", &got);
+    EXPECT_EQ(got, found ? address : "untouched") << cut;
   }
-  // Values that would split the address are escaped.
+  std::string got;
   ASSERT_TRUE(StreamRelay_ScrapeYouTubePage(
-      R"(var swfArgs = {"video_id":"a b","l":"1&x=2","t":"t#\"})", "http://s", &address));
-  EXPECT_EQ(address, "http://s/get_video?video_id=a%20b&l=1%26x=2&t=t%23%5C");
-
-  // Watch pages are known by the site's name or as pages of the configured site.
+      R"(var swfArgs = {"video_id":"a b","l":"1&x=2","t":"t#\"})", "http://s", &got));
+  EXPECT_EQ(got, "http://s/get_video?video_id=a%20b&l=1%26x=2&t=t%23%5C");
   EXPECT_TRUE(StreamRelay_IsYouTubePage("http://youtube.com/watch?v=x", ""));
   EXPECT_FALSE(StreamRelay_IsYouTubePage("http://www.example.com/youtube", ""));
   EXPECT_TRUE(StreamRelay_IsYouTubePage("http://10.0.0.5:81/watch?v=x", "http://10.0.0.5:81"));
