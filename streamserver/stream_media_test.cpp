@@ -4,14 +4,15 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <memory>
 
-#include "gui/transfer_status.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
 #include "platform/testing/test_support.h"
+#include "streamserver/dir_index.h"
 #include "streamserver/stream_test_support.h"
 
 namespace {
@@ -36,7 +37,6 @@ class StreamMediaTest : public ::testing::Test {
     ASSERT_EQ(db_execute(sql::InsertSharedFolder(media_)), 1);
     WriteFile(media_ + "/song.mp3", song_);
     AddItem(100, media_ + "/song.mp3", "Audio");
-    ClearTransfers();
     server_ = std::make_unique<stream_test::TestServer>();
     ASSERT_TRUE(server_->ok());
   }
@@ -133,39 +133,66 @@ TEST_F(StreamMediaTest, PicturesBesideTheItemOnlyWhenTheLibraryKnowsThem) {
   EXPECT_EQ(Get("/0/___/300/Song.mp3").status, 502);
 }
 
+// A folder's listing: names escaped in HTML, a plain form with types, sizes and dates,
+// ordered by name or date, conditional answers, and only inside the shared folders.
 TEST_F(StreamMediaTest, FoldersRedirectThenListOnlyInsideSharedFolders) {
-  ASSERT_EQ(::mkdir((media_ + "/Music").c_str(), 0755), 0);
-  WriteFile(media_ + "/Music/track.mp3", "abc");
-  AddItem(400, media_ + "/Music", "", 0, 0, "", kObjectContainer);
+  const std::string music = media_ + "/Music";
+  ASSERT_EQ(::mkdir(music.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((music + "/sub").c_str(), 0755), 0);
+  WriteFile(music + "/README", "Read me first, it is text.\n");
+  WriteFile(music + "/blob", std::string("\x01\x02\x00", 3));
+  WriteFile(music + "/song.mp3", std::string(300000, 's'));
+  WriteFile(music + "/<b>.txt", "x");
+  WriteFile(music + "/why?.txt", "x");
+  for (const char* name : {"README", "song.mp3"}) {
+    time_t when = name[0] == 'R' ? 1000000000 : 1100000000;
+    utimbuf times = {when, when};
+    ::utime((music + "/" + name).c_str(), &times);
+  }
+  AddItem(400, music, "", 0, 0, "", kObjectContainer);
   AddItem(401, lib_.dir(), "", 0, 0, "", kObjectContainer);
-  AddItem(402, media_ + "/Music/..", "", 0, 0, "", kObjectContainer);
-  Response moved = Get("/0/___/400/My%20Music");
+  AddItem(402, music + "/..", "", 0, 0, "", kObjectContainer);
+  Response moved = Get("/0/___/400/Music");
   EXPECT_EQ(moved.status, 302);
-  EXPECT_EQ(moved.headers["location"], "/0/___/400/My%20Music/");
-  EXPECT_NE(Get("/0/___/400/My%20Music/")
-                .body.find("<A HREF=\"/0/___/400/My%20Music/track.mp3\">track.mp3</A>"),
+  EXPECT_EQ(moved.headers["location"], "/0/___/400/Music/");
+
+  std::string html = Get("/0/___/400/Music/").body;
+  EXPECT_NE(html.find("<H1>Index of /0/___/400/Music/</H1><PRE>"), std::string::npos);
+  EXPECT_NE(html.find("<A HREF=\"/0/___/400/Music/%3Cb%3E.txt\">&lt;b&gt;.txt</A>"),
             std::string::npos);
-  EXPECT_EQ(Get("/0/___/400/My%20Music/?plain").headers["content-type"], "text/plain");
+  EXPECT_EQ(html.find("<b>"), std::string::npos);
+  EXPECT_NE(html.find("<A HREF=\"/0/___/400/Music/why%3F.txt\">why?.txt</A>"), std::string::npos);
+
+  Response plain = Get("/0/___/400/Music/?plain");
+  EXPECT_EQ(plain.headers["content-type"], "text/plain");
+  const std::string title = "Index of /0/___/400/Music/";
+  EXPECT_TRUE(plain.body.starts_with(
+      title + "\r\n" + std::string(title.size(), '-') +
+      "\r\n\r\nName                      Size      Date-Time             Type\r\n" +
+      std::string(80, '-') + "\r\n"));
+  auto line = [](const std::string& name, const std::string& size) {
+    return StreamDirIndex_NameColumn(name) + " " + size + "    ";
+  };
+  for (const std::string& part :
+       {line("README", "   27 B") + "09/09/2001 01:46:40   text/plain\r\n",
+        line("song.mp3", "  292 K"), std::string("   Unknown\r\n"), line("sub/", "       "),
+        std::string("   Directory\r\n"), std::string("\r\n../ ")}) {
+    EXPECT_NE(plain.body.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(plain.body.find("\r\n./ "), std::string::npos);
+  EXPECT_LT(plain.body.find("README"), plain.body.find("blob"));  // by name, capitals first
+  std::string down = Get("/0/___/400/Music/?date-down").body;
+  EXPECT_LT(down.find(">song.mp3<"), down.find(">README<"));
+  std::string up = Get("/0/___/400/Music/?date-up").body;
+  EXPECT_LT(up.find(">README<"), up.find(">song.mp3<"));
+  EXPECT_EQ(Get("/0/___/400/x/?sideways").status, 400);
+  EXPECT_EQ(Get("/0/___/400/x/", "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n").status,
+            304);
+  EXPECT_EQ(Get("/0/___/400/x/", "If-Modified-Since: Thu, 01 Jan 1970 00:00:00 GMT\r\n").status,
+            200);
   // The program directory holds the library file: not shared, never listed.
   EXPECT_EQ(Get("/0/___/401/x/").status, 404);
   EXPECT_EQ(Get("/0/___/402/x/").status, 404);
-}
-
-TEST_F(StreamMediaTest, TransfersAreRecordedWithProgress) {
-  const std::string big = Pattern(300000, 4);
-  WriteFile(media_ + "/big.avi", big);
-  AddItem(500, media_ + "/big.avi", "Video");
-  ASSERT_EQ(Get("/0/___/500/big.avi").body, big);
-  // The server counts its last piece after the client may already hold it.
-  std::vector<TransferEntry> entries;
-  EXPECT_TRUE(platform::testing::WaitUntil([&] {
-    std::vector<TransferEntry> changed;
-    if (CollectChanges(&changed) > 0) entries = changed;
-    return !entries.empty() && entries[0].Sent == big.size();
-  }));
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].FilePath, media_ + "/big.avi");
-  EXPECT_EQ(entries[0].TotalSize, 300000u);
 }
 
 // A client that stops reading but keeps its connection open is cut off after the send
