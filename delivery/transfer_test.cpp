@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/settings.h"
 #include "cds/media_type.h"
 #include "delivery/aio.h"
+#include "delivery/delivery_limits.h"
 #include "delivery/testing/testing_sources.h"
 #include "gui/transfer_status.h"
 #include "library/testing/temp_library.h"
@@ -184,15 +188,72 @@ TEST_F(TransferTest, FileThatShrinksMidTransferClosesTheConnection) {
 
 TEST_F(TransferTest, OnlyPowerRequestsReachTheEncoderAndNoEncoderIsNotFound) {
   platform::testing::WriteFile(lib_.Path("Movie.mp4"), "original bytes");
-  RP_SetEncoderOpener([](const std::string& path, const std::string&) {
-    return std::make_unique<delivery_test::TextStream>(path);
+  std::string opened;
+  RP_SetEncoderOpener([&opened](const std::string& path, const std::string&) {
+    opened = path;
+    return std::make_unique<delivery_test::PatternSource>(100, true);
   });
-  std::string encoded = Exchange(Request("Movie.mp4&TC&POWER", "", "GET", "1.0"), SIZE_MAX);
-  EXPECT_NE(encoded.find("\r\n\r\n" + lib_.Path("Movie.mp4")), std::string::npos) << encoded;
+  EXPECT_TRUE(Exchange(Request("Movie.mp4&TC&POWER", "", "GET", "1.0"), SIZE_MAX)
+                  .ends_with("\r\n\r\n" + Pattern(0, 100)));
+  EXPECT_EQ(opened, lib_.Path("Movie.mp4"));
   EXPECT_TRUE(Exchange(Request("Movie.mp4&TC", "Range: bytes=0-7\r\n", "GET", "1.0"), SIZE_MAX)
                   .ends_with("\r\n\r\noriginal"));
   RP_SetEncoderOpener({});
   EXPECT_EQ(Exchange(Request("Movie.mp4&TC&POWER"), 12), "HTTP/1.1 404");
+}
+
+// The header parser alone: the values no client of the suite sends, and the limit on
+// ranges that would amplify a transfer.
+constexpr uint32_t kErrors = kTransferNotFound | kTransferMalformed | kTransferNotImplemented |
+                             kTransferUnsatisfiable | kTransferInternalError |
+                             kTransferRangeBeyondEnd;
+
+// "start+count" of each range, or the error bits; then "*" when a Range was read.
+std::string Parse(const std::vector<FLibHttpHeader>& headers, int64_t length = 1000) {
+  FLibHttpPacket packet;
+  packet.Method = "GET";
+  packet.Headers = headers;
+  TransferRequest parsed = RP_ParseTransferHeaders(packet, length);
+  std::string out = parsed.Flags & kErrors ? "error " + std::to_string(parsed.Flags & kErrors) : "";
+  for (const TransferRange& r : out.empty() ? parsed.Ranges : std::vector<TransferRange>())
+    out += (out.empty() ? "" : ",") + std::to_string(r.Start) + "+" + std::to_string(r.Remaining);
+  return out + (parsed.Flags & kTransferRangeAsked ? "*" : "");
+}
+
+std::string ParseRange(const std::string& value, int64_t length = 1000) {
+  return Parse({{"Range", value}}, length);
+}
+
+TEST(TransferRanges, ValuesGiveTheirRangesOrTheirErrors) {
+  const std::string malformed = "error " + std::to_string(kTransferMalformed);
+  const std::string beyondEnd = "error " + std::to_string(kTransferRangeBeyondEnd) + "*";
+  EXPECT_EQ(ParseRange("bytes=-5000"), "0+1000*");
+  EXPECT_EQ(ParseRange("bytes= 10 - 19 "), "10+10*");
+  // An end beyond the source is cut to the source, however many digits it has.
+  EXPECT_EQ(ParseRange("bytes=990-99999999999"), "990+10*");
+  EXPECT_EQ(ParseRange("bytes=-10", 5LL << 30), "5368709110+10*");
+  // Ranges that hold no byte at all.
+  EXPECT_EQ(ParseRange("bytes=-0"), beyondEnd);
+  EXPECT_EQ(ParseRange("bytes=0-", 0), beyondEnd);
+  EXPECT_EQ(ParseRange("bytes=0-99999999999999999999"), malformed + "*");
+  EXPECT_EQ(ParseRange("bytes=0-1,,5-6"), malformed + "*");
+  EXPECT_EQ(ParseRange("0-10"), malformed);
+  // A bad features request stops the scan before a later Range is read.
+  EXPECT_EQ(Parse({{"GetContentFeatures.DLNA.ORG", "yes"}, {"Range", "bytes=5-"}}), malformed);
+  EXPECT_EQ(RP_MultipartBoundary(0x04030201u, 0xA0B0C000u), "{1{2{3{4{-S3P4R470R-}0}c0}b0}a0}");
+}
+
+TEST(TransferRanges, RangesThatWouldAmplifyATransferGiveTheWholeSource) {
+  std::string limit = "bytes=0-0";
+  for (size_t i = 1; i < kTransferMaxRanges; ++i)
+    limit += "," + std::to_string(i) + "-" + std::to_string(i);
+  // Exactly the limit is still served range by range.
+  const std::string atLimit = ParseRange(limit);
+  EXPECT_EQ(std::count(atLimit.begin(), atLimit.end(), '+'), static_cast<long>(kTransferMaxRanges));
+  EXPECT_EQ(ParseRange(limit + ",500-501"), "0+1000");
+  EXPECT_EQ(ParseRange("bytes=0-999,0-999"), "0+1000");
+  // The limit counts the ranges of every Range header together.
+  EXPECT_EQ(Parse({{"Range", limit}, {"RANGE", "bytes=500-501"}}), "0+1000");
 }
 
 }  // namespace

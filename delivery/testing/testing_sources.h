@@ -19,10 +19,10 @@ inline std::string Pattern(uint64_t offset, size_t size) {
   return out;
 }
 
-// A file-like source of `size` pattern bytes that counts its reads.
+// A source of `size` pattern bytes, file-like or a stream, that counts its reads.
 class PatternSource : public RpSource {
  public:
-  explicit PatternSource(int64_t size) : size_(size) {}
+  explicit PatternSource(int64_t size, bool stream = false) : size_(size), stream_(stream) {}
   int64_t Read(uint64_t offset, char* buffer, size_t size) override {
     reads++;
     size_t n =
@@ -31,29 +31,12 @@ class PatternSource : public RpSource {
     return static_cast<int64_t>(n);
   }
   int64_t Size() const override { return size_; }
-  bool IsStream() const override { return false; }
+  bool IsStream() const override { return stream_; }
   std::atomic<int> reads{0};
 
  private:
   int64_t size_;
-};
-
-// A stream that hands out a fixed text in order, then ends.
-class TextStream : public RpSource {
- public:
-  explicit TextStream(std::string text) : text_(std::move(text)) {}
-  int64_t Read(uint64_t, char* buffer, size_t size) override {
-    size_t n = std::min(size, text_.size() - at_);
-    std::memcpy(buffer, text_.data() + at_, n);
-    at_ += n;
-    return static_cast<int64_t>(n);
-  }
-  int64_t Size() const override { return -1; }
-  bool IsStream() const override { return true; }
-
- private:
-  std::string text_;
-  size_t at_ = 0;
+  bool stream_;
 };
 
 // A source whose reads wait until it is opened.
