@@ -175,11 +175,9 @@ TEST_F(MslTest, QueueKeepsOrderAcrossThreadsAndLosesNothing) {
 TEST_F(MslTest, QueuedRequestWakesTheRunningChain) {
   std::thread runner([this] { FLibChain_Start(chain_.get()); });
   ASSERT_TRUE(WaitUntil([this] { return chain_->Running.load(); }));
-  // The chain's wait has no time-out of its own: only the wake answers this soon.
-  auto started = std::chrono::steady_clock::now();
+  // The chain's wait has no time-out of its own: only the wake answers at all.
   Enqueue(Request("woken", kFseBrowseMetadata));
   EXPECT_TRUE(WaitUntil([this] { return !writer_.Get("woken").empty(); }));
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
   FLibChain_Stop(chain_.get());
   runner.join();
   // A stopped logic refuses new requests instead of keeping them unanswered.
