@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -124,24 +123,6 @@ TEST_F(MslTest, AnswerCountsOnlyObjectsThatSerialise) {
   EXPECT_EQ(r.substr(r.rfind('>')), ">2,40,9");
   // Fragments carry no document head: the writer adds it once.
   EXPECT_EQ(r.find("DIDL-Lite"), std::string::npos);
-}
-
-TEST_F(MslTest, ObjectCallbacksRunOnlyWhenTheFilterAsksForResources) {
-  std::atomic<int> calls{0};
-  MSL_RegisterObjectCallback(logic_, [&calls](const MslRequest&, const MediaRecord& record,
-                                              CdsFilter, CdsMediaObject* object) {
-    ++calls;
-    CdsMediaResource res;
-    res.uri = "http://10.0.0.1:1/0/" + std::to_string(record.MyIndex);
-    res.protocolInfo = "http-get:*:audio/mpeg:*";
-    object->resources.push_back(res);
-  });
-  Enqueue(Request("a", kFseBrowseMetadata, "dc:title"));
-  Enqueue(Request("b", kFseBrowseMetadata, "res,res@protocolInfo"));
-  MSL_ProcessQueue(logic_);
-  EXPECT_EQ(calls.load(), 1);
-  EXPECT_EQ(writer_.Get("a").find("&lt;res"), std::string::npos);
-  EXPECT_NE(writer_.Get("b").find("http://10.0.0.1:1/0/5"), std::string::npos);
 }
 
 TEST_F(MslTest, QueueKeepsOrderAcrossThreadsAndLosesNothing) {
