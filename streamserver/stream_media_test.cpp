@@ -12,7 +12,7 @@
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
 #include "platform/testing/test_support.h"
-#include "streamserver/stream_test_support.h"
+#include "streamserver/testing/stream_test_support.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "library/testing/temp_library.h"
 #include "platform/testing/test_support.h"
 #include "streamserver/stream_media.h"
-#include "streamserver/stream_test_support.h"
+#include "streamserver/testing/stream_test_support.h"
 #include "transcode/transcode_session.h"
 #include "upnp/testing/device_test_util.h"
 

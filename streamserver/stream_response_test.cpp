@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "streamserver/stream_server.h"
-#include "streamserver/stream_test_support.h"
+#include "streamserver/testing/stream_test_support.h"
 #include "upnp/base64.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "library/testing/temp_library.h"
 #include "platform/testing/test_support.h"
 #include "platform/tick.h"
-#include "streamserver/stream_test_support.h"
+#include "streamserver/testing/stream_test_support.h"
 #include "upnp/base64.h"
 
 namespace {

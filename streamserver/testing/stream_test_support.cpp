@@ -1,4 +1,4 @@
-#include "streamserver/stream_test_support.h"
+#include "streamserver/testing/stream_test_support.h"
 
 #include <netinet/in.h>
 
