@@ -53,6 +53,11 @@ TEST(CdsDidlTest, WorkedExampleByteForByte) {
                                                "\r\n&lt;upnp:genre&gt;None&lt;/upnp:genre&gt;"
                                                "\r\n&lt;upnp:album&gt;Default&lt;/upnp:album&gt;"
                                                "\r\n&lt;/item&gt;");
+  // Wrapped in the document and escaped once, as a plain XML document.
+  std::string plain;
+  ASSERT_GT(CdsToDidl_GetmediaObjectDidlEscaped(AudioItem(), true, 0, true, &plain), 0);
+  EXPECT_TRUE(plain.starts_with(kDidlHeadEscaped) && plain.ends_with(kDidlTailEscaped));
+  EXPECT_NE(plain.find("&lt;dc:title&gt;A&amp;B&lt;/dc:title&gt;"), std::string::npos);
   // An empty filter writes the required elements alone.
   CdsMediaObject bare = AudioItem();
   bare.date.clear();
