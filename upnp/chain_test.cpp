@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/tick.h"
-#include "upnp/containers.h"
 #include "upnp/runtime_test_util.h"
 #include "upnp/timer.h"
 
@@ -198,29 +197,6 @@ TEST(ChainTest, SocketSetsHaveNoSixtyFourSocketLimit) {
   for (FLibFd& w : writers) ASSERT_EQ(::write(w.Get(), "x", 1), 1);
   chain.Start();
   EXPECT_TRUE(WaitFor([&] { return module->Ready.load() == 200; }, 3000)) << module->Ready.load();
-}
-
-TEST(ContainersTest, QueueIsFifoAndStackIsLifo) {
-  int a = 1, b = 2, c = 3;
-  FLibQueuePtr queue = FLibQueue_Create();
-  EXPECT_TRUE(FLibQueue_IsEmpty(queue.get()));
-  FLibQueue_Enqueue(queue.get(), &a);
-  FLibQueue_Enqueue(queue.get(), &b);
-  FLibQueuePtr copy = FLibQueue_Copy(queue.get());
-  EXPECT_EQ(FLibQueue_Peek(queue.get()), &a);
-  EXPECT_EQ(FLibQueue_Dequeue(queue.get()), &a);
-  EXPECT_EQ(FLibQueue_Dequeue(queue.get()), &b);
-  EXPECT_EQ(FLibQueue_Dequeue(queue.get()), nullptr);
-  EXPECT_EQ(FLibQueue_Count(copy.get()), 2u);
-  EXPECT_EQ(FLibQueue_Dequeue(copy.get()), &a);
-
-  FLibStack stack;
-  FLibStack_Push(&stack, &a);
-  FLibStack_Push(&stack, &c);
-  EXPECT_EQ(FLibStack_Peek(&stack), &c);
-  EXPECT_EQ(FLibStack_Pop(&stack), &c);
-  EXPECT_EQ(FLibStack_Pop(&stack), &a);
-  EXPECT_EQ(FLibStack_Pop(&stack), nullptr);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@ orvex_library(orvex_upnp_parsers
     ${CMAKE_CURRENT_LIST_DIR}/escape.cpp
     ${CMAKE_CURRENT_LIST_DIR}/file_read.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_packet.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/keyed_table.cpp
     ${CMAKE_CURRENT_LIST_DIR}/number.cpp
     ${CMAKE_CURRENT_LIST_DIR}/text_split.cpp
     ${CMAKE_CURRENT_LIST_DIR}/url.cpp
@@ -19,7 +18,6 @@ orvex_test(upnp_parsers_test
     ${CMAKE_CURRENT_LIST_DIR}/escape_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/file_read_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_packet_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/keyed_table_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/number_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/text_split_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/url_test.cpp
