@@ -80,7 +80,7 @@ class SoapDispatchTest : public ::testing::Test {
         std::lock_guard lock(mutex_);
         browse_ = {id, flag, filter, sort, start, count, browse_.Calls + 1};
       }
-      UpnpLattice_Response_Browse(s, "&lt;DIDL-Lite/&gt;", 0, 7, 3);
+      UpnpLattice_SendResponse(s, kContentDirectoryServiceType, "Browse", "");
     };
     actions.GetCurrentConnectionInfo = [this](FLibWebSession* s, int32_t id) {
       connectionId_ = id;

@@ -25,18 +25,13 @@ TEST(TextSplit, MultiByteDelimiterDoesNotOverlap) {
   EXPECT_EQ(AsStrings(FLibText_Split("a\r", "\r\n")), (Pieces{"a\r"}));
 }
 
-TEST(TextSplit, OffsetAndLengthBoundTheRange) {
-  const std::string buffer = "xx1 2 3yy";
-  EXPECT_EQ(AsStrings(FLibText_Split(buffer.data(), 2, 5, " ")), (Pieces{"1", "2", "3"}));
-}
-
 TEST(TextSplit, PiecesJoinBackToTheInputAtEveryLength) {
   // Each prefix of the text, in a buffer of exactly its size, splits into pieces that
   // rejoin to it; a read past the end would trip the address sanitizer.
   const std::string text = "a::b:c::::d:";
   for (size_t n = 0; n <= text.size(); ++n) {
     const std::vector<char> exact(text.begin(), text.begin() + static_cast<long>(n));
-    const FLibSplitList pieces = FLibText_Split(exact.data(), 0, exact.size(), "::");
+    const FLibSplitList pieces = FLibText_Split(std::string_view(exact.data(), exact.size()), "::");
     std::string joined;
     for (size_t i = 0; i < pieces.size(); ++i) {
       if (i > 0) joined += "::";
@@ -44,15 +39,6 @@ TEST(TextSplit, PiecesJoinBackToTheInputAtEveryLength) {
     }
     EXPECT_EQ(joined, text.substr(0, n));
   }
-}
-
-TEST(TextSplitQuoted, IgnoresDelimitersInsideEitherQuote) {
-  EXPECT_EQ(AsStrings(FLibText_SplitQuoted("a,\"b,c\",'d,e',f", ",")),
-            (Pieces{"a", "\"b,c\"", "'d,e'", "f"}));
-  // A quote of the other kind inside a run does not close it.
-  EXPECT_EQ(AsStrings(FLibText_SplitQuoted("\"it's,ok\",x", ",")), (Pieces{"\"it's,ok\"", "x"}));
-  // An unclosed quote runs to the end.
-  EXPECT_EQ(AsStrings(FLibText_SplitQuoted("a,\"b,c", ",")), (Pieces{"a", "\"b,c"}));
 }
 
 TEST(TextTrim, RemovesBlanksAndLineBreaksAtBothEnds) {

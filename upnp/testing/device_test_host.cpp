@@ -33,9 +33,6 @@ int main(int argc, char** argv) {
   config.Actions.GetCurrentConnectionIDs = [](FLibWebSession* s) {
     UpnpLattice_Response_GetCurrentConnectionIDs(s, "0");
   };
-  config.Actions.Browse = [](FLibWebSession* s, const char*, const char*, const char*, uint32_t,
-                             uint32_t,
-                             const char*) { UpnpLattice_Response_Browse(s, "", 0, 0, 42); };
   std::mutex lock;
   std::function<void()> stopper;
   bool inputClosed = false;
