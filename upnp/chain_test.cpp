@@ -104,23 +104,6 @@ TEST(TimerChainTest, AddOnADisposedModuleHandsTheDataBack) {
   EXPECT_EQ(log.Get(), (std::vector<std::string>{"release a"}));
 }
 
-TEST(TimerChainTest, DelayZeroRunsOnTheNextTurnOfARunningChain) {
-  ChainThread chain;
-  FLibTimer* timer = FLibTimer_Create(chain.Get());
-  chain.Start();
-  Recorder log;
-  Entry a{&log, "a"};
-  // The chain blocks for a day with nothing to do; a new head entry must wake it.
-  uint64_t start = platform::TickCountMs();
-  FLibTimer_Add(timer, &a, 0, Fired, Released);
-  ASSERT_TRUE(WaitFor([&] { return log.Get().size() == 1; }, 2000));
-  EXPECT_LT(platform::TickCountMs() - start, 1000u);
-  Entry b{&log, "b"};
-  FLibTimer_Add(timer, &b, 100, Fired, Released);
-  ASSERT_TRUE(WaitFor([&] { return log.Get().size() == 2; }, 2000));
-  EXPECT_GE(platform::TickCountMs() - start, 100u);
-}
-
 struct OrderModule : FLibModule {
   std::vector<std::string>* Log = nullptr;
   std::string Name;

@@ -191,19 +191,6 @@ TEST_F(WebClientTest, IdleTableKeepsTheTwentyMostRecentDestinations) {
   EXPECT_EQ(probe.Known.load(), 20) << "the oldest idle destination is forgotten";
 }
 
-TEST_F(WebClientTest, CancelledDestinationCompletesItsRequestsWithCodeSix) {
-  Listener listener;
-  Start();
-  Enqueue(listener.Port(), "NOTIFY /1 HTTP/1.1\r\n\r\n");
-  Enqueue(listener.Port(), "NOTIFY /2 HTTP/1.1\r\n\r\n");
-  Client peer = AcceptRequest(listener);
-  FLibWebClient_CancelDestination(client_, FLibWebClient_Key(kLoopback, listener.Port()));
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
-  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Deleted);
-  EXPECT_EQ(outcomes_.At(1).Code, FLibWebClient_Deleted);
-  EXPECT_TRUE(peer.WaitClosed(2000));
-}
-
 TEST_F(WebClientTest, PendingRequestsAreAbortedWhenTheChainEnds) {
   Listener listener;
   Start();
