@@ -27,7 +27,6 @@ struct FLibHttpPacket {
   std::string Version = "1.0";
   std::string Body;
   std::vector<FLibHttpHeader> Headers;
-  void* Tag = nullptr;  // the owner's tag; never touched here
 };
 
 using FLibHttpPacketPtr = std::unique_ptr<FLibHttpPacket>;

@@ -16,7 +16,6 @@ orvex_test(upnp_parsers_test
     ${CMAKE_CURRENT_LIST_DIR}/escape_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_packet_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/number_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/text_split_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/xml_test.cpp
   LIBS orvex_upnp_parsers
 )

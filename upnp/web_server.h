@@ -64,7 +64,6 @@ struct FLibWebSession {
   // Called when every queued byte of the response has been sent (any thread may set it).
   std::atomic<FLibWebSession_Event> SendDrained{nullptr};
   FLibWebServer* Server = nullptr;
-  void* Tag = nullptr;
 
   // Chain-thread state of the request being read.
   FLibHttpReader Reader;
@@ -108,7 +107,6 @@ struct FLibWebServer : FLibModule {
   FLibTimer* Timers = nullptr;
   FLibWebServer_SessionStarted SessionStarted = nullptr;
   void* User = nullptr;
-  void* Tag = nullptr;
   FLibWebServerOptions Options;
   std::mutex DirectoryLock;
   std::unordered_map<std::string, FLibWebDirectory> Directories;

@@ -81,26 +81,4 @@ TEST_F(XmlTest, TooManyTagsIsRefusedByTheReader) {
   EXPECT_NE(FLibXml_Read(flood), nullptr);
 }
 
-TEST_F(XmlTest, EveryTruncationIsSafeAndOnlyTheWholeDocumentPairs) {
-  const std::string text =
-      "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"e\"><s:Body><u:Browse xmlns:u='c'>"
-      "<ObjectID>0</ObjectID><Filter/></u:Browse></s:Body></s:Envelope>";
-  for (size_t n = 0; n < text.size(); ++n) {
-    FLibXmlDocument& doc = Read(std::string_view(text).substr(0, n));
-    const int result = FLibXml_Pair(doc);
-    // Once the envelope has opened, only the whole document is well nested (the last
-    // prefix lacks just the final ">", which an end tag may do without).
-    if (n > 22 && n + 1 < text.size()) {
-      EXPECT_NE(result, kXmlPairOk) << n;
-    }
-    for (const FLibXmlNode& node : doc.Nodes) {
-      EXPECT_LE(node.Position, n);
-      if (node.IsStart && node.EndNode != nullptr) {
-        EXPECT_LE(FLibXml_InnerText(doc, node).size(), n);
-      }
-    }
-  }
-  EXPECT_EQ(ReadAndPair(text), kXmlPairOk);
-}
-
 }  // namespace
