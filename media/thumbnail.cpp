@@ -21,9 +21,6 @@
 namespace media {
 namespace {
 
-std::mutex g_scalerMutex;
-std::string g_scaler;
-
 // Names being made right now. Two requests for one item write the same file, so they
 // take turns; requests for different items do not wait for each other.
 class ThumbnailNameLock {
@@ -136,10 +133,6 @@ std::string ScalerCoder(const std::string& path) {
 }
 
 std::string ScalerProgram() {
-  {
-    std::lock_guard lock(g_scalerMutex);
-    if (!g_scaler.empty()) return g_scaler;
-  }
   std::string local = platform::AppPath("convert");
   if (::access(local.c_str(), X_OK) == 0) return local;
   return "convert";
@@ -294,11 +287,6 @@ bool Thumbnail_ComputeGeometry(int pictureWidth, int pictureHeight, int boxWidth
   geometry->drawWidth = std::clamp(static_cast<int>(drawnWidth), 1, width);
   geometry->drawHeight = std::clamp(static_cast<int>(drawnHeight), 1, height);
   return true;
-}
-
-void Thumbnail_SetScaler(const std::string& program) {
-  std::lock_guard lock(g_scalerMutex);
-  g_scaler = program;
 }
 
 }  // namespace media

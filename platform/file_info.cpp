@@ -20,11 +20,6 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DirectoryExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 int64_t FileSize64(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return -1;

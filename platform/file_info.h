@@ -14,9 +14,6 @@ std::optional<int64_t> FileBirthTime(const std::string& path);
 // True for an existing entry that is not a directory.
 bool FileExists(const std::string& path);
 
-// True for an existing directory.
-bool DirectoryExists(const std::string& path);
-
 // The size in bytes (64-bit, so files of 2 GiB and more keep theirs); -1 when the
 // entry cannot be read.
 int64_t FileSize64(const std::string& path);
