@@ -1,11 +1,10 @@
 #include "library/schema.h"
 
 const std::vector<std::string_view> kDefaultVideoExtensions = {
-    ".dat", ".avi", ".mp4",  ".mpa", ".mpeg2", ".mpg", ".wmv", ".mkv", ".vob", ".ts",  ".m2ts",
-    ".tp",  ".div", ".divx", ".m2t", ".mts",   ".mov", ".srt", ".idx", ".sub", ".ssa", ".ifo"};
-const std::vector<std::string_view> kDefaultAudioExtensions = {".mp3",  ".wav",  ".aac", ".wma",
-                                                               ".pcm",  ".lpcm", ".ogg", ".m4a",
-                                                               ".flac", ".mp4a", ".ac3", ".mka"};
+    ".dat", ".avi", ".mp4", ".mpa", ".mpeg2", ".mpg", ".wmv", ".mkv", ".vob", ".ts", ".m2ts",
+    ".tp",  ".div", ".divx", ".m2t", ".mts",  ".mov", ".srt", ".idx", ".sub", ".ssa", ".ifo"};
+const std::vector<std::string_view> kDefaultAudioExtensions = {
+    ".mp3", ".wav", ".aac", ".wma", ".pcm", ".lpcm", ".ogg", ".m4a", ".flac", ".mp4a", ".ac3", ".mka"};
 const std::vector<std::string_view> kDefaultImageExtensions = {
     ".gif", ".bmp", ".png", ".jpg", ".jpeg", ".tif", ".tiff", ".jp2", ".j2k", ".jpc"};
 const std::vector<std::string_view> kDefaultPlaylistExtensions = {".m3u", ".pls", ".asx"};
