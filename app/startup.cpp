@@ -19,6 +19,7 @@
 #include "app/settings.h"
 #include "gui/language.h"
 #include "internet/stream_commands.h"
+#include "library/build/album_art_worker.h"
 #include "library/build/container_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
@@ -201,6 +202,7 @@ void Shutdown(CAppController* controller) {
   g_scanAbort.store(true, std::memory_order_release);
   { std::lock_guard scanDone(ScanFilesMutex); }
   IndexCacheShutdown();
+  AlbumArtWorker_Shutdown();
   db_close();
 }
 
@@ -303,6 +305,9 @@ int ApplicationStart(const CommandLine& commandLine) {
     Shutdown(&controller);
     return status < 0 ? 0 : status;
   }
+  // The album art of what the library holds is made in the background from now on; the
+  // items that scans and the watcher store later get theirs after each scan or arrival.
+  AlbumArtWorker_Start();
   controller.StartWatching();
   // The two helpers of the media server: the stream server sends audio, video and disc
   // files, the auxiliary web server the ".mkv" items.

@@ -44,6 +44,8 @@ struct CdsMediaObject {
   // Videos only: the URL of the subtitle beside the video and its format ("srt").
   std::string captionUri;
   std::string captionType;
+  // Audio, video and picture items: the URL of their JPEG_TN album art; empty when none.
+  std::string albumArtUri;
   MediaClass mediaClass = 0;
   int32_t childCount = 0;
   uint32_t flags = 0;

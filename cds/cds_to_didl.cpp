@@ -62,7 +62,10 @@ constexpr FilterToken kResTokens[] = {
     {"res@size", kFilterRes | kFilterResSize},
     {"res", kFilterRes},
 };
-constexpr FilterToken kUpnpTokens[] = {{"upnp:album", kFilterAlbum},
+// "upnp:albumArtURI" comes before its prefix "upnp:album", which it has always selected
+// too, so the album stays where it was for clients that name the art.
+constexpr FilterToken kUpnpTokens[] = {{"upnp:albumArtURI", kFilterAlbum | kFilterAlbumArt},
+                                       {"upnp:album", kFilterAlbum},
                                        {"upnp:genre", kFilterGenre},
                                        {"upnp:artist", kFilterArtist},
                                        {"upnp:originalTrackNumber", kFilterOriginalTrackNumber}};
@@ -334,6 +337,13 @@ int CdsToDidl_GetmediaObjectDidlEscaped(const CdsMediaObject& object, bool singl
     w.Text("&quot; xmlns:sec=&quot;http://www.sec.co.kr/&quot;&gt;");
     w.Value(object.captionUri);
     w.Text("&lt;/sec:CaptionInfoEx&gt;");
+  }
+  if ((filter & kFilterAlbumArt) && !object.albumArtUri.empty()) {
+    w.Text(
+        "\r\n&lt;upnp:albumArtURI dlna:profileID=&quot;JPEG_TN&quot; "
+        "xmlns:dlna=&quot;urn:schemas-dlna-org:metadata-1-0/&quot;&gt;");
+    w.Value(object.albumArtUri);
+    w.Text("&lt;/upnp:albumArtURI&gt;");
   }
   w.Text(container ? "\r\n&lt;/container&gt;" : "\r\n&lt;/item&gt;");
   if (wrap) w.Text(kDidlTailEscaped);

@@ -34,6 +34,8 @@ inline constexpr CdsFilter kFilterArtist = 0x800000;
 inline constexpr CdsFilter kFilterOriginalTrackNumber = 0x1000000;
 // The subtitle of a video for TVs that fetch it with the video (sec:CaptionInfoEx).
 inline constexpr CdsFilter kFilterCaptionInfo = 0x2000000;
+// The small picture that clients show beside the item in lists (upnp:albumArtURI).
+inline constexpr CdsFilter kFilterAlbumArt = 0x4000000;
 // Any res bit: the per-object resource callbacks run only when one is set.
 inline constexpr CdsFilter kFilterAnyRes = 0x3FF000;
 inline constexpr CdsFilter kFilterAll = 0x7FFFFFFF;

@@ -103,6 +103,7 @@ TEST(CdsDidlTest, AddedPropertiesOnlyWhenAskedForAndLast) {
   o.originalTrackNumber = 7;
   o.captionUri = "http://h/1/a&b.srt";
   o.captionType = "srt";
+  o.albumArtUri = "http://h/1/a.jpg";
   EXPECT_EQ(Didl(o, CdsToDidl_ParseFilter("dc:creator,upnp:album,res")),
             Didl(AudioItem(), CdsToDidl_ParseFilter("dc:creator,upnp:album,res")));
   EXPECT_EQ(Didl(o, kFilterAll),
@@ -111,10 +112,15 @@ TEST(CdsDidlTest, AddedPropertiesOnlyWhenAskedForAndLast) {
                 "\r\n&lt;upnp:originalTrackNumber&gt;7&lt;/upnp:originalTrackNumber&gt;"
                 "\r\n&lt;sec:CaptionInfoEx sec:type=&quot;srt&quot; "
                 "xmlns:sec=&quot;http://www.sec.co.kr/&quot;&gt;http://h/1/a&amp;amp;b.srt"
-                "&lt;/sec:CaptionInfoEx&gt;\r\n&lt;/item&gt;");
+                "&lt;/sec:CaptionInfoEx&gt;\r\n&lt;upnp:albumArtURI "
+                "dlna:profileID=&quot;JPEG_TN&quot; xmlns:dlna=&quot;urn:schemas-dlna-org:"
+                "metadata-1-0/&quot;&gt;http://h/1/a.jpg&lt;/upnp:albumArtURI&gt;"
+                "\r\n&lt;/item&gt;");
   EXPECT_EQ(Didl(o, CdsToDidl_ParseFilter("upnp:originalTrackNumber")).find("upnp:artist"),
             std::string::npos);
   EXPECT_NE(Didl(o, CdsToDidl_ParseFilter("sec:CaptionInfoEx")).find("sec:CaptionInfoEx"),
+            std::string::npos);
+  EXPECT_NE(Didl(o, CdsToDidl_ParseFilter("upnp:albumArtURI")).find("upnp:albumArtURI"),
             std::string::npos);
 }
 

@@ -76,6 +76,8 @@ struct ItemFacts {
   // The subtitle beside a video.
   std::string subtitleMime;
   int64_t subtitleSize = -1;
+  // The album art made for the item.
+  bool albumArt = false;
 };
 
 // A converted stream is made while it is sent: the source's size and bit rate say
@@ -161,6 +163,14 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
       object->captionType = media::Subtitle_Type(record.Subtitle);
     }
     object->resources.push_back(std::move(subtitle));
+  }
+
+  // Album art: the small JPEG made for the item, through the web server that sends the
+  // pictures' thumbnails. One URL, on the first address, as clients show one picture.
+  if (facts.albumArt && object->albumArtUri.empty() &&
+      BuildUrl(context, namePath, address, webPort, &object->albumArtUri)) {
+    object->albumArtUri.resize(object->albumArtUri.rfind('/') + 1);
+    object->albumArtUri += FLibUrl_Escape(record.AlbumArt);
   }
 }
 
@@ -269,6 +279,10 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
     }
     FindCover(record, &facts);
     FindSubtitle(record, &facts);
+    // Recorded by the album art worker; a Browse never makes art, it only looks whether
+    // the made file is still there.
+    std::string albumArt = AlbumArtPath(record);
+    facts.albumArt = !albumArt.empty() && platform::FileExists(albumArt);
     if (facts.internet == 0 && facts.media && !facts.discMember &&
         platform::EndsWithNoCase(record.VirtualName, "mkv"))
       WriteMkvPathFile(record);

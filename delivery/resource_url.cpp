@@ -61,12 +61,14 @@ std::string_view ExtensionOf(std::string_view name) {
   return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
 }
 
-// The file a media record's URL names: the item's own file, or the album picture or
-// subtitle beside it when the URL asks for that by name. A fetch never changes the
-// library, not even for a file that is gone (the answer is then 404): the scanner and the
-// watcher keep the library, and a record that only looks stale (a member of a disc image
-// has no file of its own) must not vanish because someone asked for it.
+// The file a media record's URL names: the item's own file, or its album art, or the
+// album picture or subtitle beside it when the URL asks for that by name. A fetch never
+// changes the library, not even for a file that is gone (the answer is then 404): the
+// scanner and the watcher keep the library, and a record that only looks stale (a member
+// of a disc image has no file of its own) must not vanish because someone asked for it.
 std::string RecordFile(const MediaRecord& record, std::string_view name) {
+  std::string albumArt = AlbumArtPath(record);
+  if (!albumArt.empty() && name == record.AlbumArt) return albumArt;
   std::string cover = CoverPath(record);
   if (!cover.empty() && name == record.CDCover) return cover;
   std::string subtitle = SubtitlePath(record);
@@ -119,8 +121,10 @@ std::string ResolveMedia(const MediaRecord& record, std::string_view name,
   return RecordFile(record, name);
 }
 
-std::string ResolveImage(const MediaRecord& record, std::string_view extension, int width,
-                         int height) {
+std::string ResolveImage(const MediaRecord& record, std::string_view name,
+                         std::string_view extension, int width, int height) {
+  std::string albumArt = AlbumArtPath(record);
+  if (!albumArt.empty() && name == record.AlbumArt) return albumArt;
   if (StartsWithNoCase(extension, ".bm") && width > 0)
     return Thumbnail(record, ".bmp", width, height > 0 ? height : width);
   // The picture's second resource carries the "&TC" mark of the content directory; it
@@ -262,7 +266,7 @@ size_t RP_GetLocalPathFromUrl(ResourceProvider* provider, std::string_view urlPa
     std::string_view name = std::string_view(path).substr(lastSlash + 1);
     std::string_view extension = ExtensionOf(name);
     result = platform::AsciiEqualsNoCase(record.FileType, "Image")
-                 ? ResolveImage(record, extension, width, height)
+                 ? ResolveImage(record, name, extension, width, height)
                  : ResolveMedia(record, name, extension);
   } else {
     result = DecodeRootForm(provider, path);

@@ -187,6 +187,7 @@ enum class Field {
   kInternetFlags,
   kCDCover,
   kSubtitle,
+  kAlbumArt,
 };
 
 Field FieldOfColumn(const char* name) {
@@ -216,6 +217,7 @@ Field FieldOfColumn(const char* name) {
       {"internetflags", Field::kInternetFlags},
       {"cdcover", Field::kCDCover},
       {"subtitle", Field::kSubtitle},
+      {"albumart", Field::kAlbumArt},
   };
   auto it = kFields.find(platform::AsciiLower(name ? name : ""));
   return it == kFields.end() ? Field::kNone : it->second;
@@ -321,6 +323,9 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
         break;
       case Field::kSubtitle:
         r->Subtitle = ColumnText(stmt, i, kRecordPathField);
+        break;
+      case Field::kAlbumArt:
+        r->AlbumArt = ColumnText(stmt, i, kRecordPathField);
         break;
     }
   }
@@ -523,16 +528,17 @@ std::string QuotedName(const std::string& name) {
 
 // Brings a library written by an earlier version up to date, all in one transaction: the
 // sort key columns are added and filled, and indexes that need the program's collation
-// are replaced, so the file opens in any SQLite tool from then on; the tag year and
-// subtitle columns are added (their items learn them when they are scanned again). Then
-// makes sure the indexes exist.
+// are replaced, so the file opens in any SQLite tool from then on; the tag year,
+// subtitle and album art columns are added (their items learn them when they are scanned again).
+// Then makes sure the indexes exist.
 bool UpgradeLibraryLocked() {
   bool haveKeys = HasColumnLocked("FSE_QueryState", "FileNameSortKey");
   bool haveYear = HasColumnLocked("FSE_QueryState", "Year");
   bool haveSubtitle = HasColumnLocked("FSE_QueryState", "Subtitle");
+  bool haveAlbumArt = HasColumnLocked("FSE_QueryState", "AlbumArt");
   std::vector<std::string> collated = CollatedIndexesLocked();
   bool resort = !haveKeys || !collated.empty();
-  if (!resort && haveYear && haveSubtitle) return ExecScriptLocked(kLibraryIndexes);
+  if (!resort && haveYear && haveSubtitle && haveAlbumArt) return ExecScriptLocked(kLibraryIndexes);
   if (!ExecScriptLocked("begin immediate;")) return false;
   bool ok = true;
   for (const std::string& name : collated) {
@@ -541,6 +547,7 @@ bool UpgradeLibraryLocked() {
   if (ok && !haveKeys) ok = ExecScriptLocked(kAddSortKeyColumns);
   if (ok && !haveYear) ok = ExecScriptLocked(kAddYearColumn);
   if (ok && !haveSubtitle) ok = ExecScriptLocked(kAddSubtitleColumn);
+  if (ok && !haveAlbumArt) ok = ExecScriptLocked(kAddAlbumArtColumn);
   if (ok && resort) ok = ExecScriptLocked(kFillSortKeys);
   ok = ok && ExecScriptLocked(kLibraryIndexes) && ExecScriptLocked("commit;");
   if (!ok) {
@@ -734,6 +741,14 @@ std::string SiblingPath(const MediaRecord& record, const std::string& name) {
 std::string CoverPath(const MediaRecord& record) { return SiblingPath(record, record.CDCover); }
 
 std::string SubtitlePath(const MediaRecord& record) { return SiblingPath(record, record.Subtitle); }
+
+std::string AlbumArtPath(const MediaRecord& record) {
+  const std::string& name = record.AlbumArt;
+  if (name.empty() || name == "-" || name == "." || name == ".." ||
+      name.find('/') != std::string::npos)
+    return {};
+  return platform::AppPath(std::string(kAlbumArtDirectory) + "/" + name);
+}
 
 int32_t Utf8CharCount(const std::string& text) {
   int32_t count = 0;

@@ -195,6 +195,7 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
                          "alter table FSE_QueryState drop column FileNameSortKey;"
                          "alter table FSE_QueryState drop column Year;"
                          "alter table FSE_QueryState drop column Subtitle;"
+                         "alter table FSE_QueryState drop column AlbumArt;"
                          "create index FSE_ByParent on FSE_QueryState (pIndex, ObjectType desc, "
                          "Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);"
                          "delete from AVP where my_attribute in ('UDN', 'SystemUpdateID');",
@@ -218,10 +219,12 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
   tagged.Subtitle = "f.srt";
   Insert(tagged);
   EXPECT_EQ(db_systemUpdateId(), 1u);
+  db_execute(sql::UpdateAlbumArt(56, "0123abcd.jpg"));
   MediaRecord stored;
   ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(56), &stored), 1);
   EXPECT_EQ(stored.Year, 1999);
   EXPECT_EQ(stored.Subtitle, "f.srt");
+  EXPECT_EQ(stored.AlbumArt, "0123abcd.jpg");
   db_close();
 
   EXPECT_EQ(StockTool(file, "pragma integrity_check"), "ok\n");

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Field sizes in bytes, terminator included.
 inline constexpr size_t kRecordPathField = 780;
@@ -53,6 +54,9 @@ struct MediaRecord {
   int32_t Year = 0;  // of the tags; 0 when unknown
   // The file name of the subtitle beside a video (same folder); empty when none.
   std::string Subtitle;
+  // The file name of the item's album art in kAlbumArtDirectory; "-" when it has none,
+  // empty until it has been looked for.
+  std::string AlbumArt;
   int32_t Duration = 0;
   int32_t Bitrate = 0;
   // 64-bit so that files of 2 GiB and more keep their size.
@@ -88,6 +92,13 @@ std::string CoverPath(const MediaRecord& record);
 // The subtitle beside a video: its folder and `Subtitle`. Empty when the video has none
 // or the name is not a plain file name.
 std::string SubtitlePath(const MediaRecord& record);
+
+// Album art is kept in this folder of the program directory. Start-up empties the
+// thumbnail folder but leaves its subfolders, so the art made once outlives restarts.
+inline constexpr std::string_view kAlbumArtDirectory = "thumbnail/art";
+
+// The item's album art file; empty when it has none or has not been made yet.
+std::string AlbumArtPath(const MediaRecord& record);
 
 // Number of characters (code points) of UTF-8 text: the value of FilePathLen and
 // FileNameLen.

@@ -24,7 +24,8 @@ std::string JoinExtensions(const std::vector<std::string_view>& list) {
 // internet containers show. AlbumSortKey and FileNameSortKey hold the sort keys of Album
 // and FileName (NoCaseSortKey), written with every row by the program. Year is the
 // year of an item's tags, 0 when they give none. Subtitle is the file name of the
-// subtitle beside a video, empty when it has none.
+// subtitle beside a video, empty when it has none. AlbumArt is the file name of the
+// item's album art in thumbnail/art/, "-" when it has none, empty until it is looked for.
 const char* const kLibrarySchema = R"sql(
 create table FSE_QueryState (
   MyIndex integer not null default 0 unique,
@@ -54,7 +55,8 @@ create table FSE_QueryState (
   AlbumSortKey text not null default '',
   FileNameSortKey text not null default '',
   Year integer not null default 0,
-  Subtitle text not null default ''
+  Subtitle text not null default '',
+  AlbumArt text not null default ''
 );
 create table Shared_Folder (
   DirPath text not null default '',
@@ -106,6 +108,10 @@ alter table FSE_QueryState add column Year integer not null default 0;
 
 const char* const kAddSubtitleColumn = R"sql(
 alter table FSE_QueryState add column Subtitle text not null default '';
+)sql";
+
+const char* const kAddAlbumArtColumn = R"sql(
+alter table FSE_QueryState add column AlbumArt text not null default '';
 )sql";
 
 const char* const kFillSortKeys = R"sql(

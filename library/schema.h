@@ -28,6 +28,8 @@ extern const char* const kAddSortKeyColumns;
 extern const char* const kAddYearColumn;
 // Adds the subtitle column to a library written before it was stored.
 extern const char* const kAddSubtitleColumn;
+// Adds the album art column to a library written before it was stored.
+extern const char* const kAddAlbumArtColumn;
 extern const char* const kFillSortKeys;
 // The collation that indexes of such a library name; the stock SQLite tool lacks it.
 extern const char* const kProgramCollation;

@@ -65,6 +65,10 @@ Sql UpdateTags(std::string_view path, std::string_view title, std::string_view a
                std::string_view album, std::string_view genre);
 // The subtitle of every row of a video file.
 Sql UpdateSubtitle(std::string_view path, std::string_view subtitle);
+// Up to `limit` items of a local audio, video or picture file whose album art has not
+// been looked for.
+Sql AlbumArtPending(int32_t limit);
+Sql UpdateAlbumArt(int32_t myIndex, std::string_view albumArt);
 Sql DeleteByIndex(int32_t myIndex);
 Sql DeleteChildren(int32_t pIndex);
 Sql DeleteByPath(std::string_view path);

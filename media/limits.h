@@ -68,4 +68,23 @@ inline constexpr uint64_t kProcessPollMs = 5;
 // Resolution written when the source picture states none: 96 dots per inch.
 inline constexpr int32_t kDefaultPixelsPerMetre = 3780;
 
+// ---- Album art ----
+
+// Largest side of album art: the DLNA JPEG_TN profile allows 160 x 160.
+inline constexpr int kAlbumArtSide = 160;
+
+// Largest embedded picture that is decoded; real covers are well under a megabyte, and a
+// forged tag cannot make the server hold more.
+inline constexpr size_t kAlbumArtMaxEmbeddedBytes = 16 * 1024 * 1024;
+
+// Largest video frame turned into album art (pixels); larger ones are left without it.
+inline constexpr int64_t kAlbumArtMaxFramePixels = 8192LL * 8192LL;
+
+// Packets read while looking for the first decodable frame after the seek; a video that
+// yields none within them gets no album art.
+inline constexpr int kAlbumArtMaxPackets = 2000;
+
+// JPEG quality of album art.
+inline constexpr int kAlbumArtJpegQuality = 85;
+
 }  // namespace media_limits

@@ -48,7 +48,10 @@ bool ResolveAll(void* lib, VipsApi* api) {
          Resolve(lib, "vips_colourspace", &api->colourspace) &&
          Resolve(lib, "vips_cast_uchar", &api->cast_uchar) &&
          Resolve(lib, "vips_extract_band", &api->extract_band) &&
-         Resolve(lib, "vips_bandjoin", &api->bandjoin) && Resolve(lib, "vips_embed", &api->embed);
+         Resolve(lib, "vips_bandjoin", &api->bandjoin) && Resolve(lib, "vips_embed", &api->embed) &&
+         Resolve(lib, "vips_thumbnail_buffer", &api->thumbnail_buffer) &&
+         Resolve(lib, "vips_image_new_from_memory_copy", &api->image_new_from_memory_copy) &&
+         Resolve(lib, "vips_jpegsave_buffer", &api->jpegsave_buffer);
 }
 
 // Loads the library, checks that it is the ABI the headers describe (the check VIPS_INIT

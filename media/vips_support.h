@@ -49,6 +49,9 @@ struct VipsApi {
   decltype(&::vips_extract_band) extract_band;
   decltype(&::vips_bandjoin) bandjoin;
   decltype(&::vips_embed) embed;
+  decltype(&::vips_thumbnail_buffer) thumbnail_buffer;
+  decltype(&::vips_image_new_from_memory_copy) image_new_from_memory_copy;
+  decltype(&::vips_jpegsave_buffer) jpegsave_buffer;
 };
 
 // Loads and starts libvips once for the process; null when it could not be loaded or

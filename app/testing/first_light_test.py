@@ -50,6 +50,16 @@ def make_media(media):
     os.makedirs(os.path.join(media, "Loose"))
     ffmpeg("-f", "lavfi", "-i", "sine=f=330:d=3", "-c:a", "libvorbis",
            os.path.join(media, "Loose", "lonely.ogg"))
+    # Beside it, a song whose tags hold a cover, and one whose tags hold a broken picture.
+    work = os.path.join(media, "..")
+    plain, cover = os.path.join(work, "plain.mp3"), os.path.join(work, "cover.jpg")
+    ffmpeg("-f", "lavfi", "-i", "sine=f=550:d=1", "-id3v2_version", "0", plain)
+    ffmpeg("-f", "lavfi", "-i", "testsrc=s=400x300:d=1", "-frames:v", "1", cover)
+    ffmpeg("-i", plain, "-i", cover, "-map", "0", "-map", "1", "-c", "copy", "-id3v2_version",
+           "3", "-metadata:s:v", "comment=Cover (front)",
+           os.path.join(media, "Loose", "covered.mp3"))
+    with open(plain, "rb") as f, open(os.path.join(media, "Loose", "broken.mp3"), "wb") as out:
+        out.write(id3_with_picture(b"\xff\xd8\xff\xe0 not a picture" * 50) + f.read())
     # A playlist whose order is not the order of names.
     with open(os.path.join(music, "mix.m3u"), "w") as f:
         f.write("#EXTM3U\n../Loose/lonely.ogg\nsong.mp3\n")
@@ -62,6 +72,26 @@ def make_media(media):
                     tree], check=True)
     with open(os.path.join(tree, "inside.jpg"), "rb") as f:
         return f.read()
+
+
+def id3_with_picture(picture):
+    """An ID3v2.3 tag holding one front cover APIC frame of the bytes `picture`."""
+    frame = b"\0image/jpeg\0\x03\0" + picture
+    frame = b"APIC" + len(frame).to_bytes(4, "big") + b"\0\0" + frame
+    size = len(frame)
+    syncsafe = bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F, size & 0x7F])
+    return b"ID3\x03\0\0" + syncsafe + frame
+
+
+def jpeg_size(body):
+    """(width, height) from a JPEG's frame header, or None when it is no JPEG."""
+    at = 2
+    while body[:2] == b"\xff\xd8" and at + 9 < len(body) and body[at] == 0xFF:
+        if body[at + 1] in (0xC0, 0xC1, 0xC2):
+            return (int.from_bytes(body[at + 7:at + 9], "big"),
+                    int.from_bytes(body[at + 5:at + 7], "big"))
+        at += 2 + int.from_bytes(body[at + 2:at + 4], "big")
+    return None
 
 
 class Browser:
@@ -193,6 +223,30 @@ def check_subtitles(browser, items, media):
           "the watcher moves the subtitle from the clip to the film, which sends it")
 
 
+def check_album_art(browser, expected):
+    """Art is made after the scan: the items in `expected` get it, as JPEGs of the given
+    size; a song whose tags hold a broken picture and one without any picture get none."""
+    end = time.time() + 60
+    while browser.cd:
+        browser.objects = {}
+        browser.walk()
+        art = {title: o.get_album_art() for title, o in browser.objects.items()}
+        if all(art.get(t) for t in expected) or time.time() > end:
+            break
+        time.sleep(0.5)
+    else:
+        return
+    for title, size in expected.items():
+        if not check(art.get(title), "%s has album art" % title):
+            continue
+        status, fields, body = get(art[title])
+        check(status == 200 and fields.get("content-type") == "image/jpeg" and
+              jpeg_size(body) == size, "%s: its art is a %s JPEG (%s, %s, %s)"
+              % (title, size, status, fields.get("content-type"), jpeg_size(body[:4096])))
+    for title in ("broken", "lonely"):
+        check(title in art and not art[title], "%s has no album art (%s)" % (title, art.get(title)))
+
+
 def use(home, media, inside):
     files = {}
     for root, _, names in os.walk(media):
@@ -290,6 +344,8 @@ def use(home, media, inside):
         height = int.from_bytes(body[22:26], "little") if len(body) > 26 else 0
         check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
               "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
+    # The folder picture is 64 x 64; the song's own cover, the picture and the video are 4:3.
+    check_album_art(browser, {"song": (64, 64), "covered": (160, 120), "photo": (160, 120)})
     check_subtitles(browser, items, media)
     film = items.get("film", [])
     check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,

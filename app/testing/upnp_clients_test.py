@@ -137,8 +137,9 @@ class Desktop:
 def check_didl(answers, work):
     """GUPnP-AV parses every answer without a warning; each validates against the schema
     but for the design's dc:company element, the subtitle's sec:CaptionInfoEx (the schema
-    admits no element of another namespace in an item; the TVs read only this form) and
-    the empty DIDL-Lite of an empty container."""
+    admits no element of another namespace in an item; the TVs read only this form), the
+    dlna:profileID of upnp:albumArtURI (the schema admits no attribute there; DLNA clients
+    look for it) and the empty DIDL-Lite of an empty container."""
     import gi
     gi.require_version("GUPnPAV", "1.0")
     from gi.repository import GLib, GUPnPAV
@@ -153,12 +154,12 @@ def check_didl(answers, work):
           % (len(answers), errors))
     folder = os.path.join(work, "didl")
     os.makedirs(folder)
-    objects = 0
+    objects, art = 0, []
     for object_id, result in answers:
         if isinstance(result, int):
             continue
         parser = GUPnPAV.DIDLLiteParser.new()
-        parser.connect("object-available", lambda *_: None)
+        parser.connect("object-available", lambda _p, o: art.append(o.get_album_art()))
         try:
             parser.parse_didl(result)
         except GLib.Error as error:
@@ -166,7 +167,8 @@ def check_didl(answers, work):
         objects += result.count("<item") + result.count("<container")
         with open(os.path.join(folder, object_id + ".xml"), "w") as f:
             f.write(re.sub(r"<dc:company>[^<]*</dc:company>\n?|<sec:CaptionInfoEx [^>]*>[^<]*"
-                           r"</sec:CaptionInfoEx>\n?", "", result))
+                           r"</sec:CaptionInfoEx>\n?| dlna:profileID=\"JPEG_TN\" xmlns:dlna=\""
+                           r"urn:schemas-dlna-org:metadata-1-0/\"", "", result))
     check(not logged, "GUPnP-AV parses every answer (%d objects) without a warning: %s"
           % (objects, logged[:5]))
     tracks = [r for _, r in answers if "<upnp:originalTrackNumber>" in str(r)]
@@ -175,6 +177,10 @@ def check_didl(answers, work):
     captions = [r for _, r in answers if "<sec:CaptionInfoEx" in str(r)]
     check(captions and 'sec:type="srt"' in captions[0] and "divx.srt</sec:CaptionInfoEx>" in
           captions[0], "the video with a subtitle beside it points TVs at the subtitle")
+    check([a for a in art if a and a.endswith(".jpg")] and
+          any('<upnp:albumArtURI dlna:profileID="JPEG_TN" xmlns:dlna="urn:schemas-dlna-org:'
+              'metadata-1-0/">' in str(r) for _, r in answers),
+          "GUPnP-AV reads the JPEG_TN album art of the items")
     catalog = os.path.join(work, "catalog.xml")
     with open(catalog, "w") as f:
         f.write(CATALOG)
@@ -349,12 +355,22 @@ def check_renderer(cd, items, desktop, server):
             renderer.kill()
 
 
+# Items that get album art: the songs beside the folder picture and the pictures.
+ART = ["song", "tune", "chant", "photo", "chart"]
+
+
 def use_everything(server, location, work, desktop, paths):
     cd = ContentDirectory(location)
     check('<sec:X_ProductCap xmlns:sec="http://www.sec.co.kr/dlna">smi,DCM10,getMediaInfo.sec,'
           'getCaptionInfo.sec</sec:X_ProductCap>' in cd.description,
           "the description announces subtitles and durations to the TVs that ask for them")
+    # Album art is made after the scan: the tree is read once the items have theirs.
+    end = time.time() + 60
     answers, items = cd.walk()
+    while time.time() < end and not all(i["art"] for t in ART
+                                        for i in items.get(t) or [{"art": None}]):
+        time.sleep(0.5)
+        answers, items = cd.walk()
     check_didl(answers, work)
     server.serving(cd, "the whole tree was browsed")
     check_renderer(cd, items, desktop, server)

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "library/build/album_art_worker.h"
 #include "library/build/scan_threads.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
@@ -21,6 +22,7 @@ void AddFileLocked(const std::string& path) {
     Scan_RemovePath(path);
   }
   Scan_AddPath(path);
+  AlbumArtWorker_Kick();
 }
 
 void AddLocked(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "library/build/album_art_worker.h"
 #include "library/build/container_tree.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
@@ -64,6 +65,7 @@ void RunScan(Work work) {
   g_scanRunning.store(false, std::memory_order_release);
   db_invalidateBrowse();
   g_scanIdle.store(true, std::memory_order_release);
+  AlbumArtWorker_Kick();
 }
 
 bool Stopped() { return g_scanAbort.load(std::memory_order_acquire); }

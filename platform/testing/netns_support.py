@@ -491,9 +491,10 @@ class ContentDirectory:
 
     def walk(self, limit=300):
         """Every container from "0" down: ([(id, Result or error code)], {title: [item]}),
-        an item being a dict of id, parent, title, class and res [(url, protocolInfo,
-        attributes)]; an item listed in several containers appears once for each, and a
-        playlist (a container with resources) counts as an item too."""
+        an item being a dict of id, parent, title, class, res [(url, protocolInfo,
+        attributes)] and art (its albumArtURI or None); an item listed in several
+        containers appears once for each, and a playlist (a container with resources)
+        counts as an item too."""
         answers, items, queue = [], {}, ["0"]
         while queue and len(answers) < limit:
             current = queue.pop(0)
@@ -512,5 +513,6 @@ class ContentDirectory:
                     title = element.findtext("dc:title", "", DIDL)
                     items.setdefault(title, []).append({
                         "id": element.get("id"), "parent": current, "title": title,
-                        "class": element.findtext("upnp:class", "", DIDL), "res": res})
+                        "class": element.findtext("upnp:class", "", DIDL), "res": res,
+                        "art": element.findtext("upnp:albumArtURI", None, DIDL)})
         return answers, items
