@@ -196,4 +196,19 @@ bool AlbumArt_FromPictureFile(const std::string& picturePath, const std::string&
   return WriteJpeg(Scaled(rc, out), jpegPath);
 }
 
+bool AlbumArt_FromRgb(const uint8_t* rgb, int width, int height, const std::string& jpegPath) {
+  if (width <= 0 || height <= 0 || Vips_Ensure() == nullptr) return false;
+  VipsImagePtr frame(Vips().image_new_from_memory_copy(
+      rgb, static_cast<size_t>(width) * static_cast<size_t>(height) * 3, width, height, 3,
+      VIPS_FORMAT_UCHAR));
+  if (!frame) {
+    Vips().error_clear();
+    return false;
+  }
+  VipsImage* out = nullptr;
+  int rc = Vips().thumbnail_image(frame.get(), &out, media_limits::kAlbumArtSide, "height",
+                                  media_limits::kAlbumArtSide, "size", VIPS_SIZE_DOWN, nullptr);
+  return WriteJpeg(Scaled(rc, out), jpegPath);
+}
+
 }  // namespace media

@@ -1,8 +1,8 @@
 // Album art: the small JPEG that clients show beside an item in their lists. Made from
-// the picture embedded in a song's tags or from a picture file; fitted into a box of
-// kAlbumArtSide pixels with the aspect ratio kept, never enlarged, baseline sRGB as the
-// DLNA JPEG_TN profile asks. Each call decodes its source; callers keep the results
-// (library/build/album_art_worker).
+// the picture embedded in a song's tags, from a picture file or from a video frame;
+// fitted into a box of kAlbumArtSide pixels with the aspect ratio kept, never enlarged,
+// baseline sRGB as the DLNA JPEG_TN profile asks. Each call decodes its source; callers
+// keep the results (library/build/album_art_worker).
 #pragma once
 
 #include <cstdint>
@@ -22,5 +22,12 @@ bool AlbumArt_FromEncoded(const std::string& picture, const std::string& jpegPat
 
 // The same from the picture file at `picturePath`.
 bool AlbumArt_FromPictureFile(const std::string& picturePath, const std::string& jpegPath);
+
+// The same from a frame about a tenth of the way into the video at `videoPath`
+// (album_art_video.cpp). False, leaving no file, when no frame can be decoded.
+bool AlbumArt_FromVideo(const std::string& videoPath, const std::string& jpegPath);
+
+// The same from `width` x `height` pixels of 8-bit RGB, rows without padding.
+bool AlbumArt_FromRgb(const uint8_t* rgb, int width, int height, const std::string& jpegPath);
 
 }  // namespace media

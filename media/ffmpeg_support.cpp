@@ -54,7 +54,11 @@ bool Load(FfmpegApi* api) {
                      ? nullptr
                      : Open({"libavformat.so." + std::to_string(LIBAVFORMAT_VERSION_MAJOR),
                              LIBAVFORMAT_VERSION_MAJOR, "avformat_version"});
-  if (format == nullptr) return false;
+  void* codec = format == nullptr
+                    ? nullptr
+                    : Open({"libavcodec.so." + std::to_string(LIBAVCODEC_VERSION_MAJOR),
+                            LIBAVCODEC_VERSION_MAJOR, "avcodec_version"});
+  if (codec == nullptr) return false;
   decltype(&::av_log_set_level) setLogLevel = nullptr;
   if (!Resolve(format, "avformat_open_input", &api->avformat_open_input) ||
       !Resolve(format, "avformat_close_input", &api->avformat_close_input) ||
@@ -65,7 +69,24 @@ bool Load(FfmpegApi* api) {
       !Resolve(util, "av_dict_get", &api->av_dict_get) ||
       !Resolve(util, "av_dict_free", &api->av_dict_free) ||
       !Resolve(util, "av_rescale_q", &api->av_rescale_q) ||
-      !Resolve(util, "av_log_set_level", &setLogLevel)) {
+      !Resolve(util, "av_log_set_level", &setLogLevel) ||
+      !Resolve(format, "av_find_best_stream", &api->av_find_best_stream) ||
+      !Resolve(format, "av_read_frame", &api->av_read_frame) ||
+      !Resolve(format, "avformat_seek_file", &api->avformat_seek_file) ||
+      !Resolve(codec, "avcodec_find_decoder", &api->avcodec_find_decoder) ||
+      !Resolve(codec, "avcodec_alloc_context3", &api->avcodec_alloc_context3) ||
+      !Resolve(codec, "avcodec_free_context", &api->avcodec_free_context) ||
+      !Resolve(codec, "avcodec_parameters_to_context", &api->avcodec_parameters_to_context) ||
+      !Resolve(codec, "avcodec_open2", &api->avcodec_open2) ||
+      !Resolve(codec, "avcodec_send_packet", &api->avcodec_send_packet) ||
+      !Resolve(codec, "avcodec_receive_frame", &api->avcodec_receive_frame) ||
+      !Resolve(codec, "av_packet_alloc", &api->av_packet_alloc) ||
+      !Resolve(codec, "av_packet_free", &api->av_packet_free) ||
+      !Resolve(codec, "av_packet_unref", &api->av_packet_unref) ||
+      !Resolve(util, "av_frame_alloc", &api->av_frame_alloc) ||
+      !Resolve(util, "av_frame_free", &api->av_frame_free) ||
+      !Resolve(util, "av_frame_move_ref", &api->av_frame_move_ref) ||
+      !Resolve(util, "av_frame_unref", &api->av_frame_unref)) {
     return false;
   }
   setLogLevel(AV_LOG_QUIET);

@@ -9,8 +9,10 @@
 #pragma once
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
+#include <libavutil/frame.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
@@ -30,6 +32,25 @@ struct FfmpegApi {
   decltype(&::av_dict_get) av_dict_get;
   decltype(&::av_dict_free) av_dict_free;
   decltype(&::av_rescale_q) av_rescale_q;
+  // Decoding, for the frame that video album art is made from. libavformat needs
+  // libavcodec anyway, so resolving these maps nothing more.
+  decltype(&::av_find_best_stream) av_find_best_stream;
+  decltype(&::av_read_frame) av_read_frame;
+  decltype(&::avformat_seek_file) avformat_seek_file;
+  decltype(&::avcodec_find_decoder) avcodec_find_decoder;
+  decltype(&::avcodec_alloc_context3) avcodec_alloc_context3;
+  decltype(&::avcodec_free_context) avcodec_free_context;
+  decltype(&::avcodec_parameters_to_context) avcodec_parameters_to_context;
+  decltype(&::avcodec_open2) avcodec_open2;
+  decltype(&::avcodec_send_packet) avcodec_send_packet;
+  decltype(&::avcodec_receive_frame) avcodec_receive_frame;
+  decltype(&::av_packet_alloc) av_packet_alloc;
+  decltype(&::av_packet_free) av_packet_free;
+  decltype(&::av_packet_unref) av_packet_unref;
+  decltype(&::av_frame_alloc) av_frame_alloc;
+  decltype(&::av_frame_free) av_frame_free;
+  decltype(&::av_frame_move_ref) av_frame_move_ref;
+  decltype(&::av_frame_unref) av_frame_unref;
 };
 
 // The loaded functions, with FFmpeg's own logging silenced; nullptr when the libraries

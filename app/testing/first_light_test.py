@@ -44,6 +44,9 @@ def make_media(media):
            os.path.join(media, "clip.mp4"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=160x120:d=2:r=10", "-c:v", "mpeg4",
            os.path.join(media, "film.mkv"))
+    # A video that nothing can decode.
+    with open(os.path.join(media, "garbled.mp4"), "wb") as f:
+        f.write(b"\0\0\0\x18ftypisom" + bytes(range(256)) * 40)
     with open(os.path.join(media, "clip.en.srt"), "w", encoding="utf-8") as f:
         f.write(SUBTITLE)
     # A song in a folder without pictures, converted for clients (Ogg is always).
@@ -225,7 +228,8 @@ def check_subtitles(browser, items, media):
 
 def check_album_art(browser, expected):
     """Art is made after the scan: the items in `expected` get it, as JPEGs of the given
-    size; a song whose tags hold a broken picture and one without any picture get none."""
+    size; a song whose tags hold a broken picture, one without any picture and a video
+    that cannot be decoded get none."""
     end = time.time() + 60
     while browser.cd:
         browser.objects = {}
@@ -243,7 +247,7 @@ def check_album_art(browser, expected):
         check(status == 200 and fields.get("content-type") == "image/jpeg" and
               jpeg_size(body) == size, "%s: its art is a %s JPEG (%s, %s, %s)"
               % (title, size, status, fields.get("content-type"), jpeg_size(body[:4096])))
-    for title in ("broken", "lonely"):
+    for title in ("broken", "lonely", "garbled"):
         check(title in art and not art[title], "%s has no album art (%s)" % (title, art.get(title)))
 
 
@@ -345,7 +349,8 @@ def use(home, media, inside):
         check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
               "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
     # The folder picture is 64 x 64; the song's own cover, the picture and the video are 4:3.
-    check_album_art(browser, {"song": (64, 64), "covered": (160, 120), "photo": (160, 120)})
+    check_album_art(browser, {"song": (64, 64), "covered": (160, 120), "photo": (160, 120),
+                              "clip": (160, 120)})
     check_subtitles(browser, items, media)
     film = items.get("film", [])
     check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,

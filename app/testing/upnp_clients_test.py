@@ -355,8 +355,10 @@ def check_renderer(cd, items, desktop, server):
             renderer.kill()
 
 
-# Items that get album art: the songs beside the folder picture and the pictures.
-ART = ["song", "tune", "chant", "photo", "chart"]
+# Items that get album art: the songs beside the folder picture, the pictures and the
+# videos (but the one inside the disc image).
+ART = ["song", "tune", "chant", "photo", "chart", "divx", "xvid", "clip", "show", "program",
+       "film"]
 
 
 def use_everything(server, location, work, desktop, paths):

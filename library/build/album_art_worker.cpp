@@ -83,11 +83,21 @@ std::string PictureArt(const MediaRecord& record) {
   });
 }
 
+// A video's art is a frame a tenth of the way in; a video that cannot be decoded has none.
+std::string VideoArt(const MediaRecord& record) {
+  std::optional<std::string> name = ArtName('v', record.FilePath);
+  if (!name) return kNone;
+  return Made(*name, [&](const std::string& path) {
+    return media::AlbumArt_FromVideo(record.FilePath, path);
+  });
+}
+
 // Files inside disc images have no path of their own to read.
 std::string ArtOf(const MediaRecord& record) {
   if (record.Flags & kFlagDiscImage) return kNone;
   if (record.FileType == "Audio") return SongArt(record);
   if (record.FileType == "Image") return PictureArt(record);
+  if (record.FileType == "Video") return VideoArt(record);
   return kNone;
 }
 
