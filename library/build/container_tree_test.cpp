@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "library/library.h"
 #include "library/object_numbers.h"
@@ -18,13 +19,17 @@ std::set<int32_t> ChildrenOf(int32_t parent) {
   return out;
 }
 
-TEST(ContainerTreeTest, BuildsTheSkeletonWithItsChildrenLists) {
+// Every other subsystem numbers its containers by this tree; building it again over an
+// existing tree changes nothing.
+TEST(ContainerTreeTest, BuildsTheSkeletonOnceWithItsChildrenTitlesAndKinds) {
   TempLibrary lib;
   ASSERT_TRUE(lib.ok());
-  g_nextMyIndex = 12345;
-  FST_BuildTree();
-  EXPECT_EQ(g_nextMyIndex.load(), 29);
-  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+  for (int32_t counter : {12345, 500}) {
+    g_nextMyIndex = counter;
+    FST_BuildTree();
+    EXPECT_EQ(g_nextMyIndex.load(), 29);
+    EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+  }
   EXPECT_EQ(ChildrenOf(0), (std::set<int32_t>{1, 2, 3}));
   EXPECT_EQ(ChildrenOf(1), (std::set<int32_t>{4, 6, 16}));
   EXPECT_EQ(ChildrenOf(2), (std::set<int32_t>{7, 8, 9, 10, 12, 18}));
@@ -33,41 +38,24 @@ TEST(ContainerTreeTest, BuildsTheSkeletonWithItsChildrenLists) {
   EXPECT_EQ(ChildrenOf(18), (std::set<int32_t>{19}));
   EXPECT_EQ(ChildrenOf(20), (std::set<int32_t>{21, 22, 23, 24, 25, 26, 27}));
   EXPECT_EQ(ChildrenOf(-1), (std::set<int32_t>{0, 5, 11, 14}));
-  EXPECT_EQ(db_getCount(sql::Children(28)), 0);
   EXPECT_EQ(db_getCount(sql::ObjectByIndex(28)), 0);
-}
-
-TEST(ContainerTreeTest, RowsCarryTheirTitlesKindsAndInternetFlags) {
-  TempLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  FST_BuildTree();
-  MediaRecord r;
-  ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(0), &r), 1);
-  EXPECT_EQ(r.FileName, "Root");
-  EXPECT_EQ(r.PIndex, -1);
-  EXPECT_EQ(r.FilePathLen, 4);
-  ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(27), &r), 1);
-  EXPECT_EQ(r.FileName, "Most responded");
-  EXPECT_EQ(r.FilePath, "most responded");
-  EXPECT_EQ(r.InternetFlags, 1);
-  EXPECT_EQ(r.ObjectType, kObjectContainer);
-  ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(18), &r), 1);
-  EXPECT_EQ(r.FileType, "Video");
-  EXPECT_EQ(r.InternetFlags, 1);
-  ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(15), &r), 1);
-  EXPECT_EQ(r.FileName, "My Folders");
-  EXPECT_EQ(r.FileType, "Image");
-  EXPECT_EQ(r.InternetFlags, 0);
-}
-
-TEST(ContainerTreeTest, BuildingAgainOverAnExistingTreeChangesNothing) {
-  TempLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  FST_BuildTree();
-  g_nextMyIndex = 500;
-  FST_BuildTree();
-  EXPECT_EQ(g_nextMyIndex.load(), 29);
-  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+  struct Row {
+    int32_t index;
+    const char* name;
+    const char* path;
+    const char* type;
+    int32_t internet;
+  };
+  for (const Row& want :
+       {Row{0, "Root", "Root", "", 0}, Row{27, "Most responded", "most responded", "Video", 1},
+        Row{18, "Internet Audio", "Internet Audio", "Video", 1},
+        Row{15, "My Folders", "My Folders", "Image", 0}}) {
+    MediaRecord r;
+    ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(want.index), &r), 1);
+    EXPECT_EQ(std::tie(r.FileName, r.FilePath, r.FileType, r.InternetFlags, r.ObjectType),
+              std::make_tuple(want.name, want.path, want.type, want.internet, kObjectContainer))
+        << want.index;
+  }
 }
 
 }  // namespace

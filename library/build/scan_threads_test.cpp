@@ -10,12 +10,12 @@
 
 #include "library/build/container_tree.h"
 #include "library/build/scan_limits.h"
-#include "library/build/scan_test_support.h"
 #include "library/build/scanner.h"
+#include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/object_numbers.h"
 #include "library/statements.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 #include "platform/tick.h"
 
 namespace {
@@ -37,28 +37,6 @@ bool FillFolder(const std::string& folder, int count, int perFolder) {
     }
   }
   return true;
-}
-
-TEST(ScanThreadTest, AddFoldersRunsToTheEndAndResetsTheFlags) {
-  ScanLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  ASSERT_TRUE(FillFolder(lib.MediaPath("one"), 2, 3));
-  ASSERT_TRUE(WriteJpeg(lib.MediaPath("two/p.jpg")));
-  ScanThread scan;
-
-  ASSERT_TRUE(scan.StartAddFolders(
-      {lib.MediaPath("one"), lib.MediaPath("two"), "", lib.MediaPath("never")}));
-  ASSERT_TRUE(scan.WaitFor(60000));
-  scan.Join();
-
-  EXPECT_FALSE(g_scanRunning.load());
-  EXPECT_TRUE(g_scanIdle.load());
-  EXPECT_EQ(g_scanCurrentPath.Get(), "");
-  EXPECT_EQ(ItemsIn(kContainerAllMusic), 6);
-  EXPECT_EQ(ItemsIn(kContainerAllImages), 1);
-  EXPECT_EQ(Scan_CurrentCounts().files, 7);
-  // The list ended at the empty path.
-  EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib.MediaPath("never")).MyIndex, -1);
 }
 
 TEST(ScanThreadTest, OneOwnerRunsOneScanAtATimeAndBrowsingGoesOnMeanwhile) {
@@ -101,11 +79,16 @@ TEST(ScanThreadTest, RefreshAndRescanAllFollowTheSharedFolders) {
   ASSERT_TRUE(WriteMp3(lib.MediaPath("old.mp3")));
   ASSERT_TRUE(WriteJpeg(lib.MediaPath("keep.jpg")));
   Lib_AddSharedFolder(lib.media());
-  ScanThread_AddFolder(lib.media());
+  ScanThread scan;
+  // The window's list of folders ends at the first empty path.
+  ASSERT_TRUE(scan.StartAddFolders({lib.media(), "", lib.Path("never")}));
+  scan.Join();
+  EXPECT_FALSE(g_scanRunning.load());
+  EXPECT_EQ(g_scanCurrentPath.Get(), "");
+  EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib.Path("never")).MyIndex, -1);
   std::filesystem::remove(lib.MediaPath("old.mp3"));
   ASSERT_TRUE(WriteMp3(lib.MediaPath("new.mp3")));
 
-  ScanThread scan;
   ASSERT_TRUE(scan.StartRefreshFolder(lib.media()));
   scan.Join();
 
