@@ -290,8 +290,8 @@ void NoteGroups(const MediaRecord& item, DeleteState* state) {
     int n = db_selectT(sql::ByPath(*tag));
     std::vector<MediaRecord> rows(db_selectResults().begin(), db_selectResults().begin() + n);
     for (const MediaRecord& r : rows) {
-      bool groupRoot = r.PIndex == kContainerArtist || r.PIndex == kContainerGenre ||
-                       r.PIndex == kContainerAlbum;
+      bool groupRoot = r.pIndex == kContainerArtist || r.pIndex == kContainerGenre ||
+                       r.pIndex == kContainerAlbum;
       if (r.ObjectType == kObjectContainer && groupRoot && r.MyIndex >= kFirstFreeObjectNumber) {
         state->groupCandidates.insert(r.MyIndex);
       }
@@ -374,7 +374,7 @@ void PruneEmptyUpward(int32_t container) {
     if (db_getOneRecord(sql::ObjectByIndex(container), &r) == 0) return;
     if (r.ObjectType != kObjectContainer || db_getCount(sql::Children(container)) > 0) return;
     db_execute(sql::DeleteByIndex(container));
-    container = r.PIndex;
+    container = r.pIndex;
   }
 }
 
@@ -387,7 +387,7 @@ void PruneChain(int32_t container) {
     return;
   }
   PruneContainer(container);
-  PruneEmptyUpward(r.PIndex);
+  PruneEmptyUpward(r.pIndex);
 }
 
 // ---- Walking ----

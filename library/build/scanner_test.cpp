@@ -133,7 +133,7 @@ TEST(ScannerTest, EachFolderViewHoldsOnlyTheFoldersWithItsKind) {
   // The metadata's flags reach every row of the file.
   std::vector<MediaRecord> mjpeg = RowsOfPath(lib.MediaPath("mjpeg.avi"));
   ASSERT_EQ(mjpeg.size(), 2u);
-  for (const MediaRecord& r : mjpeg) EXPECT_EQ(r.Flags, kFlagNonDivxAvi) << r.PIndex;
+  for (const MediaRecord& r : mjpeg) EXPECT_EQ(r.Flags, kFlagNonDivxAvi) << r.pIndex;
   ScanCounts counts = Scan_CurrentCounts();
   EXPECT_EQ(std::tie(counts.files, counts.video, counts.unsupported), std::make_tuple(6, 2, 1));
 }
