@@ -111,7 +111,7 @@ bool CAppController::Started(bool started) {
 
 void CAppController::StartWatching() {
   if (watcher_) return;
-  watcher_ = std::make_unique<LibraryWatcher>();
+  watcher_ = std::make_unique<CLibraryWatcher>();
   watcher_->WatchSharedFolders();
 }
 
@@ -124,7 +124,7 @@ void CAppController::CompleteScan() {
 }
 
 std::string CAppController::ScanProgressLine() const {
-  ScanCounts c = Scan_CurrentCounts();
+  CScanCounts c = Scan_CurrentCounts();
   char line[512];
   std::snprintf(line, sizeof line,
                 "Scanning: %d videos, %d audio, %d images, %d playlists, %d duplicates, "

@@ -214,7 +214,7 @@ void CImportPage::Tick(uint64_t nowMs) {
 }
 
 void CImportPage::ShowCounts(uint64_t nowMs) {
-  const ScanCounts c = Scan_CurrentCounts();
+  const CScanCounts c = Scan_CurrentCounts();
   const int values[] = {c.files,     c.video,      c.audio,      c.image,
                         c.playlists, c.duplicates, c.unsupported};
   for (int row = 0; row < kCounterRows - 1; ++row) {

@@ -44,12 +44,12 @@ int main(int argc, char** argv) {
 
   uint64_t start = platform::TickCountMs();
   {
-    ScanThread scan;
+    CScanThread scan;
     scan.StartAddFolders({share});
     scan.Join();
   }
   uint64_t elapsed = platform::TickCountMs() - start;
-  ScanCounts c = Scan_CurrentCounts();
+  CScanCounts c = Scan_CurrentCounts();
   std::printf(
       "scanned %d files (%d video, %d audio, %d image, %d playlists, %d duplicates, "
       "%d unsupported) in %llu ms\n",

@@ -59,7 +59,7 @@ int Latency(const std::string& home, const std::string& seed, int count) {
   }
   std::vector<double> ms;
   {
-    LibraryWatcher watcher;
+    CLibraryWatcher watcher;
     if (!watcher.Watch(media)) return 1;
     for (int i = 0; i < count; ++i) {
       std::string name = "f" + std::to_string(i) + ".mp3";

@@ -57,7 +57,7 @@ class LibraryWatcherTest : public ::testing::Test {
   }
 
   scan_test::ScanLibrary lib_;
-  LibraryWatcher watcher_;
+  CLibraryWatcher watcher_;
   std::atomic<int> modified_{0};
   std::atomic<int> refreshes_{0};
 };
@@ -194,7 +194,7 @@ TEST_F(LibraryWatcherTest, WatcherUpdatesDuringAScanNeverShareAnObjectNumber) {
   std::string second = lib_.Path("second");
   for (int i = 0; i < 60; ++i) ASSERT_TRUE(WriteJpeg(second + "/p" + std::to_string(i) + ".jpg"));
   ASSERT_EQ(Lib_AddSharedFolder(second), 1);
-  ScanThread scan;
+  CScanThread scan;
   ASSERT_TRUE(scan.StartAddFolder(second));
   for (int i = 0; i < 60; ++i)
     ASSERT_TRUE(WriteJpeg(lib_.MediaPath("in/q" + std::to_string(i) + ".jpg")));

@@ -106,7 +106,7 @@ TEST_F(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
                 std::to_string(ChildNamed(item.MyIndex, "one.mp3").MyIndex) + "/one.mp3\r\n" +
                 std::to_string(ChildNamed(item.MyIndex, "two.mp3").MyIndex) + "/two.mp3\r\n");
   // Entry items are not files of the scan; the playlist counts once.
-  ScanCounts counts = Scan_CurrentCounts();
+  CScanCounts counts = Scan_CurrentCounts();
   EXPECT_EQ(counts.files, 3);  // known.mp3, clip.mp4, the playlist
   EXPECT_EQ(counts.playlists, 1);
   // Scanning again imports the playlist anew over the entry items it stored.

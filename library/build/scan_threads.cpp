@@ -148,10 +148,10 @@ void ScanThread_FinishUnfinished() {
   });
 }
 
-ScanThread::~ScanThread() { Join(); }
+CScanThread::~CScanThread() { Join(); }
 
 template <typename Body>
-bool ScanThread::Start(Body body) {
+bool CScanThread::Start(Body body) {
   std::lock_guard lock(mutex_);
   if (running_) return false;
   if (thread_.joinable()) thread_.join();
@@ -168,37 +168,37 @@ bool ScanThread::Start(Body body) {
   return true;
 }
 
-bool ScanThread::StartAddFolders(std::vector<std::string> paths) {
+bool CScanThread::StartAddFolders(std::vector<std::string> paths) {
   return Start([paths = std::move(paths)] { ScanThread_AddFolders(paths); });
 }
 
-bool ScanThread::StartAddFolder(std::string path) {
+bool CScanThread::StartAddFolder(std::string path) {
   return Start([path = std::move(path)] { ScanThread_AddFolder(path); });
 }
 
-bool ScanThread::StartRefreshFolder(std::string path) {
+bool CScanThread::StartRefreshFolder(std::string path) {
   return Start([path = std::move(path)] { ScanThread_RefreshFolder(path); });
 }
 
-bool ScanThread::StartRescanAll() {
+bool CScanThread::StartRescanAll() {
   return Start([] { ScanThread_RescanAll(); });
 }
 
-bool ScanThread::StartFinishUnfinished() {
+bool CScanThread::StartFinishUnfinished() {
   return Start([] { ScanThread_FinishUnfinished(); });
 }
 
-bool ScanThread::Running() const {
+bool CScanThread::Running() const {
   std::lock_guard lock(mutex_);
   return running_;
 }
 
-bool ScanThread::WaitFor(uint64_t timeoutMs) {
+bool CScanThread::WaitFor(uint64_t timeoutMs) {
   std::unique_lock lock(mutex_);
   return ended_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !running_; });
 }
 
-void ScanThread::Join() {
+void CScanThread::Join() {
   std::thread finished;
   {
     std::unique_lock lock(mutex_);

@@ -31,12 +31,12 @@ void ScanThread_FinishUnfinished();
 
 // One scan thread and its owner: starts it, waits for it, and joins it at the latest
 // when destroyed. Starting sets g_scanRunning and zeroes the counts of the current scan.
-class ScanThread {
+class CScanThread {
  public:
-  ScanThread() = default;
-  ~ScanThread();
-  ScanThread(const ScanThread&) = delete;
-  ScanThread& operator=(const ScanThread&) = delete;
+  CScanThread() = default;
+  ~CScanThread();
+  CScanThread(const CScanThread&) = delete;
+  CScanThread& operator=(const CScanThread&) = delete;
 
   // Each returns false (and starts nothing) while this owner's previous scan runs.
   bool StartAddFolders(std::vector<std::string> paths);

@@ -54,7 +54,7 @@ TEST(ScanThreadTest, OneOwnerRunsOneScanAtATimeAndBrowsingGoesOnMeanwhile) {
     }
     platform::SleepMs(2);
   });
-  ScanThread scan;
+  CScanThread scan;
   ASSERT_TRUE(scan.StartAddFolder(lib.media()));
   ASSERT_TRUE(platform::testing::WaitUntil([&] { return entries.load() >= 1; }, 60000));
   EXPECT_TRUE(scan.Running());
@@ -79,7 +79,7 @@ TEST(ScanThreadTest, RefreshAndRescanAllFollowTheSharedFolders) {
   ASSERT_TRUE(WriteMp3(lib.MediaPath("old.mp3")));
   ASSERT_TRUE(WriteJpeg(lib.MediaPath("keep.jpg")));
   Lib_AddSharedFolder(lib.media());
-  ScanThread scan;
+  CScanThread scan;
   // The window's list of folders ends at the first empty path.
   ASSERT_TRUE(scan.StartAddFolders({lib.media(), "", lib.Path("never")}));
   scan.Join();
@@ -138,7 +138,7 @@ TEST(ScanThreadTest, ScansRunWithTheSmallPageCacheAndBrowsingGetsTheLargeOneBack
     SCOPED_TRACE(c.before);
     ASSERT_TRUE(db_execute({"pragma cache_size = " + std::to_string(c.before), {}}));
     during = 0;
-    ScanThread scan;
+    CScanThread scan;
     ASSERT_TRUE(scan.StartAddFolder(lib.media()));
     scan.Join();
     EXPECT_EQ(during.load(), c.scan);

@@ -33,19 +33,19 @@ std::mutex ScanFilesMutex;
 std::atomic<bool> g_scanAbort{false};
 std::atomic<bool> g_scanIdle{true};
 std::atomic<bool> g_scanRunning{false};
-ScanCurrentPath g_scanCurrentPath;
+CScanCurrentPath g_scanCurrentPath;
 
-void ScanCurrentPath::Set(const std::string& path) {
+void CScanCurrentPath::Set(const std::string& path) {
   std::lock_guard lock(mutex_);
   path_ = path;
 }
 
-void ScanCurrentPath::Clear() {
+void CScanCurrentPath::Clear() {
   std::lock_guard lock(mutex_);
   path_.clear();
 }
 
-std::string ScanCurrentPath::Get() const {
+std::string CScanCurrentPath::Get() const {
   std::lock_guard lock(mutex_);
   return path_;
 }
@@ -61,8 +61,8 @@ struct AtomicCounts {
   std::atomic<int> duplicates{0};
   std::atomic<int> unsupported{0};
 
-  ScanCounts Snapshot() const {
-    ScanCounts c;
+  CScanCounts Snapshot() const {
+    CScanCounts c;
     c.files = files.load(std::memory_order_acquire);
     c.video = video.load(std::memory_order_acquire);
     c.audio = audio.load(std::memory_order_acquire);
@@ -72,7 +72,7 @@ struct AtomicCounts {
     c.unsupported = unsupported.load(std::memory_order_acquire);
     return c;
   }
-  void Store(const ScanCounts& c) {
+  void Store(const CScanCounts& c) {
     files.store(c.files, std::memory_order_release);
     video.store(c.video, std::memory_order_release);
     audio.store(c.audio, std::memory_order_release);
@@ -587,7 +587,7 @@ void EmptyWorkDirectory(const char* name) {
 }
 
 void RebuildEmptyLibrary(bool dropSharedFolders) {
-  Scan_SetLibraryTotals(ScanCounts());
+  Scan_SetLibraryTotals(CScanCounts());
   {
     LibraryTransaction batch;
     db_execute(sql::DeleteAllObjects());
@@ -758,12 +758,12 @@ void RunEntryHook(const std::string& path) {
 
 // ---- Counters and hooks ----
 
-ScanCounts Scan_LibraryTotals() { return g_totals.Snapshot(); }
+CScanCounts Scan_LibraryTotals() { return g_totals.Snapshot(); }
 
-void Scan_SetLibraryTotals(const ScanCounts& totals) { g_totals.Store(totals); }
+void Scan_SetLibraryTotals(const CScanCounts& totals) { g_totals.Store(totals); }
 
 void Scan_LoadLibraryTotals() {
-  ScanCounts totals;
+  CScanCounts totals;
   totals.video = db_getCount(sql::CountVideoItems());
   totals.audio = db_getCount(sql::CountAudioItems());
   totals.image = db_getCount(sql::CountImageItems());
@@ -771,9 +771,9 @@ void Scan_LoadLibraryTotals() {
   Scan_SetLibraryTotals(totals);
 }
 
-ScanCounts Scan_CurrentCounts() { return g_current.Snapshot(); }
+CScanCounts Scan_CurrentCounts() { return g_current.Snapshot(); }
 
-void Scan_ResetCurrentCounts() { g_current.Store(ScanCounts()); }
+void Scan_ResetCurrentCounts() { g_current.Store(CScanCounts()); }
 
 void Scan_SetFeedRefresh(std::function<void()> refresh) {
   std::lock_guard lock(g_hooksMutex);

@@ -44,7 +44,7 @@ extern std::atomic<bool> g_scanRunning;
 
 // The text the progress display shows as the item being processed: the disc image being
 // read. Safe from any thread.
-class ScanCurrentPath {
+class CScanCurrentPath {
  public:
   void Set(const std::string& path);
   void Clear();
@@ -54,13 +54,13 @@ class ScanCurrentPath {
   mutable std::mutex mutex_;
   std::string path_;
 };
-extern ScanCurrentPath g_scanCurrentPath;
+extern CScanCurrentPath g_scanCurrentPath;
 
 // Counters of files. The library totals survive between scans (lowered when objects are
 // deleted, zeroed by a clear); the counts of the current scan start at zero with each
 // scan. A file counts once, when its "All" object is inserted; a file already in its
 // "All" list counts as a duplicate. `unsupported` is kept for the current scan only.
-struct ScanCounts {
+struct CScanCounts {
   int files = 0;
   int video = 0;
   int audio = 0;
@@ -69,11 +69,11 @@ struct ScanCounts {
   int duplicates = 0;
   int unsupported = 0;
 };
-ScanCounts Scan_LibraryTotals();
-void Scan_SetLibraryTotals(const ScanCounts& totals);
+CScanCounts Scan_LibraryTotals();
+void Scan_SetLibraryTotals(const CScanCounts& totals);
 // Sets the totals from the item counts of the library (start-up).
 void Scan_LoadLibraryTotals();
-ScanCounts Scan_CurrentCounts();
+CScanCounts Scan_CurrentCounts();
 void Scan_ResetCurrentCounts();
 
 // Called by a clear and a rebuild of the library to have the internet feeds fetched

@@ -88,7 +88,7 @@ TEST(ScannerTest, AudioFilesAreStoredInTheirListFolderAndTheGroupsOfTheTagsTheyH
   EXPECT_EQ(RowsOfPath(lib.MediaPath("bare.mp3")).size(), 2u);
   EXPECT_EQ(ChildNamed(kContainerAllMusic, "bare.mp3").Title, "bare.mp3");
   EXPECT_EQ(ChildNamed(kContainerAllMusic, "bare.mp3").CDCover, " ");
-  ScanCounts counts = Scan_CurrentCounts();
+  CScanCounts counts = Scan_CurrentCounts();
   EXPECT_EQ(std::tie(counts.files, counts.audio, counts.image), std::make_tuple(5, 3, 2));
 
   // Scanning again stores nothing new.
@@ -134,7 +134,7 @@ TEST(ScannerTest, EachFolderViewHoldsOnlyTheFoldersWithItsKind) {
   std::vector<MediaRecord> mjpeg = RowsOfPath(lib.MediaPath("mjpeg.avi"));
   ASSERT_EQ(mjpeg.size(), 2u);
   for (const MediaRecord& r : mjpeg) EXPECT_EQ(r.Flags, kFlagNonDivxAvi) << r.pIndex;
-  ScanCounts counts = Scan_CurrentCounts();
+  CScanCounts counts = Scan_CurrentCounts();
   EXPECT_EQ(std::tie(counts.files, counts.video, counts.unsupported), std::make_tuple(6, 2, 1));
 }
 

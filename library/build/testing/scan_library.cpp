@@ -139,7 +139,7 @@ ScanLibrary::ScanLibrary() {
   FST_BuildTree();
   ResetFilterTables();
   MakeDirs(media());
-  Scan_SetLibraryTotals(ScanCounts());
+  Scan_SetLibraryTotals(CScanCounts());
   Scan_ResetCurrentCounts();
   g_scanAbort = false;
 }
