@@ -44,7 +44,7 @@ void RefreshIfShared(const std::string& folder) {
 
 }  // namespace
 
-void WatchUpdate_Apply(const CDirChangeNotification& n) {
+void CLibraryWatcher::ApplyChange(const CDirChangeNotification& n) {
   switch (n.kind) {
     case CDirChangeNotification::kAdded: {
       std::lock_guard lock(ScanFilesMutex);
@@ -117,8 +117,7 @@ class CLibraryWatcher::Handler : public CDirectoryChangeHandler {
   std::shared_ptr<Applied> applied_;
 };
 
-CLibraryWatcher::CLibraryWatcher()
-    : applied_(std::make_shared<Applied>()), watcher_(WatchUpdate_Apply) {}
+CLibraryWatcher::CLibraryWatcher() : applied_(std::make_shared<Applied>()), watcher_(ApplyChange) {}
 
 CLibraryWatcher::~CLibraryWatcher() = default;
 

@@ -19,9 +19,6 @@
 
 #include "library/build/dir_watcher.h"
 
-// Applies one report to the library (the delayed handler's updates). Takes ScanFilesMutex.
-void WatchUpdate_Apply(const CDirChangeNotification& n);
-
 class CLibraryWatcher {
  public:
   CLibraryWatcher();
@@ -43,6 +40,10 @@ class CLibraryWatcher {
   void SetChangeApplied(std::function<void(const CDirChangeNotification&)> callback);
 
   CDirectoryChangeWatcher& watcher() { return watcher_; }
+
+  // Applies one report to the library (the delayed handler's updates). Takes
+  // ScanFilesMutex.
+  static void ApplyChange(const CDirChangeNotification& n);
 
  private:
   class Handler;

@@ -184,7 +184,7 @@ TEST_F(LibraryWatcherTest, QueueOverflowIsHealedByARefreshOfTheFolder) {
 TEST_F(LibraryWatcherTest, RemovedSharedFolderIsNotBroughtBackByALateRefresh) {
   watcher_.Unwatch(lib_.media());
   Lib_RemoveSharedFolder(lib_.media());
-  WatchUpdate_Apply({CDirChangeNotification::kChangesLost, lib_.media(), {}, 0});
+  CLibraryWatcher::ApplyChange({CDirChangeNotification::kChangesLost, lib_.media(), {}, 0});
   EXPECT_TRUE(Children(kContainerAllMusic).empty());
   EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib_.media()).MyIndex, -1);
 }
