@@ -5,6 +5,7 @@
 #include "app/library_counters.h"
 #include "app/service.h"
 #include "app/settings.h"
+#include "library/build/library_edit.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "platform/tick.h"

@@ -20,6 +20,7 @@
 #include "gui/language.h"
 #include "internet/stream_commands.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "platform/app_directory.h"

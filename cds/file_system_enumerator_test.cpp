@@ -10,6 +10,7 @@
 #include "cds/cds_to_didl.h"
 #include "cds/media_type.h"
 #include "library/build/container_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scan_test_support.h"
 #include "library/build/scanner.h"
 #include "library/library.h"

@@ -29,6 +29,7 @@
 #include "gui/transfer_list.h"
 #include "gui/transfer_status.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/statements.h"

@@ -8,6 +8,7 @@
 #include "internet/internet_limits.h"
 #include "internet/stream_commands.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/object_numbers.h"

@@ -16,6 +16,8 @@
 #include "app/settings.h"
 #include "library/build/container_tree.h"
 #include "library/build/dir_watcher.h"
+#include "library/build/file_system_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/library_watcher.h"
 #include "library/build/scanner.h"
 #include "library/library.h"

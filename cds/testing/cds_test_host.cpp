@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cds/content_directory_service.h"
+#include "library/build/library_edit.h"
 #include "library/build/scan_test_support.h"
 #include "library/build/scanner.h"
 #include "upnp/lattice.h"

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "library/build/container_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scan_threads.h"
 #include "library/build/scanner.h"
 #include "library/build/testing/scan_library.h"

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
 #include "library/build/scanner.h"

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "library/build/container_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scanner.h"
 #include "library/build/testing/scan_library.h"
 #include "library/library.h"

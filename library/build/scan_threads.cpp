@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "library/build/container_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
 #include "library/build/scanner.h"

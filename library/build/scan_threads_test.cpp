@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scan_limits.h"
 #include "library/build/scanner.h"
 #include "library/build/testing/scan_library.h"

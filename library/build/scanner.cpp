@@ -12,8 +12,10 @@
 
 #include "app/settings.h"
 #include "library/build/container_tree.h"
-#include "library/build/disc_image.h"
+#include "library/build/file_system_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/playlist_import.h"
+#include "library/build/scan_disc_image.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
 #include "library/library.h"

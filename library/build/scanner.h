@@ -88,20 +88,7 @@ int Scan_ClassifyFile(const std::string& fileName);
 // `kindMask` (1 video, 2 audio, 4 image, 8 playlist), else 0.
 int Scan_ExtensionIn(const std::string& fileName, int kindMask);
 
-// ---- Building blocks ----
-
-// Inserts one object under `parent` with the full media row (tags, size and cover for
-// items). Returns the new MyIndex + 1; for an object that is already there (a container
-// of the same path, an item of the same path and name under `parent`), its MyIndex + 1
-// with nothing inserted (an item counts as a duplicate); 0 when the parent is negative
-// or the insert failed. A playlist (kind 8) is stored with the path of its list file in
-// cache/, named by the new object's number.
-int FST_AddObject(int32_t parent, int32_t objectType, const std::string& path,
-                  const std::string& name, int kind);
-// Inserts one item under `parent` (nothing when it is there already or the parent is
-// negative) and, for audio, its copies under the artist, genre and album groups.
-void FST_AddItem(int32_t parent, int32_t objectType, const std::string& path,
-                 const std::string& name, int kind, int32_t internetFlags);
+// ---- Walking ----
 
 // Scans one shared folder: creates (or finds) its three folder containers under "My
 // Folder" (12), "My Folders" (6) and "My Folders" (15), walks it, and deletes the
@@ -113,20 +100,6 @@ void Scan_SharedFolder(const std::string& folder);
 // hold. Returns the kinds stored in the tree.
 int Scan_Directory(const std::string& folder, int32_t audioParent, int32_t videoParent,
                    int32_t imageParent, bool descend);
-
-// Deletes a container, its children and every copy of their files (groups left empty
-// go too). Files still shared through another shared folder keep their other rows.
-void Lib_DeleteSubtree(int32_t myIndex);
-
-// 1 when the folder was stored as a shared folder, 0 when it was already shared or the
-// insert failed. It is stored as still to be scanned (kSharedFolderScanPending) until a
-// scan of it reaches the end.
-int Lib_AddSharedFolder(const std::string& path);
-// Removes a shared folder and its objects. Takes ScanFilesMutex.
-void Lib_RemoveSharedFolder(const std::string& path);
-// Empties the library (objects and shared folders), rebuilds the fixed tree and empties
-// cache/ and thumbnail/. Takes ScanFilesMutex, so it waits for a running scan.
-void Lib_Clear();
 
 // ---- Incremental forms for the directory watcher ----
 

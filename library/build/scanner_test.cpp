@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "library/build/container_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/object_numbers.h"

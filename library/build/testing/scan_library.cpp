@@ -7,6 +7,7 @@
 
 #include "app/settings.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/statements.h"

@@ -1,4 +1,4 @@
-#include "library/build/disc_image.h"
+#include "library/build/scan_disc_image.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +58,7 @@ TEST_F(DiscImageTest, MembersAreStoredInTheirFoldersAndEmptyContainersPruned) {
   EXPECT_EQ(songs[0].FileType, "Audio");
   // Whether the bytes at the offset are the member's is proven by fetching one through
   // the server; offsets past 4 GiB are written whole.
-  EXPECT_EQ(DiscMemberPath("/m/a.iso", int64_t{5} << 32, "v.vob"),
+  EXPECT_EQ(Scan_DiscMemberPath("/m/a.iso", int64_t{5} << 32, "v.vob"),
             "/m/a.iso/%offset%21474836480/v.vob");
   // The image container of the audio view has no picture; the image view has no music.
   int32_t imageFolder = ChildNamed(kContainerImageFolders, lib_.media()).MyIndex;

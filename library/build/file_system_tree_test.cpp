@@ -1,4 +1,4 @@
-#include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 
 #include <gtest/gtest.h>
 

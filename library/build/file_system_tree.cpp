@@ -1,5 +1,6 @@
-#include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 
+#include "library/build/container_tree.h"
 #include "library/library.h"
 #include "library/object_numbers.h"
 #include "library/statements.h"

@@ -1,4 +1,4 @@
-#include "library/build/disc_image.h"
+#include "library/build/scan_disc_image.h"
 
 #include <cdio/iso9660.h>
 #include <cdio/logging.h>
@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "library/build/library_edit.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
 #include "library/build/scanner.h"
@@ -129,7 +130,7 @@ int AddFile(Walk& walk, const Member& m, const Parents& parents) {
   row.Flags = kFlagDiscImage;
   row.ObjectType = kObjectItem;
   row.ProcessObjectType = kObjectItem;
-  row.FilePath = DiscMemberPath(walk.imagePath, m.lsn * scan_limits::kDiscBlockSize, m.name);
+  row.FilePath = Scan_DiscMemberPath(walk.imagePath, m.lsn * scan_limits::kDiscBlockSize, m.name);
   row.FileName = scan_detail::DisplayName(m.name);
   row.FileType = scan_detail::KindWord(kind);
   row.FileSize = m.size;
@@ -165,7 +166,8 @@ int WalkDirectory(Walk& walk, const std::string& isoPath, const Parents& parents
 
 }  // namespace
 
-std::string DiscMemberPath(const std::string& imagePath, int64_t offset, const std::string& name) {
+std::string Scan_DiscMemberPath(const std::string& imagePath, int64_t offset,
+                                const std::string& name) {
   return imagePath + "/%offset%" + std::to_string(offset) + "/" + name;
 }
 

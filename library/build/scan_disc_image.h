@@ -15,4 +15,4 @@ int Scan_DiscImage(const std::string& imagePath, int32_t audioParent, int32_t vi
 
 // "<image path>/%offset%<offset>/<name>": the path of a member whose data starts at byte
 // `offset` of the image.
-std::string DiscMemberPath(const std::string& imagePath, int64_t offset, const std::string& name);
+std::string Scan_DiscMemberPath(const std::string& imagePath, int64_t offset, const std::string& name);
