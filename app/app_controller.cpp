@@ -100,7 +100,7 @@ void CAppController::ClearLibrary() {
 }
 
 void CAppController::AbortScan() {
-  g_scanAbort.store(true, std::memory_order_release);
+  Scanner().abort.store(true, std::memory_order_release);
   CompleteScan();
 }
 
@@ -132,7 +132,7 @@ std::string CAppController::ScanProgressLine() const {
                 "%d unsupported",
                 c.video, c.audio, c.image, c.playlists, c.duplicates, c.unsupported);
   std::string text = line;
-  std::string image = g_scanCurrentPath.Get();
+  std::string image = Scanner().currentPath.Get();
   if (!image.empty()) text += ", reading " + image;
   return text;
 }

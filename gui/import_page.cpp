@@ -226,6 +226,6 @@ void CImportPage::ShowCounts(uint64_t nowMs) {
     elapsed = end > scanStartMs_ ? end - scanStartMs_ : 0;
   }
   counterValues_[kCounterRows - 1]->setText(ElapsedText(elapsed));
-  const std::string image = g_scanCurrentPath.Get();
+  const std::string image = Scanner().currentPath.Get();
   currentFile_->setText(image.empty() ? QString() : Tr("CurrentFile") + ": " + QtText(image));
 }

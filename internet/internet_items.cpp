@@ -82,7 +82,7 @@ bool StoreRows(const InternetItem& item) {
   return true;
 }
 
-bool ScanRunning() { return g_scanRunning.load(std::memory_order_acquire); }
+bool ScanRunning() { return Scanner().running.load(std::memory_order_acquire); }
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 #include "library/build/file_system_tree.h"
 
 #include "library/build/container_tree.h"
+#include "library/build/scan_internal.h"
+#include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/object_numbers.h"
 #include "library/statements.h"
@@ -64,6 +66,73 @@ void InsertContainer(int32_t number, int32_t parent, const char* title, const ch
   db_execute(sql::InsertObject(row));
 }
 
+// The row of an item or container, without its number and parent.
+ObjectRow BuildRow(scan_detail::ScanRun& run, int32_t objectType, const std::string& storedPath,
+                   const std::string& path, const std::string& name, int kind) {
+  ObjectRow row;
+  row.ObjectType = objectType;
+  row.ProcessObjectType = objectType;
+  row.FilePath = storedPath;
+  row.FileName = scan_detail::DisplayName(name);
+  row.FileType = scan_detail::KindWord(kind);
+  if (objectType == kObjectItem) {
+    const scan_detail::ItemFacts& facts = run.FactsFor(path, kind);
+    row.FileSize = facts.size;
+    if (kind == kKindVideo || kind == kKindAudio || kind == kKindPlaylistEntry) {
+      row.Title = facts.tags.Title;
+      row.Album = facts.tags.Album;
+      row.Author = facts.tags.Author;
+      row.Genre = facts.tags.Genre;
+      row.TrackNo = facts.tags.TrackNo;
+      row.Duration = facts.tags.Duration;
+      row.Bitrate = facts.tags.Bitrate;
+    }
+    if (kind == kKindVideo) row.Flags = static_cast<int32_t>(facts.tags.Flags);
+    if (kind == kKindAudio || kind == kKindPlaylistEntry) row.CDCover = facts.cover;
+    if (kind == kKindPlaylist) {
+      row.FileType = "Audio";
+      row.Flags = kFlagPlaylist;
+    }
+    if (kind == kKindPlaylistEntry) {
+      row.FileType = "Audio";
+      row.Flags = kFlagPlaylistEntry;
+    }
+  }
+  if (row.Title.empty()) row.Title = row.FileName;
+  return row;
+}
+
+// Finds or creates the group container `tag` under `root` and stores a copy of the item
+// in it.
+void AddToGroup(int32_t root, const std::string& tag, const ObjectRow& item) {
+  if (tag.empty()) return;
+  MediaRecord found;
+  int32_t group;
+  if (db_getOneRecord(sql::ItemUnder(tag, tag, root), &found) > 0) {
+    group = found.MyIndex;
+  } else {
+    ObjectRow container;
+    container.MyIndex = AllocateObjectNumber();
+    container.pIndex = root;
+    container.ObjectType = kObjectContainer;
+    container.ProcessObjectType = kObjectContainer;
+    container.FilePath = tag;
+    container.FileName = tag;
+    container.Album = item.Album;
+    container.Title = item.Title;
+    container.Author = item.Author;
+    container.Genre = item.Genre;
+    container.FileType = "Audio";
+    if (!db_execute(sql::InsertObject(container))) return;
+    group = container.MyIndex;
+  }
+  if (db_getCount(sql::ItemUnder(item.FilePath, item.FileName, group)) > 0) return;
+  ObjectRow copy = item;
+  copy.MyIndex = AllocateObjectNumber();
+  copy.pIndex = group;
+  db_execute(sql::InsertObject(copy));
+}
+
 }  // namespace
 
 void FST_BuildTree() {
@@ -91,4 +160,71 @@ void FST_BuildTree() {
   // 28 is skipped: the first scanned object is 29.
   g_nextMyIndex.store(kFirstFreeObjectNumber, std::memory_order_release);
   batch.Commit();
+}
+
+// ---- Storing the user's files ----
+
+namespace scan_detail {
+
+int AddObject(ScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
+              const std::string& name, int kind, int32_t number, const std::string& listPath,
+              bool countIt) {
+  std::string stored = path;
+  if (kind == kKindPlaylist && objectType == kObjectItem) {
+    if (listPath.empty()) {
+      if (parent < 0) return 0;
+      if (number < 0) number = AllocateObjectNumber();
+      stored = ListFilePath(number);
+    } else {
+      stored = listPath;
+    }
+  }
+  MediaRecord existing;
+  if (objectType != kObjectItem) {
+    if (db_getOneRecord(sql::FolderUnder(stored, parent), &existing) > 0) {
+      return existing.MyIndex + 1;
+    }
+  } else if (db_getOneRecord(sql::ItemUnder(stored, DisplayName(name), parent), &existing) > 0) {
+    Scanner().CountDuplicate();
+    return existing.MyIndex + 1;
+  }
+  if (parent < 0) return 0;
+  ObjectRow row = BuildRow(run, objectType, stored, path, name, kind);
+  row.MyIndex = number >= 0 ? number : AllocateObjectNumber();
+  row.pIndex = parent;
+  if (!db_execute(sql::InsertObject(row))) return 0;
+  if (objectType == kObjectItem && countIt) Scanner().CountAdded(kind);
+  return row.MyIndex + 1;
+}
+
+void AddItem(ScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
+             const std::string& name, int kind, int32_t internetFlags) {
+  if (parent < 0) return;
+  std::string fileName = DisplayName(name);
+  if (db_getCount(sql::ItemUnder(path, fileName, parent)) > 0) return;
+  ObjectRow row = BuildRow(run, objectType, path, path, name, kind);
+  // The folder row keeps the metadata flags of the "All" row: a client browsing the
+  // folders must learn as well that a video cannot be played as it is.
+  row.InternetFlags = internetFlags;
+  row.MyIndex = AllocateObjectNumber();
+  row.pIndex = parent;
+  if (!db_execute(sql::InsertObject(row))) return;
+  if (objectType != kObjectItem || row.FileType.rfind("Audio", 0) != 0) return;
+  AddToGroup(kContainerArtist, row.Author, row);
+  AddToGroup(kContainerGenre, row.Genre, row);
+  AddToGroup(kContainerAlbum, row.Album, row);
+}
+
+}  // namespace scan_detail
+
+int FST_AddObject(int32_t parent, int32_t objectType, const std::string& path,
+                  const std::string& name, int kind) {
+  scan_detail::ScanRun run;
+  return scan_detail::AddObject(run, parent, objectType, path, name, kind);
+}
+
+void FST_AddItem(int32_t parent, int32_t objectType, const std::string& path,
+                 const std::string& name, int kind, int32_t internetFlags) {
+  scan_detail::ScanRun run;
+  scan_detail::AddItem(run, parent, objectType, path, name, kind, internetFlags);
 }

@@ -13,8 +13,8 @@ void Lib_DeleteSubtree(int32_t myIndex);
 // insert failed. It is stored as still to be scanned (kSharedFolderScanPending) until a
 // scan of it reaches the end.
 int Lib_AddSharedFolder(const std::string& path);
-// Removes a shared folder and its objects. Takes ScanFilesMutex.
+// Removes a shared folder and its objects. Takes Scanner().filesMutex.
 void Lib_RemoveSharedFolder(const std::string& path);
 // Empties the library (objects and shared folders), rebuilds the fixed tree and empties
-// cache/ and thumbnail/. Takes ScanFilesMutex, so it waits for a running scan.
+// cache/ and thumbnail/. Takes Scanner().filesMutex, so it waits for a running scan.
 void Lib_Clear();

@@ -47,23 +47,23 @@ void RefreshIfShared(const std::string& folder) {
 void CLibraryWatcher::ApplyChange(const CDirChangeNotification& n) {
   switch (n.kind) {
     case CDirChangeNotification::kAdded: {
-      std::lock_guard lock(ScanFilesMutex);
+      std::lock_guard lock(Scanner().filesMutex);
       AddLocked(n.path1);
       break;
     }
     case CDirChangeNotification::kRemoved: {
-      std::lock_guard lock(ScanFilesMutex);
+      std::lock_guard lock(Scanner().filesMutex);
       Scan_RemovePath(n.path1);
       break;
     }
     case CDirChangeNotification::kRenamed: {
-      std::lock_guard lock(ScanFilesMutex);
+      std::lock_guard lock(Scanner().filesMutex);
       Scan_RemovePath(n.path1);
       AddLocked(n.path2);
       break;
     }
     case CDirChangeNotification::kChangesLost:
-      RefreshIfShared(n.path1);  // the refresh takes ScanFilesMutex itself
+      RefreshIfShared(n.path1);  // the refresh takes Scanner().filesMutex itself
       break;
     default:
       // Modified: tags changed inside a file are not read again. The rest are reports

@@ -7,9 +7,9 @@
 // The application controller owns one CLibraryWatcher: WatchSharedFolders() at start,
 // Watch() for each folder it shares, Unwatch() when it removes one, UnwatchAll() when the
 // library is cleared. Updates run on the watcher's notification thread, one at a time in
-// the order the changes happened, each under ScanFilesMutex, so they never interleave
+// the order the changes happened, each under Scanner().filesMutex, so they never interleave
 // with a scan inside one file's rows (a running scan makes them wait). Destroy the
-// CLibraryWatcher without holding ScanFilesMutex: it joins the thread that may wait for it.
+// CLibraryWatcher without holding Scanner().filesMutex: it joins the thread that may wait for it.
 #pragma once
 
 #include <functional>
@@ -42,7 +42,7 @@ class CLibraryWatcher {
   CDirectoryChangeWatcher& watcher() { return watcher_; }
 
   // Applies one report to the library (the delayed handler's updates). Takes
-  // ScanFilesMutex.
+  // Scanner().filesMutex.
   static void ApplyChange(const CDirChangeNotification& n);
 
  private:

@@ -50,24 +50,24 @@ class ScanPageCache {
   ScanPageCache& operator=(const ScanPageCache&) = delete;
 };
 
-// Runs `work` as a scan: marks the scanner busy, holds ScanFilesMutex, and ends the way
+// Runs `work` as a scan: marks the scanner busy, holds Scanner().filesMutex, and ends the way
 // every scan ends (current path emptied, running flag cleared, browse marked stale).
 template <typename Work>
 void RunScan(Work work) {
-  g_scanIdle.store(false, std::memory_order_release);
+  Scanner().idle.store(false, std::memory_order_release);
   {
-    std::lock_guard lock(ScanFilesMutex);
-    g_scanAbort.store(false, std::memory_order_release);
+    std::lock_guard lock(Scanner().filesMutex);
+    Scanner().abort.store(false, std::memory_order_release);
     ScanPageCache cache;
     work();
   }
-  g_scanCurrentPath.Clear();
-  g_scanRunning.store(false, std::memory_order_release);
+  Scanner().currentPath.Clear();
+  Scanner().running.store(false, std::memory_order_release);
   db_invalidateBrowse();
-  g_scanIdle.store(true, std::memory_order_release);
+  Scanner().idle.store(true, std::memory_order_release);
 }
 
-bool Stopped() { return g_scanAbort.load(std::memory_order_acquire); }
+bool Stopped() { return Scanner().abort.load(std::memory_order_acquire); }
 
 // Scans a shared folder and, unless the walk was stopped, clears what its row says is
 // left to do. A scan stopped by an exit is thus finished at the next start, like one cut
@@ -158,7 +158,7 @@ bool CScanThread::Start(Body body) {
   if (thread_.joinable()) thread_.join();
   running_ = true;
   Scan_ResetCurrentCounts();
-  g_scanRunning.store(true, std::memory_order_release);
+  Scanner().running.store(true, std::memory_order_release);
   thread_ = std::thread([this, body = std::move(body)] {
     platform::SetCurrentThreadName("scan");
     body();

@@ -1,5 +1,5 @@
 // The scan threads the window (and the command line) starts: add folders, add one
-// folder, refresh one folder, rebuild the whole library. Each holds ScanFilesMutex for
+// folder, refresh one folder, rebuild the whole library. Each holds Scanner().filesMutex for
 // its whole run, so scans and folder removals never overlap; a second scan waits for
 // the first.
 #pragma once
@@ -30,7 +30,7 @@ std::vector<std::string> Scan_UnfinishedFolders();
 void ScanThread_FinishUnfinished();
 
 // One scan thread and its owner: starts it, waits for it, and joins it at the latest
-// when destroyed. Starting sets g_scanRunning and zeroes the counts of the current scan.
+// when destroyed. Starting sets Scanner().running and zeroes the counts of the current scan.
 class CScanThread {
  public:
   CScanThread() = default;

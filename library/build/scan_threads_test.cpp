@@ -60,8 +60,8 @@ TEST(ScanThreadTest, OneOwnerRunsOneScanAtATimeAndBrowsingGoesOnMeanwhile) {
   ASSERT_TRUE(scan.StartAddFolder(lib.media()));
   ASSERT_TRUE(platform::testing::WaitUntil([&] { return entries.load() >= 1; }, 60000));
   EXPECT_TRUE(scan.Running());
-  EXPECT_TRUE(g_scanRunning.load());
-  EXPECT_FALSE(g_scanIdle.load());
+  EXPECT_TRUE(Scanner().running.load());
+  EXPECT_FALSE(Scanner().idle.load());
   EXPECT_FALSE(scan.StartRescanAll());
   EXPECT_FALSE(scan.WaitFor(1));
   release = true;
@@ -72,7 +72,7 @@ TEST(ScanThreadTest, OneOwnerRunsOneScanAtATimeAndBrowsingGoesOnMeanwhile) {
   ASSERT_TRUE(scan.WaitFor(60000));
   EXPECT_EQ(ItemsIn(kContainerAllMusic), 40);
   EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](int n) { return n > 0 && n < 40; }), 2);
-  EXPECT_TRUE(g_scanIdle.load());
+  EXPECT_TRUE(Scanner().idle.load());
 }
 
 TEST(ScanThreadTest, RefreshAndRescanAllFollowTheSharedFolders) {
@@ -85,8 +85,8 @@ TEST(ScanThreadTest, RefreshAndRescanAllFollowTheSharedFolders) {
   // The window's list of folders ends at the first empty path.
   ASSERT_TRUE(scan.StartAddFolders({lib.media(), "", lib.Path("never")}));
   scan.Join();
-  EXPECT_FALSE(g_scanRunning.load());
-  EXPECT_EQ(g_scanCurrentPath.Get(), "");
+  EXPECT_FALSE(Scanner().running.load());
+  EXPECT_EQ(Scanner().currentPath.Get(), "");
   EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib.Path("never")).MyIndex, -1);
   std::filesystem::remove(lib.MediaPath("old.mp3"));
   ASSERT_TRUE(WriteMp3(lib.MediaPath("new.mp3")));

@@ -4,9 +4,9 @@
 // and album groups. The same building blocks serve the directory watcher (single files
 // and folders) and the window (adding, refreshing, removing and clearing).
 //
-// Locks: a scan holds ScanFilesMutex for its whole run; every library step takes the
+// Locks: a scan holds Scanner().filesMutex for its whole run; every library step takes the
 // library mutex, and a scan's inserts are committed in batches (LibraryTransaction) so
-// that the content directory can browse between batches. Order: ScanFilesMutex before
+// that the content directory can browse between batches. Order: the scanner's files mutex before
 // the library mutex, never the other way round.
 #pragma once
 
@@ -29,18 +29,7 @@ inline constexpr int kKindCompanion = kKindVideo | kKindCompanionBit;
 inline constexpr int kKindPlaylistEntry = 32;
 inline constexpr int kKindDiscImage = 64;
 
-// ---- Process-wide scanner state ----
-
-// Held by every scan thread and every folder removal for its whole run; start-up and
-// shutdown take it to wait for a running scan.
-extern std::mutex ScanFilesMutex;
-// Set to stop a running walk after the entry being processed; cleared by each scan
-// thread when it starts. What was stored stays.
-extern std::atomic<bool> g_scanAbort;
-// False while a scan thread runs.
-extern std::atomic<bool> g_scanIdle;
-// Set when a scan is started, cleared by the scan thread at its end.
-extern std::atomic<bool> g_scanRunning;
+// ---- The scanner's state ----
 
 // The text the progress display shows as the item being processed: the disc image being
 // read. Safe from any thread.
@@ -54,7 +43,6 @@ class CScanCurrentPath {
   mutable std::mutex mutex_;
   std::string path_;
 };
-extern CScanCurrentPath g_scanCurrentPath;
 
 // Counters of files. The library totals survive between scans (lowered when objects are
 // deleted, zeroed by a clear); the counts of the current scan start at zero with each
@@ -69,6 +57,83 @@ struct CScanCounts {
   int duplicates = 0;
   int unsupported = 0;
 };
+
+// What every scan, watcher update and edit of the library shares: the lock that orders
+// them, the flags the rest of the program sets and reads, the counters and the hooks.
+// There is one, Scanner(), because the process has one library open (the db_* layer):
+// the scan threads, the watcher's thread, the window and start-up and shutdown all write
+// to it or wait for it from their own threads, so its guard and its totals cannot belong
+// to any one of them. What belongs to one scan operation (its batch of writes, the
+// folder's cover, the facts of the file being stored) is held by that operation.
+class CScanner {
+ public:
+  CScanner(const CScanner&) = delete;
+  CScanner& operator=(const CScanner&) = delete;
+
+  // Held by every scan thread and every folder removal for its whole run; start-up and
+  // shutdown take it to wait for a running scan.
+  std::mutex filesMutex;
+  // Set to stop a running walk after the entry being processed; cleared by each scan
+  // thread when it starts. What was stored stays.
+  std::atomic<bool> abort{false};
+  // False while a scan thread runs.
+  std::atomic<bool> idle{true};
+  // Set when a scan is started, cleared by the scan thread at its end.
+  std::atomic<bool> running{false};
+  CScanCurrentPath currentPath;
+
+  CScanCounts Totals() const { return totals_.Snapshot(); }
+  void SetTotals(const CScanCounts& totals) { totals_.Store(totals); }
+  CScanCounts Current() const { return current_.Snapshot(); }
+  void ResetCurrent() { current_.Store(CScanCounts()); }
+  // A file stored in its "All" list (a playlist's entry does not count).
+  void CountAdded(int kind);
+  void CountDuplicate();
+  void CountUnsupported();
+  // Lowers the totals for a deleted file of this kind word ("Video", "Audio", "Image")
+  // or, with `playlist`, for a playlist.
+  void LowerTotals(const std::string& fileType, bool playlist);
+
+  void SetFeedRefresh(std::function<void()> refresh);
+  // Runs the feed refresh, when one is installed.
+  void RefreshFeeds();
+  void SetEntryHook(std::function<void(const std::string&)> hook);
+  // The tests' entry hook, called before each directory entry is processed.
+  void RunEntryHook(const std::string& path);
+  // 0 restores a limit's default.
+  void SetBatchLimits(int entries, uint64_t maxMs);
+  int BatchEntries() const { return batchEntries_.load(std::memory_order_relaxed); }
+  uint64_t BatchMaxMs() const { return batchMaxMs_.load(std::memory_order_relaxed); }
+
+ private:
+  friend CScanner& Scanner();
+  CScanner();
+
+  struct Counts {
+    std::atomic<int> files{0};
+    std::atomic<int> video{0};
+    std::atomic<int> audio{0};
+    std::atomic<int> image{0};
+    std::atomic<int> playlists{0};
+    std::atomic<int> duplicates{0};
+    std::atomic<int> unsupported{0};
+    CScanCounts Snapshot() const;
+    void Store(const CScanCounts& c);
+  };
+  Counts totals_;   // the library's, between scans
+  Counts current_;  // the current scan's
+
+  std::mutex hooksMutex_;
+  std::function<void()> feedRefresh_;
+  std::function<void(const std::string&)> entryHook_;
+  std::atomic<bool> haveEntryHook_{false};
+  std::atomic<int> batchEntries_;
+  std::atomic<uint64_t> batchMaxMs_;
+};
+
+// The one scanner of the process (see CScanner).
+CScanner& Scanner();
+
 CScanCounts Scan_LibraryTotals();
 void Scan_SetLibraryTotals(const CScanCounts& totals);
 // Sets the totals from the item counts of the library (start-up).

@@ -279,7 +279,7 @@ TEST(ScannerRobustnessTest, AbortStopsAfterTheCurrentEntryAndKeepsWhatWasStored)
   }
   int seen = 0;
   Scan_SetEntryHookForTest([&](const std::string&) {
-    if (++seen == 5) g_scanAbort = true;
+    if (++seen == 5) Scanner().abort = true;
   });
 
   Scan_SharedFolder(lib.media());

@@ -142,13 +142,13 @@ ScanLibrary::ScanLibrary() {
   MakeDirs(media());
   Scan_SetLibraryTotals(CScanCounts());
   Scan_ResetCurrentCounts();
-  g_scanAbort = false;
+  Scanner().abort = false;
 }
 
 ScanLibrary::~ScanLibrary() {
   Scan_SetEntryHookForTest(nullptr);
   Scan_SetBatchLimitsForTest(0, 0);
-  g_scanAbort = false;
+  Scanner().abort = false;
 }
 
 std::vector<std::string> ConsistencyFaults(const std::string& libraryFile) {
