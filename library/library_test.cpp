@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -61,22 +59,6 @@ class LibraryTest : public ::testing::Test {
   TempLibrary lib_;
   std::string dir_;
 };
-
-TEST_F(LibraryTest, MissingFileIsCreatedWithEverySettingAndFirstRunFlag) {
-  EXPECT_TRUE(fs::exists(dir_ + "/Orvex.mdb"));
-  std::string value;
-  bool found = false;
-  for (const char* key :
-       {"RunFirstTime", "ServerName", "EnableAutoRun", "MinimizedAtStartUp", "TranscodingEnable",
-        "PreCacheEnable", "TransVideoQuality", "VideoFilter", "AudioFilter", "ImageFilter",
-        "Language", "UDN", "SerialNumber", "SystemUpdateID", "PlaylistFilter"}) {
-    EXPECT_EQ(db_getAVP(key, &value, &found), 1) << key;
-    EXPECT_TRUE(found) << key;
-  }
-  EXPECT_EQ(value, ".m3u .pls .asx");
-  db_getAVP("RunFirstTime", &value);
-  EXPECT_EQ(value, "TRUE");
-}
 
 TEST_F(LibraryTest, FileThatIsNotALibraryIsRefused) {
   // A file that is no database at all is refused at start-up (the program's tests); a real
@@ -170,9 +152,7 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
   Insert(Item(50, 7, "b.mp3", "beta"));
   Insert(Item(51, 7, "a.mp3", "Beta"));
   Insert(Item(52, 7, "c.mp3", "alpha"));
-  ObjectRow container = Item(53, 7, "zz");
-  container.ObjectType = container.ProcessObjectType = kObjectContainer;
-  Insert(container);
+  Insert(Container(53, 7, "zz"));
   Insert(Item(54, 7, "d.mp3", "Éclair"));
   Insert(Item(55, 7, "e.mp3", "éclair"));
   db_close();
@@ -245,22 +225,10 @@ TEST_F(LibraryTest, SelectResultsArePerThreadAndRecordsFollowTheSortedOrder) {
   EXPECT_EQ(Indexes(page), (std::vector<int32_t>{403, 401, 402}));
 }
 
-class BrowsePageTest : public LibraryTest {
- protected:
-  void SetUp() override {
-    LibraryTest::SetUp();
-    LibraryTransaction batch;
-    for (int i = 0; i < 25; ++i) {
-      char name[16];
-      std::snprintf(name, sizeof name, "%02d.mp3", i);
-      Insert(Item(100 + i, 7, name));
-    }
-    ASSERT_TRUE(batch.Commit());
-  }
-};
-
 // A page may jump anywhere, change the query, or follow a write; it reads what is there.
-TEST_F(BrowsePageTest, PagesFollowJumpsQueriesAndWrites) {
+TEST_F(LibraryTest, PagesFollowJumpsQueriesAndWrites) {
+  for (int i = 0; i < 25; ++i)
+    Insert(Item(100 + i, 7, (i < 10 ? "0" : "") + std::to_string(i) + ".mp3"));
   std::vector<MediaRecord> page;
   // Windows, counts past the end and starts past the end are the content directory's
   // tests; here the cursor jumps back and forth.

@@ -77,7 +77,7 @@ TEST_F(DirWatcherTest, FilesClosedBeforeANewFolderIsWatchedStillArrive) {
   EXPECT_TRUE(WaitSaw("added " + folder + "/song.mp3"));
 }
 
-TEST_F(DirWatcherTest, StartStopAndRefusalsWriteTheirLines) {
+TEST_F(DirWatcherTest, StartStopRefusalsAndARemovedRootWriteTheirLines) {
   EXPECT_EQ(watcher_.WatchDirectory(root_, kSharedFolderChangeFilter, nullptr, true), EINVAL);
   WriteFile(root_ + "/file", "");
   EXPECT_EQ(watcher_.WatchDirectory(root_ + "/file", kSharedFolderChangeFilter, handler_, true),
@@ -100,9 +100,8 @@ TEST_F(DirWatcherTest, StartStopAndRefusalsWriteTheirLines) {
         "The watch on the following directory has stopped: " + root_ + "\n"}) {
     EXPECT_TRUE(log_.Contains(line)) << line;
   }
-}
 
-TEST_F(DirWatcherTest, RemovedRootEndsItsWatchWithAReadError) {
+  // A removed root ends its watch with a read error.
   Watch();
   std::filesystem::remove_all(root_);
   ASSERT_TRUE(WaitSaw("read error " + root_));

@@ -70,20 +70,13 @@ TEST(PlaylistParseTest, EntriesResolveAgainstThePlaylistFolder) {
   EXPECT_EQ(Playlist_ResolveEntry("http://radio/stream.mp3", "/x"), "");
 }
 
-class PlaylistImportTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(lib_.ok());
-    ASSERT_TRUE(WriteMp3(lib_.MediaPath("music/known.mp3")));
-    ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/one.mp3")));
-    ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/two.mp3")));
-    ASSERT_TRUE(scan_test::WriteVideo(lib_.MediaPath("music/clip.mp4")));
-  }
-
+TEST(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
   ScanLibrary lib_;
-};
-
-TEST_F(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
+  ASSERT_TRUE(lib_.ok());
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("music/known.mp3")));
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/one.mp3")));
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/two.mp3")));
+  ASSERT_TRUE(scan_test::WriteVideo(lib_.MediaPath("music/clip.mp4")));
   WriteText(lib_.MediaPath("music/mix.m3u"),
             "#EXTM3U\n#EXTINF:1,Known\nknown.mp3\n../elsewhere/one.mp3\n"
             "../elsewhere/two.mp3\nclip.mp4\nmissing.mp3\n");
@@ -121,14 +114,12 @@ TEST_F(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
   EXPECT_EQ(db_getCount(sql::ByPath(item.FilePath)), 0);
   EXPECT_FALSE(platform::FileExists(item.FilePath));
   EXPECT_EQ(Scan_LibraryTotals().playlists, 0);
-}
 
-TEST_F(PlaylistImportTest, UnreadablePlaylistLeavesNoListFile) {
-  std::string list = lib_.Path("cache/none.lst");
-  Playlist_Import(lib_.MediaPath("music/absent.m3u"), list, kFirstFreeObjectNumber);
-  EXPECT_FALSE(platform::FileExists(list));
-  Playlist_Import(lib_.MediaPath("music/known.mp3"), list, kFirstFreeObjectNumber);
-  EXPECT_FALSE(platform::FileExists(list));
+  // A playlist that cannot be read, or a file that is none, leaves no list file.
+  for (const char* none : {"music/absent.m3u", "music/known.mp3"}) {
+    Playlist_Import(lib_.MediaPath(none), item.FilePath, kFirstFreeObjectNumber);
+    EXPECT_FALSE(platform::FileExists(item.FilePath)) << none;
+  }
 }
 
 }  // namespace

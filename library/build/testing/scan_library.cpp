@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "app/settings.h"
@@ -71,20 +70,6 @@ std::string Id3Tag(const Tags& tags) {
 }
 
 }  // namespace
-
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
-
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 void MakeDirs(const std::string& path) {
   std::error_code ec;
@@ -173,20 +158,13 @@ std::vector<std::string> ConsistencyFaults(const std::string& libraryFile) {
       {"select count(*) - count(distinct MyIndex) from FSE_QueryState", "0"},
   };
   for (const auto& [query, expected] : checks) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, query, -1, &stmt, nullptr) != SQLITE_OK) {
-      faults.push_back(std::string("cannot run: ") + query);
-      continue;
-    }
-    if (sqlite3_step(stmt) != SQLITE_ROW) {
-      faults.push_back(std::string("no answer: ") + query);
-    } else {
-      const char* got = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-      if (got == nullptr || std::string(got) != expected) {
-        faults.push_back(std::string(query) + " gave " + (got ? got : "null"));
-      }
-    }
-    sqlite3_finalize(stmt);
+    std::string got = "no answer";
+    auto first = [](void* out, int, char** values, char**) {
+      *static_cast<std::string*>(out) = values[0] != nullptr ? values[0] : "null";
+      return 0;
+    };
+    sqlite3_exec(db, query, first, &got, nullptr);
+    if (got != expected) faults.push_back(std::string(query) + " gave " + got);
   }
   sqlite3_close(db);
   return faults;

@@ -30,11 +30,6 @@ bool WriteVideo(const std::string& path);  // a short MPEG-4 video (.mp4)
 void WriteText(const std::string& path, const std::string& data);
 void MakeDirs(const std::string& path);
 
-// Runs a command line through the shell; true when it exited with status 0.
-bool Run(const std::string& command);
-// Quotes a path for the shell.
-std::string Quote(const std::string& text);
-
 // The children of a container, and all rows with this path.
 std::vector<MediaRecord> Children(int32_t parent);
 std::vector<MediaRecord> RowsOfPath(const std::string& path);
