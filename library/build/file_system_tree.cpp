@@ -67,7 +67,7 @@ void InsertContainer(int32_t number, int32_t parent, const char* title, const ch
 }
 
 // The row of an item or container, without its number and parent.
-ObjectRow BuildRow(scan_detail::ScanRun& run, int32_t objectType, const std::string& storedPath,
+ObjectRow BuildRow(scan_detail::CScanRun& run, int32_t objectType, const std::string& storedPath,
                    const std::string& path, const std::string& name, int kind) {
   ObjectRow row;
   row.ObjectType = objectType;
@@ -76,7 +76,7 @@ ObjectRow BuildRow(scan_detail::ScanRun& run, int32_t objectType, const std::str
   row.FileName = scan_detail::DisplayName(name);
   row.FileType = scan_detail::KindWord(kind);
   if (objectType == kObjectItem) {
-    const scan_detail::ItemFacts& facts = run.FactsFor(path, kind);
+    const scan_detail::CItemFacts& facts = run.FactsFor(path, kind);
     row.FileSize = facts.size;
     if (kind == kKindVideo || kind == kKindAudio || kind == kKindPlaylistEntry) {
       row.Title = facts.tags.Title;
@@ -166,7 +166,7 @@ void FST_BuildTree() {
 
 namespace scan_detail {
 
-int AddObject(ScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
+int AddObject(CScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
               const std::string& name, int kind, int32_t number, const std::string& listPath,
               bool countIt) {
   std::string stored = path;
@@ -197,7 +197,7 @@ int AddObject(ScanRun& run, int32_t parent, int32_t objectType, const std::strin
   return row.MyIndex + 1;
 }
 
-void AddItem(ScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
+void AddItem(CScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
              const std::string& name, int kind, int32_t internetFlags) {
   if (parent < 0) return;
   std::string fileName = DisplayName(name);
@@ -219,12 +219,12 @@ void AddItem(ScanRun& run, int32_t parent, int32_t objectType, const std::string
 
 int FST_AddObject(int32_t parent, int32_t objectType, const std::string& path,
                   const std::string& name, int kind) {
-  scan_detail::ScanRun run;
+  scan_detail::CScanRun run;
   return scan_detail::AddObject(run, parent, objectType, path, name, kind);
 }
 
 void FST_AddItem(int32_t parent, int32_t objectType, const std::string& path,
                  const std::string& name, int kind, int32_t internetFlags) {
-  scan_detail::ScanRun run;
+  scan_detail::CScanRun run;
   scan_detail::AddItem(run, parent, objectType, path, name, kind, internetFlags);
 }

@@ -21,7 +21,7 @@
 
 namespace {
 
-using scan_detail::DeleteState;
+using scan_detail::CDeleteState;
 
 bool IsDiscMemberPath(const std::string& path) {
   return path.find("/%offset%") != std::string::npos;
@@ -29,7 +29,7 @@ bool IsDiscMemberPath(const std::string& path) {
 
 // Notes the artist, genre and album containers of a deleted item, to be removed when
 // they are left empty.
-void NoteGroups(const MediaRecord& item, DeleteState* state) {
+void NoteGroups(const MediaRecord& item, CDeleteState* state) {
   for (const std::string* tag : {&item.Album, &item.Author, &item.Genre}) {
     if (tag->empty()) continue;
     int n = db_selectT(sql::ByPath(*tag));
@@ -79,7 +79,7 @@ namespace scan_detail {
 // sharing accounts for (its "All" row, its folder row and one per group tag) is shared a
 // second time elsewhere: only this row goes. Otherwise every row of its path goes, with
 // a playlist's entries and list file, and the totals are lowered.
-void DeleteItem(const MediaRecord& item, bool wholeFile, DeleteState* state) {
+void DeleteItem(const MediaRecord& item, bool wholeFile, CDeleteState* state) {
   int expected = 2 + !item.Album.empty() + !item.Author.empty() + !item.Genre.empty();
   if (!wholeFile && db_getCount(sql::RowsOfSamePath(item.MyIndex)) > expected) {
     db_execute(sql::DeleteByIndex(item.MyIndex));
@@ -105,7 +105,7 @@ void DeleteItem(const MediaRecord& item, bool wholeFile, DeleteState* state) {
 // The container goes after its children: the batches commit one by one, and a deletion
 // cut short then leaves a smaller tree that is still whole (and found again to be
 // finished), never children whose parent is gone.
-void DeleteSubtree(ScanRun& run, int32_t myIndex, DeleteState* state) {
+void DeleteSubtree(CScanRun& run, int32_t myIndex, CDeleteState* state) {
   if (!state->entered.insert(myIndex).second) return;
   int n = db_selectT(sql::Children(myIndex));
   std::vector<MediaRecord> children(db_selectResults().begin(), db_selectResults().begin() + n);
@@ -120,13 +120,13 @@ void DeleteSubtree(ScanRun& run, int32_t myIndex, DeleteState* state) {
   db_execute(sql::DeleteByIndex(myIndex));
 }
 
-void RemoveEmptyGroups(const DeleteState& state) {
+void RemoveEmptyGroups(const CDeleteState& state) {
   for (int32_t group : state.groupCandidates) db_execute(sql::DeleteIfNoChildren(group));
 }
 
 // Deletes a container of a kind that its folder turned out not to hold, with anything
 // left below it from an earlier scan.
-void PruneContainer(ScanRun& run, int32_t container) {
+void PruneContainer(CScanRun& run, int32_t container) {
   if (container < kFirstFreeObjectNumber) return;
   if (db_getCount(sql::Children(container)) == 0) {
     db_execute(sql::DeleteByIndex(container));
@@ -135,7 +135,7 @@ void PruneContainer(ScanRun& run, int32_t container) {
   DeleteTree(run, container);
 }
 
-void PruneByMask(ScanRun& run, int mask, int32_t audio, int32_t video, int32_t image) {
+void PruneByMask(CScanRun& run, int mask, int32_t audio, int32_t video, int32_t image) {
   if ((mask & (kKindAudio | kKindPlaylist)) == 0) PruneContainer(run, audio);
   if ((mask & kKindVideo) == 0) PruneContainer(run, video);
   if ((mask & kKindImage) == 0) PruneContainer(run, image);
@@ -154,7 +154,7 @@ void PruneEmptyUpward(int32_t container) {
 
 // Deletes the end of a container chain with anything below it, then the containers
 // above it that are left empty.
-void PruneChain(ScanRun& run, int32_t container) {
+void PruneChain(CScanRun& run, int32_t container) {
   MediaRecord r;
   if (container < kFirstFreeObjectNumber ||
       db_getOneRecord(sql::ObjectByIndex(container), &r) == 0) {
@@ -173,9 +173,9 @@ bool FolderIsGone(const std::string& folder) {
 // The folder's row is marked first and deleted last, so that a removal cut short (its
 // batches commit one by one) is finished by the next start rather than leaving objects of
 // a folder that is no longer shared.
-void RemoveSharedFolder(ScanRun& run, const std::string& path) {
+void RemoveSharedFolder(CScanRun& run, const std::string& path) {
   db_execute(sql::SetSharedFolderFlags(path, kSharedFolderRemovalPending));
-  DeleteState state;
+  CDeleteState state;
   for (int32_t root : {kContainerAudioFolders, kContainerVideoFolders, kContainerImageFolders}) {
     MediaRecord r;
     while (db_getOneRecord(sql::FolderUnder(path, root), &r) > 0) {
@@ -186,8 +186,8 @@ void RemoveSharedFolder(ScanRun& run, const std::string& path) {
   db_execute(sql::DeleteSharedFolder(path));
 }
 
-void DeleteTree(ScanRun& run, int32_t myIndex) {
-  DeleteState state;
+void DeleteTree(CScanRun& run, int32_t myIndex) {
+  CDeleteState state;
   DeleteSubtree(run, myIndex, &state);
   RemoveEmptyGroups(state);
 }
@@ -195,14 +195,14 @@ void DeleteTree(ScanRun& run, int32_t myIndex) {
 void RebuildEmptyLibraryLocked() { RebuildEmptyLibrary(false); }
 
 void RemoveSharedFolderLocked(const std::string& path) {
-  ScanRun run;
+  CScanRun run;
   RemoveSharedFolder(run, path);
 }
 
 }  // namespace scan_detail
 
 void Lib_DeleteSubtree(int32_t myIndex) {
-  scan_detail::ScanRun run;
+  scan_detail::CScanRun run;
   scan_detail::DeleteTree(run, myIndex);
 }
 

@@ -219,11 +219,11 @@ std::string Playlist_ResolveEntry(const std::string& entry, const std::string& p
 
 void Playlist_Import(const std::string& playlistPath, const std::string& listPath,
                      int32_t playlistItem) {
-  scan_detail::ScanRun run;
+  scan_detail::CScanRun run;
   scan_detail::ImportPlaylist(run, playlistPath, listPath, playlistItem);
 }
 
-void scan_detail::ImportPlaylist(ScanRun& run, const std::string& playlistPath,
+void scan_detail::ImportPlaylist(CScanRun& run, const std::string& playlistPath,
                                  const std::string& listPath, int32_t playlistItem) {
   int kind = Playlist_Kind(playlistPath);
   if (kind == 0) return;

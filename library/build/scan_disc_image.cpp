@@ -138,7 +138,7 @@ int AddFile(Walk& walk, const Member& m, const Parents& parents) {
   return (kind & kKindCompanionBit) ? kKindCompanionBit : kind;
 }
 
-int WalkDirectory(scan_detail::ScanRun& run, Walk& walk, const std::string& isoPath,
+int WalkDirectory(scan_detail::CScanRun& run, Walk& walk, const std::string& isoPath,
                   const Parents& parents) {
   std::vector<Member> members;
   if (!ReadMembers(walk.iso, isoPath, &members)) return 0;
@@ -172,7 +172,7 @@ std::string Scan_DiscMemberPath(const std::string& imagePath, int64_t offset,
   return imagePath + "/%offset%" + std::to_string(offset) + "/" + name;
 }
 
-int Scan_DiscImage(scan_detail::ScanRun& run, const std::string& imagePath, int32_t audioParent,
+int Scan_DiscImage(scan_detail::CScanRun& run, const std::string& imagePath, int32_t audioParent,
                    int32_t videoParent, int32_t imageParent) {
   InstallLogHandler();
   Scanner().currentPath.Set(imagePath);

@@ -6,7 +6,7 @@
 #include <string>
 
 namespace scan_detail {
-class ScanRun;
+class CScanRun;
 }
 
 // Stores the members of an ISO 9660 image under three containers named "<image
@@ -14,7 +14,7 @@ class ScanRun;
 // out); its directories become containers below those. Containers that end up without
 // anything below them are deleted, so an unreadable image leaves nothing. Returns the
 // kinds stored (see kKind* in scanner.h). Its writes are committed in the batches of `run`.
-int Scan_DiscImage(scan_detail::ScanRun& run, const std::string& imagePath, int32_t audioParent,
+int Scan_DiscImage(scan_detail::CScanRun& run, const std::string& imagePath, int32_t audioParent,
                    int32_t videoParent, int32_t imageParent);
 
 // "<image path>/%offset%<offset>/<name>": the path of a member whose data starts at byte

@@ -51,7 +51,7 @@ std::optional<std::vector<std::string>> FoldersBelow(const std::string& shared,
 
 // Finds or creates the folder containers from the shared folder's container under
 // `root` down to `dir`; returns the last one, or -1.
-int32_t EnsureChain(scan_detail::ScanRun& run, int32_t root, int kind, const std::string& shared,
+int32_t EnsureChain(scan_detail::CScanRun& run, int32_t root, int kind, const std::string& shared,
                     const std::vector<std::string>& names) {
   int32_t container = scan_detail::AddObject(run, root, kObjectContainer, shared, shared, kind) - 1;
   std::string path = shared;
@@ -77,7 +77,7 @@ void Scan_AddPath(const std::string& path) {
   std::optional<std::vector<std::string>> names = FoldersBelow(shared, scan_detail::DirName(path));
   if (!names) return;
   {
-    scan_detail::ScanRun run;
+    scan_detail::CScanRun run;
     bool disc = kind == kKindDiscImage;
     int32_t audio = (disc || kind == kKindAudio || kind == kKindPlaylist)
                         ? EnsureChain(run, kContainerAudioFolders, kKindAudio, shared, *names)
@@ -103,7 +103,7 @@ void Scan_AddFolder(const std::string& path) {
   std::optional<std::vector<std::string>> names = FoldersBelow(shared, path);
   if (!names) return;
   {
-    scan_detail::ScanRun run;
+    scan_detail::CScanRun run;
     int32_t audio = EnsureChain(run, kContainerAudioFolders, kKindAudio, shared, *names);
     int32_t video = EnsureChain(run, kContainerVideoFolders, kKindVideo, shared, *names);
     int32_t image = EnsureChain(run, kContainerImageFolders, kKindImage, shared, *names);
@@ -118,12 +118,12 @@ void Scan_AddFolder(const std::string& path) {
 
 void Scan_RemovePath(const std::string& path) {
   {
-    scan_detail::ScanRun run;
+    scan_detail::CScanRun run;
     std::string name = scan_detail::BaseName(path);
     int kind = Scan_ClassifyFile(name);
     int n = db_selectT(sql::ByPath(path));
     std::vector<MediaRecord> rows(db_selectResults().begin(), db_selectResults().begin() + n);
-    scan_detail::DeleteState state;
+    scan_detail::CDeleteState state;
     if (kind == kKindNone || kind == kKindDiscImage) {
       // A folder, or a disc image whose containers carry the image's path.
       for (const MediaRecord& r : rows) {

@@ -43,12 +43,12 @@ bool InArray(std::string_view ext, const char* const (&list)[N]) {
 // Groups a scan's writes in transactions of a bounded number of entries and time, so a
 // crash loses at most one batch and browsing goes on between batches. Commits what is
 // left when destroyed.
-class ScanBatch {
+class CScanBatch {
  public:
-  ScanBatch();
-  ~ScanBatch();
-  ScanBatch(const ScanBatch&) = delete;
-  ScanBatch& operator=(const ScanBatch&) = delete;
+  CScanBatch();
+  ~CScanBatch();
+  CScanBatch(const CScanBatch&) = delete;
+  CScanBatch& operator=(const CScanBatch&) = delete;
 
   // One entry done: commits and begins a new batch when a limit is reached.
   void Step();
@@ -62,7 +62,7 @@ class ScanBatch {
 };
 
 // Size, tags and cover of the file being stored.
-struct ItemFacts {
+struct CItemFacts {
   std::string path;
   int kind = 0;
   int64_t size = 0;
@@ -75,29 +75,29 @@ struct ItemFacts {
 // committed in, the guard against walking in circles, the cover of the folder being
 // walked (looked up once for all its files) and the facts of the file being stored (its
 // "All" row and its folder row ask for the same facts).
-class ScanRun {
+class CScanRun {
  public:
-  ScanRun() = default;
-  ScanRun(const ScanRun&) = delete;
-  ScanRun& operator=(const ScanRun&) = delete;
+  CScanRun() = default;
+  CScanRun(const CScanRun&) = delete;
+  CScanRun& operator=(const CScanRun&) = delete;
 
-  ScanBatch& batch() { return batch_; }
+  CScanBatch& batch() { return batch_; }
   platform::DirWalkGuard& walkGuard() { return walkGuard_; }
   // The cover of `folder` by the cover patterns, its folder listed once.
   std::string CoverFor(const std::string& folder);
   // The cover of `folder` from a listing the walk has read anyway.
   void SetCover(const std::string& folder, const platform::DirListing& listing);
   void ForgetCover() { coverValid_ = false; }
-  const ItemFacts& FactsFor(const std::string& path, int kind);
+  const CItemFacts& FactsFor(const std::string& path, int kind);
   void ForgetFacts();
 
  private:
-  ScanBatch batch_;
+  CScanBatch batch_;
   platform::DirWalkGuard walkGuard_;
   std::string coverFolder_;
   std::string cover_;
   bool coverValid_ = false;
-  ItemFacts facts_;
+  CItemFacts facts_;
   bool factsValid_ = false;
 };
 
@@ -106,11 +106,11 @@ class ScanRun {
 // Inserts an item or container with the full media row. `number` is the object number
 // to use (an already allocated one) or -1 to allocate one; `listPath` replaces the path
 // of a playlist. `countIt` counts the file in the scan totals. Returns as FST_AddObject.
-int AddObject(ScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
+int AddObject(CScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
               const std::string& name, int kind, int32_t number = -1,
               const std::string& listPath = std::string(), bool countIt = true);
 // FST_AddItem within a run.
-void AddItem(ScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
+void AddItem(CScanRun& run, int32_t parent, int32_t objectType, const std::string& path,
              const std::string& name, int kind, int32_t internetFlags);
 
 // ---- Walking (scan_walk.cpp) ----
@@ -118,19 +118,19 @@ void AddItem(ScanRun& run, int32_t parent, int32_t objectType, const std::string
 // Walks `folder` storing its files under the audio, video and image containers; with
 // `descend`, mirrors its subfolders and deletes their containers of kinds they do not
 // hold. Returns the kinds stored in the tree.
-int WalkFolder(ScanRun& run, const std::string& folder, int32_t audio, int32_t video, int32_t image,
-               bool descend);
+int WalkFolder(CScanRun& run, const std::string& folder, int32_t audio, int32_t video,
+               int32_t image, bool descend);
 // Stores one file of a folder. Returns the kinds it adds to its folder's mask.
-int ScanFile(ScanRun& run, const std::string& path, const std::string& name, int32_t audio,
+int ScanFile(CScanRun& run, const std::string& path, const std::string& name, int32_t audio,
              int32_t video, int32_t image);
 // Playlist_Import within a run (playlist_import.cpp).
-void ImportPlaylist(ScanRun& run, const std::string& playlistPath, const std::string& listPath,
+void ImportPlaylist(CScanRun& run, const std::string& playlistPath, const std::string& listPath,
                     int32_t playlistItem);
 
 // ---- Deleting (library_edit.cpp) ----
 
 // The groups a deletion may leave empty, and the containers it has entered.
-struct DeleteState {
+struct CDeleteState {
   std::set<int32_t> groupCandidates;
   // Containers whose deletion has begun; a damaged library whose parents form a loop
   // must not make the walk endless.
@@ -138,27 +138,27 @@ struct DeleteState {
 };
 // Deletes one item: with `wholeFile` every row of its path, else only this row when the
 // file is shared a second time elsewhere.
-void DeleteItem(const MediaRecord& item, bool wholeFile, DeleteState* state);
+void DeleteItem(const MediaRecord& item, bool wholeFile, CDeleteState* state);
 // Deletes a container after its children.
-void DeleteSubtree(ScanRun& run, int32_t myIndex, DeleteState* state);
+void DeleteSubtree(CScanRun& run, int32_t myIndex, CDeleteState* state);
 // Deletes the artist, genre and album containers that the deletion left empty.
-void RemoveEmptyGroups(const DeleteState& state);
+void RemoveEmptyGroups(const CDeleteState& state);
 // Lib_DeleteSubtree within a run.
-void DeleteTree(ScanRun& run, int32_t myIndex);
+void DeleteTree(CScanRun& run, int32_t myIndex);
 // Deletes a container of a kind its folder turned out not to hold, with anything left
 // below it from an earlier scan.
-void PruneContainer(ScanRun& run, int32_t container);
-void PruneByMask(ScanRun& run, int mask, int32_t audio, int32_t video, int32_t image);
+void PruneContainer(CScanRun& run, int32_t container);
+void PruneByMask(CScanRun& run, int mask, int32_t audio, int32_t video, int32_t image);
 // Deletes `container` and the folder containers above it while they have no children.
 void PruneEmptyUpward(int32_t container);
 // Deletes the end of a container chain with anything below it, then the containers
 // above it that are left empty.
-void PruneChain(ScanRun& run, int32_t container);
+void PruneChain(CScanRun& run, int32_t container);
 // Whether a shared folder is gone (as opposed to unreadable for now).
 bool FolderIsGone(const std::string& folder);
 // Removes a shared folder and its objects within a run; the caller holds the scanner's
 // files mutex.
-void RemoveSharedFolder(ScanRun& run, const std::string& path);
+void RemoveSharedFolder(CScanRun& run, const std::string& path);
 
 // Empties the object table (shared folders stay, each marked as still to be scanned),
 // rebuilds the fixed tree, zeroes the totals and empties cache/ and thumbnail/. The

@@ -40,7 +40,7 @@ bool SeekIndexWanted(const std::string& path, const std::string& ext) {
 // Stores a playlist as an item of "All Music" and of its folder container, both naming
 // one list file, and imports its entries. An already stored playlist is imported again
 // into its list file.
-bool AddPlaylist(scan_detail::ScanRun& run, const std::string& path, const std::string& name,
+bool AddPlaylist(scan_detail::CScanRun& run, const std::string& path, const std::string& name,
                  int32_t audioParent) {
   if (audioParent < 0) return false;
   MediaRecord existing;
@@ -69,22 +69,22 @@ bool AddPlaylist(scan_detail::ScanRun& run, const std::string& path, const std::
 
 namespace scan_detail {
 
-std::string ScanRun::CoverFor(const std::string& folder) {
+std::string CScanRun::CoverFor(const std::string& folder) {
   if (!coverValid_ || coverFolder_ != folder) {
     SetCover(folder, platform::ListDirectory(folder));
   }
   return cover_;
 }
 
-void ScanRun::SetCover(const std::string& folder, const platform::DirListing& listing) {
+void CScanRun::SetCover(const std::string& folder, const platform::DirListing& listing) {
   coverFolder_ = folder;
   cover_ = CoverFromListing(listing);
   coverValid_ = true;
 }
 
-const ItemFacts& ScanRun::FactsFor(const std::string& path, int kind) {
+const CItemFacts& CScanRun::FactsFor(const std::string& path, int kind) {
   if (factsValid_ && facts_.path == path && facts_.kind == kind) return facts_;
-  facts_ = ItemFacts();
+  facts_ = CItemFacts();
   facts_.path = path;
   facts_.kind = kind;
   facts_.size = std::max<int64_t>(0, platform::FileSize64(path));
@@ -96,13 +96,13 @@ const ItemFacts& ScanRun::FactsFor(const std::string& path, int kind) {
   return facts_;
 }
 
-void ScanRun::ForgetFacts() {
+void CScanRun::ForgetFacts() {
   factsValid_ = false;
-  facts_ = ItemFacts();
+  facts_ = CItemFacts();
 }
 
 // Stores one file of a folder. Returns the kinds it adds to its folder's mask.
-int ScanFile(ScanRun& run, const std::string& path, const std::string& name, int32_t audio,
+int ScanFile(CScanRun& run, const std::string& path, const std::string& name, int32_t audio,
              int32_t video, int32_t image) {
   int kind = Scan_ClassifyFile(name);
   int result = 0;
@@ -145,8 +145,8 @@ int ScanFile(ScanRun& run, const std::string& path, const std::string& name, int
   return result;
 }
 
-int WalkFolder(ScanRun& run, const std::string& folder, int32_t audio, int32_t video, int32_t image,
-               bool descend) {
+int WalkFolder(CScanRun& run, const std::string& folder, int32_t audio, int32_t video,
+               int32_t image, bool descend) {
   platform::DirWalkGuard::Scope scope(run.walkGuard(), folder);
   if (!scope.Entered()) return 0;
   platform::DirListing listing = platform::ListDirectory(folder);
@@ -184,12 +184,12 @@ int WalkFolder(ScanRun& run, const std::string& folder, int32_t audio, int32_t v
 
 int Scan_Directory(const std::string& folder, int32_t audioParent, int32_t videoParent,
                    int32_t imageParent, bool descend) {
-  scan_detail::ScanRun run;
+  scan_detail::CScanRun run;
   return scan_detail::WalkFolder(run, folder, audioParent, videoParent, imageParent, descend);
 }
 
 void Scan_SharedFolder(const std::string& folder) {
-  scan_detail::ScanRun run;
+  scan_detail::CScanRun run;
   if (scan_detail::FolderIsGone(folder)) {
     platform::Logf("scan: shared folder %s no longer exists; removing it\n", folder.c_str());
     scan_detail::RemoveSharedFolder(run, folder);

@@ -215,23 +215,23 @@ bool IsCompressedFolderName(std::string_view name) {
   return false;
 }
 
-ScanBatch::ScanBatch() { Begin(); }
+CScanBatch::CScanBatch() { Begin(); }
 
-ScanBatch::~ScanBatch() { Commit(); }
+CScanBatch::~CScanBatch() { Commit(); }
 
-void ScanBatch::Begin() {
+void CScanBatch::Begin() {
   transaction_.emplace();
   entries_ = 0;
   startedMs_ = platform::TickCountMs();
 }
 
-void ScanBatch::Commit() {
+void CScanBatch::Commit() {
   if (!transaction_) return;
   if (!transaction_->Commit()) platform::Log("scan: a batch of library writes failed\n");
   transaction_.reset();
 }
 
-void ScanBatch::Step() {
+void CScanBatch::Step() {
   ++entries_;
   if (entries_ < Scanner().BatchEntries() &&
       platform::TickCountMs() - startedMs_ < Scanner().BatchMaxMs()) {
