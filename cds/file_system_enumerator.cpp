@@ -74,8 +74,8 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
   if (!record.Author.empty()) object->creator = record.Author;
   if (!record.Genre.empty()) object->genre = record.Genre;
   if (record.ObjectType == kObjectItem) {
-    bool internetList = listed && (record.PIndex == kInternetVideoParentA ||
-                                   record.PIndex == kInternetVideoParentB);
+    bool internetList = listed && (record.pIndex == kInternetVideoParentA ||
+                                   record.pIndex == kInternetVideoParentB);
     object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
     object->flags = kCdsObjectRestricted;
     object->date = CreationDate(record.FilePath);
@@ -124,7 +124,7 @@ void AppendEntries(const FseRequest& request, std::vector<MediaRecord>* rows, in
     FseEntry entry;
     entry.record = std::move((*rows)[static_cast<size_t>(i)]);
     // A match of a search may lie anywhere below the container: it names its own parent.
-    std::string parentId = std::to_string(search ? entry.record.PIndex : parent);
+    std::string parentId = std::to_string(search ? entry.record.pIndex : parent);
     FillObject(entry.record, std::move(parentId), true, &entry.object);
     FillChildCount(request, entry.record, &entry.object);
     out->push_back(std::move(entry));
@@ -296,7 +296,7 @@ int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
   } else {
     return 0;  // a search answers through FSE_GetChildren
   }
-  std::string parentId = request.objectId == "0" ? "-1" : std::to_string(record.PIndex);
+  std::string parentId = request.objectId == "0" ? "-1" : std::to_string(record.pIndex);
   out->record = record;
   out->object = CdsMediaObject();
   FillObject(record, std::move(parentId), false, &out->object);

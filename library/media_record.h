@@ -23,7 +23,7 @@ inline constexpr int32_t kFlagNonDivxAvi = 128;
 inline constexpr int32_t kFlagDiscImage = 256;
 
 struct MediaRecord {
-  int32_t PIndex = 0;
+  int32_t pIndex = 0;
   int32_t MyIndex = 0;
   int32_t Flags = 0;
   int32_t InternetFlags = 0;
