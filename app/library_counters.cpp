@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "library/build/container_tree.h"
+#include "library/container_numbers.h"
 #include "library/library.h"
 #include "library/object_numbers.h"
 #include "library/statements.h"
@@ -14,7 +14,7 @@ std::atomic<int32_t> ImageItemCount{0};
 std::atomic<int32_t> Flags17ItemCount{0};
 
 void LoadLibraryCounters() {
-  // A fresh tree ends at 27 but its first free number is 29: 28 is never handed out.
+  // A fresh tree is not followed by its last number plus one: one number is skipped.
   g_nextMyIndex.store(std::max(db_getMaxIndex() + 1, kFirstFreeObjectNumber),
                       std::memory_order_release);
   SharedItemCount = db_getCount(sql::CountSharedItems());

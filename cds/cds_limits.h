@@ -29,11 +29,6 @@ inline constexpr int kCdsErrorNoSuchObject = 701;
 inline constexpr int kCdsErrorBadSearchCriteria = 708;
 inline constexpr int kCdsErrorNoSuchContainer = 710;
 
-// Parent numbers of the two internet media containers, whose items are plain
-// "object.item" when listed.
-inline constexpr int32_t kInternetVideoParentA = 16;
-inline constexpr int32_t kInternetVideoParentB = 17;
-
 // Events of library changes go out at most once in this many milliseconds, carrying the
 // newest SystemUpdateID: a copy of many files makes one event, not one per file.
 inline constexpr uint64_t kUpdateEventIntervalMs = 2000;

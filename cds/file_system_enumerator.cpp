@@ -7,6 +7,7 @@
 #include "cds/cds_limits.h"
 #include "cds/media_type.h"
 #include "cds/search_criteria.h"
+#include "library/container_numbers.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "platform/file_info.h"
@@ -59,8 +60,8 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
   if (!record.Author.empty()) object->creator = record.Author;
   if (!record.Genre.empty()) object->genre = record.Genre;
   if (record.ObjectType == kObjectItem) {
-    bool internetList = listed && (record.PIndex == kInternetVideoParentA ||
-                                   record.PIndex == kInternetVideoParentB);
+    bool internetList = listed && (record.PIndex == kContainerInternetVideos ||
+                                   record.PIndex == kContainerInternetAllVideos);
     object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
     object->flags = kCdsObjectRestricted;
     object->date = CreationDate(record.FilePath);

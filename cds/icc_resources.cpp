@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr int kInternetVideo = 1;
-constexpr int kInternetAudio = 2;
 constexpr std::string_view kResourceDirectory = "0";
 constexpr std::string_view kVideoTsFolder = "VIDEO_TS";
 
