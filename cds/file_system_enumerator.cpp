@@ -12,6 +12,7 @@
 #include "library/statements.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
+#include "platform/path.h"
 
 namespace {
 
@@ -28,10 +29,10 @@ FsePathParts SplitNamePath(std::string_view namePath, bool container) {
   FsePathParts parts;
   size_t slash = namePath.find_last_of('\\');
   parts.name = slash == std::string_view::npos ? namePath : namePath.substr(slash + 1);
-  size_t dot = parts.name.find_last_of('.');
-  parts.baseName =
-      (container || dot == std::string_view::npos) ? parts.name : parts.name.substr(0, dot);
-  if (dot != std::string_view::npos) parts.extension = parts.name.substr(dot);
+  parts.extension = platform::PathExtension(parts.name);
+  parts.baseName = (container || parts.extension.empty())
+                       ? parts.name
+                       : parts.name.substr(0, parts.name.size() - parts.extension.size());
   return parts;
 }
 

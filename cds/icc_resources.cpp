@@ -16,6 +16,7 @@
 #include "media/image_size.h"
 #include "platform/app_directory.h"
 #include "platform/file_info.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "upnp/escape.h"
@@ -24,12 +25,6 @@ namespace {
 
 constexpr std::string_view kResourceDirectory = "0";
 constexpr std::string_view kVideoTsFolder = "VIDEO_TS";
-
-// The text from the last "." on, or empty.
-std::string_view ExtensionOf(std::string_view path) {
-  size_t dot = path.rfind('.');
-  return dot == std::string_view::npos ? std::string_view() : path.substr(dot);
-}
 
 int StreamPort(IccResourceContext* context, int webPort) {
   if (!context->streamPort) return webPort;
@@ -97,7 +92,7 @@ bool BuildUrl(IccResourceContext* context, const std::string& namePath, uint32_t
 void AddItemResources(IccResourceContext* context, const MediaRecord& record, uint32_t address,
                       int webPort, int streamPort, const ItemFacts& facts, CdsMediaObject* object) {
   const std::string& namePath = record.VirtualName;
-  std::string extension(ExtensionOf(namePath));
+  std::string extension(platform::PathExtension(namePath));
   bool mkv = platform::EndsWithNoCase(namePath, "mkv");
   bool internet = facts.internet != 0;
 
@@ -153,7 +148,7 @@ void FindCover(const MediaRecord& record, ItemFacts* facts) {
   facts->coverSize = platform::FileSize64(path);
   if (facts->coverSize < 0) return;
   facts->coverProtocolInfo =
-      MediaType_BuildProtocolInfo(path, MediaType_ExtensionOf(record.CDCover), false);
+      MediaType_BuildProtocolInfo(path, platform::PathExtension(record.CDCover), false);
 }
 
 // A disc image shown as a folder offers the files of its VIDEO_TS folder as its own
@@ -194,10 +189,8 @@ void AddDiscResources(IccResourceContext* context, const std::vector<MediaRecord
     CdsMediaResource resource;
     if (!BuildUrl(context, file.VirtualName, address, streamPort, &resource.uri)) continue;
     std::string extension;
-    size_t dot = file.FilePath.rfind('.');
-    if (dot != std::string::npos) {
-      extension = "." + platform::AsciiLower(std::string_view(file.FilePath).substr(dot + 1, 3));
-    }
+    std::string_view named = platform::PathExtension(file.FilePath);
+    if (!named.empty()) extension = "." + platform::AsciiLower(named.substr(1, 3));
     resource.protocolInfo = MediaType_BuildProtocolInfo(file.FilePath, extension, false);
     ItemFacts facts;
     facts.media = file.FileType == "Audio" || file.FileType == "Video";

@@ -40,10 +40,6 @@ std::string MediaType_ClassString(MediaClass mediaClass);
 // "http-get:*:" + mime + ":" + fourth.
 std::string MediaType_HttpProtocolInfo(std::string_view mime, std::string_view fourth);
 
-// The extension of a file name or path: its last "." and what follows, when that lies
-// after the last path separator; empty otherwise.
-std::string_view MediaType_ExtensionOf(std::string_view path);
-
 // The table rows, for code that must reason about every possible type (search).
 struct MediaTypeMimeRow {
   const char* extension;

@@ -6,6 +6,7 @@
 #include "cds/protocol_info.h"
 #include "library/build/scan_test_support.h"
 #include "library/testing/temp_library.h"
+#include "platform/path.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ TEST(MediaTypeTest, ExtensionLookupIgnoresCaseAndLeadingDot) {
     EXPECT_STREQ(MediaType_MimeForExtension(ext), "audio/mpeg") << ext;
     EXPECT_EQ(MediaType_ClassForExtension(ext), kClassAudioItem) << ext;
   }
-  EXPECT_STREQ(MediaType_MimeForExtension(MediaType_ExtensionOf("/m/Song.MP3")), "audio/mpeg");
+  EXPECT_STREQ(MediaType_MimeForExtension(platform::PathExtension("/m/Song.MP3")), "audio/mpeg");
 }
 
 TEST(MediaTypeTest, UnknownOrOverlongExtensionsFallBackToAPlainItem) {

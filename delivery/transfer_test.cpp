@@ -13,6 +13,7 @@
 #include "delivery/testing/testing_sources.h"
 #include "gui/transfer_status.h"
 #include "library/testing/temp_library.h"
+#include "platform/path.h"
 #include "upnp/http_reader.h"
 #include "upnp/runtime_test_util.h"
 #include "upnp/web_server.h"
@@ -34,7 +35,7 @@ void OnMedia(FLibWebSession* session, FLibHttpPacket* request, bool done, void*)
   name = name.substr(0, name.find('&'));
   std::string path = g_root + "/" + name;
   RP_ServeFile(session, request, 4096, path,
-               MediaType_MimeForExtension(MediaType_ExtensionOf(path)), nullptr);
+               MediaType_MimeForExtension(platform::PathExtension(path)), nullptr);
 }
 
 void OnSessionStarted(FLibWebSession*, void*) {}

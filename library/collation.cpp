@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/text.h"
+
 namespace {
 
 // Decodes one code point at `i` and advances; a malformed byte stands for itself in a
@@ -49,27 +51,6 @@ char32_t Fold(char32_t cp) {
   return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
 }
 
-// Writes a value below 0x200000 in UTF-8's form, with the four-byte form carried on past
-// U+10FFFF. Byte order of these forms is the order of the values, and no form is the
-// prefix of another, so comparing the bytes compares the values one by one.
-void AppendOrdered(std::string& out, char32_t v) {
-  if (v < 0x80) {
-    out.push_back(static_cast<char>(v));
-  } else if (v < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (v >> 6)));
-    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
-  } else if (v < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (v >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((v >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | ((v >> 18) & 0x07)));
-    out.push_back(static_cast<char>(0x80 | ((v >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((v >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
-  }
-}
-
 void SortKeyFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   const unsigned char* text = sqlite3_value_text(argv[0]);
   if (text == nullptr) {
@@ -103,12 +84,13 @@ int CompareNoCase(std::string_view a, std::string_view b) {
 // Decoding gives values below 0x200000 (four bytes carry 21 bits) and malformed bytes
 // 0x110000 + byte; folding keeps every value in that range. So each folded value has an
 // ordered form, and the key compares like CompareNoCase, which compares the same values
-// one by one and puts the shorter of two equal beginnings first.
+// one by one and puts the shorter of two equal beginnings first: the UTF-8 forms of those
+// values (carried on past U+10FFFF) compare bytewise in the order of the values.
 std::string NoCaseSortKey(std::string_view text) {
   std::string key;
   key.reserve(text.size());
   size_t i = 0;
-  while (i < text.size()) AppendOrdered(key, Fold(NextCodePoint(text, i)));
+  while (i < text.size()) platform::AppendUtf8(key, Fold(NextCodePoint(text, i)));
   return key;
 }
 

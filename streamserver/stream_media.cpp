@@ -16,6 +16,7 @@
 #include "gui/transfer_status.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 #include "streamserver/dir_index.h"
@@ -145,7 +146,7 @@ std::string MultipartEnd() {
 
 // The protocolInfo the content directory gives a local file.
 std::string FileProtocolInfo(const std::string& path) {
-  return MediaType_BuildProtocolInfo(path, MediaType_ExtensionOf(path), false);
+  return MediaType_BuildProtocolInfo(path, platform::PathExtension(path), false);
 }
 
 // The whole source, one range, or several as multipart/byteranges; 304 when the client's
@@ -367,8 +368,7 @@ bool StreamMedia_IsInSharedFolder(std::string_view path) {
   if (path.empty() || path.front() != '/' || HasDotSegment(path)) return false;
   bool ok = false;
   for (const SharedFolderRecord& shared : db_listSharedFolders(&ok)) {
-    std::string_view root = shared.DirPath;
-    while (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
+    std::string_view root = platform::WithoutTrailingSlashes(shared.DirPath);
     if (root.empty() || root.front() != '/' || HasDotSegment(root)) continue;
     if (root == "/" || path == root) return true;
     if (path.size() > root.size() && path.substr(0, root.size()) == root &&

@@ -18,6 +18,7 @@
 #include "platform/codepage.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 
@@ -149,8 +150,7 @@ std::string PercentDecode(std::string_view text) {
 
 std::string Normalize(const std::string& path) {
   std::string normal = std::filesystem::path(path).lexically_normal().string();
-  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal;
+  return std::string(platform::WithoutTrailingSlashes(normal));
 }
 
 }  // namespace

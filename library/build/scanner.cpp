@@ -16,6 +16,7 @@
 #include "library/build/playlist_import.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
+#include "library/item_counts.h"
 #include "library/library.h"
 #include "library/object_numbers.h"
 #include "library/statements.h"
@@ -25,6 +26,7 @@
 #include "platform/dir_walk.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "transcode/seek_index.h"
@@ -531,8 +533,7 @@ void RemoveSharedFolderLocked(const std::string& path) {
 std::string SharedFolderOf(const std::string& path) {
   std::string best;
   for (const SharedFolderRecord& shared : db_listSharedFolders()) {
-    std::string dir = shared.DirPath;
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    std::string_view dir = platform::WithoutTrailingSlashes(shared.DirPath);
     bool inside =
         path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
                         (dir == "/" || path[dir.size()] == '/'));
@@ -546,8 +547,7 @@ std::string SharedFolderOf(const std::string& path) {
 std::optional<std::vector<std::string>> FoldersBelow(const std::string& shared,
                                                      const std::string& dir) {
   std::vector<std::string> names;
-  std::string base = shared;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string_view base = platform::WithoutTrailingSlashes(shared);
   if (dir.size() <= base.size()) return names;
   std::string rest = dir.substr(base.size());
   size_t pos = 0;
@@ -569,8 +569,7 @@ std::optional<std::vector<std::string>> FoldersBelow(const std::string& shared,
 int32_t EnsureChain(int32_t root, int kind, const std::string& shared,
                     const std::vector<std::string>& names) {
   int32_t container = scan_detail::AddObject(root, kObjectContainer, shared, shared, kind) - 1;
-  std::string path = shared;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  std::string path(platform::WithoutTrailingSlashes(shared));
   for (const std::string& name : names) {
     if (container < 0) return -1;
     path += "/" + name;
@@ -618,9 +617,7 @@ void RebuildEmptyLibrary(bool dropSharedFolders) {
 namespace scan_detail {
 
 std::string ExtensionLower(std::string_view name) {
-  size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return std::string();
-  return platform::AsciiLower(name.substr(dot));
+  return platform::AsciiLower(platform::PathExtension(name));
 }
 
 std::string BaseName(const std::string& path) {
@@ -763,11 +760,12 @@ ScanCounts Scan_LibraryTotals() { return g_totals.Snapshot(); }
 void Scan_SetLibraryTotals(const ScanCounts& totals) { g_totals.Store(totals); }
 
 void Scan_LoadLibraryTotals() {
+  LibraryItemCounts counts = db_countItems();
   ScanCounts totals;
-  totals.video = db_getCount(sql::CountVideoItems());
-  totals.audio = db_getCount(sql::CountAudioItems());
-  totals.image = db_getCount(sql::CountImageItems());
-  totals.files = db_getCount(sql::CountSharedItems());
+  totals.video = counts.video;
+  totals.audio = counts.audio;
+  totals.image = counts.image;
+  totals.files = counts.shared;
   Scan_SetLibraryTotals(totals);
 }
 
