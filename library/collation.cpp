@@ -1,8 +1,6 @@
 #include "library/collation.h"
 
-#include <locale.h>
 #include <sqlite3.h>
-#include <wctype.h>
 
 #include <string>
 
@@ -36,19 +34,10 @@ char32_t NextCodePoint(std::string_view s, size_t& i) {
   return cp;
 }
 
-locale_t Utf8Locale() {
-  static locale_t locale = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    return l;
-  }();
-  return locale;
-}
-
 char32_t Fold(char32_t cp) {
   if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp - 'A' + 'a' : cp;
-  locale_t locale = Utf8Locale();
-  if (cp >= 0x110000u || locale == static_cast<locale_t>(0)) return cp;
-  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
+  if (cp >= 0x110000u) return cp;
+  return platform::UnicodeLower(cp);
 }
 
 void SortKeyFunction(sqlite3_context* context, int, sqlite3_value** argv) {

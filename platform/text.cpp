@@ -1,5 +1,8 @@
 #include "platform/text.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 namespace platform {
 
 size_t DecodeUtf8(std::string_view text, size_t i, char32_t* cp) {
@@ -79,6 +82,12 @@ std::string AsciiLower(std::string_view text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
+}
+
+char32_t UnicodeLower(char32_t cp) {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (locale == static_cast<locale_t>(0)) return cp;
+  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
 }
 
 bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {

@@ -29,6 +29,11 @@ void Utf8CapInPlace(std::string& text, size_t fieldSize);
 // Lower-cases ASCII letters only; for protocol tokens and extensions.
 std::string AsciiLower(std::string_view text);
 
+// The lower-case form of a code point by the C library's Unicode tables (the C.UTF-8
+// locale, whatever the process's own locale is); `cp` itself when it has none, or when
+// that locale is missing.
+char32_t UnicodeLower(char32_t cp);
+
 // Case-insensitive comparison of ASCII letters (other bytes compare exactly).
 bool AsciiEqualsNoCase(std::string_view a, std::string_view b);
 
