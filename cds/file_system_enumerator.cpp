@@ -5,11 +5,11 @@
 #include <ctime>
 
 #include "cds/cds_limits.h"
-#include "cds/media_type.h"
 #include "cds/search_criteria.h"
 #include "library/container_numbers.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
 #include "platform/path.h"

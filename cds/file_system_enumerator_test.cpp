@@ -8,12 +8,12 @@
 
 #include "cds/cds_limits.h"
 #include "cds/cds_to_didl.h"
-#include "cds/media_type.h"
 #include "library/build/container_tree.h"
 #include "library/build/scan_test_support.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/file_info.h"
 
 namespace {

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "cds/media_type.h"
 #include "cds/playlist_container.h"
 #include "cds/protocol_info.h"
 #include "delivery/resource_url.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "media/image_size.h"
+#include "media/media_type.h"
 #include "platform/app_directory.h"
 #include "platform/file_info.h"
 #include "platform/path.h"

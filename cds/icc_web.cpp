@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cds/media_type.h"
 #include "delivery/resource_url.h"
 #include "delivery/transfer.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/app_directory.h"
 #include "platform/path.h"
 #include "upnp/http_packet.h"

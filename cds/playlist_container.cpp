@@ -9,9 +9,9 @@
 #include <unordered_map>
 
 #include "cds/cds_limits.h"
-#include "cds/media_type.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/path.h"
 #include "platform/unique_fd.h"
 

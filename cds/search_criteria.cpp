@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "cds/cds_limits.h"
-#include "cds/media_type.h"
 #include "cds/protocol_info.h"
 #include "library/collation.h"
 #include "library/container_numbers.h"
 #include "library/media_record.h"
+#include "media/media_type.h"
 #include "platform/text.h"
 #include "transcode/transcode_rules.h"
 

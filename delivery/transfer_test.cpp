@@ -8,11 +8,11 @@
 #include <mutex>
 
 #include "app/settings.h"
-#include "cds/media_type.h"
 #include "delivery/aio.h"
 #include "delivery/testing/testing_sources.h"
 #include "gui/transfer_status.h"
 #include "library/testing/temp_library.h"
+#include "media/media_type.h"
 #include "platform/path.h"
 #include "upnp/http_reader.h"
 #include "upnp/runtime_test_util.h"

@@ -11,11 +11,11 @@
 #include <mutex>
 #include <vector>
 
-#include "cds/media_type.h"
 #include "cds/protocol_info.h"
 #include "gui/transfer_status.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/path.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"

@@ -1,9 +1,9 @@
 #include "transcode/transcode_rules.h"
 
 #include "app/settings.h"
-#include "cds/media_type.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/path.h"
 #include "platform/text.h"
 

@@ -1,9 +1,9 @@
-#include "cds/media_type.h"
+#include "media/media_type.h"
 
 #include <cstring>
 
-#include "cds/cds_limits.h"
 #include "media/image_size.h"
+#include "media/limits.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -87,7 +87,8 @@ std::string LookupKey(std::string_view extension) {
 }
 
 bool KeyMatches(const std::string& key, const char* rowExtension) {
-  return key.size() <= kExtensionLookupMax && platform::AsciiEqualsNoCase(key, rowExtension);
+  return key.size() <= media_limits::kExtensionLookupMax &&
+         platform::AsciiEqualsNoCase(key, rowExtension);
 }
 
 const char* const kJpegSmIco = "DLNA.ORG_PN=JPEG_SM_ICO;DLNA.ORG_OP=01";

@@ -3,6 +3,7 @@
 // typing, with one exception: a JPEG picture's pixel size chooses its DLNA profile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,11 @@ inline constexpr MediaClass kClassItem = 0x8000;
 inline constexpr MediaClass kClassAudioItem = 0xA000;
 inline constexpr MediaClass kClassImageItem = 0xA400;
 inline constexpr MediaClass kClassVideoItem = 0xB000;
+
+// The RTSP address prefix of the internet TV provider's server: streams that begin with
+// it are announced as MPEG program streams. Compared over its first 16 bytes.
+inline constexpr const char* kIspTvRtspPrefix = "rtsp://iptv.home";
+inline constexpr size_t kIspTvRtspPrefixLength = 16;
 
 // Kinds of internet streams.
 inline constexpr int kStreamVideo = 1;
