@@ -43,9 +43,9 @@ else()
   include(GoogleTest)
 endif()
 
-# orvex_library(NAME SOURCES ... [LIBS ...]): a static library of one subsystem.
+# orvex_add_library(NAME SOURCES ... [LIBS ...]): a static library of one subsystem.
 # Include paths are rooted at the repository, so code includes "library/library.h".
-function(orvex_library name)
+function(orvex_add_library name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} STATIC ${A_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})

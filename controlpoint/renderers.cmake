@@ -4,7 +4,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/http_fetch.cmake)
 # the window's renderer page.
 pkg_check_modules(ORVEX_RENDERERS_UPNP REQUIRED IMPORTED_TARGET libupnp)
 
-orvex_library(orvex_renderers
+orvex_add_library(orvex_renderers
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/renderer_control_point.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_description.cpp

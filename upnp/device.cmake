@@ -1,6 +1,6 @@
 # The device layer of the stack: SSDP discovery, the descriptions, SOAP control and GENA
 # eventing, and the function that runs the device as the service body.
-orvex_library(orvex_upnp_device
+orvex_add_library(orvex_upnp_device
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/description.cpp
     ${CMAKE_CURRENT_LIST_DIR}/device_host.cpp
