@@ -9,6 +9,7 @@ orvex_add_library(orvex_http_fetch
     ${CMAKE_CURRENT_LIST_DIR}/upnp_http_get.cpp
   LIBS
     orvex_platform
+  PRIVATE_LIBS
     PkgConfig::LIBUPNP
 )
 

@@ -24,8 +24,7 @@ orvex_test(upnp_device_test
 # A device with test callbacks, run inside a private network namespace by the tests
 # below; never started in the machine's own namespace.
 if(NOT ORVEX_FUZZ)
-  add_executable(upnp_device_test_host ${CMAKE_CURRENT_LIST_DIR}/testing/device_test_host.cpp)
-  target_compile_options(upnp_device_test_host PRIVATE ${ORVEX_WARNINGS})
+  orvex_add_executable(upnp_device_test_host ${CMAKE_CURRENT_LIST_DIR}/testing/device_test_host.cpp)
   target_link_libraries(upnp_device_test_host PRIVATE orvex_upnp_device)
   foreach(_case ssdp gssdp gupnp)
     orvex_netns_test(upnp_device_netns_${_case}
