@@ -5,10 +5,10 @@
 
 #include <filesystem>
 
+#include "app/app_controller.h"
 #include "app/command_line.h"
 #include "library/library.h"
 #include "library/testing/temp_library.h"
-#include "platform/autostart.h"
 
 namespace {
 
@@ -23,93 +23,67 @@ class SettingsTest : public ::testing::Test {
   TempLibrary lib_;
 };
 
-TEST_F(SettingsTest, TranscodingIsOnOnlyWhenTheFirstFourLettersSayTrue) {
-  ApplyStartupSettings();
-  EXPECT_EQ(TranscodingEnable.load(), 0);
-  for (const char* on : {"true", "TRUE", "tRuEish"}) {
-    db_setAVP(kKeyTranscodingEnable, on);
+// Transcoding is on only when the first four letters say "true"; a video quality outside
+// the table selects its first row.
+TEST_F(SettingsTest, StoredValuesAreReadAtStartUpAndOddOnesFallBack) {
+  for (auto [stored, on] : std::vector<std::pair<const char*, int>>{
+           {"true", 1}, {"TRUE", 1}, {"tRuEish", 1}, {"", 0}, {"TRU", 0}, {" TRUE", 0}}) {
+    db_setAVP(kKeyTranscodingEnable, stored);
     ApplyStartupSettings();
-    EXPECT_EQ(TranscodingEnable.load(), 1) << on;
+    EXPECT_EQ(TranscodingEnable.load(), on) << stored;
   }
-  for (const char* off : {"", "TRU", "yes", " TRUE"}) {
-    db_setAVP(kKeyTranscodingEnable, off);
-    ApplyStartupSettings();
-    EXPECT_EQ(TranscodingEnable.load(), 0) << off;
-  }
-}
-
-TEST_F(SettingsTest, VideoQualityOutsideTheTableSelectsTheFirstRow) {
-  for (auto [stored, expected] : std::vector<std::pair<const char*, int>>{
+  for (auto [stored, row] : std::vector<std::pair<const char*, int>>{
            {"2", 2}, {"1", 1}, {"3", 0}, {"-1", 0}, {"99999999999999", 0}, {"abc", 0}, {"", 0}}) {
     db_setAVP(kKeyTransVideoQuality, stored);
     ApplyStartupSettings();
-    EXPECT_EQ(TransVideoQuality.load(), expected) << stored;
+    EXPECT_EQ(TransVideoQuality.load(), row) << stored;
   }
 }
 
-TEST_F(SettingsTest, StoredFilterListReplacesTheTable) {
+TEST_F(SettingsTest, StoredFilterListReplacesItsTableAndAMissingRowKeepsIt) {
   ResetFilterTables();
   db_setAVP(kKeyVideoFilter, ".avi .mkv");
+  db_execute(Sql{"delete from AVP where my_attribute = ?", {std::string(kKeyAudioFilter)}});
   LoadFilterTables();
   EXPECT_TRUE(ExtensionInFilters(".AVI", kFilterVideo));
   EXPECT_TRUE(ExtensionInFilters(".mkv", kFilterVideo));
   EXPECT_FALSE(ExtensionInFilters(".mp4", kFilterVideo));
-  // The other tables kept their stored defaults.
-  EXPECT_TRUE(ExtensionInFilters(".mp3", kFilterAudio));
+  EXPECT_TRUE(ExtensionInFilters(".flac", kFilterAudio));
   EXPECT_FALSE(ExtensionInFilters(".mp3", kFilterVideo | kFilterImage));
   EXPECT_TRUE(ExtensionInFilters(".m3u", kFilterPlaylist));
 }
 
-TEST_F(SettingsTest, EmptyValueEmptiesTheTableAndMissingRowKeepsIt) {
+// Spaces end slots and two spaces end the list; overlong lists and extensions are cut,
+// never written past, and a cut inside a multi-byte character keeps whole characters.
+TEST_F(SettingsTest, FilterListsAreCutNotWrittenPast) {
+  std::string forty;
+  for (int i = 0; i < 40; ++i) forty += ".e" + std::to_string(i) + " ";
   FilterTable table;
-  FillFilterTable(&table, "");
-  EXPECT_TRUE(table.Active().empty());
-  ResetFilterTables();
-  // A library without the row: the table is not changed.
-  db_execute(Sql{"delete from AVP where my_attribute = ?", {std::string(kKeyAudioFilter)}});
-  LoadFilterTables();
-  EXPECT_TRUE(ExtensionInFilters(".flac", kFilterAudio));
+  FillFilterTable(&table, forty);
+  ASSERT_EQ(table.Active().size(), kFilterSlots - 1);
+  EXPECT_EQ(table.Active().back(), ".e28");
+  for (auto [value, active] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"", {}},
+           {".a  .b", {".a"}},
+           {".a .b ", {".a", ".b"}},
+           {".verylongextension .ok", {".verylong", ".ok"}},
+           {std::string(254, 'x') + " .late", {std::string(kFilterExtensionMax, 'x')}},
+           {".ééééééé", {".éééé"}}}) {
+    FillFilterTable(&table, value);
+    EXPECT_EQ(table.Active(), active) << value;
+    EXPECT_FALSE(table.Matches("")) << value;
+  }
 }
 
-TEST_F(SettingsTest, FilterSpacesEndSlotsAndDoubleSpacesEndTheList) {
-  FilterTable table;
-  FillFilterTable(&table, ".a  .b");
-  EXPECT_EQ(table.Active(), (std::vector<std::string>{".a"}));
-  EXPECT_FALSE(table.Matches(".b"));
-  FillFilterTable(&table, ".a .b ");
-  EXPECT_EQ(table.Active(), (std::vector<std::string>{".a", ".b"}));
-  EXPECT_FALSE(table.Matches(""));
-}
-
-TEST_F(SettingsTest, OverlongListsAndExtensionsAreCutNotWrittenPast) {
-  std::string value;
-  for (int i = 0; i < 40; ++i) value += ".e" + std::to_string(i) + " ";
-  FilterTable table;
-  FillFilterTable(&table, value);
-  auto active = table.Active();
-  ASSERT_EQ(active.size(), kFilterSlots - 1);
-  EXPECT_EQ(active.back(), ".e28");
-  FillFilterTable(&table, ".verylongextension .ok");
-  EXPECT_EQ(table.Active(), (std::vector<std::string>{".verylong", ".ok"}));
-  // The walk stops after 255 characters.
-  FillFilterTable(&table, std::string(254, 'x') + " .late");
-  EXPECT_FALSE(table.Matches(".late"));
-  // A cut inside a multi-byte character keeps only whole characters.
-  FillFilterTable(&table, ".ééééééé");
-  EXPECT_EQ(table.Active(), (std::vector<std::string>{".éééé"}));
-}
-
-TEST_F(SettingsTest, OptionsModifiedComparesBoxesAndStoredLists) {
+TEST_F(SettingsTest, OptionsAreComparedStoredAndTheAutostartEntryFollows) {
   EXPECT_EQ(IsOptionsModified(false, false, false), 0);
   EXPECT_EQ(IsOptionsModified(true, false, false), 1);
   EXPECT_EQ(IsOptionsModified(false, false, true), 1);
   db_setAVP(kKeyImageFilter, ".jpg");
   EXPECT_EQ(IsOptionsModified(false, false, false), 1);
-  // It left the tables at the defaults.
-  EXPECT_TRUE(ExtensionInFilters(".png", kFilterImage));
-}
+  EXPECT_TRUE(ExtensionInFilters(".png", kFilterImage));  // it left the tables alone
 
-TEST_F(SettingsTest, ApplyOptionsStoresBoxesAndManagesTheAutostartEntry) {
+  const std::string entry = lib_.Path("config/autostart/Orvex.desktop");
   TransVideoQuality = 2;
   ApplyOptions(true, true, true);
   EXPECT_EQ(ReadSetting(kKeyEnableAutoRun), "TRUE");
@@ -117,21 +91,23 @@ TEST_F(SettingsTest, ApplyOptionsStoresBoxesAndManagesTheAutostartEntry) {
   EXPECT_EQ(ReadSetting(kKeyTranscodingEnable), "TRUE");
   EXPECT_EQ(ReadSetting(kKeyTransVideoQuality), "2");
   EXPECT_EQ(TranscodingEnable.load(), 1);
-  EXPECT_TRUE(platform::IsAutostartEnabled());
-  EXPECT_TRUE(std::filesystem::exists(lib_.Path("config/autostart/Orvex.desktop")));
+  EXPECT_TRUE(std::filesystem::exists(entry));
   ApplyOptions(false, false, false);
   EXPECT_EQ(ReadSetting(kKeyEnableAutoRun), "FALSE");
   EXPECT_EQ(TranscodingEnable.load(), 0);
-  EXPECT_FALSE(platform::IsAutostartEnabled());
-  EXPECT_FALSE(std::filesystem::exists(lib_.Path("config/autostart/Orvex.desktop")));
+  EXPECT_FALSE(std::filesystem::exists(entry));
 }
 
-TEST(ServerNameTest, RefusesEmptyNamesAndTheNineCharacters) {
+TEST_F(SettingsTest, ServerNamesRefuseEmptyNamesAndTheNineCharacters) {
   EXPECT_TRUE(IsValidServerName("Media (DEN) & more"));
   EXPECT_FALSE(IsValidServerName(""));
   for (char c : std::string("\\/:*?\"<>|")) {
     EXPECT_FALSE(IsValidServerName(std::string("a") + c + "b")) << c;
   }
+  CAppController controller;
+  EXPECT_FALSE(controller.RenameServer("a|b"));
+  EXPECT_TRUE(controller.RenameServer("Den"));
+  EXPECT_EQ(ReadSetting(kKeyServerName), "Den");
 }
 
 // Parses `args` (after the program name). False with the message on a bad option.
@@ -140,6 +116,8 @@ bool Parse(std::vector<const char*> args, CommandLine* out, std::string* error) 
   return ParseCommandLine(static_cast<int>(args.size()), args.data(), out, error);
 }
 
+// Each stream takes the title and kind after it (adding one is also done by the abort
+// storm test's server); misplaced or missing parts are refused with a message.
 TEST(CommandLineStreamsTest, EachStreamTakesTheTitleAndKindAfterIt) {
   CommandLine cl;
   std::string error;
@@ -148,22 +126,12 @@ TEST(CommandLineStreamsTest, EachStreamTakesTheTitleAndKindAfterIt) {
                     &cl, &error))
       << error;
   ASSERT_EQ(cl.streams.size(), 2u);
-  EXPECT_EQ(cl.streams[0].action, StreamCommand::Action::kAdd);
-  EXPECT_EQ(cl.streams[0].url, "http://a/1");
   EXPECT_EQ(cl.streams[0].title, "Radio \"A\"");
-  EXPECT_EQ(cl.streams[0].type, InternetMediaType::kAudio);
   EXPECT_EQ(cl.streams[1].action, StreamCommand::Action::kRemove);
   EXPECT_EQ(cl.streams[1].title, "");
   EXPECT_EQ(cl.streams[1].type, InternetMediaType::kVideo);
   EXPECT_TRUE(cl.listStreams);
-}
-
-TEST(CommandLineStreamsTest, MisplacedOrMissingPartsAreRefusedWithAMessage) {
-  struct Case {
-    std::vector<const char*> args;
-    const char* message;
-  };
-  for (const Case& c : std::vector<Case>{
+  for (auto [args, message] : std::vector<std::pair<std::vector<const char*>, const char*>>{
            {{"--title", "T"}, "option --title must follow --add-stream or --remove-stream"},
            {{"--add-stream", "http://a/"},
             "option --add-stream http://a/ needs --kind audio or --kind video"},
@@ -174,12 +142,10 @@ TEST(CommandLineStreamsTest, MisplacedOrMissingPartsAreRefusedWithAMessage) {
            {{"--remove-stream", ""}, "option --remove-stream needs a URL"},
            {{"--add-stream"}, "option --add-stream needs a value"},
            {{"--add-stream", "http://a/", "--kind", "audio", "--remove-stream", "http://b/"},
-            "option --remove-stream http://b/ needs --kind audio or --kind video"},
-       }) {
-    CommandLine cl;
-    std::string error;
-    EXPECT_FALSE(Parse(c.args, &cl, &error)) << c.message;
-    EXPECT_EQ(error, c.message);
+            "option --remove-stream http://b/ needs --kind audio or --kind video"}}) {
+    CommandLine fresh;
+    EXPECT_FALSE(Parse(args, &fresh, &error)) << message;
+    EXPECT_EQ(error, message);
   }
 }
 

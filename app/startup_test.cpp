@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "app/settings.h"
 #include "library/build/scan_test_support.h"
@@ -17,7 +16,7 @@
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
 #include "platform/process.h"
-#include "platform/tick.h"
+#include "platform/testing/test_support.h"
 
 namespace {
 
@@ -37,33 +36,23 @@ TEST(StartupTest, ThumbnailFilesGoSubdirectoriesStayAndWorkingDirectoriesExist) 
   EXPECT_TRUE(fs::is_directory(lib.Path("etc")));
 }
 
+// The first run names the server after the computer (a stored name or the default one,
+// none without a computer name) and builds the fixed tree; a second run changes nothing.
 TEST(StartupTest, FirstRunNamesTheServerAndBuildsTheTreeOnce) {
-  TempLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  db_setAVP(kKeyServerName, "Media");
-  EXPECT_TRUE(RunFirstTimeSetup("DEN"));
-  EXPECT_EQ(ReadSetting(kKeyServerName), "Media (DEN)");
-  EXPECT_EQ(ReadSetting(kKeyRunFirstTime), "FALSE");
-  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
-  // The second start leaves everything as it is.
-  EXPECT_FALSE(RunFirstTimeSetup("DEN"));
-  EXPECT_EQ(ReadSetting(kKeyServerName), "Media (DEN)");
-  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
-}
-
-TEST(StartupTest, FirstRunWithoutStoredNameUsesTheDefault) {
-  TempLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  EXPECT_TRUE(RunFirstTimeSetup("den"));
-  EXPECT_EQ(ReadSetting(kKeyServerName), "Orvex DMS (den)");
-}
-
-TEST(StartupTest, FirstRunWithoutComputerNameKeepsTheNameButBuildsTheTree) {
-  TempLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  EXPECT_TRUE(RunFirstTimeSetup(""));
-  EXPECT_EQ(ReadSetting(kKeyServerName), "");
-  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+  for (auto [stored, computer, name] :
+       std::vector<std::tuple<const char*, const char*, const char*>>{
+           {"Media", "DEN", "Media (DEN)"},
+           {nullptr, "den", "Orvex DMS (den)"},
+           {nullptr, "", ""}}) {
+    TempLibrary lib;
+    ASSERT_TRUE(lib.ok());
+    if (stored) db_setAVP(kKeyServerName, stored);
+    EXPECT_TRUE(RunFirstTimeSetup(computer));
+    EXPECT_FALSE(RunFirstTimeSetup(computer));
+    EXPECT_EQ(ReadSetting(kKeyServerName), name);
+    EXPECT_EQ(ReadSetting(kKeyRunFirstTime), "FALSE");
+    EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
+  }
 }
 
 // The rows of a query on a library file, each as its columns followed by "|", read through
@@ -95,17 +84,10 @@ std::vector<std::string> Rows(const std::string& file, const char* query) {
 // with --scan-only. The announced server is tested inside a private namespace.
 class ProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/orvex-program-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(home_); }
-
   int Start(platform::Process* p, std::vector<std::string> args, const std::string& log) {
     platform::ProcessOptions options;
-    options.error = platform::Redirect::File(home_ + "/" + log);
-    options.output = platform::Redirect::File(home_ + "/" + log + ".out");
+    options.error = platform::Redirect::File(dir_.Join(log));
+    options.output = platform::Redirect::File(dir_.Join(log + ".out"));
     return p->Start(MIRELLE_PATH, args, options);
   }
 
@@ -117,42 +99,16 @@ class ProgramTest : public ::testing::Test {
     return p.ExitCode().value_or(-1);
   }
 
-  std::string Read(const std::string& name) {
-    std::ifstream in(home_ + "/" + name);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Read(const std::string& name) { return platform::testing::ReadFile(dir_.Join(name)); }
 
   bool WaitForText(const std::string& name, const std::string& text, int timeoutMs) {
-    uint64_t deadline = platform::TickCountMs() + static_cast<uint64_t>(timeoutMs);
-    while (platform::TickCountMs() < deadline) {
-      if (Read(name).find(text) != std::string::npos) return true;
-      platform::SleepMs(20);
-    }
-    return false;
+    return platform::testing::WaitUntil([&] { return Read(name).find(text) != std::string::npos; },
+                                        timeoutMs);
   }
 
-  std::string home_;
+  platform::testing::TempDir dir_;
+  const std::string home_ = dir_.path();
 };
-
-TEST_F(ProgramTest, HeadlessServerStopsCleanlyOnSigtermAndKeepsItsLibrary) {
-  platform::Process server;
-  ASSERT_EQ(Start(&server, {"--home", home_, "--headless", "--name", "Den & Co"}, "a.log"), 0);
-  ASSERT_TRUE(WaitForText("a.log", "runs headless", 10000)) << Read("a.log");
-  kill(server.Pid(), SIGTERM);
-  ASSERT_TRUE(server.Wait(10000));
-  EXPECT_EQ(server.ExitCode().value_or(-1), 0);
-  EXPECT_FALSE(fs::exists(home_ + "/temp.mdb"));
-  EXPECT_FALSE(fs::exists(home_ + "/Orvex.mdb-wal"));
-
-  TempLibrary probe;  // reopen the library the server left behind
-  db_close();
-  ASSERT_EQ(db_openAt(home_ + "/Orvex.mdb"), 1);
-  EXPECT_EQ(ReadSetting(kKeyServerName), "Den & Co");
-  EXPECT_EQ(ReadSetting(kKeyRunFirstTime), "FALSE");
-  EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
-}
 
 TEST_F(ProgramTest, SecondCopyAsksTheFirstToShowItselfAndExitsWithZero) {
   platform::Process first;
@@ -167,7 +123,25 @@ TEST_F(ProgramTest, SecondCopyAsksTheFirstToShowItselfAndExitsWithZero) {
   EXPECT_EQ(first.ExitCode().value_or(-1), 0);
 }
 
-TEST_F(ProgramTest, LibraryThatCannotBeOpenedStopsStartUp) {
+// Runs that cannot do what they are asked end with a message and status 1 (the library
+// cannot be opened) or 2 (bad options, folders that are not there), and make no library.
+TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
+  std::ofstream(home_ + "/file") << "x";
+  for (auto [args, status, message] :
+       std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+           {{"--bogus"}, 2, "unknown option --bogus"},
+           {{"--name", "a:b"}, 2, "Server name cannot be empty string or contain \\/:*?\"<>|"},
+           {{"--name", ""}, 2, ""},
+           {{"--share", home_ + "/missing", "--scan-only"}, 2, "does not exist"},
+           {{"--refresh", home_ + "/file"}, 2, "is not a folder"}}) {
+    args.insert(args.begin(), {"--home", home_});
+    EXPECT_EQ(Run(args), status) << message;
+    EXPECT_NE(Read("run.log").find(message), std::string::npos) << Read("run.log");
+  }
+  EXPECT_EQ(Run({"--home"}), 2);
+  EXPECT_FALSE(std::filesystem::exists(home_ + "/Orvex.mdb"));
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(Read("run.log.out").find("Usage: mirelle"), std::string::npos);
   std::ofstream(home_ + "/Orvex.mdb") << "not a library at all, just text";
   EXPECT_EQ(Run({"--home", home_, "--headless"}), 1);
   EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos);
@@ -197,34 +171,10 @@ TEST_F(ProgramTest, DamagedLibraryIsKeptAsideAndANewOneIsMade) {
   EXPECT_EQ(Rows(file, "select count(*) from FSE_QueryState"), std::vector<std::string>{"28|"});
 }
 
-TEST_F(ProgramTest, BadOptionsExitWithStatusTwo) {
-  EXPECT_EQ(Run({"--home", home_, "--bogus"}), 2);
-  EXPECT_NE(Read("run.log").find("unknown option --bogus"), std::string::npos);
-  EXPECT_EQ(Run({"--home", home_, "--name", "a:b"}), 2);
-  EXPECT_NE(Read("run.log").find("Server name cannot be empty string or contain \\/:*?\"<>|"),
-            std::string::npos);
-  EXPECT_EQ(Run({"--home", home_, "--name", ""}), 2);
-  EXPECT_EQ(Run({"--home"}), 2);
-  EXPECT_FALSE(fs::exists(home_ + "/Orvex.mdb"));
-  EXPECT_EQ(Run({"--help"}), 0);
-  EXPECT_NE(Read("run.log.out").find("Usage: mirelle"), std::string::npos);
-}
-
-// A tiny valid WAV file (one second of silence at 8 kHz, 8-bit mono).
-void WriteWav(const std::string& path) {
-  std::string data(8000, '\x80');
-  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-  std::string wav = "RIFF" + u32(36 + static_cast<uint32_t>(data.size())) + "WAVEfmt " + u32(16) +
-                    u16(1) + u16(1) + u32(8000) + u32(8000) + u16(1) + u16(8) + "data" +
-                    u32(static_cast<uint32_t>(data.size())) + data;
-  std::ofstream(path, std::ios::binary) << wav;
-}
-
 TEST_F(ProgramTest, ShareScanOnlyUnshareAndClearChangeTheLibrary) {
   std::string media = home_ + "/media";
   fs::create_directories(media + "/sub");
-  WriteWav(media + "/sub/tone \"one\".wav");
+  platform::testing::WriteWav(media + "/sub/tone \"one\".wav");
   ASSERT_EQ(Run({"--home", home_, "--share", media, "--scan-only"}), 0);
   EXPECT_NE(Read("run.log").find("1 audio"), std::string::npos) << Read("run.log");
   auto count = [&](const Sql& q) {
@@ -344,14 +294,6 @@ TEST_F(ProgramTest, ScanKilledAnywhereIsFinishedByTheNextStart) {
   // Nothing is left to finish.
   EXPECT_EQ(Run({"--home", home, "--scan-only"}, "again.log"), 0);
   EXPECT_EQ(Read("again.log").find("finishing"), std::string::npos);
-}
-
-TEST_F(ProgramTest, FoldersThatDoNotExistAreRefused) {
-  EXPECT_EQ(Run({"--home", home_, "--share", home_ + "/missing", "--scan-only"}), 2);
-  EXPECT_NE(Read("run.log").find("does not exist"), std::string::npos);
-  std::ofstream(home_ + "/file") << "x";
-  EXPECT_EQ(Run({"--home", home_, "--refresh", home_ + "/file"}), 2);
-  EXPECT_NE(Read("run.log").find("is not a folder"), std::string::npos);
 }
 
 }  // namespace

@@ -48,9 +48,6 @@ TEST(RendererPageTest, TickShowsAChangedListAgesOutSilentRenderersAndSearchesAft
   // Refresh restarts the source without a filter.
   EXPECT_EQ(page.Refresh(), 0);
   EXPECT_EQ(source.calls, "stop;start:/");
-  source.Add("Back", kOpenSeconds + 700);
-  EXPECT_TRUE(page.Tick(kOpen + seconds(700)));
-  EXPECT_EQ(page.Lines().size(), 1u);
 }
 
 }  // namespace

@@ -36,9 +36,8 @@ if(NOT ORVEX_FUZZ)
                    TIMEOUT 180 ARGS $<TARGET_FILE:renderers_netns_test>)
 endif()
 
-
 orvex_fuzzer(renderers_fuzz_input
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_input_fuzz.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz/renderer_input_fuzzer.cpp
   LIBS orvex_renderers
-  CORPUS testing/renderer_fuzz_corpus
+  CORPUS fuzz/renderer_input_corpus
 )

@@ -22,12 +22,14 @@ class EncoderSource : public RpSource {
   TranscodeSessionPtr session_;
 };
 
-}  // namespace
-
+// Starts an encoder session on `path` (a file of type `mime`); null when it does not
+// start.
 std::unique_ptr<RpSource> EncoderSource_Open(const std::string& path, const std::string& mime) {
   TranscodeSessionPtr session = TranscodeStartWide(path, mime);
   if (!session) return nullptr;
   return std::make_unique<EncoderSource>(std::move(session));
 }
+
+}  // namespace
 
 void EncoderSource_Register() { RP_SetEncoderOpener(EncoderSource_Open); }

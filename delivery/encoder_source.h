@@ -7,9 +7,6 @@
 
 #include "delivery/rp_source.h"
 
-// Starts an encoder session on `path` (a file of type `mime`); null when it does not
-// start.
-std::unique_ptr<RpSource> EncoderSource_Open(const std::string& path, const std::string& mime);
-
-// Registers EncoderSource_Open as the transfers' encoder opener. Call once at start-up.
+// Registers the encoder as the transfers' opener of converted files: a session on the
+// file, null when it does not start. Call once at start-up.
 void EncoderSource_Register();

@@ -65,10 +65,8 @@ class CConfigWindow : public QWidget {
   void Exit();
   void ShowAbout();
 
-  QTabWidget* tabs() const { return tabs_; }
+  // The tray icon's menu; it belongs to no window, so a test reaches it here.
   QMenu* trayMenu() const { return trayMenu_; }
-  CSystemPage* systemPage() const { return systemPage_; }
-  bool exiting() const { return exiting_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;

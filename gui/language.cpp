@@ -214,8 +214,8 @@ std::string SystemLocaleName() {
 }
 
 int LoadLanguageFile() {
-  return LoadLanguageFileFrom(platform::ProgramFilePath(kLanguageFileName), ReadSetting(kKeyLanguage),
-                              SystemLocaleName());
+  return LoadLanguageFileFrom(platform::ProgramFilePath(kLanguageFileName),
+                              ReadSetting(kKeyLanguage), SystemLocaleName());
 }
 
 int LoadLanguageFileFrom(const std::string& path, std::string_view languageSetting,
@@ -275,8 +275,6 @@ void FreeLanguageTable() {
   state.table = CLanguageTable();
   state.current = kSlotNone;
 }
-
-int LanguageLoaded() { return CurrentLanguage() == kSlotNone ? 0 : 1; }
 
 int CurrentLanguage() {
   LanguageState& state = State();

@@ -91,20 +91,18 @@ std::string SystemLocaleName();
 // ---- The process-wide table ----
 
 // Reads AppDirectory/lang.conf, the "Language" setting and the locale, sets the text code
-// page and chooses the language. Returns LanguageLoaded.
+// page and chooses the language. Returns 1 when the chosen section has entries, else 0.
 int LoadLanguageFile();
 // The same with the file, the setting and the locale given.
 int LoadLanguageFileFrom(const std::string& path, std::string_view languageSetting,
                          std::string_view localeName);
 // Chooses the language for a setting code from the table already loaded, leaving the
 // text code page as it is (the library keeps 8-bit text decoded one way for a run).
-// Returns LanguageLoaded.
+// Returns 1 when the chosen section has entries, else 0.
 int SwitchLanguage(std::string_view languageSetting);
 // Forgets the table: every look-up yields nothing.
 void FreeLanguageTable();
 
-// 1 when the chosen section has entries.
-int LanguageLoaded();
 // The chosen section, or kSlotNone.
 int CurrentLanguage();
 // The current language's text for `key` (case does not matter); nothing when no

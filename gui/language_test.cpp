@@ -114,17 +114,15 @@ class LanguageFileTest : public ::testing::Test {
   TempLibrary lib_;
 };
 
-TEST_F(LanguageFileTest, MissingFileLoadsNothingButSetsTheCodePage) {
+// A missing file loads nothing but sets the code page. The chosen language is used, a
+// switch keeps the code page the file was loaded with, a language the file lacks loads
+// nothing, and a forced language wins over the setting, with code page 950.
+TEST_F(LanguageFileTest, ChosenOrForcedLanguageIsUsedAndSwitchingKeepsTheCodePage) {
   EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x11", ""), 0);
-  EXPECT_EQ(LanguageLoaded(), 0);
-  EXPECT_EQ(LookUpText("Exit"), std::nullopt);
-  EXPECT_EQ(platform::TextCodePage(), 932);
+  EXPECT_EQ(CurrentLanguage(), kSlotNone);
   EXPECT_EQ(Text("Exit"), "Exit");
-}
+  EXPECT_EQ(platform::TextCodePage(), 932);
 
-// The chosen language is used, a switch keeps the code page the file was loaded with, and
-// a language the file lacks loads nothing.
-TEST_F(LanguageFileTest, ChosenLanguageIsUsedAndSwitchingKeepsTheCodePage) {
   WriteFile(lib_.Path("lang.conf"),
             FileBytes("[en]\nExit=Leave\n[gm]\nExit=Beenden\n[jp]\nExit=X\n"));
   EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x07", ""), 1);
@@ -140,9 +138,7 @@ TEST_F(LanguageFileTest, ChosenLanguageIsUsedAndSwitchingKeepsTheCodePage) {
   EXPECT_EQ(LookUpText("Exit"), std::nullopt);
   EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x0C", ""), 0);
   EXPECT_EQ(CurrentLanguage(), kSlotNone);
-}
 
-TEST_F(LanguageFileTest, ForcedLanguageWinsOverTheSettingWithCodePage950) {
   WriteFile(lib_.Path("lang.conf"), FileBytes("@[jp]\n[en]\nExit=Leave\n[jp]\nExit=X\n"));
   EXPECT_EQ(LoadLanguageFileFrom(lib_.Path("lang.conf"), "0x04", "zh_CN.UTF-8"), 1);
   EXPECT_EQ(CurrentLanguage(), kSlotJapanese);

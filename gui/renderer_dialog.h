@@ -28,8 +28,6 @@ class CRendererDialog : public QDialog {
   void OpenRow(int row);
   void Refresh();
 
-  QListWidget* list() const { return list_; }
-
  private:
   void ShowLines();
 

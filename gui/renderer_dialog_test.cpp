@@ -31,8 +31,9 @@ TEST(RendererDialogTest, ListsRenderersOpensTheirFolderAndAgesSilentOnesOut) {
   std::vector<std::string> opened;
   CRendererDialog dialog(&source, nullptr, [&](const std::string& url) { opened.push_back(url); });
   EXPECT_EQ(source.searches, 1);
-  ASSERT_EQ(dialog.list()->count(), 2);
-  EXPECT_TRUE(dialog.list()->item(0)->text().endsWith("web/IMedia      Living Room TV"));
+  QListWidget* list = dialog.findChild<QListWidget*>();
+  ASSERT_EQ(list->count(), 2);
+  EXPECT_TRUE(list->item(0)->text().endsWith("web/IMedia      Living Room TV"));
 
   dialog.OpenRow(1);
   dialog.OpenRow(5);
@@ -41,8 +42,8 @@ TEST(RendererDialogTest, ListsRenderersOpensTheirFolderAndAgesSilentOnesOut) {
   // Forty seconds on, the kitchen box has been silent for seventy: it leaves the list.
   dialog.Tick(now);
   dialog.Tick(now + std::chrono::seconds(40));
-  ASSERT_EQ(dialog.list()->count(), 1);
-  EXPECT_TRUE(dialog.list()->item(0)->text().endsWith("Living Room TV"));
+  ASSERT_EQ(list->count(), 1);
+  EXPECT_TRUE(list->item(0)->text().endsWith("Living Room TV"));
 }
 
 }  // namespace

@@ -15,19 +15,7 @@ constexpr uint8_t kCodecListObjectGuid[16] = {0x40, 0x52, 0xD1, 0x86, 0x1D, 0x31
 constexpr size_t kObjectHeaderSize = 24;  // GUID and 64-bit size
 constexpr size_t kHeaderObjectSize = 30;  // plus object count and two reserved bytes
 
-// Reads one length-prefixed UTF-16 text (length in units) at `*pos`.
-bool ReadText(const uint8_t* body, size_t size, size_t* pos, std::string* text) {
-  if (size - *pos < 2) return false;
-  size_t units = LoadLe16(body + *pos);
-  *pos += 2;
-  if ((size - *pos) / 2 < units) return false;
-  *text = Utf16LeToUtf8(body + *pos, units);
-  *pos += units * 2;
-  return true;
-}
-
-}  // namespace
-
+// UTF-16LE text to UTF-8; unpaired surrogates become U+FFFD. Stops at the first zero.
 std::string Utf16LeToUtf8(const uint8_t* data, size_t units) {
   std::string out;
   for (size_t i = 0; i < units; ++i) {
@@ -46,6 +34,19 @@ std::string Utf16LeToUtf8(const uint8_t* data, size_t units) {
   }
   return out;
 }
+
+// Reads one length-prefixed UTF-16 text (length in units) at `*pos`.
+bool ReadText(const uint8_t* body, size_t size, size_t* pos, std::string* text) {
+  if (size - *pos < 2) return false;
+  size_t units = LoadLe16(body + *pos);
+  *pos += 2;
+  if ((size - *pos) / 2 < units) return false;
+  *text = Utf16LeToUtf8(body + *pos, units);
+  *pos += units * 2;
+  return true;
+}
+
+}  // namespace
 
 bool AsfCodecList_Parse(const uint8_t* body, size_t size, std::vector<AsfCodecEntry>* entries) {
   entries->clear();

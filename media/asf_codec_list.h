@@ -38,7 +38,4 @@ bool AsfCodecList_Read(ByteSource& source, std::vector<AsfCodecEntry>* entries);
 // description is "Professional" (both without regard to case); otherwise 0.
 uint32_t AsfCodecList_Flags(const std::vector<AsfCodecEntry>& entries);
 
-// UTF-16LE text to UTF-8; unpaired surrogates become U+FFFD. Stops at the first zero.
-std::string Utf16LeToUtf8(const uint8_t* data, size_t units);
-
 }  // namespace media

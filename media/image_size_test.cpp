@@ -40,29 +40,23 @@ TEST(ImageSize, UnreadableFilesAndFifosCountAsZeroByZeroWithoutBlocking) {
   EXPECT_EQ(h, 10);
 }
 
-// ---- Headers read without libvips ----
-
-void PutBe16(std::vector<uint8_t>* out, int value) {
-  out->push_back(static_cast<uint8_t>(value >> 8));
-  out->push_back(static_cast<uint8_t>(value));
-}
-
-void PutBe32(std::vector<uint8_t>* out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(value >> shift));
+// Big-endian numbers, the byte order of JPEG and PNG headers.
+void PutBe(std::vector<uint8_t>* out, uint32_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
 // One JPEG segment: marker, length, body.
 std::vector<uint8_t> Segment(uint8_t marker, const std::vector<uint8_t>& body) {
   std::vector<uint8_t> out = {0xFF, marker};
-  PutBe16(&out, static_cast<int>(body.size()) + 2);
+  PutBe(&out, static_cast<uint32_t>(body.size()) + 2, 2);
   out.insert(out.end(), body.begin(), body.end());
   return out;
 }
 
 std::vector<uint8_t> FrameBody(int precision, int w, int h, int components) {
   std::vector<uint8_t> body = {static_cast<uint8_t>(precision)};
-  PutBe16(&body, h);
-  PutBe16(&body, w);
+  PutBe(&body, h, 2);
+  PutBe(&body, w, 2);
   body.push_back(static_cast<uint8_t>(components));
   for (int c = 0; c < components; ++c) body.insert(body.end(), {uint8_t(c + 1), 0x11, 0});
   return body;
@@ -78,17 +72,17 @@ std::vector<uint8_t> Png(uint32_t w, uint32_t h, uint8_t depth, uint8_t colourTy
                          bool goodCrc = true) {
   std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   std::vector<uint8_t> chunk = {'I', 'H', 'D', 'R'};
-  PutBe32(&chunk, w);
-  PutBe32(&chunk, h);
+  PutBe(&chunk, w, 4);
+  PutBe(&chunk, h, 4);
   chunk.insert(chunk.end(), {depth, colourType, 0, 0, 0});
   uint32_t crc = 0xFFFFFFFFu;
   for (uint8_t byte : chunk) {
     crc ^= byte;
     for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
   }
-  PutBe32(&out, 13);
+  PutBe(&out, 13, 4);
   out.insert(out.end(), chunk.begin(), chunk.end());
-  PutBe32(&out, goodCrc ? ~crc : crc);
+  PutBe(&out, goodCrc ? ~crc : crc, 4);
   return out;
 }
 
@@ -119,8 +113,8 @@ TEST(ImageSizeHeader, ReadsTheFrameOfOrdinaryJpegsAndRefusesEverythingElse) {
   const Case cases[] = {
       {"baseline after an EXIF thumbnail", Jpeg({app0, app1, dqt, sof, sos}), 641, 100},
       {"fill bytes before a marker", Jpeg({app0, dqt, filled, sos}), 641, 100},
-      {"progressive grey", Jpeg({Segment(0xC2, FrameBody(8, 48, 48, 1)), sos}), 48, 48},
-      {"arithmetic CMYK", Jpeg({Segment(0xC9, FrameBody(8, 1, 65535, 4)), sos}), 1, 65535},
+      {"progressive arithmetic CMYK", Jpeg({Segment(0xCA, FrameBody(8, 1, 65535, 4)), sos}), 1,
+       65535},
       {"lossless", Jpeg({Segment(0xC3, FrameBody(8, 64, 64, 3)), sos}), 0, 0},
       {"12-bit", Jpeg({Segment(0xC1, FrameBody(12, 64, 64, 3)), sos}), 0, 0},
       {"zero height", Jpeg({Segment(0xC0, FrameBody(8, 64, 0, 3)), sos}), 0, 0},
@@ -131,13 +125,11 @@ TEST(ImageSizeHeader, ReadsTheFrameOfOrdinaryJpegsAndRefusesEverythingElse) {
       {"garbage between segments", Jpeg({sof, {0x00}, sos}), 0, 0},
       {"segment longer than the file", Jpeg({app0, {0xFF, 0xE2, 0x7F, 0xFF, 0}}), 0, 0},
       {"png", Png(160, 1000, 8, 2), 160, 1000},
-      {"png palette 4-bit", Png(1, 1, 4, 3), 1, 1},
       {"png bad crc", Png(160, 1000, 8, 2, false), 0, 0},
       {"png bad depth", Png(160, 1000, 4, 2), 0, 0},
       {"png zero width", Png(0, 10, 8, 0), 0, 0},
       {"png wider than answered", Png(70000, 10, 8, 0), 0, 0},
       {"png cut in its header", cutPng, 0, 0},
-      {"gif", {'G', 'I', 'F', '8', '9', 'a', 10, 0, 10, 0, 0, 0, 0}, 0, 0},
       {"empty", {}, 0, 0},
       {"frame longer than its components", Jpeg({Segment(0xC0, longFrame), sos}), 0, 0},
   };

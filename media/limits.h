@@ -58,6 +58,10 @@ inline constexpr int kHeaderMaxSide = 65535;
 // would otherwise make the server hold and write a bitmap of gigabytes.
 inline constexpr int kThumbnailMaxSide = 4096;
 
+// Thumbnails remembered as drawn (a few hundred bytes each); past this the memory is
+// started afresh, which costs only a redraw of the thumbnails asked for again.
+inline constexpr size_t kThumbnailsRemembered = 4096;
+
 // How long the external JPEG 2000 scaler may run before it is stopped, and how long it
 // gets to exit after SIGTERM before SIGKILL.
 inline constexpr uint64_t kScalerTimeoutMs = 30 * 1000;

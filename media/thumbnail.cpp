@@ -6,21 +6,21 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "media/bmp_writer.h"
 #include "media/limits.h"
 #include "media/vips_support.h"
 #include "platform/app_directory.h"
+#include "platform/file_info.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
 namespace media {
 namespace {
-
-std::mutex g_scalerMutex;
-std::string g_scaler;
 
 // Names being made right now. Two requests for one item write the same file, so they
 // take turns; requests for different items do not wait for each other.
@@ -47,6 +47,57 @@ class ThumbnailNameLock {
   static inline std::set<std::string> busy_;
   std::string name_;
 };
+
+// Thumbnails drawn earlier and still on disk. A client filling a screen asks for the same
+// thumbnails page after page, and drawing one costs a picture decode on the thread that
+// serves every other request; an entry is trusted only while both the picture and the
+// drawn file are exactly as they were, so a changed picture, another box or a file
+// removed by a rescan is drawn again.
+class DrawnThumbnails {
+ public:
+  struct Drawn {
+    std::string source;
+    platform::FileStamp sourceStamp;
+    int width = 0;
+    int height = 0;
+    platform::FileStamp thumbStamp;
+  };
+
+  // True when `thumbPath` still holds what was drawn from `source` at that box.
+  bool IsCurrent(const std::string& name, const std::string& source, int width, int height,
+                 const std::string& thumbPath) {
+    Drawn drawn;
+    {
+      std::lock_guard lock(mutex_);
+      auto found = drawn_.find(name);
+      if (found == drawn_.end()) return false;
+      drawn = found->second;
+    }
+    if (drawn.source != source || drawn.width != width || drawn.height != height) return false;
+    return platform::StampOf(source) == drawn.sourceStamp &&
+           platform::StampOf(thumbPath) == drawn.thumbStamp;
+  }
+
+  void Remember(const std::string& name, Drawn drawn) {
+    std::lock_guard lock(mutex_);
+    if (drawn_.size() >= media_limits::kThumbnailsRemembered) drawn_.clear();
+    drawn_[name] = std::move(drawn);
+  }
+
+  void Forget(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    drawn_.erase(name);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, Drawn> drawn_;
+};
+
+DrawnThumbnails& Drawn() {
+  static DrawnThumbnails drawn;
+  return drawn;
+}
 
 // Removes a file when the scope ends.
 class FileRemover {
@@ -81,10 +132,6 @@ std::string ScalerCoder(const std::string& path) {
 }
 
 std::string ScalerProgram() {
-  {
-    std::lock_guard lock(g_scalerMutex);
-    if (!g_scaler.empty()) return g_scaler;
-  }
   std::string local = platform::AppPath("convert");
   if (::access(local.c_str(), X_OK) == 0) return local;
   return "convert";
@@ -241,11 +288,6 @@ bool Thumbnail_ComputeGeometry(int pictureWidth, int pictureHeight, int boxWidth
   return true;
 }
 
-void Thumbnail_SetScaler(const std::string& program) {
-  std::lock_guard lock(g_scalerMutex);
-  g_scaler = program;
-}
-
 }  // namespace media
 
 void MakeThumbnail(const std::string& sourcePath, const std::string& thumbName, int width,
@@ -253,19 +295,30 @@ void MakeThumbnail(const std::string& sourcePath, const std::string& thumbName, 
   if (!media::IsPlainFileName(thumbName) || platform::AppDirectory().empty()) return;
   media::ThumbnailNameLock nameLock(thumbName);
   std::string thumbPath = platform::AppPath("thumbnail/" + thumbName);
+  bool wanted = width > 0 && height > 0 && !sourcePath.empty();
+  if (wanted && media::Drawn().IsCurrent(thumbName, sourcePath, width, height, thumbPath)) return;
+  media::Drawn().Forget(thumbName);
   ::unlink(thumbPath.c_str());
-  if (width <= 0 || height <= 0 || sourcePath.empty()) return;
+  if (!wanted) return;
 
+  // The picture's stamp is taken before drawing: a picture replaced while it is drawn
+  // then no longer matches, and its next request draws it again.
+  std::optional<platform::FileStamp> sourceStamp = platform::StampOf(sourcePath);
   std::string coder = media::ScalerCoder(sourcePath);
+  bool drawn = false;
   if (coder.empty()) {
-    media::Render(sourcePath, thumbPath, width, height);
-    return;
+    drawn = media::Render(sourcePath, thumbPath, width, height);
+  } else {
+    // The scaler writes a PNG of its own beside the thumbnail, which is read whole before
+    // the bitmap is written and then removed.
+    std::string scaled = thumbPath + ".scaled.png";
+    ::unlink(scaled.c_str());
+    media::FileRemover removeScaled(scaled);
+    drawn = media::RunScaler(coder, sourcePath, scaled, width, height) &&
+            media::Render(scaled, thumbPath, width, height);
   }
-  // The scaler writes a PNG of its own beside the thumbnail, which is read whole before
-  // the bitmap is written and then removed.
-  std::string scaled = thumbPath + ".scaled.png";
-  ::unlink(scaled.c_str());
-  media::FileRemover removeScaled(scaled);
-  if (!media::RunScaler(coder, sourcePath, scaled, width, height)) return;
-  media::Render(scaled, thumbPath, width, height);
+  std::optional<platform::FileStamp> thumbStamp = platform::StampOf(thumbPath);
+  if (drawn && sourceStamp && thumbStamp) {
+    media::Drawn().Remember(thumbName, {sourcePath, *sourceStamp, width, height, *thumbStamp});
+  }
 }

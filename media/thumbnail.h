@@ -6,10 +6,12 @@
 #include <string>
 
 // Makes the thumbnail `thumbName` (a plain file name such as "12.tb") of the picture at
-// `sourcePath` (UTF-8) in a box of `width` x `height` pixels. Any old file of that name
-// is removed first; every failure is silent and leaves no file, so the caller serves the
+// `sourcePath` (UTF-8) in a box of `width` x `height` pixels. A file of that name drawn
+// earlier from the same, unchanged picture at the same box is kept as it is; any other
+// is removed first. Every failure is silent and leaves no file, so the caller serves the
 // thumbnail when the file exists. JPEG 2000 pictures (".jp2", ".j2k", ".jpc") are first
-// resized by the external scaler "convert". Calls for one name wait for each other;
+// resized by the external scaler "convert" (the one in the program directory when it is
+// there, else the one found in PATH). Calls for one name wait for each other;
 // calls for different names run side by side.
 void MakeThumbnail(const std::string& sourcePath, const std::string& thumbName, int width,
                    int height);
@@ -33,9 +35,5 @@ struct ThumbnailGeometry {
 // False when the picture or the box has a side that is not positive.
 bool Thumbnail_ComputeGeometry(int pictureWidth, int pictureHeight, int boxWidth, int boxHeight,
                                ThumbnailGeometry* geometry);
-
-// The program that resizes JPEG 2000 pictures. Empty (the default) means "convert" in
-// the program directory when it is there, else "convert" found in PATH. For tests.
-void Thumbnail_SetScaler(const std::string& program);
 
 }  // namespace media

@@ -47,12 +47,9 @@ std::string Fixture(const std::string& name) {
       {"tagged.flac", Tagged({"-f", "lavfi", "-i", "sine=duration=3.9"}, "Flac", {"-c:a", "flac"})},
       {"tagged.m4a", Tagged(kAudio, "M4a", {"-c:a", "aac"})},
       {"tagged.wma", Tagged(kAudio, "Wma", {"-c:a", "wmav2", "-f", "asf"})},
-      {"xvid.avi", Join(kVideo, {"-c:v", "mpeg4", "-vtag", "XVID"})},
       {"dx50.avi", Join(kVideo, {"-c:v", "mpeg4", "-vtag", "DX50"})},
       {"mjpg.avi", Tagged(kVideo, "Avi", {"-c:v", "mjpeg", "-vtag", "MJPG"})},
       {"tagged.mkv", Tagged(kVideo, "Mkv", {"-c:v", "mpeg4"})},
-      {"video.ts",
-       Join(Join(kVideo, kAudio), {"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts"})},
       {"plain.wmv", Join(kVideo, {"-c:v", "wmv2", "-f", "asf"})},
   };
   static TempDir dir;
@@ -106,8 +103,6 @@ bool IsEmpty(const WMTagBlock& block) {
          block.TrackNo == 0 && block.Flags == 0;
 }
 
-// ---- Reading ----
-
 // Every container the scanner meets, some under the name of another format (the demuxer is
 // chosen by the extension first), and the AVI flag of codecs outside the DivX family.
 TEST(WMTagRead, EveryFormatGivesItsTagsNumbersAndFlags) {
@@ -123,13 +118,10 @@ TEST(WMTagRead, EveryFormatGivesItsTagsNumbersAndFlags) {
       {"tagged.flac", "a.flac", "FlacTitle", "Flac", 3, 0},
       {"tagged.wma", "a.wma", "WmaTitle", "Wma", 2, 0},
       {"tagged.m4a", "song.mp3", "M4aTitle", "M4a", 2, 0},
-      {"xvid.avi", "xvid.avi", "", nullptr, 2, 0},
       {"dx50.avi", "dx50.avi", "", nullptr, 2, 0x80},
       {"mjpg.avi", "CLIP.AVI", "AviTitle", nullptr, 2, 0x80},
       {"mjpg.avi", "clip.bin", "AviTitle", nullptr, 2, 0},
       {"tagged.mkv", "film.mp4", "MkvTitle", nullptr, 2, 0},
-      {"video.ts", "a.ts", "", nullptr, 2, 0},
-      {"plain.wmv", "a.wmv", "", nullptr, 2, 0},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -176,9 +168,7 @@ TEST(WMTagRead, ProfessionalWmv3IsMarkedOnlyInWmvFiles) {
   EXPECT_EQ(block.Flags, 0u);
 }
 
-// ---- Files that cannot be read ----
-
-TEST(WMTagRead, MissingRandomOrTruncatedFilesGiveAnEmptyBlockAndNoCrash) {
+TEST(WMTagRead, MissingOrTruncatedFilesGiveAnEmptyBlockAndNoCrash) {
   TempDir dir;
   platform::testing::LogCapture log;
   WMTagBlock block;
@@ -189,21 +179,9 @@ TEST(WMTagRead, MissingRandomOrTruncatedFilesGiveAnEmptyBlockAndNoCrash) {
     WMTag_Read(path, &block);
     EXPECT_TRUE(IsEmpty(block)) << path;
   }
-  std::string noise(256 * 1024, '\0');
-  uint32_t state = 12345;
-  for (char& byte : noise) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 16);
-  }
-  for (const std::string name : {"a.mp3", "a.avi", "a.wmv", "a.flac", "a.m4a", "a.ogg", "a.mkv",
-                                 "a.wma", "a.mpg", "a.wav"}) {
-    WriteFile(dir.Join(name), noise);
-    WMTag_Read(dir.Join(name), &block);
-    EXPECT_TRUE(IsEmpty(block)) << name;
-  }
   // One file of each container family, cut at the start, in the headers and near the end.
-  for (const std::string name : {"tagged.mp3", "tagged.flac", "tagged.m4a", "tagged.wma",
-                                 "mjpg.avi", "tagged.mkv", "video.ts"}) {
+  for (const std::string name :
+       {"tagged.mp3", "tagged.flac", "tagged.m4a", "tagged.wma", "mjpg.avi", "tagged.mkv"}) {
     std::string whole = ReadFile(Fixture(name));
     for (size_t length :
          {size_t{0}, size_t{4}, size_t{16}, size_t{100}, whole.size() / 3, whole.size() - 1}) {
@@ -216,8 +194,7 @@ TEST(WMTagRead, MissingRandomOrTruncatedFilesGiveAnEmptyBlockAndNoCrash) {
   }
 }
 
-// ---- Writing ----
-
+// Unwritable files are proven through the media details' save.
 TEST(WMTagWrite, MissingTagsAreAddedOnlyForAudioButExistingOnesChangeForAnyKind) {
   TempDir dir;
   WMTagBlock block;
@@ -243,13 +220,8 @@ TEST(WMTagWrite, MissingTagsAreAddedOnlyForAudioButExistingOnesChangeForAnyKind)
       EXPECT_EQ(read.TrackNo, 4) << "fields that are not written are kept";
     }
   }
-}
-
-// Unwritable files are proven through the media details' save; a long title is read back
-// cut at a character boundary.
-TEST(WMTagWrite, LongTitlesAreReadBackCutAtACharacterBoundary) {
-  TempDir dir;
-  WMTagBlock block;
+  // A long title is read back cut at a character boundary, its quotes replaced.
+  block.Title.clear();
   for (int i = 0; i < 700; ++i) block.Title += "\xC3\xA9";  // 1,400 bytes
   block.Title += "\"";
   std::string path = CopyOf(dir, "untagged.mp3", "long.mp3");

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -74,13 +73,6 @@ bool WriteFileAtomically(const std::string& path, const std::string& data) {
   return false;
 }
 
-std::string Trim(const std::string& text) {
-  size_t begin = text.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return std::string();
-  size_t end = text.find_last_not_of(" \t\r");
-  return text.substr(begin, end - begin + 1);
-}
-
 }  // namespace
 
 std::string AutostartEntryPath() {
@@ -138,32 +130,6 @@ bool SetAutostart(bool enable, const std::string& programPath) {
       "Terminal=false\n"
       "X-GNOME-Autostart-enabled=true\n";
   return WriteFileAtomically(path, entry);
-}
-
-bool IsAutostartEnabled() {
-  std::string path = AutostartEntryPath();
-  if (path.empty()) return false;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  std::ifstream in(path);
-  if (!in) return false;
-  std::string line;
-  bool inMainGroup = false;
-  while (std::getline(in, line)) {
-    line = Trim(line);
-    if (!line.empty() && line[0] == '[') {
-      inMainGroup = line == "[Desktop Entry]";
-      continue;
-    }
-    if (!inMainGroup) continue;
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = Trim(line.substr(0, eq));
-    std::string value = Trim(line.substr(eq + 1));
-    if (key == "Hidden" && value == "true") return false;
-    if (key == "X-GNOME-Autostart-enabled" && value == "false") return false;
-  }
-  return true;
 }
 
 }  // namespace platform

@@ -15,10 +15,6 @@ std::string AutostartEntryPath();
 // with control characters cannot be written into an entry and fails.
 bool SetAutostart(bool enable, const std::string& programPath);
 
-// True when the entry exists and does not turn itself off (Hidden=true or
-// X-GNOME-Autostart-enabled=false).
-bool IsAutostartEnabled();
-
 // The Exec value for `programPath`: the path in double quotes with the characters the
 // desktop entry format reserves escaped. Empty when the path cannot be expressed.
 std::string AutostartExecValue(const std::string& programPath);

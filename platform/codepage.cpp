@@ -104,6 +104,45 @@ char16_t Unit(std::string_view bytes, size_t i, bool bigEndian) {
 bool IsHigh(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLow(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t u = text[i];
+    if (IsHigh(u) && i + 1 < text.size() && IsLow(text[i + 1])) {
+      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (IsHigh(u) || IsLow(u)) {
+      AppendUtf8(out, kReplacement);
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp;
+    size_t len = DecodeUtf8(text, i, &cp);
+    if (len == 0) {
+      cp = kReplacement;
+      len = 1;
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 int TextCodePage() { return g_textCodePage.load(std::memory_order_acquire); }
@@ -123,23 +162,6 @@ std::string Text8ToUtf8(std::string_view bytes, int codePage) {
 }
 
 std::string Text8ToUtf8(std::string_view bytes) { return Text8ToUtf8(bytes, TextCodePage()); }
-
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t u = text[i];
-    if (IsHigh(u) && i + 1 < text.size() && IsLow(text[i + 1])) {
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else if (IsHigh(u) || IsLow(u)) {
-      AppendUtf8(out, kReplacement);
-    } else {
-      AppendUtf8(out, u);
-    }
-  }
-  return out;
-}
 
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
   std::u16string units;
@@ -163,28 +185,6 @@ bool DecodeUtf16WithBom(std::string_view bytes, std::string* text) {
     return true;
   }
   return false;
-}
-
-std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    char32_t cp;
-    size_t len = DecodeUtf8(text, i, &cp);
-    if (len == 0) {
-      cp = kReplacement;
-      len = 1;
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
 }
 
 std::string Utf8ToUtf16LE(std::string_view text) {

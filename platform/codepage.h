@@ -30,16 +30,14 @@ std::string Text8ToUtf8(std::string_view bytes);
 // not special here (see DecodeUtf16WithBom). Surrogate pairs are joined; a lone
 // surrogate and an odd last byte become U+FFFD.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
-std::string Utf16ToUtf8(std::u16string_view text);
 
 // For a file's text: when `bytes` begins with a UTF-16 byte-order mark (FF FE or FE FF),
 // sets `*text` to the rest decoded in that order and returns true; otherwise returns
 // false and leaves `*text` alone.
 bool DecodeUtf16WithBom(std::string_view bytes, std::string* text);
 
-// Encodes UTF-8 as UTF-16; each byte of an invalid sequence becomes U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text);
-// Same, as little-endian bytes without a byte-order mark.
+// Encodes UTF-8 as UTF-16 little-endian bytes without a byte-order mark; each byte of an
+// invalid sequence becomes U+FFFD.
 std::string Utf8ToUtf16LE(std::string_view text);
 
 }  // namespace platform

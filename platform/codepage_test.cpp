@@ -1,6 +1,7 @@
+// The text conversions and UTF-8 checks of codepage.h and text.h. Random bytes through
+// every conversion are the fuzzer's part (text_convert_fuzzer).
 #include "platform/codepage.h"
 
-#include <random>
 #include <string>
 
 #include "gtest/gtest.h"
@@ -43,21 +44,7 @@ TEST(CodePageTest, DecodesTheCodePagesAndReplacesInvalidBytes) {
   SetTextCodePage(kDefaultTextCodePage);
 }
 
-TEST(CodePageTest, ResultIsAlwaysValidUtf8) {
-  std::mt19937 random(20240601);
-  for (int codePage : {950, 936, 932, 1252, 65001, 12345}) {
-    for (int round = 0; round < 200; ++round) {
-      std::string bytes(static_cast<size_t>(random() % 40), '\0');
-      for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-      std::string out = CodePageToUtf8(bytes, codePage);
-      ASSERT_TRUE(IsValidUtf8(out)) << codePage;
-      // Nothing is dropped silently: every input byte leaves at least one byte.
-      ASSERT_GE(out.size(), bytes.size() / 2) << codePage;
-    }
-  }
-}
-
-TEST(Utf16Test, BothByteOrdersSurrogatesAndBrokenInput) {
+TEST(Utf16Test, BothByteOrdersSurrogatesBrokenInputAndTheWayBack) {
   const struct {
     std::string bytes;
     bool bigEndian;
@@ -79,14 +66,23 @@ TEST(Utf16Test, BothByteOrdersSurrogatesAndBrokenInput) {
   EXPECT_FALSE(DecodeUtf16WithBom(std::string("[\0e\0", 4), &text));
   EXPECT_FALSE(DecodeUtf16WithBom("\xFF", &text));
   EXPECT_EQ(text, "[j");
-}
-
-TEST(Utf16Test, EncodesUtf8AsLittleEndianAndRoundTrips) {
   EXPECT_EQ(Utf8ToUtf16LE("A😀"), std::string("A\0\x3D\xD8\x00\xDE", 6));
   EXPECT_EQ(Utf8ToUtf16LE("a\xFF"), std::string("a\0\xFD\xFF", 4));
-  std::string sample = "Ärger 中文 😀 end";
-  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16LE(sample), false), sample);
-  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(sample)), sample);
+}
+
+TEST(TextTest, RecognisesWellFormedUtf8AndCapsNeverSplitASequence) {
+  for (const char* good : {"", "plain", "é中😀"}) EXPECT_TRUE(IsValidUtf8(good)) << good;
+  // Overlong, a surrogate, past U+10FFFF, cut off, Latin-1.
+  for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8", "caf\xE9"}) {
+    EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+  }
+  EXPECT_EQ(Utf8Cap("abcdef", 4), "abc");
+  EXPECT_EQ(Utf8Cap("ab中", 5), "ab");  // 中 needs three bytes; only two fit.
+  EXPECT_EQ(Utf8Cap("ab中", 6), "ab中");
+  EXPECT_EQ(Utf8Cap("abc", 0), "");
+  std::string text = "xé";
+  Utf8CapInPlace(text, 3);
+  EXPECT_EQ(text, "x");
 }
 
 }  // namespace

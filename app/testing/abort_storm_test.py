@@ -16,24 +16,18 @@ import concurrent.futures
 import http.server
 import os
 import random
-import shutil
 import socket
 import struct
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (ContentDirectory, Server, add_veth_pair, check,  # noqa: E402
-                           finish, make_library,
-                           require_private_namespace, sh)
-from netns_support import http as request  # noqa: E402
+from netns_support import (ADDRESS, ContentDirectory, Server, check, descendants,  # noqa: E402
+                           finish, get, library_namespace, sh)
 
-ADDRESS = "10.79.0.1"
 STORM = 200
 WORKERS = 8
 SETTLE_SECONDS = 20
@@ -96,36 +90,17 @@ def counts(pid):
     return len(os.listdir("/proc/%d/task" % pid)), len(os.listdir("/proc/%d/fd" % pid))
 
 
-def descendants(pid):
-    """Names of every process below `pid`."""
-    found, queue = [], [pid]
-    while queue:
-        parent = queue.pop()
-        run = subprocess.run(["ps", "-o", "pid=,comm=", "--ppid", str(parent)],
-                             capture_output=True, text=True)
-        for line in run.stdout.splitlines():
-            child, name = line.split(None, 1)
-            found.append(name)
-            queue.append(int(child))
-    return found
-
-
 def settled(server, baseline, lighttpd):
     """Waits until threads and descriptors are back to `baseline` and only lighttpd runs
     below the server; (threads, descriptors, children) at the end."""
     end = time.time() + SETTLE_SECONDS
     while True:
         now = counts(server.process.pid)
-        children = descendants(server.process.pid)
+        children = [name for _, name in descendants(server.process.pid)]
         if (now[0] <= baseline[0] and now[1] <= baseline[1] and children == lighttpd) or \
                 time.time() > end:
             return now, children
         time.sleep(0.5)
-
-
-def target(url):
-    parts = urllib.parse.urlsplit(url)
-    return parts.path + ("?" + parts.query if parts.query else "")
 
 
 def port(url):
@@ -135,7 +110,7 @@ def port(url):
 def served(url):
     """The status of a whole GET of `url`, or the error."""
     try:
-        status, _, body = request(ADDRESS, port(url), target(url), timeout=30)
+        status, _, body = get(url, timeout=30)
         return status if body else "%s without a body" % status
     except OSError as error:
         return repr(error)
@@ -172,7 +147,7 @@ def storms(server, location):
         status = served(reference[kind]) if chosen and reference[kind] else None
         check(status in (200, 206), "%s: %d media URLs to abort; %s is served (%s)"
               % (kind, len(chosen), reference[kind], status))
-    lighttpd = descendants(server.process.pid)
+    lighttpd = [name for _, name in descendants(server.process.pid)]
     baseline, _ = settled(server, (1 << 30, 1 << 30), lighttpd)
     print("     baseline: %d threads, %d descriptors, children %s"
           % (baseline[0], baseline[1], lighttpd), flush=True)
@@ -203,25 +178,14 @@ def storms(server, location):
 
 
 def main():
-    program = sys.argv[1]
-    require_private_namespace()
-    sh("mount -t tmpfs -o size=64m orvex-shm /dev/shm")
-    add_veth_pair(ADDRESS)
-    work = tempfile.mkdtemp(prefix="orvex-aborts-")
-    server = None
-    try:
-        media = os.path.join(work, "media")
-        os.makedirs(media)
-        paths = make_library(media)
+    with library_namespace("orvex-aborts-") as (work, media, paths):
+        sh("mount -t tmpfs -o size=64m orvex-shm /dev/shm")
         radio = serve_stream(paths["song"])
         # Transcoding on, so that the AVI and MPEG videos are offered transcoded too.
-        server = Server(program, work, media, settings={"TranscodingEnable": "TRUE"},
-                        commands=[["--add-stream", radio, "--title", "Radio", "--kind", "audio"]])
-        server.run(ADDRESS, lambda location: storms(server, location))
-    finally:
-        if server is not None:
-            server.close(8000)
-        shutil.rmtree(work, ignore_errors=True)
+        with Server(sys.argv[1], work, media, settings={"TranscodingEnable": "TRUE"},
+                    commands=[["--add-stream", radio, "--title", "Radio", "--kind", "audio"]]
+                    ) as server:
+            server.run(ADDRESS, lambda location: storms(server, location))
     finish()
 
 

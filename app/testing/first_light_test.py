@@ -14,18 +14,14 @@ Refuses to run unless the namespace is fresh (only "lo" exists).
 """
 
 import os
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
-import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (MediaServerFinder, add_veth_pair, check, ffmpeg, finish,  # noqa: E402
-                           http, require_private_namespace, wait_for_text)
+from netns_support import (ADDRESS, CD_TYPE, MediaServerFinder, Server, check,  # noqa: E402
+                           ffmpeg, finish, get, http, library_namespace)
 
 
 def make_media(media):
@@ -73,7 +69,7 @@ class Browser:
         finder = MediaServerFinder()
         self.cd = None
         if check(finder.find(20) is not None, "GUPnP finds the server"):
-            self.cd = finder.services()["urn:schemas-upnp-org:service:ContentDirectory:1"]
+            self.cd = finder.services()[CD_TYPE]
 
     def browse(self, object_id, flag="BrowseDirectChildren"):
         """(objects, NumberReturned, TotalMatches); objects empty after a fault."""
@@ -129,169 +125,145 @@ class Browser:
         return items, playlists, miscounted
 
 
-def fetch(url, headers=()):
-    print("     GET " + url + "".join("  [%s: %s]" % h for h in headers), flush=True)
-    parts = urllib.parse.urlsplit(url)
-    target = parts.path + ("?" + parts.query if parts.query else "")
-    return http(parts.hostname, parts.port, target, headers)
-
-
 def check_resource(name, url, info, data):
-    status, fields, body = fetch(url)
+    status, fields, body = get(url)
     check(status == 200 and body == data, "%s: %s gives the whole file (%s, %d bytes)"
           % (name, url, status, len(body)))
     mime = info.split(":")[2]
     check(fields.get("content-type") == mime, "%s: the answer's type is the announced %s (%s)"
           % (name, mime, fields.get("content-type")))
-    status, fields, body = fetch(url, [("Range", "bytes=-100")])
+    status, fields, body = get(url, [("Range", "bytes=-100")])
     check(status == 206 and body == data[-100:], "%s: the last 100 bytes (%s)" % (name, status))
-    status, fields, body = fetch(url, [("Range", "bytes=0-9,20-29")])
+    status, fields, body = get(url, [("Range", "bytes=0-9,20-29")])
     first, second = data[0:10], data[20:30]
     check(status == 206 and first in body and second in body and
           body.index(first) < body.rindex(second), "%s: two ranges (%s)" % (name, status))
-    status, fields, body = fetch(url, [("Range", "bytes=%d-" % len(data))])
+    status, fields, body = get(url, [("Range", "bytes=%d-" % len(data))])
     check(status == 416, "%s: a range past the end is refused (%s)" % (name, status))
     # The system's lighttpd (.mkv) gives neither the length with its 416 nor DLNA headers.
     if urllib.parse.urlsplit(url).port != 3456:
         check(fields.get("content-range") == "bytes */%d" % len(data),
               "%s: the refusal names the length" % name)
-        status, fields, body = fetch(url, [("getcontentFeatures.dlna.org", "1")])
+        status, fields, body = get(url, [("getcontentFeatures.dlna.org", "1")])
         check(fields.get("contentfeatures.dlna.org") == info.split(":", 3)[3],
               "%s: contentFeatures.dlna.org agrees with the protocolInfo %s (%s)"
               % (name, info, fields.get("contentfeatures.dlna.org")))
 
 
+def use(home, media, inside):
+    files = {}
+    for root, _, names in os.walk(media):
+        for n in names:
+            with open(os.path.join(root, n), "rb") as f:
+                files[os.path.splitext(n)[0]] = f.read()
+    files["inside"] = inside
+    browser = Browser()
+    items, playlists, miscounted = browser.walk() if browser.cd else ({}, {}, [])
+    check(not miscounted, "every container holds the childCount and TotalMatches it "
+          "announces %s" % miscounted)
+    # Items are titled by their file's base name.
+    titles = ["song", "photo", "clip", "film", "lonely", "inside"]
+    for title in titles:
+        check(title in items, "browsing from 0 reaches %s" % title)
+
+    ports = set()
+    for title in titles:
+        for url, info, size, duration, bitrate in items.get(title, []):
+            ports.add(urllib.parse.urlsplit(url).port)
+            if url.endswith("folder.jpg"):
+                check_resource(title + " cover", url, info, files["folder"])
+                check((size, duration, bitrate) == (len(files["folder"]), -1, -1),
+                      "the cover has its own size, no duration or bit rate %s"
+                      % ((size, duration, bitrate),))
+            elif "&TC&POWER" not in url:
+                check_resource(title, url, info, files[title])
+            else:
+                check(size == -1, "%s: a transcoded resource has no size (%d)" % (title, size))
+
+    song = items.get("song", [])
+    check(len(song) == 3 and song[2][0].endswith("/folder.jpg"),
+          "the song offers its cover picture")
+    lonely = items.get("lonely", [])
+    check(len(lonely) == 2, "a song without a picture beside it offers no cover %s"
+          % [r[0] for r in lonely])
+    # What the encoder sends is what the transcoded resources announce.
+    for title, mime, profile, codecs in (
+            ("lonely", "audio/mpeg", "DLNA.ORG_PN=MP3;", ["mp3"]),
+            ("clip", "video/x-ms-avi", None, ["mpeg4", "mp3"])):
+        converted = [r for r in items.get(title, []) if "&TC&POWER" in r[0]]
+        if not check(len(converted) == 1, "%s has one transcoded resource" % title):
+            continue
+        url, info = converted[0][:2]
+        fourth = info.split(":")[3]
+        check(info.split(":")[2] == mime and (profile in fourth if profile else
+                                             "DLNA.ORG_PN" not in fourth),
+              "%s: the transcoded resource announces %s (%s)" % (title, mime, info))
+        status, fields, body = get(url)
+        check(status == 200 and fields.get("content-type") == mime,
+              "%s: the transcoded stream is sent as %s (%s)"
+              % (title, mime, fields.get("content-type")))
+        probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name",
+                                "-of", "csv=p=0", "-"], input=body, capture_output=True,
+                               timeout=30)
+        check(probe.stdout.decode().split() == codecs, "%s: the stream holds %s (%s)"
+              % (title, codecs, probe.stdout.decode().split()))
+
+    # The playlist lists its entries in its own order, each playable and browsable.
+    entries = next(iter(playlists.values()), [])
+    check([e[0] for e in entries] == ["lonely", "song"],
+          "the playlist lists its entries in order %s" % [e[0] for e in entries])
+    for title, object_id, ref_id, resources in entries:
+        if resources:
+            status, _, body = get(resources[0][0])
+            check(status == 200 and body == files[title], "playlist entry %s plays" % title)
+        mine, _, _ = browser.browse(object_id, "BrowseMetadata")
+        real, _, _ = browser.browse(ref_id, "BrowseMetadata")
+        check(len(mine) == 1 and mine[0].get_ref_id() == ref_id and len(real) == 1 and
+              real[0].get_title() == title, "playlist entry %s: its metadata and the item "
+              "it refers to can be browsed" % title)
+
+    photo = items.get("photo", [])
+    if photo:
+        url, info = photo[0][:2]
+        check("DLNA.ORG_PN=JPEG_" in info, "the picture's protocolInfo names a JPEG profile")
+        status, fields, body = get(url, [("getcontentFeatures.dlna.org", "1")])
+        check(status == 200 and fields.get("contentfeatures.dlna.org", "").startswith(
+            "DLNA.ORG_PN=JPEG_"), "the web server answers with contentFeatures.dlna.org")
+        status, fields, body = get(url.rsplit(".", 1)[0] + ".tb")
+        width = int.from_bytes(body[18:22], "little") if len(body) > 26 else 0
+        height = int.from_bytes(body[22:26], "little") if len(body) > 26 else 0
+        check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
+              "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
+    film = items.get("film", [])
+    check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,
+          "the .mkv item is offered on the auxiliary web server")
+    # Fetching changed nothing in the library: the disc image's picture is still there.
+    if browser.cd:
+        check("inside" in browser.walk()[0], "the disc image's picture stays listed")
+
+    # Paths that try to leave the shared folders, items that are not there, and on the
+    # auxiliary server an item file naming something other than a .mkv, and the item
+    # files themselves.
+    with open(os.path.join(home, "etc", "99998.txt"), "wb") as f:
+        f.write(b"/etc/passwd\0")
+    film_id = film[0][0].split("/")[-2] if film else "0"
+    for port in sorted(p for p in ports if p):
+        for target in ("/0/___/1/../../../../etc/passwd",
+                       "/0/___/1/%2e%2e/%2e%2e/%2e%2e/%2e%2e/etc/passwd",
+                       "/0/___/1/%2E%2E%2F%2E%2E%2F%2E%2E%2Fetc%2Fpasswd",
+                       "/0/___/99999/passwd", "/1/___/99999/x.mp3", "/0/___/99998/passwd.mkv",
+                       "/%s.txt" % film_id):
+            status, _, body = http(ADDRESS, port, target)
+            check(status == 404 and b"root:" not in body,
+                  "port %d refuses %s (%s)" % (port, target, status))
+
+
 def main():
-    program = sys.argv[1]
-    require_private_namespace()
-    add_veth_pair()
-    work = tempfile.mkdtemp(prefix="orvex-firstlight-")
-    server = None
-    try:
-        media = os.path.join(work, "media")
-        os.makedirs(media)
-        inside = make_media(media)
-        files = {}
-        for root, _, names in os.walk(media):
-            for n in names:
-                with open(os.path.join(root, n), "rb") as f:
-                    files[os.path.splitext(n)[0]] = f.read()
-        files["inside"] = inside
-        log_path = os.path.join(work, "server.log")
-        with open(log_path, "w") as log:
-            server = subprocess.Popen([program, "--home", os.path.join(work, "home"),
-                                       "--headless", "--share", media], stdout=log, stderr=log)
-        check(wait_for_text(log_path, "runs headless", 60), "the server starts")
-        browser = Browser()
-        items, playlists, miscounted = browser.walk() if browser.cd else ({}, {}, [])
-        check(not miscounted, "every container holds the childCount and TotalMatches it "
-              "announces %s" % miscounted)
-        # Items are titled by their file's base name.
-        titles = ["song", "photo", "clip", "film", "lonely", "inside"]
-        for title in titles:
-            check(title in items, "browsing from 0 reaches %s" % title)
-
-        ports = set()
-        for title in titles:
-            for url, info, size, duration, bitrate in items.get(title, []):
-                ports.add(urllib.parse.urlsplit(url).port)
-                if url.endswith("folder.jpg"):
-                    check_resource(title + " cover", url, info, files["folder"])
-                    check((size, duration, bitrate) == (len(files["folder"]), -1, -1),
-                          "the cover has its own size, no duration or bit rate %s"
-                          % ((size, duration, bitrate),))
-                elif "&TC&POWER" not in url:
-                    check_resource(title, url, info, files[title])
-                else:
-                    check(size == -1, "%s: a transcoded resource has no size (%d)" % (title, size))
-
-        song = items.get("song", [])
-        check(len(song) == 3 and song[2][0].endswith("/folder.jpg"),
-              "the song offers its cover picture")
-        lonely = items.get("lonely", [])
-        check(len(lonely) == 2, "a song without a picture beside it offers no cover %s"
-              % [r[0] for r in lonely])
-        # What the encoder sends is what the transcoded resources announce.
-        for title, mime, profile, codecs in (
-                ("lonely", "audio/mpeg", "DLNA.ORG_PN=MP3;", ["mp3"]),
-                ("clip", "video/x-ms-avi", None, ["mpeg4", "mp3"])):
-            converted = [r for r in items.get(title, []) if "&TC&POWER" in r[0]]
-            if not check(len(converted) == 1, "%s has one transcoded resource" % title):
-                continue
-            url, info = converted[0][:2]
-            fourth = info.split(":")[3]
-            check(info.split(":")[2] == mime and (profile in fourth if profile else
-                                                 "DLNA.ORG_PN" not in fourth),
-                  "%s: the transcoded resource announces %s (%s)" % (title, mime, info))
-            status, fields, body = fetch(url)
-            check(status == 200 and fields.get("content-type") == mime,
-                  "%s: the transcoded stream is sent as %s (%s)"
-                  % (title, mime, fields.get("content-type")))
-            probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name",
-                                    "-of", "csv=p=0", "-"], input=body, capture_output=True,
-                                   timeout=30)
-            check(probe.stdout.decode().split() == codecs, "%s: the stream holds %s (%s)"
-                  % (title, codecs, probe.stdout.decode().split()))
-
-        # The playlist lists its entries in its own order, each playable and browsable.
-        entries = next(iter(playlists.values()), [])
-        check([e[0] for e in entries] == ["lonely", "song"],
-              "the playlist lists its entries in order %s" % [e[0] for e in entries])
-        for title, object_id, ref_id, resources in entries:
-            if resources:
-                status, _, body = fetch(resources[0][0])
-                check(status == 200 and body == files[title], "playlist entry %s plays" % title)
-            mine, _, _ = browser.browse(object_id, "BrowseMetadata")
-            real, _, _ = browser.browse(ref_id, "BrowseMetadata")
-            check(len(mine) == 1 and mine[0].get_ref_id() == ref_id and len(real) == 1 and
-                  real[0].get_title() == title, "playlist entry %s: its metadata and the item "
-                  "it refers to can be browsed" % title)
-
-        photo = items.get("photo", [])
-        if photo:
-            url, info = photo[0][:2]
-            check("DLNA.ORG_PN=JPEG_" in info, "the picture's protocolInfo names a JPEG profile")
-            status, fields, body = fetch(url, [("getcontentFeatures.dlna.org", "1")])
-            check(status == 200 and fields.get("contentfeatures.dlna.org", "").startswith(
-                "DLNA.ORG_PN=JPEG_"), "the web server answers with contentFeatures.dlna.org")
-            status, fields, body = fetch(url.rsplit(".", 1)[0] + ".tb")
-            width = int.from_bytes(body[18:22], "little") if len(body) > 26 else 0
-            height = int.from_bytes(body[22:26], "little") if len(body) > 26 else 0
-            check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
-                  "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
-        film = items.get("film", [])
-        check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,
-              "the .mkv item is offered on the auxiliary web server")
-        # Fetching changed nothing in the library: the disc image's picture is still there.
-        if browser.cd:
-            check("inside" in browser.walk()[0], "the disc image's picture stays listed")
-
-        host = "10.79.0.1"
-        for port in sorted(p for p in ports if p and p != 3456):
-            for target in ("/0/___/1/../../../../etc/passwd",
-                           "/0/___/1/%2e%2e/%2e%2e/%2e%2e/%2e%2e/etc/passwd",
-                           "/0/___/1/%2E%2E%2F%2E%2E%2F%2E%2E%2Fetc%2Fpasswd",
-                           "/0/___/99999/passwd", "/1/___/99999/x.mp3"):
-                status, _, body = http(host, port, target)
-                check(status == 404 and b"root:" not in body,
-                      "port %d refuses %s (%s)" % (port, target, status))
-
-        server.send_signal(signal.SIGTERM)
-        try:
-            code = server.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            code = None
-        server = None
-        check(code == 0, "SIGTERM shuts the server down cleanly")
-    finally:
-        if server is not None:
-            server.kill()
-        from netns_support import failures
-        if failures and os.path.exists(os.path.join(work, "server.log")):
-            with open(os.path.join(work, "server.log"), errors="replace") as f:
-                print(f.read()[-20000:])
-        shutil.rmtree(work, ignore_errors=True)
+    with library_namespace("orvex-firstlight-", make_media) as (work, media, inside):
+        with Server(sys.argv[1], work, media) as server:
+            if server.started:
+                use(server.home, media, inside)
+            check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
     finish()
 
 

@@ -13,31 +13,25 @@ Refuses to run unless the namespace is fresh (only "lo" exists).
 import os
 import re
 import shutil
-import signal
-import subprocess
 import sys
-import tempfile
 import time
 
-here = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [here, os.path.join(here, "..", "..", "platform", "testing")]
-from netns_server_test import write_wav  # noqa: E402
-from netns_support import (MediaServerFinder, add_veth_pair, check, failures, finish,  # noqa: E402
-                           require_private_namespace, wait_for_text)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "platform", "testing"))
+from netns_support import (CD_TYPE, MediaServerFinder, Server, call_action, check,  # noqa: E402
+                           finish, library_namespace, write_wav)
 
 ALL_MUSIC, AUDIO_FOLDERS = "7", "12"  # fixed containers of the content directory
 
 
-def run(program, work, media, tone):
-    import gi
-    gi.require_version("GUPnP", "1.6")
-    from gi.repository import GObject, GUPnP
+def run(media, tone):
+    from gi.repository import GObject
     S, U = GObject.TYPE_STRING, GObject.TYPE_UINT
     finder = MediaServerFinder()
     spin = finder.spin
     if not check(finder.find(15) is not None, "GUPnP finds the server"):
         return
-    cd = finder.services()["urn:schemas-upnp-org:service:ContentDirectory:1"]
+    cd = finder.services()[CD_TYPE]
     # (time received, SystemUpdateID, ContainerUpdateIDs pairs of the same NOTIFY or None)
     events, pairs = [], [None]
 
@@ -49,21 +43,15 @@ def run(program, work, media, tone):
             events.append((time.time(), value, pairs[0]))
             pairs[0] = None
 
-    def call(name, ins, outs):
-        action = GUPnP.ServiceProxyAction.new_from_list(name, [n for n, _ in ins],
-                                                        [v for _, v in ins])
-        cd.call_action(action, None)
-        return action.get_result_list([n for n, _ in outs], [t for _, t in outs])[1]
-
     def browse(object_id):
         """Result, TotalMatches and UpdateID of a container's children."""
-        return call("Browse", [("ObjectID", object_id), ("BrowseFlag", "BrowseDirectChildren"),
-                               ("Filter", "*"), ("StartingIndex", 0), ("RequestedCount", 0),
-                               ("SortCriteria", "")],
-                    [("Result", S), ("TotalMatches", U), ("UpdateID", U)])
+        return call_action(cd, "Browse", [
+            ("ObjectID", object_id), ("BrowseFlag", "BrowseDirectChildren"), ("Filter", "*"),
+            ("StartingIndex", 0), ("RequestedCount", 0), ("SortCriteria", "")],
+            [("Result", S), ("TotalMatches", U), ("UpdateID", U)])[0]
 
     def system_update_id():
-        return call("GetSystemUpdateID", [], [("Id", U)])[0]
+        return call_action(cd, "GetSystemUpdateID", [], [("Id", U)])[0][0]
 
     cd.add_notify("SystemUpdateID", U, notified, None)
     cd.add_notify("ContainerUpdateIDs", S, notified, None)
@@ -110,33 +98,19 @@ def run(program, work, media, tone):
     spin(lambda: False, 0.3)
 
 
-def main():
-    program = sys.argv[1]
-    require_private_namespace()
-    add_veth_pair()
-    time.sleep(0.5)  # let the veth carrier settle
-    work = tempfile.mkdtemp(prefix="orvex-events-")
-    media, tone, log_path = (os.path.join(work, n) for n in ("media", "tone.wav", "server.log"))
-    os.makedirs(media)
+def make(media):
+    tone = os.path.join(media, "..", "tone.wav")
     write_wav(tone)
     shutil.copyfile(tone, os.path.join(media, "first.wav"))
-    with open(log_path, "w") as log:
-        server = subprocess.Popen([program, "--home", os.path.join(work, "home"), "--headless",
-                                   "--share", media], stdout=log, stderr=log)
-    try:
-        if check(wait_for_text(log_path, "runs headless", 30), "the server starts"):
-            run(program, work, media, tone)
-    finally:
-        server.send_signal(signal.SIGTERM)
-        try:
-            check(server.wait(timeout=15) == 0, "SIGTERM shuts the server down cleanly")
-        except subprocess.TimeoutExpired:
-            server.kill()
-            check(False, "SIGTERM shuts the server down cleanly")
-        if failures:
-            with open(log_path, encoding="utf-8", errors="replace") as f:
-                print(f.read()[-4000:])
-        shutil.rmtree(work, ignore_errors=True)
+    return tone
+
+
+def main():
+    with library_namespace("orvex-events-", make) as (work, media, tone):
+        with Server(sys.argv[1], work, media) as server:
+            if server.started:
+                run(media, tone)
+            check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
     finish()
 
 

@@ -13,20 +13,16 @@ Refuses to run unless the namespace is fresh (only "lo" exists).
 
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (VIDEOS, ContentDirectory, Server, add_veth_pair,  # noqa: E402
-                           check, finish, make_library,
-                           require_private_namespace, sh)
+from netns_support import (ADDRESS, VIDEOS, ContentDirectory, Server, check,  # noqa: E402
+                           finish, library_namespace)
 
-ADDRESS = "10.79.0.1"
 NAME = "Orvex Players"
 NOBODY = 65534
 
@@ -215,23 +211,9 @@ def play_everything(server, location, work):
 
 
 def main():
-    program = sys.argv[1]
-    require_private_namespace()
-    # Without IPv6 the UPnP library does not wait for duplicate address detection on v0.
-    sh("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1")
-    add_veth_pair(ADDRESS)
-    work = tempfile.mkdtemp(prefix="orvex-players-")
-    server = None
-    try:
-        media = os.path.join(work, "media")
-        os.makedirs(media)
-        make_library(media)
-        server = Server(program, work, media, extra=["--name", NAME])
-        server.run(ADDRESS, lambda location: play_everything(server, location, work))
-    finally:
-        if server is not None:
-            server.close()
-        shutil.rmtree(work, ignore_errors=True)
+    with library_namespace("orvex-players-") as (work, media, _):
+        with Server(sys.argv[1], work, media, extra=["--name", NAME]) as server:
+            server.run(ADDRESS, lambda location: play_everything(server, location, work))
     finish()
 
 

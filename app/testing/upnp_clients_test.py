@@ -16,21 +16,17 @@ import http.client
 import os
 import re
 import select
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (ContentDirectory, MediaServerFinder, Server,  # noqa: E402
-                           add_veth_pair, check, finish,
-                           make_library, require_private_namespace, sh)
+from netns_support import (ADDRESS, ContentDirectory, MediaServerFinder, Server,  # noqa: E402
+                           call_action, check, finish, library_namespace)
 
-ADDRESS = "10.79.0.1"
 SCHEMAS = "/usr/share/gupnp-av"
 # The DIDL-Lite schema imports its companions by their web addresses; these are the
 # copies the package ships.
@@ -238,9 +234,7 @@ def check_keep_alive(location, cd, items, paths):
     scpds = re.findall(r"<SCPDURL>([^<]*)</SCPDURL>", cd.description)
     soap = {"Content-Type": 'text/xml; charset="utf-8"',
             "SOAPACTION": '"urn:schemas-upnp-org:service:ContentDirectory:1#Browse"'}
-    browse = cd.envelope("Browse", [("ObjectID", "0"), ("BrowseFlag", "BrowseDirectChildren"),
-                                    ("Filter", "*"), ("StartingIndex", 0), ("RequestedCount", 0),
-                                    ("SortCriteria", "")])
+    browse = cd.envelope("Browse", [("ObjectID", "0")] + cd.query("BrowseDirectChildren"))
     keep_alive(web, [
         ("POST", path_of(cd.control), soap, browse, lambda s, _h, d: s == 200 and b"<Result>" in d),
         ("GET", path_of(location), {}, None, lambda s, _h, d: s == 200 and b"<root" in d),
@@ -270,16 +264,8 @@ def check_keep_alive(location, cd, items, paths):
 
 
 def gupnp_call(service, name, ins, outs=()):
-    """Returns the out values, or None when the action fails."""
-    from gi.repository import GLib, GObject, GUPnP
-    action = GUPnP.ServiceProxyAction.new_from_list(name, [n for n, _ in ins], [v for _, v in ins])
-    try:
-        service.call_action(action, None)
-        ok, values = action.get_result_list(list(outs), [GObject.TYPE_STRING] * len(outs))
-        return values if ok else None
-    except GLib.Error as error:
-        print("     %s: %s" % (name, error.message), flush=True)
-        return None
+    """The out values (strings), or None when the action fails."""
+    return call_action(service, name, ins, outs)[0]
 
 
 def seconds(text):
@@ -366,30 +352,20 @@ def use_everything(server, location, work, desktop, paths):
 
 def main():
     program = sys.argv[1]
-    require_private_namespace()
-    # Without IPv6 the UPnP library does not wait for duplicate address detection on v0.
-    sh("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1")
-    add_veth_pair(ADDRESS)
-    work = tempfile.mkdtemp(prefix="orvex-upnp-clients-")
-    desktop = server = None
-    try:
-        media = os.path.join(work, "media")
-        os.makedirs(media)
-        paths = make_library(media)
+    with library_namespace("orvex-upnp-clients-") as (work, media, paths):
+        desktop = None
         # The window is a program of its own, built where the window toolkit is.
         if os.access(os.path.join(os.path.dirname(program), "mirelle-desktop"), os.X_OK):
             desktop = Desktop(work)
         else:
             print("skip the transfer list: this build has no window")
-        server = Server(program, work, media, env=desktop and desktop.env)
-        server.run(ADDRESS,
-                   lambda location: use_everything(server, location, work, desktop, paths))
-    finally:
-        if server is not None:
-            server.close()
-        if desktop is not None:
-            desktop.close()
-        shutil.rmtree(work, ignore_errors=True)
+        try:
+            with Server(program, work, media, env=desktop and desktop.env) as server:
+                server.run(ADDRESS, lambda location: use_everything(server, location, work,
+                                                                    desktop, paths))
+        finally:
+            if desktop is not None:
+                desktop.close()
     finish()
 
 

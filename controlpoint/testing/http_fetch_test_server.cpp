@@ -15,21 +15,6 @@ namespace {
 constexpr size_t kHeadLimit = 65536;
 constexpr int kHeadTimeoutMs = 5000;
 
-std::string StatusText(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 302:
-      return "Found";
-    case 303:
-      return "See Other";
-    case 404:
-      return "Not Found";
-    default:
-      return "Status";
-  }
-}
-
 }  // namespace
 
 HttpFetchTestServer::HttpFetchTestServer(Handler handler) : handler_(std::move(handler)) {
@@ -84,7 +69,8 @@ std::vector<std::string> HttpFetchTestServer::Heads() const {
 
 HttpFetchTestServer::Reply HttpFetchTestServer::Answer(int status, std::string_view body,
                                                        std::string_view extraHeaders) {
-  std::string head = "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) +
+  // Clients judge the number only; the reason phrase is any text.
+  std::string head = "HTTP/1.1 " + std::to_string(status) + " Answer" +
                      "\r\nContent-Length: " + std::to_string(body.size()) +
                      "\r\nConnection: close\r\n" + std::string(extraHeaders) + "\r\n";
   return Reply{{head + std::string(body)}, 0, false};

@@ -31,11 +31,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (  # noqa: E402
-    add_veth_pair, require_private_namespace)
+    ADDRESS, GROUP, add_veth_pair, disable_ipv6, require_private_namespace)
 
-
-GROUP = "239.255.255.250"
-ADDRESS = "10.79.0.1"
 RENDERER_TYPE = "urn:schemas-upnp-org:device:MediaRenderer:1"
 SLOW_SECONDS = 2.5
 
@@ -115,10 +112,8 @@ def answer_searches(port):
 def main():
     program = sys.argv[1]
     require_private_namespace()
-    # Without IPv6 the libraries do not wait for duplicate address detection on v0.
-    subprocess.run("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 "
-                   "net.ipv6.conf.default.disable_ipv6=1", shell=True)
-    add_veth_pair(ADDRESS)
+    disable_ipv6()
+    add_veth_pair()
 
     server = Server((ADDRESS, 0), DescriptionHandler)
     port = server.server_address[1]

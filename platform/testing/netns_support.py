@@ -3,8 +3,10 @@ outside a fresh network namespace, the veth pair that GUPnP needs, HTTP requests
 by hand so that every byte sent is the test's own, a small WAV file, a media library of
 every kind made with ffmpeg, and the real server started on it and walked with Browse."""
 
+import contextlib
 import os
 import re
+import select
 import shutil
 import signal
 import socket
@@ -18,6 +20,10 @@ import urllib.request
 import xml.etree.ElementTree as ET
 
 failures = []
+GROUP = "239.255.255.250"
+ADDRESS = "10.79.0.1"  # v0, the namespace's end of the veth pair
+MEDIA_SERVER = "urn:schemas-upnp-org:device:MediaServer:1"
+CD_TYPE = "urn:schemas-upnp-org:service:ContentDirectory:1"
 
 
 def check(condition, what):
@@ -43,7 +49,12 @@ def route_multicast_on_loopback():
     sh("ip link set lo up && ip route add 239.0.0.0/8 dev lo src 127.0.0.1")
 
 
-def add_veth_pair(address="10.79.0.1"):
+def disable_ipv6():
+    """Without IPv6 the UPnP libraries do not wait for duplicate address detection on v0."""
+    sh("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1")
+
+
+def add_veth_pair(address=ADDRESS):
     """GUPnP and libupnp refuse loopback-only hosts: a veth pair of the namespace's own,
     with multicast routed onto it and no default route."""
     sh("ip link set lo up && ip link add v0 type veth peer name v1 && "
@@ -56,7 +67,7 @@ class MediaServerFinder:
     `spin` turns GLib's main loop until a condition holds, which is also how events and
     answers arrive."""
 
-    def __init__(self, device_type="urn:schemas-upnp-org:device:MediaServer:1"):
+    def __init__(self, device_type=MEDIA_SERVER):
         import gi
         gi.require_version("GUPnP", "1.6")
         gi.require_version("GSSDP", "1.6")
@@ -87,6 +98,88 @@ class MediaServerFinder:
         return {s.get_service_type(): s for s in self.device.list_services()}
 
 
+def call_action(service, name, ins=(), outs=()):
+    """Calls a GUPnP service proxy's action: `ins` are (name, value) pairs, `outs` names
+    (of strings) or (name, GType) pairs. Returns (values, None), or (None, the UPnP error
+    code) when the action fails."""
+    from gi.repository import GLib, GObject, GUPnP
+    outs = [(o, GObject.TYPE_STRING) if isinstance(o, str) else o for o in outs]
+    action = GUPnP.ServiceProxyAction.new_from_list(name, [n for n, _ in ins], [v for _, v in ins])
+    try:
+        service.call_action(action, None)
+        ok, values = action.get_result_list([n for n, _ in outs], [t for _, t in outs])
+        return (values if ok else None), None
+    except GLib.Error as error:
+        print("     %s: %s" % (name, error.message), flush=True)
+        return None, error.code
+
+
+class TestHost:
+    """A test program that prints "PORT n" once it serves and "STOPPED status" once its
+    standard input is closed."""
+
+    def __init__(self, program):
+        self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        text=True)
+        line = self.process.stdout.readline()
+        self.ok = check(line.startswith("PORT "), "host started: " + line.strip())
+        self.port = int(line.split()[1]) if self.ok else None
+
+    def stop(self):
+        self.process.stdin.close()
+        line = self.process.stdout.readline()
+        self.process.wait(timeout=20)
+        check(line.strip() == "STOPPED 0" and self.process.returncode == 0,
+              "host stopped cleanly: " + line.strip())
+
+
+def header(message, name):
+    """The value of the first header line `name` of an HTTP or SSDP message, else None."""
+    for line in (message or "").split("\r\n"):
+        if line.lower().startswith(name.lower() + ":"):
+            return line.split(":", 1)[1].strip()
+    return None
+
+
+def search(source, st, mx="1", man='"ssdp:discover"', version="1.1", wait=1.5, count=1,
+           target=(GROUP, 1900)):
+    """Sends an M-SEARCH (`count` times) from `source` and returns the (time, text) of the
+    answers received within `wait` seconds; `mx` None leaves the MX line out."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((source, 0))
+    if target[0] == GROUP:
+        s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(source))
+    lines = ["M-SEARCH * HTTP/%s" % version, "HOST: %s:1900" % GROUP, "MAN: " + man]
+    lines += ["MX: " + mx] if mx is not None else []
+    message = ("\r\n".join(lines + ["ST: " + st]) + "\r\n\r\n").encode()
+    for _ in range(count):
+        s.sendto(message, target)
+    replies = []
+    end = time.time() + wait
+    while time.time() < end:
+        if select.select([s], [], [], max(0, end - time.time()))[0]:
+            replies.append((time.time(), s.recvfrom(65536)[0].decode("latin-1")))
+    s.close()
+    return replies
+
+
+def find_server(address, seconds=20):
+    """The first answer to an M-SEARCH for a MediaServer sent from `address` that names a
+    LOCATION; None after `seconds`."""
+    end = time.time() + seconds
+    while time.time() < end:
+        for _, answer in search(address, MEDIA_SERVER, wait=1):
+            if header(answer, "LOCATION"):
+                return answer
+    return None
+
+
+def find_location(address, seconds=20):
+    """The LOCATION of the first MediaServer that answers an M-SEARCH sent from `address`;
+    None after `seconds`."""
+    return header(find_server(address, seconds), "LOCATION")
+
+
 def http(host, port, target, headers=(), method="GET", timeout=10):
     """One request on a connection of its own; returns (status, header dict, body)."""
     request = "%s %s HTTP/1.1\r\nHost: %s:%d\r\nConnection: close\r\n" % (method, target, host, port)
@@ -112,6 +205,14 @@ def http(host, port, target, headers=(), method="GET", timeout=10):
     if fields.get("transfer-encoding", "").lower() == "chunked":
         body = dechunk(body)
     return status, fields, body
+
+
+def get(url, headers=(), timeout=10):
+    """http() of a whole URL, logged."""
+    print("     GET " + url + "".join("  [%s: %s]" % h for h in headers), flush=True)
+    parts = urllib.parse.urlsplit(url)
+    target = parts.path + ("?" + parts.query if parts.query else "")
+    return http(parts.hostname, parts.port, target, headers, timeout=timeout)
 
 
 def dechunk(body):
@@ -140,8 +241,8 @@ def wait_for_text(path, text, seconds):
     return False
 
 
-def live_children(pid):
-    """(pid, name) of the processes whose parent is `pid` and that have not ended."""
+def descendants(pid):
+    """(pid, name) of every process below `pid`, those ended but not yet reaped included."""
     found = []
     for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -149,9 +250,8 @@ def live_children(pid):
                 name, _, rest = f.read().partition("(")[2].rpartition(")")
         except OSError:
             continue
-        state, parent = rest.split()[:2]
-        if int(parent) == pid and state != "Z":
-            found.append((int(entry), name))
+        if int(rest.split()[1]) == pid:
+            found += [(int(entry), name)] + descendants(int(entry))
     return found
 
 
@@ -243,10 +343,11 @@ class Server:
     in its library and `commands` (argument lists) run on its program directory before it
     starts."""
 
-    def __init__(self, program, work, media, extra=(), settings=None, env=None, commands=()):
+    def __init__(self, program, work, media, extra=(), settings=None, env=None, commands=(),
+                 log="server.log"):
         self.home = os.path.join(work, "home")
-        self.log_path = os.path.join(work, "server.log")
-        share = ["--share", media]
+        self.log_path = os.path.join(work, log)
+        share = ["--share", media] if media else []
         if settings or commands:
             # The library is made first, so that the settings and the commands' changes
             # (such as --add-stream) are in it when the server starts.
@@ -267,6 +368,12 @@ class Server:
         # With a window nothing tells that the service runs: find_location waits for it.
         ready = "Press Ctrl+C" if env else "runs headless"
         self.started = check(wait_for_text(self.log_path, ready, 90), "the server starts")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
 
     def alive(self):
         return self.process.poll() is None
@@ -314,41 +421,33 @@ class Server:
             print(self.log_tail(log_size))
 
 
-def find_location(address, seconds=20):
-    """The LOCATION of the first MediaServer that answers an M-SEARCH sent from `address`;
-    None after `seconds`."""
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind((address, 0))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
-    s.settimeout(1)
-    search = ("M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\n"
-              "MX: 1\r\nST: urn:schemas-upnp-org:device:MediaServer:1\r\n\r\n").encode()
-    end = time.time() + seconds
+@contextlib.contextmanager
+def library_namespace(prefix, make=None):
+    """The setting of the real-client tests: a fresh namespace (refused otherwise) with the
+    veth pair and IPv6 off, and a work folder removed afterwards. Yields the work folder,
+    its media folder and what `make(media)` returns (by default make_library's paths)."""
+    require_private_namespace()
+    disable_ipv6()
+    add_veth_pair()
+    work = tempfile.mkdtemp(prefix=prefix)
     try:
-        while time.time() < end:
-            s.sendto(search, ("239.255.255.250", 1900))
-            try:
-                answer = s.recv(65536).decode("latin-1")
-            except socket.timeout:
-                continue
-            found = re.search(r"^LOCATION:\s*(\S+)", answer, re.I | re.M)
-            if found:
-                return found.group(1)
+        media = os.path.join(work, "media")
+        os.makedirs(media)
+        yield work, media, (make or make_library)(media)
     finally:
-        s.close()
-    return None
+        shutil.rmtree(work, ignore_errors=True)
 
 
 DIDL = {"didl": "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/",
         "dc": "http://purl.org/dc/elements/1.1/",
         "upnp": "urn:schemas-upnp-org:metadata-1-0/upnp/"}
-CD_TYPE = "urn:schemas-upnp-org:service:ContentDirectory:1"
 
 
 class ContentDirectory:
     """Browse over plain SOAP, as a simple control point sends it."""
 
     def __init__(self, location):
+        self.location = location
         with urllib.request.urlopen(location, timeout=10) as r:
             self.description = r.read().decode("utf-8")
         control = re.search(r"<serviceType>%s</serviceType>.*?<controlURL>([^<]*)</controlURL>"
@@ -362,21 +461,32 @@ class ContentDirectory:
                 '<u:%s xmlns:u="%s">%s</u:%s></s:Body></s:Envelope>'
                 % (action, CD_TYPE, args, action)).encode()
 
-    def browse(self, object_id, flag="BrowseDirectChildren"):
-        """The Result text, or the UPnP error code as an int."""
-        body = self.envelope("Browse", [("ObjectID", object_id), ("BrowseFlag", flag),
-                                        ("Filter", "*"), ("StartingIndex", 0),
-                                        ("RequestedCount", 0), ("SortCriteria", "")])
-        request = urllib.request.Request(self.control, data=body, method="POST", headers={
-            "Content-Type": 'text/xml; charset="utf-8"',
-            "SOAPACTION": '"%s#Browse"' % CD_TYPE})
+    def call(self, action, arguments=()):
+        """The answer's text, or the UPnP error code as an int."""
+        request = urllib.request.Request(
+            self.control, data=self.envelope(action, arguments), method="POST", headers={
+                "Content-Type": 'text/xml; charset="utf-8"',
+                "SOAPACTION": '"%s#%s"' % (CD_TYPE, action)})
         try:
             with urllib.request.urlopen(request, timeout=10) as r:
-                answer = r.read().decode("utf-8")
+                return r.read().decode("utf-8")
         except urllib.error.HTTPError as error:
             code = re.search(r"<errorCode>(\d+)</errorCode>", error.read().decode("utf-8"))
             return int(code.group(1)) if code else error.code
-        return ET.fromstring(answer).find(".//Result").text or ""
+
+    @staticmethod
+    def query(flag_or_criteria, start=0, count=0):
+        """The arguments of a Browse (a BrowseFlag given) or of a Search."""
+        first = ("BrowseFlag" if flag_or_criteria.startswith("Browse") else "SearchCriteria",
+                 flag_or_criteria)
+        return [first, ("Filter", "*"), ("StartingIndex", start), ("RequestedCount", count),
+                ("SortCriteria", "")]
+
+    def browse(self, object_id, flag="BrowseDirectChildren"):
+        """The Result text, or the UPnP error code as an int."""
+        answer = self.call("Browse", [("ObjectID", object_id)] + self.query(flag))
+        return answer if isinstance(answer, int) else \
+            ET.fromstring(answer).find(".//Result").text or ""
 
     def walk(self, limit=300):
         """Every container from "0" down: ([(id, Result or error code)], {title: [item]}),

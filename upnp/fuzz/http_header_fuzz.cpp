@@ -1,42 +1,32 @@
-// Any bytes as a header block. A block that parses must write back into a block that
-// parses to the same packet.
+// Any bytes as a header block. A block that parses has a well-formed start line, no line
+// break or NUL inside any field, and every header can be found by its own name.
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
+#include "platform/testing/fuzz_check.h"
 #include "upnp/http_packet.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
+bool Clean(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<char> exact(data, data + size);
-  auto packet = FLibHttp_ParseHeader(exact.data(), 0, exact.size());
+  auto packet = FLibHttp_ParseHeader(std::string_view(exact.data(), exact.size()));
   if (packet == nullptr) return 0;
-
-  std::string wire = FLibHttp_SerializeHead(*packet);
-  Check(wire.size() >= 4);
-  wire.resize(wire.size() - 4);
-  auto again = FLibHttp_ParseHeader(wire);
-  Check(again != nullptr);
-  Check(again->StatusCode == packet->StatusCode);
-  Check(again->Method == packet->Method);
-  Check(again->Target == packet->Target);
-  Check(again->Reason == packet->Reason);
-  Check(again->Version == packet->Version);
-  Check(again->Headers.size() == packet->Headers.size());
-  for (size_t i = 0; i < packet->Headers.size(); ++i) {
-    Check(again->Headers[i].Name == packet->Headers[i].Name);
-    Check(again->Headers[i].Value == packet->Headers[i].Value);
-    auto value = FLibHttp_HeaderValue(*again, again->Headers[i].Name);
-    Check(value.has_value());
+  if (packet->StatusCode == -1) {
+    FuzzCheck(!packet->Method.empty() && !packet->Target.empty());
+  } else {
+    FuzzCheck(packet->StatusCode >= 100 && packet->StatusCode <= 999);
   }
-  auto copy = FLibHttp_CopyPacket(*again);
-  Check(FLibHttp_Serialize(*copy) == FLibHttp_Serialize(*again));
+  FuzzCheck(Clean(packet->Target) && Clean(packet->Reason) && Clean(packet->Version));
+  for (const FLibHttpHeader& header : packet->Headers) {
+    FuzzCheck(!header.Name.empty() && Clean(header.Name) && Clean(header.Value));
+    FuzzCheck(FLibHttp_FindHeader(*packet, header.Name) != nullptr);
+  }
   return 0;
 }

@@ -3,19 +3,11 @@
 // request was HEAD); byte 1 seeds the cut positions; the rest is the stream.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "platform/testing/fuzz_check.h"
 #include "upnp/http_reader.h"
 #include "upnp/limits.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
@@ -41,30 +33,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (;;) {
       size_t consumed = 0;
       int result = FLibHttpReader_Feed(&reader, buffered, &consumed);
-      Check(consumed <= buffered.size());
+      FuzzCheck(consumed <= buffered.size());
       buffered.erase(0, consumed);
-      Check(reader.Pending.size() <= upnp_limits::kHttpMaxHeaderBytes);
+      FuzzCheck(reader.Pending.size() <= upnp_limits::kHttpMaxHeaderBytes);
       if (result == FLibHttpReader_Failed) {
-        Check(reader.ErrorStatus == 400 || reader.ErrorStatus == 413);
+        FuzzCheck(reader.ErrorStatus == 400 || reader.ErrorStatus == 413);
         return 0;
       }
       if (result == FLibHttpReader_MessageDone) {
-        Check(reader.Packet != nullptr);
-        Check(reader.Packet->Body.size() <= upnp_limits::kHttpMaxBodyBytes);
-        Check((reader.Packet->StatusCode == -1) == (reader.Mode == FLibHttpReaderMode::Server));
+        FuzzCheck(reader.Packet != nullptr);
+        FuzzCheck(reader.Packet->Body.size() <= upnp_limits::kHttpMaxBodyBytes);
+        FuzzCheck((reader.Packet->StatusCode == -1) == (reader.Mode == FLibHttpReaderMode::Server));
         ++messages;
         FLibHttpReader_Reset(&reader);
         continue;
       }
       if (result == FLibHttpReader_HeaderDone) {
-        Check(reader.Packet != nullptr);
+        FuzzCheck(reader.Packet != nullptr);
         continue;
       }
       break;  // needs more bytes
     }
   }
   int end = FLibHttpReader_End(&reader);
-  if (end == FLibHttpReader_MessageDone) Check(reader.Packet && reader.BodyToEnd);
+  if (end == FLibHttpReader_MessageDone) FuzzCheck(reader.Packet && reader.BodyToEnd);
   (void)messages;
   return 0;
 }

@@ -1,29 +1,21 @@
 // Any bytes as XML text: unescaping never grows the text and escaping then unescaping
 // gives the bytes back.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/testing/fuzz_check.h"
 #include "upnp/escape.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> exact(data, data + size);
   const size_t length = FLibXml_UnescapeInPlace(exact.data(), exact.size());
-  Check(length <= size);
+  FuzzCheck(length <= size);
 
   const std::string original(reinterpret_cast<const char*>(data), size);
   std::string escaped = FLibXml_Escape(original);
-  Check(escaped.size() == FLibXml_EscapedLength(original));
+  FuzzCheck(escaped.size() == FLibXml_EscapedLength(original));
   FLibXml_UnescapeInPlace(&escaped);
-  Check(escaped == original);
+  FuzzCheck(escaped == original);
   return 0;
 }
