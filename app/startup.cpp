@@ -17,6 +17,7 @@
 #include "app/service.h"
 #include "app/service_body.h"
 #include "app/settings.h"
+#include "delivery/encoder_source.h"
 #include "gui/language.h"
 #include "internet/stream_commands.h"
 #include "library/build/container_tree.h"
@@ -31,7 +32,6 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "streamserver/stream_server.h"
-#include "transcode/encoder_source.h"
 #include "transcode/seek_index.h"
 
 namespace {
