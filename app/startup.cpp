@@ -17,10 +17,12 @@
 #include "app/service.h"
 #include "app/service_body.h"
 #include "app/settings.h"
+#include "delivery/encoder_source.h"
 #include "gui/language.h"
 #include "internet/stream_commands.h"
 #include "library/build/album_art_worker.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "platform/app_directory.h"
@@ -31,7 +33,6 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "streamserver/stream_server.h"
-#include "transcode/encoder_source.h"
 #include "transcode/seek_index.h"
 
 namespace {
@@ -199,8 +200,8 @@ void Shutdown(CAppController* controller) {
   StopLighttpd();
   StreamServer_Shutdown();
   // Wait for a running scan to finish its current entry and release the library.
-  g_scanAbort.store(true, std::memory_order_release);
-  { std::lock_guard scanDone(ScanFilesMutex); }
+  Scanner().abort.store(true, std::memory_order_release);
+  { std::lock_guard scanDone(Scanner().filesMutex); }
   IndexCacheShutdown();
   AlbumArtWorker_Shutdown();
   db_close();
@@ -242,7 +243,7 @@ bool RunFirstTimeSetup(const std::string& computerName) {
 
 void RequestExit() {
   if (g_exitRunning.exchange(true)) return;
-  g_scanAbort.store(true, std::memory_order_release);
+  Scanner().abort.store(true, std::memory_order_release);
   IndexStopFlag.store(true, std::memory_order_release);
   if (MediaServerService_IsRunning()) MediaServerService_Stop();
   g_quitRequested.store(true, std::memory_order_release);

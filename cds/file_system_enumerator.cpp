@@ -5,12 +5,14 @@
 #include <ctime>
 
 #include "cds/cds_limits.h"
-#include "cds/media_type.h"
 #include "cds/search_criteria.h"
+#include "library/container_numbers.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
+#include "platform/path.h"
 
 namespace {
 
@@ -27,10 +29,10 @@ FsePathParts SplitNamePath(std::string_view namePath, bool container) {
   FsePathParts parts;
   size_t slash = namePath.find_last_of('\\');
   parts.name = slash == std::string_view::npos ? namePath : namePath.substr(slash + 1);
-  size_t dot = parts.name.find_last_of('.');
-  parts.baseName =
-      (container || dot == std::string_view::npos) ? parts.name : parts.name.substr(0, dot);
-  if (dot != std::string_view::npos) parts.extension = parts.name.substr(dot);
+  parts.extension = platform::PathExtension(parts.name);
+  parts.baseName = (container || parts.extension.empty())
+                       ? parts.name
+                       : parts.name.substr(0, parts.name.size() - parts.extension.size());
   return parts;
 }
 
@@ -74,8 +76,8 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
   if (!record.Author.empty()) object->creator = record.Author;
   if (!record.Genre.empty()) object->genre = record.Genre;
   if (record.ObjectType == kObjectItem) {
-    bool internetList = listed && (record.PIndex == kInternetVideoParentA ||
-                                   record.PIndex == kInternetVideoParentB);
+    bool internetList = listed && (record.pIndex == kContainerInternetVideos ||
+                                   record.pIndex == kContainerInternetAllVideos);
     object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
     object->flags = kCdsObjectRestricted;
     object->date = CreationDate(record.FilePath);
@@ -124,7 +126,7 @@ void AppendEntries(const FseRequest& request, std::vector<MediaRecord>* rows, in
     FseEntry entry;
     entry.record = std::move((*rows)[static_cast<size_t>(i)]);
     // A match of a search may lie anywhere below the container: it names its own parent.
-    std::string parentId = std::to_string(search ? entry.record.PIndex : parent);
+    std::string parentId = std::to_string(search ? entry.record.pIndex : parent);
     FillObject(entry.record, std::move(parentId), true, &entry.object);
     FillChildCount(request, entry.record, &entry.object);
     out->push_back(std::move(entry));
@@ -296,7 +298,7 @@ int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
   } else {
     return 0;  // a search answers through FSE_GetChildren
   }
-  std::string parentId = request.objectId == "0" ? "-1" : std::to_string(record.PIndex);
+  std::string parentId = request.objectId == "0" ? "-1" : std::to_string(record.pIndex);
   out->record = record;
   out->object = CdsMediaObject();
   FillObject(record, std::move(parentId), false, &out->object);

@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "gui/media_info_dialog.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
@@ -46,10 +47,10 @@ class MediaDetailsTest : public ::testing::Test {
     ASSERT_GE(rows, 2);
     for (int i = 0; i < rows; ++i) {
       const MediaRecord& record = db_selectResults()[i];
-      EXPECT_EQ(record.Title, expected.title);
-      EXPECT_EQ(record.Author, expected.author);
-      EXPECT_EQ(record.Album, expected.album);
-      EXPECT_EQ(record.Genre, expected.genre);
+      EXPECT_EQ(record.Title, expected.Title);
+      EXPECT_EQ(record.Author, expected.Author);
+      EXPECT_EQ(record.Album, expected.Album);
+      EXPECT_EQ(record.Genre, expected.Genre);
     }
   }
 
@@ -91,7 +92,7 @@ TEST_F(MediaDetailsTest, DialogShowsTheTagsAndSavesThemToTheFileAndEveryLibraryR
   artist->setText("Someone \"Else\"");
   dialog.Save();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  EXPECT_EQ(ReadMediaDetails(song_).title, "Neue Stücke");
+  EXPECT_EQ(ReadMediaDetails(song_).Title, "Neue Stücke");
   ExpectRows({"Neue Stücke", "Someone \"Else\"", "Old Album", "Jazz"});
 }
 

@@ -3,8 +3,8 @@
 #include <array>
 
 #include "internet/internet_limits.h"
-#include "library/build/container_tree.h"
 #include "library/build/scanner.h"
+#include "library/container_numbers.h"
 #include "library/library.h"
 #include "library/media_record.h"
 #include "library/object_numbers.h"
@@ -21,9 +21,9 @@ struct TypeRows {
 
 TypeRows RowsOf(InternetMediaType type) {
   if (type == InternetMediaType::kAudio) {
-    return {2, {kContainerInternetAudio, kContainerInternetAllAudio}, "Audio"};
+    return {kInternetAudio, {kContainerInternetAudio, kContainerInternetAllAudio}, "Audio"};
   }
-  return {1, {kContainerInternetVideos, kContainerInternetAllVideos}, "Video"};
+  return {kInternetVideo, {kContainerInternetVideos, kContainerInternetAllVideos}, "Video"};
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -82,7 +82,7 @@ bool StoreRows(const InternetItem& item) {
   return true;
 }
 
-bool ScanRunning() { return g_scanRunning.load(std::memory_order_acquire); }
+bool ScanRunning() { return Scanner().running.load(std::memory_order_acquire); }
 
 }  // namespace
 
@@ -140,7 +140,7 @@ std::vector<InternetItem> InternetItemList(InternetMediaType type) {
   const std::vector<MediaRecord>& results = db_selectResults();
   std::vector<InternetItem> items;
   for (int i = 0; i < n && i < static_cast<int>(results.size()); ++i) {
-    items.push_back({results[i].FilePath, results[i].FileName, type, results[i].PIndex});
+    items.push_back({results[i].FilePath, results[i].FileName, type, results[i].pIndex});
   }
   return items;
 }

@@ -253,7 +253,7 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
         r->MyIndex = i32();
         break;
       case Field::kPIndex:
-        r->PIndex = i32();
+        r->pIndex = i32();
         break;
       case Field::kFlags:
         r->Flags = i32();

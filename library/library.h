@@ -2,7 +2,7 @@
 // db_close; one recursive mutex serialises every statement (a thread that holds it may
 // enter again, so a batch of writes can hold it across several calls).
 //
-// Operations keep the names and results of the design; each takes a statement from the
+// Operations keep their long-standing names and results; each takes a statement from the
 // catalogue in statements.h, whose values are bound, never formatted into the text.
 #pragma once
 
@@ -81,8 +81,9 @@ void db_forgetBrowseQuery();
 // Highest MyIndex of the object table; 0 when the table is empty or the query fails.
 int32_t db_getMaxIndex();
 
-// Reads a setting. Returns 1 when the query ran; *value is the stored text (cut to
-// kSettingValueMax bytes), empty when the key has no row; *found (optional) tells which.
+// Reads a setting: a row of the table AVP (attribute-value pairs). Returns 1 when the
+// query ran; *value is the stored text (cut to kSettingValueMax bytes), empty when the key
+// has no row; *found (optional) tells which.
 int db_getAVP(std::string_view key, std::string* value, bool* found = nullptr);
 // Updates a setting. A key without a row is not created.
 void db_setAVP(std::string_view key, std::string_view value);

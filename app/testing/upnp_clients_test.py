@@ -136,10 +136,10 @@ class Desktop:
 
 def check_didl(answers, work):
     """GUPnP-AV parses every answer without a warning; each validates against the schema
-    but for the design's dc:company element, the subtitle's sec:CaptionInfoEx (the schema
-    admits no element of another namespace in an item; the TVs read only this form), the
-    dlna:profileID of upnp:albumArtURI (the schema admits no attribute there; DLNA clients
-    look for it) and the empty DIDL-Lite of an empty container."""
+    but for the dc:company element every item carries, the subtitle's sec:CaptionInfoEx
+    (the schema admits no element of another namespace in an item; the TVs read only this
+    form), the dlna:profileID of upnp:albumArtURI (the schema admits no attribute there;
+    DLNA clients look for it) and the empty DIDL-Lite of an empty container."""
     import gi
     gi.require_version("GUPnPAV", "1.0")
     from gi.repository import GLib, GUPnPAV
