@@ -190,7 +190,7 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
   tagged.Subtitle = "f.srt";
   Insert(tagged);
   EXPECT_EQ(db_systemUpdateId(), 1u);
-  db_execute(sql::UpdateAlbumArt(56, "0123abcd.jpg"));
+  db_execute(sql::UpdateAlbumArt(56, tagged.FilePath, "0123abcd.jpg"));
   MediaRecord stored;
   ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(56), &stored), 1);
   EXPECT_EQ(stored.Year, 1999);

@@ -140,17 +140,19 @@ Sql UpdateSubtitle(std::string_view path, std::string_view subtitle) {
           {Text(subtitle), Text(path), Text(subtitle)}};
 }
 
-Sql AlbumArtPending(int32_t limit) {
+Sql AlbumArtPending(int32_t after, int32_t limit) {
   return {
       "select * from FSE_QueryState where MyIndex in (select MyIndex from FSE_QueryState "
-      "where AlbumArt = '' and ObjectType = ? and InternetFlags = 0 and "
-      "FileType in ('Audio', 'Video', 'Image') limit ?)",
-      {int64_t{kObjectItem}, int64_t{limit}}};
+      "where AlbumArt = '' and MyIndex > ? and ObjectType = ? and InternetFlags = 0 and "
+      "FileType in ('Audio', 'Video', 'Image') order by MyIndex limit ?)",
+      {int64_t{after}, int64_t{kObjectItem}, int64_t{limit}}};
 }
 
-Sql UpdateAlbumArt(int32_t myIndex, std::string_view albumArt) {
-  return {"update FSE_QueryState set AlbumArt = ? where MyIndex = ?",
-          {Text(albumArt), int64_t{myIndex}}};
+Sql UpdateAlbumArt(int32_t myIndex, std::string_view filePath, std::string_view albumArt) {
+  return {
+      "update FSE_QueryState set AlbumArt = ? where MyIndex = ? and FilePath = ? and "
+      "AlbumArt = ''",
+      {Text(albumArt), int64_t{myIndex}, Text(filePath)}};
 }
 
 Sql DeleteByIndex(int32_t myIndex) {

@@ -66,9 +66,11 @@ Sql UpdateTags(std::string_view path, std::string_view title, std::string_view a
 // The subtitle of every row of a video file.
 Sql UpdateSubtitle(std::string_view path, std::string_view subtitle);
 // Up to `limit` items of a local audio, video or picture file whose album art has not
-// been looked for.
-Sql AlbumArtPending(int32_t limit);
-Sql UpdateAlbumArt(int32_t myIndex, std::string_view albumArt);
+// been looked for, the first ones numbered above `after`.
+Sql AlbumArtPending(int32_t after, int32_t limit);
+// Records the album art of the item, unless the row has been replaced since it was read
+// (a rescan hands out the same numbers again).
+Sql UpdateAlbumArt(int32_t myIndex, std::string_view filePath, std::string_view albumArt);
 Sql DeleteByIndex(int32_t myIndex);
 Sql DeleteChildren(int32_t pIndex);
 Sql DeleteByPath(std::string_view path);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -161,17 +162,22 @@ void Run() {
 int AlbumArtWorker_RunPending() {
   if (!MakeArtDirectory()) return 0;
   int done = 0;
+  // One pass in the order of the object numbers: an item whose art could not be recorded
+  // (its row was replaced meanwhile, or its path is longer than a record holds) is not
+  // looked at again and again.
+  int32_t after = -1;
   while (!g_stop.load()) {
-    if (db_selectT(sql::AlbumArtPending(kBatchSize)) <= 0) break;
+    if (db_selectT(sql::AlbumArtPending(after, kBatchSize)) <= 0) break;
     std::vector<MediaRecord> items = db_selectResults();
-    std::vector<std::pair<int32_t, std::string>> art;
+    std::vector<Sql> art;
     for (const MediaRecord& item : items) {
       if (g_stop.load()) break;
-      art.emplace_back(item.MyIndex, ArtOf(item));
+      after = std::max(after, item.MyIndex);
+      art.push_back(sql::UpdateAlbumArt(item.MyIndex, item.FilePath, ArtOf(item)));
     }
     LibraryTransaction transaction;
     if (!transaction.Active()) break;
-    for (const auto& [myIndex, name] : art) db_execute(sql::UpdateAlbumArt(myIndex, name));
+    for (const Sql& update : art) db_execute(update);
     if (!transaction.Commit()) break;
     done += static_cast<int>(art.size());
     db_invalidateBrowse();
