@@ -253,7 +253,11 @@ int ApplicationStart(const CommandLine& commandLine) {
   g_exitRunning = false;
 
   platform::InitAppDirectory(commandLine.home);
-  MakeDirectory(platform::AppDirectory());
+  std::string directoryError;
+  if (!platform::PrepareAppDirectory(&directoryError)) {
+    platform::Logf("mirelle: %s\n", directoryError.c_str());
+    return 1;
+  }
   if (commandLine.printUdn) return PrintUdn();
 
   bool anotherRunning = false;
