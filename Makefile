@@ -10,7 +10,7 @@ SHARE      ?= $(CURDIR)/sample-media
 RUN_ARGS   ?=
 JOBS       ?= 2
 
-.PHONY: all setup build run test test-sanitize coverage fuzz bench clean format
+.PHONY: all setup build run test package test-sanitize coverage fuzz bench clean format
 
 all: build
 
@@ -29,6 +29,10 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	@scripts/test-ratio
+
+# The Debian package of the server, written into $(BUILD)/ (see dist/).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 test-sanitize: setup
 	@scripts/build $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVEX_SANITIZE=ON -DORVEX_GUI=OFF
