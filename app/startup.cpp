@@ -255,7 +255,7 @@ int ApplicationStart(const CommandLine& commandLine) {
   platform::InitAppDirectory(commandLine.home);
   std::string directoryError;
   if (!platform::PrepareAppDirectory(&directoryError)) {
-    platform::Logf("mirelle: %s\n", directoryError.c_str());
+    platform::Log(platform::LogLevel::kError, "mirelle: " + directoryError + "\n");
     return 1;
   }
   if (commandLine.printUdn) return PrintUdn();

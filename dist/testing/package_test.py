@@ -3,14 +3,16 @@
 extracted into a temporary root (dpkg -x) and run from there with no --home, so that the
 program directory lands under a temporary XDG_DATA_HOME and the shipped files are found
 relative to the installed program. A headless scan-and-serve there is found by M-SEARCH;
-a program directory that cannot be made ends the run with status 1; the service unit
-passes systemd-analyze verify.
+every line it logs to the journal's stream carries its level; a program directory that
+cannot be made ends the run with status 1; the service unit passes systemd-analyze
+verify.
 
     unshare -rn python3 package_test.py BUILD_DIR
 """
 
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -41,8 +43,11 @@ def serve(program, work, environment):
     write_wav(os.path.join(media, "tone.wav"))
     log_path = os.path.join(work, "server.log")
     with open(log_path, "w") as log:
+        # The log file stands for the journal's stream, as a service manager names it.
+        stream = os.fstat(log.fileno())
+        journal = dict(environment, JOURNAL_STREAM="%d:%d" % (stream.st_dev, stream.st_ino))
         server = subprocess.Popen([program, "--headless", "--share", media], stdout=log,
-                                  stderr=log, env=environment)
+                                  stderr=log, env=journal)
     home = os.path.join(environment["XDG_DATA_HOME"], "orvex")
     check(wait_for_text(log_path, "runs headless in %s;" % home, 60),
           "without --home the program directory is $XDG_DATA_HOME/orvex")
@@ -56,6 +61,9 @@ def serve(program, work, environment):
     with open(log_path, errors="replace") as f:
         log = f.read()
     check("no MIME table" not in log, "the shipped MIME table is found under share/orvex")
+    odd = [line for line in log.splitlines()
+           if not re.match(r"<(6>info|4>warning|3>error): \S", line)]
+    check(log and not odd, "to the journal every line carries its level (%s)" % odd[:3])
 
 
 def main():
