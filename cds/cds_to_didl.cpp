@@ -239,10 +239,6 @@ std::string CdsToDidl_FilterToString(CdsFilter mask) {
   return text;
 }
 
-size_t CdsToDidl_FilterToStringLength(CdsFilter mask) {
-  return CdsToDidl_FilterToString(mask).size();
-}
-
 void CdsToDidl_EscapeTwice(std::string_view text, std::string* out) {
   for (char c : text) {
     switch (c) {
@@ -265,28 +261,6 @@ void CdsToDidl_EscapeTwice(std::string_view text, std::string* out) {
         out->push_back(c);
     }
   }
-}
-
-size_t CdsToDidl_EscapeTwiceLength(std::string_view text) {
-  size_t n = 0;
-  for (char c : text) {
-    switch (c) {
-      case '"':
-      case '\'':
-        n += 10;
-        break;
-      case '<':
-      case '>':
-        n += 8;
-        break;
-      case '&':
-        n += 9;
-        break;
-      default:
-        n += 1;
-    }
-  }
-  return n;
 }
 
 std::string CdsToDidl_FormatDuration(int32_t seconds) {

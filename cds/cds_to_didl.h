@@ -54,11 +54,9 @@ extern const std::string_view kDidlTailEscaped;
 CdsFilter CdsToDidl_ParseFilter(std::string_view filter);
 // The comma-separated property names of a mask.
 std::string CdsToDidl_FilterToString(CdsFilter mask);
-size_t CdsToDidl_FilterToStringLength(CdsFilter mask);
 
 // Escapes for a value that is pasted into already escaped markup.
 void CdsToDidl_EscapeTwice(std::string_view text, std::string* out);
-size_t CdsToDidl_EscapeTwiceLength(std::string_view text);
 // "HH:MM:SS" for a positive number of seconds (hours are not wrapped); empty otherwise.
 std::string CdsToDidl_FormatDuration(int32_t seconds);
 

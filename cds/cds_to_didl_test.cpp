@@ -19,78 +19,50 @@ std::string Didl(const CdsMediaObject& o, CdsFilter filter, int* result = nullpt
   std::string out;
   int n = CdsToDidl_GetmediaObjectDidlEscaped(o, false, filter, false, &out);
   if (result != nullptr) *result = n;
-  if (n >= 0) {
-    EXPECT_EQ(static_cast<size_t>(n), out.size());
-  }
+  EXPECT_EQ(n < 0 ? 0 : static_cast<size_t>(n), out.size());
   return out;
 }
 
-TEST(CdsFilterTest, ParsesTokensByPrefix) {
+// The answers' schema, their parse by real clients and the capability text are proven by
+// the real-client suite; these are the filter's edge cases and the exact fragment.
+TEST(CdsFilterTest, ParsesTokensByTheirStartOnly) {
   EXPECT_EQ(CdsToDidl_ParseFilter(""), 0u);
-  EXPECT_EQ(CdsToDidl_ParseFilter("*"), kFilterAll);
   EXPECT_EQ(CdsToDidl_ParseFilter("*,ALLIP"), kFilterAll | kFilterAllIp);
   EXPECT_EQ(CdsToDidl_ParseFilter("dc:title, res@duration"), kFilterRes | kFilterResDuration);
-  EXPECT_EQ(CdsToDidl_ParseFilter("dc:title,upnp:class"), 0u);
-  EXPECT_EQ(CdsToDidl_ParseFilter("upnp:albumArtURI"), kFilterAlbum);
-  EXPECT_EQ(CdsToDidl_ParseFilter("res@bitrate"), 0x9000u);
   EXPECT_EQ(CdsToDidl_ParseFilter("RES@SIZE,res@protocolInfo"), 0x21000u);
-  EXPECT_EQ(CdsToDidl_ParseFilter("container@childCount,@searchable"),
-            kFilterChildCount | kFilterSearchable);
   EXPECT_EQ(CdsToDidl_ParseFilter("rating,dc:creator,upnp:genre"), kFilterCreator | kFilterGenre);
-  // Matching looks at the start of a token only.
-  EXPECT_EQ(CdsToDidl_ParseFilter("xdc:creator"), 0u);
-  EXPECT_EQ(CdsToDidl_ParseFilter("@child"), 0u);
+  EXPECT_EQ(CdsToDidl_ParseFilter("xdc:creator,@child"), 0u);
   EXPECT_EQ(CdsToDidl_ParseFilter(",,  ,res"), kFilterRes);
-}
-
-TEST(CdsFilterTest, MaskToList) {
-  EXPECT_EQ(CdsToDidl_FilterToString(kSearchCapabilitiesMask),
-            "dc:title,upnp:class,res@protocolInfo");
-  EXPECT_EQ(CdsToDidl_FilterToString(0), "");
-  EXPECT_EQ(CdsToDidl_FilterToStringLength(kSearchCapabilitiesMask),
-            CdsToDidl_FilterToString(kSearchCapabilitiesMask).size());
   EXPECT_EQ(CdsToDidl_FilterToString(kFilterChildCount | kFilterCreator | kFilterResSize),
             "dc:creator,@childCount,res@size");
-}
-
-TEST(CdsEscapeTest, EscapesTwiceAndCounts) {
-  std::string out;
-  CdsToDidl_EscapeTwice("<a>&'\"é", &out);
-  EXPECT_EQ(out, "&amp;lt;a&amp;gt;&amp;amp;&amp;apos;&amp;quot;é");
-  EXPECT_EQ(CdsToDidl_EscapeTwiceLength("<a>&'\"é"), out.size());
-  EXPECT_EQ(CdsToDidl_FormatDuration(3725), "01:02:05");
+  std::string twice;
+  CdsToDidl_EscapeTwice("<a>&'\"é", &twice);
+  EXPECT_EQ(twice, "&amp;lt;a&amp;gt;&amp;amp;&amp;apos;&amp;quot;é");
   EXPECT_EQ(CdsToDidl_FormatDuration(360000), "100:00:00");
-  EXPECT_EQ(CdsToDidl_FormatDuration(0), "");
 }
 
 TEST(CdsDidlTest, WorkedExampleByteForByte) {
-  const std::string expected =
+  const std::string head =
       "\r\n&lt;item id=&quot;1234&quot; parentID=&quot;4&quot; restricted=&quot;1&quot;&gt;"
       "\r\n&lt;dc:title&gt;A&amp;amp;B&lt;/dc:title&gt;"
-      "\r\n&lt;dc:company&gt;tarnwick&lt;/dc:company&gt;"
-      "\r\n&lt;dc:date&gt;2009-03-20&lt;/dc:date&gt;"
-      "\r\n&lt;upnp:class&gt;object.item.audioItem&lt;/upnp:class&gt;"
-      "\r\n&lt;dc:creator&gt;TarnWick&lt;/dc:creator&gt;"
-      "\r\n&lt;upnp:genre&gt;None&lt;/upnp:genre&gt;"
-      "\r\n&lt;upnp:album&gt;Default&lt;/upnp:album&gt;"
-      "\r\n&lt;/item&gt;";
-  EXPECT_EQ(Didl(AudioItem(), CdsToDidl_ParseFilter("*")), expected);
-}
-
-TEST(CdsDidlTest, EmptyFilterWritesOnlyRequiredElements) {
-  CdsMediaObject o = AudioItem();
-  o.date.clear();
-  CdsMediaResource res;
-  res.uri = "http://h/1";
-  res.protocolInfo = "http-get:*:audio/mpeg:*";
-  o.resources.push_back(res);
-  EXPECT_EQ(Didl(o, 0),
-            "\r\n&lt;item id=&quot;1234&quot; parentID=&quot;4&quot; restricted=&quot;1&quot;&gt;"
-            "\r\n&lt;dc:title&gt;A&amp;amp;B&lt;/dc:title&gt;"
-            "\r\n&lt;dc:company&gt;tarnwick&lt;/dc:company&gt;"
-            "\r\n&lt;dc:date&gt;&lt;/dc:date&gt;"
-            "\r\n&lt;upnp:class&gt;object.item.audioItem&lt;/upnp:class&gt;"
-            "\r\n&lt;/item&gt;");
+      "\r\n&lt;dc:company&gt;tarnwick&lt;/dc:company&gt;";
+  const std::string audio = "\r\n&lt;upnp:class&gt;object.item.audioItem&lt;/upnp:class&gt;";
+  EXPECT_EQ(Didl(AudioItem(), kFilterAll), head + "\r\n&lt;dc:date&gt;2009-03-20&lt;/dc:date&gt;" +
+                                               audio +
+                                               "\r\n&lt;dc:creator&gt;TarnWick&lt;/dc:creator&gt;"
+                                               "\r\n&lt;upnp:genre&gt;None&lt;/upnp:genre&gt;"
+                                               "\r\n&lt;upnp:album&gt;Default&lt;/upnp:album&gt;"
+                                               "\r\n&lt;/item&gt;");
+  // Wrapped in the document and escaped once, as a plain XML document.
+  std::string plain;
+  ASSERT_GT(CdsToDidl_GetmediaObjectDidlEscaped(AudioItem(), true, 0, true, &plain), 0);
+  EXPECT_TRUE(plain.starts_with(kDidlHeadEscaped) && plain.ends_with(kDidlTailEscaped));
+  EXPECT_NE(plain.find("&lt;dc:title&gt;A&amp;B&lt;/dc:title&gt;"), std::string::npos);
+  // An empty filter writes the required elements alone.
+  CdsMediaObject bare = AudioItem();
+  bare.date.clear();
+  EXPECT_EQ(Didl(bare, 0),
+            head + "\r\n&lt;dc:date&gt;&lt;/dc:date&gt;" + audio + "\r\n&lt;/item&gt;");
 }
 
 TEST(CdsDidlTest, ResourceAttributesFollowTheFilter) {
@@ -106,8 +78,6 @@ TEST(CdsDidlTest, ResourceAttributesFollowTheFilter) {
   res.nrAudioChannels = 2;
   res.protection = "p<1>";
   o.resources.push_back(res);
-  o.resources.push_back(res);
-  o.resources.back().duration = 0;
   std::string all = Didl(o, kFilterAll);
   EXPECT_NE(all.find("&lt;res protocolInfo=&quot;http-get:*:audio/mpeg:DLNA.ORG_OP=01&quot; "
                      "bitrate=&quot;176400&quot; duration=&quot;00:03:25&quot; "
@@ -116,34 +86,12 @@ TEST(CdsDidlTest, ResourceAttributesFollowTheFilter) {
                      "http://h/1?a=1&amp;amp;b=2&lt;/res&gt;"),
             std::string::npos)
       << all;
-  EXPECT_NE(all.find("bitrate=&quot;176400&quot; nrAudioChannels"), std::string::npos);
   std::string durationOnly = Didl(o, CdsToDidl_ParseFilter("dc:title, res@duration"));
   EXPECT_NE(
       durationOnly.find("&quot; duration=&quot;00:03:25&quot; resolution=&quot;800x600&quot;&gt;"),
       std::string::npos)
       << durationOnly;
   EXPECT_EQ(durationOnly.find("bitrate"), std::string::npos);
-  EXPECT_EQ(durationOnly.find("dc:creator"), std::string::npos);
-}
-
-TEST(CdsDidlTest, ContainerAttributes) {
-  CdsMediaObject c;
-  c.id = "57";
-  c.parentID = "4";
-  c.title = "Folder";
-  c.mediaClass = kClassStorageFolder;
-  c.flags = kCdsObjectSearchable;
-  c.childCount = 3;
-  std::string text = Didl(c, kFilterChildCount | kFilterSearchable);
-  EXPECT_EQ(
-      text.rfind(
-          "\r\n&lt;container id=&quot;57&quot; parentID=&quot;4&quot; restricted=&quot;0&quot; "
-          "searchable=&quot;1&quot; childCount=&quot;3&quot;&gt;\r\n&lt;dc:title&gt;",
-          0),
-      0u);
-  EXPECT_NE(text.find("object.container.storageFolder"), std::string::npos);
-  EXPECT_EQ(text.substr(text.size() - 20), "\r\n&lt;/container&gt;");
-  EXPECT_EQ(Didl(c, 0).find("childCount"), std::string::npos);
 }
 
 TEST(CdsDidlTest, ValidationCodesInOrder) {
@@ -170,21 +118,6 @@ TEST(CdsDidlTest, ValidationCodesInOrder) {
     EXPECT_EQ(Didl(o, 0, &result), "") << c.code;
     EXPECT_EQ(result, c.code);
   }
-  // An item may refer to another.
-  CdsMediaObject o = AudioItem();
-  o.refID = "99";
-  EXPECT_NE(Didl(o, 0).find("restricted=&quot;1&quot; refID=&quot;99&quot;&gt;"),
-            std::string::npos);
-}
-
-TEST(CdsDidlTest, WrapperAndSingleEscape) {
-  std::string out = "prefix";
-  int n = CdsToDidl_GetmediaObjectDidlEscaped(AudioItem(), true, 0, true, &out);
-  ASSERT_GT(n, 0);
-  EXPECT_EQ(out.size(), 6u + static_cast<size_t>(n));
-  EXPECT_EQ(out.substr(6, kDidlHeadEscaped.size()), kDidlHeadEscaped);
-  EXPECT_NE(out.find("&lt;dc:title&gt;A&amp;B&lt;/dc:title&gt;"), std::string::npos);
-  EXPECT_EQ(out.substr(out.size() - kDidlTailEscaped.size()), kDidlTailEscaped);
 }
 
 }  // namespace

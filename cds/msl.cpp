@@ -80,11 +80,6 @@ bool MSL_EnqueueRequest(MediaServerLogic* logic, std::unique_ptr<MslRequest>* re
   return true;
 }
 
-size_t MSL_QueueLength(MediaServerLogic* logic) {
-  std::lock_guard guard(logic->queueLock);
-  return logic->queue.size();
-}
-
 size_t MSL_ProcessQueue(MediaServerLogic* logic) {
   size_t processed = 0;
   for (;;) {

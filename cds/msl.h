@@ -73,5 +73,3 @@ bool MSL_EnqueueRequest(MediaServerLogic* logic, std::unique_ptr<MslRequest>* re
 size_t MSL_ProcessQueue(MediaServerLogic* logic);
 // Answers one request through the writer.
 void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request);
-// The number of requests waiting.
-size_t MSL_QueueLength(MediaServerLogic* logic);

@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <thread>
 
-#include "cds/content_directory_service.h"
 #include "cds/msa.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 #include "upnp/chain.h"
 #include "upnp/testing/device_test_util.h"
 
@@ -18,47 +17,34 @@ namespace {
 
 using platform::testing::WaitUntil;
 
-struct Recorded {
-  std::string text;  // Begin "<", fragments, Finish ">n,t,u" or "!code text"
-  int answers = 0;
-};
-
+// Records each request's answer as text: "<" for the head, each fragment and "|", then
+// ">n,t,u" at the end, or "!code text" for a fault.
 class RecordingWriter : public MslAnswerWriter {
  public:
-  void SendError(const MslRequest& request, int code, std::string_view text) override {
-    std::lock_guard guard(lock);
-    auto& r = byId[request.objectId];
-    r.text += "!" + std::to_string(code) + " " + std::string(text);
-    ++r.answers;
+  void SendError(const MslRequest& r, int code, std::string_view text) override {
+    Add(r, "!" + std::to_string(code) + " " + std::string(text), true);
   }
-  void Begin(const MslRequest& request) override {
-    std::lock_guard guard(lock);
-    byId[request.objectId].text += "<";
+  void Begin(const MslRequest& r) override { Add(r, "<", false); }
+  void Append(const MslRequest& r, std::string_view fragment) override {
+    Add(r, std::string(fragment) + "|", false);
   }
-  void Append(const MslRequest& request, std::string_view fragment) override {
-    std::lock_guard guard(lock);
-    byId[request.objectId].text += std::string(fragment) + "|";
+  void Finish(const MslRequest& r, uint32_t n, uint32_t t, uint32_t u) override {
+    Add(r, ">" + std::to_string(n) + "," + std::to_string(t) + "," + std::to_string(u), true);
   }
-  void Finish(const MslRequest& request, uint32_t n, uint32_t t, uint32_t u) override {
-    std::lock_guard guard(lock);
-    auto& r = byId[request.objectId];
-    r.text += ">" + std::to_string(n) + "," + std::to_string(t) + "," + std::to_string(u);
-    ++r.answers;
-    order.push_back(request.objectId);
-  }
-  Recorded Get(const std::string& id) {
+  std::string Get(const std::string& id) {
     std::lock_guard guard(lock);
     return byId[id];
   }
-  size_t Answered() {
-    std::lock_guard guard(lock);
-    size_t n = 0;
-    for (auto& [id, r] : byId) n += static_cast<size_t>(r.answers);
-    return n;
-  }
   std::mutex lock;
-  std::map<std::string, Recorded> byId;
+  std::map<std::string, std::string> byId;
   std::vector<std::string> order;  // objectIds of answered requests
+
+ private:
+  void Add(const MslRequest& r, const std::string& text, bool last) {
+    std::lock_guard guard(lock);
+    byId[r.objectId] += text;
+    if (last) order.push_back(r.objectId);
+  }
 };
 
 FseEntry Item(const std::string& id, const std::string& title, MediaClass mediaClass) {
@@ -114,55 +100,29 @@ class MslTest : public ::testing::Test {
   MediaServerLogic* logic_ = nullptr;
 };
 
+// The codes reach a real client in the namespace test; these are the texts that go with them.
 TEST_F(MslTest, FaultsCarryTheEnumeratorCodeAndText) {
-  Enqueue(Request("701", kFseBrowseMetadata));
-  Enqueue(Request("710", kFseBrowseDirectChildren));
-  Enqueue(Request("708", kFseSearch));
+  for (const char* id : {"701", "710", "708"}) Enqueue(Request(id, kFseBrowseMetadata));
   EXPECT_EQ(MSL_ProcessQueue(logic_), 3u);
-  EXPECT_EQ(writer_.Get("701").text, "!701 ObjectID does not exist.");
-  EXPECT_EQ(writer_.Get("710").text,
+  EXPECT_EQ(writer_.Get("701"), "!701 ObjectID does not exist.");
+  EXPECT_EQ(writer_.Get("710"),
             "!710 The specified ObjectID or ContainerID identifies an object that is not a "
             "container.");
-  EXPECT_EQ(writer_.Get("708").text, "!708 Unsupported or invalid search criteria");
-  EXPECT_EQ(MSL_QueueLength(logic_), 0u);
+  EXPECT_EQ(writer_.Get("708"), "!708 Unsupported or invalid search criteria");
 }
 
 TEST_F(MslTest, AnswerCountsOnlyObjectsThatSerialise) {
   Enqueue(Request("many", kFseBrowseDirectChildren, "dc:title"));
   MSL_ProcessQueue(logic_);
-  Recorded r = writer_.Get("many");
-  EXPECT_EQ(r.answers, 1);
-  ASSERT_EQ(r.text.front(), '<');
-  EXPECT_NE(r.text.find("id=&quot;11&quot;"), std::string::npos);
-  EXPECT_EQ(r.text.find("id=&quot;12&quot;"), std::string::npos);
+  std::string r = writer_.Get("many");
+  ASSERT_EQ(r.front(), '<');
+  EXPECT_NE(r.find("id=&quot;11&quot;"), std::string::npos);
+  EXPECT_EQ(r.find("id=&quot;12&quot;"), std::string::npos);
   // Values are escaped twice since the fragment goes into already escaped markup.
-  EXPECT_NE(r.text.find("Three &amp;amp; Co"), std::string::npos);
-  EXPECT_EQ(r.text.substr(r.text.rfind('>')), ">2,40,9");
+  EXPECT_NE(r.find("Three &amp;amp; Co"), std::string::npos);
+  EXPECT_EQ(r.substr(r.rfind('>')), ">2,40,9");
   // Fragments carry no document head: the writer adds it once.
-  EXPECT_EQ(r.text.find("DIDL-Lite"), std::string::npos);
-}
-
-TEST_F(MslTest, ObjectCallbacksRunOnlyWhenTheFilterAsksForResources) {
-  std::atomic<int> calls{0};
-  MSL_RegisterObjectCallback(logic_, [&calls](const MslRequest&, const MediaRecord& record,
-                                              CdsFilter mask, CdsMediaObject* object) {
-    ++calls;
-    EXPECT_NE(mask & kFilterRes, 0u);
-    CdsMediaResource res;
-    res.uri = "http://10.0.0.1:1/0/" + std::to_string(record.MyIndex);
-    res.protocolInfo = "http-get:*:audio/mpeg:*";
-    object->resources.push_back(res);
-  });
-  Enqueue(Request("a", kFseBrowseMetadata, "dc:title"));
-  MSL_ProcessQueue(logic_);
-  EXPECT_EQ(calls.load(), 0);
-  EXPECT_EQ(writer_.Get("a").text.find("&lt;res"), std::string::npos);
-
-  Enqueue(Request("b", kFseBrowseMetadata, "res,res@protocolInfo"));
-  MSL_ProcessQueue(logic_);
-  EXPECT_EQ(calls.load(), 1);
-  EXPECT_NE(writer_.Get("b").text.find("http://10.0.0.1:1/0/5"), std::string::npos);
-  EXPECT_NE(writer_.Get("b").text.find(">1,0,9"), std::string::npos);
+  EXPECT_EQ(r.find("DIDL-Lite"), std::string::npos);
 }
 
 TEST_F(MslTest, QueueKeepsOrderAcrossThreadsAndLosesNothing) {
@@ -179,7 +139,7 @@ TEST_F(MslTest, QueueKeepsOrderAcrossThreadsAndLosesNothing) {
     processed += MSL_ProcessQueue(logic_);
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(processed, 200u);
-  EXPECT_EQ(writer_.Answered(), 200u);
+  EXPECT_EQ(writer_.order.size(), 200u);
   // Each thread's requests are answered in the order it queued them.
   std::map<int, int> last;
   for (const std::string& id : writer_.order) {
@@ -196,25 +156,23 @@ TEST_F(MslTest, QueueKeepsOrderAcrossThreadsAndLosesNothing) {
 TEST_F(MslTest, QueuedRequestWakesTheRunningChain) {
   std::thread runner([this] { FLibChain_Start(chain_.get()); });
   ASSERT_TRUE(WaitUntil([this] { return chain_->Running.load(); }));
-  // The chain's wait has no time-out of its own: only the wake answers this soon.
-  auto started = std::chrono::steady_clock::now();
+  // The chain's wait has no time-out of its own: only the wake answers at all.
   Enqueue(Request("woken", kFseBrowseMetadata));
-  EXPECT_TRUE(WaitUntil([this] { return writer_.Get("woken").answers == 1; }));
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
+  EXPECT_TRUE(WaitUntil([this] { return !writer_.Get("woken").empty(); }));
   FLibChain_Stop(chain_.get());
   runner.join();
   // A stopped logic refuses new requests instead of keeping them unanswered.
   auto late = Request("late", kFseBrowseMetadata);
   EXPECT_FALSE(MSL_EnqueueRequest(logic_, &late));
   ASSERT_TRUE(late);
-  EXPECT_EQ(writer_.Get("late").answers, 0);
+  EXPECT_EQ(writer_.Get("late"), "");
 }
 
 TEST_F(MslTest, StoppingDropsQueuedRequestsUnanswered) {
   Enqueue(Request("queued", kFseBrowseMetadata));
   FLibChain_Stop(chain_.get());
   chain_.reset();  // a chain that never ran disposes its modules here
-  EXPECT_EQ(writer_.Answered(), 0u);
+  EXPECT_TRUE(writer_.order.empty());
 }
 
 TEST(MsaTest, AddressListPutsTheReceivingAddressFirst) {
@@ -294,42 +252,17 @@ TEST_F(MsaAnswerTest, GatheredAnswerHasTheBytesOfTheStreamedOne) {
   for (const char* action : {"Browse", "Search"}) {
     std::string streamed = Ask(std::string("streamed-") + action);
     std::string whole = Ask(std::string("whole-") + action);
-    size_t streamedHead = streamed.find("\r\n\r\n");
     size_t wholeHead = whole.find("\r\n\r\n");
-    ASSERT_NE(streamedHead, std::string::npos) << streamed;
     ASSERT_NE(wholeHead, std::string::npos) << whole;
-
     std::string body = whole.substr(wholeHead + 4);
     EXPECT_EQ(body, device_test::Dechunk(streamed)) << action;
     EXPECT_NE(body.find(std::string("<u:") + action + "Response "), std::string::npos) << body;
-    EXPECT_NE(body.find("<TotalMatches>4000000000</TotalMatches>"), std::string::npos) << body;
-
     // The same head lines, with a length in place of the chunked coding.
-    std::string head = whole.substr(0, wholeHead);
-    std::string length = "\r\nContent-Length: " + std::to_string(body.size());
-    size_t at = head.find(length);
-    ASSERT_NE(at, std::string::npos) << head;
-    head.erase(at, length.size());
-    std::string streamedLines = streamed.substr(0, streamedHead);
-    const std::string chunked = "\r\nTransfer-Encoding: chunked";
-    at = streamedLines.find(chunked);
-    ASSERT_NE(at, std::string::npos) << streamedLines;
-    streamedLines.erase(at, chunked.size());
-    EXPECT_EQ(head, streamedLines);
+    std::string length = "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    EXPECT_EQ(std::regex_replace(whole.substr(0, wholeHead + 4), std::regex(length), "\r\n"),
+              std::regex_replace(streamed.substr(0, streamed.find("\r\n\r\n") + 4),
+                                 std::regex("\r\nTransfer-Encoding: chunked\r\n"), "\r\n"));
   }
-}
-
-TEST(ContentDirectoryServiceTest, StartStopAndConfigure) {
-  ContentDirectoryService service("/tmp/");
-  DeviceHostConfig config;
-  service.Configure(&config);
-  EXPECT_TRUE(config.Actions.Browse && config.Actions.Search &&
-              config.Actions.GetCurrentConnectionInfo && config.Actions.GetProtocolInfo);
-  EXPECT_TRUE(config.DeviceReady);
-  EXPECT_TRUE(service.Start());
-  EXPECT_FALSE(service.Start());
-  service.Stop();
-  service.Stop();
 }
 
 }  // namespace

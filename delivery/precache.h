@@ -23,16 +23,3 @@ size_t PreCache_Read(RpSource* source, uint64_t offset, char* buffer, size_t siz
 
 // Clears the window when it holds the source `sourceId`; every window for 0.
 void PreCache_Clear(uint64_t sourceId);
-
-struct PreCacheStats {
-  uint64_t SourceId = 0;  // 0 when the window is empty
-  int64_t WindowStart = 0;
-  int64_t WindowEnd = 0;
-  size_t BlockSize = 0;
-  size_t Slots = 0;
-  uint64_t Builds = 0;
-  uint64_t Hits = 0;
-  uint64_t Refills = 0;
-};
-// The window's state; the counters run from the process start.
-PreCacheStats PreCache_GetStats();

@@ -4,24 +4,24 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <mutex>
+#include <algorithm>
+#include <vector>
 
 #include "app/settings.h"
 #include "cds/media_type.h"
 #include "delivery/aio.h"
+#include "delivery/delivery_limits.h"
 #include "delivery/testing/testing_sources.h"
 #include "gui/transfer_status.h"
 #include "library/testing/temp_library.h"
-#include "upnp/http_reader.h"
+#include "platform/testing/test_support.h"
 #include "upnp/runtime_test_util.h"
 #include "upnp/web_server.h"
 
 namespace {
 
-using runtime_test::ChainThread;
+using delivery_test::Pattern;
 using runtime_test::Client;
-using runtime_test::kLoopback;
 using runtime_test::WaitFor;
 
 std::string g_root;  // the folder the test's virtual directory serves
@@ -30,45 +30,9 @@ std::string g_root;  // the folder the test's virtual directory serves
 // suffix) with the MIME type of its extension.
 void OnMedia(FLibWebSession* session, FLibHttpPacket* request, bool done, void*) {
   if (!done) return;
-  std::string name = request->Target.substr(1);
-  name = name.substr(0, name.find('&'));
-  std::string path = g_root + "/" + name;
+  std::string path = g_root + "/" + request->Target.substr(1, request->Target.find('&') - 1);
   RP_ServeFile(session, request, 4096, path,
                MediaType_MimeForExtension(MediaType_ExtensionOf(path)), nullptr);
-}
-
-void OnSessionStarted(FLibWebSession*, void*) {}
-
-// Reads one whole response (chunked bodies decoded) and removes its bytes.
-FLibHttpPacketPtr ReadResponse(Client& client, bool head = false) {
-  FLibHttpPacketPtr result;
-  client.ReadUntil(
-      [&](const std::string& received) {
-        FLibHttpReader reader;
-        FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
-        reader.ResponseToHead = head;
-        for (size_t at = 0, n = 0; at < received.size(); at += n) {
-          int r = FLibHttpReader_Feed(&reader, std::string_view(received).substr(at), &n);
-          if (r == FLibHttpReader_MessageDone) {
-            result = std::move(reader.Packet);
-            client.Received().erase(0, at + n);
-            return true;
-          }
-          if (r == FLibHttpReader_Failed || n == 0) return false;
-        }
-        return false;
-      },
-      10000);
-  return result;
-}
-
-// Sends one request on `client` and reads its whole response.
-FLibHttpPacketPtr Ask(Client& client, const std::string& request, bool head = false) {
-  return client.Send(request) ? ReadResponse(client, head) : nullptr;
-}
-
-std::string Header(const FLibHttpPacket& packet, const char* name) {
-  return FLibHttp_HeaderValue(packet, name).value_or("<none>");
 }
 
 std::string Request(const std::string& target, const std::string& extra = "",
@@ -76,6 +40,9 @@ std::string Request(const std::string& target, const std::string& extra = "",
   return method + " /0/" + target + " HTTP/" + version + "\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
 }
 
+// Ranges, HEAD, kept connections and what the encoder sends are proven by the real-client
+// suite; these are the exact texts of the answers, which it does not compare, and the
+// faults it cannot provoke.
 class TransferTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -84,14 +51,14 @@ class TransferTest : public ::testing::Test {
     ASSERT_EQ(Aio_Start(), 1);
     ClearTransfers();
     FLibWebServerOptions options;
-    options.BindAddress = kLoopback;
-    server_ = FLibWebServer_Create(chain_.Get(), 8, 0, OnSessionStarted, nullptr, options);
+    options.BindAddress = runtime_test::kLoopback;
+    server_ = FLibWebServer_Create(
+        chain_.Get(), 8, 0, [](FLibWebSession*, void*) {}, nullptr, options);
     ASSERT_NE(server_, nullptr);
     FLibWebServer_AddVirtualDirectory(server_, "0", OnMedia, nullptr);
     chain_.Start();
     port_ = FLibWebServer_BoundPort(server_);
-    content_ = delivery_test::Pattern(0, 1000);
-    Write("track.mp3", content_);
+    platform::testing::WriteFile(lib_.Path("track.mp3"), content_);
   }
   void TearDown() override {
     EXPECT_TRUE(WaitFor([] { return RP_ActiveTransfers() == 0; }));
@@ -101,23 +68,24 @@ class TransferTest : public ::testing::Test {
     PreCacheEnable = 0;
   }
 
-  void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(lib_.Path(name), std::ios::binary) << bytes;
-  }
-
-  // Sends one request on a new connection and returns everything until the peer closes
-  // or `bytes` bytes have arrived.
-  std::string Raw(const std::string& request, size_t bytes) {
-    Client client(port_);
+  // Sends `request` on `client` and returns what arrives until `bytes` have (or the peer
+  // closes), taking them off the client.
+  static std::string Exchange(Client& client, const std::string& request, size_t bytes) {
     EXPECT_TRUE(client.Send(request));
-    return client.ReadUntil([&](const std::string& r) { return r.size() >= bytes; });
+    std::string got = client.ReadUntil([&](const std::string& r) { return r.size() >= bytes; });
+    client.Received().erase(0, bytes);
+    return got.substr(0, bytes);
+  }
+  std::string Exchange(const std::string& request, size_t bytes) {
+    Client client(port_);
+    return Exchange(client, request, bytes);
   }
 
   TempLibrary lib_;
-  ChainThread chain_;
+  runtime_test::ChainThread chain_;
   FLibWebServer* server_ = nullptr;
   uint16_t port_ = 0;
-  std::string content_;
+  const std::string content_ = Pattern(0, 1000);
 };
 
 TEST_F(TransferTest, WholeFileHeadIsExactAndTheConnectionStaysOpenExceptForHttp10) {
@@ -125,18 +93,17 @@ TEST_F(TransferTest, WholeFileHeadIsExactAndTheConnectionStaysOpenExceptForHttp1
       "HTTP/1.1 200 OK\r\nServer: Ferrule DMS Server\r\nAccept-Range: bytes\r\n"
       "Content-Length: 1000\r\nContent-Type: audio/mpeg\r\n\r\n";
   Client client(port_);
-  ASSERT_TRUE(client.Send(Request("track.mp3")));
-  std::string raw =
-      client.ReadUntil([&](const std::string& r) { return r.size() >= head.size() + 1000; });
-  EXPECT_EQ(raw, head + content_);
-  // The same connection serves the next request: nothing stray followed the body.
-  client.Received().clear();
-  FLibHttpPacketPtr response = Ask(client, Request("track.mp3", "Range: bytes=10-19\r\n"));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->StatusCode, 206);
-  EXPECT_EQ(Header(*response, "Content-Range"), "bytes 10-19/1000");
-  EXPECT_EQ(Header(*response, "Transfer-Encoding"), "<none>");
-  EXPECT_EQ(response->Body, content_.substr(10, 10));
+  EXPECT_EQ(Exchange(client, Request("track.mp3"), head.size() + 1000), head + content_);
+  // The same connection serves the next request: nothing stray followed the body. A time
+  // seek beside a range is served as the range.
+  const std::string partial =
+      "HTTP/1.1 206 Partial Content\r\nServer: Ferrule DMS Server\r\nContent-Range: bytes "
+      "10-19/1000\r\nContent-Length: 10\r\nContent-Type: audio/mpeg\r\n\r\n";
+  EXPECT_EQ(
+      Exchange(client,
+               Request("track.mp3", "TimeSeekRange.dlna.org: npt=10-\r\nRange: bytes=10-19\r\n"),
+               partial.size() + 10),
+      partial + content_.substr(10, 10));
 
   std::vector<TransferEntry> entries;
   CollectChanges(&entries);
@@ -144,29 +111,20 @@ TEST_F(TransferTest, WholeFileHeadIsExactAndTheConnectionStaysOpenExceptForHttp1
   EXPECT_EQ(entries.back().FilePath, "track.mp3");
   EXPECT_EQ(entries.back().UrlPath, "/track.mp3");
 
-  // An HTTP/1.0 head has no Accept-Range and the connection closes after the body.
-  EXPECT_EQ(Raw(Request("track.mp3", "", "GET", "1.0"), SIZE_MAX),
+  EXPECT_EQ(Exchange(Request("track.mp3", "", "GET", "1.0"), SIZE_MAX),
             "HTTP/1.1 200 OK\r\nServer: Ferrule DMS Server\r\nContent-Length: 1000\r\n"
             "Content-Type: audio/mpeg\r\nConnection: close\r\n\r\n" +
                 content_);
 }
 
 TEST_F(TransferTest, ErrorsAreAnsweredWithTheirFixedTexts) {
-  const std::string k416 =
-      "HTTP/1.1 416 Requested range not satisfiable \r\nContent-Length: 0\r\n\r\n";
-  const std::string k416BeyondEnd =
-      "HTTP/1.1 416 Requested range not satisfiable \r\nContent-Range: bytes */1000\r\n"
-      "Content-Length: 0\r\n\r\n";
-  const std::string k400 =
-      "HTTP/1.1 400 Request is malformed or invalid \r\nContent-Length: 0\r\n\r\n";
-  struct Case {
-    std::string request;
-    std::string answer;
-  };
-  const Case cases[] = {
-      {Request("track.mp3", "Range: bytes=500-100\r\n"), k416},
-      {Request("track.mp3", "Range: bytes=1000-\r\n"), k416BeyondEnd},
-      {Request("track.mp3", "Range: bytes=x-1\r\n"), k400},
+  const std::string k416 = "HTTP/1.1 416 Requested range not satisfiable \r\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {Request("track.mp3", "Range: bytes=500-100\r\n"), k416 + "Content-Length: 0\r\n\r\n"},
+      {Request("track.mp3", "Range: bytes=1000-\r\n"),
+       k416 + "Content-Range: bytes */1000\r\nContent-Length: 0\r\n\r\n"},
+      {Request("track.mp3", "Range: bytes=x-1\r\n"),
+       "HTTP/1.1 400 Request is malformed or invalid \r\nContent-Length: 0\r\n\r\n"},
       {Request("track.mp3", "TimeSeekRange.dlna.org: npt=10-\r\n"),
        "HTTP/1.1 406 Not Acceptable \r\nContent-Length: 0\r\n\r\n"},
       {Request("missing.mp3"),
@@ -174,81 +132,38 @@ TEST_F(TransferTest, ErrorsAreAnsweredWithTheirFixedTexts) {
       {Request("track.mp3", "Content-Length: 0\r\n", "POST"),
        "HTTP/1.1 501 Specified method not implemented\r\nContent-Length: 0\r\n\r\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.request);
-    EXPECT_EQ(Raw(c.request, c.answer.size()), c.answer);
-  }
-}
-
-// HEAD, a time seek beside a range and the features request share one connection: each
-// answer must leave it ready for the next.
-TEST_F(TransferTest, HeadTimeSeekAndContentFeaturesOnOneConnection) {
-  Client client(port_);
-  FLibHttpPacketPtr response = Ask(client, Request("track.mp3", "", "HEAD"), true);
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->StatusCode, 200);
-  EXPECT_EQ(Header(*response, "Content-Length"), "1000");
-  EXPECT_TRUE(response->Body.empty());
-  response =
-      Ask(client, Request("track.mp3", "TimeSeekRange.dlna.org: npt=10-\r\nRange: bytes=0-9\r\n"));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->StatusCode, 206);
-  EXPECT_EQ(response->Body, content_.substr(0, 10));
+  for (const auto& [request, answer] : cases) EXPECT_EQ(Exchange(request, answer.size()), answer);
 }
 
 TEST_F(TransferTest, RangeNearTheEndOfAFileBeyond4GiB) {
-  const int64_t size = (5LL << 30) + 100;
   const int64_t mark = 5LL << 30;
-  {
-    int fd = ::open(lib_.Path("big.mpg").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, size), 0);
-    std::string tail = delivery_test::Pattern(static_cast<uint64_t>(mark), 100);
-    ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), mark), 100);
-    ::close(fd);
-  }
-  Client client(port_);
-  FLibHttpPacketPtr response =
-      Ask(client, Request("big.mpg", "Range: bytes=5368709120-5368709219\r\n"));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->StatusCode, 206);
-  EXPECT_EQ(Header(*response, "Content-Range"), "bytes 5368709120-5368709219/5368709220");
-  EXPECT_EQ(response->Body, delivery_test::Pattern(static_cast<uint64_t>(mark), 100));
+  const std::string tail = Pattern(static_cast<uint64_t>(mark), 100);
+  int fd = ::open(lib_.Path("big.mpg").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), mark), 100);
+  ::close(fd);
+  std::string raw = Exchange(
+      Request("big.mpg", "Range: bytes=5368709120-5368709219\r\n", "GET", "1.0"), SIZE_MAX);
+  EXPECT_NE(raw.find("Content-Range: bytes 5368709120-5368709219/5368709220\r\n"),
+            std::string::npos);
+  EXPECT_EQ(raw.substr(raw.size() - 100), tail);
 }
 
-TEST_F(TransferTest, PreCacheOnAndOffSendTheSameBytes) {
-  const std::string big = delivery_test::Pattern(0, 20 << 20);
-  Write("big.mpg", big);
-  for (int enabled : {1, 0}) {
-    SCOPED_TRACE(enabled);
-    PreCacheEnable = enabled;
-    AioCounters before = Aio_GetCounters();
-    Client client(port_);
-    ASSERT_TRUE(client.Send(Request("big.mpg", "Range: bytes=12345-\r\n")));
-    const std::string want = big.substr(12345);
-    std::string raw = client.ReadUntil(
-        [&](const std::string& r) {
-          size_t end = r.find("\r\n\r\n");
-          return end != std::string::npos && r.size() >= end + 4 + want.size();
-        },
-        60000);
-    size_t body = raw.find("\r\n\r\n") + 4;
-    EXPECT_TRUE(raw.size() - body == want.size() && raw.compare(body, want.size(), want) == 0);
-    AioCounters after = Aio_GetCounters();
-    if (enabled) {
-      EXPECT_GT(after.CacheHits - before.CacheHits, 5000u);
-    } else {
-      EXPECT_EQ(after.CacheHits, before.CacheHits);
-    }
-  }
+// The server runs with the window off by default, so the real clients never take this path.
+TEST_F(TransferTest, PreCacheSendsTheSameBytesFromItsWindow) {
+  const std::string big = Pattern(0, 20 << 20);
+  platform::testing::WriteFile(lib_.Path("big.mpg"), big);
+  PreCacheEnable = 1;
+  AioCounters before = Aio_GetCounters();
+  std::string raw = Exchange(Request("big.mpg", "Range: bytes=12345-\r\n", "GET", "1.0"), SIZE_MAX);
+  EXPECT_TRUE(raw.size() > big.size() - 12345 && raw.ends_with(big.substr(12345)));
+  EXPECT_GT(Aio_GetCounters().CacheHits - before.CacheHits, 5000u);
 }
 
 TEST_F(TransferTest, ClosedConnectionEndsTheTransfer) {
-  Write("big.mpg", delivery_test::Pattern(0, 20 << 20));
+  platform::testing::WriteFile(lib_.Path("big.mpg"), Pattern(0, 20 << 20));
   {
     Client client(port_);
-    ASSERT_TRUE(client.Send(Request("big.mpg")));
-    client.ReadUntil([](const std::string& r) { return r.size() > 100000; });
+    Exchange(client, Request("big.mpg"), 100000);
     EXPECT_EQ(RP_ActiveTransfers(), 1u);
     client.ResetOnClose();
   }
@@ -257,10 +172,9 @@ TEST_F(TransferTest, ClosedConnectionEndsTheTransfer) {
 
 TEST_F(TransferTest, FileThatShrinksMidTransferClosesTheConnection) {
   const size_t size = 40 << 20;
-  Write("shrinking.mpg", delivery_test::Pattern(0, size));
+  platform::testing::WriteFile(lib_.Path("shrinking.mpg"), Pattern(0, size));
   Client client(port_);
-  ASSERT_TRUE(client.Send(Request("shrinking.mpg")));
-  client.ReadUntil([](const std::string& r) { return r.size() > 1000; });
+  Exchange(client, Request("shrinking.mpg"), 1000);
   // The client stops reading, so the server waits with most of the file still unread.
   ASSERT_EQ(::truncate(lib_.Path("shrinking.mpg").c_str(), 0), 0);
   // A kept-alive connection would answer this next request right after the short body,
@@ -269,43 +183,77 @@ TEST_F(TransferTest, FileThatShrinksMidTransferClosesTheConnection) {
   std::string raw = client.ReadUntil([](const std::string&) { return false; }, 20000);
   EXPECT_TRUE(client.Closed());
   EXPECT_LT(raw.size(), size);
-  EXPECT_NE(raw.find("Content-Length: " + std::to_string(size)), std::string::npos);
   EXPECT_EQ(raw.find("Content-Length: 1000"), std::string::npos);
 }
 
-TEST_F(TransferTest, TranscodedBodyComesFromTheEncoderWithoutALength) {
-  Write("Movie.mp4", "original bytes");
-  const std::string encoded = delivery_test::Pattern(77, 10000);
-  std::mutex mutex;
-  std::string openedPath, openedMime;
-  RP_SetEncoderOpener([&](const std::string& path, const std::string& mime) {
-    std::lock_guard lock(mutex);
-    openedPath = path;
-    openedMime = mime;
-    return std::make_unique<delivery_test::TextStream>(encoded);
+TEST_F(TransferTest, OnlyPowerRequestsReachTheEncoderAndNoEncoderIsNotFound) {
+  platform::testing::WriteFile(lib_.Path("Movie.mp4"), "original bytes");
+  std::string opened;
+  RP_SetEncoderOpener([&opened](const std::string& path, const std::string&) {
+    opened = path;
+    return std::make_unique<delivery_test::PatternSource>(100, true);
   });
-  Client client(port_);
-  FLibHttpPacketPtr response = Ask(client, Request("Movie.mp4&TC&POWER", "Range: bytes=0-99\r\n"));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->StatusCode, 200);
-  EXPECT_EQ(Header(*response, "Transfer-Encoding"), "chunked");
-  EXPECT_EQ(Header(*response, "Content-Type"), "video/x-ms-avi");
-  EXPECT_EQ(response->Body, encoded);
-  {
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(openedPath, lib_.Path("Movie.mp4"));
-    EXPECT_EQ(openedMime, "video/mp4");
-  }
-  // Without "&POWER" the file is served as it is.
-  response = Ask(client, Request("Movie.mp4&TC", "Range: bytes=0-7\r\n"));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->StatusCode, 206);
-  EXPECT_EQ(response->Body, "original");
-  // No encoder: as for an encoder that did not start.
+  EXPECT_TRUE(Exchange(Request("Movie.mp4&TC&POWER", "", "GET", "1.0"), SIZE_MAX)
+                  .ends_with("\r\n\r\n" + Pattern(0, 100)));
+  EXPECT_EQ(opened, lib_.Path("Movie.mp4"));
+  EXPECT_TRUE(Exchange(Request("Movie.mp4&TC", "Range: bytes=0-7\r\n", "GET", "1.0"), SIZE_MAX)
+                  .ends_with("\r\n\r\noriginal"));
   RP_SetEncoderOpener({});
-  response = Ask(client, Request("Movie.mp4&TC&POWER"));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->StatusCode, 404);
+  EXPECT_EQ(Exchange(Request("Movie.mp4&TC&POWER"), 12), "HTTP/1.1 404");
+}
+
+// The header parser alone: the values no client of the suite sends, and the limit on
+// ranges that would amplify a transfer.
+constexpr uint32_t kErrors = kTransferNotFound | kTransferMalformed | kTransferNotImplemented |
+                             kTransferUnsatisfiable | kTransferInternalError |
+                             kTransferRangeBeyondEnd;
+
+// "start+count" of each range, or the error bits; then "*" when a Range was read.
+std::string Parse(const std::vector<FLibHttpHeader>& headers, int64_t length = 1000) {
+  FLibHttpPacket packet;
+  packet.Method = "GET";
+  packet.Headers = headers;
+  TransferRequest parsed = RP_ParseTransferHeaders(packet, length);
+  std::string out = parsed.Flags & kErrors ? "error " + std::to_string(parsed.Flags & kErrors) : "";
+  for (const TransferRange& r : out.empty() ? parsed.Ranges : std::vector<TransferRange>())
+    out += (out.empty() ? "" : ",") + std::to_string(r.Start) + "+" + std::to_string(r.Remaining);
+  return out + (parsed.Flags & kTransferRangeAsked ? "*" : "");
+}
+
+std::string ParseRange(const std::string& value, int64_t length = 1000) {
+  return Parse({{"Range", value}}, length);
+}
+
+TEST(TransferRanges, ValuesGiveTheirRangesOrTheirErrors) {
+  const std::string malformed = "error " + std::to_string(kTransferMalformed);
+  const std::string beyondEnd = "error " + std::to_string(kTransferRangeBeyondEnd) + "*";
+  EXPECT_EQ(ParseRange("bytes=-5000"), "0+1000*");
+  EXPECT_EQ(ParseRange("bytes= 10 - 19 "), "10+10*");
+  // An end beyond the source is cut to the source, however many digits it has.
+  EXPECT_EQ(ParseRange("bytes=990-99999999999"), "990+10*");
+  EXPECT_EQ(ParseRange("bytes=-10", 5LL << 30), "5368709110+10*");
+  // Ranges that hold no byte at all.
+  EXPECT_EQ(ParseRange("bytes=-0"), beyondEnd);
+  EXPECT_EQ(ParseRange("bytes=0-", 0), beyondEnd);
+  EXPECT_EQ(ParseRange("bytes=0-99999999999999999999"), malformed + "*");
+  EXPECT_EQ(ParseRange("bytes=0-1,,5-6"), malformed + "*");
+  EXPECT_EQ(ParseRange("0-10"), malformed);
+  // A bad features request stops the scan before a later Range is read.
+  EXPECT_EQ(Parse({{"GetContentFeatures.DLNA.ORG", "yes"}, {"Range", "bytes=5-"}}), malformed);
+  EXPECT_EQ(RP_MultipartBoundary(0x04030201u, 0xA0B0C000u), "{1{2{3{4{-S3P4R470R-}0}c0}b0}a0}");
+}
+
+TEST(TransferRanges, RangesThatWouldAmplifyATransferGiveTheWholeSource) {
+  std::string limit = "bytes=0-0";
+  for (size_t i = 1; i < kTransferMaxRanges; ++i)
+    limit += "," + std::to_string(i) + "-" + std::to_string(i);
+  // Exactly the limit is still served range by range.
+  const std::string atLimit = ParseRange(limit);
+  EXPECT_EQ(std::count(atLimit.begin(), atLimit.end(), '+'), static_cast<long>(kTransferMaxRanges));
+  EXPECT_EQ(ParseRange(limit + ",500-501"), "0+1000");
+  EXPECT_EQ(ParseRange("bytes=0-999,0-999"), "0+1000");
+  // The limit counts the ranges of every Range header together.
+  EXPECT_EQ(Parse({{"Range", limit}, {"RANGE", "bytes=500-501"}}), "0+1000");
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "library/build/container_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
-#include "library/object_numbers.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
 
@@ -29,19 +28,6 @@ class InternetItemsTest : public ::testing::Test {
   void TearDown() override { g_scanRunning.store(false); }
 
   static int Children(int32_t container) { return db_getCount(sql::Children(container)); }
-
-  static void PutYouTubeVideo(int32_t container, const std::string& id) {
-    ObjectRow row;
-    row.MyIndex = AllocateObjectNumber();
-    row.pIndex = container;
-    row.ObjectType = kObjectItem;
-    row.ProcessObjectType = kObjectItem;
-    row.FilePath = "http://www.youtube.com/watch?v=" + id;
-    row.FileName = id;
-    row.FileType = "Video";
-    row.InternetFlags = 1;
-    ASSERT_TRUE(db_execute(sql::InsertObject(row)));
-  }
 
   TempLibrary library_;
 };
@@ -136,7 +122,6 @@ Printed RunCommands(const std::vector<StreamCommand>& commands, bool list) {
 
 TEST_F(InternetItemsTest, StreamCommandsAddListAndRemove) {
   using Action = StreamCommand::Action;
-  PutYouTubeVideo(kContainerYoutubeFirst, "feedvideo");
   Printed p = RunCommands({{Action::kAdd, "http://tv.test/ch1", "Channel \"1\" 'x'", kVideo},
                            {Action::kAdd, "http://radio.test/1", "", kAudio},
                            {Action::kAdd, "http://radio.test/1", "", kAudio}},
@@ -147,7 +132,6 @@ TEST_F(InternetItemsTest, StreamCommandsAddListAndRemove) {
       << p.out;
   EXPECT_NE(p.out.find("audio\thttp://radio.test/1\thttp://radio.test/1\n"), std::string::npos)
       << p.out;
-  EXPECT_EQ(p.out.find("feedvideo"), std::string::npos) << p.out;
 
   p = RunCommands({{Action::kRemove, "http://radio.test/1", "", kVideo}}, false);
   EXPECT_EQ(p.status, 2);

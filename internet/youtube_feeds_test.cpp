@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "controlpoint/testing/http_fetch_test_server.h"
 #include "internet/internet_limits.h"
 #include "library/build/container_tree.h"
@@ -9,7 +11,6 @@
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
-#include "platform/log.h"
 #include "platform/testing/test_support.h"
 
 namespace {
@@ -88,24 +89,21 @@ TEST_F(YouTubeFeedsTest, PendingRequestsEndAPassAndTheStoringOfABody) {
 }
 
 TEST_F(YouTubeFeedsTest, AddressSettingsFallBackToTheDefaults) {
-  std::vector<std::string> log;
-  platform::SetLogSink([&](std::string_view line) { log.emplace_back(line); });
   EXPECT_EQ(YouTube_FeedEndpoint(), server_.Url(""));  // the trailing "/" goes
   EXPECT_EQ(YouTube_SiteAddress(), kSite);
-
+  platform::testing::LogCapture log;
   PutSetting(kKeyYouTubeFeedEndpoint, "");
   EXPECT_EQ(YouTube_FeedEndpoint(), kDefaultYouTubeFeedEndpoint);
-  EXPECT_TRUE(log.empty());
-
+  EXPECT_EQ(log.Text(), "");
   for (const std::string& bad : {std::string("http://feeds.test/?q=1"),
                                  "http://feeds.test/" + std::string(kFeedUrlSlot, 'p')}) {
     PutSetting(kKeyYouTubeFeedEndpoint, bad);
     EXPECT_EQ(YouTube_FeedEndpoint(), kDefaultYouTubeFeedEndpoint) << bad;
   }
-  EXPECT_EQ(log.size(), 2u);
+  std::string text = log.Text();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
   PutSetting(kKeyYouTubeSiteAddress, "http://site.test/\"x");
   EXPECT_EQ(YouTube_SiteAddress(), kDefaultYouTubeSiteAddress);
-  platform::SetLogSink([](std::string_view) {});
 }
 
 // A pass reads four pages of each category: two first pages and the four (empty) pages of

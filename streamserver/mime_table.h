@@ -21,7 +21,6 @@ class MimeTable {
   // The type of a path by its last extension: the text after the last "." that follows
   // the last "/". Empty when the path has no extension or it is unknown.
   std::string TypeOfPath(std::string_view path) const;
-  size_t size() const { return types_.size(); }
   // Every extension of the table, lower case, without the dot.
   std::vector<std::string> Extensions() const;
 

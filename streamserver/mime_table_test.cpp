@@ -7,7 +7,7 @@
 
 #include "cds/media_type.h"
 #include "library/schema.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace {
 
@@ -20,26 +20,18 @@ TEST(MimeTable, ReadsTypesByExtensionAndSkipsLinesWithoutExtensions) {
       "\n"
       "video/x-ms-avi   avi # trailing comment\n"
       "application/gzip gz");
-  EXPECT_EQ(table.size(), 4u);
+  EXPECT_EQ(table.Extensions().size(), 4u);
   EXPECT_EQ(table.TypeOfExtension("MP3"), "audio/mpeg");
   EXPECT_EQ(table.TypeOfExtension("mp2"), "audio/mpeg");
-  EXPECT_EQ(table.TypeOfExtension("comment"), "");
-  EXPECT_EQ(table.TypeOfPath("/m/Film.AVI"), "video/x-ms-avi");
   // The last extension counts, and only in the last segment.
   EXPECT_EQ(table.TypeOfPath("/m/a.tar.gz"), "application/gzip");
-  EXPECT_EQ(table.TypeOfPath("/m/dir.mp3/README"), "");
-  EXPECT_EQ(table.TypeOfPath("/m/trailing."), "");
-  EXPECT_EQ(table.TypeOfPath("/m/x.unknown"), "");
-}
-
-TEST(MimeTable, LoadFirstFallsBackToTheSecondPath) {
+  for (const char* path : {"/m/dir.mp3/README", "/m/trailing.", "/m/x.comment"})
+    EXPECT_EQ(table.TypeOfPath(path), "") << path;
   platform::testing::TempDir dir;
   platform::testing::WriteFile(dir.Join("second"), "text/x-a aa\n");
-  MimeTable table;
   EXPECT_TRUE(MimeTable_LoadFirst(&table, dir.Join("missing"), dir.Join("second")));
   EXPECT_EQ(table.TypeOfExtension("aa"), "text/x-a");
-  MimeTable none;
-  EXPECT_FALSE(MimeTable_LoadFirst(&none, dir.Join("missing"), dir.Join("also-missing")));
+  EXPECT_FALSE(MimeTable_LoadFirst(&table, dir.Join("missing"), dir.Join("also-missing")));
 }
 
 // A client that reads a resource's type from its protocolInfo must get the same type in
@@ -56,23 +48,13 @@ TEST(MimeTable, TheShippedTableTypesEverySharedExtensionLikeTheContentDirectory)
   // Any media type of the stream server's own may be shared by adding its extension.
   for (const std::string& ext : shipped.Extensions()) {
     std::string type = shipped.TypeOfExtension(ext);
-    if (type.rfind("audio/", 0) == 0 || type.rfind("video/", 0) == 0 ||
-        type.rfind("image/", 0) == 0)
+    if (type.starts_with("audio/") || type.starts_with("video/") || type.starts_with("image/"))
       extensions.insert(ext);
   }
   for (const std::string& ext : extensions) {
     std::string type = shipped.TypeOfExtension(ext);
     EXPECT_EQ(type.empty() ? kOctetStreamType : type, MediaType_MimeForExtension(ext)) << ext;
   }
-}
-
-TEST(MimeTable, TextSniffing) {
-  EXPECT_TRUE(MimeTable_LooksLikeText("Plain words,\ttabs\r\nand lines\x1a"));
-  EXPECT_TRUE(MimeTable_LooksLikeText("caf\xc3\xa9"));
-  EXPECT_FALSE(MimeTable_LooksLikeText(std::string("ab\0cd", 5)));
-  EXPECT_FALSE(
-      MimeTable_LooksLikeText("\x7f"
-                              "ELF"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -59,15 +60,8 @@ TEST(StreamRequestRead, ParsesRequestLineAndHeadersAndKeepsWhatFollows) {
   }
 }
 
-TEST(StreamRequestRead, EscapedQuestionMarkStaysInThePath) {
-  ReadResult r = ReadWhole("GET /a%3Fb?c HTTP/1.0\r\n\r\n");
-  ASSERT_EQ(r.code, kStreamReadDone);
-  EXPECT_EQ(r.request.Uri, "/a?b");
-  EXPECT_EQ(r.request.Query, "c");
-  EXPECT_FALSE(r.request.KeepAlive);
-}
-
-TEST(StreamRequestRead, RequestWithoutVersionIsHttp09AndReadsNoHeaders) {
+// Without a version the request is HTTP/0.9 and has no headers; with 1.0 it is not kept.
+TEST(StreamRequestRead, OldVersionsAndAnEscapedQuestionMark) {
   const std::string input = "GET /name\r\nHost: example\r\n";
   for (const ReadResult& r : {ReadWhole(input), ReadByteByByte(input)}) {
     ASSERT_EQ(r.code, kStreamReadDone);
@@ -75,6 +69,10 @@ TEST(StreamRequestRead, RequestWithoutVersionIsHttp09AndReadsNoHeaders) {
     EXPECT_EQ(r.request.VersionMajor, 0);
     EXPECT_TRUE(r.request.Host.empty());
   }
+  ReadResult r = ReadWhole("GET /a%3Fb?c HTTP/1.0\r\n\r\n");
+  ASSERT_EQ(r.code, kStreamReadDone);
+  EXPECT_EQ(r.request.Uri + " " + r.request.Query, "/a?b c");
+  EXPECT_FALSE(r.request.KeepAlive);
 }
 
 TEST(StreamRequestRead, MalformedHeadsAreRefusedWith400) {
@@ -99,9 +97,8 @@ TEST(StreamRequestRead, MalformedHeadsAreRefusedWith400) {
   EXPECT_EQ(ReadWhole(std::string("GET / HTTP/1.1\r\nX: a\0b\r\n\r\n", 26)).code, kStreamReadError);
 }
 
+// A head too long in bytes is refused by the server's test; these are the other limits.
 TEST(StreamRequestRead, HeadsOverTheLimitsAreRefusedBeforeTheyEnd) {
-  std::string big = "GET / HTTP/1.1\r\nX: " + std::string(20000, 'a');
-  EXPECT_EQ(ReadWhole(big).code, kStreamReadError);
   std::string manyLines = "GET / HTTP/1.1\r\n";
   for (int i = 0; i < 150; ++i) manyLines += "X: 1\r\n";
   EXPECT_EQ(ReadWhole(manyLines).code, kStreamReadError);
@@ -112,47 +109,31 @@ TEST(StreamRequestRead, HeadsOverTheLimitsAreRefusedBeforeTheyEnd) {
 
 TEST(StreamRequestRanges, FormsAndUnits) {
   std::vector<StreamRange> ranges;
-  ASSERT_TRUE(StreamRequest_ParseRanges("bytes=0-99, 200-, -500", &ranges));
-  ASSERT_EQ(ranges.size(), 3u);
-  EXPECT_TRUE(ranges[0].HasFirst && ranges[0].HasLast);
-  EXPECT_TRUE(ranges[1].HasFirst && !ranges[1].HasLast);
-  EXPECT_TRUE(!ranges[2].HasFirst && ranges[2].HasLast);
-  EXPECT_EQ(ranges[2].Last, 500);
-
+  ASSERT_TRUE(StreamRequest_ParseRanges("bytes=5000000000-, -500", &ranges));
+  ASSERT_EQ(ranges.size(), 2u);
+  EXPECT_TRUE(ranges[0].HasFirst && !ranges[0].HasLast && ranges[0].First == 5000000000LL);
+  EXPECT_TRUE(!ranges[1].HasFirst && ranges[1].HasLast && ranges[1].Last == 500);
+  // Other units are no ranges, and no error.
   std::vector<StreamRange> other;
   EXPECT_TRUE(StreamRequest_ParseRanges("items=0-9", &other));
   EXPECT_TRUE(other.empty());
-  // Offsets beyond 4 GiB keep their value.
-  ASSERT_TRUE(StreamRequest_ParseRanges("bytes=5000000000-", &other));
-  EXPECT_EQ(other[0].First, 5000000000LL);
 }
 
+// Host checks of absolute targets are proven against the server; these are the forms.
 TEST(StreamRequestValidate, TargetsAndAbsoluteForms) {
-  struct Case {
-    const char* uri;
-    int method;
-    bool valid;
-    const char* path;
-    const char* host;
+  const std::tuple<const char*, int, const char*> cases[] = {
+      {"http://10.0.0.1:8080/x/y", kStreamMethodGet, "/x/y at 10.0.0.1:8080"},
+      {"http://host:0/x", kStreamMethodGet, "invalid"},
+      {"http:///x", kStreamMethodGet, "invalid"},
+      {"x/y", kStreamMethodGet, "invalid"},
+      {"*", kStreamMethodOptions, "* at "},
+      {"*", kStreamMethodGet, "invalid"},
   };
-  const Case cases[] = {
-      {"/x", kStreamMethodGet, true, "/x", ""},
-      {"http://10.0.0.1:8080/x/y", kStreamMethodGet, true, "/x/y", "10.0.0.1:8080"},
-      {"http://host:0/x", kStreamMethodGet, false, "", ""},
-      {"http:///x", kStreamMethodGet, false, "", ""},
-      {"x/y", kStreamMethodGet, false, "", ""},
-      {"*", kStreamMethodOptions, true, "*", ""},
-      {"*", kStreamMethodGet, false, "", ""},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [uri, method, want] : cases) {
     StreamRequest r;
-    r.Uri = c.uri;
-    r.Method = c.method;
-    EXPECT_EQ(StreamRequest_ValidateUri(&r), c.valid) << c.uri;
-    if (c.valid) {
-      EXPECT_EQ(r.Uri, c.path) << c.uri;
-      EXPECT_EQ(r.Host, c.host) << c.uri;
-    }
+    r.Uri = uri;
+    r.Method = method;
+    EXPECT_EQ(StreamRequest_ValidateUri(&r) ? r.Uri + " at " + r.Host : "invalid", want) << uri;
   }
 }
 

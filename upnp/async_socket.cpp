@@ -76,7 +76,6 @@ bool FlushPendingLocked(FLibAsyncSocket* s) {
       return false;
     }
     node.Sent += static_cast<size_t>(n);
-    s->SentBytes += static_cast<uint64_t>(n);
     s->QueuedBytes -= static_cast<uint64_t>(n);
     if (node.Sent < node.Length) return false;
     s->Pending.pop_front();
@@ -300,7 +299,6 @@ void StartConnection(FLibAsyncSocket* s, FLibAsyncSocket_OnEvent interrupted, vo
   s->LocalInterface = 0;
   std::lock_guard lock(s->SendGuard);
   s->QueuedBytes = 0;
-  s->SentBytes = 0;
   DropPending(s);
 }
 
@@ -407,7 +405,6 @@ int FLibAsyncSocket_Send(FLibAsyncSocket* s, const char* buffer, size_t length, 
         wake = true;
       } else {
         size_t sent = n > 0 ? static_cast<size_t>(n) : 0;
-        s->SentBytes += sent;
         if (sent == length) {
           if (ownership == FLibOwnership_Free) std::free(const_cast<char*>(buffer));
         } else {
@@ -439,7 +436,6 @@ int FLibAsyncSocket_SendString(FLibAsyncSocket* s, std::string bytes) {
         return FLibSend_Closed;
       }
       sent = n > 0 ? static_cast<size_t>(n) : 0;
-      s->SentBytes += sent;
     }
     if (sent < bytes.size()) {
       FLibPendingSend node;
@@ -491,11 +487,6 @@ void FLibAsyncSocket_LingeringClose(FLibAsyncSocket* s, uint32_t maxMs, size_t m
   if (drained) ShutSendingSide(s);
 }
 
-void FLibAsyncSocket_RequestDisconnect(FLibAsyncSocket* s) {
-  s->DisconnectRequested = true;
-  FLibChain_Wake(s->Chain);
-}
-
 void FLibAsyncSocket_Pause(FLibAsyncSocket* s) { s->Paused = true; }
 
 void FLibAsyncSocket_Resume(FLibAsyncSocket* s) {
@@ -507,16 +498,6 @@ void FLibAsyncSocket_Resume(FLibAsyncSocket* s) {
 uint64_t FLibAsyncSocket_PendingBytes(FLibAsyncSocket* s) {
   std::lock_guard lock(s->SendGuard);
   return s->QueuedBytes;
-}
-
-uint64_t FLibAsyncSocket_TotalBytesSent(FLibAsyncSocket* s) {
-  std::lock_guard lock(s->SendGuard);
-  return s->SentBytes;
-}
-
-void FLibAsyncSocket_ResetTotalBytesSent(FLibAsyncSocket* s) {
-  std::lock_guard lock(s->SendGuard);
-  s->SentBytes = 0;
 }
 
 bool FLibAsyncSocket_IsFree(const FLibAsyncSocket* s) { return s->Idle; }

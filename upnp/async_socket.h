@@ -55,7 +55,6 @@ struct FLibPendingSend {
 struct FLibAsyncSocket : FLibModule {
   FLibChain* Chain = nullptr;
   uint64_t QueuedBytes = 0;  // under SendGuard
-  uint64_t SentBytes = 0;    // under SendGuard
   FLibFd Socket;             // changed on the chain thread under SendGuard
   uint32_t RemoteAddress = 0;
   uint16_t RemotePort = 0;
@@ -123,8 +122,6 @@ int FLibAsyncSocket_SendString(FLibAsyncSocket* socket, std::string bytes);
 // Closes the connection, drops pending sends and calls Closed; nothing if already closed.
 // Chain thread. Afterwards the object may be reused for another connection at once.
 void FLibAsyncSocket_Disconnect(FLibAsyncSocket* socket);
-// Asks the chain thread to disconnect. Any thread.
-void FLibAsyncSocket_RequestDisconnect(FLibAsyncSocket* socket);
 // Closes without destroying what was sent: the queued bytes go out, the sending side is
 // shut down, and the bytes the peer still sends are read and dropped until it closes,
 // `maxBytes` have arrived or `maxMs` have passed since the shutdown; then the connection
@@ -139,8 +136,6 @@ void FLibAsyncSocket_Pause(FLibAsyncSocket* socket);
 void FLibAsyncSocket_Resume(FLibAsyncSocket* socket);
 
 uint64_t FLibAsyncSocket_PendingBytes(FLibAsyncSocket* socket);
-uint64_t FLibAsyncSocket_TotalBytesSent(FLibAsyncSocket* socket);
-void FLibAsyncSocket_ResetTotalBytesSent(FLibAsyncSocket* socket);
 bool FLibAsyncSocket_IsFree(const FLibAsyncSocket* socket);
 
 // ---- Listening sockets with a fixed pool of connections ----

@@ -1,24 +1,11 @@
 #include "upnp/base64.h"
 
-#include <array>
 #include <cstdint>
 
 namespace {
 
 constexpr std::string_view kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// Six-bit value of each byte, or -1 for bytes outside the alphabet.
-constexpr std::array<int8_t, 256> MakeDecodeTable() {
-  std::array<int8_t, 256> table{};
-  for (auto& v : table) v = -1;
-  for (size_t i = 0; i < kAlphabet.size(); ++i) {
-    table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
-  }
-  return table;
-}
-
-constexpr std::array<int8_t, 256> kDecode = MakeDecodeTable();
 
 }  // namespace
 
@@ -43,32 +30,5 @@ std::string FLibBase64_Encode(std::string_view data) {
   out.push_back(kAlphabet[group >> 12 & 63]);
   out.push_back(left == 2 ? kAlphabet[group >> 6 & 63] : '=');
   out.push_back('=');
-  return out;
-}
-
-std::string FLibBase64_Decode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() / 4 * 3 + 2);
-  uint32_t bits = 0;
-  int count = 0;
-  for (const char c : text) {
-    const int value = kDecode[static_cast<unsigned char>(c)];
-    if (value < 0) continue;
-    bits = bits << 6 | static_cast<uint32_t>(value);
-    if (++count == 4) {
-      out.push_back(static_cast<char>(bits >> 16 & 0xFF));
-      out.push_back(static_cast<char>(bits >> 8 & 0xFF));
-      out.push_back(static_cast<char>(bits & 0xFF));
-      bits = 0;
-      count = 0;
-    }
-  }
-  // A partial group: 2 characters carry one byte, 3 carry two; 1 carries none.
-  if (count == 2) {
-    out.push_back(static_cast<char>(bits >> 4 & 0xFF));
-  } else if (count == 3) {
-    out.push_back(static_cast<char>(bits >> 10 & 0xFF));
-    out.push_back(static_cast<char>(bits >> 2 & 0xFF));
-  }
   return out;
 }

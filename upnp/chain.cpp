@@ -26,8 +26,6 @@ void FLibSocketSet_Clear(FLibSocketSet* set) {
   set->Sorted = false;
 }
 
-size_t FLibSocketSet_Count(const FLibSocketSet* set) { return set->Sockets.size(); }
-
 namespace {
 
 enum : uint8_t { kWantRead = 1, kWantWrite = 2, kWantError = 4 };
@@ -159,7 +157,6 @@ FLibModule* FLibChain_Add(FLibChain* chain, std::unique_ptr<FLibModule> module) 
 
 void FLibChain_Start(FLibChain* chain) {
   if (chain == nullptr || chain->Ended) return;
-  chain->ChainThread.store(std::this_thread::get_id());
   chain->Running.store(true, std::memory_order_release);
   FLibSocketSet read, write, error;
   while (chain->StopRequested.load(std::memory_order_acquire) == 0) {
@@ -181,8 +178,4 @@ void FLibChain_Wake(FLibChain* chain) {
   uint64_t one = 1;
   // A full counter (EAGAIN) already means "wake"; nothing else can fail here.
   [[maybe_unused]] ssize_t n = ::write(chain->WakeFd.Get(), &one, sizeof one);
-}
-
-bool FLibChain_IsChainThread(const FLibChain* chain) {
-  return chain->ChainThread.load() == std::this_thread::get_id();
 }

@@ -24,7 +24,6 @@ struct FLibSocketSet {
 void FLibSocketSet_Add(FLibSocketSet* set, int fd);
 bool FLibSocketSet_Has(const FLibSocketSet* set, int fd);
 void FLibSocketSet_Clear(FLibSocketSet* set);
-size_t FLibSocketSet_Count(const FLibSocketSet* set);
 
 struct FLibModule;
 
@@ -57,7 +56,6 @@ struct FLibChain {
   FLibFd WakeFd;  // an eventfd; a write makes the waiting poll() return
   std::vector<std::unique_ptr<FLibModule>> Modules;
   std::atomic<bool> Running{false};
-  std::atomic<std::thread::id> ChainThread{};
   bool Ended = false;
 
   FLibChain() = default;
@@ -92,6 +90,3 @@ void FLibChain_Stop(FLibChain* chain);
 
 // Makes a waiting poll() return at once, so that BeforeWait runs again. Any thread.
 void FLibChain_Wake(FLibChain* chain);
-
-// True on the thread that runs the chain.
-bool FLibChain_IsChainThread(const FLibChain* chain);

@@ -192,9 +192,6 @@ std::string UpnpDescription_Format(std::string_view friendlyName, std::string_vi
   return text;
 }
 
-std::string_view UpnpDescription_ConnectionManagerScpd() { return kConnectionManagerScpd; }
-std::string_view UpnpDescription_ContentDirectoryScpd() { return kContentDirectoryScpd; }
-
 std::string_view UpnpDescription_ConnectionManagerResponse() {
   static const std::string response = StoredResponse(kConnectionManagerScpd);
   return response;

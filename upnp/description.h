@@ -17,11 +17,9 @@ std::string UpnpDescription_Format(std::string_view friendlyName, std::string_vi
                                    std::string_view identifier);
 
 // The complete stored HTTP responses of the SCPDs (status line, headers, blank line and
-// the SCPD) and the SCPD bodies alone.
+// the SCPD).
 std::string_view UpnpDescription_ConnectionManagerResponse();
 std::string_view UpnpDescription_ContentDirectoryResponse();
-std::string_view UpnpDescription_ConnectionManagerScpd();
-std::string_view UpnpDescription_ContentDirectoryScpd();
 
 // "HTTP/1.1 <code> <reason>\r\nServer: ...\r\nContent-Length: 0\r\n\r\n".
 std::string UpnpDescription_EmptyResponse(int code, std::string_view reason);

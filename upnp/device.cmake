@@ -27,7 +27,7 @@ if(NOT ORVEX_FUZZ)
   add_executable(upnp_device_test_host ${CMAKE_CURRENT_LIST_DIR}/testing/device_test_host.cpp)
   target_compile_options(upnp_device_test_host PRIVATE ${ORVEX_WARNINGS})
   target_link_libraries(upnp_device_test_host PRIVATE orvex_upnp_device)
-  foreach(_case ssdp gssdp gupnp)
+  foreach(_case ssdp gupnp)
     orvex_netns_test(upnp_device_netns_${_case}
                      SCRIPT ${CMAKE_CURRENT_LIST_DIR}/testing/netns_test.py
                      ARGS ${_case} $<TARGET_FILE:upnp_device_test_host>)

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/text.h"
-#include "upnp/limits.h"
 #include "upnp/number.h"
 #include "upnp/text_split.h"
 
@@ -16,10 +15,6 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // Bytes that would end or split a line if they reached the wire.
 bool HasLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-bool HasBlankOrLineBreak(std::string_view text) {
-  return text.find_first_of(std::string_view(" \t\r\n\0", 5)) != std::string_view::npos;
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -82,25 +77,9 @@ bool NameMatches(const FLibHttpHeader& header, std::string_view name) {
   return platform::AsciiEqualsNoCase(header.Name, name);
 }
 
-// Appends `text` with every CR, LF and NUL written as a space.
-void AppendField(std::string* out, std::string_view text) {
-  const size_t start = out->size();
-  out->append(text);
-  for (size_t i = start; i < out->size(); ++i) {
-    char& c = (*out)[i];
-    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-  }
-}
-
-void AppendDecimal(std::string* out, int value) { out->append(std::to_string(value)); }
-
 }  // namespace
 
 FLibHttpPacketPtr FLibHttp_NewPacket() { return std::make_unique<FLibHttpPacket>(); }
-
-FLibHttpPacketPtr FLibHttp_CopyPacket(const FLibHttpPacket& packet) {
-  return std::make_unique<FLibHttpPacket>(packet);
-}
 
 FLibHttpPacketPtr FLibHttp_ParseHeader(std::string_view block) {
   // Bare CR, LF and NUL are refused outright: a peer that reads them as line ends would
@@ -140,88 +119,8 @@ FLibHttpPacketPtr FLibHttp_ParseHeader(std::string_view block) {
   return packet;
 }
 
-FLibHttpPacketPtr FLibHttp_ParseHeader(const char* buffer, size_t offset, size_t length) {
-  return FLibHttp_ParseHeader(std::string_view(buffer + offset, length));
-}
-
-std::string FLibHttp_SerializeHead(const FLibHttpPacket& packet) {
-  std::string out;
-  if (packet.StatusCode == -1) {
-    AppendField(&out, packet.Method);
-    out.push_back(' ');
-    AppendField(&out, packet.Target);
-    out.append(" HTTP/");
-    AppendField(&out, packet.Version);
-  } else {
-    out.append("HTTP/");
-    AppendField(&out, packet.Version);
-    out.push_back(' ');
-    AppendDecimal(&out, packet.StatusCode);
-    out.push_back(' ');
-    AppendField(&out, packet.Reason);
-  }
-  out.append("\r\n");
-  constexpr size_t kFold = upnp_limits::kHttpHeaderFoldWidth;
-  for (const FLibHttpHeader& header : packet.Headers) {
-    AppendField(&out, header.Name);
-    out.append(": ");
-    const std::string_view value = header.Value;
-    for (size_t at = 0; at < value.size(); at += kFold) {
-      if (at > 0) out.append("\r\n ");
-      AppendField(&out, value.substr(at, kFold));
-    }
-    out.append("\r\n");
-  }
-  out.append("\r\n");
-  return out;
-}
-
-std::string FLibHttp_Serialize(const FLibHttpPacket& packet) {
-  std::string out = FLibHttp_SerializeHead(packet);
-  out.append(packet.Body);
-  return out;
-}
-
-int FLibHttp_SetRequestLine(FLibHttpPacket& packet, std::string_view method,
-                            std::string_view target) {
-  if (method.empty() || target.empty() || HasBlankOrLineBreak(method) ||
-      HasBlankOrLineBreak(target)) {
-    return -1;
-  }
-  packet.Method.assign(method);
-  packet.Target.assign(target);
-  packet.StatusCode = -1;
-  return 0;
-}
-
-int FLibHttp_SetStatusLine(FLibHttpPacket& packet, int code, std::string_view reason) {
-  if (code < 100 || code > 999 || HasLineBreakOrNul(reason)) return -1;
-  packet.StatusCode = code;
-  packet.Reason.assign(reason);
-  return 0;
-}
-
-int FLibHttp_SetVersion(FLibHttpPacket& packet, std::string_view version) {
-  if (version.empty() || HasBlankOrLineBreak(version)) return -1;
-  packet.Version.assign(version);
-  return 0;
-}
-
-int FLibHttp_AddHeader(FLibHttpPacket& packet, std::string_view name, std::string_view value) {
-  if (!IsValidHeaderName(name) || HasLineBreakOrNul(value)) return -1;
-  packet.Headers.push_back({std::string(name), std::string(value)});
-  return 0;
-}
-
 const FLibHttpHeader* FLibHttp_FindHeader(const FLibHttpPacket& packet, std::string_view name) {
   for (const FLibHttpHeader& header : packet.Headers) {
-    if (NameMatches(header, name)) return &header;
-  }
-  return nullptr;
-}
-
-FLibHttpHeader* FLibHttp_FindHeader(FLibHttpPacket& packet, std::string_view name) {
-  for (FLibHttpHeader& header : packet.Headers) {
     if (NameMatches(header, name)) return &header;
   }
   return nullptr;
@@ -240,11 +139,4 @@ bool FLibHttp_HeaderEquals(const FLibHttpPacket& packet, std::string_view name,
                            std::string_view value) {
   const FLibHttpHeader* header = FLibHttp_FindHeader(packet, name);
   return header != nullptr && platform::AsciiEqualsNoCase(TrimBlanks(header->Value), value);
-}
-
-size_t FLibHttp_RemoveHeaders(FLibHttpPacket& packet, std::string_view name) {
-  const size_t before = packet.Headers.size();
-  std::erase_if(packet.Headers,
-                [name](const FLibHttpHeader& header) { return NameMatches(header, name); });
-  return before - packet.Headers.size();
 }

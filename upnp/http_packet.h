@@ -1,5 +1,5 @@
 // The HTTP packet of the device stack: a request or response head, its headers in
-// arrival order and a body, with the parser of a header block and the wire form.
+// arrival order and a body, with the parser of a header block.
 #pragma once
 
 #include <cstddef>
@@ -27,16 +27,12 @@ struct FLibHttpPacket {
   std::string Version = "1.0";
   std::string Body;
   std::vector<FLibHttpHeader> Headers;
-  void* Tag = nullptr;  // the owner's tag; never touched here
 };
 
 using FLibHttpPacketPtr = std::unique_ptr<FLibHttpPacket>;
 
 // An empty request packet of version "1.0".
 FLibHttpPacketPtr FLibHttp_NewPacket();
-
-// A deep copy (headers and body included; the tag is copied as a value).
-FLibHttpPacketPtr FLibHttp_CopyPacket(const FLibHttpPacket& packet);
 
 // Parses a header block: the start line and the header lines, with or without the final
 // CR LF, without the blank line that ends it. Returns null for a malformed block: a bad
@@ -47,46 +43,16 @@ FLibHttpPacketPtr FLibHttp_CopyPacket(const FLibHttpPacket& packet);
 // to the previous value without the line break and that one leading blank; values are
 // trimmed of spaces and tabs. The body is not touched: the caller sets it.
 FLibHttpPacketPtr FLibHttp_ParseHeader(std::string_view block);
-FLibHttpPacketPtr FLibHttp_ParseHeader(const char* buffer, size_t offset, size_t length);
-
-// The wire form: start line, headers ("Name: Value", values longer than
-// upnp_limits::kHttpHeaderFoldWidth folded into pieces joined by "\r\n "), the blank line
-// and the body. Any CR, LF or NUL byte inside a field is written as a space, so a field
-// set directly can never start a line of its own.
-std::string FLibHttp_Serialize(const FLibHttpPacket& packet);
-
-// The head only (everything FLibHttp_Serialize writes before the body).
-std::string FLibHttp_SerializeHead(const FLibHttpPacket& packet);
-
-// Makes the packet a request. Method and target must be non-empty and free of blanks,
-// CR, LF and NUL; returns 0, or -1 and leaves the packet unchanged.
-int FLibHttp_SetRequestLine(FLibHttpPacket& packet, std::string_view method,
-                            std::string_view target);
-
-// Makes the packet a response. The code must be 100..999 and the reason free of CR, LF
-// and NUL; returns 0, or -1 and leaves the packet unchanged.
-int FLibHttp_SetStatusLine(FLibHttpPacket& packet, int code, std::string_view reason);
-
-// Sets the version ("1.1"). Must be non-empty and free of blanks, CR, LF and NUL; 0 or -1.
-int FLibHttp_SetVersion(FLibHttpPacket& packet, std::string_view version);
-
-// Appends a header (copies both). The name must be non-empty and free of blanks, ":",
-// CR, LF and NUL; the value free of CR, LF and NUL. Returns 0, or -1 and adds nothing.
-int FLibHttp_AddHeader(FLibHttpPacket& packet, std::string_view name, std::string_view value);
 
 // A copy of the value of the first header whose name equals `name` (exact length, ASCII
 // case ignored), with leading spaces and tabs skipped; nullopt when there is none.
 std::optional<std::string> FLibHttp_HeaderValue(const FLibHttpPacket& packet,
                                                 std::string_view name);
 
-// The first header with that name (as above), or null. For in-place edits.
-FLibHttpHeader* FLibHttp_FindHeader(FLibHttpPacket& packet, std::string_view name);
+// The first header with that name (as above), or null.
 const FLibHttpHeader* FLibHttp_FindHeader(const FLibHttpPacket& packet, std::string_view name);
 
 // True when a header with that name exists and its value (leading and trailing blanks
 // ignored) equals `value` ignoring ASCII case: "Connection: close".
 bool FLibHttp_HeaderEquals(const FLibHttpPacket& packet, std::string_view name,
                            std::string_view value);
-
-// Removes every header with that name; returns how many were removed.
-size_t FLibHttp_RemoveHeaders(FLibHttpPacket& packet, std::string_view name);

@@ -20,12 +20,6 @@ inline constexpr size_t kXmlMaxDepth = 100;
 // body made of "<a" runs cannot make the reader allocate without bound.
 inline constexpr size_t kXmlMaxNodes = 100000;
 
-// Attributes kept per tag (further ones are ignored).
-inline constexpr size_t kXmlMaxAttributesPerTag = 64;
-
-// Largest file that FLibFile_ReadAll loads into memory.
-inline constexpr uint64_t kFileReadAllMaxBytes = 64ull * 1024 * 1024;
-
 // ---- Chain, sockets, web server, web client ----
 
 // The longest a chain blocks when no module asks for less: one day.

@@ -5,7 +5,6 @@ orvex_library(orvex_upnp
     ${CMAKE_CURRENT_LIST_DIR}/async_server_socket.cpp
     ${CMAKE_CURRENT_LIST_DIR}/async_socket.cpp
     ${CMAKE_CURRENT_LIST_DIR}/chain.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/containers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_reader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/socket_util.cpp
     ${CMAKE_CURRENT_LIST_DIR}/timer.cpp

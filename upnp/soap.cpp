@@ -112,15 +112,6 @@ void DispatchContentDirectory(FLibWebSession* session, const FLibHttpPacket& req
   }
 }
 
-std::string ListResult(std::string_view result, uint32_t numberReturned, uint32_t totalMatches,
-                       uint32_t updateId) {
-  return "<Result>" + std::string(result) + "</Result>" +
-         UpnpFormat(
-             "<NumberReturned>%u</NumberReturned><TotalMatches>%u</TotalMatches><UpdateID>%u"
-             "</UpdateID>",
-             numberReturned, totalMatches, updateId);
-}
-
 }  // namespace
 
 std::string_view UpnpSoap_ActionName(std::string_view soapAction) {
@@ -251,18 +242,6 @@ int UpnpLattice_Response_GetSearchCapabilities(FLibWebSession* session,
                                                std::string_view searchCaps) {
   return UpnpLattice_SendResponse(session, kContentDirectoryServiceType, "GetSearchCapabilities",
                                   "<SearchCaps>" + std::string(searchCaps) + "</SearchCaps>");
-}
-
-int UpnpLattice_Response_Browse(FLibWebSession* session, std::string_view result,
-                                uint32_t numberReturned, uint32_t totalMatches, uint32_t updateId) {
-  return UpnpLattice_SendResponse(session, kContentDirectoryServiceType, "Browse",
-                                  ListResult(result, numberReturned, totalMatches, updateId));
-}
-
-int UpnpLattice_Response_Search(FLibWebSession* session, std::string_view result,
-                                uint32_t numberReturned, uint32_t totalMatches, uint32_t updateId) {
-  return UpnpLattice_SendResponse(session, kContentDirectoryServiceType, "Search",
-                                  ListResult(result, numberReturned, totalMatches, updateId));
 }
 
 int UpnpLattice_Response_GetProtocolInfo(FLibWebSession* session, std::string_view source,

@@ -109,10 +109,6 @@ int UpnpLattice_Response_GetSystemUpdateID(FLibWebSession* session, uint32_t id)
 int UpnpLattice_Response_GetSortCapabilities(FLibWebSession* session, std::string_view sortCaps);
 int UpnpLattice_Response_GetSearchCapabilities(FLibWebSession* session,
                                                std::string_view searchCaps);
-int UpnpLattice_Response_Browse(FLibWebSession* session, std::string_view result,
-                                uint32_t numberReturned, uint32_t totalMatches, uint32_t updateId);
-int UpnpLattice_Response_Search(FLibWebSession* session, std::string_view result,
-                                uint32_t numberReturned, uint32_t totalMatches, uint32_t updateId);
 int UpnpLattice_Response_GetProtocolInfo(FLibWebSession* session, std::string_view source,
                                          std::string_view sink);
 int UpnpLattice_Response_GetCurrentConnectionIDs(FLibWebSession* session,

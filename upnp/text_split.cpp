@@ -17,40 +17,6 @@ FLibSplitList FLibText_Split(std::string_view text, std::string_view delimiter) 
   return pieces;
 }
 
-FLibSplitList FLibText_Split(const char* buffer, size_t offset, size_t length,
-                             std::string_view delimiter) {
-  return FLibText_Split(std::string_view(buffer + offset, length), delimiter);
-}
-
-FLibSplitList FLibText_SplitQuoted(std::string_view text, std::string_view delimiter) {
-  FLibSplitList pieces;
-  if (delimiter.empty()) {
-    pieces.push_back(text);
-    return pieces;
-  }
-  size_t start = 0;
-  char quote = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (quote != 0) {
-      if (c == quote) quote = 0;
-      ++i;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-      ++i;
-    } else if (text.compare(i, delimiter.size(), delimiter) == 0) {
-      pieces.push_back(text.substr(start, i - start));
-      i += delimiter.size();
-      start = i;
-    } else {
-      ++i;
-    }
-  }
-  pieces.push_back(text.substr(start));
-  return pieces;
-}
-
 std::string_view FLibText_Trim(std::string_view text) {
   constexpr std::string_view kBlanks = " \t\r\n";
   const size_t first = text.find_first_not_of(kBlanks);

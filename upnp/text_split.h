@@ -14,13 +14,5 @@ using FLibSplitList = std::vector<std::string_view>;
 // gives one empty piece. An empty delimiter gives the whole text as the only piece.
 FLibSplitList FLibText_Split(std::string_view text, std::string_view delimiter);
 
-// The same over buffer[offset, offset + length).
-FLibSplitList FLibText_Split(const char* buffer, size_t offset, size_t length,
-                             std::string_view delimiter);
-
-// As FLibText_Split, but a delimiter inside a quoted run is not a cut. A run opens with
-// '"' or '\'' and closes with the same character; an unclosed run lasts to the end.
-FLibSplitList FLibText_SplitQuoted(std::string_view text, std::string_view delimiter);
-
 // `text` without leading and trailing spaces, tabs, CR and LF.
 std::string_view FLibText_Trim(std::string_view text);

@@ -130,8 +130,3 @@ void FLibTimer_Clear(FLibTimer* timer) {
   }
   RunReleases(removed);
 }
-
-size_t FLibTimer_Count(FLibTimer* timer) {
-  std::lock_guard lock(timer->Lock);
-  return timer->Head.size();
-}

@@ -51,6 +51,3 @@ void FLibTimer_Cancel(FLibTimer* timer, void* data);
 
 // Removes every entry, running each one's release. Any thread.
 void FLibTimer_Clear(FLibTimer* timer);
-
-// Number of pending entries (for tests and diagnostics).
-size_t FLibTimer_Count(FLibTimer* timer);

@@ -38,10 +38,6 @@ void Unschedule(FLibWebSession* session, FLibWebSessionTimerKey* key) {
   FLibTimer_Cancel(session->Server->Timers, key);
 }
 
-void ClearValidFlagLocked(FLibWebSession* session) {
-  if (session->ValidFlag) session->ValidFlag->store(false, std::memory_order_release);
-}
-
 void DisconnectNow(FLibWebSession* session) {
   FLibAsyncSocket* socket = nullptr;
   {
@@ -238,16 +234,10 @@ int SendStringLocked(FLibWebSession* session, std::string bytes) {
   return FLibAsyncSocket_SendString(session->Socket, std::move(bytes));
 }
 
-// The common tail of every send: finish when done, clear the validity flag on failure,
-// and watch bytes that had to wait.
+// The common tail of every send: finish when done, and watch bytes that had to wait.
 int Complete(FLibWebSession* session, std::unique_lock<std::mutex>& lock, int result, bool done) {
   AfterResponse after = AfterResponse::Nothing;
-  if (result < 0) {
-    ClearValidFlagLocked(session);
-  } else if (done) {
-    after = FinishLocked(session);
-    if (after == AfterResponse::Close) ClearValidFlagLocked(session);
-  }
+  if (result >= 0 && done) after = FinishLocked(session);
   bool watch = result == FLibWeb_Queued && !session->StallWatch && session->Socket != nullptr;
   if (watch) {
     session->StallWatch = true;
@@ -426,7 +416,6 @@ void OnGone(FLibAsyncServerSocket*, FLibAsyncSocket*, void* user) {
   {
     std::lock_guard lock(session->Lock);
     session->Socket = nullptr;
-    ClearValidFlagLocked(session);
   }
   for (FLibWebSessionTimerKey* key : {&session->IdleKey, &session->HeaderKey, &session->BodyKey,
                                       &session->FinishKey, &session->CloseKey, &session->StallKey})
@@ -517,26 +506,6 @@ int FLibWebServer_AddVirtualDirectory(FLibWebServer* server, std::string_view na
                                                                                                 : 1;
 }
 
-int FLibWebServer_RemoveVirtualDirectory(FLibWebServer* server, std::string_view name) {
-  std::lock_guard lock(server->DirectoryLock);
-  return server->Directories.erase(std::string(name)) == 1 ? 0 : 1;
-}
-
-int FLibWebServer_SendPacket(FLibWebSession* session, const FLibHttpPacket& packet) {
-  if (session == nullptr) return FLibWeb_NoSession;
-  FLibHttpPacketPtr copy = FLibHttp_CopyPacket(packet);
-  if (!FLibHttp_FindHeader(*copy, "Content-Length") &&
-      !FLibHttp_FindHeader(*copy, "Transfer-Encoding"))
-    FLibHttp_AddHeader(*copy, "Content-Length", std::to_string(copy->Body.size()));
-  std::unique_lock lock(session->Lock);
-  if (HeadClosesLocked(session) && !FLibHttp_FindHeader(*copy, "Connection"))
-    FLibHttp_AddHeader(*copy, "Connection", "close");
-  std::string wire =
-      session->HeadRequest ? FLibHttp_SerializeHead(*copy) : FLibHttp_Serialize(*copy);
-  int result = SendStringLocked(session, std::move(wire));
-  return Complete(session, lock, result, true);
-}
-
 int FLibWebServer_SendBytes(FLibWebSession* session, const char* buffer, size_t length,
                             int ownership, bool done) {
   if (session == nullptr) {
@@ -554,30 +523,6 @@ int FLibWebServer_SendBytes(FLibWebSession* session, const char* buffer, size_t 
     result = SendLocked(session, buffer, length, ownership);
   }
   return Complete(session, lock, result, done);
-}
-
-int FLibWebServer_BeginStream(FLibWebSession* session, const FLibHttpPacket& packet) {
-  if (session == nullptr) return FLibWeb_NoSession;
-  FLibHttpPacketPtr copy = FLibHttp_CopyPacket(packet);
-  std::unique_lock lock(session->Lock);
-  if (session->RequestIs10) {
-    session->Chunked = false;
-    if (!FLibHttp_FindHeader(*copy, "Content-Length")) session->CloseAfterResponse = true;
-  } else {
-    session->Chunked = true;
-    FLibHttpHeader* length = FLibHttp_FindHeader(*copy, "Content-Length");
-    if (length) {
-      length->Name = "Transfer-Encoding";
-      length->Value = "chunked";
-      FLibHttp_RemoveHeaders(*copy, "Content-Length");
-    } else if (!FLibHttp_FindHeader(*copy, "Transfer-Encoding")) {
-      FLibHttp_AddHeader(*copy, "Transfer-Encoding", "chunked");
-    }
-  }
-  if (HeadClosesLocked(session) && !FLibHttp_FindHeader(*copy, "Connection"))
-    FLibHttp_AddHeader(*copy, "Connection", "close");
-  int result = SendStringLocked(session, FLibHttp_SerializeHead(*copy));
-  return Complete(session, lock, result, false);
 }
 
 int FLibWebServer_BeginStreamRaw(FLibWebSession* session, int code, std::string_view reason,
@@ -681,22 +626,6 @@ void FLibWebServer_Drop(FLibWebSession* session) {
   }
 }
 
-void FLibWebServer_SetValidityFlag(FLibWebSession* session, std::atomic<bool>* flag) {
-  std::lock_guard lock(session->Lock);
-  session->ValidFlag = flag;
-  if (flag && session->Socket == nullptr) flag->store(false, std::memory_order_release);
-}
-
 uint32_t FLibWebServer_PeerAddress(FLibWebSession* session) { return session->PeerAddress; }
 
 uint32_t FLibWebServer_LocalAddress(FLibWebSession* session) { return session->LocalAddress; }
-
-void FLibWebServer_PauseReading(FLibWebSession* session) {
-  std::lock_guard lock(session->Lock);
-  if (session->Socket) FLibAsyncSocket_Pause(session->Socket);
-}
-
-void FLibWebServer_ResumeReading(FLibWebSession* session) {
-  std::lock_guard lock(session->Lock);
-  if (session->Socket) FLibAsyncSocket_Resume(session->Socket);
-}

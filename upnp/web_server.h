@@ -64,7 +64,6 @@ struct FLibWebSession {
   // Called when every queued byte of the response has been sent (any thread may set it).
   std::atomic<FLibWebSession_Event> SendDrained{nullptr};
   FLibWebServer* Server = nullptr;
-  void* Tag = nullptr;
 
   // Chain-thread state of the request being read.
   FLibHttpReader Reader;
@@ -92,7 +91,6 @@ struct FLibWebSession {
   bool StallWatch = false;
   uint64_t StallPending = 0;
   bool DrainedSinceLook = false;
-  std::atomic<bool>* ValidFlag = nullptr;
 
   std::atomic<int> RefCount{1};
   FLibWebSessionTimerKey IdleKey, HeaderKey, BodyKey, FinishKey, CloseKey, StallKey;
@@ -109,7 +107,6 @@ struct FLibWebServer : FLibModule {
   FLibTimer* Timers = nullptr;
   FLibWebServer_SessionStarted SessionStarted = nullptr;
   void* User = nullptr;
-  void* Tag = nullptr;
   FLibWebServerOptions Options;
   std::mutex DirectoryLock;
   std::unordered_map<std::string, FLibWebDirectory> Directories;
@@ -125,20 +122,14 @@ uint16_t FLibWebServer_BoundPort(const FLibWebServer* server);
 // 0, or 1 when the name is registered already. Any thread.
 int FLibWebServer_AddVirtualDirectory(FLibWebServer* server, std::string_view name,
                                       FLibWebServer_Handler handler, void* user);
-// 0, or 1 when the name is unknown. Any thread.
-int FLibWebServer_RemoveVirtualDirectory(FLibWebServer* server, std::string_view name);
 
-// Sends a whole response and finishes the request. A Content-Length is added when the
-// packet has neither it nor Transfer-Encoding. Any thread.
-int FLibWebServer_SendPacket(FLibWebSession* session, const FLibHttpPacket& packet);
 // Sends raw bytes; with done the request is finished once they are sent. Any thread.
 int FLibWebServer_SendBytes(FLibWebSession* session, const char* buffer, size_t length,
                             int ownership, bool done);
 
 // Streaming: a head, then pieces, the last with done. Requests of HTTP/1.1 get a chunked
-// body; HTTP/1.0 requests get the bytes as they are and, without a length, a close after
-// the response. Answers to HEAD carry no body bytes. Any thread.
-int FLibWebServer_BeginStream(FLibWebSession* session, const FLibHttpPacket& packet);
+// body; HTTP/1.0 requests get the bytes as they are and a close after the response.
+// Answers to HEAD carry no body bytes. Any thread.
 // The head "HTTP/1.1 <code> <reason>", Transfer-Encoding for HTTP/1.1 requests, then the
 // extra header text, which begins with "\r\n" ("\r\nContent-Type: text/xml").
 // `contentLength` is -1 when the body's length is unknown. A known length means the
@@ -163,11 +154,5 @@ void FLibWebServer_CloseSession(FLibWebSession* session);
 void FLibWebServer_Hold(FLibWebSession* session);
 void FLibWebServer_Drop(FLibWebSession* session);
 
-// A flag cleared (set false) when the session closes or a send finds it closing or gone.
-void FLibWebServer_SetValidityFlag(FLibWebSession* session, std::atomic<bool>* flag);
-
 uint32_t FLibWebServer_PeerAddress(FLibWebSession* session);
 uint32_t FLibWebServer_LocalAddress(FLibWebSession* session);
-// Stops and resumes reading the request body. Chain thread.
-void FLibWebServer_PauseReading(FLibWebSession* session);
-void FLibWebServer_ResumeReading(FLibWebSession* session);

@@ -8,8 +8,6 @@ bool IsNameEnd(char c) {
   return c == ' ' || c == '/' || c == '>' || c == '\t' || c == '\r' || c == '\n';
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 // "s:Envelope" -> prefix "s", local name "Envelope".
 void SplitQualifiedName(std::string_view qualified, std::string_view* prefix,
                         std::string_view* name) {
@@ -20,31 +18,6 @@ void SplitQualifiedName(std::string_view qualified, std::string_view* prefix,
   } else {
     *prefix = qualified.substr(0, colon);
     *name = qualified.substr(colon + 1);
-  }
-}
-
-// Reads name="value" and name='value' pairs. Anything that does not fit the pattern ends
-// the attributes of this tag; the tag itself stays usable.
-void ReadAttributes(std::string_view text, std::vector<FLibXmlAttribute>* attributes) {
-  size_t i = 0;
-  while (attributes->size() < upnp_limits::kXmlMaxAttributesPerTag) {
-    while (i < text.size() && IsSpace(text[i])) ++i;
-    const size_t nameStart = i;
-    while (i < text.size() && text[i] != '=' && !IsSpace(text[i])) ++i;
-    const std::string_view qualified = text.substr(nameStart, i - nameStart);
-    while (i < text.size() && IsSpace(text[i])) ++i;
-    if (qualified.empty() || i >= text.size() || text[i] != '=') return;
-    ++i;
-    while (i < text.size() && IsSpace(text[i])) ++i;
-    if (i >= text.size() || (text[i] != '"' && text[i] != '\'')) return;
-    const char quote = text[i++];
-    const size_t close = text.find(quote, i);
-    if (close == std::string_view::npos) return;
-    FLibXmlAttribute attribute;
-    SplitQualifiedName(qualified, &attribute.Prefix, &attribute.Name);
-    attribute.Value = text.substr(i, close - i);
-    attributes->push_back(attribute);
-    i = close + 1;
   }
 }
 
@@ -70,7 +43,6 @@ void ReadTag(std::string_view piece, size_t at, std::vector<FLibXmlNode>* nodes)
   size_t nameEnd = 0;
   while (nameEnd < inside.size() && !IsNameEnd(inside[nameEnd])) ++nameEnd;
   SplitQualifiedName(inside.substr(0, nameEnd), &node.Prefix, &node.Name);
-  if (node.IsStart) ReadAttributes(inside.substr(nameEnd), &node.Attributes);
   nodes->push_back(std::move(node));
 
   if (nodes->back().IsEmpty) {
@@ -103,10 +75,6 @@ FLibXmlDocumentPtr FLibXml_Read(std::string_view text) {
   }
   for (size_t i = 0; i + 1 < nodes.size(); ++i) nodes[i].Next = &nodes[i + 1];
   return document;
-}
-
-FLibXmlDocumentPtr FLibXml_Read(const char* buffer, size_t offset, size_t length) {
-  return FLibXml_Read(std::string_view(buffer + offset, length));
 }
 
 int FLibXml_Pair(FLibXmlDocument& document) {
@@ -148,28 +116,6 @@ std::string_view FLibXml_InnerText(const FLibXmlDocument& document, const FLibXm
   const size_t to = start.EndNode->Position;
   if (from > to || to > document.Text.size()) return {};
   return document.Text.substr(from, to - from);
-}
-
-std::optional<std::string_view> FLibXml_LookupNamespace(const FLibXmlNode& node,
-                                                        std::string_view prefix) {
-  const FLibXmlNode* at = node.IsStart ? &node : node.StartNode;
-  for (size_t depth = 0; at != nullptr && depth <= upnp_limits::kXmlMaxDepth; ++depth) {
-    for (const FLibXmlAttribute& attribute : at->Attributes) {
-      const bool isDefault = attribute.Prefix.empty() && attribute.Name == "xmlns";
-      const bool isPrefixed = attribute.Prefix == "xmlns" && attribute.Name == prefix;
-      if (prefix.empty() ? isDefault : isPrefixed) return attribute.Value;
-    }
-    at = at->Parent;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string_view> FLibXml_Attribute(const FLibXmlNode& node, std::string_view prefix,
-                                                  std::string_view name) {
-  for (const FLibXmlAttribute& attribute : node.Attributes) {
-    if (attribute.Prefix == prefix && attribute.Name == name) return attribute.Value;
-  }
-  return std::nullopt;
 }
 
 const FLibXmlNode* FLibXml_FirstChild(const FLibXmlNode& start) {

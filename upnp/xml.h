@@ -5,17 +5,8 @@
 
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <string_view>
 #include <vector>
-
-// One attribute of a start tag: `xmlns:u="urn:x"` has Prefix "xmlns", Name "u".
-// Values are raw (not unescaped) views into the document text.
-struct FLibXmlAttribute {
-  std::string_view Prefix;
-  std::string_view Name;
-  std::string_view Value;
-};
 
 // One start or end tag. An empty-element tag "<a/>" yields a start node (IsEmpty) and an
 // end node. Position is an offset into the document text: for a start tag just after its
@@ -27,12 +18,11 @@ struct FLibXmlNode {
   bool IsStart = false;
   bool IsEmpty = false;
   size_t Position = 0;
-  FLibXmlNode* Next = nullptr;               // the next tag in document order
-  FLibXmlNode* Parent = nullptr;             // start node: the enclosing start node
-  FLibXmlNode* Sibling = nullptr;            // start node: the next start node with the same parent
-  FLibXmlNode* EndNode = nullptr;            // start node: its end node
-  FLibXmlNode* StartNode = nullptr;          // end node: its start node
-  std::vector<FLibXmlAttribute> Attributes;  // start node only
+  FLibXmlNode* Next = nullptr;       // the next tag in document order
+  FLibXmlNode* Parent = nullptr;     // start node: the enclosing start node
+  FLibXmlNode* Sibling = nullptr;    // start node: the next start node with the same parent
+  FLibXmlNode* EndNode = nullptr;    // start node: its end node
+  FLibXmlNode* StartNode = nullptr;  // end node: its start node
 };
 
 // The nodes of one document. Views and positions refer to the text given to FLibXml_Read,
@@ -55,7 +45,6 @@ using FLibXmlDocumentPtr = std::unique_ptr<FLibXmlDocument>;
 // Reads the tags of `text`. Never fails on malformed text (FLibXml_Pair judges it), but
 // returns null when the text holds more than upnp_limits::kXmlMaxNodes tags.
 FLibXmlDocumentPtr FLibXml_Read(std::string_view text);
-FLibXmlDocumentPtr FLibXml_Read(const char* buffer, size_t offset, size_t length);
 
 // Results of FLibXml_Pair.
 inline constexpr int kXmlPairOk = 0;
@@ -73,16 +62,6 @@ int FLibXml_Pair(FLibXmlDocument& document);
 // The raw text between a paired start node and its end node; empty for an empty element
 // or an unpaired node.
 std::string_view FLibXml_InnerText(const FLibXmlDocument& document, const FLibXmlNode& start);
-
-// The namespace URI bound to `prefix` at `node`, searching the node and then its parents
-// (after a successful FLibXml_Pair). An empty prefix looks up the default namespace,
-// declared by a plain "xmlns" attribute. nullopt when unbound.
-std::optional<std::string_view> FLibXml_LookupNamespace(const FLibXmlNode& node,
-                                                        std::string_view prefix);
-
-// The value of the attribute with this prefix and name on a start node, or nullopt.
-std::optional<std::string_view> FLibXml_Attribute(const FLibXmlNode& node, std::string_view prefix,
-                                                  std::string_view name);
 
 // The first child element of a paired start node, or null (after a successful
 // FLibXml_Pair).

@@ -12,52 +12,31 @@
 namespace delivery_test {
 
 // A deterministic byte pattern that differs at every 4 KiB step and inside each block.
-inline char PatternByte(uint64_t offset) {
-  uint64_t x = offset * 0x9E3779B97F4A7C15ull;
-  return static_cast<char>((x >> 32) ^ (offset >> 12));
-}
-
 inline std::string Pattern(uint64_t offset, size_t size) {
   std::string out(size, '\0');
-  for (size_t i = 0; i < size; ++i) out[i] = PatternByte(offset + i);
+  for (uint64_t i = offset; i < offset + size; ++i)
+    out[i - offset] = static_cast<char>(((i * 0x9E3779B97F4A7C15ull) >> 32) ^ (i >> 12));
   return out;
 }
 
-// A file-like source of `size` pattern bytes that counts its reads.
+// A source of `size` pattern bytes, file-like or a stream, that counts its reads.
 class PatternSource : public RpSource {
  public:
-  explicit PatternSource(int64_t size) : size_(size) {}
+  explicit PatternSource(int64_t size, bool stream = false) : size_(size), stream_(stream) {}
   int64_t Read(uint64_t offset, char* buffer, size_t size) override {
     reads++;
-    if (offset >= static_cast<uint64_t>(size_)) return 0;
-    size_t n = static_cast<size_t>(std::min<uint64_t>(size, size_ - offset));
-    for (size_t i = 0; i < n; ++i) buffer[i] = PatternByte(offset + i);
+    size_t n =
+        offset >= static_cast<uint64_t>(size_) ? 0 : std::min<uint64_t>(size, size_ - offset);
+    std::memcpy(buffer, Pattern(offset, n).data(), n);
     return static_cast<int64_t>(n);
   }
   int64_t Size() const override { return size_; }
-  bool IsStream() const override { return false; }
+  bool IsStream() const override { return stream_; }
   std::atomic<int> reads{0};
 
  private:
   int64_t size_;
-};
-
-// A stream that hands out a fixed text in order, then ends.
-class TextStream : public RpSource {
- public:
-  explicit TextStream(std::string text) : text_(std::move(text)) {}
-  int64_t Read(uint64_t, char* buffer, size_t size) override {
-    size_t n = std::min(size, text_.size() - at_);
-    std::memcpy(buffer, text_.data() + at_, n);
-    at_ += n;
-    return static_cast<int64_t>(n);
-  }
-  int64_t Size() const override { return -1; }
-  bool IsStream() const override { return true; }
-
- private:
-  std::string text_;
-  size_t at_ = 0;
+  bool stream_;
 };
 
 // A source whose reads wait until it is opened.
