@@ -165,6 +165,20 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
       if (!TakeStreamPart(option, arg, argc, argv, &i, out, &streamParts, error)) return false;
     } else if (arg == "--list-streams") {
       out->listStreams = true;
+    } else if (Is(arg, "--set")) {
+      std::string value;
+      if (!TakeValue("--set", arg, argc, argv, &i, &value, error)) return false;
+      SettingChange change;
+      if (!ParseSettingAssignment(value, &change, error)) return false;
+      out->set.push_back(change);
+    } else if (Is(arg, "--get")) {
+      std::string value;
+      if (!TakeValue("--get", arg, argc, argv, &i, &value, error)) return false;
+      out->get.push_back(value);
+    } else if (arg == "--settings") {
+      out->listSettings = true;
+    } else if (Is(arg, "--config")) {
+      if (!TakeValue("--config", arg, argc, argv, &i, &out->config, error)) return false;
     } else {
       *error = "unknown option " + std::string(arg);
       return false;
@@ -185,7 +199,9 @@ std::string CommandLineUsage() {
          "               [--unshare DIR]... [--refresh DIR]... [--rescan] [--clear]\n"
          "               [--scan-only] [--add-stream URL [--title T] --kind K]...\n"
          "               [--remove-stream URL [--title T] --kind K]... [--list-streams]\n"
-         "               [--print-udn] [--help] [--version]\n"
+         "               [--print-udn] [--set KEY=VALUE]... [--get KEY]... [--settings]\n"
+         "               [--config FILE]\n"
+         "               [--help] [--version]\n"
          "\n"
          "Shares the media of the folders you pick with the UPnP AV / DLNA devices of your\n"
          "home network.\n"
@@ -209,6 +225,13 @@ std::string CommandLineUsage() {
          "                print the internet streams: kind, title and URL, one a line\n"
          "  --print-udn   print the server's unique device name (the same at every start,\n"
          "                made on first use) and exit; works beside a running copy\n"
+         "  --set KEY=VALUE\n"
+         "                change a setting (name, autostart, minimized, transcoding,\n"
+         "                quality, language); read at the next start\n"
+         "  --get KEY     print a setting's value\n"
+         "  --config FILE settings applied at every start, \"KEY = VALUE\" lines;\n"
+         "                default /etc/orvex/orvex.conf when it exists\n"
+         "  --settings    print every setting as KEY = VALUE\n"
          "  --help        this text\n"
          "  --version     the version\n";
 }
