@@ -5,6 +5,7 @@
 #include "app/library_counters.h"
 #include "app/service.h"
 #include "app/settings.h"
+#include "library/build/library_edit.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "platform/tick.h"
@@ -99,7 +100,7 @@ void CAppController::ClearLibrary() {
 }
 
 void CAppController::AbortScan() {
-  g_scanAbort.store(true, std::memory_order_release);
+  Scanner().abort.store(true, std::memory_order_release);
   CompleteScan();
 }
 
@@ -111,7 +112,7 @@ bool CAppController::Started(bool started) {
 
 void CAppController::StartWatching() {
   if (watcher_) return;
-  watcher_ = std::make_unique<LibraryWatcher>();
+  watcher_ = std::make_unique<CLibraryWatcher>();
   watcher_->WatchSharedFolders();
 }
 
@@ -124,14 +125,14 @@ void CAppController::CompleteScan() {
 }
 
 std::string CAppController::ScanProgressLine() const {
-  ScanCounts c = Scan_CurrentCounts();
+  CScanCounts c = Scan_CurrentCounts();
   char line[512];
   std::snprintf(line, sizeof line,
                 "Scanning: %d videos, %d audio, %d images, %d playlists, %d duplicates, "
                 "%d unsupported",
                 c.video, c.audio, c.image, c.playlists, c.duplicates, c.unsupported);
   std::string text = line;
-  std::string image = g_scanCurrentPath.Get();
+  std::string image = Scanner().currentPath.Get();
   if (!image.empty()) text += ", reading " + image;
   return text;
 }

@@ -4,11 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <memory>
 
 #include "library/build/library_watcher.h"
 #include "library/build/scan_threads.h"
@@ -89,8 +88,8 @@ class CAppController {
   void LibraryChanged();
   bool Started(bool started);
 
-  ScanThread scan_;
-  std::unique_ptr<LibraryWatcher> watcher_;
+  CScanThread scan_;
+  std::unique_ptr<CLibraryWatcher> watcher_;
   bool scanWasRunning_ = false;
   uint64_t restartAtMs_ = 0;
 };

@@ -7,6 +7,7 @@
 #include "app/library_counters.h"
 #include "app/settings.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"

@@ -21,6 +21,7 @@
 #include "gui/language.h"
 #include "internet/stream_commands.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "platform/app_directory.h"
@@ -226,8 +227,8 @@ void Shutdown(CAppController* controller) {
   StopLighttpd();
   StreamServer_Shutdown();
   // Wait for a running scan to finish its current entry and release the library.
-  g_scanAbort.store(true, std::memory_order_release);
-  { std::lock_guard scanDone(ScanFilesMutex); }
+  Scanner().abort.store(true, std::memory_order_release);
+  { std::lock_guard scanDone(Scanner().filesMutex); }
   IndexCacheShutdown();
   db_close();
 }
@@ -268,7 +269,7 @@ bool RunFirstTimeSetup(const std::string& computerName) {
 
 void RequestExit() {
   if (g_exitRunning.exchange(true)) return;
-  g_scanAbort.store(true, std::memory_order_release);
+  Scanner().abort.store(true, std::memory_order_release);
   IndexStopFlag.store(true, std::memory_order_release);
   if (MediaServerService_IsRunning()) MediaServerService_Stop();
   g_quitRequested.store(true, std::memory_order_release);

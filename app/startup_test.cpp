@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "app/settings.h"
-#include "library/build/scan_test_support.h"
+#include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"

@@ -38,6 +38,12 @@ struct CdsMediaObject {
   std::optional<std::string> album;
   std::optional<std::string> genre;
   std::string date;  // "YYYY-MM-DD" or empty
+  // Music tracks only: the performer and the track number (-1 when unknown).
+  std::optional<std::string> artist;
+  int32_t originalTrackNumber = -1;
+  // Videos only: the URL of the subtitle beside the video and its format ("srt").
+  std::string captionUri;
+  std::string captionType;
   MediaClass mediaClass = 0;
   int32_t childCount = 0;
   uint32_t flags = 0;

@@ -62,7 +62,10 @@ constexpr FilterToken kResTokens[] = {
     {"res@size", kFilterRes | kFilterResSize},
     {"res", kFilterRes},
 };
-constexpr FilterToken kUpnpTokens[] = {{"upnp:album", kFilterAlbum}, {"upnp:genre", kFilterGenre}};
+constexpr FilterToken kUpnpTokens[] = {{"upnp:album", kFilterAlbum},
+                                       {"upnp:genre", kFilterGenre},
+                                       {"upnp:artist", kFilterArtist},
+                                       {"upnp:originalTrackNumber", kFilterOriginalTrackNumber}};
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -219,6 +222,9 @@ CdsFilter CdsToDidl_ParseFilter(std::string_view filter) {
       case 'u':
         mask |= MatchToken(rest, kUpnpTokens);
         break;
+      case 's':
+        mask |= StartsWithNoCase(rest, "sec:CaptionInfo") ? kFilterCaptionInfo : 0;
+        break;
       default:
         break;
     }
@@ -317,6 +323,17 @@ int CdsToDidl_GetmediaObjectDidlEscaped(const CdsMediaObject& object, bool singl
   if (filter & kFilterAlbum) w.Element("upnp:album", object.album.value_or("Default"));
   if (filter & kFilterRes) {
     for (const CdsMediaResource& res : object.resources) WriteResource(res, filter, &w);
+  }
+  if ((filter & kFilterArtist) && object.artist) w.Element("upnp:artist", *object.artist);
+  if ((filter & kFilterOriginalTrackNumber) && object.originalTrackNumber > 0)
+    w.Element("upnp:originalTrackNumber", std::to_string(object.originalTrackNumber));
+  if ((filter & kFilterCaptionInfo) && !object.captionUri.empty()) {
+    // The namespace is declared on the element, so the document head stays as it was.
+    w.Text("\r\n&lt;sec:CaptionInfoEx sec:type=&quot;");
+    w.Value(object.captionType);
+    w.Text("&quot; xmlns:sec=&quot;http://www.sec.co.kr/&quot;&gt;");
+    w.Value(object.captionUri);
+    w.Text("&lt;/sec:CaptionInfoEx&gt;");
   }
   w.Text(container ? "\r\n&lt;/container&gt;" : "\r\n&lt;/item&gt;");
   if (wrap) w.Text(kDidlTailEscaped);

@@ -28,6 +28,12 @@ inline constexpr CdsFilter kFilterResSampleFrequency = 0x80000;
 inline constexpr CdsFilter kFilterResNrAudioChannels = 0x100000;
 inline constexpr CdsFilter kFilterResProtection = 0x200000;
 inline constexpr CdsFilter kFilterResProtocolInfo = 0x400000;
+// Music track properties, written after everything else only when asked for by name or
+// by "*": a client that asks for neither sees no change.
+inline constexpr CdsFilter kFilterArtist = 0x800000;
+inline constexpr CdsFilter kFilterOriginalTrackNumber = 0x1000000;
+// The subtitle of a video for TVs that fetch it with the video (sec:CaptionInfoEx).
+inline constexpr CdsFilter kFilterCaptionInfo = 0x2000000;
 // Any res bit: the per-object resource callbacks run only when one is set.
 inline constexpr CdsFilter kFilterAnyRes = 0x3FF000;
 inline constexpr CdsFilter kFilterAll = 0x7FFFFFFF;

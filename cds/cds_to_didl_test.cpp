@@ -94,6 +94,30 @@ TEST(CdsDidlTest, ResourceAttributesFollowTheFilter) {
   EXPECT_EQ(durationOnly.find("bitrate"), std::string::npos);
 }
 
+// A client that names none of the added properties, or knows only the older elements,
+// sees the same item as before; asked for, they come after everything else.
+TEST(CdsDidlTest, AddedPropertiesOnlyWhenAskedForAndLast) {
+  CdsMediaObject o = AudioItem();
+  std::string plain = Didl(o, kFilterAll);
+  o.artist = "A<B";
+  o.originalTrackNumber = 7;
+  o.captionUri = "http://h/1/a&b.srt";
+  o.captionType = "srt";
+  EXPECT_EQ(Didl(o, CdsToDidl_ParseFilter("dc:creator,upnp:album,res")),
+            Didl(AudioItem(), CdsToDidl_ParseFilter("dc:creator,upnp:album,res")));
+  EXPECT_EQ(Didl(o, kFilterAll),
+            plain.substr(0, plain.rfind("\r\n&lt;/item&gt;")) +
+                "\r\n&lt;upnp:artist&gt;A&amp;lt;B&lt;/upnp:artist&gt;"
+                "\r\n&lt;upnp:originalTrackNumber&gt;7&lt;/upnp:originalTrackNumber&gt;"
+                "\r\n&lt;sec:CaptionInfoEx sec:type=&quot;srt&quot; "
+                "xmlns:sec=&quot;http://www.sec.co.kr/&quot;&gt;http://h/1/a&amp;amp;b.srt"
+                "&lt;/sec:CaptionInfoEx&gt;\r\n&lt;/item&gt;");
+  EXPECT_EQ(Didl(o, CdsToDidl_ParseFilter("upnp:originalTrackNumber")).find("upnp:artist"),
+            std::string::npos);
+  EXPECT_NE(Didl(o, CdsToDidl_ParseFilter("sec:CaptionInfoEx")).find("sec:CaptionInfoEx"),
+            std::string::npos);
+}
+
 TEST(CdsDidlTest, ValidationCodesInOrder) {
   // Each case breaks several fields; the first fault in checking order is reported.
   struct Case {

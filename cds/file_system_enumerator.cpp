@@ -46,6 +46,21 @@ std::string CreationDate(const std::string& path) {
   return text;
 }
 
+std::string YearDate(int32_t year) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-01-01", static_cast<int>(year));
+  return text;
+}
+
+// Music tracks carry their artist and track number, and their date is the tag year
+// (written as a whole date, which clients that read the file date expect).
+void FillMusicTrack(const MediaRecord& record, CdsMediaObject* object) {
+  object->mediaClass = kClassMusicTrack;
+  if (!record.Author.empty()) object->artist = record.Author;
+  if (record.TrackNo > 0) object->originalTrackNumber = record.TrackNo;
+  if (record.Year > 0 && record.Year <= 9999) object->date = YearDate(record.Year);
+}
+
 // Fills an object from a record. `listed` applies the rule that items of the internet
 // media containers are plain items in a listing.
 void FillObject(const MediaRecord& record, std::string parentId, bool listed,
@@ -59,11 +74,13 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
   if (!record.Author.empty()) object->creator = record.Author;
   if (!record.Genre.empty()) object->genre = record.Genre;
   if (record.ObjectType == kObjectItem) {
-    bool internetList = listed && (record.PIndex == kInternetVideoParentA ||
-                                   record.PIndex == kInternetVideoParentB);
+    bool internetList = listed && (record.pIndex == kInternetVideoParentA ||
+                                   record.pIndex == kInternetVideoParentB);
     object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
     object->flags = kCdsObjectRestricted;
     object->date = CreationDate(record.FilePath);
+    if (object->mediaClass == kClassAudioItem && FSE_HasMusicTags(record))
+      FillMusicTrack(record, object);
   } else {
     object->mediaClass =
         record.ObjectType == kObjectContainer ? kClassStorageFolder : kClassContainer;
@@ -107,7 +124,7 @@ void AppendEntries(const FseRequest& request, std::vector<MediaRecord>* rows, in
     FseEntry entry;
     entry.record = std::move((*rows)[static_cast<size_t>(i)]);
     // A match of a search may lie anywhere below the container: it names its own parent.
-    std::string parentId = std::to_string(search ? entry.record.PIndex : parent);
+    std::string parentId = std::to_string(search ? entry.record.pIndex : parent);
     FillObject(entry.record, std::move(parentId), true, &entry.object);
     FillChildCount(request, entry.record, &entry.object);
     out->push_back(std::move(entry));
@@ -135,6 +152,14 @@ std::unique_ptr<FseLocated> LocatePlaylistEntry(const FseRequest& request, int32
 }
 
 }  // namespace
+
+const char* const kFseMusicTagsCondition =
+    "(Author <> '' or Album <> '' or Genre <> '' or TrackNo > 0 or Year > 0)";
+
+bool FSE_HasMusicTags(const MediaRecord& record) {
+  return !record.Author.empty() || !record.Album.empty() || !record.Genre.empty() ||
+         record.TrackNo > 0 || record.Year > 0;
+}
 
 int32_t FSE_ObjectNumber(std::string_view objectId) {
   size_t i = 0;
@@ -271,7 +296,7 @@ int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
   } else {
     return 0;  // a search answers through FSE_GetChildren
   }
-  std::string parentId = request.objectId == "0" ? "-1" : std::to_string(record.PIndex);
+  std::string parentId = request.objectId == "0" ? "-1" : std::to_string(record.pIndex);
   out->record = record;
   out->object = CdsMediaObject();
   FillObject(record, std::move(parentId), false, &out->object);

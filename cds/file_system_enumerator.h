@@ -88,6 +88,12 @@ FseAnswer FSE_Answer(FileSystemEnumerator* fse, const FseRequest& request);
 // The fault text of an enumerator error code.
 const char* FSE_ErrorText(int error);
 
+// A song whose tags name an artist, album or genre or give a track number or year is
+// listed as a music track; a song without such tags keeps the plain audio class. The
+// condition is the same rule over the object table's columns, for Search.
+bool FSE_HasMusicTags(const MediaRecord& record);
+extern const char* const kFseMusicTagsCondition;
+
 // The number an ObjectID spells (leading blanks, a sign and digits, like atoi; text
 // without digits gives 0, values beyond 32 bits are clamped).
 int32_t FSE_ObjectNumber(std::string_view objectId);

@@ -14,6 +14,7 @@
 #include "library/library.h"
 #include "library/statements.h"
 #include "media/image_size.h"
+#include "media/subtitle.h"
 #include "platform/app_directory.h"
 #include "platform/file_info.h"
 #include "platform/text.h"
@@ -72,6 +73,9 @@ struct ItemFacts {
   // The album picture beside a song, described by its own file.
   std::string coverProtocolInfo;
   int64_t coverSize = -1;
+  // The subtitle beside a video.
+  std::string subtitleMime;
+  int64_t subtitleSize = -1;
 };
 
 // A converted stream is made while it is sent: the source's size and bit rate say
@@ -144,6 +148,20 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
     cover.size = facts.coverSize;
     object->resources.push_back(std::move(cover));
   }
+
+  // Subtitle: the file beside the video, through the server that sends the video.
+  CdsMediaResource subtitle;
+  if (facts.subtitleSize >= 0 && BuildUrl(context, namePath, address, streamPort, &subtitle.uri)) {
+    subtitle.uri.resize(subtitle.uri.rfind('/') + 1);
+    subtitle.uri += FLibUrl_Escape(record.Subtitle);
+    subtitle.protocolInfo = "http-get:*:" + facts.subtitleMime + ":*";
+    subtitle.size = facts.subtitleSize;
+    if (object->captionUri.empty()) {
+      object->captionUri = subtitle.uri;
+      object->captionType = media::Subtitle_Type(record.Subtitle);
+    }
+    object->resources.push_back(std::move(subtitle));
+  }
 }
 
 // A song offers its album picture only when there is one: the scanner stores a blank
@@ -156,6 +174,17 @@ void FindCover(const MediaRecord& record, ItemFacts* facts) {
   if (facts->coverSize < 0) return;
   facts->coverProtocolInfo =
       MediaType_BuildProtocolInfo(path, MediaType_ExtensionOf(record.CDCover), false);
+}
+
+// A video offers its subtitle only while the file is there: it may have gone since the
+// scan, and the watcher may not have told yet.
+void FindSubtitle(const MediaRecord& record, ItemFacts* facts) {
+  if (record.FileType != "Video" || record.ObjectType != kObjectItem) return;
+  std::string path = SubtitlePath(record);
+  std::string_view mime = media::Subtitle_Mime(record.Subtitle);
+  if (path.empty() || mime.empty()) return;
+  facts->subtitleSize = platform::FileSize64(path);
+  facts->subtitleMime = std::string(mime);
 }
 
 // A disc image shown as a folder offers the files of its VIDEO_TS folder as its own
@@ -239,6 +268,7 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
       facts.width = facts.height = -1;
     }
     FindCover(record, &facts);
+    FindSubtitle(record, &facts);
     if (facts.internet == 0 && facts.media && !facts.discMember &&
         platform::EndsWithNoCase(record.VirtualName, "mkv"))
       WriteMkvPathFile(record);

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "delivery/resource_url.h"
-#include "library/build/scan_test_support.h"
+#include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"

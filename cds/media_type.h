@@ -17,6 +17,7 @@ inline constexpr MediaClass kClassPlaylistContainer = 0x5000;
 inline constexpr MediaClass kClassStorageFolder = 0x5400;
 inline constexpr MediaClass kClassItem = 0x8000;
 inline constexpr MediaClass kClassAudioItem = 0xA000;
+inline constexpr MediaClass kClassMusicTrack = 0xA200;
 inline constexpr MediaClass kClassImageItem = 0xA400;
 inline constexpr MediaClass kClassVideoItem = 0xB000;
 

@@ -46,7 +46,7 @@ void Dispose(FLibModule* module) {
 
 void RunObjectCallbacks(MediaServerLogic* logic, const MslRequest& request, CdsFilter mask,
                         FseEntry* entry) {
-  if ((mask & kFilterAnyRes) == 0) return;
+  if ((mask & (kFilterAnyRes | kFilterCaptionInfo)) == 0) return;
   std::lock_guard guard(logic->callbackLock);
   for (const MslObjectCallback& callback : logic->callbacks)
     callback(request, entry->record, mask, &entry->object);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cds/cds_limits.h"
+#include "cds/file_system_enumerator.h"
 #include "cds/media_type.h"
 #include "cds/protocol_info.h"
 #include "library/collation.h"
@@ -150,13 +151,24 @@ std::vector<DerivedGroup> ClassGroups() {
   plain.condition.text += ")";
   plain.values = {MediaType_ClassString(kClassItem)};
   groups.push_back(std::move(plain));
-  for (const auto& [mediaClass, extensions] : byClass) {
+  auto add = [&](MediaClass mediaClass, const std::vector<std::string>& extensions,
+                 std::string_view extra) {
     DerivedGroup g;
     g.condition.text = "(pIndex not in (16, 17) and ";
     AppendExtensionTest(extensions, &g.condition);
+    g.condition.text += extra;
     g.condition.text += ")";
     g.values = {MediaType_ClassString(mediaClass)};
     groups.push_back(std::move(g));
+  };
+  for (const auto& [mediaClass, extensions] : byClass) {
+    if (mediaClass != kClassAudioItem) {
+      add(mediaClass, extensions, "");
+      continue;
+    }
+    // Songs with tags are music tracks.
+    add(kClassAudioItem, extensions, std::string(" and not ") + kFseMusicTagsCondition);
+    add(kClassMusicTrack, extensions, std::string(" and ") + kFseMusicTagsCondition);
   }
   return groups;
 }

@@ -61,14 +61,16 @@ std::string_view ExtensionOf(std::string_view name) {
   return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
 }
 
-// The file a media record's URL names: the item's own file, or the album picture beside
-// it when the URL asks for that by name. A fetch never changes the library, not even for
-// a file that is gone (the answer is then 404): the scanner and the watcher keep the
-// library, and a record that only looks stale (a member of a disc image has no file of
-// its own) must not vanish because someone asked for it.
+// The file a media record's URL names: the item's own file, or the album picture or
+// subtitle beside it when the URL asks for that by name. A fetch never changes the
+// library, not even for a file that is gone (the answer is then 404): the scanner and the
+// watcher keep the library, and a record that only looks stale (a member of a disc image
+// has no file of its own) must not vanish because someone asked for it.
 std::string RecordFile(const MediaRecord& record, std::string_view name) {
   std::string cover = CoverPath(record);
   if (!cover.empty() && name == record.CDCover) return cover;
+  std::string subtitle = SubtitlePath(record);
+  if (!subtitle.empty() && name == record.Subtitle) return subtitle;
   return record.FilePath;
 }
 

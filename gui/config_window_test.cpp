@@ -27,6 +27,7 @@
 #include "gui/transfer_list.h"
 #include "gui/transfer_status.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/statements.h"
@@ -170,7 +171,7 @@ TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedAndTheServiceResta
   MakeWindow(false);
   // Hold the scan before it starts (it waits for the scan mutex) so the locked buttons
   // can be seen; the library stays free for the window meanwhile.
-  std::unique_lock holdScan(ScanFilesMutex);
+  std::unique_lock holdScan(Scanner().filesMutex);
   Click("addFolder");
   EXPECT_TRUE(user_.questions.empty());  // the service was not running: nothing to ask
   ASSERT_TRUE(controller_.ScanRunning());

@@ -214,7 +214,7 @@ void CImportPage::Tick(uint64_t nowMs) {
 }
 
 void CImportPage::ShowCounts(uint64_t nowMs) {
-  const ScanCounts c = Scan_CurrentCounts();
+  const CScanCounts c = Scan_CurrentCounts();
   const int values[] = {c.files,     c.video,      c.audio,      c.image,
                         c.playlists, c.duplicates, c.unsupported};
   for (int row = 0; row < kCounterRows - 1; ++row) {
@@ -226,6 +226,6 @@ void CImportPage::ShowCounts(uint64_t nowMs) {
     elapsed = end > scanStartMs_ ? end - scanStartMs_ : 0;
   }
   counterValues_[kCounterRows - 1]->setText(ElapsedText(elapsed));
-  const std::string image = g_scanCurrentPath.Get();
+  const std::string image = Scanner().currentPath.Get();
   currentFile_->setText(image.empty() ? QString() : Tr("CurrentFile") + ": " + QtText(image));
 }

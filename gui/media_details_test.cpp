@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "gui/media_info_dialog.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"

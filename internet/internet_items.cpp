@@ -82,7 +82,7 @@ bool StoreRows(const InternetItem& item) {
   return true;
 }
 
-bool ScanRunning() { return g_scanRunning.load(std::memory_order_acquire); }
+bool ScanRunning() { return Scanner().running.load(std::memory_order_acquire); }
 
 }  // namespace
 
@@ -140,7 +140,7 @@ std::vector<InternetItem> InternetItemList(InternetMediaType type) {
   const std::vector<MediaRecord>& results = db_selectResults();
   std::vector<InternetItem> items;
   for (int i = 0; i < n && i < static_cast<int>(results.size()); ++i) {
-    items.push_back({results[i].FilePath, results[i].FileName, type, results[i].PIndex});
+    items.push_back({results[i].FilePath, results[i].FileName, type, results[i].pIndex});
   }
   return items;
 }

@@ -8,6 +8,7 @@
 #include "internet/internet_limits.h"
 #include "internet/stream_commands.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/statements.h"
@@ -25,7 +26,7 @@ class InternetItemsTest : public ::testing::Test {
     ASSERT_TRUE(library_.ok());
     FST_BuildTree();
   }
-  void TearDown() override { g_scanRunning.store(false); }
+  void TearDown() override { Scanner().running.store(false); }
 
   static int Children(int32_t container) { return db_getCount(sql::Children(container)); }
 
@@ -64,10 +65,10 @@ TEST_F(InternetItemsTest, BadInputIsRefusedAndNothingIsStored) {
   EXPECT_EQ(InternetItemAdd("http://x/\r\nHost: y", "t", kVideo), Status::kBadText);
   EXPECT_EQ(InternetItemAdd("http://x/" + std::string(kInternetUrlMaxBytes, 'u'), "t", kVideo),
             Status::kBadText);
-  g_scanRunning.store(true);
+  Scanner().running.store(true);
   EXPECT_EQ(InternetItemAdd("http://x/", "t", kVideo), Status::kScanRunning);
   EXPECT_EQ(InternetItemModify({"a", "b", kVideo}, "http://x/", "t", kVideo), Status::kScanRunning);
-  g_scanRunning.store(false);
+  Scanner().running.store(false);
   EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
 
   // A long title is kept to what a listed row can name, so the row still removes it.

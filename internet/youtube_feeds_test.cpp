@@ -7,6 +7,8 @@
 #include "controlpoint/testing/http_fetch_test_server.h"
 #include "internet/internet_limits.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/statements.h"

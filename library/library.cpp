@@ -179,12 +179,14 @@ enum class Field {
   kAuthor,
   kGenre,
   kTrackNo,
+  kYear,
   kDuration,
   kBitrate,
   kFileSize,
   kFileType,
   kInternetFlags,
   kCDCover,
+  kSubtitle,
 };
 
 Field FieldOfColumn(const char* name) {
@@ -206,12 +208,14 @@ Field FieldOfColumn(const char* name) {
       {"author", Field::kAuthor},
       {"genre", Field::kGenre},
       {"trackno", Field::kTrackNo},
+      {"year", Field::kYear},
       {"duration", Field::kDuration},
       {"bitrate", Field::kBitrate},
       {"filesize", Field::kFileSize},
       {"filetype", Field::kFileType},
       {"internetflags", Field::kInternetFlags},
       {"cdcover", Field::kCDCover},
+      {"subtitle", Field::kSubtitle},
   };
   auto it = kFields.find(platform::AsciiLower(name ? name : ""));
   return it == kFields.end() ? Field::kNone : it->second;
@@ -247,7 +251,7 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
         r->MyIndex = i32();
         break;
       case Field::kPIndex:
-        r->PIndex = i32();
+        r->pIndex = i32();
         break;
       case Field::kFlags:
         r->Flags = i32();
@@ -294,6 +298,9 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
       case Field::kTrackNo:
         r->TrackNo = i32();
         break;
+      case Field::kYear:
+        r->Year = i32();
+        break;
       case Field::kDuration:
         r->Duration = i32();
         break;
@@ -311,6 +318,9 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
         break;
       case Field::kCDCover:
         r->CDCover = ColumnText(stmt, i, kRecordPathField);
+        break;
+      case Field::kSubtitle:
+        r->Subtitle = ColumnText(stmt, i, kRecordPathField);
         break;
     }
   }
@@ -513,25 +523,31 @@ std::string QuotedName(const std::string& name) {
 
 // Brings a library written by an earlier version up to date, all in one transaction: the
 // sort key columns are added and filled, and indexes that need the program's collation
-// are replaced, so the file opens in any SQLite tool from then on. Then makes sure the
-// indexes exist.
+// are replaced, so the file opens in any SQLite tool from then on; the tag year and
+// subtitle columns are added (their items learn them when they are scanned again). Then
+// makes sure the indexes exist.
 bool UpgradeLibraryLocked() {
   bool haveKeys = HasColumnLocked("FSE_QueryState", "FileNameSortKey");
+  bool haveYear = HasColumnLocked("FSE_QueryState", "Year");
+  bool haveSubtitle = HasColumnLocked("FSE_QueryState", "Subtitle");
   std::vector<std::string> collated = CollatedIndexesLocked();
-  if (haveKeys && collated.empty()) return ExecScriptLocked(kLibraryIndexes);
+  bool resort = !haveKeys || !collated.empty();
+  if (!resort && haveYear && haveSubtitle) return ExecScriptLocked(kLibraryIndexes);
   if (!ExecScriptLocked("begin immediate;")) return false;
   bool ok = true;
   for (const std::string& name : collated) {
     ok = ok && ExecScriptLocked(("drop index " + QuotedName(name) + ";").c_str());
   }
   if (ok && !haveKeys) ok = ExecScriptLocked(kAddSortKeyColumns);
-  ok = ok && ExecScriptLocked(kFillSortKeys) && ExecScriptLocked(kLibraryIndexes) &&
-       ExecScriptLocked("commit;");
+  if (ok && !haveYear) ok = ExecScriptLocked(kAddYearColumn);
+  if (ok && !haveSubtitle) ok = ExecScriptLocked(kAddSubtitleColumn);
+  if (ok && resort) ok = ExecScriptLocked(kFillSortKeys);
+  ok = ok && ExecScriptLocked(kLibraryIndexes) && ExecScriptLocked("commit;");
   if (!ok) {
     ExecScriptLocked("rollback;");
     return false;
   }
-  platform::Logf("library: %s converted to stored sort keys\n", g_lib.path.c_str());
+  platform::Logf("library: %s converted to this version's columns\n", g_lib.path.c_str());
   return true;
 }
 
@@ -701,8 +717,10 @@ std::string MakeVirtualName(int32_t myIndex, const std::string& fileName) {
   return name;
 }
 
-std::string CoverPath(const MediaRecord& record) {
-  const std::string& name = record.CDCover;
+namespace {
+
+// The file `name` in the folder of the record's file, when `name` is a plain file name.
+std::string SiblingPath(const MediaRecord& record, const std::string& name) {
   if (name.find_first_not_of(" \t") == std::string::npos || name == "." || name == ".." ||
       name.find('/') != std::string::npos)
     return {};
@@ -710,6 +728,12 @@ std::string CoverPath(const MediaRecord& record) {
   if (slash == std::string::npos) return {};
   return record.FilePath.substr(0, slash + 1) + name;
 }
+
+}  // namespace
+
+std::string CoverPath(const MediaRecord& record) { return SiblingPath(record, record.CDCover); }
+
+std::string SubtitlePath(const MediaRecord& record) { return SiblingPath(record, record.Subtitle); }
 
 int32_t Utf8CharCount(const std::string& text) {
   int32_t count = 0;

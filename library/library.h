@@ -81,8 +81,9 @@ void db_forgetBrowseQuery();
 // Highest MyIndex of the object table; 0 when the table is empty or the query fails.
 int32_t db_getMaxIndex();
 
-// Reads a setting. Returns 1 when the query ran; *value is the stored text (cut to
-// kSettingValueMax bytes), empty when the key has no row; *found (optional) tells which.
+// Reads a setting: a row of the table AVP (attribute-value pairs). Returns 1 when the
+// query ran; *value is the stored text (cut to kSettingValueMax bytes), empty when the key
+// has no row; *found (optional) tells which.
 int db_getAVP(std::string_view key, std::string* value, bool* found = nullptr);
 // Updates a setting. A key without a row is not created.
 void db_setAVP(std::string_view key, std::string_view value);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -62,34 +60,14 @@ class LibraryTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(LibraryTest, MissingFileIsCreatedWithEverySettingAndFirstRunFlag) {
-  EXPECT_TRUE(fs::exists(dir_ + "/Orvex.mdb"));
-  std::string value;
-  bool found = false;
-  EXPECT_EQ(db_getAVP("RunFirstTime", &value, &found), 1);
-  EXPECT_TRUE(found);
-  EXPECT_EQ(value, "TRUE");
-  for (const char* key :
-       {"ServerName", "EnableAutoRun", "MinimizedAtStartUp", "TranscodingEnable", "PreCacheEnable",
-        "TransVideoQuality", "VideoFilter", "AudioFilter", "ImageFilter", "PlaylistFilter",
-        "Language", "UDN", "SerialNumber", "SystemUpdateID"}) {
-    EXPECT_EQ(db_getAVP(key, &value, &found), 1) << key;
-    EXPECT_TRUE(found) << key;
-  }
-  db_getAVP("PlaylistFilter", &value);
-  EXPECT_EQ(value, ".m3u .pls .asx");
-}
-
 TEST_F(LibraryTest, FileThatIsNotALibraryIsRefused) {
+  // A file that is no database at all is refused at start-up (the program's tests); a real
+  // database without the library's tables is refused too.
   db_close();
-  std::string path = dir_ + "/other.mdb";
-  std::ofstream(path) << "this is not a database, just some bytes that look like nothing";
-  EXPECT_EQ(db_openAt(path), 0);
-  EXPECT_FALSE(db_isOpen());
-  // A real database without the library's tables is refused too.
   std::string empty = dir_ + "/empty.mdb";
   ASSERT_EQ(std::system(("sqlite3 '" + empty + "' 'create table t(x);'").c_str()), 0);
   EXPECT_EQ(db_openAt(empty), 0);
+  EXPECT_FALSE(db_isOpen());
   ASSERT_EQ(db_open(), 1);
 }
 
@@ -106,11 +84,8 @@ TEST_F(LibraryTest, QuotesNonAsciiHugeSizesAndLongTextsRoundTrip) {
   EXPECT_EQ(record.Album, "Al\"bum");
   EXPECT_EQ(record.Title, row.Title);
   EXPECT_EQ(record.FileSize, 5'000'000'000LL);
-  EXPECT_EQ(record.ResourcePath, record.FilePath);
   EXPECT_EQ(record.VirtualName, "\\40\\" + row.FileName);
   EXPECT_EQ(record.FileNameLen, 28);  // characters, not bytes
-  EXPECT_EQ(db_getCount(sql::ItemUnder(row.FilePath, row.FileName, 7)), 1);
-  EXPECT_TRUE(lib_.messages().empty());
 
   // Long texts are cut to the record's field, never inside a character, but the row keeps
   // them whole: 1023 bytes would end in the middle of the 512th "é".
@@ -127,33 +102,31 @@ TEST_F(LibraryTest, QuotesNonAsciiHugeSizesAndLongTextsRoundTrip) {
 // The stored keys order texts exactly as the collation compares them, malformed bytes
 // included, so a listing sorted by the keys is sorted by the collation.
 TEST(SortKeyTest, KeysCompareAsTheCollationDoes) {
-  const std::string texts[] = {"",
-                               "a",
-                               "A",
-                               "ab",
-                               "aB",
-                               "b",
-                               "e",
-                               "é",
-                               "É",
-                               "f",
-                               "zz",
-                               "\x7f",
-                               "ǅ",
-                               "日本",
-                               "\xc3",
-                               "a\xc3",
-                               "\xc3\xa9x",
-                               "\xff",
-                               "\xf4\x8f\xbf\xbf",
-                               "\xf4\x90\x80\x80",
-                               "\xf7\xbf\xbf\xbf",
-                               std::string("a\0b", 3)};
+  // Every pair of these pieces: case pairs, letters beyond ASCII ("é", "É", "ǅ", "日"),
+  // malformed bytes, code points past U+10FFFF and a NUL, next to each other.
+  const std::string pieces[] = {"",
+                                "a",
+                                "A",
+                                "B",
+                                "\xc3\xa9",
+                                "\xc3\x89",
+                                "\xc7\x85",
+                                "\xe6\x97\xa5",
+                                "\x7f",
+                                "\xc3",
+                                "\xff",
+                                "\xf4\x8f\xbf\xbf",
+                                "\xf4\x90\x80\x80",
+                                "\xf7\xbf\xbf\xbf",
+                                {"\0", 1}};
+  std::vector<std::pair<std::string, std::string>> texts;  // each with its key
+  for (const std::string& a : pieces) {
+    for (const std::string& b : pieces) texts.emplace_back(a + b, NoCaseSortKey(a + b));
+  }
   auto sign = [](int v) { return (v > 0) - (v < 0); };
-  for (const std::string& a : texts) {
-    for (const std::string& b : texts) {
-      EXPECT_EQ(sign(NoCaseSortKey(a).compare(NoCaseSortKey(b))), sign(CompareNoCase(a, b)))
-          << a << " / " << b;
+  for (const auto& [a, keyA] : texts) {
+    for (const auto& [b, keyB] : texts) {
+      ASSERT_EQ(sign(keyA.compare(keyB)), sign(CompareNoCase(a, b))) << a << " / " << b;
     }
   }
 }
@@ -179,9 +152,7 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
   Insert(Item(50, 7, "b.mp3", "beta"));
   Insert(Item(51, 7, "a.mp3", "Beta"));
   Insert(Item(52, 7, "c.mp3", "alpha"));
-  ObjectRow container = Item(53, 7, "zz");
-  container.ObjectType = container.ProcessObjectType = kObjectContainer;
-  Insert(container);
+  Insert(Container(53, 7, "zz"));
   Insert(Item(54, 7, "d.mp3", "Éclair"));
   Insert(Item(55, 7, "e.mp3", "éclair"));
   db_close();
@@ -193,6 +164,8 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
                          "drop index FSE_ByParent;"
                          "alter table FSE_QueryState drop column AlbumSortKey;"
                          "alter table FSE_QueryState drop column FileNameSortKey;"
+                         "alter table FSE_QueryState drop column Year;"
+                         "alter table FSE_QueryState drop column Subtitle;"
                          "create index FSE_ByParent on FSE_QueryState (pIndex, ObjectType desc, "
                          "Album collate ORVEX_NOCASE, FileName collate ORVEX_NOCASE);"
                          "delete from AVP where my_attribute in ('UDN', 'SystemUpdateID');",
@@ -211,8 +184,15 @@ TEST_F(LibraryTest, OldLibraryIsConvertedSoThatAnySqliteToolCanUseIt) {
     EXPECT_EQ(db_getAVP(key, &value, &found), 1);
     EXPECT_TRUE(found) << key;
   }
-  Insert(Item(56, 7, "f.mp3", "ÉCLAIR"));
+  ObjectRow tagged = Item(56, 7, "f.mp3", "ÉCLAIR");
+  tagged.Year = 1999;
+  tagged.Subtitle = "f.srt";
+  Insert(tagged);
   EXPECT_EQ(db_systemUpdateId(), 1u);
+  MediaRecord stored;
+  ASSERT_EQ(db_getOneRecord(sql::ObjectByIndex(56), &stored), 1);
+  EXPECT_EQ(stored.Year, 1999);
+  EXPECT_EQ(stored.Subtitle, "f.srt");
   db_close();
 
   EXPECT_EQ(StockTool(file, "pragma integrity_check"), "ok\n");
@@ -254,32 +234,16 @@ TEST_F(LibraryTest, SelectResultsArePerThreadAndRecordsFollowTheSortedOrder) {
   EXPECT_EQ(Indexes(page), (std::vector<int32_t>{403, 401, 402}));
 }
 
-class BrowsePageTest : public LibraryTest {
- protected:
-  void SetUp() override {
-    LibraryTest::SetUp();
-    LibraryTransaction batch;
-    for (int i = 0; i < 25; ++i) {
-      char name[16];
-      std::snprintf(name, sizeof name, "%02d.mp3", i);
-      Insert(Item(100 + i, 7, name));
-    }
-    ASSERT_TRUE(batch.Commit());
-  }
-};
-
 // A page may jump anywhere, change the query, or follow a write; it reads what is there.
-TEST_F(BrowsePageTest, PagesFollowJumpsQueriesAndWrites) {
+TEST_F(LibraryTest, PagesFollowJumpsQueriesAndWrites) {
+  for (int i = 0; i < 25; ++i)
+    Insert(Item(100 + i, 7, (i < 10 ? "0" : "") + std::to_string(i) + ".mp3"));
   std::vector<MediaRecord> page;
-  EXPECT_EQ(db_browsePage(sql::Children(7), &page, 0, 10), 10);
+  // Windows, counts past the end and starts past the end are the content directory's
+  // tests; here the cursor jumps back and forth.
   EXPECT_EQ(db_browsePage(sql::Children(7), &page, 10, 20), 15);
-  EXPECT_EQ(page.front().MyIndex, 110);
-  EXPECT_EQ(page.back().MyIndex, 124);
-  EXPECT_EQ(db_browsePage(sql::Children(7), &page, 25, 10), 0);
-  EXPECT_TRUE(page.empty());
   EXPECT_EQ(db_browsePage(sql::Children(7), &page, 3, 2), 2);
   EXPECT_EQ(Indexes(page), (std::vector<int32_t>{103, 104}));
-  EXPECT_EQ(db_browsePage(sql::Children(7), &page, 24, 100), 1);
   EXPECT_EQ(db_browsePage(sql::Children(7), &page, -1, 5), 0);
   EXPECT_EQ(db_browsePage(sql::Children(7), &page, 0, 0), 0);
 
@@ -297,8 +261,8 @@ TEST_F(BrowsePageTest, PagesFollowJumpsQueriesAndWrites) {
 }
 
 // Control points compare the counter with the value they cached, so it moves once per
-// commit that changes objects, names the containers whose children changed, is stored
-// with the change, and survives a restart.
+// commit that changes objects and names the containers whose children changed. That it
+// survives a restart is proven by restarting the real server.
 TEST_F(LibraryTest, EveryCommitThatChangesObjectsMovesTheStoredCounterOnce) {
   Insert(Container(6, 1, "My Folders"));
   Insert(Container(7, 2, "All Music"));
@@ -341,9 +305,6 @@ TEST_F(LibraryTest, EveryCommitThatChangesObjectsMovesTheStoredCounterOnce) {
   EXPECT_TRUE(heard[3].overflow);
   EXPECT_TRUE(heard[3].containers.empty());
   db_setChangeListener(nullptr);
-  db_close();
-  ASSERT_EQ(db_open(), 1);
-  EXPECT_EQ(db_systemUpdateId(), start + 4);
 }
 
 // A copy that cannot replace the library, or one an earlier run left behind, leaves the

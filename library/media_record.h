@@ -23,7 +23,7 @@ inline constexpr int32_t kFlagNonDivxAvi = 128;
 inline constexpr int32_t kFlagDiscImage = 256;
 
 struct MediaRecord {
-  int32_t PIndex = 0;
+  int32_t pIndex = 0;
   int32_t MyIndex = 0;
   int32_t Flags = 0;
   int32_t InternetFlags = 0;
@@ -50,6 +50,9 @@ struct MediaRecord {
   std::string Author;
   std::string Genre;
   int32_t TrackNo = 0;
+  int32_t Year = 0;  // of the tags; 0 when unknown
+  // The file name of the subtitle beside a video (same folder); empty when none.
+  std::string Subtitle;
   int32_t Duration = 0;
   int32_t Bitrate = 0;
   // 64-bit so that files of 2 GiB and more keep their size.
@@ -81,6 +84,10 @@ std::string MakeVirtualName(int32_t myIndex, const std::string& fileName);
 // The album picture beside an audio item: its folder and `CDCover`. Empty when the item
 // has none (the scanner stores a blank then) or the name is not a plain file name.
 std::string CoverPath(const MediaRecord& record);
+
+// The subtitle beside a video: its folder and `Subtitle`. Empty when the video has none
+// or the name is not a plain file name.
+std::string SubtitlePath(const MediaRecord& record);
 
 // Number of characters (code points) of UTF-8 text: the value of FilePathLen and
 // FileNameLen.

@@ -18,11 +18,14 @@ std::string JoinExtensions(const std::vector<std::string_view>& list) {
   return joined;
 }
 
-// Integer columns default to 0 and text columns to empty text, so a column that an
-// insert does not name reads back as the design's "empty or null gives 0". MyIndex is
-// unique but not the rowid: the rowid keeps the order in which rows were stored, which
-// internet containers show. AlbumSortKey and FileNameSortKey hold the sort keys of Album
-// and FileName (NoCaseSortKey), written with every row by the program.
+// FSE_QueryState is the object table, named after the file system enumerator (FSE) of the
+// content directory that reads it. Integer columns default to 0 and text columns to
+// empty text, so a column that an insert does not name reads back as the design's "empty
+// or null gives 0". MyIndex is unique but not the rowid: the rowid keeps the order in
+// which rows were stored, which internet containers show. AlbumSortKey and
+// FileNameSortKey hold the sort keys of Album and FileName (NoCaseSortKey), written with
+// every row by the program. Year is the year of an item's tags, 0 when they give none.
+// Subtitle is the file name of the subtitle beside a video, empty when it has none.
 const char* const kLibrarySchema = R"sql(
 create table FSE_QueryState (
   MyIndex integer not null default 0 unique,
@@ -50,7 +53,9 @@ create table FSE_QueryState (
   CDCover text not null default '',
   Favorite integer not null default 0,
   AlbumSortKey text not null default '',
-  FileNameSortKey text not null default ''
+  FileNameSortKey text not null default '',
+  Year integer not null default 0,
+  Subtitle text not null default ''
 );
 create table Shared_Folder (
   DirPath text not null default '',
@@ -94,6 +99,14 @@ create index if not exists Shared_ByPath on Shared_Folder (DirPath);
 const char* const kAddSortKeyColumns = R"sql(
 alter table FSE_QueryState add column AlbumSortKey text not null default '';
 alter table FSE_QueryState add column FileNameSortKey text not null default '';
+)sql";
+
+const char* const kAddYearColumn = R"sql(
+alter table FSE_QueryState add column Year integer not null default 0;
+)sql";
+
+const char* const kAddSubtitleColumn = R"sql(
+alter table FSE_QueryState add column Subtitle text not null default '';
 )sql";
 
 const char* const kFillSortKeys = R"sql(

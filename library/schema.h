@@ -24,6 +24,10 @@ extern const char* const kLibraryIndexes;
 // The conversion of a library written before the sort keys were stored: the key columns
 // are added, then every row's keys are computed (orvex_sort_key, RegisterNoCaseCollation).
 extern const char* const kAddSortKeyColumns;
+// Adds the tag year column to a library written before it was stored.
+extern const char* const kAddYearColumn;
+// Adds the subtitle column to a library written before it was stored.
+extern const char* const kAddSubtitleColumn;
 extern const char* const kFillSortKeys;
 // The collation that indexes of such a library name; the stock SQLite tool lacks it.
 extern const char* const kProgramCollation;

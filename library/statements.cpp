@@ -96,8 +96,8 @@ Sql InsertObject(const ObjectRow& r) {
       "insert into FSE_QueryState (MyIndex, pIndex, Flags, ObjectType, ProcessObjectType, "
       "FilePathLen, FilePath, FileNameLen, FileName, Album, Title, Author, Genre, TrackNo, "
       "Duration, Bitrate, FileSize, FileType, InternetFlags, CDCover, Favorite, AlbumSortKey, "
-      "FileNameSortKey) values "
-      "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+      "FileNameSortKey, Year, Subtitle) values "
+      "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   s.values = {int64_t{r.withIndex ? r.MyIndex : 0},
               int64_t{r.pIndex},
               int64_t{r.Flags},
@@ -120,7 +120,9 @@ Sql InsertObject(const ObjectRow& r) {
               r.CDCover,
               int64_t{r.Favorite},
               NoCaseSortKey(r.Album),
-              NoCaseSortKey(r.FileName)};
+              NoCaseSortKey(r.FileName),
+              int64_t{r.Year},
+              r.Subtitle};
   return s;
 }
 
@@ -130,6 +132,11 @@ Sql UpdateTags(std::string_view path, std::string_view title, std::string_view a
       "update FSE_QueryState set Title = ?, Author = ?, Album = ?, Genre = ?, "
       "AlbumSortKey = ? where FilePath = ?",
       {Text(title), Text(author), Text(album), Text(genre), NoCaseSortKey(album), Text(path)}};
+}
+
+Sql UpdateSubtitle(std::string_view path, std::string_view subtitle) {
+  return {"update FSE_QueryState set Subtitle = ? where FilePath = ? and Subtitle <> ?",
+          {Text(subtitle), Text(path), Text(subtitle)}};
 }
 
 Sql DeleteByIndex(int32_t myIndex) {

@@ -24,6 +24,8 @@ struct ObjectRow {
   std::string Author;
   std::string Genre;
   int32_t TrackNo = 0;
+  int32_t Year = 0;
+  std::string Subtitle;
   int32_t Duration = 0;
   int32_t Bitrate = 0;
   int64_t FileSize = 0;
@@ -61,6 +63,8 @@ Sql CountFlags17Items();
 Sql InsertObject(const ObjectRow& row);
 Sql UpdateTags(std::string_view path, std::string_view title, std::string_view author,
                std::string_view album, std::string_view genre);
+// The subtitle of every row of a video file.
+Sql UpdateSubtitle(std::string_view path, std::string_view subtitle);
 Sql DeleteByIndex(int32_t myIndex);
 Sql DeleteChildren(int32_t pIndex);
 Sql DeleteByPath(std::string_view path);

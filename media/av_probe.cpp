@@ -194,6 +194,8 @@ bool AvProbe_Read(const std::string& path, AvProbeResult* result, bool audioProp
   if (result->artist.empty()) result->artist = TagValue(context.get(), "author");
   result->genre = TagValue(context.get(), "genre");
   result->track = TagValue(context.get(), "track");
+  result->date = TagValue(context.get(), "date");
+  if (result->date.empty()) result->date = TagValue(context.get(), "year");
   return true;
 }
 

@@ -17,6 +17,7 @@ struct AvProbeResult {
   std::string artist;
   std::string genre;
   std::string track;
+  std::string date;  // as tagged: a year, or a date that begins with one
 };
 
 // Opens `path` with FFmpeg (local files only: no protocol but "file" is allowed, so a

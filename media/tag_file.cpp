@@ -63,6 +63,7 @@ bool ReadUnguarded(const std::string& path, TagFileResult* result) {
     result->artist = ToUtf8(tag->artist());
     result->genre = ToUtf8(tag->genre());
     result->track = tag->track();
+    result->year = tag->year();
   }
   if (const TagLib::AudioProperties* properties = file.audioProperties()) {
     result->lengthMs = std::max(0, properties->lengthInMilliseconds());

@@ -14,6 +14,7 @@ struct TagFileResult {
   std::string artist;
   std::string genre;
   unsigned track = 0;
+  unsigned year = 0;    // 0 when the tags give none
   int lengthMs = 0;     // 0 when unknown
   int bitRateKbps = 0;  // 0 when unknown
   // The file was read as a format that holds only audio and whose tags TagLib reads in

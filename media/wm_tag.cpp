@@ -41,9 +41,9 @@ int32_t ClampToInt32(int64_t value) {
   return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
 }
 
-// The leading decimal digits of a track tag such as "7" or "7/12"; 0 when there are none
+// The leading decimal digits of a tag such as "7" or "7/12"; 0 when there are none
 // or they overflow.
-uint32_t ParseTrack(const std::string& text) {
+uint32_t ParseLeadingNumber(const std::string& text) {
   uint32_t value = 0;
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
@@ -81,7 +81,10 @@ void FillNumbers(const media::TagFileResult& tags, const media::AvProbeResult& p
     block->Bitrate = ClampToInt32(bitRate);
     block->BitrateText = std::to_string(block->Bitrate);
   }
-  uint32_t track = tags.track > 0 ? tags.track : ParseTrack(probe.track);
+  // A date tag may be a whole date ("2009-03-20"); its leading number is the year.
+  uint32_t year = tags.year > 0 ? tags.year : ParseLeadingNumber(probe.date);
+  if (year > 0 && year <= 9999) block->Year = static_cast<int32_t>(year);
+  uint32_t track = tags.track > 0 ? tags.track : ParseLeadingNumber(probe.track);
   if (track > 0) {
     block->TrackNo = ClampToInt32(track);
     block->TrackText = std::to_string(block->TrackNo);

@@ -42,6 +42,8 @@ struct WMTagBlock {
   int32_t Duration = 0;
   int32_t Bitrate = 0;
   int32_t TrackNo = 0;
+  // The year the tags give (1 to 9999); 0 when they give none.
+  int32_t Year = 0;
 };
 
 // Fills `block` with the tags of the file at `path` (UTF-8). A file that neither TagLib

@@ -1,7 +1,10 @@
 #include "streamserver/stream_media.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/sendfile.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include "gui/transfer_status.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/subtitle.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 #include "streamserver/dir_index.h"
@@ -23,6 +27,7 @@
 #include "streamserver/stream_response.h"
 #include "streamserver/stream_server.h"
 #include "streamserver/stream_text.h"
+#include "upnp/escape.h"
 
 namespace {
 
@@ -148,6 +153,48 @@ std::string FileProtocolInfo(const std::string& path) {
   return MediaType_BuildProtocolInfo(path, MediaType_ExtensionOf(path), false);
 }
 
+bool Asked(const StreamRequest& request, std::string_view name) {
+  const std::string* value = StreamRequest_HeaderValue(request, name);
+  return value != nullptr && stream_text::TrimBlanks(*value) == "1";
+}
+
+// "http://address:port" of the socket the request came in on; empty when unknown.
+std::string LocalOrigin(int fd) {
+  sockaddr_in local{};
+  socklen_t size = sizeof local;
+  if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0 ||
+      local.sin_family != AF_INET) {
+    return {};
+  }
+  char address[INET_ADDRSTRLEN];
+  if (::inet_ntop(AF_INET, &local.sin_addr, address, sizeof address) == nullptr) return {};
+  return std::string("http://") + address + ":" + std::to_string(ntohs(local.sin_port));
+}
+
+// TVs that show subtitles ask, with the video, where its subtitle is and how long the
+// video plays; others ask nothing and get neither field.
+void AddCaptionFields(StreamRequest* request) {
+  if (!request->HasRecord || request->Source != request->Record.FilePath) return;
+  const MediaRecord& record = request->Record;
+  if (Asked(*request, "getcaptioninfo.sec")) {
+    std::string subtitle = SubtitlePath(record);
+    std::string origin = LocalOrigin(request->Fd);
+    size_t slash = request->Uri.rfind('/');
+    struct stat st = {};
+    if (!subtitle.empty() && !origin.empty() && slash != std::string::npos &&
+        ::stat(subtitle.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      StreamResponse_AddField(request, "CaptionInfo.sec",
+                              origin + FLibUrl_Escape(request->Uri.substr(0, slash + 1)) +
+                                  FLibUrl_Escape(record.Subtitle));
+    }
+  }
+  if (Asked(*request, "getmediainfo.sec") && record.Duration > 0) {
+    StreamResponse_AddField(
+        request, "MediaInfo.sec",
+        "SEC_Duration=" + std::to_string(int64_t{record.Duration} * 1000) + ";");
+  }
+}
+
 // The whole source, one range, or several as multipart/byteranges; 304 when the client's
 // copy is current, 416 when no range asked for holds a byte of it. Returns 0 when the
 // connection must end.
@@ -185,6 +232,7 @@ int ServeSource(StreamRequest* request, const Source& source) {
   StreamResponse_AddField(request, "Accept-Ranges", "bytes");
   StreamResponse_AddField(request, "Last-Modified", StreamDate_Format(source.Modified));
   StreamMedia_AddDlnaFields(request, source.Type, source.ProtocolInfo);
+  AddCaptionFields(request);
   if (!StreamResponse_WriteHeader(request)) return 0;
   if (request->Method == kStreamMethodHead) return 1;
 
@@ -281,6 +329,12 @@ int ServePlainFile(StreamRequest* request) {
   }
   source.TransferPath = path;
   source.ProtocolInfo = FileProtocolInfo(path);
+  if (request->HasRecord && !request->Record.Subtitle.empty() &&
+      path == SubtitlePath(request->Record)) {
+    // The subtitle's text is sent as it is, under the type its resource announces.
+    source.Type = std::string(media::Subtitle_Mime(path));
+    source.ProtocolInfo = "http-get:*:" + source.Type + ":*";
+  }
   return ServeSource(request, source);
 }
 
@@ -400,6 +454,11 @@ void StreamMedia_Rewrite(StreamRequest* request) {
   request->Record = std::move(record);
 
   std::string_view name = LastSegment(uri);
+  if (!request->Source.empty() && !request->Record.Subtitle.empty() &&
+      name == request->Record.Subtitle) {
+    request->Source = SubtitlePath(request->Record);
+    return;
+  }
   if (!IsPicture(MimeTable_Extension(name))) return;
   const std::string& path = request->Record.FilePath;
   size_t slash = path.rfind('/');

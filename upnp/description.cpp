@@ -188,7 +188,14 @@ std::string UpnpDescription_Format(std::string_view friendlyName, std::string_vi
       "urn:schemas-upnp-org:service:ContentDirectory:1</serviceType><serviceId>"
       "urn:upnp-org:serviceId:ContentDirectory</serviceId><SCPDURL>ContentDirectory/scpd.xml"
       "</SCPDURL><controlURL>ContentDirectory/control</controlURL><eventSubURL>"
-      "ContentDirectory/event</eventSubURL></service></serviceList></device></root>";
+      "ContentDirectory/event</eventSubURL></service></serviceList>";
+  // TVs of one maker fetch subtitles and durations with a video only from servers that
+  // announce it; every other client passes over elements of a foreign namespace.
+  text +=
+      "<sec:ProductCap xmlns:sec=\"http://www.sec.co.kr/dlna\">"
+      "smi,DCM10,getMediaInfo.sec,getCaptionInfo.sec</sec:ProductCap>"
+      "<sec:X_ProductCap xmlns:sec=\"http://www.sec.co.kr/dlna\">"
+      "smi,DCM10,getMediaInfo.sec,getCaptionInfo.sec</sec:X_ProductCap></device></root>";
   return text;
 }
 

@@ -16,6 +16,7 @@ Refuses to run unless the namespace is fresh (only "lo" exists).
 import os
 import subprocess
 import sys
+import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
@@ -24,12 +25,16 @@ from netns_support import (ADDRESS, CD_TYPE, MediaServerFinder, Server, check,  
                            ffmpeg, finish, get, http, library_namespace)
 
 
+SUBTITLE = "1\n00:00:00,000 --> 00:00:01,500\nPremière lumière\n"
+
+
 def make_media(media):
     music = os.path.join(media, "Music")
     os.makedirs(music)
     ffmpeg("-f", "lavfi", "-i", "sine=f=440:d=3", "-c:a", "libmp3lame", "-b:a", "96k",
            "-metadata", "title=First Light", "-metadata", "artist=Tester",
-           os.path.join(music, "song.mp3"))
+           "-metadata", "album=Dawn", "-metadata", "genre=Ambient", "-metadata", "track=7/9",
+           "-metadata", "date=2009", os.path.join(music, "song.mp3"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=64x64:d=1", "-frames:v", "1",
            os.path.join(music, "folder.jpg"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=320x240:d=1", "-frames:v", "1",
@@ -39,6 +44,8 @@ def make_media(media):
            os.path.join(media, "clip.mp4"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=160x120:d=2:r=10", "-c:v", "mpeg4",
            os.path.join(media, "film.mkv"))
+    with open(os.path.join(media, "clip.en.srt"), "w", encoding="utf-8") as f:
+        f.write(SUBTITLE)
     # A song in a folder without pictures, converted for clients (Ogg is always).
     os.makedirs(os.path.join(media, "Loose"))
     ffmpeg("-f", "lavfi", "-i", "sine=f=330:d=3", "-c:a", "libvorbis",
@@ -68,6 +75,7 @@ class Browser:
         self.GObject, self.GUPnP, self.GUPnPAV = GObject, GUPnP, GUPnPAV
         finder = MediaServerFinder()
         self.cd = None
+        self.objects = {}
         if check(finder.find(20) is not None, "GUPnP finds the server"):
             self.cd = finder.services()[CD_TYPE]
 
@@ -122,6 +130,7 @@ class Browser:
                                                resources))
                 if resources:
                     items.setdefault(o.get_title(), resources)
+                    self.objects.setdefault(o.get_title(), o)
         return items, playlists, miscounted
 
 
@@ -150,6 +159,40 @@ def check_resource(name, url, info, data):
               % (name, info, fields.get("contentfeatures.dlna.org")))
 
 
+def subtitle_of(browser, title):
+    """The (uri, protocolInfo) of the item's subtitle resource, or None."""
+    resources = browser.walk()[0].get(title, []) if browser.cd else []
+    return next(((r[0], r[1]) for r in resources if r[1].startswith("http-get:*:text/srt:")),
+                None)
+
+
+def check_subtitles(browser, items, media):
+    """The video with a subtitle beside it offers it; TVs that ask get its place and the
+    video's duration with the video; the watcher follows subtitles that come and go."""
+    found = subtitle_of(browser, "clip")
+    if not check(found is not None, "the clip offers its subtitle %s" % items.get("clip")):
+        return
+    video = items["clip"][0][0]
+    for method in ("GET", "HEAD"):
+        parts = urllib.parse.urlsplit(video)
+        status, fields, _ = http(parts.hostname, parts.port, parts.path, [
+            ("getCaptionInfo.sec", "1"), ("getMediaInfo.sec", "1")], method=method)
+        check(status == 200 and fields.get("captioninfo.sec") == found[0] and
+              fields.get("mediainfo.sec") == "SEC_Duration=2000;",
+              "%s of the clip tells its subtitle and duration when asked %s" % (method, fields))
+    status, fields, _ = get(video)
+    check("captioninfo.sec" not in fields and "mediainfo.sec" not in fields,
+          "a client that asks nothing gets neither field")
+    os.rename(os.path.join(media, "clip.en.srt"), os.path.join(media, "film.srt"))
+    end = time.time() + 20
+    while time.time() < end and (subtitle_of(browser, "clip") or not subtitle_of(browser, "film")):
+        time.sleep(0.5)
+    moved = subtitle_of(browser, "film")
+    check(subtitle_of(browser, "clip") is None and moved is not None and
+          get(moved[0])[2] == SUBTITLE.encode(),
+          "the watcher moves the subtitle from the clip to the film, which sends it")
+
+
 def use(home, media, inside):
     files = {}
     for root, _, names in os.walk(media):
@@ -175,6 +218,8 @@ def use(home, media, inside):
                 check((size, duration, bitrate) == (len(files["folder"]), -1, -1),
                       "the cover has its own size, no duration or bit rate %s"
                       % ((size, duration, bitrate),))
+            elif ":text/srt:" in info:
+                check_resource(title + " subtitle", url, info, SUBTITLE.encode())
             elif "&TC&POWER" not in url:
                 check_resource(title, url, info, files[title])
             else:
@@ -222,6 +267,17 @@ def use(home, media, inside):
               real[0].get_title() == title, "playlist entry %s: its metadata and the item "
               "it refers to can be browsed" % title)
 
+    # A tagged song is a music track with its tags; a song without tags stays a plain
+    # audio item.
+    song, lonely = browser.objects.get("song"), browser.objects.get("lonely")
+    fields = song and (song.get_upnp_class(), song.get_artist(), song.get_creator(),
+                       song.get_album(), song.get_genre(), song.get_track_number(),
+                       song.get_date())
+    check(fields == ("object.item.audioItem.musicTrack", "Tester", "Tester", "Dawn",
+                     "Ambient", 7, "2009-01-01"), "the tagged song's fields %s" % (fields,))
+    check(lonely and (lonely.get_upnp_class(), lonely.get_artist(), lonely.get_track_number())
+          == ("object.item.audioItem", None, -1), "the untagged song is a plain audio item")
+
     photo = items.get("photo", [])
     if photo:
         url, info = photo[0][:2]
@@ -234,6 +290,7 @@ def use(home, media, inside):
         height = int.from_bytes(body[22:26], "little") if len(body) > 26 else 0
         check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
               "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
+    check_subtitles(browser, items, media)
     film = items.get("film", [])
     check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,
           "the .mkv item is offered on the auxiliary web server")

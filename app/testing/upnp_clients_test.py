@@ -136,7 +136,9 @@ class Desktop:
 
 def check_didl(answers, work):
     """GUPnP-AV parses every answer without a warning; each validates against the schema
-    but for the design's dc:company element and the empty DIDL-Lite of an empty container."""
+    but for the design's dc:company element, the subtitle's sec:CaptionInfoEx (the schema
+    admits no element of another namespace in an item; the TVs read only this form) and
+    the empty DIDL-Lite of an empty container."""
     import gi
     gi.require_version("GUPnPAV", "1.0")
     from gi.repository import GLib, GUPnPAV
@@ -163,9 +165,16 @@ def check_didl(answers, work):
             logged.append((object_id, error.message))
         objects += result.count("<item") + result.count("<container")
         with open(os.path.join(folder, object_id + ".xml"), "w") as f:
-            f.write(re.sub(r"<dc:company>[^<]*</dc:company>\n?", "", result))
+            f.write(re.sub(r"<dc:company>[^<]*</dc:company>\n?|<sec:CaptionInfoEx [^>]*>[^<]*"
+                           r"</sec:CaptionInfoEx>\n?", "", result))
     check(not logged, "GUPnP-AV parses every answer (%d objects) without a warning: %s"
           % (objects, logged[:5]))
+    tracks = [r for _, r in answers if "<upnp:originalTrackNumber>" in str(r)]
+    check(tracks and "<upnp:artist>Tester</upnp:artist>" in tracks[0],
+          "the tagged song is listed as a music track with its artist and number")
+    captions = [r for _, r in answers if "<sec:CaptionInfoEx" in str(r)]
+    check(captions and 'sec:type="srt"' in captions[0] and "divx.srt</sec:CaptionInfoEx>" in
+          captions[0], "the video with a subtitle beside it points TVs at the subtitle")
     catalog = os.path.join(work, "catalog.xml")
     with open(catalog, "w") as f:
         f.write(CATALOG)
@@ -342,6 +351,9 @@ def check_renderer(cd, items, desktop, server):
 
 def use_everything(server, location, work, desktop, paths):
     cd = ContentDirectory(location)
+    check('<sec:X_ProductCap xmlns:sec="http://www.sec.co.kr/dlna">smi,DCM10,getMediaInfo.sec,'
+          'getCaptionInfo.sec</sec:X_ProductCap>' in cd.description,
+          "the description announces subtitles and durations to the TVs that ask for them")
     answers, items = cd.walk()
     check_didl(answers, work)
     server.serving(cd, "the whole tree was browsed")
@@ -354,6 +366,8 @@ def main():
     program = sys.argv[1]
     with library_namespace("orvex-upnp-clients-") as (work, media, paths):
         desktop = None
+        with open(os.path.join(media, "Videos", "divx.srt"), "w") as f:
+            f.write("1\n00:00:00,000 --> 00:00:01,000\nHello\n")
         # The window is a program of its own, built where the window toolkit is.
         if os.access(os.path.join(os.path.dirname(program), "mirelle-desktop"), os.X_OK):
             desktop = Desktop(work)

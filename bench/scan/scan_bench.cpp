@@ -8,6 +8,8 @@
 
 #include "app/settings.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scan_threads.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
@@ -44,12 +46,12 @@ int main(int argc, char** argv) {
 
   uint64_t start = platform::TickCountMs();
   {
-    ScanThread scan;
+    CScanThread scan;
     scan.StartAddFolders({share});
     scan.Join();
   }
   uint64_t elapsed = platform::TickCountMs() - start;
-  ScanCounts c = Scan_CurrentCounts();
+  CScanCounts c = Scan_CurrentCounts();
   std::printf(
       "scanned %d files (%d video, %d audio, %d image, %d playlists, %d duplicates, "
       "%d unsupported) in %llu ms\n",

@@ -16,6 +16,8 @@
 #include "app/settings.h"
 #include "library/build/container_tree.h"
 #include "library/build/dir_watcher.h"
+#include "library/build/file_system_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/library_watcher.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
@@ -59,7 +61,7 @@ int Latency(const std::string& home, const std::string& seed, int count) {
   }
   std::vector<double> ms;
   {
-    LibraryWatcher watcher;
+    CLibraryWatcher watcher;
     if (!watcher.Watch(media)) return 1;
     for (int i = 0; i < count; ++i) {
       std::string name = "f" + std::to_string(i) + ".mp3";

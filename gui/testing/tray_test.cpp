@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "gui/run_window.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/library.h"
 #include "library/testing/temp_library.h"
 #include "platform/tick.h"

@@ -1,5 +1,5 @@
-// The fixed skeleton of virtual containers above the user's files. These rows have fixed
-// object numbers that every other subsystem uses as constants.
+// The object numbers of the fixed skeleton of virtual containers above the user's files,
+// which every other subsystem uses as constants (FST_BuildTree writes the skeleton).
 #pragma once
 
 #include <cstdint>
@@ -29,7 +29,3 @@ inline constexpr int32_t kContainerYoutubeFirst = 21;  // the seven categories a
 inline constexpr int32_t kContainerYoutubeLast = 27;
 // The first number handed out after a fresh tree; 28 is never used.
 inline constexpr int32_t kFirstFreeObjectNumber = 29;
-
-// Writes the root and the 27 containers and leaves the object-number counter at 29.
-// Rows that already exist are left as they are.
-void FST_BuildTree();

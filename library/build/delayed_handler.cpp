@@ -25,32 +25,31 @@ void CDirectoryChangeHandler::On_WatchStopped(const std::string& folder) {
 bool CDirectoryChangeHandler::On_FilterNotification(const std::string&) { return true; }
 void CDirectoryChangeHandler::On_ChangesLost(const std::string&) {}
 
-void CDirChangeNotification_Replay(const CDirChangeNotification& n,
-                                   CDirectoryChangeHandler& handler) {
-  switch (n.kind) {
+void CDirChangeNotification::Replay(CDirectoryChangeHandler& handler) const {
+  switch (kind) {
     case CDirChangeNotification::kAdded:
-      handler.On_Added(n.path1);
+      handler.On_Added(path1);
       break;
     case CDirChangeNotification::kRemoved:
-      handler.On_Removed(n.path1);
+      handler.On_Removed(path1);
       break;
     case CDirChangeNotification::kModified:
-      handler.On_Modified(n.path1);
+      handler.On_Modified(path1);
       break;
     case CDirChangeNotification::kRenamed:
-      handler.On_Renamed(n.path1, n.path2);
+      handler.On_Renamed(path1, path2);
       break;
     case CDirChangeNotification::kReadError:
-      handler.On_ReadError(n.error, n.path1);
+      handler.On_ReadError(error, path1);
       break;
     case CDirChangeNotification::kWatchBegun:
-      handler.On_WatchBegun(n.error, n.path1);
+      handler.On_WatchBegun(error, path1);
       break;
     case CDirChangeNotification::kWatchStopped:
-      handler.On_WatchStopped(n.path1);
+      handler.On_WatchStopped(path1);
       break;
     case CDirChangeNotification::kChangesLost:
-      handler.On_ChangesLost(n.path1);
+      handler.On_ChangesLost(path1);
       break;
   }
 }
@@ -111,7 +110,7 @@ CDelayedDirectoryChangeHandler::CDelayedDirectoryChangeHandler(
 void CDelayedDirectoryChangeHandler::Post(CDirChangeNotification n) {
   dispatcher_->Post([real = real_, applier = applier_, n = std::move(n)] {
     if (applier) applier(n);
-    CDirChangeNotification_Replay(n, *real);
+    n.Replay(*real);
   });
 }
 

@@ -47,15 +47,14 @@ struct CDirChangeNotification {
   std::string path1;  // the path, the old path of a rename, or the watched folder
   std::string path2;  // the new path of a rename
   int error = 0;
+
+  // Calls `handler`'s operation for the record.
+  void Replay(CDirectoryChangeHandler& handler) const;
 };
 
 // Applies a record before it is replayed (the library updates); runs on the notification
 // thread.
 using ChangeApplier = std::function<void(const CDirChangeNotification&)>;
-
-// Calls `handler`'s operation for the record.
-void CDirChangeNotification_Replay(const CDirChangeNotification& n,
-                                   CDirectoryChangeHandler& handler);
 
 // The dispatcher: one worker thread that runs posted jobs in order.
 class CDelayedNotificationThread {

@@ -44,26 +44,26 @@ void RefreshIfShared(const std::string& folder) {
 
 }  // namespace
 
-void WatchUpdate_Apply(const CDirChangeNotification& n) {
+void CLibraryWatcher::ApplyChange(const CDirChangeNotification& n) {
   switch (n.kind) {
     case CDirChangeNotification::kAdded: {
-      std::lock_guard lock(ScanFilesMutex);
+      std::lock_guard lock(Scanner().filesMutex);
       AddLocked(n.path1);
       break;
     }
     case CDirChangeNotification::kRemoved: {
-      std::lock_guard lock(ScanFilesMutex);
+      std::lock_guard lock(Scanner().filesMutex);
       Scan_RemovePath(n.path1);
       break;
     }
     case CDirChangeNotification::kRenamed: {
-      std::lock_guard lock(ScanFilesMutex);
+      std::lock_guard lock(Scanner().filesMutex);
       Scan_RemovePath(n.path1);
       AddLocked(n.path2);
       break;
     }
     case CDirChangeNotification::kChangesLost:
-      RefreshIfShared(n.path1);  // the refresh takes ScanFilesMutex itself
+      RefreshIfShared(n.path1);  // the refresh takes Scanner().filesMutex itself
       break;
     default:
       // Modified: tags changed inside a file are not read again. The rest are reports
@@ -74,7 +74,7 @@ void WatchUpdate_Apply(const CDirChangeNotification& n) {
 
 // The application's handler: the watcher's own lines for the watch's start and stop
 // (the base class), and the "applied" callback for everything.
-class LibraryWatcher::Handler : public CDirectoryChangeHandler {
+class CLibraryWatcher::Handler : public CDirectoryChangeHandler {
  public:
   explicit Handler(std::shared_ptr<Applied> applied) : applied_(std::move(applied)) {}
 
@@ -117,31 +117,31 @@ class LibraryWatcher::Handler : public CDirectoryChangeHandler {
   std::shared_ptr<Applied> applied_;
 };
 
-LibraryWatcher::LibraryWatcher()
-    : applied_(std::make_shared<Applied>()), watcher_(WatchUpdate_Apply) {}
+CLibraryWatcher::CLibraryWatcher() : applied_(std::make_shared<Applied>()), watcher_(ApplyChange) {}
 
-LibraryWatcher::~LibraryWatcher() = default;
+CLibraryWatcher::~CLibraryWatcher() = default;
 
-void LibraryWatcher::SetChangeApplied(std::function<void(const CDirChangeNotification&)> callback) {
+void CLibraryWatcher::SetChangeApplied(
+    std::function<void(const CDirChangeNotification&)> callback) {
   std::lock_guard lock(applied_->mutex);
   applied_->callback = std::move(callback);
 }
 
-bool LibraryWatcher::Watch(const std::string& folder) {
+bool CLibraryWatcher::Watch(const std::string& folder) {
   return watcher_.WatchDirectory(folder, kSharedFolderChangeFilter,
                                  std::make_shared<Handler>(applied_), true) == 0;
 }
 
-int LibraryWatcher::WatchSharedFolders() {
+int CLibraryWatcher::WatchSharedFolders() {
   int begun = 0;
   for (const SharedFolderRecord& shared : db_listSharedFolders()) begun += Watch(shared.DirPath);
   return begun;
 }
 
-void LibraryWatcher::Unwatch(const std::string& folder) { watcher_.UnwatchDirectory(folder); }
+void CLibraryWatcher::Unwatch(const std::string& folder) { watcher_.UnwatchDirectory(folder); }
 
-void LibraryWatcher::UnwatchAll() { watcher_.UnwatchAllDirectories(); }
+void CLibraryWatcher::UnwatchAll() { watcher_.UnwatchAllDirectories(); }
 
-bool LibraryWatcher::IsWatching(const std::string& folder) const {
+bool CLibraryWatcher::IsWatching(const std::string& folder) const {
   return watcher_.IsWatchingDirectory(folder);
 }

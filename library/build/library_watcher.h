@@ -4,12 +4,12 @@
 // both; modified: nothing). A folder whose changes may have been lost is refreshed as a
 // whole, the way the shared-folder page refreshes one.
 //
-// The application controller owns one LibraryWatcher: WatchSharedFolders() at start,
+// The application controller owns one CLibraryWatcher: WatchSharedFolders() at start,
 // Watch() for each folder it shares, Unwatch() when it removes one, UnwatchAll() when the
 // library is cleared. Updates run on the watcher's notification thread, one at a time in
-// the order the changes happened, each under ScanFilesMutex, so they never interleave
+// the order the changes happened, each under Scanner().filesMutex, so they never interleave
 // with a scan inside one file's rows (a running scan makes them wait). Destroy the
-// LibraryWatcher without holding ScanFilesMutex: it joins the thread that may wait for it.
+// CLibraryWatcher without holding Scanner().filesMutex: it joins the thread that may wait for it.
 #pragma once
 
 #include <functional>
@@ -19,15 +19,12 @@
 
 #include "library/build/dir_watcher.h"
 
-// Applies one report to the library (the delayed handler's updates). Takes ScanFilesMutex.
-void WatchUpdate_Apply(const CDirChangeNotification& n);
-
-class LibraryWatcher {
+class CLibraryWatcher {
  public:
-  LibraryWatcher();
-  ~LibraryWatcher();
-  LibraryWatcher(const LibraryWatcher&) = delete;
-  LibraryWatcher& operator=(const LibraryWatcher&) = delete;
+  CLibraryWatcher();
+  ~CLibraryWatcher();
+  CLibraryWatcher(const CLibraryWatcher&) = delete;
+  CLibraryWatcher& operator=(const CLibraryWatcher&) = delete;
 
   // Watches every shared folder of the library; returns how many watches began.
   int WatchSharedFolders();
@@ -43,6 +40,10 @@ class LibraryWatcher {
   void SetChangeApplied(std::function<void(const CDirChangeNotification&)> callback);
 
   CDirectoryChangeWatcher& watcher() { return watcher_; }
+
+  // Applies one report to the library (the delayed handler's updates). Takes
+  // Scanner().filesMutex.
+  static void ApplyChange(const CDirChangeNotification& n);
 
  private:
   class Handler;

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
 #include "library/build/scanner.h"
@@ -218,6 +219,12 @@ std::string Playlist_ResolveEntry(const std::string& entry, const std::string& p
 
 void Playlist_Import(const std::string& playlistPath, const std::string& listPath,
                      int32_t playlistItem) {
+  scan_detail::CScanRun run;
+  scan_detail::ImportPlaylist(run, playlistPath, listPath, playlistItem);
+}
+
+void scan_detail::ImportPlaylist(CScanRun& run, const std::string& playlistPath,
+                                 const std::string& listPath, int32_t playlistItem) {
   int kind = Playlist_Kind(playlistPath);
   if (kind == 0) return;
   std::string content;
@@ -233,7 +240,9 @@ void Playlist_Import(const std::string& playlistPath, const std::string& listPat
     if (db_getOneRecord(sql::FolderUnder(path, kContainerAllMusic), &found) > 0) {
       number = found.MyIndex;
     } else if (platform::FileExists(path)) {
-      number = FST_AddObject(playlistItem, kObjectItem, path, name, kKindPlaylistEntry) - 1;
+      number =
+          scan_detail::AddObject(run, playlistItem, kObjectItem, path, name, kKindPlaylistEntry) -
+          1;
     }
     if (number < 0) continue;
     lines += std::to_string(number) + "/" + scan_detail::DisplayName(name) + "\r\n";

@@ -5,13 +5,14 @@
 #include <set>
 
 #include "library/build/container_tree.h"
-#include "library/build/scan_test_support.h"
+#include "library/build/library_edit.h"
 #include "library/build/scanner.h"
+#include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "platform/codepage.h"
 #include "platform/file_info.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace {
 
@@ -69,34 +70,13 @@ TEST(PlaylistParseTest, EntriesResolveAgainstThePlaylistFolder) {
   EXPECT_EQ(Playlist_ResolveEntry("http://radio/stream.mp3", "/x"), "");
 }
 
-class PlaylistImportTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(lib_.ok());
-    ASSERT_TRUE(WriteMp3(lib_.MediaPath("music/known.mp3")));
-    ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/one.mp3")));
-    ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/two.mp3")));
-    ASSERT_TRUE(scan_test::WriteVideo(lib_.MediaPath("music/clip.mp4")));
-  }
-
-  // The lines of a playlist item's list file.
-  std::vector<std::string> ListLines(const MediaRecord& item) {
-    std::string content = platform::testing::ReadFile(item.FilePath);
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < content.size()) {
-      size_t end = content.find("\r\n", pos);
-      if (end == std::string::npos) break;
-      lines.push_back(content.substr(pos, end - pos));
-      pos = end + 2;
-    }
-    return lines;
-  }
-
+TEST(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
   ScanLibrary lib_;
-};
-
-TEST_F(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
+  ASSERT_TRUE(lib_.ok());
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("music/known.mp3")));
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/one.mp3")));
+  ASSERT_TRUE(WriteMp3(lib_.MediaPath("elsewhere/two.mp3")));
+  ASSERT_TRUE(scan_test::WriteVideo(lib_.MediaPath("music/clip.mp4")));
   WriteText(lib_.MediaPath("music/mix.m3u"),
             "#EXTM3U\n#EXTINF:1,Known\nknown.mp3\n../elsewhere/one.mp3\n"
             "../elsewhere/two.mp3\nclip.mp4\nmissing.mp3\n");
@@ -105,35 +85,28 @@ TEST_F(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
   Scan_SharedFolder(lib_.MediaPath("music"));
 
   MediaRecord inAll = ChildNamed(kContainerAllMusic, "mix.m3u");
-  ASSERT_GE(inAll.MyIndex, 0);
   EXPECT_EQ(inAll.Flags, kFlagPlaylist);
-  EXPECT_EQ(inAll.FileType, "Audio");
   int32_t folder = ChildNamed(kContainerAudioFolders, lib_.MediaPath("music")).MyIndex;
   MediaRecord item = ChildNamed(folder, "mix.m3u");
   ASSERT_GE(item.MyIndex, 0);
   // Both rows name one list file, numbered by the folder row.
   EXPECT_EQ(item.FilePath, lib_.Path("cache/" + std::to_string(item.MyIndex) + ".lst"));
   EXPECT_EQ(inAll.FilePath, item.FilePath);
-
-  MediaRecord known = ChildNamed(kContainerAllMusic, "known.mp3");
   std::vector<MediaRecord> entries = Children(item.MyIndex);
-  ASSERT_EQ(entries.size(), 2u);
-  std::set<std::string> entryNames;
-  for (const MediaRecord& e : entries) {
-    EXPECT_EQ(e.Flags, kFlagPlaylistEntry);
-    EXPECT_EQ(e.FileType, "Audio");
-    entryNames.insert(e.FileName);
-  }
-  EXPECT_EQ(entryNames, (std::set<std::string>{"one.mp3", "two.mp3"}));
-  std::vector<std::string> lines = ListLines(item);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], std::to_string(known.MyIndex) + "/known.mp3");
-  EXPECT_EQ(lines[1], std::to_string(ChildNamed(item.MyIndex, "one.mp3").MyIndex) + "/one.mp3");
-  EXPECT_EQ(lines[2], std::to_string(ChildNamed(item.MyIndex, "two.mp3").MyIndex) + "/two.mp3");
+  EXPECT_EQ(scan_test::Names(entries), (std::set<std::string>{"one.mp3", "two.mp3"}));
+  for (const MediaRecord& e : entries) EXPECT_EQ(e.Flags, kFlagPlaylistEntry);
+  EXPECT_EQ(platform::testing::ReadFile(item.FilePath),
+            std::to_string(ChildNamed(kContainerAllMusic, "known.mp3").MyIndex) + "/known.mp3\r\n" +
+                std::to_string(ChildNamed(item.MyIndex, "one.mp3").MyIndex) + "/one.mp3\r\n" +
+                std::to_string(ChildNamed(item.MyIndex, "two.mp3").MyIndex) + "/two.mp3\r\n");
   // Entry items are not files of the scan; the playlist counts once.
-  ScanCounts counts = Scan_CurrentCounts();
+  CScanCounts counts = Scan_CurrentCounts();
   EXPECT_EQ(counts.files, 3);  // known.mp3, clip.mp4, the playlist
   EXPECT_EQ(counts.playlists, 1);
+  // Scanning again imports the playlist anew over the entry items it stored.
+  int objects = db_getCount(sql::AllObjects());
+  Scan_SharedFolder(lib_.MediaPath("music"));
+  EXPECT_EQ(db_getCount(sql::AllObjects()), objects);
 
   // Deleting the folder deletes the playlist, its entries and its list file.
   Lib_DeleteSubtree(folder);
@@ -141,37 +114,12 @@ TEST_F(PlaylistImportTest, ScannedPlaylistListsKnownAndNewEntries) {
   EXPECT_EQ(db_getCount(sql::ByPath(item.FilePath)), 0);
   EXPECT_FALSE(platform::FileExists(item.FilePath));
   EXPECT_EQ(Scan_LibraryTotals().playlists, 0);
-}
 
-TEST_F(PlaylistImportTest, Utf16PlaylistImportsLikeItsEightBitTwin) {
-  std::string text = "#EXTM3U\r\nknown.mp3\r\n../elsewhere/one.mp3\r\n";
-  Scan_SharedFolder(lib_.MediaPath("music"));
-  int32_t folder = ChildNamed(kContainerAudioFolders, lib_.MediaPath("music")).MyIndex;
-  ASSERT_GE(folder, 0);
-  std::string narrowList = lib_.Path("cache/narrow.lst");
-  std::string wideList = lib_.Path("cache/wide.lst");
-  // Both lists live in "music", so relative entries resolve alike.
-  std::string narrow = lib_.MediaPath("music/narrow.m3u");
-  std::string wide = lib_.MediaPath("music/wide.m3u");
-  WriteText(narrow, text);
-  WriteText(wide, "\xFF\xFE" + platform::Utf8ToUtf16LE(text));
-
-  Playlist_Import(narrow, narrowList, folder);
-  Playlist_Import(wide, wideList, folder);
-
-  std::string narrowLines = platform::testing::ReadFile(narrowList);
-  EXPECT_FALSE(narrowLines.empty());
-  EXPECT_EQ(platform::testing::ReadFile(wideList), narrowLines);
-  // The second import found the entry item the first one stored.
-  EXPECT_EQ(Children(folder).size(), 2u);  // known.mp3 and the one entry item
-}
-
-TEST_F(PlaylistImportTest, UnreadablePlaylistLeavesNoListFile) {
-  std::string list = lib_.Path("cache/none.lst");
-  Playlist_Import(lib_.MediaPath("music/absent.m3u"), list, kFirstFreeObjectNumber);
-  EXPECT_FALSE(platform::FileExists(list));
-  Playlist_Import(lib_.MediaPath("music/known.mp3"), list, kFirstFreeObjectNumber);
-  EXPECT_FALSE(platform::FileExists(list));
+  // A playlist that cannot be read, or a file that is none, leaves no list file.
+  for (const char* none : {"music/absent.m3u", "music/known.mp3"}) {
+    Playlist_Import(lib_.MediaPath(none), item.FilePath, kFirstFreeObjectNumber);
+    EXPECT_FALSE(platform::FileExists(item.FilePath)) << none;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "library/build/container_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
 #include "library/build/scanner.h"
@@ -49,24 +50,24 @@ class ScanPageCache {
   ScanPageCache& operator=(const ScanPageCache&) = delete;
 };
 
-// Runs `work` as a scan: marks the scanner busy, holds ScanFilesMutex, and ends the way
+// Runs `work` as a scan: marks the scanner busy, holds Scanner().filesMutex, and ends the way
 // every scan ends (current path emptied, running flag cleared, browse marked stale).
 template <typename Work>
 void RunScan(Work work) {
-  g_scanIdle.store(false, std::memory_order_release);
+  Scanner().idle.store(false, std::memory_order_release);
   {
-    std::lock_guard lock(ScanFilesMutex);
-    g_scanAbort.store(false, std::memory_order_release);
+    std::lock_guard lock(Scanner().filesMutex);
+    Scanner().abort.store(false, std::memory_order_release);
     ScanPageCache cache;
     work();
   }
-  g_scanCurrentPath.Clear();
-  g_scanRunning.store(false, std::memory_order_release);
+  Scanner().currentPath.Clear();
+  Scanner().running.store(false, std::memory_order_release);
   db_invalidateBrowse();
-  g_scanIdle.store(true, std::memory_order_release);
+  Scanner().idle.store(true, std::memory_order_release);
 }
 
-bool Stopped() { return g_scanAbort.load(std::memory_order_acquire); }
+bool Stopped() { return Scanner().abort.load(std::memory_order_acquire); }
 
 // Scans a shared folder and, unless the walk was stopped, clears what its row says is
 // left to do. A scan stopped by an exit is thus finished at the next start, like one cut
@@ -148,16 +149,16 @@ void ScanThread_FinishUnfinished() {
   });
 }
 
-ScanThread::~ScanThread() { Join(); }
+CScanThread::~CScanThread() { Join(); }
 
 template <typename Body>
-bool ScanThread::Start(Body body) {
+bool CScanThread::Start(Body body) {
   std::lock_guard lock(mutex_);
   if (running_) return false;
   if (thread_.joinable()) thread_.join();
   running_ = true;
   Scan_ResetCurrentCounts();
-  g_scanRunning.store(true, std::memory_order_release);
+  Scanner().running.store(true, std::memory_order_release);
   thread_ = std::thread([this, body = std::move(body)] {
     platform::SetCurrentThreadName("scan");
     body();
@@ -168,37 +169,37 @@ bool ScanThread::Start(Body body) {
   return true;
 }
 
-bool ScanThread::StartAddFolders(std::vector<std::string> paths) {
+bool CScanThread::StartAddFolders(std::vector<std::string> paths) {
   return Start([paths = std::move(paths)] { ScanThread_AddFolders(paths); });
 }
 
-bool ScanThread::StartAddFolder(std::string path) {
+bool CScanThread::StartAddFolder(std::string path) {
   return Start([path = std::move(path)] { ScanThread_AddFolder(path); });
 }
 
-bool ScanThread::StartRefreshFolder(std::string path) {
+bool CScanThread::StartRefreshFolder(std::string path) {
   return Start([path = std::move(path)] { ScanThread_RefreshFolder(path); });
 }
 
-bool ScanThread::StartRescanAll() {
+bool CScanThread::StartRescanAll() {
   return Start([] { ScanThread_RescanAll(); });
 }
 
-bool ScanThread::StartFinishUnfinished() {
+bool CScanThread::StartFinishUnfinished() {
   return Start([] { ScanThread_FinishUnfinished(); });
 }
 
-bool ScanThread::Running() const {
+bool CScanThread::Running() const {
   std::lock_guard lock(mutex_);
   return running_;
 }
 
-bool ScanThread::WaitFor(uint64_t timeoutMs) {
+bool CScanThread::WaitFor(uint64_t timeoutMs) {
   std::unique_lock lock(mutex_);
   return ended_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !running_; });
 }
 
-void ScanThread::Join() {
+void CScanThread::Join() {
   std::thread finished;
   {
     std::unique_lock lock(mutex_);

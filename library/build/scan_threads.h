@@ -1,5 +1,5 @@
 // The scan threads the window (and the command line) starts: add folders, add one
-// folder, refresh one folder, rebuild the whole library. Each holds ScanFilesMutex for
+// folder, refresh one folder, rebuild the whole library. Each holds Scanner().filesMutex for
 // its whole run, so scans and folder removals never overlap; a second scan waits for
 // the first.
 #pragma once
@@ -30,13 +30,13 @@ std::vector<std::string> Scan_UnfinishedFolders();
 void ScanThread_FinishUnfinished();
 
 // One scan thread and its owner: starts it, waits for it, and joins it at the latest
-// when destroyed. Starting sets g_scanRunning and zeroes the counts of the current scan.
-class ScanThread {
+// when destroyed. Starting sets Scanner().running and zeroes the counts of the current scan.
+class CScanThread {
  public:
-  ScanThread() = default;
-  ~ScanThread();
-  ScanThread(const ScanThread&) = delete;
-  ScanThread& operator=(const ScanThread&) = delete;
+  CScanThread() = default;
+  ~CScanThread();
+  CScanThread(const CScanThread&) = delete;
+  CScanThread& operator=(const CScanThread&) = delete;
 
   // Each returns false (and starts nothing) while this owner's previous scan runs.
   bool StartAddFolders(std::vector<std::string> paths);

@@ -6,27 +6,25 @@
 #include <atomic>
 #include <filesystem>
 #include <set>
-#include <thread>
 
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
+#include "library/build/library_edit.h"
 #include "library/build/scan_limits.h"
-#include "library/build/scan_test_support.h"
 #include "library/build/scanner.h"
+#include "library/build/testing/scan_library.h"
 #include "library/library.h"
-#include "library/object_numbers.h"
 #include "library/statements.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 #include "platform/tick.h"
 
 namespace {
 
 using scan_test::ChildNamed;
-using scan_test::Children;
+using scan_test::ItemCount;
 using scan_test::ScanLibrary;
 using scan_test::WriteJpeg;
 using scan_test::WriteMp3;
-
-int ItemsIn(int32_t parent) { return static_cast<int>(Children(parent).size()); }
 
 // Files a.mp3 ... in `count` subfolders of `folder`, `perFolder` each.
 bool FillFolder(const std::string& folder, int count, int perFolder) {
@@ -37,28 +35,6 @@ bool FillFolder(const std::string& folder, int count, int perFolder) {
     }
   }
   return true;
-}
-
-TEST(ScanThreadTest, AddFoldersRunsToTheEndAndResetsTheFlags) {
-  ScanLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  ASSERT_TRUE(FillFolder(lib.MediaPath("one"), 2, 3));
-  ASSERT_TRUE(WriteJpeg(lib.MediaPath("two/p.jpg")));
-  ScanThread scan;
-
-  ASSERT_TRUE(scan.StartAddFolders(
-      {lib.MediaPath("one"), lib.MediaPath("two"), "", lib.MediaPath("never")}));
-  ASSERT_TRUE(scan.WaitFor(60000));
-  scan.Join();
-
-  EXPECT_FALSE(g_scanRunning.load());
-  EXPECT_TRUE(g_scanIdle.load());
-  EXPECT_EQ(g_scanCurrentPath.Get(), "");
-  EXPECT_EQ(ItemsIn(kContainerAllMusic), 6);
-  EXPECT_EQ(ItemsIn(kContainerAllImages), 1);
-  EXPECT_EQ(Scan_CurrentCounts().files, 7);
-  // The list ended at the empty path.
-  EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib.MediaPath("never")).MyIndex, -1);
 }
 
 TEST(ScanThreadTest, OneOwnerRunsOneScanAtATimeAndBrowsingGoesOnMeanwhile) {
@@ -76,12 +52,12 @@ TEST(ScanThreadTest, OneOwnerRunsOneScanAtATimeAndBrowsingGoesOnMeanwhile) {
     }
     platform::SleepMs(2);
   });
-  ScanThread scan;
+  CScanThread scan;
   ASSERT_TRUE(scan.StartAddFolder(lib.media()));
   ASSERT_TRUE(platform::testing::WaitUntil([&] { return entries.load() >= 1; }, 60000));
   EXPECT_TRUE(scan.Running());
-  EXPECT_TRUE(g_scanRunning.load());
-  EXPECT_FALSE(g_scanIdle.load());
+  EXPECT_TRUE(Scanner().running.load());
+  EXPECT_FALSE(Scanner().idle.load());
   EXPECT_FALSE(scan.StartRescanAll());
   EXPECT_FALSE(scan.WaitFor(1));
   release = true;
@@ -90,9 +66,9 @@ TEST(ScanThreadTest, OneOwnerRunsOneScanAtATimeAndBrowsingGoesOnMeanwhile) {
   std::set<int> seen;
   while (scan.Running()) seen.insert(db_getCount(sql::Children(kContainerAllMusic)));
   ASSERT_TRUE(scan.WaitFor(60000));
-  EXPECT_EQ(ItemsIn(kContainerAllMusic), 40);
+  EXPECT_EQ(ItemCount(kContainerAllMusic), 40);
   EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](int n) { return n > 0 && n < 40; }), 2);
-  EXPECT_TRUE(g_scanIdle.load());
+  EXPECT_TRUE(Scanner().idle.load());
 }
 
 TEST(ScanThreadTest, RefreshAndRescanAllFollowTheSharedFolders) {
@@ -101,17 +77,22 @@ TEST(ScanThreadTest, RefreshAndRescanAllFollowTheSharedFolders) {
   ASSERT_TRUE(WriteMp3(lib.MediaPath("old.mp3")));
   ASSERT_TRUE(WriteJpeg(lib.MediaPath("keep.jpg")));
   Lib_AddSharedFolder(lib.media());
-  ScanThread_AddFolder(lib.media());
+  CScanThread scan;
+  // The window's list of folders ends at the first empty path.
+  ASSERT_TRUE(scan.StartAddFolders({lib.media(), "", lib.Path("never")}));
+  scan.Join();
+  EXPECT_FALSE(Scanner().running.load());
+  EXPECT_EQ(Scanner().currentPath.Get(), "");
+  EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib.Path("never")).MyIndex, -1);
   std::filesystem::remove(lib.MediaPath("old.mp3"));
   ASSERT_TRUE(WriteMp3(lib.MediaPath("new.mp3")));
 
-  ScanThread scan;
   ASSERT_TRUE(scan.StartRefreshFolder(lib.media()));
   scan.Join();
 
   EXPECT_EQ(ChildNamed(kContainerAllMusic, "old.mp3").MyIndex, -1);
   EXPECT_GE(ChildNamed(kContainerAllMusic, "new.mp3").MyIndex, 0);
-  EXPECT_EQ(ItemsIn(kContainerAllImages), 1);
+  EXPECT_EQ(ItemCount(kContainerAllImages), 1);
   EXPECT_EQ(Scan_LibraryTotals().files, 2);
 
   // A rescan drops an object that no shared folder holds and the stale cache.
@@ -145,22 +126,11 @@ TEST(ScanThreadTest, ScansRunWithTheSmallPageCacheAndBrowsingGetsTheLargeOneBack
   ASSERT_LT(opened, -scan_limits::kScanPageCacheKiB);
   std::atomic<int32_t> during{0};
   Scan_SetEntryHookForTest([&](const std::string&) { during = PageCacheSetting(); });
-  struct Case {
-    int32_t before;  // the setting before the scan
-    int32_t scan;    // the setting the scan works with (and leaves)
-  };
-  const int32_t smaller = -(scan_limits::kScanPageCacheKiB / 2);
-  for (const Case& c :
-       {Case{opened, -scan_limits::kScanPageCacheKiB}, Case{smaller, smaller}, Case{500, 500}}) {
-    SCOPED_TRACE(c.before);
-    ASSERT_TRUE(db_execute({"pragma cache_size = " + std::to_string(c.before), {}}));
-    during = 0;
-    ScanThread scan;
-    ASSERT_TRUE(scan.StartAddFolder(lib.media()));
-    scan.Join();
-    EXPECT_EQ(during.load(), c.scan);
-    EXPECT_EQ(PageCacheSetting(), c.scan);
-  }
+  CScanThread scan;
+  ASSERT_TRUE(scan.StartAddFolder(lib.media()));
+  scan.Join();
+  EXPECT_EQ(during.load(), -scan_limits::kScanPageCacheKiB);
+  EXPECT_EQ(PageCacheSetting(), -scan_limits::kScanPageCacheKiB);
   Scan_SetEntryHookForTest(nullptr);
   std::vector<MediaRecord> page;
   EXPECT_EQ(db_browsePage(sql::Children(kContainerAllMusic), &page, 0, 10), 4);

@@ -4,9 +4,9 @@
 // and album groups. The same building blocks serve the directory watcher (single files
 // and folders) and the window (adding, refreshing, removing and clearing).
 //
-// Locks: a scan holds ScanFilesMutex for its whole run; every library step takes the
+// Locks: a scan holds Scanner().filesMutex for its whole run; every library step takes the
 // library mutex, and a scan's inserts are committed in batches (LibraryTransaction) so
-// that the content directory can browse between batches. Order: ScanFilesMutex before
+// that the content directory can browse between batches. Order: the scanner's files mutex before
 // the library mutex, never the other way round.
 #pragma once
 
@@ -29,22 +29,11 @@ inline constexpr int kKindCompanion = kKindVideo | kKindCompanionBit;
 inline constexpr int kKindPlaylistEntry = 32;
 inline constexpr int kKindDiscImage = 64;
 
-// ---- Process-wide scanner state ----
-
-// Held by every scan thread and every folder removal for its whole run; start-up and
-// shutdown take it to wait for a running scan.
-extern std::mutex ScanFilesMutex;
-// Set to stop a running walk after the entry being processed; cleared by each scan
-// thread when it starts. What was stored stays.
-extern std::atomic<bool> g_scanAbort;
-// False while a scan thread runs.
-extern std::atomic<bool> g_scanIdle;
-// Set when a scan is started, cleared by the scan thread at its end.
-extern std::atomic<bool> g_scanRunning;
+// ---- The scanner's state ----
 
 // The text the progress display shows as the item being processed: the disc image being
 // read. Safe from any thread.
-class ScanCurrentPath {
+class CScanCurrentPath {
  public:
   void Set(const std::string& path);
   void Clear();
@@ -54,13 +43,12 @@ class ScanCurrentPath {
   mutable std::mutex mutex_;
   std::string path_;
 };
-extern ScanCurrentPath g_scanCurrentPath;
 
 // Counters of files. The library totals survive between scans (lowered when objects are
 // deleted, zeroed by a clear); the counts of the current scan start at zero with each
 // scan. A file counts once, when its "All" object is inserted; a file already in its
 // "All" list counts as a duplicate. `unsupported` is kept for the current scan only.
-struct ScanCounts {
+struct CScanCounts {
   int files = 0;
   int video = 0;
   int audio = 0;
@@ -69,11 +57,88 @@ struct ScanCounts {
   int duplicates = 0;
   int unsupported = 0;
 };
-ScanCounts Scan_LibraryTotals();
-void Scan_SetLibraryTotals(const ScanCounts& totals);
+
+// What every scan, watcher update and edit of the library shares: the lock that orders
+// them, the flags the rest of the program sets and reads, the counters and the hooks.
+// There is one, Scanner(), because the process has one library open (the db_* layer):
+// the scan threads, the watcher's thread, the window and start-up and shutdown all write
+// to it or wait for it from their own threads, so its guard and its totals cannot belong
+// to any one of them. What belongs to one scan operation (its batch of writes, the
+// folder's cover, the facts of the file being stored) is held by that operation.
+class CScanner {
+ public:
+  CScanner(const CScanner&) = delete;
+  CScanner& operator=(const CScanner&) = delete;
+
+  // Held by every scan thread and every folder removal for its whole run; start-up and
+  // shutdown take it to wait for a running scan.
+  std::mutex filesMutex;
+  // Set to stop a running walk after the entry being processed; cleared by each scan
+  // thread when it starts. What was stored stays.
+  std::atomic<bool> abort{false};
+  // False while a scan thread runs.
+  std::atomic<bool> idle{true};
+  // Set when a scan is started, cleared by the scan thread at its end.
+  std::atomic<bool> running{false};
+  CScanCurrentPath currentPath;
+
+  CScanCounts Totals() const { return totals_.Snapshot(); }
+  void SetTotals(const CScanCounts& totals) { totals_.Store(totals); }
+  CScanCounts Current() const { return current_.Snapshot(); }
+  void ResetCurrent() { current_.Store(CScanCounts()); }
+  // A file stored in its "All" list (a playlist's entry does not count).
+  void CountAdded(int kind);
+  void CountDuplicate();
+  void CountUnsupported();
+  // Lowers the totals for a deleted file of this kind word ("Video", "Audio", "Image")
+  // or, with `playlist`, for a playlist.
+  void LowerTotals(const std::string& fileType, bool playlist);
+
+  void SetFeedRefresh(std::function<void()> refresh);
+  // Runs the feed refresh, when one is installed.
+  void RefreshFeeds();
+  void SetEntryHook(std::function<void(const std::string&)> hook);
+  // The tests' entry hook, called before each directory entry is processed.
+  void RunEntryHook(const std::string& path);
+  // 0 restores a limit's default.
+  void SetBatchLimits(int entries, uint64_t maxMs);
+  int BatchEntries() const { return batchEntries_.load(std::memory_order_relaxed); }
+  uint64_t BatchMaxMs() const { return batchMaxMs_.load(std::memory_order_relaxed); }
+
+ private:
+  friend CScanner& Scanner();
+  CScanner();
+
+  struct Counts {
+    std::atomic<int> files{0};
+    std::atomic<int> video{0};
+    std::atomic<int> audio{0};
+    std::atomic<int> image{0};
+    std::atomic<int> playlists{0};
+    std::atomic<int> duplicates{0};
+    std::atomic<int> unsupported{0};
+    CScanCounts Snapshot() const;
+    void Store(const CScanCounts& c);
+  };
+  Counts totals_;   // the library's, between scans
+  Counts current_;  // the current scan's
+
+  std::mutex hooksMutex_;
+  std::function<void()> feedRefresh_;
+  std::function<void(const std::string&)> entryHook_;
+  std::atomic<bool> haveEntryHook_{false};
+  std::atomic<int> batchEntries_;
+  std::atomic<uint64_t> batchMaxMs_;
+};
+
+// The one scanner of the process (see CScanner).
+CScanner& Scanner();
+
+CScanCounts Scan_LibraryTotals();
+void Scan_SetLibraryTotals(const CScanCounts& totals);
 // Sets the totals from the item counts of the library (start-up).
 void Scan_LoadLibraryTotals();
-ScanCounts Scan_CurrentCounts();
+CScanCounts Scan_CurrentCounts();
 void Scan_ResetCurrentCounts();
 
 // Called by a clear and a rebuild of the library to have the internet feeds fetched
@@ -88,20 +153,7 @@ int Scan_ClassifyFile(const std::string& fileName);
 // `kindMask` (1 video, 2 audio, 4 image, 8 playlist), else 0.
 int Scan_ExtensionIn(const std::string& fileName, int kindMask);
 
-// ---- Building blocks ----
-
-// Inserts one object under `parent` with the full media row (tags, size and cover for
-// items). Returns the new MyIndex + 1; for an object that is already there (a container
-// of the same path, an item of the same path and name under `parent`), its MyIndex + 1
-// with nothing inserted (an item counts as a duplicate); 0 when the parent is negative
-// or the insert failed. A playlist (kind 8) is stored with the path of its list file in
-// cache/, named by the new object's number.
-int FST_AddObject(int32_t parent, int32_t objectType, const std::string& path,
-                  const std::string& name, int kind);
-// Inserts one item under `parent` (nothing when it is there already or the parent is
-// negative) and, for audio, its copies under the artist, genre and album groups.
-void FST_AddItem(int32_t parent, int32_t objectType, const std::string& path,
-                 const std::string& name, int kind, int32_t internetFlags);
+// ---- Walking ----
 
 // Scans one shared folder: creates (or finds) its three folder containers under "My
 // Folder" (12), "My Folders" (6) and "My Folders" (15), walks it, and deletes the
@@ -113,20 +165,6 @@ void Scan_SharedFolder(const std::string& folder);
 // hold. Returns the kinds stored in the tree.
 int Scan_Directory(const std::string& folder, int32_t audioParent, int32_t videoParent,
                    int32_t imageParent, bool descend);
-
-// Deletes a container, its children and every copy of their files (groups left empty
-// go too). Files still shared through another shared folder keep their other rows.
-void Lib_DeleteSubtree(int32_t myIndex);
-
-// 1 when the folder was stored as a shared folder, 0 when it was already shared or the
-// insert failed. It is stored as still to be scanned (kSharedFolderScanPending) until a
-// scan of it reaches the end.
-int Lib_AddSharedFolder(const std::string& path);
-// Removes a shared folder and its objects. Takes ScanFilesMutex.
-void Lib_RemoveSharedFolder(const std::string& path);
-// Empties the library (objects and shared folders), rebuilds the fixed tree and empties
-// cache/ and thumbnail/. Takes ScanFilesMutex, so it waits for a running scan.
-void Lib_Clear();
 
 // ---- Incremental forms for the directory watcher ----
 

@@ -291,7 +291,8 @@ def ffmpeg(*args):
 AV = ["-map", "0:v", "-map", "1:a"]
 LIBRARY = {
     "song": ("Music", "song.mp3", ["-map", "1:a", "-c:a", "libmp3lame", "-b:a", "64k",
-                                   "-metadata", "artist=Tester", "-metadata", "album=Tones"]),
+                                   "-metadata", "artist=Tester", "-metadata", "album=Tones",
+                                   "-metadata", "track=3", "-metadata", "date=2009"]),
     "tune": ("Music", "tune.flac", ["-map", "1:a", "-c:a", "flac"]),
     "chant": ("Music", "chant.ogg", ["-map", "1:a", "-c:a", "libvorbis"]),
     "folder": ("Music", "folder.jpg", ["-map", "0:v", "-frames:v", "1", "-s", "64x64"]),

@@ -1,4 +1,4 @@
-#include "library/build/disc_image.h"
+#include "library/build/scan_disc_image.h"
 
 #include <cdio/iso9660.h>
 #include <cdio/logging.h>
@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "library/build/library_edit.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
 #include "library/build/scanner.h"
@@ -129,7 +130,7 @@ int AddFile(Walk& walk, const Member& m, const Parents& parents) {
   row.Flags = kFlagDiscImage;
   row.ObjectType = kObjectItem;
   row.ProcessObjectType = kObjectItem;
-  row.FilePath = DiscMemberPath(walk.imagePath, m.lsn * scan_limits::kDiscBlockSize, m.name);
+  row.FilePath = Scan_DiscMemberPath(walk.imagePath, m.lsn * scan_limits::kDiscBlockSize, m.name);
   row.FileName = scan_detail::DisplayName(m.name);
   row.FileType = scan_detail::KindWord(kind);
   row.FileSize = m.size;
@@ -137,12 +138,13 @@ int AddFile(Walk& walk, const Member& m, const Parents& parents) {
   return (kind & kKindCompanionBit) ? kKindCompanionBit : kind;
 }
 
-int WalkDirectory(Walk& walk, const std::string& isoPath, const Parents& parents) {
+int WalkDirectory(scan_detail::CScanRun& run, Walk& walk, const std::string& isoPath,
+                  const Parents& parents) {
   std::vector<Member> members;
   if (!ReadMembers(walk.iso, isoPath, &members)) return 0;
   int mask = 0;
   for (const Member& m : members) {
-    if (g_scanAbort.load(std::memory_order_acquire)) break;
+    if (Scanner().abort.load(std::memory_order_acquire)) break;
     if (++walk.entries > scan_limits::kDiscMaxEntries) break;
     if (m.isDirectory) {
       // A directory record pointing back at a directory on the path would loop.
@@ -151,28 +153,29 @@ int WalkDirectory(Walk& walk, const std::string& isoPath, const Parents& parents
       if (open || walk.openDirectories.size() >= scan_limits::kDiscMaxDepth) continue;
       Parents sub = AddContainers(walk.imagePath, m.name, parents);
       walk.openDirectories.push_back(m.lsn);
-      int subMask = WalkDirectory(walk, isoPath + m.rawName + "/", sub);
+      int subMask = WalkDirectory(run, walk, isoPath + m.rawName + "/", sub);
       walk.openDirectories.pop_back();
       PruneContainers(sub, subMask);
       mask |= subMask;
     } else {
       mask |= AddFile(walk, m, parents);
     }
-    if (scan_detail::CurrentBatch() != nullptr) scan_detail::CurrentBatch()->Step();
+    run.batch().Step();
   }
   return mask;
 }
 
 }  // namespace
 
-std::string DiscMemberPath(const std::string& imagePath, int64_t offset, const std::string& name) {
+std::string Scan_DiscMemberPath(const std::string& imagePath, int64_t offset,
+                                const std::string& name) {
   return imagePath + "/%offset%" + std::to_string(offset) + "/" + name;
 }
 
-int Scan_DiscImage(const std::string& imagePath, int32_t audioParent, int32_t videoParent,
-                   int32_t imageParent) {
+int Scan_DiscImage(scan_detail::CScanRun& run, const std::string& imagePath, int32_t audioParent,
+                   int32_t videoParent, int32_t imageParent) {
   InstallLogHandler();
-  g_scanCurrentPath.Set(imagePath);
+  Scanner().currentPath.Set(imagePath);
   std::string name = scan_detail::BaseName(imagePath) + "(iso)";
   Parents parents{audioParent, videoParent, imageParent};
   // An image stored before (a folder scanned again) is read anew.
@@ -181,7 +184,7 @@ int Scan_DiscImage(const std::string& imagePath, int32_t audioParent, int32_t vi
     MediaRecord old;
     while (db_getOneRecord(sql::DiscObjectNamed(parent, scan_detail::DisplayName(name)), &old) >
            0) {
-      Lib_DeleteSubtree(old.MyIndex);
+      scan_detail::DeleteTree(run, old.MyIndex);
     }
   }
   Parents top = AddContainers(imagePath, name, parents);
@@ -189,7 +192,7 @@ int Scan_DiscImage(const std::string& imagePath, int32_t audioParent, int32_t vi
   IsoPtr iso(iso9660_open_ext(imagePath.c_str(), ISO_EXTENSION_ALL));
   if (iso) {
     Walk walk{iso.get(), imagePath, {}, 0};
-    mask = WalkDirectory(walk, "/", top);
+    mask = WalkDirectory(run, walk, "/", top);
   } else {
     platform::Logf("scan: cannot read the disc image %s\n", imagePath.c_str());
   }

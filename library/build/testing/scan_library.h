@@ -1,9 +1,9 @@
 // Fixtures of the scanner tests: a fresh library with the fixed tree and the default
-// filter tables, a media folder, and real media files made with ffmpeg.
+// filter tables, a media folder, real media files made with ffmpeg, and the views of the
+// library the tests read.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,18 +22,13 @@ struct Tags {
   std::string track;
 };
 
-// Real media made once per test run (with ffmpeg) and copied where a test needs them.
-// Each writer returns false when ffmpeg failed.
+// Real media made once per test run (with ffmpeg) and copied where a test needs them,
+// folders created on the way. Each writer returns false when ffmpeg failed.
 bool WriteMp3(const std::string& path, const Tags& tags = Tags());
 bool WriteJpeg(const std::string& path);
 bool WriteVideo(const std::string& path);  // a short MPEG-4 video (.mp4)
 void WriteText(const std::string& path, const std::string& data);
 void MakeDirs(const std::string& path);
-
-// Runs a command line through the shell; true when it exited with status 0.
-bool Run(const std::string& command);
-// Quotes a path for the shell.
-std::string Quote(const std::string& text);
 
 // The children of a container, and all rows with this path.
 std::vector<MediaRecord> Children(int32_t parent);
@@ -44,6 +39,11 @@ MediaRecord ChildNamed(int32_t parent, const std::string& fileName);
 std::set<std::string> Names(const std::vector<MediaRecord>& rows);
 int ItemCount(int32_t parent);
 
+// Checks that the library is whole, through a connection that knows nothing of the
+// program: an integrity check passes and every row's parent exists (apart from the
+// parentless fixed rows). Returns a description of each fault.
+std::vector<std::string> ConsistencyFaults(const std::string& libraryFile);
+
 // A library with the fixed tree, default filters and an empty media folder "media".
 class ScanLibrary : public TempLibrary {
  public:
@@ -51,11 +51,8 @@ class ScanLibrary : public TempLibrary {
   ~ScanLibrary();
   std::string media() const { return Path("media"); }
   std::string MediaPath(const std::string& name) const { return media() + "/" + name; }
+  // ConsistencyFaults of this library.
+  std::vector<std::string> Faults() const { return ConsistencyFaults(Path("Orvex.mdb")); }
 };
-
-// Checks that the library is whole, through a connection that knows nothing of the
-// program: an integrity check passes and every row's parent exists (apart from the
-// parentless fixed rows). Returns a description of each fault.
-std::vector<std::string> ConsistencyFaults(const std::string& libraryFile);
 
 }  // namespace scan_test

@@ -1,55 +1,42 @@
-#include "library/build/scan_test_support.h"
+#include "library/build/testing/scan_library.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
 
 #include "app/settings.h"
 #include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
 #include "library/statements.h"
-#include "platform/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace scan_test {
 namespace {
 
-// Media made once per process and copied from here.
+// Media made once per process and copied from here; the directory goes at exit.
 struct Originals {
-  std::string dir;
-  std::string mp3;  // a one-second tone without tags
-  std::string jpeg;
-  std::string video;
-  bool ok = false;
+  platform::testing::TempDir dir;
+  std::string mp3 = dir.Join("tone.mp3");  // a one-second tone without tags
+  std::string jpeg = dir.Join("picture.jpg");
+  std::string video = dir.Join("clip.mp4");
+  bool ok = platform::testing::RunFfmpeg({"-f", "lavfi", "-i", "sine=f=440:d=1", "-c:a",
+                                          "libmp3lame", "-b:a", "32k", "-map_metadata", "-1",
+                                          "-id3v2_version", "0", "-write_id3v1", "0", mp3}) &&
+            platform::testing::RunFfmpeg(
+                {"-f", "lavfi", "-i", "color=c=red:s=32x32", "-frames:v", "1", jpeg}) &&
+            platform::testing::RunFfmpeg({"-f", "lavfi", "-i", "testsrc=s=64x48:d=1:r=5", "-c:v",
+                                          "mpeg4", "-t", "1", video});
 };
 
-const Originals& MadeOnce() {
+// Copies one of the originals to `path`, after `prefix`.
+bool CopyOriginal(std::string Originals::*which, const std::string& path,
+                  const std::string& prefix = std::string()) {
   static Originals originals;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    char pattern[] = "/tmp/orvex-scan-media-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) return;
-    originals.dir = pattern;
-    originals.mp3 = originals.dir + "/tone.mp3";
-    originals.jpeg = originals.dir + "/picture.jpg";
-    originals.video = originals.dir + "/clip.mp4";
-    originals.ok = Run("ffmpeg -v error -y -f lavfi -i sine=f=440:d=1 -c:a libmp3lame -b:a 32k "
-                       "-map_metadata -1 -id3v2_version 0 -write_id3v1 0 " +
-                       Quote(originals.mp3)) &&
-                   Run("ffmpeg -v error -y -f lavfi -i color=c=red:s=32x32 -frames:v 1 " +
-                       Quote(originals.jpeg)) &&
-                   Run("ffmpeg -v error -y -f lavfi -i testsrc=s=64x48:d=1:r=5 -c:v mpeg4 -t 1 " +
-                       Quote(originals.video));
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(originals.dir, ec);
-    });
-  });
-  return originals;
+  if (!originals.ok) return false;
+  WriteText(path, prefix + platform::testing::ReadFile(originals.*which));
+  return true;
 }
 
 void PutSyncSafe(std::string* out, uint32_t value) {
@@ -84,20 +71,6 @@ std::string Id3Tag(const Tags& tags) {
 
 }  // namespace
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
-
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
 void MakeDirs(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
@@ -109,25 +82,12 @@ void WriteText(const std::string& path, const std::string& data) {
 }
 
 bool WriteMp3(const std::string& path, const Tags& tags) {
-  const Originals& o = MadeOnce();
-  if (!o.ok) return false;
-  WriteText(path, Id3Tag(tags) + platform::testing::ReadFile(o.mp3));
-  return true;
+  return CopyOriginal(&Originals::mp3, path, Id3Tag(tags));
 }
 
-bool WriteJpeg(const std::string& path) {
-  const Originals& o = MadeOnce();
-  if (!o.ok) return false;
-  WriteText(path, platform::testing::ReadFile(o.jpeg));
-  return true;
-}
+bool WriteJpeg(const std::string& path) { return CopyOriginal(&Originals::jpeg, path); }
 
-bool WriteVideo(const std::string& path) {
-  const Originals& o = MadeOnce();
-  if (!o.ok) return false;
-  WriteText(path, platform::testing::ReadFile(o.video));
-  return true;
-}
+bool WriteVideo(const std::string& path) { return CopyOriginal(&Originals::video, path); }
 
 std::vector<MediaRecord> Children(int32_t parent) {
   int n = db_selectT(sql::Children(parent));
@@ -165,15 +125,15 @@ ScanLibrary::ScanLibrary() {
   FST_BuildTree();
   ResetFilterTables();
   MakeDirs(media());
-  Scan_SetLibraryTotals(ScanCounts());
+  Scan_SetLibraryTotals(CScanCounts());
   Scan_ResetCurrentCounts();
-  g_scanAbort = false;
+  Scanner().abort = false;
 }
 
 ScanLibrary::~ScanLibrary() {
   Scan_SetEntryHookForTest(nullptr);
   Scan_SetBatchLimitsForTest(0, 0);
-  g_scanAbort = false;
+  Scanner().abort = false;
 }
 
 std::vector<std::string> ConsistencyFaults(const std::string& libraryFile) {
@@ -198,20 +158,13 @@ std::vector<std::string> ConsistencyFaults(const std::string& libraryFile) {
       {"select count(*) - count(distinct MyIndex) from FSE_QueryState", "0"},
   };
   for (const auto& [query, expected] : checks) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, query, -1, &stmt, nullptr) != SQLITE_OK) {
-      faults.push_back(std::string("cannot run: ") + query);
-      continue;
-    }
-    if (sqlite3_step(stmt) != SQLITE_ROW) {
-      faults.push_back(std::string("no answer: ") + query);
-    } else {
-      const char* got = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-      if (got == nullptr || std::string(got) != expected) {
-        faults.push_back(std::string(query) + " gave " + (got ? got : "null"));
-      }
-    }
-    sqlite3_finalize(stmt);
+    std::string got = "no answer";
+    auto first = [](void* out, int, char** values, char**) {
+      *static_cast<std::string*>(out) = values[0] != nullptr ? values[0] : "null";
+      return 0;
+    };
+    sqlite3_exec(db, query, first, &got, nullptr);
+    if (got != expected) faults.push_back(std::string(query) + " gave " + got);
   }
   sqlite3_close(db);
   return faults;
