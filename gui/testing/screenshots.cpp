@@ -20,7 +20,7 @@
 #include "app/settings.h"
 #include "gui/config_window.h"
 #include "gui/language.h"
-#include "library/build/container_tree.h"
+#include "library/build/file_system_tree.h"
 #include "library/library.h"
 #include "library/testing/temp_library.h"
 
