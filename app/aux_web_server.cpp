@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "cds/media_type.h"
+#include "media/media_type.h"
 #include "platform/app_directory.h"
 #include "platform/log.h"
 #include "platform/process.h"

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "library/build/container_tree.h"
+#include "library/container_numbers.h"
+#include "library/item_counts.h"
 #include "library/library.h"
 #include "library/object_numbers.h"
-#include "library/statements.h"
 
 std::atomic<int32_t> SharedItemCount{0};
 std::atomic<int32_t> VideoItemCount{0};
@@ -14,12 +14,13 @@ std::atomic<int32_t> ImageItemCount{0};
 std::atomic<int32_t> Flags17ItemCount{0};
 
 void LoadLibraryCounters() {
-  // A fresh tree ends at 27 but its first free number is 29: 28 is never handed out.
+  // A fresh tree is not followed by its last number plus one: one number is skipped.
   g_nextMyIndex.store(std::max(db_getMaxIndex() + 1, kFirstFreeObjectNumber),
                       std::memory_order_release);
-  SharedItemCount = db_getCount(sql::CountSharedItems());
-  VideoItemCount = db_getCount(sql::CountVideoItems());
-  Flags17ItemCount = db_getCount(sql::CountFlags17Items());
-  AudioItemCount = db_getCount(sql::CountAudioItems()) - Flags17ItemCount / 2;
-  ImageItemCount = db_getCount(sql::CountImageItems());
+  LibraryItemCounts counts = db_countItems();
+  SharedItemCount = counts.shared;
+  VideoItemCount = counts.video;
+  Flags17ItemCount = counts.flags17;
+  AudioItemCount = counts.audio;
+  ImageItemCount = counts.image;
 }

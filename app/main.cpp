@@ -1,6 +1,5 @@
-#include <unistd.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
@@ -64,9 +63,8 @@ void HandOverToDesktop(const CommandLine& commandLine, char** argv) {
     return;
   }
   if (!platform::DisplayReachable()) return;
-  std::string desktop = platform::ExecutableDirectory() + "/mirelle-desktop";
-  if (::access(desktop.c_str(), X_OK) != 0) return;
-  ::execv(desktop.c_str(), argv);  // returns only on failure: go on headless
+  // Returns only when the companion program is missing or cannot start: go on headless.
+  platform::ReplaceProcessWith(platform::ExecutableDirectory() + "/mirelle-desktop", argv);
 }
 
 }  // namespace
@@ -99,7 +97,7 @@ int main(int argc, char** argv) {
   // of a scan they set the process's peak memory.
   std::fflush(nullptr);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(ORVEX_COVERAGE)
-  _exit(status);
+  std::_Exit(status);
 #endif
   return status;
 }

@@ -18,6 +18,7 @@
 #include "app/service_body.h"
 #include "app/settings.h"
 #include "app/settings_commands.h"
+#include "delivery/encoder_source.h"
 #include "gui/language.h"
 #include "internet/stream_commands.h"
 #include "library/build/container_tree.h"
@@ -32,7 +33,6 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "streamserver/stream_server.h"
-#include "transcode/encoder_source.h"
 #include "transcode/seek_index.h"
 
 namespace {

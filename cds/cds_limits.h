@@ -4,14 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// The RTSP address prefix of the internet TV provider's server: streams that begin with
-// it are announced as MPEG program streams. Compared over its first 16 bytes.
-inline constexpr const char* kIspTvRtspPrefix = "rtsp://iptv.home";
-inline constexpr size_t kIspTvRtspPrefixLength = 16;
-
-// Extensions take part in the type lookups up to this many bytes; longer ones find no row.
-inline constexpr size_t kExtensionLookupMax = 29;
-
 // Search criteria: longer texts, deeper nesting or more conditions are refused as
 // invalid criteria rather than built into an unbounded statement.
 inline constexpr size_t kSearchCriteriaMaxBytes = 4096;
@@ -28,11 +20,6 @@ inline constexpr int kCdsErrorActionFailed = 501;
 inline constexpr int kCdsErrorNoSuchObject = 701;
 inline constexpr int kCdsErrorBadSearchCriteria = 708;
 inline constexpr int kCdsErrorNoSuchContainer = 710;
-
-// Parent numbers of the two internet media containers, whose items are plain
-// "object.item" when listed.
-inline constexpr int32_t kInternetVideoParentA = 16;
-inline constexpr int32_t kInternetVideoParentB = 17;
 
 // Events of library changes go out at most once in this many milliseconds, carrying the
 // newest SystemUpdateID: a copy of many files makes one event, not one per file.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cds/media_type.h"
+#include "media/media_type.h"
 
 // One res element. Numbers below 0 are absent.
 struct CdsMediaResource {

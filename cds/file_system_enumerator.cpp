@@ -5,12 +5,14 @@
 #include <ctime>
 
 #include "cds/cds_limits.h"
-#include "cds/media_type.h"
 #include "cds/search_criteria.h"
+#include "library/container_numbers.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
+#include "platform/path.h"
 
 namespace {
 
@@ -27,10 +29,10 @@ FsePathParts SplitNamePath(std::string_view namePath, bool container) {
   FsePathParts parts;
   size_t slash = namePath.find_last_of('\\');
   parts.name = slash == std::string_view::npos ? namePath : namePath.substr(slash + 1);
-  size_t dot = parts.name.find_last_of('.');
-  parts.baseName =
-      (container || dot == std::string_view::npos) ? parts.name : parts.name.substr(0, dot);
-  if (dot != std::string_view::npos) parts.extension = parts.name.substr(dot);
+  parts.extension = platform::PathExtension(parts.name);
+  parts.baseName = (container || parts.extension.empty())
+                       ? parts.name
+                       : parts.name.substr(0, parts.name.size() - parts.extension.size());
   return parts;
 }
 
@@ -74,8 +76,8 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
   if (!record.Author.empty()) object->creator = record.Author;
   if (!record.Genre.empty()) object->genre = record.Genre;
   if (record.ObjectType == kObjectItem) {
-    bool internetList = listed && (record.pIndex == kInternetVideoParentA ||
-                                   record.pIndex == kInternetVideoParentB);
+    bool internetList = listed && (record.pIndex == kContainerInternetVideos ||
+                                   record.pIndex == kContainerInternetAllVideos);
     object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
     object->flags = kCdsObjectRestricted;
     object->date = CreationDate(record.FilePath);

@@ -7,13 +7,13 @@
 #include <set>
 
 #include "cds/cds_limits.h"
-#include "cds/media_type.h"
 #include "library/build/container_tree.h"
 #include "library/build/library_edit.h"
 #include "library/build/scanner.h"
 #include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/file_info.h"
 
 namespace {

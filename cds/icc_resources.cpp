@@ -7,32 +7,25 @@
 #include <string>
 #include <vector>
 
-#include "cds/media_type.h"
 #include "cds/playlist_container.h"
 #include "cds/protocol_info.h"
 #include "delivery/resource_url.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "media/image_size.h"
+#include "media/media_type.h"
 #include "media/subtitle.h"
 #include "platform/app_directory.h"
 #include "platform/file_info.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "upnp/escape.h"
 
 namespace {
 
-constexpr int kInternetVideo = 1;
-constexpr int kInternetAudio = 2;
 constexpr std::string_view kResourceDirectory = "0";
 constexpr std::string_view kVideoTsFolder = "VIDEO_TS";
-
-// The text from the last "." on, or empty.
-std::string_view ExtensionOf(std::string_view path) {
-  size_t dot = path.rfind('.');
-  return dot == std::string_view::npos ? std::string_view() : path.substr(dot);
-}
 
 int StreamPort(IccResourceContext* context, int webPort) {
   if (!context->streamPort) return webPort;
@@ -103,7 +96,7 @@ bool BuildUrl(IccResourceContext* context, const std::string& namePath, uint32_t
 void AddItemResources(IccResourceContext* context, const MediaRecord& record, uint32_t address,
                       int webPort, int streamPort, const ItemFacts& facts, CdsMediaObject* object) {
   const std::string& namePath = record.VirtualName;
-  std::string extension(ExtensionOf(namePath));
+  std::string extension(platform::PathExtension(namePath));
   bool mkv = platform::EndsWithNoCase(namePath, "mkv");
   bool internet = facts.internet != 0;
 
@@ -173,7 +166,7 @@ void FindCover(const MediaRecord& record, ItemFacts* facts) {
   facts->coverSize = platform::FileSize64(path);
   if (facts->coverSize < 0) return;
   facts->coverProtocolInfo =
-      MediaType_BuildProtocolInfo(path, MediaType_ExtensionOf(record.CDCover), false);
+      MediaType_BuildProtocolInfo(path, platform::PathExtension(record.CDCover), false);
 }
 
 // A video offers its subtitle only while the file is there: it may have gone since the
@@ -225,10 +218,8 @@ void AddDiscResources(IccResourceContext* context, const std::vector<MediaRecord
     CdsMediaResource resource;
     if (!BuildUrl(context, file.VirtualName, address, streamPort, &resource.uri)) continue;
     std::string extension;
-    size_t dot = file.FilePath.rfind('.');
-    if (dot != std::string::npos) {
-      extension = "." + platform::AsciiLower(std::string_view(file.FilePath).substr(dot + 1, 3));
-    }
+    std::string_view named = platform::PathExtension(file.FilePath);
+    if (!named.empty()) extension = "." + platform::AsciiLower(named.substr(1, 3));
     resource.protocolInfo = MediaType_BuildProtocolInfo(file.FilePath, extension, false);
     ItemFacts facts;
     facts.media = file.FileType == "Audio" || file.FileType == "Video";

@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cds/media_type.h"
 #include "delivery/resource_url.h"
 #include "delivery/transfer.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
 #include "platform/app_directory.h"
+#include "platform/path.h"
 #include "upnp/http_packet.h"
 
 namespace {
@@ -25,7 +26,7 @@ std::string RealPath(const std::string& path) {
 }
 
 bool IsRegularFile(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -67,5 +68,5 @@ void Icc_HandleWebRequest(FLibWebSession* session, FLibHttpPacket* request, bool
   std::printf("Webrequest: %s\r\n", localPath.c_str());
   std::fflush(stdout);
   RP_ServeFile(session, request, kWebReadBuffer, localPath,
-               MediaType_MimeForExtension(MediaType_ExtensionOf(localPath)), nullptr);
+               MediaType_MimeForExtension(platform::PathExtension(localPath)), nullptr);
 }

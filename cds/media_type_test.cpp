@@ -1,4 +1,4 @@
-#include "cds/media_type.h"
+#include "media/media_type.h"
 
 #include <gtest/gtest.h>
 

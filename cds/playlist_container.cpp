@@ -9,9 +9,10 @@
 #include <unordered_map>
 
 #include "cds/cds_limits.h"
-#include "cds/media_type.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
+#include "platform/path.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -80,7 +81,7 @@ std::string JsonArray(const std::vector<int32_t>& numbers) {
 
 bool PlaylistContainer_Is(const MediaRecord& record) {
   if (record.ObjectType != kObjectItem || record.Flags != kFlagPlaylist) return false;
-  return MediaType_ClassForExtension(MediaType_ExtensionOf(record.FileName)) ==
+  return MediaType_ClassForExtension(platform::PathExtension(record.FileName)) ==
          kClassPlaylistContainer;
 }
 

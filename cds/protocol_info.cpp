@@ -1,6 +1,6 @@
 #include "cds/protocol_info.h"
 
-#include "cds/media_type.h"
+#include "media/media_type.h"
 #include "transcode/transcode_rules.h"
 
 std::string MediaType_BuildProtocolInfo(const std::string& path, std::string_view extension,

@@ -5,9 +5,11 @@
 
 #include "cds/cds_limits.h"
 #include "cds/file_system_enumerator.h"
-#include "cds/media_type.h"
 #include "cds/protocol_info.h"
 #include "library/collation.h"
+#include "library/container_numbers.h"
+#include "library/media_record.h"
+#include "media/media_type.h"
 #include "platform/text.h"
 #include "transcode/transcode_rules.h"
 
@@ -146,7 +148,8 @@ std::vector<DerivedGroup> ClassGroups() {
   std::vector<DerivedGroup> groups;
   // Items of the internet media containers are listed as plain items.
   DerivedGroup plain;
-  plain.condition.text = "(pIndex in (16, 17) or not ";
+  plain.condition = {"(pIndex in (?, ?) or not ",
+                     {int64_t{kContainerInternetVideos}, int64_t{kContainerInternetAllVideos}}};
   AppendExtensionTest(all, &plain.condition);
   plain.condition.text += ")";
   plain.values = {MediaType_ClassString(kClassItem)};
@@ -154,7 +157,8 @@ std::vector<DerivedGroup> ClassGroups() {
   auto add = [&](MediaClass mediaClass, const std::vector<std::string>& extensions,
                  std::string_view extra) {
     DerivedGroup g;
-    g.condition.text = "(pIndex not in (16, 17) and ";
+    g.condition = {"(pIndex not in (?, ?) and ",
+                   {int64_t{kContainerInternetVideos}, int64_t{kContainerInternetAllVideos}}};
     AppendExtensionTest(extensions, &g.condition);
     g.condition.text += extra;
     g.condition.text += ")";
@@ -183,9 +187,13 @@ std::vector<DerivedGroup> ProtocolInfoGroups() {
     g.values = {MediaType_BuildStreamProtocolInfo(url, kind)};
     groups.push_back(std::move(g));
   };
-  stream("(InternetFlags = 1 and substr(FilePath, 1, 16) = ?)", {prefix}, prefix, kStreamVideo);
-  stream("(InternetFlags = 1 and substr(FilePath, 1, 16) <> ?)", {prefix}, "", kStreamVideo);
-  stream("(InternetFlags = 2)", {}, "", kStreamAudio);
+  const int64_t video = kInternetVideo, audio = kInternetAudio;
+  const int64_t length = kIspTvRtspPrefixLength;
+  stream("(InternetFlags = ? and substr(FilePath, 1, ?) = ?)", {video, length, prefix}, prefix,
+         kStreamVideo);
+  stream("(InternetFlags = ? and substr(FilePath, 1, ?) <> ?)", {video, length, prefix}, "",
+         kStreamVideo);
+  stream("(InternetFlags = ?)", {audio}, "", kStreamAudio);
 
   std::vector<std::pair<std::string, std::vector<std::string>>> byMime;
   std::vector<std::string> all;
@@ -200,16 +208,18 @@ std::vector<DerivedGroup> ProtocolInfoGroups() {
     it->second.emplace_back(row.extension);
   }
   auto local = [&](const std::string& mime, const std::vector<std::string>* extensions,
-                   const char* extra, bool transcoded) {
+                   const Sql& extra, bool transcoded) {
     DerivedGroup g;
-    g.condition.text = "(InternetFlags not in (1, 2) and ";
+    g.condition = {"(InternetFlags not in (?, ?) and ",
+                   {int64_t{kInternetVideo}, int64_t{kInternetAudio}}};
     if (extensions != nullptr) {
       AppendExtensionTest(*extensions, &g.condition);
     } else {
       g.condition.text += "not ";
       AppendExtensionTest(all, &g.condition);
     }
-    g.condition.text += extra;
+    g.condition.text += extra.text;
+    g.condition.values.insert(g.condition.values.end(), extra.values.begin(), extra.values.end());
     g.condition.text += ")";
     // The first resource is served as is; the second announces the encoder's output
     // when the file is converted.
@@ -225,13 +235,14 @@ std::vector<DerivedGroup> ProtocolInfoGroups() {
     bool converted = Transcode_NeedsTranscodeByMime(mime) == 1;
     if (mime == "video/x-ms-avi" && !converted) {
       // AVI files whose codec most clients lack are converted whatever the setting.
-      local(mime, &extensions, " and (Flags & 128) = 0", false);
-      local(mime, &extensions, " and (Flags & 128) <> 0", true);
+      const int64_t marked = kFlagNonDivxAvi;
+      local(mime, &extensions, {" and (Flags & ?) = 0", {marked}}, false);
+      local(mime, &extensions, {" and (Flags & ?) <> 0", {marked}}, true);
     } else {
-      local(mime, &extensions, "", converted);
+      local(mime, &extensions, {}, converted);
     }
   }
-  local("application/octet-stream", nullptr, "", false);
+  local("application/octet-stream", nullptr, {}, false);
   return groups;
 }
 

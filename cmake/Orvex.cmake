@@ -43,14 +43,26 @@ else()
   include(GoogleTest)
 endif()
 
-# orvex_library(NAME SOURCES ... [LIBS ...]): a static library of one subsystem.
-# Include paths are rooted at the repository, so code includes "library/library.h".
-function(orvex_library name)
-  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+# orvex_add_library(NAME SOURCES ... [LIBS ...] [PRIVATE_LIBS ...]): a static library of
+# one subsystem. LIBS are what its headers build on, so its users get their include paths
+# too; PRIVATE_LIBS serve its sources alone (they are still linked into every program).
+# Include paths are rooted at the repository, so code includes "library/library.h"; each
+# target names that root itself, and nothing hands it on.
+function(orvex_add_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
   add_library(${name} STATIC ${A_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
   target_link_libraries(${name} PUBLIC ${A_LIBS} Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${A_PRIVATE_LIBS})
+endfunction()
+
+# orvex_add_executable(NAME SOURCES...): a program or test program of the tree, with the
+# include root and the warnings every target has.
+function(orvex_add_executable name)
+  add_executable(${name} ${ARGN})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
 endfunction()
 
 # orvex_test(NAME SOURCES ... [LIBS ...]): a GoogleTest executable whose cases become
@@ -60,8 +72,7 @@ function(orvex_test name)
     return()
   endif()
   cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${A_SOURCES})
-  target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
+  orvex_add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT 300)
@@ -76,6 +87,7 @@ function(orvex_fuzzer name)
   endif()
   cmake_parse_arguments(A "" "CORPUS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)

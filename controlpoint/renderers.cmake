@@ -4,14 +4,15 @@ include(${CMAKE_CURRENT_LIST_DIR}/http_fetch.cmake)
 # the window's renderer page.
 pkg_check_modules(ORVEX_RENDERERS_UPNP REQUIRED IMPORTED_TARGET libupnp)
 
-orvex_library(orvex_renderers
+orvex_add_library(orvex_renderers
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/renderer_control_point.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_description.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_page.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_registry.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_text.cpp
-  LIBS orvex_platform orvex_http_fetch PkgConfig::ORVEX_RENDERERS_UPNP
+  LIBS orvex_platform orvex_http_fetch
+  PRIVATE_LIBS PkgConfig::ORVEX_RENDERERS_UPNP
 )
 
 orvex_test(renderers_test
@@ -26,10 +27,10 @@ orvex_test(renderers_test
 # The control point against real renderers, run inside a private network namespace by
 # the driver below; never started in the machine's own namespace.
 if(NOT ORVEX_FUZZ)
-  add_executable(renderers_netns_test
+  orvex_add_executable(renderers_netns_test
     ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.cpp)
-  target_compile_options(renderers_netns_test PRIVATE ${ORVEX_WARNINGS})
-  target_link_libraries(renderers_netns_test PRIVATE orvex_renderers orvex_platform_testing GTest::gtest
+  target_link_libraries(renderers_netns_test PRIVATE orvex_renderers PkgConfig::ORVEX_RENDERERS_UPNP
+                        orvex_platform_testing GTest::gtest
                         GTest::gtest_main)
   orvex_netns_test(renderers_netns SCRIPT ${CMAKE_CURRENT_LIST_DIR}/testing/renderer_netns_test.py
                    TIMEOUT 180 ARGS $<TARGET_FILE:renderers_netns_test>)

@@ -11,6 +11,7 @@
 #include "platform/dir_walk.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "transcode/seek_index.h"
 #include "upnp/escape.h"
@@ -54,11 +55,6 @@ int QueryNumber(std::string_view query, std::string_view key) {
     value = std::min(value * 10 + (query[i] - '0'), kRpMaxThumbnailSide);
   }
   return value;
-}
-
-std::string_view ExtensionOf(std::string_view name) {
-  size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
 }
 
 // The file a media record's URL names: the item's own file, or the album picture or
@@ -127,7 +123,8 @@ std::string ResolveImage(const MediaRecord& record, std::string_view extension, 
   // is the same picture, so it must resolve like the first rather than answer 404.
   std::string_view plain = extension;
   if (platform::EndsWithNoCase(plain, "&TC")) plain.remove_suffix(3);
-  if (!plain.empty() && platform::AsciiEqualsNoCase(plain, ExtensionOf(record.FilePath)))
+  if (!plain.empty() &&
+      platform::AsciiEqualsNoCase(plain, platform::PathExtension(record.FilePath)))
     return record.FilePath;
   if (StartsWithNoCase(extension, ".tb"))
     return Thumbnail(record, ".tb", kRpThumbnailBox, kRpThumbnailBox);
@@ -260,7 +257,7 @@ size_t RP_GetLocalPathFromUrl(ResourceProvider* provider, std::string_view urlPa
                  &myIndex) &&
       db_getOneRecord(sql::ObjectByIndex(myIndex), &record) > 0) {
     std::string_view name = std::string_view(path).substr(lastSlash + 1);
-    std::string_view extension = ExtensionOf(name);
+    std::string_view extension = platform::PathExtension(name);
     result = platform::AsciiEqualsNoCase(record.FileType, "Image")
                  ? ResolveImage(record, extension, width, height)
                  : ResolveMedia(record, name, extension);

@@ -8,11 +8,11 @@
 #include <random>
 #include <unordered_map>
 
-#include "cds/media_type.h"
 #include "delivery/aio.h"
 #include "delivery/delivery_limits.h"
 #include "delivery/precache.h"
 #include "gui/transfer_status.h"
+#include "media/media_type.h"
 #include "platform/text.h"
 #include "transcode/transcode_rules.h"
 #include "upnp/http_packet.h"

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "cds/media_type.h"
 #include "delivery/aio.h"
 #include "delivery/delivery_limits.h"
 #include "delivery/testing/testing_sources.h"
 #include "gui/transfer_status.h"
 #include "library/testing/temp_library.h"
+#include "media/media_type.h"
+#include "platform/path.h"
 #include "platform/testing/test_support.h"
 #include "upnp/runtime_test_util.h"
 #include "upnp/web_server.h"
@@ -32,7 +33,7 @@ void OnMedia(FLibWebSession* session, FLibHttpPacket* request, bool done, void*)
   if (!done) return;
   std::string path = g_root + "/" + request->Target.substr(1, request->Target.find('&') - 1);
   RP_ServeFile(session, request, 4096, path,
-               MediaType_MimeForExtension(MediaType_ExtensionOf(path)), nullptr);
+               MediaType_MimeForExtension(platform::PathExtension(path)), nullptr);
 }
 
 std::string Request(const std::string& target, const std::string& extra = "",

@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -27,8 +26,7 @@ namespace {
 // covers kernels without pidfds and a server that ended before the pidfd was opened.
 class ServerWatch {
  public:
-  explicit ServerWatch(pid_t pid)
-      : pid_(pid), fd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
+  explicit ServerWatch(pid_t pid) : pid_(pid), fd_(platform::OpenProcessFd(pid)) {}
   int Fd() const { return fd_.Get(); }
   bool Gone() const {
     if (::getppid() != pid_) return true;

@@ -7,22 +7,19 @@
 MediaDetails ReadMediaDetails(const std::string& path) {
   WMTagBlock block;
   WMTag_Read(path, &block);
-  return {block.Title, block.Author, block.Album, block.Genre};
+  return block;
 }
 
 bool SaveMediaDetails(const std::string& path, const MediaDetails& details) {
   WMTagBlock block;
-  block.Title = details.title;
-  block.Author = details.author;
-  block.Album = details.album;
-  block.Genre = details.genre;
+  static_cast<WMTagTexts&>(block) = details;
   // Music gets the tags it lacks added; other files only have the ones they carry changed.
   MediaRecord record;
   if (db_getOneRecord(sql::ByPath(path), &record) > 0 && record.FileType.rfind("Audio", 0) == 0) {
     block.FileType = "Audio";
   }
   if (!WMTag_Write(path, block)) return false;
-  db_execute(sql::UpdateTags(path, details.title, details.author, details.album, details.genre));
+  db_execute(sql::UpdateTags(path, details.Title, details.Author, details.Album, details.Genre));
   db_invalidateBrowse();
   return true;
 }

@@ -4,12 +4,9 @@
 
 #include <string>
 
-struct MediaDetails {
-  std::string title;
-  std::string author;
-  std::string album;
-  std::string genre;
-};
+#include "media/tag_texts.h"
+
+using MediaDetails = WMTagTexts;
 
 // The file's tags as the tag reader gives them (empty texts for a file it cannot read).
 MediaDetails ReadMediaDetails(const std::string& path);

@@ -47,10 +47,10 @@ class MediaDetailsTest : public ::testing::Test {
     ASSERT_GE(rows, 2);
     for (int i = 0; i < rows; ++i) {
       const MediaRecord& record = db_selectResults()[i];
-      EXPECT_EQ(record.Title, expected.title);
-      EXPECT_EQ(record.Author, expected.author);
-      EXPECT_EQ(record.Album, expected.album);
-      EXPECT_EQ(record.Genre, expected.genre);
+      EXPECT_EQ(record.Title, expected.Title);
+      EXPECT_EQ(record.Author, expected.Author);
+      EXPECT_EQ(record.Album, expected.Album);
+      EXPECT_EQ(record.Genre, expected.Genre);
     }
   }
 
@@ -92,7 +92,7 @@ TEST_F(MediaDetailsTest, DialogShowsTheTagsAndSavesThemToTheFileAndEveryLibraryR
   artist->setText("Someone \"Else\"");
   dialog.Save();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  EXPECT_EQ(ReadMediaDetails(song_).title, "Neue Stücke");
+  EXPECT_EQ(ReadMediaDetails(song_).Title, "Neue Stücke");
   ExpectRows({"Neue Stücke", "Someone \"Else\"", "Old Album", "Jazz"});
 }
 

@@ -19,10 +19,10 @@ CMediaInfoDialog::CMediaInfoDialog(const std::string& path, QWidget* parent)
     edit->setObjectName(name);
     return edit;
   };
-  title_ = make("title", details.title);
-  author_ = make("artist", details.author);
-  album_ = make("album", details.album);
-  genre_ = make("genre", details.genre);
+  title_ = make("title", details.Title);
+  author_ = make("artist", details.Author);
+  album_ = make("album", details.Album);
+  genre_ = make("genre", details.Genre);
 
   auto* name = new QLabel(QtText(path), this);
   name->setTextInteractionFlags(Qt::TextSelectableByMouse);

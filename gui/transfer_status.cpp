@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -26,9 +27,8 @@ TransferRing& Ring() {
 size_t Previous(size_t index) { return (index + kTransferRingSize - 1) % kTransferRingSize; }
 
 bool IsSideFile(std::string_view filePath) {
-  size_t dot = filePath.rfind('.');
-  if (dot == std::string_view::npos) return false;
-  std::string_view extension = filePath.substr(dot);
+  std::string_view extension = platform::PathExtension(filePath);
+  if (extension.empty()) return false;
   for (std::string_view side : kSideFileExtensions) {
     if (platform::AsciiEqualsNoCase(extension, side)) return true;
   }

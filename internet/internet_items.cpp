@@ -3,8 +3,8 @@
 #include <array>
 
 #include "internet/internet_limits.h"
-#include "library/build/container_tree.h"
 #include "library/build/scanner.h"
+#include "library/container_numbers.h"
 #include "library/library.h"
 #include "library/media_record.h"
 #include "library/object_numbers.h"
@@ -21,9 +21,9 @@ struct TypeRows {
 
 TypeRows RowsOf(InternetMediaType type) {
   if (type == InternetMediaType::kAudio) {
-    return {2, {kContainerInternetAudio, kContainerInternetAllAudio}, "Audio"};
+    return {kInternetAudio, {kContainerInternetAudio, kContainerInternetAllAudio}, "Audio"};
   }
-  return {1, {kContainerInternetVideos, kContainerInternetAllVideos}, "Video"};
+  return {kInternetVideo, {kContainerInternetVideos, kContainerInternetAllVideos}, "Video"};
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }

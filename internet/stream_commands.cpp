@@ -1,7 +1,7 @@
 #include "internet/stream_commands.h"
 
 #include "internet/internet_limits.h"
-#include "library/build/container_tree.h"
+#include "library/container_numbers.h"
 #include "platform/text.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include "controlpoint/http_fetch_url.h"
 #include "internet/internet_limits.h"
 #include "internet/youtube_feed_parser.h"
-#include "library/build/container_tree.h"
 #include "library/build/scanner.h"
+#include "library/container_numbers.h"
 #include "library/library.h"
 #include "library/media_record.h"
 #include "library/object_numbers.h"
@@ -135,7 +135,7 @@ int YouTube_StoreFeedBody(std::string_view body, const YouTubeFeed& feed,
     row.FileName = entry.title;
     row.Title = entry.title;
     row.FileType = "Video";
-    row.InternetFlags = 1;
+    row.InternetFlags = kInternetVideo;
     if (db_execute(sql::InsertObject(row))) ++inserted;
     return true;
   });

@@ -1,10 +1,10 @@
 #include "library/collation.h"
 
-#include <locale.h>
 #include <sqlite3.h>
-#include <wctype.h>
 
 #include <string>
+
+#include "platform/text.h"
 
 namespace {
 
@@ -34,40 +34,10 @@ char32_t NextCodePoint(std::string_view s, size_t& i) {
   return cp;
 }
 
-locale_t Utf8Locale() {
-  static locale_t locale = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    return l;
-  }();
-  return locale;
-}
-
 char32_t Fold(char32_t cp) {
   if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp - 'A' + 'a' : cp;
-  locale_t locale = Utf8Locale();
-  if (cp >= 0x110000u || locale == static_cast<locale_t>(0)) return cp;
-  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
-}
-
-// Writes a value below 0x200000 in UTF-8's form, with the four-byte form carried on past
-// U+10FFFF. Byte order of these forms is the order of the values, and no form is the
-// prefix of another, so comparing the bytes compares the values one by one.
-void AppendOrdered(std::string& out, char32_t v) {
-  if (v < 0x80) {
-    out.push_back(static_cast<char>(v));
-  } else if (v < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (v >> 6)));
-    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
-  } else if (v < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (v >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((v >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | ((v >> 18) & 0x07)));
-    out.push_back(static_cast<char>(0x80 | ((v >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((v >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (v & 0x3F)));
-  }
+  if (cp >= 0x110000u) return cp;
+  return platform::UnicodeLower(cp);
 }
 
 void SortKeyFunction(sqlite3_context* context, int, sqlite3_value** argv) {
@@ -103,12 +73,13 @@ int CompareNoCase(std::string_view a, std::string_view b) {
 // Decoding gives values below 0x200000 (four bytes carry 21 bits) and malformed bytes
 // 0x110000 + byte; folding keeps every value in that range. So each folded value has an
 // ordered form, and the key compares like CompareNoCase, which compares the same values
-// one by one and puts the shorter of two equal beginnings first.
+// one by one and puts the shorter of two equal beginnings first: the UTF-8 forms of those
+// values (carried on past U+10FFFF) compare bytewise in the order of the values.
 std::string NoCaseSortKey(std::string_view text) {
   std::string key;
   key.reserve(text.size());
   size_t i = 0;
-  while (i < text.size()) AppendOrdered(key, Fold(NextCodePoint(text, i)));
+  while (i < text.size()) platform::AppendUtf8(key, Fold(NextCodePoint(text, i)));
   return key;
 }
 

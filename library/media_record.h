@@ -22,6 +22,12 @@ inline constexpr int32_t kFlagPlaylistEntry = 32;
 inline constexpr int32_t kFlagNonDivxAvi = 128;
 inline constexpr int32_t kFlagDiscImage = 256;
 
+// Values of `InternetFlags`: a local object, or an internet video or audio stream and the
+// containers that hold them.
+inline constexpr int32_t kInternetNone = 0;
+inline constexpr int32_t kInternetVideo = 1;
+inline constexpr int32_t kInternetAudio = 2;
+
 struct MediaRecord {
   int32_t pIndex = 0;
   int32_t MyIndex = 0;

@@ -1,6 +1,7 @@
 #include "library/statements.h"
 
 #include "library/collation.h"
+#include "library/container_numbers.h"
 #include "library/media_record.h"
 
 namespace sql {
@@ -218,9 +219,9 @@ Sql DeleteIfNoChildren(int32_t myIndex) {
 
 Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName) {
   return {
-      "select * from FSE_QueryState where pIndex = ? and FileName = ? and Flags = 16 "
+      "select * from FSE_QueryState where pIndex = ? and FileName = ? and Flags = ? "
       "and ObjectType = 1",
-      {int64_t{pIndex}, std::string(fileName)}};
+      {int64_t{pIndex}, std::string(fileName), int64_t{kFlagPlaylist}}};
 }
 
 }  // namespace sql
@@ -237,11 +238,14 @@ Sql SearchItems(int32_t containerId, const Sql& condition) {
       "join Subtree s on o.pIndex = s.id where o.ObjectType <> 1) "
       "select *, count(*) over () as MatchCount from FSE_QueryState where MyIndex in (select "
       "MyIndex from (select MyIndex, row_number() over (partition by FilePath order by case "
-      "when pIndex in (4, 7, 13) then 0 else 1 end, MyIndex) as RowOfFile from FSE_QueryState "
+      "when pIndex in (?, ?, ?) then 0 else 1 end, MyIndex) as RowOfFile from FSE_QueryState "
       "where ObjectType = 1 and pIndex "
       "in (select id from Subtree) and (" +
       condition.text + ")) where RowOfFile = 1)";
   query.values.push_back(int64_t{containerId});
+  // A file found in several places is reported once, from its flat "All" list first.
+  for (int32_t all : {kContainerAllVideos, kContainerAllMusic, kContainerAllImages})
+    query.values.push_back(int64_t{all});
   query.values.insert(query.values.end(), condition.values.begin(), condition.values.end());
   return query;
 }

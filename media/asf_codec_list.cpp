@@ -15,24 +15,6 @@ constexpr uint8_t kCodecListObjectGuid[16] = {0x40, 0x52, 0xD1, 0x86, 0x1D, 0x31
 constexpr size_t kObjectHeaderSize = 24;  // GUID and 64-bit size
 constexpr size_t kHeaderObjectSize = 30;  // plus object count and two reserved bytes
 
-void AppendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 // UTF-16LE text to UTF-8; unpaired surrogates become U+FFFD. Stops at the first zero.
 std::string Utf16LeToUtf8(const uint8_t* data, size_t units) {
   std::string out;
@@ -42,13 +24,13 @@ std::string Utf16LeToUtf8(const uint8_t* data, size_t units) {
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
       uint32_t low = LoadLe16(data + (i + 1) * 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), &out);
+        platform::AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         ++i;
         continue;
       }
     }
     if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
-    AppendUtf8(unit, &out);
+    platform::AppendUtf8(out, unit);
   }
   return out;
 }

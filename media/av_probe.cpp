@@ -162,15 +162,7 @@ std::string TagTextToUtf8(std::string_view text) {
   if (platform::IsValidUtf8(text)) return std::string(text);
   std::string out;
   out.reserve(text.size() * 2);
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out.push_back(c);
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-      out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
-  }
+  for (char c : text) platform::AppendUtf8(out, static_cast<unsigned char>(c));
   return out;
 }
 

@@ -6,6 +6,11 @@
 
 namespace media_limits {
 
+// ---- Types ----
+
+// Extensions take part in the type lookups up to this many bytes; longer ones find no row.
+inline constexpr size_t kExtensionLookupMax = 29;
+
 // ---- Tags ----
 
 // Field size of the title, album, author and genre texts, as the library record keeps

@@ -81,10 +81,11 @@ bool WriteUnguarded(const std::string& path, const TagFileUpdate& update) {
   if (file.isNull() || file.tag() == nullptr || file.file()->readOnly()) return false;
   const TagLib::PropertyMap present = file.file()->properties();
   TagLib::Tag* tag = file.tag();
-  tag->setTitle(FromUtf8(update.title));
-  if (update.addMissing || present.contains("ALBUM")) tag->setAlbum(FromUtf8(update.album));
-  if (update.addMissing || present.contains("ARTIST")) tag->setArtist(FromUtf8(update.artist));
-  if (update.addMissing || present.contains("GENRE")) tag->setGenre(FromUtf8(update.genre));
+  const WMTagTexts& texts = update.texts;
+  tag->setTitle(FromUtf8(texts.Title));
+  if (update.addMissing || present.contains("ALBUM")) tag->setAlbum(FromUtf8(texts.Album));
+  if (update.addMissing || present.contains("ARTIST")) tag->setArtist(FromUtf8(texts.Author));
+  if (update.addMissing || present.contains("GENRE")) tag->setGenre(FromUtf8(texts.Genre));
   return file.save();
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "media/tag_texts.h"
+
 namespace media {
 
 struct TagFileResult {
@@ -29,10 +31,7 @@ bool TagFile_Read(const std::string& path, TagFileResult* result);
 // The texts to write. The title is always written; the album, artist and genre are
 // written when the file already has that tag or when `addMissing` is set.
 struct TagFileUpdate {
-  std::string title;
-  std::string album;
-  std::string artist;
-  std::string genre;
+  WMTagTexts texts;
   bool addMissing = false;
 };
 

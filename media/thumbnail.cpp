@@ -15,6 +15,7 @@
 #include "media/vips_support.h"
 #include "platform/app_directory.h"
 #include "platform/file_info.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -123,9 +124,7 @@ bool IsPlainFileName(const std::string& name) {
 // that only pretends to be a picture cannot reach its other coders) and keeps a name
 // beginning with "-" from being read as an option.
 std::string ScalerCoder(const std::string& path) {
-  size_t dot = path.rfind('.');
-  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return {};
-  std::string_view extension = std::string_view(path).substr(dot);
+  std::string_view extension = platform::PathExtension(path);
   if (platform::AsciiEqualsNoCase(extension, ".jp2")) return "JP2";
   if (platform::AsciiEqualsNoCase(extension, ".j2k")) return "J2K";
   if (platform::AsciiEqualsNoCase(extension, ".jpc")) return "JPC";

@@ -121,10 +121,7 @@ void WMTag_Read(const std::string& path, WMTagBlock* block) {
 
 bool WMTag_Write(const std::string& path, const WMTagBlock& block) {
   media::TagFileUpdate update;
-  update.title = block.Title;
-  update.album = block.Album;
-  update.artist = block.Author;
-  update.genre = block.Genre;
+  update.texts = block;
   update.addMissing = block.FileType == "Audio";
   std::lock_guard lock(g_tagMutex);
   if (!IsRegularFile(path) || !media::TagFile_Write(path, update)) {

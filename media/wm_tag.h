@@ -9,19 +9,16 @@
 
 #include "media/asf_codec_list.h"
 #include "media/avi_check.h"
+#include "media/tag_texts.h"
 
 // The flag word bits (also the values the scanner stores in the item's Flags column):
 //   kWMTagFlagForeignAviCodec (0x80)  an AVI whose video codec is not DIV3/4/5, DIVX, XVID
 //   kWMTagFlagProfessionalWmv (0x100) a ".wmv" whose WMV3 video is described "Professional"
 
-struct WMTagBlock {
-  // UTF-8, at most 1,023 bytes each (never cut inside a character); double quotes of the
-  // tag are replaced by blanks, because the library forms its SQL texts with them.
-  std::string Title;
-  std::string Album;
-  std::string Author;
-  std::string Genre;
-
+// The text tags (the base) are UTF-8, at most 1,023 bytes each (never cut inside a
+// character); double quotes of the tag are replaced by blanks, because the library forms
+// its SQL texts with them.
+struct WMTagBlock : WMTagTexts {
   // The design's short texts, each at most 127 bytes: the duration as a count of
   // 100-nanosecond units, the bit rate in bits per second and the track number, all
   // decimal; empty when the file does not tell.

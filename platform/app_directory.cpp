@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/path.h"
+
 namespace platform {
 namespace {
 
@@ -25,9 +27,7 @@ std::string Absolute(const std::string& path) {
   std::error_code ec;
   std::filesystem::path p = std::filesystem::absolute(path, ec);
   if (ec) return path;
-  std::string s = p.lexically_normal().string();
-  while (s.size() > 1 && s.back() == '/') s.pop_back();
-  return s;
+  return std::string(WithoutTrailingSlashes(p.lexically_normal().string()));
 }
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }

@@ -18,54 +18,6 @@ constexpr const char kReplacementUtf8[] = "\xEF\xBF\xBD";
 
 std::atomic<int> g_textCodePage{kDefaultTextCodePage};
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Decodes one UTF-8 sequence at `i`; returns its length, or 0 when it is malformed
-// (overlong, a surrogate, past U+10FFFF or cut off).
-size_t DecodeUtf8(std::string_view s, size_t i, char32_t* cp) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  unsigned char c = byte(0);
-  size_t len;
-  char32_t min;
-  char32_t value;
-  if (c < 0x80) {
-    *cp = c;
-    return 1;
-  } else if ((c & 0xE0) == 0xC0) {
-    len = 2, min = 0x80, value = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    len = 3, min = 0x800, value = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    len = 4, min = 0x10000, value = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    if ((byte(k) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(k) & 0x3F);
-  }
-  if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  *cp = value;
-  return len;
-}
-
 // Valid UTF-8 is copied; each byte that starts no valid sequence becomes U+FFFD.
 std::string SanitizeUtf8(std::string_view bytes) {
   std::string out;

@@ -295,7 +295,7 @@ int Process::StartArgv(const std::string& program, const std::vector<std::string
   reaped_ = false;
   group_ = options.ownProcessGroup;
   // Only we reap the child, so its pid cannot be reused before this runs.
-  pidFd_.Reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  pidFd_ = OpenProcessFd(pid);
   return 0;
 }
 
@@ -404,6 +404,15 @@ void IgnoreBrokenPipes() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+UniqueFd OpenProcessFd(pid_t pid) {
+  return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
+
+void ReplaceProcessWith(const std::string& path, char** argv) {
+  if (::access(path.c_str(), X_OK) != 0) return;
+  ::execv(path.c_str(), argv);
 }
 
 }  // namespace platform

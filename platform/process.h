@@ -130,4 +130,14 @@ RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int grac
 // Children started with Process get the default handling back.
 void IgnoreBrokenPipes();
 
+// A descriptor that becomes readable when process `pid` ends (a pidfd); invalid where the
+// kernel has none or the process is gone.
+UniqueFd OpenProcessFd(pid_t pid);
+
+// Replaces this process with the program at `path` when that is an executable file,
+// passing `argv` (argv[0] first, ended by a null pointer) and the environment as they
+// are. Returns only when it is not executable or the replacement failed; the caller then
+// goes on as it was.
+void ReplaceProcessWith(const std::string& path, char** argv);
+
 }  // namespace platform

@@ -1,39 +1,60 @@
 #include "platform/text.h"
 
-namespace platform {
-namespace {
+#include <locale.h>
+#include <wctype.h>
 
-// Length of the UTF-8 sequence starting at `i`, or 0 when it is malformed.
-size_t SequenceLength(std::string_view s, size_t i) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char c = byte(i);
-  if (c < 0x80) return 1;
+namespace platform {
+
+size_t DecodeUtf8(std::string_view text, size_t i, char32_t* cp) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  unsigned char c = byte(0);
   size_t len;
-  unsigned min;
-  unsigned cp;
-  if ((c & 0xE0) == 0xC0) {
-    len = 2, min = 0x80, cp = c & 0x1F;
+  char32_t min;
+  char32_t value;
+  if (c < 0x80) {
+    *cp = c;
+    return 1;
+  } else if ((c & 0xE0) == 0xC0) {
+    len = 2, min = 0x80, value = c & 0x1F;
   } else if ((c & 0xF0) == 0xE0) {
-    len = 3, min = 0x800, cp = c & 0x0F;
+    len = 3, min = 0x800, value = c & 0x0F;
   } else if ((c & 0xF8) == 0xF0) {
-    len = 4, min = 0x10000, cp = c & 0x07;
+    len = 4, min = 0x10000, value = c & 0x07;
   } else {
     return 0;
   }
-  if (i + len > s.size()) return 0;
+  if (i + len > text.size()) return 0;
   for (size_t k = 1; k < len; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(k) & 0x3F);
   }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *cp = value;
   return len;
 }
 
-}  // namespace
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | ((cp >> 18) & 0x07)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
 
 bool IsValidUtf8(std::string_view text) {
+  char32_t cp;
   for (size_t i = 0; i < text.size();) {
-    size_t len = SequenceLength(text, i);
+    size_t len = DecodeUtf8(text, i, &cp);
     if (len == 0) return false;
     i += len;
   }
@@ -61,6 +82,12 @@ std::string AsciiLower(std::string_view text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
+}
+
+char32_t UnicodeLower(char32_t cp) {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (locale == static_cast<locale_t>(0)) return cp;
+  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
 }
 
 bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {

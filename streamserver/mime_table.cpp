@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/path.h"
 #include "platform/text.h"
 
 bool MimeTable::LoadFile(const std::string& path) {
@@ -58,10 +59,8 @@ std::string MimeTable::TypeOfPath(std::string_view path) const {
 }
 
 std::string_view MimeTable_Extension(std::string_view path) {
-  size_t slash = path.rfind('/');
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+  std::string_view extension = platform::PathExtension(path);
+  return extension.empty() ? extension : extension.substr(1);
 }
 
 bool MimeTable_LooksLikeText(std::string_view head) {

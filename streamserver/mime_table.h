@@ -28,8 +28,7 @@ class MimeTable {
   std::unordered_map<std::string, std::string> types_;
 };
 
-// The extension of a path without the dot ("" when none): the text after the last "."
-// that follows the last "/".
+// The extension of a path (platform::PathExtension) without the dot; "" when none.
 std::string_view MimeTable_Extension(std::string_view path);
 
 // True when the bytes look like text: every one printable, white space or 0x1A.

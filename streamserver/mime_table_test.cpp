@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "cds/media_type.h"
 #include "library/schema.h"
+#include "media/media_type.h"
 #include "platform/testing/test_support.h"
 
 namespace {

@@ -14,12 +14,13 @@
 #include <mutex>
 #include <vector>
 
-#include "cds/media_type.h"
 #include "cds/protocol_info.h"
 #include "gui/transfer_status.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "media/subtitle.h"
+#include "media/media_type.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 #include "streamserver/dir_index.h"
@@ -150,7 +151,7 @@ std::string MultipartEnd() {
 
 // The protocolInfo the content directory gives a local file.
 std::string FileProtocolInfo(const std::string& path) {
-  return MediaType_BuildProtocolInfo(path, MediaType_ExtensionOf(path), false);
+  return MediaType_BuildProtocolInfo(path, platform::PathExtension(path), false);
 }
 
 bool Asked(const StreamRequest& request, std::string_view name) {
@@ -421,8 +422,7 @@ bool StreamMedia_IsInSharedFolder(std::string_view path) {
   if (path.empty() || path.front() != '/' || HasDotSegment(path)) return false;
   bool ok = false;
   for (const SharedFolderRecord& shared : db_listSharedFolders(&ok)) {
-    std::string_view root = shared.DirPath;
-    while (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
+    std::string_view root = platform::WithoutTrailingSlashes(shared.DirPath);
     if (root.empty() || root.front() != '/' || HasDotSegment(root)) continue;
     if (root == "/" || path == root) return true;
     if (path.size() > root.size() && path.substr(0, root.size()) == root &&

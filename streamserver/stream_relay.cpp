@@ -10,11 +10,11 @@
 #include <mutex>
 #include <vector>
 
-#include "cds/media_type.h"
 #include "cds/protocol_info.h"
 #include "controlpoint/http_fetch.h"
 #include "gui/transfer_status.h"
 #include "internet/youtube_feeds.h"
+#include "media/media_type.h"
 #include "platform/app_directory.h"
 #include "platform/log.h"
 #include "platform/text.h"

@@ -18,6 +18,7 @@
 #include "library/library.h"
 #include "library/statements.h"
 #include "platform/app_directory.h"
+#include "platform/path.h"
 #include "platform/thread.h"
 #include "platform/unique_fd.h"
 #include "transcode/seek_index_build.h"
@@ -86,12 +87,6 @@ void WorkerMain() {
     }
     RunPass(lock);
   }
-}
-
-// The text from the last "." of the path to its end; empty when there is none.
-std::string_view Extension(std::string_view path) {
-  size_t dot = path.rfind('.');
-  return dot == std::string_view::npos ? std::string_view() : path.substr(dot);
 }
 
 std::string RecordIndexFileName(std::string_view path) {
@@ -195,7 +190,8 @@ bool IndexBuild(const std::string& path) {
   platform::UniqueFd out(
       ::open(tmpName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (!out.Valid()) return false;
-  BuildStatus status = BuildIndexFile(media.Get(), Extension(path), out.Get(), g_shutdown);
+  BuildStatus status =
+      BuildIndexFile(media.Get(), platform::PathExtension(path), out.Get(), g_shutdown);
   bool closed = ::close(out.Release()) == 0;
   if (status == BuildStatus::kOk && closed && ::rename(tmpName.c_str(), indexName.c_str()) == 0) {
     return true;

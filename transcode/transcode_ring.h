@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/unique_fd.h"
+#include "platform/shared_memory.h"
 
 namespace transcode {
 
@@ -22,34 +22,18 @@ std::string MutexName(int slot);
 // Anything else (a "/", "..", control bytes) is refused before it reaches shm_open.
 bool IsValidSharedName(std::string_view name);
 
-// A named POSIX shared-memory object mapped read/write. The creator's object is unlinked
+// A named shared-memory area (platform::SharedMemory) whose name the protocol may carry:
+// Create and Open refuse any other name with EINVAL. The creator's object is removed
 // when the owner goes away, so no area outlives the session that made it.
-class SharedArea {
+class SharedArea : private platform::SharedMemory {
  public:
-  SharedArea() = default;
-  ~SharedArea();
-  SharedArea(SharedArea&& other) noexcept;
-  SharedArea& operator=(SharedArea&& other) noexcept;
-  SharedArea(const SharedArea&) = delete;
-  SharedArea& operator=(const SharedArea&) = delete;
-
-  // Creates a new object of `size` bytes (zero-filled). Returns 0 or an errno value;
-  // EEXIST when an object of that name exists already (it is left alone).
   int Create(const std::string& name, size_t size);
-  // Opens an existing object and maps it whole; EINVAL when it is smaller than
-  // `minSize`.
   int Open(const std::string& name, size_t minSize);
 
-  uint8_t* Data() const { return data_; }
-  size_t Size() const { return size_; }
-  bool Valid() const { return data_ != nullptr; }
-  void Reset();
-
- private:
-  platform::UniqueFd fd_;
-  uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-  std::string unlinkName_;  // set for the creator
+  using platform::SharedMemory::Data;
+  using platform::SharedMemory::Reset;
+  using platform::SharedMemory::Size;
+  using platform::SharedMemory::Valid;
 };
 
 // A mutex shared by name between processes: a robust, process-shared pthread mutex in a

@@ -1,9 +1,10 @@
 #include "transcode/transcode_rules.h"
 
 #include "app/settings.h"
-#include "cds/media_type.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "media/media_type.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 const TranscodeQualityRow kTranscodeQualityRows[kTranscodeQualityRowCount] = {
@@ -44,7 +45,7 @@ int Transcode_NeedsTranscodeByMime(std::string_view mime) {
 }
 
 int Transcode_IsMarkedAvi(const std::string& path) {
-  std::string_view extension = MediaType_ExtensionOf(path);
+  std::string_view extension = platform::PathExtension(path);
   if (!platform::AsciiEqualsNoCase(extension, ".avi")) return 0;
   MediaRecord record;
   if (db_getOneRecord(sql::ByPath(path), &record) <= 0) return 0;
@@ -53,7 +54,7 @@ int Transcode_IsMarkedAvi(const std::string& path) {
 
 int Transcode_NeedsTranscode(const std::string& path) {
   if (Transcode_IsMarkedAvi(path)) return 1;
-  return Transcode_NeedsTranscodeByMime(MediaType_MimeForExtension(MediaType_ExtensionOf(path)));
+  return Transcode_NeedsTranscodeByMime(MediaType_MimeForExtension(platform::PathExtension(path)));
 }
 
 std::string Transcode_OutputMime(std::string_view mime) {

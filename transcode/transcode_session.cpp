@@ -5,7 +5,7 @@
 #include <bitset>
 #include <mutex>
 
-#include "cds/cds_limits.h"
+#include "media/media_type.h"
 #include "platform/app_directory.h"
 #include "platform/log.h"
 #include "platform/text.h"

@@ -1,6 +1,6 @@
 # The device layer of the stack: SSDP discovery, the descriptions, SOAP control and GENA
 # eventing, and the function that runs the device as the service body.
-orvex_library(orvex_upnp_device
+orvex_add_library(orvex_upnp_device
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/description.cpp
     ${CMAKE_CURRENT_LIST_DIR}/device_host.cpp
@@ -24,8 +24,7 @@ orvex_test(upnp_device_test
 # A device with test callbacks, run inside a private network namespace by the tests
 # below; never started in the machine's own namespace.
 if(NOT ORVEX_FUZZ)
-  add_executable(upnp_device_test_host ${CMAKE_CURRENT_LIST_DIR}/testing/device_test_host.cpp)
-  target_compile_options(upnp_device_test_host PRIVATE ${ORVEX_WARNINGS})
+  orvex_add_executable(upnp_device_test_host ${CMAKE_CURRENT_LIST_DIR}/testing/device_test_host.cpp)
   target_link_libraries(upnp_device_test_host PRIVATE orvex_upnp_device)
   foreach(_case ssdp gupnp)
     orvex_netns_test(upnp_device_netns_${_case}

@@ -1,5 +1,5 @@
 # The string and message toolkit of the device stack.
-orvex_library(orvex_upnp_parsers
+orvex_add_library(orvex_upnp_parsers
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/base64.cpp
     ${CMAKE_CURRENT_LIST_DIR}/escape.cpp

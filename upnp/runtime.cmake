@@ -1,6 +1,6 @@
 # The runtime of the device stack: the event chain and timers, asynchronous sockets, the
 # HTTP receive state machine, the embedded web server and the web client.
-orvex_library(orvex_upnp
+orvex_add_library(orvex_upnp
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/async_server_socket.cpp
     ${CMAKE_CURRENT_LIST_DIR}/async_socket.cpp

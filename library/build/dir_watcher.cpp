@@ -12,6 +12,7 @@
 #include "library/build/watch_limits.h"
 #include "platform/dir_walk.h"
 #include "platform/log.h"
+#include "platform/path.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 
@@ -48,9 +49,8 @@ bool MatchesAny(const std::vector<std::string>& patterns, const std::string& nam
   return false;
 }
 
-std::string NormalizedDir(std::string dir) {
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return dir;
+std::string NormalizedDir(const std::string& dir) {
+  return std::string(platform::WithoutTrailingSlashes(dir));
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The parent of the root and of the favourites containers, which hang under no container.
+constexpr int32_t kNoParent = -1;
+
 struct FixedContainer {
   int32_t number;
   int32_t parent;
@@ -19,28 +22,28 @@ struct FixedContainer {
 };
 
 constexpr FixedContainer kLocalContainers[] = {
-    {1, 0, "Video", "Video", "Video"},
-    {2, 0, "Audio", "Audio", "Audio"},
-    {3, 0, "Image", "Image", "Image"},
-    {4, 1, "All Videos", "All Videos", "Video"},
-    {5, -1, "My Favorites", "My Favorites", "Video"},
-    {6, 1, "My Folders", "My Folders", "Video"},
-    {7, 2, "All Music", "All Music", "Audio"},
-    {8, 2, "Artist", "Artist", "Audio"},
-    {9, 2, "Genre", "Genre", "Audio"},
-    {10, 2, "Album", "Album", "Audio"},
-    {11, -1, "My Favorites", "My Favorites", "Audio"},
-    {12, 2, "My Folder", "My Folder", "Audio"},
-    {13, 3, "All Images", "All Images", "Image"},
-    {14, -1, "My Favorites", "My Favorites", "Image"},
-    {15, 3, "My Folders", "My Folders", "Image"},
+    {kContainerVideo, kContainerRoot, "Video", "Video", "Video"},
+    {kContainerAudio, kContainerRoot, "Audio", "Audio", "Audio"},
+    {kContainerImage, kContainerRoot, "Image", "Image", "Image"},
+    {kContainerAllVideos, kContainerVideo, "All Videos", "All Videos", "Video"},
+    {kContainerVideoFavorites, kNoParent, "My Favorites", "My Favorites", "Video"},
+    {kContainerVideoFolders, kContainerVideo, "My Folders", "My Folders", "Video"},
+    {kContainerAllMusic, kContainerAudio, "All Music", "All Music", "Audio"},
+    {kContainerArtist, kContainerAudio, "Artist", "Artist", "Audio"},
+    {kContainerGenre, kContainerAudio, "Genre", "Genre", "Audio"},
+    {kContainerAlbum, kContainerAudio, "Album", "Album", "Audio"},
+    {kContainerAudioFavorites, kNoParent, "My Favorites", "My Favorites", "Audio"},
+    {kContainerAudioFolders, kContainerAudio, "My Folder", "My Folder", "Audio"},
+    {kContainerAllImages, kContainerImage, "All Images", "All Images", "Image"},
+    {kContainerImageFavorites, kNoParent, "My Favorites", "My Favorites", "Image"},
+    {kContainerImageFolders, kContainerImage, "My Folders", "My Folders", "Image"},
 };
 
 constexpr FixedContainer kInternetContainers[] = {
-    {16, 1, "Internet Videos", "Internet Videos", "Video"},
-    {17, 16, "All Videos", "All Videos", "Video"},
-    {18, 2, "Internet Audio", "Internet Audio", "Video"},
-    {19, 18, "All Audio", "All Audio", "Video"},
+    {kContainerInternetVideos, kContainerVideo, "Internet Videos", "Internet Videos", "Video"},
+    {kContainerInternetAllVideos, kContainerInternetVideos, "All Videos", "All Videos", "Video"},
+    {kContainerInternetAudio, kContainerAudio, "Internet Audio", "Internet Audio", "Video"},
+    {kContainerInternetAllAudio, kContainerInternetAudio, "All Audio", "All Audio", "Video"},
 };
 
 // Titles and paths of the YouTube categories, numbered from the counter in this order.
@@ -144,7 +147,7 @@ void FST_BuildTree() {
   LibraryTransaction batch;
   ObjectRow root;
   root.withIndex = false;
-  root.pIndex = -1;
+  root.pIndex = kNoParent;
   root.ObjectType = kObjectContainer;
   root.ProcessObjectType = kObjectContainer;
   root.FilePath = "Root";
@@ -152,17 +155,19 @@ void FST_BuildTree() {
   db_execute(sql::InsertObject(root));
 
   for (const FixedContainer& c : kLocalContainers) {
-    InsertContainer(c.number, c.parent, c.title, c.path, c.kind, 0);
+    InsertContainer(c.number, c.parent, c.title, c.path, c.kind, kInternetNone);
   }
   for (const FixedContainer& c : kInternetContainers) {
-    InsertContainer(c.number, c.parent, c.title, c.path, c.kind, 1);
+    InsertContainer(c.number, c.parent, c.title, c.path, c.kind, kInternetVideo);
   }
-  InsertContainer(kContainerYoutube, kContainerInternetVideos, "Youtube", "Youtube", "Video", 1);
+  InsertContainer(kContainerYoutube, kContainerInternetVideos, "Youtube", "Youtube", "Video",
+                  kInternetVideo);
   g_nextMyIndex.store(kContainerYoutubeFirst, std::memory_order_release);
   for (const auto& [title, path] : kYoutubeCategories) {
-    InsertContainer(AllocateObjectNumber(), kContainerYoutube, title, path, "Video", 1);
+    InsertContainer(AllocateObjectNumber(), kContainerYoutube, title, path, "Video",
+                    kInternetVideo);
   }
-  // 28 is skipped: the first scanned object is 29.
+  // One number is skipped: the first scanned object is kFirstFreeObjectNumber.
   g_nextMyIndex.store(kFirstFreeObjectNumber, std::memory_order_release);
   batch.Commit();
 }

@@ -19,6 +19,7 @@
 #include "platform/codepage.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 
@@ -150,8 +151,7 @@ std::string PercentDecode(std::string_view text) {
 
 std::string Normalize(const std::string& path) {
   std::string normal = std::filesystem::path(path).lexically_normal().string();
-  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal;
+  return std::string(platform::WithoutTrailingSlashes(normal));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "library/build/subtitle_scan.h"
 #include "library/library.h"
 #include "library/statements.h"
+#include "platform/path.h"
 
 namespace {
 
@@ -17,8 +18,7 @@ namespace {
 std::string SharedFolderOf(const std::string& path) {
   std::string best;
   for (const SharedFolderRecord& shared : db_listSharedFolders()) {
-    std::string dir = shared.DirPath;
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    std::string_view dir = platform::WithoutTrailingSlashes(shared.DirPath);
     bool inside =
         path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
                         (dir == "/" || path[dir.size()] == '/'));
@@ -32,8 +32,7 @@ std::string SharedFolderOf(const std::string& path) {
 std::optional<std::vector<std::string>> FoldersBelow(const std::string& shared,
                                                      const std::string& dir) {
   std::vector<std::string> names;
-  std::string base = shared;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string_view base = platform::WithoutTrailingSlashes(shared);
   if (dir.size() <= base.size()) return names;
   std::string rest = dir.substr(base.size());
   size_t pos = 0;
@@ -55,8 +54,7 @@ std::optional<std::vector<std::string>> FoldersBelow(const std::string& shared,
 int32_t EnsureChain(scan_detail::CScanRun& run, int32_t root, int kind, const std::string& shared,
                     const std::vector<std::string>& names) {
   int32_t container = scan_detail::AddObject(run, root, kObjectContainer, shared, shared, kind) - 1;
-  std::string path = shared;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  std::string path(platform::WithoutTrailingSlashes(shared));
   for (const std::string& name : names) {
     if (container < 0) return -1;
     path += "/" + name;

@@ -7,11 +7,13 @@
 #include "app/settings.h"
 #include "library/build/scan_internal.h"
 #include "library/build/scan_limits.h"
+#include "library/item_counts.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "platform/app_directory.h"
 #include "platform/codepage.h"
 #include "platform/log.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 
@@ -143,11 +145,12 @@ CScanCounts Scan_LibraryTotals() { return Scanner().Totals(); }
 void Scan_SetLibraryTotals(const CScanCounts& totals) { Scanner().SetTotals(totals); }
 
 void Scan_LoadLibraryTotals() {
+  LibraryItemCounts counts = db_countItems();
   CScanCounts totals;
-  totals.video = db_getCount(sql::CountVideoItems());
-  totals.audio = db_getCount(sql::CountAudioItems());
-  totals.image = db_getCount(sql::CountImageItems());
-  totals.files = db_getCount(sql::CountSharedItems());
+  totals.video = counts.video;
+  totals.audio = counts.audio;
+  totals.image = counts.image;
+  totals.files = counts.shared;
   Scan_SetLibraryTotals(totals);
 }
 
@@ -172,9 +175,7 @@ void Scan_SetBatchLimitsForTest(int entries, uint64_t maxMs) {
 namespace scan_detail {
 
 std::string ExtensionLower(std::string_view name) {
-  size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return std::string();
-  return platform::AsciiLower(name.substr(dot));
+  return platform::AsciiLower(platform::PathExtension(name));
 }
 
 std::string BaseName(const std::string& path) {

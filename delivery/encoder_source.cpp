@@ -1,4 +1,4 @@
-#include "transcode/encoder_source.h"
+#include "delivery/encoder_source.h"
 
 #include "delivery/transfer.h"
 #include "transcode/transcode_session.h"

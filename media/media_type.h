@@ -3,6 +3,7 @@
 // typing, with one exception: a JPEG picture's pixel size chooses its DLNA profile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,11 @@ inline constexpr MediaClass kClassAudioItem = 0xA000;
 inline constexpr MediaClass kClassMusicTrack = 0xA200;
 inline constexpr MediaClass kClassImageItem = 0xA400;
 inline constexpr MediaClass kClassVideoItem = 0xB000;
+
+// The RTSP address prefix of the internet TV provider's server: streams that begin with
+// it are announced as MPEG program streams. Compared over its first 16 bytes.
+inline constexpr const char* kIspTvRtspPrefix = "rtsp://iptv.home";
+inline constexpr size_t kIspTvRtspPrefixLength = 16;
 
 // Kinds of internet streams.
 inline constexpr int kStreamVideo = 1;
@@ -40,10 +46,6 @@ std::string MediaType_ClassString(MediaClass mediaClass);
 
 // "http-get:*:" + mime + ":" + fourth.
 std::string MediaType_HttpProtocolInfo(std::string_view mime, std::string_view fourth);
-
-// The extension of a file name or path: its last "." and what follows, when that lies
-// after the last path separator; empty otherwise.
-std::string_view MediaType_ExtensionOf(std::string_view path);
 
 // The table rows, for code that must reason about every possible type (search).
 struct MediaTypeMimeRow {

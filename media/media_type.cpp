@@ -1,9 +1,10 @@
-#include "cds/media_type.h"
+#include "media/media_type.h"
 
 #include <cstring>
 
-#include "cds/cds_limits.h"
 #include "media/image_size.h"
+#include "media/limits.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -86,7 +87,8 @@ std::string LookupKey(std::string_view extension) {
 }
 
 bool KeyMatches(const std::string& key, const char* rowExtension) {
-  return key.size() <= kExtensionLookupMax && platform::AsciiEqualsNoCase(key, rowExtension);
+  return key.size() <= media_limits::kExtensionLookupMax &&
+         platform::AsciiEqualsNoCase(key, rowExtension);
 }
 
 const char* const kJpegSmIco = "DLNA.ORG_PN=JPEG_SM_ICO;DLNA.ORG_OP=01";
@@ -103,7 +105,7 @@ const char* JpegFourthField(const std::string& path) {
   int h = 0;
   // Only pictures are measured. A song's cover is described from the song's own path,
   // which reads as 0 x 0 anyway; handing it to the picture loader would only cost time.
-  std::string_view mime = MediaType_MimeForExtension(MediaType_ExtensionOf(path));
+  std::string_view mime = MediaType_MimeForExtension(platform::PathExtension(path));
   bool picture = mime.substr(0, 6) == "image/";
   if (picture && ImageSize(path, &w, &h)) {
     // A readable picture that reports a zero side counts as one pixel wide or high.
@@ -216,14 +218,6 @@ std::string MediaType_HttpProtocolInfo(std::string_view mime, std::string_view f
   text += ':';
   text.append(fourth);
   return text;
-}
-
-std::string_view MediaType_ExtensionOf(std::string_view path) {
-  size_t dot = path.find_last_of('.');
-  if (dot == std::string_view::npos) return {};
-  size_t separator = path.find_last_of("/\\");
-  if (separator != std::string_view::npos && separator > dot) return {};
-  return path.substr(dot);
 }
 
 const std::vector<MediaTypeMimeRow>& MediaType_MimeRows() { return kMimeRows; }
