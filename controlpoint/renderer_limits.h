@@ -13,7 +13,7 @@ namespace controlpoint::renderer_limits {
 inline constexpr size_t kMaxRenderers = 100;
 
 // Every text field of a table entry keeps at most this many bytes including the
-// terminating zero of the design's fixed fields, so values are capped at 179 bytes.
+// terminating zero of fixed-size fields, so values are capped at 179 bytes.
 inline constexpr size_t kFieldSize = 180;
 
 // Name given to a renderer whose description has no (or an empty) friendlyName.

@@ -100,7 +100,7 @@ class CConfigWindow : public QWidget {
   QSystemTrayIcon* tray_ = nullptr;
 };
 
-// The tray icon's tooltip (also its window's name in the design).
+// The tray icon's tooltip (also the name of its hidden window).
 inline constexpr const char* kTrayToolTip = "Orvex Media Server Tray";
 inline constexpr const char* kWindowTitle = "Orvex Media Server";
 

@@ -15,8 +15,8 @@ inline constexpr int kWindowTickMs = 250;
 inline constexpr int kWindowMinWidth = 800;
 inline constexpr int kWindowMinHeight = 600;
 
-// The server name shown on the System tab, in bytes with the terminator of the design's
-// field.
+// The server name shown on the System tab, in bytes with the terminator of the
+// fixed-size field it fills.
 inline constexpr size_t kServerNameShownBytes = 766;
 
 // Rows of the transfer list; the oldest row leaves when a new one would pass this.

@@ -2,7 +2,7 @@
 // db_close; one recursive mutex serialises every statement (a thread that holds it may
 // enter again, so a batch of writes can hold it across several calls).
 //
-// Operations keep the names and results of the design; each takes a statement from the
+// Operations keep their long-standing names and results; each takes a statement from the
 // catalogue in statements.h, whose values are bound, never formatted into the text.
 #pragma once
 

@@ -20,12 +20,13 @@ std::string JoinExtensions(const std::vector<std::string_view>& list) {
 
 // FSE_QueryState is the object table, named after the file system enumerator (FSE) of the
 // content directory that reads it. Integer columns default to 0 and text columns to
-// empty text, so a column that an insert does not name reads back as the design's "empty
-// or null gives 0". MyIndex is unique but not the rowid: the rowid keeps the order in
-// which rows were stored, which internet containers show. AlbumSortKey and
-// FileNameSortKey hold the sort keys of Album and FileName (NoCaseSortKey), written with
-// every row by the program. Year is the year of an item's tags, 0 when they give none.
-// Subtitle is the file name of the subtitle beside a video, empty when it has none.
+// empty text, so a column that an insert does not name reads back as every reader
+// expects of an empty or null value. MyIndex is unique but not the rowid: the rowid
+// keeps the order in which rows were stored, which internet containers show.
+// AlbumSortKey and FileNameSortKey hold the sort keys of Album and FileName
+// (NoCaseSortKey), written with every row by the program. Year is the year of an item's
+// tags, 0 when they give none. Subtitle is the file name of the subtitle beside a video,
+// empty when it has none.
 const char* const kLibrarySchema = R"sql(
 create table FSE_QueryState (
   MyIndex integer not null default 0 unique,

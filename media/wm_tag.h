@@ -19,7 +19,7 @@
 // character); double quotes of the tag are replaced by blanks, because the library forms
 // its SQL texts with them.
 struct WMTagBlock : WMTagTexts {
-  // The design's short texts, each at most 127 bytes: the duration as a count of
+  // Short texts, each at most 127 bytes: the duration as a count of
   // 100-nanosecond units, the bit rate in bits per second and the track number, all
   // decimal; empty when the file does not tell.
   std::string DurationText;

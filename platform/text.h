@@ -1,4 +1,4 @@
-// UTF-8 helpers shared by every subsystem: the design's fixed text fields become caps
+// UTF-8 helpers shared by every subsystem: fixed-size text fields become caps
 // on std::string, and a cap never splits a multi-byte sequence.
 #pragma once
 

@@ -136,7 +136,7 @@ class Desktop:
 
 def check_didl(answers, work):
     """GUPnP-AV parses every answer without a warning; each validates against the schema
-    but for the design's dc:company element, the subtitle's sec:CaptionInfoEx (the schema
+    but for the dc:company element every item carries, the subtitle's sec:CaptionInfoEx (the schema
     admits no element of another namespace in an item; the TVs read only this form) and
     the empty DIDL-Lite of an empty container."""
     import gi

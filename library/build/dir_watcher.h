@@ -34,7 +34,7 @@
 #include "library/build/delayed_handler.h"
 #include "platform/inotify.h"
 
-// The change filter: which changes are reported (the bits of the design's filter word).
+// The change filter: which changes are reported (the bits of the classic filter word).
 inline constexpr uint32_t kChangeFileName = 0x001;  // files added, removed, renamed
 inline constexpr uint32_t kChangeDirName = 0x002;   // directories added, removed, renamed
 inline constexpr uint32_t kChangeAttributes = 0x004;

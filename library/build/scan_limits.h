@@ -34,7 +34,7 @@ inline constexpr int64_t kDiscBlockSize = 2048;
 inline constexpr size_t kPlaylistMaxBytes = 16 * 1024 * 1024;
 inline constexpr size_t kPlaylistMaxEntries = 100000;
 
-// Folder names that are compressed folders on the system the design came from; such
+// Folder names that other systems show as compressed folders; such
 // folders are never entered.
 inline constexpr const char* kCompressedFolderSuffixes[] = {".zip", ".rar", ".cab"};
 
