@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The content directory's answers that the real-client suite does not ask for, asked by a
-GUPnP control point of the real server inside a private network namespace: the
-capabilities, the connection manager, the fault codes, paging and Search.
+GUPnP control point of the real server inside a private network namespace: the services'
+SCPDs, the capabilities, the connection manager, the fault codes, paging and Search.
 
     unshare -rn python3 cds_netns_test.py MIRELLE
 
@@ -50,6 +50,21 @@ def run(finder):
     def search(criteria):
         return ask("Search", ("ContainerID", "0"), ("SearchCriteria", criteria))
 
+    from gi.repository import GLib
+    actions = {}
+
+    def introspected(proxy, result, name):
+        try:
+            actions[name] = sorted(proxy.introspect_finish(result).list_action_names())
+        except GLib.Error as error:
+            actions[name] = str(error)
+    cd.introspect_async(None, introspected, "cd")
+    cm.introspect_async(None, introspected, "cm")
+    finder.spin(lambda: len(actions) == 2, 10)
+    check(actions == {"cd": ["Browse", "GetSearchCapabilities", "GetSortCapabilities",
+                             "GetSystemUpdateID", "Search"],
+                      "cm": ["GetCurrentConnectionIDs", "GetCurrentConnectionInfo",
+                             "GetProtocolInfo"]}, "GUPnP reads both SCPDs: %r" % actions)
     values, _ = call(cd, "GetSearchCapabilities", [], [("SearchCaps", S)])
     check(values == ["dc:title,upnp:class,res@protocolInfo"], "SearchCaps %r" % values)
     values, _ = call(cd, "GetSortCapabilities", [], [("SortCaps", S)])
