@@ -9,6 +9,8 @@ The script refuses to run unless the namespace is fresh (only "lo" exists), so n
 here ever reaches the machine's own network.
 """
 
+import contextlib
+import io
 import os
 import shutil
 import sys
@@ -108,12 +110,20 @@ def run(finder):
     check(titles == ["Alpha x-ray", "Boxer", "Gamma & Delta"],
           "Search of every audio item, an ampersand in a title intact: %r (%r)" % (titles, code))
     item = answer[0][0].get_id() if answer else "1"
-    _, code = browse(item)
-    check(code == 710, "BrowseDirectChildren on an item faults 710 (%r)" % code)
-    _, code = browse("987654", "BrowseMetadata")
-    check(code == 701, "unknown ObjectID faults 701 (%r)" % code)
-    _, code = search("dc:title contains")
-    check(code == 708, "malformed criteria fault 708 (%r)" % code)
+
+    def fault(ask, *args):
+        """The error code and text of a failed call."""
+        said = io.StringIO()
+        with contextlib.redirect_stdout(said):
+            _, code = ask(*args)
+        return code, said.getvalue().strip().split(": ", 1)[-1]
+    for fault_of, want in (
+            (fault(browse, item), (710, "The specified ObjectID or ContainerID identifies an "
+                                        "object that is not a container.")),
+            (fault(browse, "987654", "BrowseMetadata"), (701, "ObjectID does not exist.")),
+            (fault(search, "dc:title contains"),
+             (708, "Unsupported or invalid search criteria"))):
+        check(fault_of == want, "fault %r (%r)" % (want, fault_of))
 
 
 def main():
