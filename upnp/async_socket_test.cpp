@@ -6,7 +6,7 @@
 #include <string>
 
 #include "upnp/limits.h"
-#include "upnp/runtime_test_util.h"
+#include "upnp/testing/runtime_test_util.h"
 
 namespace {
 

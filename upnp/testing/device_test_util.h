@@ -8,7 +8,7 @@
 #include <string>
 
 #include "upnp/lattice.h"
-#include "upnp/runtime_test_util.h"
+#include "upnp/testing/runtime_test_util.h"
 
 namespace device_test {
 
