@@ -10,7 +10,7 @@ SHARE      ?= $(CURDIR)/sample-media
 RUN_ARGS   ?=
 JOBS       ?= 2
 
-.PHONY: all setup build run test test-sanitize coverage fuzz bench clean format
+.PHONY: all setup build run test package screenshots test-sanitize coverage fuzz bench clean format
 
 all: build
 
@@ -29,6 +29,18 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	@scripts/test-ratio
+
+# The Debian package of the server, written into $(BUILD)/ (see dist/).
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Every tab of the window in English and German, drawn offscreen into docs/screenshots/,
+# sharing a fresh sample library.
+screenshots: build
+	@media=$$(mktemp -d /tmp/orvex-XXXXXX) && scripts/make-sample-library $$media/Media >/dev/null \
+	  && mkdir -p docs/screenshots \
+	  && $(BUILD)/gui/orvex_screenshots docs/screenshots $$media/Media gui/lang.conf; \
+	  status=$$?; rm -rf $$media; exit $$status
 
 test-sanitize: setup
 	@scripts/build $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVEX_SANITIZE=ON -DORVEX_GUI=OFF

@@ -165,6 +165,20 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
       if (!TakeStreamPart(option, arg, argc, argv, &i, out, &streamParts, error)) return false;
     } else if (arg == "--list-streams") {
       out->listStreams = true;
+    } else if (Is(arg, "--set")) {
+      std::string value;
+      if (!TakeValue("--set", arg, argc, argv, &i, &value, error)) return false;
+      SettingChange change;
+      if (!ParseSettingAssignment(value, &change, error)) return false;
+      out->set.push_back(change);
+    } else if (Is(arg, "--get")) {
+      std::string value;
+      if (!TakeValue("--get", arg, argc, argv, &i, &value, error)) return false;
+      out->get.push_back(value);
+    } else if (arg == "--settings") {
+      out->listSettings = true;
+    } else if (Is(arg, "--config")) {
+      if (!TakeValue("--config", arg, argc, argv, &i, &out->config, error)) return false;
     } else {
       *error = "unknown option " + std::string(arg);
       return false;
@@ -185,13 +199,16 @@ std::string CommandLineUsage() {
          "               [--unshare DIR]... [--refresh DIR]... [--rescan] [--clear]\n"
          "               [--scan-only] [--add-stream URL [--title T] --kind K]...\n"
          "               [--remove-stream URL [--title T] --kind K]... [--list-streams]\n"
-         "               [--print-udn] [--help] [--version]\n"
+         "               [--print-udn] [--set KEY=VALUE]... [--get KEY]... [--settings]\n"
+         "               [--config FILE]\n"
+         "               [--help] [--version]\n"
          "\n"
          "Shares the media of the folders you pick with the UPnP AV / DLNA devices of your\n"
          "home network.\n"
          "\n"
          "  --home DIR    program directory (library, cache, thumbnails); default\n"
-         "                $MIRELLE_HOME, else the directory of the program\n"
+         "                $MIRELLE_HOME, else $XDG_DATA_HOME/orvex (~/.local/share/orvex);\n"
+         "                a build tree's own folder when run from there\n"
          "  --headless    run without the window, until interrupted (Ctrl+C or SIGTERM)\n"
          "  --name NAME   the name under which devices list the server\n"
          "  --share DIR   share a folder and scan it (may be given several times)\n"
@@ -208,6 +225,13 @@ std::string CommandLineUsage() {
          "                print the internet streams: kind, title and URL, one a line\n"
          "  --print-udn   print the server's unique device name (the same at every start,\n"
          "                made on first use) and exit; works beside a running copy\n"
+         "  --set KEY=VALUE\n"
+         "                change a setting (name, autostart, minimized, transcoding,\n"
+         "                quality, language); read at the next start\n"
+         "  --get KEY     print a setting's value\n"
+         "  --config FILE settings applied at every start, \"KEY = VALUE\" lines;\n"
+         "                default /etc/orvex/orvex.conf when it exists\n"
+         "  --settings    print every setting as KEY = VALUE\n"
          "  --help        this text\n"
          "  --version     the version\n";
 }

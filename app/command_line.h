@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings_commands.h"
 #include "internet/stream_commands.h"
 
 struct CommandLine {
@@ -14,6 +15,14 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool printUdn = false;  // --print-udn
+
+  // Settings by name, read or changed on the library, then the program exits: every
+  // --set first (all or none), then each --get, then --settings lists them all.
+  std::vector<SettingChange> set;  // --set KEY=VALUE
+  std::vector<std::string> get;    // --get KEY
+  bool listSettings = false;       // --settings
+  // --config FILE: settings applied at start-up; default kDefaultConfigFile when present.
+  std::string config;
 
   // Library changes carried out at start-up, before the service starts, in this order:
   // clear, unshare, share, refresh, rescan. Paths are made absolute.

@@ -17,6 +17,7 @@
 #include "app/service.h"
 #include "app/service_body.h"
 #include "app/settings.h"
+#include "app/settings_commands.h"
 #include "delivery/encoder_source.h"
 #include "gui/language.h"
 #include "internet/stream_commands.h"
@@ -181,6 +182,33 @@ int PrintUdn() {
   return 0;
 }
 
+// --set, --get and --settings on the library, which may be in use by a running copy (as
+// for --print-udn); that copy reads the changes at its next start. 2 for a bad key or
+// value, with nothing changed.
+int RunSettingsCommands(const CommandLine& commandLine) {
+  if (!db_open()) {
+    platform::MessageBox("Error", "Cannot open database");
+    return 1;
+  }
+  ApplyStartupSettings();
+  std::string error;
+  std::string out;
+  bool ok = commandLine.set.empty() || ApplySettingChanges(commandLine.set, &error);
+  for (size_t i = 0; ok && i < commandLine.get.size(); ++i) {
+    std::string value;
+    ok = GetSettingByName(commandLine.get[i], &value, &error);
+    out += value + "\n";
+  }
+  if (ok && commandLine.listSettings) out += ListSettings();
+  db_close(false);
+  if (!ok) {
+    platform::Log(platform::LogLevel::kError, "mirelle: " + error + "\n");
+    return 2;
+  }
+  std::fputs(out.c_str(), stdout);
+  return 0;
+}
+
 // The UDN and serial number that every start of the service announces, made on the first
 // run (or the first run of this version) and kept in the library from then on.
 void LoadServiceIdentity() {
@@ -254,8 +282,25 @@ int ApplicationStart(const CommandLine& commandLine) {
   g_exitRunning = false;
 
   platform::InitAppDirectory(commandLine.home);
-  MakeDirectory(platform::AppDirectory());
+  std::string directoryError;
+  if (!platform::PrepareAppDirectory(&directoryError)) {
+    platform::Log(platform::LogLevel::kError, "mirelle: " + directoryError + "\n");
+    return 1;
+  }
   if (commandLine.printUdn) return PrintUdn();
+  // The configuration is checked whole before the library is touched.
+  std::vector<SettingChange> configured;
+  const bool configGiven = !commandLine.config.empty();
+  const std::string configPath = configGiven ? commandLine.config : kDefaultConfigFile;
+  std::string configError;
+  if ((configGiven || ::access(configPath.c_str(), F_OK) == 0) &&
+      !ReadSettingsFile(configPath, &configured, &configError)) {
+    platform::Log(platform::LogLevel::kError, "mirelle: " + configError + "\n");
+    return 2;
+  }
+  if (!commandLine.set.empty() || !commandLine.get.empty() || commandLine.listSettings) {
+    return RunSettingsCommands(commandLine);
+  }
 
   bool anotherRunning = false;
   bool desktop = !commandLine.headless && Desktop().run && Desktop().available &&
@@ -286,6 +331,11 @@ int ApplicationStart(const CommandLine& commandLine) {
   LoadLanguageFile();
   RunFirstTimeSetup(platform::ComputerName());
   LoadServiceIdentity();
+  if (!configured.empty()) {
+    std::string unused;
+    ApplySettingChanges(configured, &unused);
+    LoadLanguageFile();
+  }
   if (commandLine.nameGiven) db_setAVP(kKeyServerName, commandLine.name);
   LoadLibraryCounters();
   ApplyStartupSettings();

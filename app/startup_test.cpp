@@ -149,6 +149,48 @@ TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
 
 // A library file that fails its check at start-up is reported, kept aside as it was, and
 // replaced by a new library, which the start then sets up like a first run.
+// Settings by name: --set changes them all or none, --get and --settings read them, and
+// a configuration file is checked whole (with the line of its first fault) before a start
+// applies it.
+TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) {
+  setenv("XDG_CONFIG_HOME", dir_.Join("config").c_str(), 1);
+  const std::vector<std::string> home = {"--home", home_};
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), home.begin(), home.end());
+    return Run(args);
+  };
+  EXPECT_EQ(run({"--set", "quality=2", "--set", "language = German", "--get", "quality"}), 0);
+  EXPECT_EQ(Read("run.log.out"), "2\n");
+  EXPECT_EQ(run({"--set", "transcoding=yes", "--set", "quality=3"}), 2);
+  EXPECT_NE(Read("run.log").find("bad value \"3\" for quality"), std::string::npos);
+  EXPECT_EQ(run({"--get", "transcoding"}), 0);
+  EXPECT_EQ(Read("run.log.out"), "no\n");
+
+  const std::string config = dir_.Join("orvex.conf");
+  std::ofstream(config) << "# every key\nname = Den\nautostart = yes\nminimized = on\n\n"
+                           "transcoding = true\nquality = 1\nlanguage = french\n";
+  ASSERT_EQ(run({"--config", config, "--scan-only"}), 0) << Read("run.log");
+  EXPECT_EQ(run({"--settings"}), 0);
+  EXPECT_EQ(Read("run.log.out"),
+            "name = Den\nautostart = yes\nminimized = yes\ntranscoding = yes\nquality = 1\n"
+            "language = french\n");
+  EXPECT_TRUE(fs::exists(dir_.Join("config/autostart/Orvex.desktop")));
+
+  for (auto [text, message] : std::vector<std::pair<std::string, std::string>>{
+           {"quality = 0\n# note\nvolume = 3\n", ":3: unknown setting volume"},
+           {"quality = 0\nname = a/b\n", ":2: bad value \"a/b\" for name"},
+           {"quality\n", ":1: \"quality\" is not key = value"}}) {
+    std::ofstream(config) << text;
+    EXPECT_EQ(run({"--config", config, "--scan-only"}), 2) << text;
+    EXPECT_NE(Read("run.log").find(config + message), std::string::npos) << Read("run.log");
+  }
+  EXPECT_EQ(run({"--config", dir_.Join("missing.conf"), "--scan-only"}), 2);
+  EXPECT_NE(Read("run.log").find("missing.conf: cannot be read"), std::string::npos);
+  EXPECT_EQ(run({"--get", "quality"}), 0);
+  EXPECT_EQ(Read("run.log.out"), "1\n");
+  unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST_F(ProgramTest, DamagedLibraryIsKeptAsideAndANewOneIsMade) {
   ASSERT_EQ(Run({"--home", home_, "--scan-only"}), 0);
   const std::string file = home_ + "/Orvex.mdb";

@@ -27,7 +27,7 @@ void MessageBox(std::string_view title, std::string_view text) {
   line.reserve(title.size() + text.size() + 3);
   line.append(title).append(": ").append(text);
   if (line.empty() || line.back() != '\n') line.push_back('\n');
-  Log(line);
+  Log(title == "Error" ? LogLevel::kError : LogLevel::kInfo, line);
 }
 
 void SetMessageBoxPresenter(MessageBoxPresenter presenter) {

@@ -31,8 +31,8 @@ void StartupThread(StreamServerOptions options) {
   std::unique_ptr<StreamServer> server = StreamServer_Create(
       stream_limits::kServerName, stream_limits::kConfiguredPort, stream_limits::kDocumentRoot, "");
   server->Options = options;
-  const std::string beside = platform::ExecutableDirectory() + "/" + stream_limits::kMimeTypesFile;
-  if (!MimeTable_LoadFirst(&server->Mime, mimePath, beside)) {
+  const std::string shipped = platform::ShippedFilePath(stream_limits::kMimeTypesFile);
+  if (!MimeTable_LoadFirst(&server->Mime, mimePath, shipped)) {
     platform::Logf("Stream server: no MIME table at %s\n", mimePath.c_str());
   }
   StreamServer_AddBuiltinHandlers(server.get());
