@@ -138,7 +138,9 @@ TEST_F(EnumeratorTest, APlaylistLeavesOutTheLinesThatNameNoItem) {
   db_execute(sql::DeleteByIndex(7000));
 }
 
-TEST_F(EnumeratorTest, ItemsCarryTagsAndTheirFilesCreationDate) {
+// A tagged song's fields are read by the real-client suite; a song without a year is
+// dated by its file's creation, and one without tags has no creator.
+TEST_F(EnumeratorTest, ItemsCarryTheirFilesCreationDate) {
   FseAnswer music = Ask(kFseBrowseDirectChildren, std::to_string(kContainerAllMusic));
   ASSERT_EQ(Titles(music), "Tom & Jerry,a1,a2,b1");
   for (const FseEntry& e : music.entries) {
@@ -146,11 +148,6 @@ TEST_F(EnumeratorTest, ItemsCarryTagsAndTheirFilesCreationDate) {
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%d", std::gmtime(&t));
     EXPECT_EQ(e.object.date, date) << e.object.title;
-    if (e.object.title == "a1") {
-      EXPECT_EQ(e.object.creator.value_or("") + "/" + e.object.album.value_or("") + "/" +
-                    e.object.genre.value_or(""),
-                "The Band/First Album/Rock");
-    }
     EXPECT_EQ(e.object.creator.has_value(), e.object.title != "Tom & Jerry") << e.object.title;
   }
 }
@@ -196,7 +193,9 @@ TEST_F(EnumeratorTest, SearchCoversTheSubtreeOnly) {
   EXPECT_EQ(Search("*", std::to_string(kContainerImage)).totalMatches, 2u);
 }
 
-// Each criterion with the titles it finds, or "n=<count>" where the titles are many.
+// Each criterion with the titles it finds, or "n=<count>" where the titles are many. That
+// values are bound, never formatted, and which criteria are refused are the criteria
+// compiler's cases; a refusal's fault reaches the namespace test's control point.
 TEST_F(EnumeratorTest, SearchOperatorsClassesProtocolInfoAndPrecedence) {
   const std::pair<const char*, const char*> cases[] = {
       {"dc:title = \"A1\"", "a1"},
@@ -219,7 +218,6 @@ TEST_F(EnumeratorTest, SearchOperatorsClassesProtocolInfoAndPrecedence) {
       {"upnp:album derivedfrom \"second\"", "b1"},
       {"upnp:genre exists true", "a1,a2,b1"},
       {"upnp:genre exists false", "n=5"},
-      {"dc:title = \"x\\\") or 1=1 --\"", ""},
       {"upnp:class derivedfrom \"object.item.audioItem\"", "Tom & Jerry,a1,a2,b1"},
       {"upnp:class derivedfrom \"object.item\"", "n=8"},
       {"upnp:class derivedfrom \"object.item.audio\"", ""},
@@ -248,11 +246,6 @@ TEST_F(EnumeratorTest, SearchOperatorsClassesProtocolInfoAndPrecedence) {
                           ? "n=" + std::to_string(answer.totalMatches)
                           : Titles(answer);
     EXPECT_EQ(got, want) << criteria;
-  }
-  for (const char* criteria : {"dc:title", "(dc:title = \"a\"", "upnp:rating = \"1\""}) {
-    FseAnswer answer = Search(criteria);
-    EXPECT_EQ(answer.error, kCdsErrorBadSearchCriteria) << criteria;
-    EXPECT_TRUE(answer.entries.empty());
   }
 }
 

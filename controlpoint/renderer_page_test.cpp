@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "controlpoint/testing/fake_renderer_source.h"
 
@@ -15,22 +14,18 @@ using std::chrono::seconds;
 constexpr auto kOpen = std::chrono::system_clock::time_point(seconds(1700000000));
 constexpr int64_t kOpenSeconds = 1700000000;
 
-// The page against real renderers is proven in the network namespace; these are the
-// decisions that need a clock the test moves.
+// The page against real renderers is proven in the network namespace, its lines, folders
+// and the ageing of a long-silent renderer by the window's test; these are the decisions at
+// the edges of the clock the test moves.
 TEST(RendererPageTest, TickShowsAChangedListAgesOutSilentRenderersAndSearchesAfterTenMinutes) {
   FakeRendererSource source;
   RendererPageModel page(&source);
   source.Add("Living Room", kOpenSeconds);
-  source.Add("Kitchen", kOpenSeconds - 60, "10.0.0.6");  // silent for exactly a minute
+  source.Add("Kitchen", kOpenSeconds - 60);  // silent for exactly a minute
   source.Add("Gone", kOpenSeconds - 61);
   page.Open();
-  EXPECT_EQ(source.searches, 1);
   EXPECT_TRUE(page.Tick(kOpen));
-  EXPECT_EQ(page.Lines(),
-            (std::vector<std::string>{"http://10.0.0.5:49494/web/IMedia      Living Room",
-                                      "http://10.0.0.6:49494/web/IMedia      Kitchen"}));
-  EXPECT_EQ(page.NetworkFolderUrl(1), "smb://10.0.0.6/");
-  EXPECT_EQ(page.NetworkFolderUrl(2), "");
+  EXPECT_EQ(page.Lines().size(), 2u);
   EXPECT_FALSE(page.Tick(kOpen));
   // Same number of renderers, but one took another's place: the list is shown again.
   source.table[0].friendlyName = "a2";

@@ -99,19 +99,21 @@ TEST_F(RendererRegistryTest, FailedDownloadsLeaveNoTraceAndAreRetried) {
       {Status::kOpenFailed, -204, ""},
       {Status::kOk, 0, std::string(renderer_limits::kDescriptionBufferSize, ' ')},
       {Status::kOk, 0, "<root><friendlyName>x</root>"},
+      {Status::kOk, 0, Description("&bogus;", "uuid:entity")},
   };
   for (const DescriptionFetch& failure : failures) {
     registry_.HandleDiscovery(Alive("uuid:bad"), [&](const std::string&) { return failure; });
     EXPECT_TRUE(Table().empty()) << failure.body.size();
   }
-  // Nothing is left pending, and a description one byte short of the buffer is still read.
-  std::string body = Description("Padded", "uuid:p");
-  body.insert(body.size() - 7, renderer_limits::kDescriptionBufferSize - 1 - body.size(), ' ');
+  // Nothing is left pending, and a description one byte short of the buffer is still read,
+  // its entities decoded; a zero byte ends it, as it would a C string.
+  std::string body = Description("Tom &amp; Jerry's", "uuid:p") + '\0' + "<<<";
+  body.insert(body.find("</root>"), renderer_limits::kDescriptionBufferSize - 1 - body.size(), ' ');
   registry_.HandleDiscovery(Alive("uuid:bad"), [&](const std::string&) {
     return DescriptionFetch{Status::kOk, 0, body};
   });
   ASSERT_EQ(Table().size(), 1u);
-  EXPECT_EQ(Table()[0].friendlyName, "Padded");
+  EXPECT_EQ(Table()[0].friendlyName, "Tom & Jerry's");
 }
 
 TEST_F(RendererRegistryTest, FullTableRefusesUntilRemoveMakesRoom) {

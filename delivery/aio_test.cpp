@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "delivery/testing/testing_sources.h"
-#include "upnp/runtime_test_util.h"
+#include "upnp/testing/runtime_test_util.h"
 
 namespace {
 

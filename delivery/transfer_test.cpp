@@ -16,7 +16,7 @@
 #include "media/media_type.h"
 #include "platform/path.h"
 #include "platform/testing/test_support.h"
-#include "upnp/runtime_test_util.h"
+#include "upnp/testing/runtime_test_util.h"
 #include "upnp/web_server.h"
 
 namespace {

@@ -70,7 +70,6 @@ TEST(TranscodeRing, HeaderMutexNameMustBeTerminatedAndPlain) {
   EXPECT_EQ(ring.view.MutexName(), "");
   std::memcpy(ring.bytes.data(), "../etc/x\0", 9);
   EXPECT_EQ(ring.view.MutexName(), "");
-  EXPECT_EQ(transcode::MutexName(900), "_tarnwick_mutex_900");
   EXPECT_EQ(transcode::MutexName(0).size() + 1, tl::kMutexNameField);
   EXPECT_FALSE(transcode::IsValidSharedName(std::string(tl::kSharedNameMax + 1, 'a')));
 }

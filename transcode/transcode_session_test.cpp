@@ -15,9 +15,7 @@
 namespace {
 
 namespace tl = transcode_limits;
-using platform::testing::ReadFile;
 using platform::testing::TempDir;
-using platform::testing::WaitUntil;
 using platform::testing::WriteFile;
 
 bool SharedObjectExists(const std::string& name) {
@@ -88,17 +86,13 @@ TEST_F(TranscodeSessionTest, MissingEncoderFailsTheStartAndAnEndedOneIsNotWaited
 // A hung encoder ends a read after the idle limit, and one that does not acknowledge the
 // stop request is terminated after the stop limit.
 TEST_F(TranscodeSessionTest, HungEncoderEndsReadsAndIsTerminatedAfterTheLimits) {
-  WriteEncoder("printf '%s\\n' \"$0\" \"$@\" > \"" + dir_.Join("args") + "\"\nexec sleep 30");
+  WriteEncoder("exec sleep 30");
   TranscodeConfig config = Transcode_Config();
   config.idleReadLimitMs = 300;
   Transcode_SetConfig(config);
   TranscodeSessionPtr session = TranscodeStart("/m/a b.ogg", "audio/x-ogg");
   ASSERT_NE(session, nullptr);
   EXPECT_NE(Log().find("Transcoding Thread Start...\n"), std::string::npos);
-  // The script sees the arguments split the way the encoder program does.
-  std::string expected = dir_.Join(tl::kEncoderFileName) +
-                         "\n-i\n/m/a b.ogg\n-f\nmp3\nmmap:" + session->sharedName + "\n";
-  ASSERT_TRUE(WaitUntil([&] { return ReadFile(dir_.Join("args")) == expected; }));
   uint8_t buffer[16];
   uint64_t begin = platform::TickCountMs();
   EXPECT_EQ(TranscodeRead(session.get(), buffer, sizeof buffer), 0u);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/tick.h"
-#include "upnp/runtime_test_util.h"
+#include "upnp/testing/runtime_test_util.h"
 #include "upnp/timer.h"
 
 namespace {

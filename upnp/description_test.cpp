@@ -9,6 +9,8 @@ namespace {
 using device_test::DeviceOnChain;
 using device_test::Request;
 
+// The real server's description with its escaped name and its SCPDs are read in the
+// namespace tests; other paths and methods get empty errors.
 TEST(DescriptionHttpTest, UnknownPathsAndMethodsGetEmptyErrors) {
   DeviceOnChain device_;
   EXPECT_EQ(device_.Exchange(Request("GET", "/index.html"), "\r\n\r\n"),

@@ -26,19 +26,6 @@ TEST(UrlEscape, KeepsSafeCharactersAndDecodesValidEscapesOnly) {
   EXPECT_EQ(text, std::string("a b/c/d%zz%4%\0+", 15));
 }
 
-TEST(XmlAndUrlEscape, RoundTripAnyBytes) {
-  std::string bytes;
-  for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-  std::string xml = FLibXml_Escape(bytes);
-  EXPECT_EQ(xml.size(), FLibXml_EscapedLength(bytes));
-  FLibXml_UnescapeInPlace(&xml);
-  EXPECT_EQ(xml, bytes);
-  std::string url = FLibUrl_Escape(bytes);
-  EXPECT_EQ(url.size(), FLibUrl_EscapedLength(bytes));
-  FLibUrl_UnescapeInPlace(&url);
-  EXPECT_EQ(url, bytes);
-}
-
 // A range that stops inside an entity or escape keeps it as it is; the bytes after the
 // range must not be consulted.
 TEST(XmlAndUrlUnescape, EscapeCutAtTheEndOfTheRangeIsKept) {

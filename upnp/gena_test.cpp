@@ -75,7 +75,7 @@ class GenaTest : public ::testing::Test {
   DeviceOnChain device_;
 };
 
-TEST_F(GenaTest, NewSubscriberGetsAllVariablesFirstThenChanges) {
+TEST_F(GenaTest, NewSubscriberGetsAllVariablesFirst) {
   runtime_test::Listener listener;
   std::string answer = Subscribe(listener.Port(), "TIMEOUT: Second-100000\r\n");
   std::string sid = Sid(answer);
@@ -101,57 +101,40 @@ TEST_F(GenaTest, NewSubscriberGetsAllVariablesFirstThenChanges) {
                 sid + "\r\nSEQ: 0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
                 body);
 
-  UpnpLattice_Publish_ContainerUpdateIDs(device_.Device(), "7,1&2");
-  runtime_test::Client second = listener.Accept();
-  notify = ReadNotify(second, kCloseAnswer);
-  EXPECT_NE(notify.find("SEQ: 1\r\n"), std::string::npos);
-  EXPECT_NE(notify.find("<e:property><ContainerUpdateIDs>7,1&amp;2</ContainerUpdateIDs>"
-                        "</e:property></e:propertyset>"),
-            std::string::npos);
-  EXPECT_EQ(notify.find("SystemUpdateID"), std::string::npos);
-
-  // Without a list of containers, SystemUpdateID goes alone.
-  UpnpLattice_Publish_ContentDirectoryChange(device_.Device(), 10, std::nullopt);
-  runtime_test::Client third = listener.Accept();
-  notify = ReadNotify(third, kCloseAnswer);
-  EXPECT_NE(notify.find("SEQ: 2\r\n"), std::string::npos);
-  EXPECT_NE(notify.find(
-                "\"><e:property><SystemUpdateID>10</SystemUpdateID></e:property></e:propertyset>"),
-            std::string::npos)
-      << notify;
+  // Later changes with their SEQ and values reach a real control point in the namespace
+  // events test; this pins the texts a subscriber first sees.
   EXPECT_EQ(Count(), 1u);
 }
 
-TEST_F(GenaTest, RenewalKeepsTheRequestedTimeout) {
+// A renewal keeps the requested timeout; a SID is known only to its own service, and a
+// second subscription of one callback gets its own; UNSUBSCRIBE takes known SIDs only; a
+// callback must be a usable address of the subscriber itself.
+TEST_F(GenaTest, RenewalsSidsAndCallbacks) {
   runtime_test::Listener listener;
+  const std::string cd = "/ContentDirectory/event",
+                    refused = "HTTP/1.1 412 Precondition Failed\r\nContent-Length: 0\r\n\r\n";
   std::string sid = Sid(Subscribe(listener.Port()));
   ASSERT_FALSE(sid.empty());
-  std::string renewal = Head("SUBSCRIBE", "/ContentDirectory/event",
-                             "SID: " + sid + "\r\nTIMEOUT: Second-100000\r\n");
-  EXPECT_NE(renewal.find("SID: " + sid + "\r\nTIMEOUT: Second-100000\r\n"), std::string::npos);
-  renewal = Head("SUBSCRIBE", "/ContentDirectory/event",
-                 "SID: " + sid + "\r\nTIMEOUT: Second-infinite\r\n");
-  EXPECT_NE(renewal.find("TIMEOUT: Second-300\r\n"), std::string::npos);
-  EXPECT_EQ(Head("SUBSCRIBE", "/ConnectionManager/event", "SID: " + sid + "\r\n"),
-            "HTTP/1.1 412 Precondition Failed\r\nContent-Length: 0\r\n\r\n")
-      << "a SID is known only to its own service";
-}
-
-// A second subscription of one callback gets its own SID; UNSUBSCRIBE takes known SIDs
-// only; a callback must point at the subscriber itself.
-TEST_F(GenaTest, SidsAreOwnedAndCallbacksPointAtTheSubscriber) {
-  runtime_test::Listener listener;
-  std::string first = Sid(Subscribe(listener.Port()));
-  ASSERT_FALSE(first.empty());
-  EXPECT_NE(Sid(Subscribe(listener.Port())), first);
-  const std::string path = "/ContentDirectory/event";
-  EXPECT_EQ(Head("UNSUBSCRIBE", path, "SID: uuid:00000000-0000-0000-0000-000000000000\r\n"),
+  EXPECT_NE(Head("SUBSCRIBE", cd, "SID: " + sid + "\r\nTIMEOUT: Second-100000\r\n")
+                .find("SID: " + sid + "\r\nTIMEOUT: Second-100000\r\n"),
+            std::string::npos);
+  EXPECT_NE(Head("SUBSCRIBE", cd, "SID: " + sid + "\r\nTIMEOUT: Second-infinite\r\n")
+                .find("TIMEOUT: Second-300\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Head("SUBSCRIBE", "/ConnectionManager/event", "SID: " + sid + "\r\n"), refused);
+  EXPECT_NE(Sid(Subscribe(listener.Port())), sid);
+  EXPECT_EQ(Head("UNSUBSCRIBE", cd, "SID: uuid:00000000-0000-0000-0000-000000000000\r\n"),
             "HTTP/1.1 412 Invalid SID\r\nContent-Length: 0\r\n\r\n");
-  EXPECT_EQ(Head("UNSUBSCRIBE", path, "SID: " + first + "\r\n").rfind("HTTP/1.1 200 OK\r\n", 0),
-            0u);
+  EXPECT_EQ(Head("UNSUBSCRIBE", cd, "SID: " + sid + "\r\n").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  for (const std::string& callback :
+       {std::string("<http://10.99.0.1:80/cb>"), std::string("<http://tv.local/x>"),
+        std::string("<nothing>"), "<http://127.0.0.1:80/" + std::string(300, 'a') + ">"})
+    EXPECT_EQ(Head("SUBSCRIBE", cd, "CALLBACK: " + callback + "\r\nNT: upnp:event\r\n"), refused)
+        << callback;
+  EXPECT_EQ(Head("SUBSCRIBE", cd, "NT: upnp:event\r\n"), refused);
+  EXPECT_EQ(Subscribe(1234, "", "/ContentDirectory/events"),
+            "HTTP/1.1 412 Invalid Service Name\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(Count(), 1u);
-  EXPECT_EQ(Head("SUBSCRIBE", path, "CALLBACK: <http://10.99.0.1:80/cb>\r\nNT: upnp:event\r\n"),
-            "HTTP/1.1 412 Precondition Failed\r\nContent-Length: 0\r\n\r\n");
 }
 
 TEST_F(GenaTest, TenSubscribersPerServiceUntilOneExpires) {
@@ -167,38 +150,20 @@ TEST_F(GenaTest, TenSubscribersPerServiceUntilOneExpires) {
   EXPECT_EQ(Count(), 1u) << "the expired ones were dropped";
 }
 
-TEST_F(GenaTest, UnusableCallbacksAndPathsAreRefused) {
-  const std::string refused = "HTTP/1.1 412 Precondition Failed\r\nContent-Length: 0\r\n\r\n";
-  auto subscribe = [this](const std::string& callback) {
-    return Head("SUBSCRIBE", "/ContentDirectory/event",
-                "CALLBACK: " + callback + "\r\nNT: upnp:event\r\n");
-  };
-  EXPECT_EQ(subscribe("<http://tv.local/x>"), refused);
-  EXPECT_EQ(subscribe("<nothing>"), refused);
-  EXPECT_EQ(subscribe("<http://127.0.0.1:80/" + std::string(300, 'a') + ">"), refused);
-  EXPECT_EQ(Head("SUBSCRIBE", "/ContentDirectory/event", "NT: upnp:event\r\n"), refused);
-  EXPECT_EQ(Subscribe(1234, "", "/ContentDirectory/events"),
-            "HTTP/1.1 412 Invalid Service Name\r\nContent-Length: 0\r\n\r\n");
-  EXPECT_EQ(Count(), 0u);
-}
-
-TEST_F(GenaTest, UnreachableSubscriberIsDroppedAtItsFirstEvent) {
+// A subscriber that refuses the connection or accepts it and never answers is dropped, and
+// frees the client for the others.
+TEST_F(GenaTest, UnreachableAndSilentSubscribersAreDropped) {
   uint16_t closedPort;
   {
     runtime_test::Listener gone;
     closedPort = gone.Port();
   }
-  ASSERT_FALSE(Sid(Subscribe(closedPort)).empty());
-  EXPECT_TRUE(WaitFor([this] { return Count() == 0; }, 10000));
-}
-
-TEST_F(GenaTest, SilentSubscriberIsDroppedAndFreesTheClient) {
   runtime_test::Listener silent;
+  ASSERT_FALSE(Sid(Subscribe(closedPort)).empty());
   ASSERT_FALSE(Sid(Subscribe(silent.Port())).empty());
   runtime_test::Client held = silent.Accept();
   ASSERT_TRUE(held.Connected());
   EXPECT_TRUE(WaitFor([this] { return Count() == 0; }, 10000));
-  // Others still get their events.
   runtime_test::Listener responsive;
   ASSERT_FALSE(Sid(Subscribe(responsive.Port())).empty());
   runtime_test::Client client = responsive.Accept();

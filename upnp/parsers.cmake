@@ -12,7 +12,6 @@ orvex_add_library(orvex_upnp_parsers
 
 orvex_test(upnp_parsers_test
   SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/base64_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/escape_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_packet_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/number_test.cpp

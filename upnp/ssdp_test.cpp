@@ -36,6 +36,9 @@ TEST(SsdpSearchTest, ParsesOnlyWellFormedSearches) {
       Search("MAN: \"ssdp:discover\"\r\nMX: -1\r\nST: a\r\n"),
       Search("MAN: \"ssdp:discover\"\r\nMX: 9999999999\r\nST: a\r\n"),
       Search("MAN: \"ssdp:discover\"\r\nMX: 1\r\n"),
+      Search("MAN: \"ssdp:discover\"\r\nST: a\r\n"),
+      Search("MAN: ssdp:discover\r\nMX: 1\r\nST: a\r\n"),
+      Search(good, "M-SEARCH * HTTP/1.0"),
       "garbage",
       std::string("M-SEARCH * HTTP/1.1\r\nMX: 1\0\r\n", 29),
   };

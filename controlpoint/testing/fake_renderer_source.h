@@ -29,10 +29,10 @@ class FakeRendererSource : public RendererSource {
     return true;
   }
 
-  // A renderer at http://HOST:49494/description.xml last seen at `lastSeen` (seconds).
-  void Add(const std::string& name, int64_t lastSeen, const std::string& host = "10.0.0.5") {
+  // A renderer at http://10.0.0.5:49494/description.xml last seen at `lastSeen` (seconds).
+  void Add(const std::string& name, int64_t lastSeen) {
     table.push_back({});
-    table.back().location = "http://" + host + ":49494/description.xml";
+    table.back().location = "http://10.0.0.5:49494/description.xml";
     table.back().friendlyName = name;
     table.back().lastSeen = lastSeen;
   }

@@ -3,7 +3,6 @@
 // so a test can send anything, a broken status line included.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -44,16 +43,14 @@ class HttpFetchTestServer {
 
  private:
   void AcceptLoop();
-  void Serve(platform::UniqueFd client);
-  bool WaitReadable(int fd, int timeoutMs) const;
+  void Serve(int client);
 
   Handler handler_;
   platform::UniqueFd listener_;
-  platform::UniqueFd stopRead_;
-  platform::UniqueFd stopWrite_;
   uint16_t port_ = 0;
-  std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
+  bool stopping_ = false;  // with the mutex, like everything below
+  std::vector<int> open_;  // the connections' sockets, shut down when the server stops
   std::vector<std::string> targets_;
   std::vector<std::string> heads_;
   std::vector<std::thread> connections_;

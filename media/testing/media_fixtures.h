@@ -8,10 +8,9 @@
 
 namespace media_test {
 
-// Little-endian helpers, an ASF object (GUID, 64-bit size, body) and the body of a codec
+// A little-endian writer, an ASF object (GUID, 64-bit size, body) and the body of a codec
 // list whose entries carry no codec information of note.
 void PutLe(std::vector<uint8_t>* out, uint64_t value, int bytes);
-uint64_t GetLe64(const uint8_t* p);
 extern const uint8_t kAsfCodecListGuid[16];
 std::vector<uint8_t> AsfObject(const uint8_t* guid, const std::vector<uint8_t>& body);
 struct AsfCodec {
@@ -20,6 +19,8 @@ struct AsfCodec {
   std::u16string description;
 };
 std::vector<uint8_t> AsfCodecListBody(const std::vector<AsfCodec>& entries);
+// An ASF header object holding `objects`, followed by 64 bytes where the data would start.
+std::vector<uint8_t> AsfHeader(const std::vector<uint8_t>& objects);
 
 // Whether a library whose file name contains `name` (such as "/libvips.so") is mapped into
 // this process, from the process's own memory map.

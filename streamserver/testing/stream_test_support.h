@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "streamserver/stream_server.h"
-#include "upnp/runtime_test_util.h"
+#include "upnp/testing/runtime_test_util.h"
 
 namespace stream_test {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "upnp/lattice.h"
-#include "upnp/runtime_test_util.h"
+#include "upnp/testing/runtime_test_util.h"
 
 namespace device_test {
 
@@ -18,13 +18,12 @@ using runtime_test::kLoopback;
 // off, so nothing leaves the machine.
 class DeviceOnChain {
  public:
-  explicit DeviceOnChain(UpnpLatticeActions actions = {},
-                         std::string friendlyName = "Test Server") {
+  explicit DeviceOnChain(UpnpLatticeActions actions = {}) {
     UpnpLatticeOptions options;
     options.EnableSsdp = false;
     options.Web.BindAddress = kLoopback;
     device_ =
-        UpnpLattice_Create(chain_.Get(), friendlyName, "uuid:11111111-2222-3333-4444-555555555555",
+        UpnpLattice_Create(chain_.Get(), "Test Server", "uuid:11111111-2222-3333-4444-555555555555",
                            "serial-1", 1800, 0, std::move(actions), options);
     if (device_ != nullptr) chain_.Start();
   }

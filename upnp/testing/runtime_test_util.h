@@ -8,11 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
 
+#include "platform/testing/test_support.h"
 #include "platform/tick.h"
 #include "upnp/chain.h"
 #include "upnp/socket_util.h"
@@ -21,14 +21,9 @@ namespace runtime_test {
 
 inline constexpr uint32_t kLoopback = 0x7F000001;
 
-// Polls `condition` every few milliseconds until it holds or `timeoutMs` passes.
+// The shared wait of the tests, under the name the runtime tests use.
 inline bool WaitFor(const std::function<bool()>& condition, uint64_t timeoutMs = 5000) {
-  uint64_t end = platform::TickCountMs() + timeoutMs;
-  while (!condition()) {
-    if (platform::TickCountMs() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+  return platform::testing::WaitUntil(condition, timeoutMs);
 }
 
 // Owns a chain; Start runs it on a thread, the destructor stops and joins it.
