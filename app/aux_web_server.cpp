@@ -22,6 +22,7 @@ struct AuxState {
   std::mutex lock;
   std::unique_ptr<platform::Process> process;
   std::string program;
+  uint16_t port = 0;
 };
 
 AuxState& State() {
@@ -119,6 +120,7 @@ void StartLighttpd(uint16_t port, const std::string& bindAddress) {
     return;
   }
   state.process = std::move(process);
+  state.port = port;
 }
 
 void StopLighttpd() {
@@ -129,10 +131,12 @@ void StopLighttpd() {
   state.process.reset();
 }
 
-bool LighttpdRunning() {
+bool LighttpdRunning() { return LighttpdPort() != 0; }
+
+uint16_t LighttpdPort() {
   AuxState& state = State();
   std::lock_guard guard(state.lock);
-  return state.process && state.process->IsRunning();
+  return state.process && state.process->IsRunning() ? state.port : 0;
 }
 
 void SetLighttpdProgram(const std::string& program) {

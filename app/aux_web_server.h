@@ -21,6 +21,8 @@ void StartLighttpd(uint16_t port = kAuxWebServerPort, const std::string& bindAdd
 void StopLighttpd();
 // True while the started server runs (tests).
 bool LighttpdRunning();
+// The port of the started server while it runs, else 0.
+uint16_t LighttpdPort();
 
 // The program used; empty means "lighttpd" from PATH or /usr/sbin. For tests.
 void SetLighttpdProgram(const std::string& program);

@@ -113,6 +113,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
       out->version = true;
     } else if (arg == "--print-udn") {
       out->printUdn = true;
+    } else if (arg == "--status") {
+      out->status = true;
     } else if (Is(arg, "--home")) {
       if (!TakeValue("--home", arg, argc, argv, &i, &out->home, error)) return false;
       if (out->home.empty()) {
@@ -199,8 +201,8 @@ std::string CommandLineUsage() {
          "               [--unshare DIR]... [--refresh DIR]... [--rescan] [--clear]\n"
          "               [--scan-only] [--add-stream URL [--title T] --kind K]...\n"
          "               [--remove-stream URL [--title T] --kind K]... [--list-streams]\n"
-         "               [--print-udn] [--set KEY=VALUE]... [--get KEY]... [--settings]\n"
-         "               [--config FILE]\n"
+         "               [--print-udn] [--status] [--set KEY=VALUE]... [--get KEY]...\n"
+         "               [--settings] [--config FILE]\n"
          "               [--help] [--version]\n"
          "\n"
          "Shares the media of the folders you pick with the UPnP AV / DLNA devices of your\n"
@@ -225,6 +227,8 @@ std::string CommandLineUsage() {
          "                print the internet streams: kind, title and URL, one a line\n"
          "  --print-udn   print the server's unique device name (the same at every start,\n"
          "                made on first use) and exit; works beside a running copy\n"
+         "  --status      print the shared folders with their item counts, and whether the\n"
+         "                server runs, with its ports, UDN and transfers; \"key: value\" lines\n"
          "  --set KEY=VALUE\n"
          "                change a setting (name, autostart, minimized, transcoding,\n"
          "                quality, language); read at the next start\n"

@@ -15,6 +15,7 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool printUdn = false;  // --print-udn
+  bool status = false;    // --status
 
   // Settings by name, read or changed on the library, then the program exits: every
   // --set first (all or none), then each --get, then --settings lists them all.

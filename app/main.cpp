@@ -59,7 +59,7 @@ namespace {
 // (headless, a scan, the stream commands) stays here, without the window toolkit.
 void HandOverToDesktop(const CommandLine& commandLine, char** argv) {
   if (commandLine.headless || commandLine.scanOnly || !commandLine.streams.empty() ||
-      commandLine.listStreams || commandLine.printUdn) {
+      commandLine.listStreams || commandLine.printUdn || commandLine.status) {
     return;
   }
   if (!platform::DisplayReachable()) return;

@@ -115,6 +115,15 @@ void SetServiceBody(ServiceBody body) {
   g_body = std::move(body);
 }
 
+namespace {
+std::atomic<uint16_t> g_webPort{0};
+}  // namespace
+
+uint16_t MediaServerService_WebPort() { return g_webPort.load(std::memory_order_acquire); }
+void MediaServerService_SetWebPort(uint16_t port) {
+  g_webPort.store(port, std::memory_order_release);
+}
+
 int MediaServerService_IsRunning() { return ServiceRunning.load(std::memory_order_acquire); }
 
 int MediaServerService_Start() {
@@ -174,6 +183,8 @@ bool LoadDeviceIdentity(DeviceIdentity* identity) {
   identity->serialNumber = serial;
   return true;
 }
+
+DeviceIdentity MediaServerService_Identity() { return ServiceIdentity(); }
 
 void SetServiceIdentity(const DeviceIdentity& identity) {
   std::lock_guard lock(g_identityMutex);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -51,6 +52,10 @@ int MediaServerService_IsRunning();
 int MediaServerService_Start();
 // Asks the service to stop and returns when its thread has ended.
 void MediaServerService_Stop();
+// The port of the device's web server (description, control, events) while the device
+// runs, else 0. The service body sets it; any thread reads it.
+uint16_t MediaServerService_WebPort();
+void MediaServerService_SetWebPort(uint16_t port);
 
 // The device's identity as stored in the library's "UDN" and "SerialNumber" rows.
 struct DeviceIdentity {
@@ -64,6 +69,8 @@ bool LoadDeviceIdentity(DeviceIdentity* identity);
 // The identity every later start of the service announces. Until it is set, the service
 // makes one for the life of the process.
 void SetServiceIdentity(const DeviceIdentity& identity);
+// The identity the service announces (one for the life of the process when none was set).
+DeviceIdentity MediaServerService_Identity();
 
 // A random (version 4) UUID as text: 8-4-4-4-12 lowercase hex.
 std::string GenerateUdn();

@@ -24,6 +24,10 @@ void InstallServiceBody() {
     // outlive the device chain that hands it requests.
     ContentDirectoryService contentDirectory(config.webRoot, StreamServer_Port);
     contentDirectory.Configure(&host);
+    host.DeviceReady = [cds = std::move(host.DeviceReady)](FLibChain* chain, UpnpLattice* device) {
+      if (cds) cds(chain, device);
+      MediaServerService_SetWebPort(UpnpLattice_WebPort(device));
+    };
     if (!contentDirectory.Start()) {
       platform::Log("The content directory could not start.\n");
       Aio_Stop();
@@ -31,6 +35,7 @@ void InstallServiceBody() {
     }
     int result = RunMediaServerDevice(
         host, [&config](std::function<void()> stop) { config.SetStopper(std::move(stop)); });
+    MediaServerService_SetWebPort(0);
     contentDirectory.Stop();
     Aio_Stop();
     if (result != 0) platform::Log("The media server device could not start.\n");

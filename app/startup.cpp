@@ -14,6 +14,7 @@
 #include "app/app_controller.h"
 #include "app/aux_web_server.h"
 #include "app/library_counters.h"
+#include "app/server_status.h"
 #include "app/service.h"
 #include "app/service_body.h"
 #include "app/settings.h"
@@ -284,6 +285,8 @@ int ApplicationStart(const CommandLine& commandLine) {
   g_exitRunning = false;
 
   platform::InitAppDirectory(commandLine.home);
+  // The status only reads: a program directory that is missing is not made for it.
+  if (commandLine.status) return PrintServerStatus();
   std::string directoryError;
   if (!platform::PrepareAppDirectory(&directoryError)) {
     platform::Log(platform::LogLevel::kError, "mirelle: " + directoryError + "\n");
@@ -316,7 +319,7 @@ int ApplicationStart(const CommandLine& commandLine) {
           platform::Log("Another copy asked to show the window; running headless.\n");
         }
       },
-      &anotherRunning);
+      &anotherRunning, ServerStatusAnswer);
   if (anotherRunning) {
     platform::Log("Orvex Media Server already runs here; it was asked to show its window.\n");
     return 0;

@@ -133,6 +133,7 @@ struct RpTransferState {
     g_activeTransfers.fetch_add(1, std::memory_order_relaxed);
   }
   ~RpTransferState() {
+    if (Recorded) EndTransfer(Target, ClientAddress);
     if (Source) PreCache_Clear(Source->Id());
     Source.reset();
     FLibWebServer_Drop(Session);
@@ -150,6 +151,7 @@ struct RpTransferState {
   std::string Piece;  // the bytes of one send, boundary included
   AioRequest Read;
   void* User = nullptr;
+  bool Recorded = false;  // in the transfer list, which is told when the state goes
 
   // Under Lock.
   std::mutex Lock;
@@ -577,6 +579,7 @@ int RP_ServeFile(FLibWebSession* session, const FLibHttpPacket* request, size_t 
   name = name.substr(name.rfind('/') == std::string_view::npos ? 0 : name.rfind('/') + 1);
   RecordTransfer(name, state->ClientAddress, static_cast<uint64_t>(state->SourceLength),
                  state->Target);
+  state->Recorded = true;
   Pump(state);
   return code;
 }

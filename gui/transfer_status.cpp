@@ -53,7 +53,10 @@ void RecordTransfer(std::string_view filePath, std::string_view clientAddress, u
   std::string url = Capped(urlPath, kTransferPathBytes);
   TransferRing& ring = Ring();
   std::lock_guard guard(ring.lock);
-  if (ring.head != ring.tail && Matches(ring.entries[Previous(ring.head)], url, client)) return;
+  if (ring.head != ring.tail && Matches(ring.entries[Previous(ring.head)], url, client)) {
+    ++ring.entries[Previous(ring.head)].Open;
+    return;
+  }
   TransferEntry& entry = ring.entries[ring.head];
   entry.FilePath = Capped(filePath, kTransferPathBytes);
   entry.ClientAddress = std::move(client);
@@ -61,6 +64,7 @@ void RecordTransfer(std::string_view filePath, std::string_view clientAddress, u
   entry.TotalSize = totalSize;
   entry.Sent = 0;
   entry.State = kTransferNew;
+  entry.Open = 1;
   ring.head = (ring.head + 1) % kTransferRingSize;
   if (ring.head == ring.tail) ring.tail = (ring.tail + 1) % kTransferRingSize;
 }
@@ -78,6 +82,31 @@ void UpdateTransfer(std::string_view urlPath, std::string_view clientAddress, ui
     if (entry.State == kTransferShown) entry.State = kTransferChanged;
     return;
   }
+}
+
+void EndTransfer(std::string_view urlPath, std::string_view clientAddress) {
+  std::string client = Capped(clientAddress, kTransferClientBytes);
+  std::string url = Capped(urlPath, kTransferPathBytes);
+  TransferRing& ring = Ring();
+  std::lock_guard guard(ring.lock);
+  for (size_t i = ring.head; i != ring.tail;) {
+    i = Previous(i);
+    TransferEntry& entry = ring.entries[i];
+    if (entry.Open == 0 || !Matches(entry, url, client)) continue;
+    --entry.Open;
+    return;
+  }
+}
+
+std::vector<TransferEntry> OpenTransfers() {
+  TransferRing& ring = Ring();
+  std::lock_guard guard(ring.lock);
+  std::vector<TransferEntry> open;
+  for (size_t i = ring.head; i != ring.tail;) {
+    i = Previous(i);
+    if (ring.entries[i].Open > 0) open.push_back(ring.entries[i]);
+  }
+  return open;
 }
 
 size_t CollectChanges(std::vector<TransferEntry>* destination) {

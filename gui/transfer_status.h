@@ -23,6 +23,8 @@ struct TransferEntry {
   uint64_t TotalSize = 0;
   uint64_t Sent = 0;
   int State = kTransferNew;
+  // Connections sending this URL to this client now; 0 once they have all ended.
+  int Open = 0;
 };
 
 // A new transfer, unless it is a side file (seek index, subtitles, disc navigation) or the
@@ -32,6 +34,12 @@ void RecordTransfer(std::string_view filePath, std::string_view clientAddress, u
                     std::string_view urlPath);
 // Progress of the newest entry with this URL and client. Any thread.
 void UpdateTransfer(std::string_view urlPath, std::string_view clientAddress, uint64_t sent);
+// One connection of the newest entry with this URL and client has ended (sent all,
+// failed or was closed). Any thread.
+void EndTransfer(std::string_view urlPath, std::string_view clientAddress);
+// The entries with an open connection, newest first, without marking them shown. Any
+// thread.
+std::vector<TransferEntry> OpenTransfers();
 // Appends the entries not shown yet (newest first), marks them shown, returns how many.
 size_t CollectChanges(std::vector<TransferEntry>* destination);
 // The progress column: Sent * 100 / TotalSize capped at 100, as "%3d%%"; a transfer of
@@ -39,3 +47,20 @@ size_t CollectChanges(std::vector<TransferEntry>* destination);
 std::string TransferPercentText(const TransferEntry& entry);
 // Empties the ring (tests, and a window that starts over).
 void ClearTransfers();
+
+// A transfer recorded for the life of a send that runs on one thread.
+class ScopedTransfer {
+ public:
+  ScopedTransfer(std::string_view filePath, std::string_view clientAddress, uint64_t totalSize,
+                 std::string_view urlPath)
+      : urlPath_(urlPath), clientAddress_(clientAddress) {
+    RecordTransfer(filePath, clientAddress, totalSize, urlPath);
+  }
+  ~ScopedTransfer() { EndTransfer(urlPath_, clientAddress_); }
+  ScopedTransfer(const ScopedTransfer&) = delete;
+  ScopedTransfer& operator=(const ScopedTransfer&) = delete;
+
+ private:
+  std::string urlPath_;
+  std::string clientAddress_;
+};

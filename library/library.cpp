@@ -800,6 +800,22 @@ int db_openAt(const std::string& libraryPath) {
 
 int db_open() { return db_openAt(platform::AppPath(kLibraryFileName)); }
 
+int db_openReadOnly() {
+  std::lock_guard lock(g_dbMutex);
+  if (g_lib.db != nullptr) return 1;
+  std::string path = platform::AppPath(kLibraryFileName);
+  if (!FileExists(path)) return 0;
+  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READONLY);
+  if (db == nullptr) return 0;
+  g_lib.db = db;
+  g_lib.path = path;
+  if (!LooksLikeLibrary(db)) {
+    CloseConnectionLocked();
+    return 0;
+  }
+  return 1;
+}
+
 void db_close(bool compact) {
   std::lock_guard lock(g_dbMutex);
   if (g_lib.db == nullptr) return;

@@ -28,6 +28,10 @@ inline constexpr size_t kSettingValueMax = 6167;
 int db_open();
 // Same, for a library file at an explicit path (tests, tools).
 int db_openAt(const std::string& libraryPath);
+// Opens AppDirectory/Orvex.mdb only to read it, beside a copy that may be serving from
+// it: a missing file is not made, nothing is checked, repaired or upgraded. 1 when open.
+// Close it with db_close(false).
+int db_openReadOnly();
 
 // Closes the library and compacts the file through temp.mdb beside it. A failed step
 // leaves the library file untouched. A program that may share the file with a running

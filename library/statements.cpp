@@ -172,6 +172,15 @@ Sql DeleteInternetItem(std::string_view path, std::string_view fileName, int32_t
           {Text(path), Text(fileName), int64_t{internetFlags}}};
 }
 
+Sql FilesUnder(std::string_view folder) {
+  std::string prefix(folder);
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  return {
+      "select distinct FilePath from FSE_QueryState where ObjectType = 1 and "
+      "InternetFlags = 0 and substr(FilePath, 1, length(?)) = ?",
+      {Text(prefix), Text(prefix)}};
+}
+
 Sql DeleteAllObjects() { return {"delete from FSE_QueryState", {}}; }
 
 Sql AllSharedFolders() { return {"select * from Shared_Folder", {}}; }

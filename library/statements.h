@@ -58,6 +58,9 @@ Sql CountVideoItems();
 Sql CountAudioItems();
 Sql CountImageItems();
 Sql CountFlags17Items();
+// The files below a folder (its subfolders included) that the library holds items of,
+// each once however many containers list it.
+Sql FilesUnder(std::string_view folder);
 
 // ---- Writing objects ----
 Sql InsertObject(const ObjectRow& row);

@@ -15,6 +15,10 @@ inline constexpr const char* kInstanceAbstractPrefix = "orvex-instance-";
 // The request a second copy sends and the answer the first copy gives.
 inline constexpr const char* kInstanceShowRequest = "SHOW\n";
 inline constexpr const char* kInstanceShowAnswer = "OK\n";
+// The request of a status query; the running copy answers with its status text and
+// closes the connection. A longer answer is cut.
+inline constexpr const char* kInstanceStatusRequest = "STATUS\n";
+inline constexpr size_t kInstanceStatusAnswerMaxBytes = 256 * 1024;
 // How long a second copy keeps trying to reach the first one: it may hold the lock
 // but not listen yet when both start at the same moment.
 inline constexpr uint64_t kInstanceConnectTimeoutMs = 2000;

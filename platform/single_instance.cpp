@@ -89,27 +89,31 @@ bool SendAll(int fd, std::string_view data) {
   return true;
 }
 
-// Asks the running copy to show its window. It may hold the lock a moment before it
-// listens, so refused or missing sockets are tried again until the time-out.
-bool SendShowRequest(const std::string& name) {
+// Connects to the running copy. It may hold the lock a moment before it listens, so
+// refused or missing sockets are tried again until `timeoutMs` has passed.
+UniqueFd Connect(const std::string& name, uint64_t timeoutMs) {
   sockaddr_un address;
   socklen_t length = MakeAddress(name, &address);
-  uint64_t deadline = TickCountMs() + kInstanceConnectTimeoutMs;
+  uint64_t deadline = TickCountMs() + timeoutMs;
   for (;;) {
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd.Valid()) return false;
+    if (!fd.Valid()) return fd;
     int rc;
     do {
       rc = ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), length);
     } while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
-      if (!SendAll(fd.Get(), kInstanceShowRequest)) return false;
-      return ReadLine(fd.Get()) == kInstanceShowAnswer;
-    }
+    if (rc == 0) return fd;
     bool retry = errno == ENOENT || errno == ECONNREFUSED || errno == EAGAIN;
-    if (!retry || TickCountMs() >= deadline) return false;
+    if (!retry || TickCountMs() >= deadline) return UniqueFd();
     SleepMs(kConnectRetryPauseMs);
   }
+}
+
+// Asks the running copy to show its window.
+bool SendShowRequest(const std::string& name) {
+  UniqueFd fd = Connect(name, kInstanceConnectTimeoutMs);
+  if (!fd.Valid() || !SendAll(fd.Get(), kInstanceShowRequest)) return false;
+  return ReadLine(fd.Get()) == kInstanceShowAnswer;
 }
 
 // Binds and listens on `name`. A socket file there is stale: only the lock holder
@@ -141,9 +145,27 @@ std::string SingleInstance::SocketAddressFor(const std::string& directory) {
   return std::string(1, '\0') + kInstanceAbstractPrefix + hash;
 }
 
-std::unique_ptr<SingleInstance> SingleInstance::Acquire(const std::string& directory,
-                                                        std::function<void()> onShowRequest,
-                                                        bool* anotherRunning) {
+bool SingleInstance::QueryStatus(const std::string& directory, std::string* answer) {
+  answer->clear();
+  // A status query comes from a copy that does not start: nothing to wait for.
+  UniqueFd fd = Connect(SocketAddressFor(directory), 0);
+  if (!fd.Valid()) return false;
+  if (!SendAll(fd.Get(), kInstanceStatusRequest)) return true;
+  char buffer[4096];
+  while (answer->size() < kInstanceStatusAnswerMaxBytes &&
+         WaitReadable(fd.Get(), kInstanceExchangeTimeoutMs)) {
+    ssize_t n = ::recv(fd.Get(), buffer, sizeof buffer, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    answer->append(buffer, static_cast<size_t>(n));
+  }
+  if (answer->size() > kInstanceStatusAnswerMaxBytes) answer->resize(kInstanceStatusAnswerMaxBytes);
+  return true;
+}
+
+std::unique_ptr<SingleInstance> SingleInstance::Acquire(
+    const std::string& directory, std::function<void()> onShowRequest, bool* anotherRunning,
+    std::function<std::string()> onStatusRequest) {
   *anotherRunning = false;
   std::string lockPath = directory;
   if (lockPath.empty() || lockPath.back() != '/') lockPath.push_back('/');
@@ -177,16 +199,19 @@ std::unique_ptr<SingleInstance> SingleInstance::Acquire(const std::string& direc
   if (!stop.Valid()) listener.Reset();
   bool isPath = listener.Valid() && name[0] != '\0';
   return std::make_unique<SingleInstance>(Key(), lock.Release(), listener.Release(), stop.Release(),
-                                          isPath ? name : std::string(), std::move(onShowRequest));
+                                          isPath ? name : std::string(), std::move(onShowRequest),
+                                          std::move(onStatusRequest));
 }
 
 SingleInstance::SingleInstance(Key, int lockFd, int listenFd, int stopFd, std::string socketPath,
-                               std::function<void()> onShowRequest)
+                               std::function<void()> onShowRequest,
+                               std::function<std::string()> onStatusRequest)
     : lockFd_(lockFd),
       listenFd_(listenFd),
       stopFd_(stopFd),
       socketPath_(std::move(socketPath)),
-      onShowRequest_(std::move(onShowRequest)) {
+      onShowRequest_(std::move(onShowRequest)),
+      onStatusRequest_(std::move(onStatusRequest)) {
   if (listenFd_ >= 0) thread_ = std::thread([this] { Serve(); });
 }
 
@@ -226,7 +251,12 @@ void SingleInstance::AnswerOne(int connection) {
   socklen_t size = sizeof peer;
   if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
   if (peer.uid != ::geteuid() && peer.uid != 0) return;
-  if (ReadLine(connection) != kInstanceShowRequest) return;
+  std::string request = ReadLine(connection);
+  if (request == kInstanceStatusRequest) {
+    if (onStatusRequest_) SendAll(connection, onStatusRequest_());
+    return;
+  }
+  if (request != kInstanceShowRequest) return;
   SendAll(connection, kInstanceShowAnswer);
   if (onShowRequest_) onShowRequest_();
 }

@@ -4,7 +4,8 @@
 // guard and listens on a Unix-domain stream socket beside it ("Orvex.sock", or an
 // abstract socket named after a hash of the directory when that path would not fit a
 // socket address). A second copy finds the lock held, connects, asks the first copy to
-// show its window, and learns that it must exit with status 0.
+// show its window, and learns that it must exit with status 0. A status query connects
+// the same way and reads the first copy's status text.
 #pragma once
 
 #include <functional>
@@ -26,9 +27,17 @@ class SingleInstance {
   //    lock file cannot be created); the reason is logged and the caller decides.
   // A socket left behind by a killed copy does not stop the start: the lock proves it
   // stale and it is replaced. When the socket cannot be set up the lock alone guards.
+  // `onStatusRequest`, when given, makes the answer to a status query, on the guard's
+  // thread.
   static std::unique_ptr<SingleInstance> Acquire(const std::string& directory,
                                                  std::function<void()> onShowRequest,
-                                                 bool* anotherRunning);
+                                                 bool* anotherRunning,
+                                                 std::function<std::string()> onStatusRequest = {});
+
+  // Asks the copy running for `directory` for its status text. False when no copy
+  // listens there (none runs, or it cannot be reached); *answer is then empty. A copy
+  // that does not answer status queries gives an empty answer.
+  static bool QueryStatus(const std::string& directory, std::string* answer);
 
   // Only Acquire can make a key, so only Acquire constructs a guard.
   class Key {
@@ -36,7 +45,7 @@ class SingleInstance {
     Key() = default;
   };
   SingleInstance(Key, int lockFd, int listenFd, int stopFd, std::string socketPath,
-                 std::function<void()> onShowRequest);
+                 std::function<void()> onShowRequest, std::function<std::string()> onStatusRequest);
 
   // Stops the listener thread, removes the socket file and releases the lock.
   ~SingleInstance();
@@ -57,6 +66,7 @@ class SingleInstance {
   int stopFd_;
   std::string socketPath_;  // Empty for an abstract socket (nothing to remove).
   std::function<void()> onShowRequest_;
+  std::function<std::string()> onStatusRequest_;
   std::thread thread_;
 };
 

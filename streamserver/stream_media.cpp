@@ -240,7 +240,8 @@ int ServeSource(StreamRequest* request, const Source& source) {
   uint64_t bodyBytes = 0;
   for (const StreamByteSpan& span : spans) bodyBytes += static_cast<uint64_t>(span.Length);
   if (spans.empty()) bodyBytes = static_cast<uint64_t>(source.Length);
-  RecordTransfer(source.TransferPath, StreamRequest_PeerText(*request), bodyBytes, request->Uri);
+  ScopedTransfer transfer(source.TransferPath, StreamRequest_PeerText(*request), bodyBytes,
+                          request->Uri);
 
   uint64_t sent = 0;
   if (spans.size() <= 1) {

@@ -183,7 +183,7 @@ size_t PieceSize(uint64_t sent, uint64_t limit) {
 bool CopyStream(StreamRequest* request, TranscodeSession* session, std::vector<uint8_t>* buffer,
                 size_t first, uint64_t limit) {
   const std::string client = StreamRequest_PeerText(*request);
-  RecordTransfer(request->Uri, client, 0, request->Uri);
+  ScopedTransfer transfer(request->Uri, client, 0, request->Uri);
   uint64_t sent = 0;
   size_t n = first;
   while (n > 0) {

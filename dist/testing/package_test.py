@@ -3,7 +3,9 @@
 extracted into a temporary root (dpkg -x) and run from there with no --home, so that the
 program directory lands under a temporary XDG_DATA_HOME and the shipped files are found
 relative to the installed program. A headless scan-and-serve there is found by M-SEARCH;
-every line it logs to the journal's stream carries its level; a program directory that
+every line it logs to the journal's stream carries its level; --status tells the folders,
+ports, UDN and the transfer of a client that reads slowly, and then those of the stopped
+server; a program directory that
 cannot be made ends the run with status 1; the service unit passes systemd-analyze
 verify.
 
@@ -14,9 +16,12 @@ import glob
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import time
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
@@ -37,10 +42,45 @@ def build_package(build, work):
     return glob.glob(os.path.join(work, "orvex_*.deb"))[0]
 
 
+def status(program, environment):
+    """--status's exit status, its "key: value" lines as a dict, and its transfer lines."""
+    done = subprocess.run([program, "--status"], capture_output=True, text=True,
+                          env=environment, timeout=30)
+    lines = [line.partition(": ")[::2] for line in done.stdout.splitlines()]
+    return done.returncode, dict(lines), [value for key, value in lines if key == "transfer"]
+
+
+def check_status(program, environment, media, location, tone):
+    """--status beside the running server, while a client holds the tone's stream open
+    without reading (the file is far larger than the socket buffers)."""
+    res = urllib.parse.urlsplit(tone)
+    with socket.create_connection((res.hostname, res.port), timeout=10) as client:
+        client.sendall(("GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (res.path, res.netloc)).encode())
+        client.recv(1)  # the head has come: the transfer has begun
+        code, running, transfers = status(program, environment)
+    udn = re.search(r"<UDN>([^<]*)</UDN>", ContentDirectory(location).description).group(1)
+    check(code == 0 and running.get("state") == "running" and running.get("folders") == "1" and
+          running.get("folder") == "1 " + media, "--status: running, one folder of one file %s"
+          % running)
+    check(running.get("udn") == udn and running.get("web-port") ==
+          str(urllib.parse.urlsplit(location).port) and running.get("stream-port") ==
+          str(res.port), "--status: the described UDN, the web and the stream port")
+    check(running.get("transfers") == "1" and len(transfers) == 1 and
+          transfers[0].startswith("127.0.0.1") and transfers[0].endswith("tone.wav"),
+          "--status lists the transfer in progress (%s)" % transfers)
+    # The transfer ends with the connection, and leaves the list of those in progress.
+    deadline = time.monotonic() + 10
+    while (left := status(program, environment)[1].get("transfers")) != "0" and \
+            time.monotonic() < deadline:
+        time.sleep(0.2)
+    check(left == "0", "--status: a closed connection is no transfer in progress")
+    return udn
+
+
 def serve(program, work, environment):
     media = os.path.join(work, "media")
     os.makedirs(media)
-    write_wav(os.path.join(media, "tone.wav"))
+    write_wav(os.path.join(media, "tone.wav"), seconds=4000)
     log_path = os.path.join(work, "server.log")
     with open(log_path, "w") as log:
         # The log file stands for the journal's stream, as a service manager names it.
@@ -52,12 +92,17 @@ def serve(program, work, environment):
     check(wait_for_text(log_path, "runs headless in %s;" % home, 60),
           "without --home the program directory is $XDG_DATA_HOME/orvex")
     check(os.path.isfile(os.path.join(home, "Orvex.mdb")), "the library is made there")
-    location = find_location("127.0.0.1", 30)
+    location, udn = find_location("127.0.0.1", 30), None
     if check(location is not None, "an M-SEARCH finds the installed server"):
-        check("tone" in ContentDirectory(location).walk()[1],
-              "Browse lists the shared file")
+        items = ContentDirectory(location).walk()[1]
+        if check("tone" in items, "Browse lists the shared file"):
+            udn = check_status(program, environment, media, location, items["tone"][0]["res"][0][0])
     server.terminate()
     check(server.wait(timeout=30) == 0, "SIGTERM ends it with status 0")
+    code, stopped, _ = status(program, environment)
+    check(code == 0 and stopped.get("state") == "stopped" and stopped.get("folder") == "1 " + media
+          and stopped.get("udn") == udn and stopped.get("web-port") == "not running" and
+          stopped.get("transfers") == "not running", "--status of the stopped server %s" % stopped)
     with open(log_path, errors="replace") as f:
         log = f.read()
     check("no MIME table" not in log, "the shipped MIME table is found under share/orvex")

@@ -264,9 +264,9 @@ def has_ended(pid):
         return True
 
 
-def write_wav(path):
-    """One second of silence, 8-bit mono at 8 kHz, as the C++ tests' WriteWav makes it."""
-    data = b"\x80" * 8000
+def write_wav(path, seconds=1):
+    """Silence, 8-bit mono at 8 kHz (one second as the C++ tests' WriteWav makes it)."""
+    data = b"\x80" * 8000 * seconds
     header = (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
               struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
               struct.pack("<I", len(data)))
