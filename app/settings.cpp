@@ -14,9 +14,6 @@ std::atomic<int> TransVideoQuality{0};
 
 namespace {
 
-// The walk over a stored list stops after this many characters.
-constexpr size_t kFilterValueWalkMax = 255;
-
 std::array<FilterTable, 4> g_filters;
 
 const char* const kFilterKeys[4] = {kKeyVideoFilter, kKeyAudioFilter, kKeyImageFilter,
@@ -86,7 +83,7 @@ void FillFilterTable(FilterTable* table, std::string_view value) {
   // The last slot always stays empty: it ends a full list.
   const size_t lastSlot = kFilterSlots - 1;
   size_t slot = 0;
-  value = value.substr(0, std::min(value.size(), kFilterValueWalkMax));
+  value = value.substr(0, std::min(value.size(), kFilterRowMax));
   for (char c : value) {
     if (slot >= lastSlot) break;
     if (c == ' ') {

@@ -59,6 +59,8 @@ inline constexpr int kFilterPlaylist = 8;
 // first empty slot, so at most 29 extensions are active.
 inline constexpr size_t kFilterSlots = 30;
 inline constexpr size_t kFilterExtensionMax = 9;
+// The walk over a stored list stops after this many characters.
+inline constexpr size_t kFilterRowMax = 255;
 
 struct FilterTable {
   std::array<std::string, kFilterSlots> slots;

@@ -1,6 +1,7 @@
 #include "app/settings_commands.h"
 
 #include <array>
+#include <cctype>
 #include <fstream>
 #include <optional>
 
@@ -11,7 +12,7 @@
 
 namespace {
 
-enum class Kind { kText, kBool, kQuality, kLanguage };
+enum class Kind { kText, kBool, kQuality, kLanguage, kTypes };
 
 struct SettingKey {
   const char* name;  // as the user writes it
@@ -26,7 +27,35 @@ constexpr SettingKey kKeys[] = {
     {"transcoding", kKeyTranscodingEnable, Kind::kBool},
     {"quality", kKeyTransVideoQuality, Kind::kQuality},
     {"language", kKeyLanguage, Kind::kLanguage},
+    {"precache", kKeyPreCacheEnable, Kind::kBool},
+    {"video-types", kKeyVideoFilter, Kind::kTypes},
+    {"music-types", kKeyAudioFilter, Kind::kTypes},
+    {"picture-types", kKeyImageFilter, Kind::kTypes},
+    {"playlist-types", kKeyPlaylistFilter, Kind::kTypes},
 };
+
+// The row's form of a list of file types: extensions with their dot, separated by one
+// space, each short enough for its slot and few enough for the table, so the list reads
+// back exactly as it was given. Empty when `value` is not such a list.
+std::string TypesRow(std::string_view value) {
+  std::string row;
+  size_t count = 0;
+  while (!value.empty()) {
+    size_t end = value.find_first_of(" \t");
+    std::string_view extension = value.substr(0, end);
+    value = end == std::string_view::npos ? std::string_view() : value.substr(end + 1);
+    if (extension.empty()) continue;
+    if (extension.size() < 2 || extension.size() > kFilterExtensionMax || extension[0] != '.' ||
+        ++count >= kFilterSlots) {
+      return {};
+    }
+    for (char c : extension.substr(1)) {
+      if (!std::isalnum(static_cast<unsigned char>(c))) return {};
+    }
+    row += (row.empty() ? "" : " ") + std::string(extension);
+  }
+  return row.size() <= kFilterRowMax ? row : std::string();
+}
 
 // The window's language choices and the codes it stores for them.
 struct LanguageName {
@@ -82,6 +111,11 @@ std::optional<std::string> StoredForm(const SettingKey& key, std::string_view va
         if (platform::AsciiEqualsNoCase(value, language.name)) return std::string(language.code);
       }
       return std::nullopt;
+    case Kind::kTypes: {
+      std::string row = TypesRow(value);
+      if (row.empty()) return std::nullopt;
+      return row;
+    }
   }
   return std::nullopt;
 }
@@ -94,6 +128,10 @@ std::string Accepted(const SettingKey& key) {
       return "it takes yes or no";
     case Kind::kQuality:
       return "it takes 0, 1 or 2";
+    case Kind::kTypes:
+      return "it takes extensions such as \".mp3 .ogg\" (at most " +
+             std::to_string(kFilterSlots - 1) + ", each of at most " +
+             std::to_string(kFilterExtensionMax - 1) + " letters or digits)";
     case Kind::kLanguage:
       break;
   }
@@ -124,6 +162,16 @@ std::string ShownForm(const SettingKey& key) {
       return SettingIsTrue(stored) ? "yes" : "no";
     case Kind::kQuality:
       return std::to_string(TransVideoQuality.load());
+    case Kind::kTypes: {
+      // As the scanner reads the row, so what is shown is what it shares.
+      FilterTable table;
+      FillFilterTable(&table, stored);
+      std::string shown;
+      for (const std::string& extension : table.Active()) {
+        shown += (shown.empty() ? "" : " ") + extension;
+      }
+      return shown;
+    }
     case Kind::kLanguage:
       break;
   }

@@ -147,8 +147,6 @@ TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
   EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos);
 }
 
-// A library file that fails its check at start-up is reported, kept aside as it was, and
-// replaced by a new library, which the start then sets up like a first run.
 // Settings by name: --set changes them all or none, --get and --settings read them, and
 // a configuration file is checked whole (with the line of its first fault) before a start
 // applies it.
@@ -168,12 +166,26 @@ TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) 
 
   const std::string config = dir_.Join("orvex.conf");
   std::ofstream(config) << "# every key\nname = Den\nautostart = yes\nminimized = on\n\n"
-                           "transcoding = true\nquality = 1\nlanguage = french\n";
+                           "transcoding = true\nquality = 1\nlanguage = french\nprecache = 1\n"
+                           "video-types = .mkv\nmusic-types = .ogg  .FLAC\n"
+                           "picture-types = .png\nplaylist-types = .m3u\n";
   ASSERT_EQ(run({"--config", config, "--scan-only"}), 0) << Read("run.log");
   EXPECT_EQ(run({"--settings"}), 0);
   EXPECT_EQ(Read("run.log.out"),
             "name = Den\nautostart = yes\nminimized = yes\ntranscoding = yes\nquality = 1\n"
-            "language = french\n");
+            "language = french\nprecache = yes\nvideo-types = .mkv\nmusic-types = .ogg .FLAC\n"
+            "picture-types = .png\nplaylist-types = .m3u\n");
+  // The scan shares only the listed types.
+  const std::string media = dir_.Join("media");
+  fs::create_directories(media);
+  platform::testing::WriteWav(media + "/tone.wav");
+  ASSERT_EQ(run({"--share", media, "--scan-only"}), 0) << Read("run.log");
+  EXPECT_NE(Read("run.log").find(" 0 audio"), std::string::npos) << Read("run.log");
+  ASSERT_EQ(run({"--set", "music-types=.wav"}), 0);
+  ASSERT_EQ(run({"--refresh", media, "--scan-only"}), 0);
+  EXPECT_NE(Read("run.log").find(" 1 audio"), std::string::npos) << Read("run.log");
+  EXPECT_EQ(run({"--set", "music-types=wav"}), 2);
+  EXPECT_NE(Read("run.log").find("bad value \"wav\" for music-types"), std::string::npos);
   EXPECT_TRUE(fs::exists(dir_.Join("config/autostart/Orvex.desktop")));
 
   for (auto [text, message] : std::vector<std::pair<std::string, std::string>>{
@@ -191,6 +203,8 @@ TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) 
   unsetenv("XDG_CONFIG_HOME");
 }
 
+// A library file that fails its check at start-up is reported, kept aside as it was, and
+// replaced by a new library, which the start then sets up like a first run.
 TEST_F(ProgramTest, DamagedLibraryIsKeptAsideAndANewOneIsMade) {
   ASSERT_EQ(Run({"--home", home_, "--scan-only"}), 0);
   const std::string file = home_ + "/Orvex.mdb";
