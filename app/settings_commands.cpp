@@ -1,5 +1,6 @@
 #include "app/settings_commands.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include "app/settings.h"
 #include "library/library.h"
 #include "platform/autostart.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -142,8 +144,18 @@ std::string Accepted(const SettingKey& key) {
   return "it takes " + names;
 }
 
+bool IsShare(const SettingChange& change) {
+  return platform::AsciiEqualsNoCase(change.key, kShareKey);
+}
+
 // Empty when `change` names a known key and a value it takes, else why not.
 std::string Problem(const SettingChange& change) {
+  if (IsShare(change)) {
+    if (change.value.empty() || change.value[0] != '/') {
+      return "bad value \"" + change.value + "\" for share: it takes a folder's full path";
+    }
+    return {};
+  }
   const SettingKey* key = FindKey(change.key);
   if (key == nullptr) return "unknown setting " + change.key;
   if (!StoredForm(*key, change.value)) {
@@ -228,6 +240,7 @@ bool ApplySettingChanges(const std::vector<SettingChange>& changes, std::string*
     if (!error->empty()) return false;
   }
   for (const SettingChange& change : changes) {
+    if (IsShare(change)) continue;  // the start shares them, with a scan
     const SettingKey* key = FindKey(change.key);
     std::string value = *StoredForm(*key, change.value);
     db_setAVP(key->row, value);
@@ -241,6 +254,13 @@ bool ApplySettingChanges(const std::vector<SettingChange>& changes, std::string*
 }
 
 bool GetSettingByName(std::string_view name, std::string* value, std::string* error) {
+  if (platform::AsciiEqualsNoCase(name, kShareKey)) {
+    value->clear();
+    for (const SharedFolderRecord& folder : db_listSharedFolders()) {
+      *value += (value->empty() ? "" : "\n") + folder.DirPath;
+    }
+    return true;
+  }
   const SettingKey* key = FindKey(name);
   if (key == nullptr) {
     *error = "unknown setting " + std::string(name);
@@ -253,5 +273,25 @@ bool GetSettingByName(std::string_view name, std::string* value, std::string* er
 std::string ListSettings() {
   std::string list;
   for (const SettingKey& key : kKeys) list += std::string(key.name) + " = " + ShownForm(key) + "\n";
+  for (const SharedFolderRecord& folder : db_listSharedFolders()) {
+    list += std::string(kShareKey) + " = " + folder.DirPath + "\n";
+  }
   return list;
+}
+
+std::vector<std::string> FoldersToShare(const std::vector<SettingChange>& changes) {
+  std::vector<std::string> shared;
+  for (const SharedFolderRecord& folder : db_listSharedFolders()) {
+    shared.emplace_back(platform::WithoutTrailingSlashes(folder.DirPath));
+  }
+  std::vector<std::string> folders;
+  for (const SettingChange& change : changes) {
+    if (!IsShare(change)) continue;
+    std::string folder(platform::WithoutTrailingSlashes(change.value));
+    if (std::find(shared.begin(), shared.end(), folder) == shared.end()) {
+      shared.push_back(folder);
+      folders.push_back(folder);
+    }
+  }
+  return folders;
 }

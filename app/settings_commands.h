@@ -1,6 +1,7 @@
 // The settings a user without the window reads and changes by name (--settings, --get,
-// --set): the server name, the check boxes of the Options page, the transcoding quality
-// and the language. Values are checked before anything is stored.
+// --set): the server name, the check boxes of the Options page, the read-ahead, the
+// transcoding quality, the language and the shared file types; a configuration file may
+// also name folders to share. Values are checked before anything is stored.
 #pragma once
 
 #include <string>
@@ -33,5 +34,12 @@ inline constexpr const char* kDefaultConfigFile = "/etc/orvex/orvex.conf";
 bool ReadSettingsFile(const std::string& path, std::vector<SettingChange>* changes,
                       std::string* error);
 
-// Every key with its value, "key = value", one a line.
+// Every key with its value, "key = value", one a line, then a "share = DIR" line for each
+// shared folder, so the list reads back as a configuration file.
 std::string ListSettings();
+
+// A configuration file's "share = DIR" lines are folders to share; the start shares each
+// one not shared yet (--share and --unshare change the list from the command line, and
+// --set does not take them).
+inline constexpr const char* kShareKey = "share";
+std::vector<std::string> FoldersToShare(const std::vector<SettingChange>& changes);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -195,7 +196,14 @@ int RunSettingsCommands(const CommandLine& commandLine) {
   ApplyStartupSettings();
   std::string error;
   std::string out;
-  bool ok = commandLine.set.empty() || ApplySettingChanges(commandLine.set, &error);
+  bool ok = true;
+  for (const SettingChange& change : commandLine.set) {
+    if (platform::AsciiEqualsNoCase(change.key, kShareKey)) {
+      error = "folders are shared with --share DIR and unshared with --unshare DIR";
+      ok = false;
+    }
+  }
+  ok = ok && (commandLine.set.empty() || ApplySettingChanges(commandLine.set, &error));
   for (size_t i = 0; ok && i < commandLine.get.size(); ++i) {
     std::string value;
     ok = GetSettingByName(commandLine.get[i], &value, &error);
@@ -336,10 +344,18 @@ int ApplicationStart(const CommandLine& commandLine) {
   LoadLanguageFile();
   RunFirstTimeSetup(platform::ComputerName());
   LoadServiceIdentity();
+  // The configuration's folders join the command line's, each shared (and scanned) once.
+  CommandLine withConfig = commandLine;
   if (!configured.empty()) {
     std::string unused;
     ApplySettingChanges(configured, &unused);
     LoadLanguageFile();
+    for (std::string& folder : FoldersToShare(configured)) {
+      if (std::find(withConfig.share.begin(), withConfig.share.end(), folder) ==
+          withConfig.share.end()) {
+        withConfig.share.push_back(std::move(folder));
+      }
+    }
   }
   if (commandLine.nameGiven) db_setAVP(kKeyServerName, commandLine.name);
   LoadLibraryCounters();
@@ -352,7 +368,7 @@ int ApplicationStart(const CommandLine& commandLine) {
   InstallServiceBody();
   CAppController controller;
   Scan_LoadLibraryTotals();
-  int status = RunLibraryCommands(&controller, commandLine, signals);
+  int status = RunLibraryCommands(&controller, withConfig, signals);
   // Stream changes and the stream list are answers of their own, like a tool's.
   bool streamCommandsOnly = !commandLine.streams.empty() || commandLine.listStreams;
   if (status != 0 || commandLine.scanOnly || streamCommandsOnly) {

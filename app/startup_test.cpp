@@ -164,28 +164,35 @@ TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) 
   EXPECT_EQ(run({"--get", "transcoding"}), 0);
   EXPECT_EQ(Read("run.log.out"), "no\n");
 
+  // Every key; the folder is shared by the start that reads the file, with only the
+  // listed types.
+  const std::string media = dir_.Join("media");
+  fs::create_directories(media);
+  platform::testing::WriteWav(media + "/tone.wav");
   const std::string config = dir_.Join("orvex.conf");
   std::ofstream(config) << "# every key\nname = Den\nautostart = yes\nminimized = on\n\n"
                            "transcoding = true\nquality = 1\nlanguage = french\nprecache = 1\n"
                            "video-types = .mkv\nmusic-types = .ogg  .FLAC\n"
-                           "picture-types = .png\nplaylist-types = .m3u\n";
+                           "picture-types = .png\nplaylist-types = .m3u\nshare = "
+                        << media << "/\n";
   ASSERT_EQ(run({"--config", config, "--scan-only"}), 0) << Read("run.log");
+  EXPECT_NE(Read("run.log").find(" 0 audio"), std::string::npos) << Read("run.log");
   EXPECT_EQ(run({"--settings"}), 0);
   EXPECT_EQ(Read("run.log.out"),
             "name = Den\nautostart = yes\nminimized = yes\ntranscoding = yes\nquality = 1\n"
             "language = french\nprecache = yes\nvideo-types = .mkv\nmusic-types = .ogg .FLAC\n"
-            "picture-types = .png\nplaylist-types = .m3u\n");
-  // The scan shares only the listed types.
-  const std::string media = dir_.Join("media");
-  fs::create_directories(media);
-  platform::testing::WriteWav(media + "/tone.wav");
-  ASSERT_EQ(run({"--share", media, "--scan-only"}), 0) << Read("run.log");
-  EXPECT_NE(Read("run.log").find(" 0 audio"), std::string::npos) << Read("run.log");
+            "picture-types = .png\nplaylist-types = .m3u\nshare = " +
+                media + "\n");
+  ASSERT_EQ(run({"--set", "music-types=.wav"}), 0);
+  ASSERT_EQ(run({"--config", config, "--refresh", media, "--scan-only"}), 0);
+  EXPECT_NE(Read("run.log").find(" 0 audio"), std::string::npos) << "config applies again";
+  EXPECT_EQ(Read("run.log").find("shared already"), std::string::npos) << Read("run.log");
   ASSERT_EQ(run({"--set", "music-types=.wav"}), 0);
   ASSERT_EQ(run({"--refresh", media, "--scan-only"}), 0);
   EXPECT_NE(Read("run.log").find(" 1 audio"), std::string::npos) << Read("run.log");
   EXPECT_EQ(run({"--set", "music-types=wav"}), 2);
   EXPECT_NE(Read("run.log").find("bad value \"wav\" for music-types"), std::string::npos);
+  EXPECT_EQ(run({"--set", "share=" + media}), 2);
   EXPECT_TRUE(fs::exists(dir_.Join("config/autostart/Orvex.desktop")));
 
   for (auto [text, message] : std::vector<std::pair<std::string, std::string>>{
