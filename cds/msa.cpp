@@ -207,8 +207,8 @@ void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions
 
 // The answer is gathered in memory and sent as one write with a Content-Length: the
 // objects are all in memory already, and writing each piece as it comes costs a chunk
-// and a system call per object. The bytes of the body are those of the device stack's
-// streamed response (UpnpLattice_BeginResponse, ResponseArgument, EndResponse).
+// and a system call per object. The body keeps the layout of the streamed envelope
+// (kSoapStreamedOpening), which clients have always been sent.
 void MSA_BeginResult(const MslRequest& request) {
   std::string_view action = ActionOf(request);
   std::string& body = request.answerBody;

@@ -34,4 +34,16 @@ TEST(TextNumbers, AcceptsTheLimitsOfEachWidthAndNothingBeyond) {
   EXPECT_FALSE(Parse(FLibText_HexToUInt64, "10000000000000000"));
 }
 
+// Blanks and a sign lead as in the C library; digits stop at nothing else.
+TEST(TextNumbers, LeadingBlanksAndSignsAreTakenAndJunkIsNot) {
+  EXPECT_EQ(Parse(FLibText_ToLong, " \t\n\v\f\r+17"), 17);
+  EXPECT_EQ(Parse(FLibText_ToInt64, "-0"), 0);
+  EXPECT_EQ(Parse(FLibText_HexToUInt64, "aB09fF"), 0xAB09FFu);
+  for (std::string_view junk : {"", " ", "-", "1 ", "1x", "0x10", "+-1"}) {
+    EXPECT_FALSE(Parse(FLibText_ToLong, junk)) << junk;
+  }
+  EXPECT_FALSE(Parse(FLibText_HexToUInt64, "g"));
+  EXPECT_FALSE(Parse(FLibText_HexToUInt64, "+1"));
+}
+
 }  // namespace

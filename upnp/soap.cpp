@@ -195,39 +195,6 @@ int UpnpLattice_SendResponse(FLibWebSession* session, std::string_view serviceTy
   return SendPiece(session, body, true);
 }
 
-int UpnpLattice_BeginResponse(FLibWebSession* session, std::string_view action,
-                              std::string_view serviceType) {
-  if (session == nullptr) return 1;
-  int result = FLibWebServer_BeginStreamRaw(session, 200, "OK", kSoapResponseHeaders);
-  if (!IsWritten(result)) return result;
-  std::string opening = std::string(kSoapStreamedOpening) + std::string(action) +
-                        "Response xmlns:u=\"" + std::string(serviceType) + "\">";
-  result = SendPiece(session, opening, false);
-  return IsWritten(result) ? 0 : result;
-}
-
-int UpnpLattice_ResponseArgument(FLibWebSession* session, std::string_view name, const char* value,
-                                 size_t valueLength, int ownership, bool start, bool end) {
-  int result = 0;
-  if (start) result = SendPiece(session, "<" + std::string(name) + ">", false);
-  if (valueLength >= 1) {
-    int r = FLibWebServer_StreamPiece(session, value, valueLength, ownership, false);
-    if (!IsWritten(r)) result = r;
-  } else if (ownership == FLibOwnership_Free) {
-    std::free(const_cast<char*>(value));
-  }
-  if (end) {
-    int r = SendPiece(session, "</" + std::string(name) + ">\r\n", false);
-    if (!IsWritten(r)) result = r;
-  }
-  return IsWritten(result) ? 0 : result;
-}
-
-int UpnpLattice_EndResponse(FLibWebSession* session, std::string_view action) {
-  return SendPiece(
-      session, "</u:" + std::string(action) + "Response>\r\n   </s:Body>\r\n</s:Envelope>", true);
-}
-
 int UpnpLattice_Response_GetSystemUpdateID(FLibWebSession* session, uint32_t id) {
   return UpnpLattice_SendResponse(session, kContentDirectoryServiceType, "GetSystemUpdateID",
                                   UpnpFormat("<Id>%u</Id>", id));

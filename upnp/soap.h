@@ -93,17 +93,6 @@ void UpnpLattice_SendFault(FLibWebSession* session, int code, std::string_view t
 int UpnpLattice_SendResponse(FLibWebSession* session, std::string_view serviceType,
                              std::string_view action, std::string_view argumentsXml);
 
-// Streamed responses: the head and the opening of the envelope, then arguments in one or
-// more pieces, then the end. BeginResponse returns 1 for a null session, a negative web
-// server result when the head could not be sent, else 0.
-int UpnpLattice_BeginResponse(FLibWebSession* session, std::string_view action,
-                              std::string_view serviceType);
-// With `start` writes "<name>", then the value (ownership of FLibOwnership), with `end`
-// "</name>\r\n".
-int UpnpLattice_ResponseArgument(FLibWebSession* session, std::string_view name, const char* value,
-                                 size_t valueLength, int ownership, bool start, bool end);
-int UpnpLattice_EndResponse(FLibWebSession* session, std::string_view action);
-
 // Per-action answers. Strings go in as given: callers pass them XML-escaped.
 int UpnpLattice_Response_GetSystemUpdateID(FLibWebSession* session, uint32_t id);
 int UpnpLattice_Response_GetSortCapabilities(FLibWebSession* session, std::string_view sortCaps);
