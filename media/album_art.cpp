@@ -107,38 +107,27 @@ bool EmbeddedUnguarded(const std::string& path, std::string* picture) {
 // Only reached once a picture has been opened, which cannot happen unless libvips loaded.
 const VipsApi& Vips() { return *Vips_Ensure(); }
 
-// Each step replaces `image` by its result; false when the step failed.
-template <typename Step>
-bool Apply(VipsImagePtr* image, Step step) {
-  VipsImage* out = nullptr;
-  if (step(image->get(), &out) != 0) {
-    Vips().error_clear();
-    return false;
-  }
-  image->reset(out);
-  return true;
-}
-
 // Encodes a scaled picture as JPEG_TN: 8-bit sRGB (or grey), transparency flattened onto
 // black, baseline, no metadata.
 bool WriteJpeg(VipsImagePtr image, const std::string& jpegPath) {
   if (!image) return false;
-  if (Vips().image_hasalpha(image.get()) && !Apply(&image, [](VipsImage* in, VipsImage** out) {
+  if (Vips().image_hasalpha(image.get()) && !Vips_Apply(&image, [](VipsImage* in, VipsImage** out) {
         return Vips().flatten(in, out, nullptr);
       }))
     return false;
   VipsInterpretation kind = Vips().image_get_interpretation(image.get());
   if (kind != VIPS_INTERPRETATION_sRGB && kind != VIPS_INTERPRETATION_B_W &&
-      !Apply(&image, [](VipsImage* in, VipsImage** out) {
+      !Vips_Apply(&image, [](VipsImage* in, VipsImage** out) {
         return Vips().colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
       }))
     return false;
   if (Vips().image_get_format(image.get()) != VIPS_FORMAT_UCHAR &&
-      !Apply(&image,
-             [](VipsImage* in, VipsImage** out) { return Vips().cast_uchar(in, out, nullptr); }))
+      !Vips_Apply(&image, [](VipsImage* in, VipsImage** out) {
+        return Vips().cast_uchar(in, out, nullptr);
+      }))
     return false;
   int bands = Vips().image_get_bands(image.get());
-  if (bands != 1 && bands != 3 && !Apply(&image, [bands](VipsImage* in, VipsImage** out) {
+  if (bands != 1 && bands != 3 && !Vips_Apply(&image, [bands](VipsImage* in, VipsImage** out) {
         return Vips().extract_band(in, out, 0, "n", bands > 3 ? 3 : 1, nullptr);
       }))
     return false;

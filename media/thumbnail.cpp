@@ -159,18 +159,6 @@ int32_t PixelsPerMetre(double pixelsPerMillimetre) {
 // unless it loaded.
 const VipsApi& Vips() { return *Vips_Ensure(); }
 
-// Each step replaces `image` by its result; false (image unchanged) when the step failed.
-template <typename Step>
-bool Apply(VipsImagePtr* image, Step step) {
-  VipsImage* out = nullptr;
-  if (step(image->get(), &out) != 0) {
-    Vips().error_clear();
-    return false;
-  }
-  image->reset(out);
-  return true;
-}
-
 // The picture scaled to exactly `width` x `height`, as libvips's shrink-on-load allows
 // when it can read the file itself, else from the already opened picture.
 VipsImagePtr Scale(const std::string& path, VipsImage* picture, int width, int height) {
@@ -192,25 +180,26 @@ VipsImagePtr Scale(const std::string& path, VipsImage* picture, int width, int h
 
 // Turns any picture into three 8-bit sRGB bands, transparency flattened onto black.
 bool ToRgb24(VipsImagePtr* image) {
-  if (Vips().image_hasalpha(image->get()) && !Apply(image, [](VipsImage* in, VipsImage** out) {
+  if (Vips().image_hasalpha(image->get()) && !Vips_Apply(image, [](VipsImage* in, VipsImage** out) {
         return Vips().flatten(in, out, nullptr);
       })) {
     return false;
   }
   if (Vips().image_get_interpretation(image->get()) != VIPS_INTERPRETATION_sRGB) {
     // Pictures libvips cannot convert (multiband, for instance) go on as they are.
-    Apply(image, [](VipsImage* in, VipsImage** out) {
+    Vips_Apply(image, [](VipsImage* in, VipsImage** out) {
       return Vips().colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
     });
   }
   if (Vips().image_get_format(image->get()) != VIPS_FORMAT_UCHAR &&
-      !Apply(image,
-             [](VipsImage* in, VipsImage** out) { return Vips().cast_uchar(in, out, nullptr); })) {
+      !Vips_Apply(image, [](VipsImage* in, VipsImage** out) {
+        return Vips().cast_uchar(in, out, nullptr);
+      })) {
     return false;
   }
   int bands = Vips().image_get_bands(image->get());
   if (bands < 3) {
-    return Apply(image, [](VipsImage* in, VipsImage** out) {
+    return Vips_Apply(image, [](VipsImage* in, VipsImage** out) {
       VipsImage* grey = nullptr;
       if (Vips().extract_band(in, &grey, 0, nullptr) != 0) return -1;
       VipsImage* three[3] = {grey, grey, grey};
@@ -220,7 +209,7 @@ bool ToRgb24(VipsImagePtr* image) {
     });
   }
   if (bands > 3) {
-    return Apply(image, [](VipsImage* in, VipsImage** out) {
+    return Vips_Apply(image, [](VipsImage* in, VipsImage** out) {
       return Vips().extract_band(in, out, 0, "n", 3, nullptr);
     });
   }
@@ -244,7 +233,7 @@ bool Render(const std::string& sourcePath, const std::string& thumbPath, int wid
   if (!image || !ToRgb24(&image)) return false;
   // The canvas is black around the drawn picture; a scaled result a pixel off its size is
   // clipped by the canvas or leaves a black line rather than shifting the picture.
-  if (!Apply(&image, [&](VipsImage* in, VipsImage** out) {
+  if (!Vips_Apply(&image, [&](VipsImage* in, VipsImage** out) {
         return Vips().embed(in, out, geometry.drawX, geometry.drawY, geometry.canvasWidth,
                             geometry.canvasHeight, "extend", VIPS_EXTEND_BLACK, nullptr);
       })) {

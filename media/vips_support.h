@@ -66,4 +66,18 @@ VipsSourcePtr Vips_OpenSource(const std::string& path);
 // Null when the file cannot be read as a picture. Clears libvips's error text.
 VipsImagePtr Vips_LoadSequential(const std::string& path);
 
+// Runs one libvips operation on `image`: `step(in, &out)` returns 0 and a new image, which
+// replaces `image`. False, with `image` unchanged and libvips's error text cleared, when
+// the step failed. Only called once a picture is open, so libvips is loaded.
+template <typename Step>
+bool Vips_Apply(VipsImagePtr* image, Step step) {
+  VipsImage* out = nullptr;
+  if (step(image->get(), &out) != 0) {
+    Vips_Ensure()->error_clear();
+    return false;
+  }
+  image->reset(out);
+  return true;
+}
+
 }  // namespace media
