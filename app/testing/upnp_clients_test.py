@@ -291,54 +291,88 @@ def seconds(text):
         return -1
 
 
+class Renderer:
+    """gmediarender on the veth interface, found by a GUPnP control point."""
+
+    def __init__(self):
+        sink = "fakesink sync=true"
+        self.process = subprocess.Popen(
+            ["gmediarender", "-I", "v0", "-f", "Orvex Test Renderer",
+             "-u", "6f727665-7874-6573-7472-656e64657231",
+             "--gstout-audiopipe", sink, "--gstout-videopipe", sink],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.finder = MediaServerFinder("urn:schemas-upnp-org:device:MediaRenderer:1")
+        self.found = self.finder.find(30) is not None
+        if self.found:
+            services = self.finder.services()
+            self.transport = services["urn:schemas-upnp-org:service:AVTransport:1"]
+            manager = services["urn:schemas-upnp-org:service:ConnectionManager:1"]
+            info = (gupnp_call(manager, "GetProtocolInfo", [], ["Sink"]) or [""])[0] or ""
+            self.accepted = {i.split(":")[2] for i in info.split(",") if i.count(":") == 3}
+
+    def call(self, name, ins, outs=()):
+        return gupnp_call(self.transport, name, [("InstanceID", "0")] + ins, outs)
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+def play_on(renderer, url, metadata):
+    """The transport states seen until it played, and the positions it reported."""
+    # A renderer that has just announced itself may still be setting up its player on a
+    # busy machine; it is given a few seconds to take the first order.
+    set_uri = []
+    renderer.finder.spin(lambda: set_uri.append(renderer.call("SetAVTransportURI", [
+        ("CurrentURI", url), ("CurrentURIMetaData", metadata)])) or set_uri[-1] is not None, 10)
+    ordered = bool(set_uri) and set_uri[-1] is not None
+    play = renderer.call("Play", [("Speed", "1")]) if ordered else None
+    state = []
+
+    def playing():
+        state[:] = renderer.call("GetTransportInfo", [], ["CurrentTransportState"]) or [None]
+        return state[0] == "PLAYING"
+    played = play is not None and renderer.finder.spin(playing, 20)
+    position = lambda: seconds((renderer.call(  # noqa: E731
+        "GetPositionInfo", [], ["RelTime"]) or [""])[0])
+    # The position is reported in whole seconds.
+    first, later = position(), []
+    renderer.finder.spin(lambda: later.append(position()) or later[-1] > first, 4)
+    renderer.call("Stop", [])
+    return played, state, first, later[-1]
+
+
 def check_renderer(cd, items, desktop, server):
     """gmediarender plays an MP3, an AVI and an MP4 of the server's, told to by a GUPnP
     control point with the server's own DIDL-Lite as metadata."""
-    sink = "fakesink sync=true"
-    renderer = subprocess.Popen(["gmediarender", "-I", "v0", "-f", "Orvex Test Renderer",
-                                 "-u", "6f727665-7874-6573-7472-656e64657231",
-                                 "--gstout-audiopipe", sink, "--gstout-videopipe", sink],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    renderer = Renderer()
     try:
-        finder = MediaServerFinder("urn:schemas-upnp-org:device:MediaRenderer:1")
-        if not check(finder.find(30) is not None, "GUPnP finds gmediarender"):
+        if not check(renderer.found, "GUPnP finds gmediarender"):
             return
-        services = finder.services()
-        transport = services["urn:schemas-upnp-org:service:AVTransport:1"]
-        manager = services["urn:schemas-upnp-org:service:ConnectionManager:1"]
-        sink_info = (gupnp_call(manager, "GetProtocolInfo", [], ["Sink"]) or [""])[0] or ""
-        accepted = {info.split(":")[2] for info in sink_info.split(",") if info.count(":") == 3}
         for title in ("song", "divx", "clip"):
             item = items[title][0]
             metadata = cd.browse(item["id"], "BrowseMetadata")
             # The renderer lists GStreamer's names (video/x-msvideo, video/quicktime), not
             # every alias: like most control points, send the first resource then.
-            playable = [url for url, info, _ in item["res"] if info.split(":")[2] in accepted]
+            playable = [url for url, info, _ in item["res"]
+                        if info.split(":")[2] in renderer.accepted]
             url = (playable or [item["res"][0][0]])[0]
-            # A renderer that has just announced itself may still be setting up its player
-            # on a busy machine; it is given a few seconds to take the first order.
-            set_uri = []
-            finder.spin(lambda: set_uri.append(gupnp_call(transport, "SetAVTransportURI", [
-                ("InstanceID", "0"), ("CurrentURI", url), ("CurrentURIMetaData", metadata)]))
-                or set_uri[-1] is not None, 10)
-            set_uri = set_uri[-1] if set_uri else None
-            play = gupnp_call(transport, "Play", [("InstanceID", "0"), ("Speed", "1")])
-            state = []
-
-            def playing():
-                state[:] = gupnp_call(transport, "GetTransportInfo", [("InstanceID", "0")],
-                                      ["CurrentTransportState"]) or [None]
-                return state[0] == "PLAYING"
-            check(set_uri is not None and play is not None and finder.spin(playing, 20),
-                  "%s: gmediarender plays %s (%s)" % (title, url, state))
-            position = lambda: seconds((gupnp_call(  # noqa: E731
-                transport, "GetPositionInfo", [("InstanceID", "0")], ["RelTime"]) or [""])[0])
-            # The position is reported in whole seconds.
-            first, later = position(), []
-            finder.spin(lambda: later.append(position()) or later[-1] > first, 4)
-            check(0 <= first < later[-1], "%s: its position advances (%s s, then %s s)"
-                  % (title, first, later[-1]))
-            gupnp_call(transport, "Stop", [("InstanceID", "0")])
+            played, state, first, last = play_on(renderer, url, metadata)
+            if renderer.process.poll() is not None:
+                # gmediarender's player now and then dies on a loaded machine as it takes
+                # an order; the server is not part of that. One fresh renderer tries again.
+                print("     gmediarender ended (status %s); a new one tries %s"
+                      % (renderer.process.returncode, title), flush=True)
+                renderer.stop()
+                renderer = Renderer()
+                played, state, first, last = (
+                    play_on(renderer, url, metadata) if renderer.found else (False, [], -1, -1))
+            check(played, "%s: gmediarender plays %s (%s)" % (title, url, state))
+            check(0 <= first < last, "%s: its position advances (%s s, then %s s)"
+                  % (title, first, last))
             server.serving(cd, "gmediarender played " + title)
             if desktop is None:
                 continue
@@ -348,11 +382,7 @@ def check_renderer(cd, items, desktop, server):
                   "%s: the transfer list shows the bytes sent to the renderer: %s"
                   % (title, rows[:2]))
     finally:
-        renderer.terminate()
-        try:
-            renderer.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            renderer.kill()
+        renderer.stop()
 
 
 # Items that get album art: the songs beside the folder picture, the pictures and the
