@@ -69,7 +69,13 @@ void RecordTransfer(std::string_view filePath, std::string_view clientAddress, u
   if (ring.head == ring.tail) ring.tail = (ring.tail + 1) % kTransferRingSize;
 }
 
-void UpdateTransfer(std::string_view urlPath, std::string_view clientAddress, uint64_t sent) {
+namespace {
+
+// Runs `change` on the newest entry of this URL and client that `wanted` accepts, under
+// the list's lock.
+template <typename Wanted, typename Change>
+void ChangeNewest(std::string_view urlPath, std::string_view clientAddress, Wanted wanted,
+                  Change change) {
   std::string client = Capped(clientAddress, kTransferClientBytes);
   std::string url = Capped(urlPath, kTransferPathBytes);
   TransferRing& ring = Ring();
@@ -77,25 +83,27 @@ void UpdateTransfer(std::string_view urlPath, std::string_view clientAddress, ui
   for (size_t i = ring.head; i != ring.tail;) {
     i = Previous(i);
     TransferEntry& entry = ring.entries[i];
-    if (!Matches(entry, url, client)) continue;
-    entry.Sent = sent;
-    if (entry.State == kTransferShown) entry.State = kTransferChanged;
+    if (!wanted(entry) || !Matches(entry, url, client)) continue;
+    change(entry);
     return;
   }
 }
 
+}  // namespace
+
+void UpdateTransfer(std::string_view urlPath, std::string_view clientAddress, uint64_t sent) {
+  ChangeNewest(
+      urlPath, clientAddress, [](const TransferEntry&) { return true; },
+      [sent](TransferEntry& entry) {
+        entry.Sent = sent;
+        if (entry.State == kTransferShown) entry.State = kTransferChanged;
+      });
+}
+
 void EndTransfer(std::string_view urlPath, std::string_view clientAddress) {
-  std::string client = Capped(clientAddress, kTransferClientBytes);
-  std::string url = Capped(urlPath, kTransferPathBytes);
-  TransferRing& ring = Ring();
-  std::lock_guard guard(ring.lock);
-  for (size_t i = ring.head; i != ring.tail;) {
-    i = Previous(i);
-    TransferEntry& entry = ring.entries[i];
-    if (entry.Open == 0 || !Matches(entry, url, client)) continue;
-    --entry.Open;
-    return;
-  }
+  ChangeNewest(
+      urlPath, clientAddress, [](const TransferEntry& entry) { return entry.Open > 0; },
+      [](TransferEntry& entry) { --entry.Open; });
 }
 
 std::vector<TransferEntry> OpenTransfers() {
