@@ -160,17 +160,6 @@ TEST_F(TransferTest, PreCacheSendsTheSameBytesFromItsWindow) {
   EXPECT_GT(Aio_GetCounters().CacheHits - before.CacheHits, 5000u);
 }
 
-TEST_F(TransferTest, ClosedConnectionEndsTheTransfer) {
-  platform::testing::WriteFile(lib_.Path("big.mpg"), Pattern(0, 20 << 20));
-  {
-    Client client(port_);
-    Exchange(client, Request("big.mpg"), 100000);
-    EXPECT_EQ(RP_ActiveTransfers(), 1u);
-    client.ResetOnClose();
-  }
-  EXPECT_TRUE(WaitFor([] { return RP_ActiveTransfers() == 0; }));
-}
-
 TEST_F(TransferTest, FileThatShrinksMidTransferClosesTheConnection) {
   const size_t size = 40 << 20;
   platform::testing::WriteFile(lib_.Path("shrinking.mpg"), Pattern(0, size));

@@ -28,6 +28,7 @@ class DiscImageTest : public ::testing::Test {
     tree_ = lib_.Path("tree");
     ASSERT_TRUE(scan_test::WriteMp3(tree_ + "/MUSIC/Deep/song.mp3"));
     ASSERT_TRUE(scan_test::WriteJpeg(tree_ + "/cover.jpg"));
+    ASSERT_TRUE(scan_test::WriteVideo(tree_ + "/VIDEO_TS/VTS_01_1.VOB"));
     scan_test::WriteText(tree_ + "/readme.txt", "text");
     scan_test::MakeDirs(tree_ + "/EMPTY/ALSO");
   }
@@ -60,10 +61,12 @@ TEST_F(DiscImageTest, MembersAreStoredInTheirFoldersAndEmptyContainersPruned) {
   // the server; offsets past 4 GiB are written whole.
   EXPECT_EQ(Scan_DiscMemberPath("/m/a.iso", int64_t{5} << 32, "v.vob"),
             "/m/a.iso/%offset%21474836480/v.vob");
-  // A picture inside an image is browsed and fetched by the real-client suite; the audio
-  // view keeps no picture and no empty folder of the image.
+  // A picture inside an image is browsed and fetched by the real-client suite; each view
+  // keeps only the folders of its kind, and no empty folder of the image.
   EXPECT_EQ(scan_test::Names(Children(top.MyIndex)), (std::set<std::string>{"MUSIC"}));
-  EXPECT_EQ(ChildNamed(kContainerVideoFolders, lib_.media()).MyIndex, -1);
+  int32_t videoFolder = ChildNamed(kContainerVideoFolders, lib_.media()).MyIndex;
+  EXPECT_EQ(scan_test::Names(Children(ChildNamed(videoFolder, "disc.iso(iso)").MyIndex)),
+            (std::set<std::string>{"VIDEO_TS"}));
   EXPECT_EQ(lib_.Faults(), std::vector<std::string>{});
 
   // Scanning again reads the image anew instead of storing it twice.

@@ -317,10 +317,23 @@ TEST(ScannerIncrementalTest, AddedAndRemovedFilesAndFoldersUpdateTheirContainerC
   EXPECT_EQ(Names(Children(image)), (std::set<std::string>{"p.jpg"}));
   EXPECT_EQ(Scan_LibraryTotals().audio, 0);
 
-  // A path outside every shared folder is ignored.
-  ASSERT_TRUE(WriteMp3(lib.Path("outside.mp3")));
-  Scan_AddPath(lib.Path("outside.mp3"));
-  EXPECT_TRUE(RowsOfPath(lib.Path("outside.mp3")).empty());
+  // A video is stored in its own view; a disc image that holds nothing leaves no folder.
+  ASSERT_TRUE(WriteVideo(lib.MediaPath("films/clip.mp4")));
+  Scan_AddPath(lib.MediaPath("films/clip.mp4"));
+  EXPECT_EQ(RowsOfPath(lib.MediaPath("films/clip.mp4")).size(), 2u);
+  WriteText(lib.MediaPath("discs/broken.iso"), "");
+  Scan_AddPath(lib.MediaPath("discs/broken.iso"));
+  EXPECT_TRUE(RowsOfPath(lib.MediaPath("discs")).empty());
+  // Hidden names, compressed folders, other kinds and paths outside every shared folder
+  // are ignored, as files and as folders.
+  for (const std::string& path :
+       {lib.MediaPath(".dot.mp3"), lib.MediaPath(".hidden/a.mp3"), lib.MediaPath("pack.zip/b.mp3"),
+        lib.MediaPath("notes.txt"), lib.Path("outside/c.mp3")}) {
+    ASSERT_TRUE(WriteMp3(path));
+    Scan_AddPath(path);
+    Scan_AddFolder(std::filesystem::path(path).parent_path());
+    EXPECT_TRUE(RowsOfPath(path).empty()) << path;
+  }
   EXPECT_EQ(lib.Faults(), std::vector<std::string>{});
 }
 
