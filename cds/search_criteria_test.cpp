@@ -34,7 +34,8 @@ TEST(SearchCriteriaTest, AcceptsTheGrammar) {
         "upnp:album exists false", "UPNP:ARTIST = \"x\"", "dc:creator = \"\"",
         "((dc:title = \"a\" or dc:title = \"b\") and upnp:genre exists true)",
         "dc:title = \"with \\\"quotes\\\" and \\\\ backslash\"",
-        "dc:title=\"a\"and(dc:title=\"b\")"}) {
+        "dc:title=\"a\"and(dc:title=\"b\")", "\tdc:title\n=\r\"a\"\v\f",
+        "dc:title>=\"a\"or dc:title<\"b\""}) {
     EXPECT_TRUE(Compiles(criteria)) << criteria;
   }
 }
@@ -45,7 +46,7 @@ TEST(SearchCriteriaTest, RejectsMalformedOrUnsupportedCriteria) {
         "dc:title ! \"a\"", "dc:title exists maybe", "(dc:title = \"a\"", "dc:title = \"a\")",
         "dc:title = \"a\" and", "and dc:title = \"a\"", "dc:title = \"a\" dc:title = \"b\"",
         "dc:title = \"a\" xor dc:title = \"b\"", "upnp:rating = \"5\"", "* and dc:title = \"a\"",
-        "dc:title like \"a\"", "\"a\" = dc:title", "dc:title = \"a\" or ()"}) {
+        "dc:title like \"a\"", "\"a\" = dc:title", "dc:title = \"a\" or ()", "dc:title <"}) {
     EXPECT_FALSE(Compiles(criteria)) << criteria;
   }
 }
@@ -78,6 +79,11 @@ TEST(SearchCriteriaTest, LimitsBoundTheStatement) {
   EXPECT_FALSE(Compiles("dc:title = \"" + std::string(kSearchCriteriaMaxBytes, 'a') + "\""));
   // Deep nesting beyond every limit is refused without exhausting the stack.
   EXPECT_FALSE(Compiles(std::string(100000, '(')));
+  // A caller may not want the reason.
+  Sql sql;
+  EXPECT_FALSE(Search_CompileCriteria("dc:title", &sql, nullptr));
+  EXPECT_FALSE(
+      Search_CompileCriteria(std::string(kSearchCriteriaMaxBytes + 1, ' '), &sql, nullptr));
 }
 
 }  // namespace

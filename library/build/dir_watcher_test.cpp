@@ -1,6 +1,9 @@
 #include "library/build/dir_watcher.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -112,6 +115,32 @@ TEST_F(DirWatcherTest, WatchLimitIsReportedOnceAndTheFolderMarkedForARefresh) {
   size_t first = log.find("fs.inotify.max_user_watches");
   ASSERT_NE(first, std::string::npos);
   EXPECT_EQ(log.find("fs.inotify.max_user_watches", first + 1), std::string::npos);
+}
+
+// Only the names the filters let through are reported; links arrive at once, as nothing
+// writes through them; a file moved while written, alone and with its folder, arrives
+// under its last name once closed.
+TEST_F(DirWatcherTest, FiltersLinksAndFilesMovedWhileWritten) {
+  ASSERT_EQ(watcher_.WatchDirectory(root_, kSharedFolderChangeFilter, handler_, true,
+                                    "*.mp3;;*.ogg", "skip*"),
+            0);
+  WriteFile(root_ + "/notes.txt", "x");
+  WriteFile(root_ + "/skip.mp3", "x");
+  WriteFile(dir_.Join("outside.mp3"), "x");
+  ASSERT_EQ(::link(dir_.Join("outside.mp3").c_str(), (root_ + "/hard.mp3").c_str()), 0);
+  ASSERT_TRUE(WaitSaw("added " + root_ + "/hard.mp3"));
+  ASSERT_EQ(::chmod((root_ + "/hard.mp3").c_str(), 0600), 0);
+  EXPECT_TRUE(WaitSaw("modified " + root_ + "/hard.mp3"));
+  EXPECT_FALSE(handler_->Saw("added " + root_ + "/notes.txt"));
+  EXPECT_FALSE(handler_->Saw("added " + root_ + "/skip.mp3"));
+
+  int fd = ::open((root_ + "/a/part.mp3").c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "data", 4), 4);
+  ASSERT_EQ(::rename((root_ + "/a/part.mp3").c_str(), (root_ + "/a/b/song.mp3").c_str()), 0);
+  ASSERT_EQ(::rename((root_ + "/a/b").c_str(), (root_ + "/c").c_str()), 0);
+  ::close(fd);
+  EXPECT_TRUE(WaitSaw("added " + root_ + "/c/song.mp3"));
 }
 
 }  // namespace
