@@ -333,13 +333,50 @@ TEST_F(LibraryTest, FailedCompactionKeepsTheCopyAndTheLibraryInUse) {
   fs::remove(dir_ + "/temp.mdb");
 }
 
-TEST_F(LibraryTest, OperationsOnAClosedLibraryFailQuietly) {
-  db_close();
-  EXPECT_EQ(db_execute(sql::DeleteAllObjects()), 0);
-  EXPECT_EQ(db_selectT(sql::Children(7)), 0);
+// A statement that cannot be prepared, fails while it runs, or meets a closed library
+// gives nothing and says so, rather than a half answer.
+TEST_F(LibraryTest, StatementsThatFailGiveNothingAndSaySo) {
+  MediaRecord record;
   std::vector<MediaRecord> page;
-  EXPECT_EQ(db_browsePage(sql::Children(7), &page, 0, 5), 0);
+  for (bool open : {true, false}) {
+    if (!open) db_close();
+    for (const char* text :
+         {"select * from NoSuchTable", "select abs(-9223372036854775807 - 1) as MyIndex"}) {
+      const Sql broken{text, {}};
+      EXPECT_EQ(db_execute(broken), 0) << text;
+      EXPECT_EQ(db_getCount(broken), 0) << text;
+      EXPECT_EQ(db_getOneRecord(broken, &record), 0) << text;
+      EXPECT_EQ(db_selectT(broken), 0) << text;
+      EXPECT_EQ(db_browsePage(broken, &page, 0, 5), 0) << text;
+      EXPECT_EQ(db_getRecordAt(broken, &record, 0), 0) << text;
+    }
+  }
+  SharedFolderRecord folder;
+  EXPECT_EQ(db_getSharedFolder("/m", &folder), 0);
+  EXPECT_TRUE(db_listSharedFolders().empty());
+  EXPECT_EQ(db_countSharedFolders(), 0);
+  EXPECT_FALSE(LibraryTransaction().Commit());
+  EXPECT_GE(lib_.messages().size(), 8u);
+  EXPECT_EQ(db_openAt(dir_ + "/no/folder.mdb"), 0);
   ASSERT_EQ(db_open(), 1);
+}
+
+// Names stored beside a record are plain file names; anything else names no file.
+TEST(SiblingPathTest, OnlyPlainNamesNameAFile) {
+  MediaRecord r;
+  r.FilePath = "/m/a.mp3";
+  for (const char* name : {"", " \t", ".", "..", "x/y.jpg"}) {
+    r.CDCover = name;
+    EXPECT_EQ(CoverPath(r), "") << name;
+  }
+  for (const char* name : {"", "-", ".", "..", "x/y.jpg"}) {
+    r.AlbumArt = name;
+    EXPECT_EQ(AlbumArtPath(r), "") << name;
+  }
+  r.Subtitle = "a.srt";
+  EXPECT_EQ(SubtitlePath(r), "/m/a.srt");
+  r.FilePath = "a.mp3";
+  EXPECT_EQ(SubtitlePath(r), "");
 }
 
 }  // namespace
