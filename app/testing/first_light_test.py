@@ -46,6 +46,14 @@ def make_media(media):
            os.path.join(media, "clip.mp4"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=160x120:d=2:r=10", "-c:v", "mpeg4",
            os.path.join(media, "film.mkv"))
+    # Videos whose frames are laid out otherwise: full-range 4:2:2, 4:4:4 and grey; 10-bit
+    # frames are not converted, so that video gets no art.
+    os.makedirs(os.path.join(media, "Frames"))
+    for name, pixels in (("mjpeg.avi", "yuvj422p"), ("full.mkv", "yuv444p"),
+                         ("grey.mkv", "gray"), ("tenbit.mkv", "yuv420p10le")):
+        ffmpeg("-f", "lavfi", "-i", "testsrc=s=160x120:d=2:r=10", "-c:v",
+               "mjpeg" if name.endswith(".avi") else "ffv1", "-pix_fmt", pixels,
+               os.path.join(media, "Frames", name))
     # A video that nothing can decode.
     with open(os.path.join(media, "garbled.mp4"), "wb") as f:
         f.write(b"\0\0\0\x18ftypisom" + bytes(range(256)) * 40)
@@ -272,8 +280,8 @@ def check_subtitles(browser, items, media):
 
 def check_album_art(browser, expected):
     """Art is made after the scan: the items in `expected` get it, as JPEGs of the given
-    size; a song whose tags hold a broken picture, one without any picture and a video
-    that cannot be decoded get none."""
+    size; a song whose tags hold a broken picture, one without any picture, a video that
+    cannot be decoded and one of 10-bit frames get none."""
     end = time.time() + 60
     while browser.cd:
         browser.objects = {}
@@ -291,7 +299,7 @@ def check_album_art(browser, expected):
         check(status == 200 and fields.get("content-type") == "image/jpeg" and
               jpeg_size(body) == size, "%s: its art is a %s JPEG (%s, %s, %s)"
               % (title, size, status, fields.get("content-type"), jpeg_size(body[:4096])))
-    for title in ("broken", "lonely", "garbled"):
+    for title in ("broken", "lonely", "garbled", "tenbit"):
         check(title in art and not art[title], "%s has no album art (%s)" % (title, art.get(title)))
 
 
@@ -395,7 +403,8 @@ def use(home, media, inside):
     # The folder picture is 64 x 64; the songs' own covers, the picture and the video are 4:3,
     # the pictures that need converting 2:1.
     expected = {"song": (64, 64), "covered": (160, 120), "photo": (160, 120), "clip": (160, 120),
-                "alpha": (160, 80), "deep": (160, 80), "greyalpha": (160, 80)}
+                "alpha": (160, 80), "deep": (160, 80), "greyalpha": (160, 80),
+                "mjpeg": (160, 120), "full": (160, 120), "grey": (160, 120)}
     expected.update(("cover-" + kind, (160, 120))
                     for kind in ("flac", "m4a", "wma", "ogg", "opus", "wav"))
     check_album_art(browser, expected)
