@@ -72,29 +72,37 @@ def item_resources(text, name):
     return None
 
 
-def find(args):
-    location = args.location or bc.ssdp_location(args.discover_seconds)
+def find_items(location, names):
+    """{name: item} for each of `names` whose item is found browsing down from "0"."""
     client = bc.Client(bc.control_url(location))
+    found = {}
     try:
         level, seen = ["0"], 0
-        while level and seen < MAX_CONTAINERS:
+        while level and seen < MAX_CONTAINERS and len(found) < len(names):
             following = []
             for container in level:
                 seen += 1
                 objects, _, _, text = bc.browse(client, container, "BrowseDirectChildren", 0, 0)
-                item = item_resources(text, args.name)
-                if item:
-                    item.update({"label": args.label, "location": location,
-                                 "container": container})
-                    write_json(args.out, item)
-                    print("  %s: item %s in %s: %s" % (args.label, item["id"], container,
-                                                       " | ".join(item["res"])), flush=True)
-                    return
+                for name in names:
+                    item = item_resources(text, name)
+                    if item and name not in found:
+                        found[name] = dict(item, location=location, container=container)
                 following += [o["id"] for o in objects if o["kind"] == "container"]
             level = following
-        bc.fail("no item naming %s below \"0\" (%d containers browsed)" % (args.name, seen))
     finally:
         client.close()
+    for name in names:
+        if name not in found:
+            bc.fail("no item naming %s below \"0\" (%d containers browsed)" % (name, seen))
+    return found
+
+
+def find(args):
+    location = args.location or bc.ssdp_location(args.discover_seconds)
+    item = dict(find_items(location, [args.name])[args.name], label=args.label)
+    write_json(args.out, item)
+    print("  %s: item %s in %s: %s" % (args.label, item["id"], item["container"],
+                                       " | ".join(item["res"])), flush=True)
 
 
 # ---------------------------------------------------------------- fetch
