@@ -147,9 +147,9 @@ TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
   EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos);
 }
 
-// Settings by name: --set changes them all or none, --get and --settings read them, and
-// a configuration file is checked whole (with the line of its first fault) before a start
-// applies it.
+// Settings by name through the program: --set, --get and --settings on the library, and
+// a configuration file checked whole (with the line of its first fault) before a start
+// applies it. Each key's refusals and all-or-none are the settings test's.
 TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) {
   setenv("XDG_CONFIG_HOME", dir_.Join("config").c_str(), 1);
   const std::vector<std::string> home = {"--home", home_};
@@ -159,10 +159,6 @@ TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) 
   };
   EXPECT_EQ(run({"--set", "quality=2", "--set", "language = German", "--get", "quality"}), 0);
   EXPECT_EQ(Read("run.log.out"), "2\n");
-  EXPECT_EQ(run({"--set", "transcoding=yes", "--set", "quality=3"}), 2);
-  EXPECT_NE(Read("run.log").find("bad value \"3\" for quality"), std::string::npos);
-  EXPECT_EQ(run({"--get", "transcoding"}), 0);
-  EXPECT_EQ(Read("run.log.out"), "no\n");
 
   // Every key; the folder is shared by the start that reads the file, with only the
   // listed types.
@@ -191,13 +187,11 @@ TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) 
   ASSERT_EQ(run({"--refresh", media, "--scan-only"}), 0);
   EXPECT_NE(Read("run.log").find(" 1 audio"), std::string::npos) << Read("run.log");
   EXPECT_EQ(run({"--set", "music-types=wav"}), 2);
-  EXPECT_NE(Read("run.log").find("bad value \"wav\" for music-types"), std::string::npos);
   EXPECT_EQ(run({"--set", "share=" + media}), 2);
   EXPECT_TRUE(fs::exists(dir_.Join("config/autostart/Orvex.desktop")));
 
   for (auto [text, message] : std::vector<std::pair<std::string, std::string>>{
            {"quality = 0\n# note\nvolume = 3\n", ":3: unknown setting volume"},
-           {"quality = 0\nname = a/b\n", ":2: bad value \"a/b\" for name"},
            {"quality\n", ":1: \"quality\" is not key = value"}}) {
     std::ofstream(config) << text;
     EXPECT_EQ(run({"--config", config, "--scan-only"}), 2) << text;
@@ -244,8 +238,7 @@ TEST_F(ProgramTest, ShareScanOnlyUnshareAndClearChangeTheLibrary) {
     TempLibrary probe;
     db_close();
     EXPECT_EQ(db_openAt(home_ + "/Orvex.mdb"), 1);
-    int n = db_getCount(q);
-    return n;
+    return db_getCount(q);
   };
   EXPECT_EQ(count(sql::CountAudioItems()), 1);
   EXPECT_EQ(count(sql::SharedFolder(media)), 1);
