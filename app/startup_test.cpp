@@ -125,6 +125,7 @@ TEST_F(ProgramTest, SecondCopyAsksTheFirstToShowItselfAndExitsWithZero) {
 
 // Runs that cannot do what they are asked end with a message and status 1 (the library
 // cannot be opened) or 2 (bad options, folders that are not there), and make no library.
+// --help and --version are the package test's.
 TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
   std::ofstream(home_ + "/file") << "x";
   for (auto [args, status, message] :
@@ -140,11 +141,11 @@ TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
   }
   EXPECT_EQ(Run({"--home"}), 2);
   EXPECT_FALSE(std::filesystem::exists(home_ + "/Orvex.mdb"));
-  EXPECT_EQ(Run({"--help"}), 0);
-  EXPECT_NE(Read("run.log.out").find("Usage: mirelle"), std::string::npos);
   std::ofstream(home_ + "/Orvex.mdb") << "not a library at all, just text";
-  EXPECT_EQ(Run({"--home", home_, "--headless"}), 1);
-  EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos);
+  for (const char* option : {"--headless", "--print-udn", "--settings"}) {
+    EXPECT_EQ(Run({"--home", home_, option}), 1) << option;
+    EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos) << option;
+  }
 }
 
 // Settings by name through the program: --set, --get and --settings on the library, and
@@ -253,6 +254,7 @@ TEST_F(ProgramTest, ShareScanOnlyUnshareAndClearChangeTheLibrary) {
   EXPECT_EQ(Run({"--home", home_, "--unshare", media, "--scan-only"}), 0);
   EXPECT_EQ(count(sql::CountAudioItems()), 0);
   EXPECT_EQ(Run({"--home", home_, "--unshare", media, "--scan-only"}), 2);
+  EXPECT_EQ(Run({"--home", home_, "--remove-stream", "http://no/", "--kind", "audio"}), 2);
 
   EXPECT_EQ(Run({"--home", home_, "--share", media, "--clear", "--scan-only"}), 0);
   EXPECT_EQ(count(sql::CountAudioItems()), 1);
