@@ -13,8 +13,7 @@ namespace {
 // The kernel keeps fifteen bytes of a name: the cut must not split a character, which
 // would leave invalid UTF-8 in every tool that shows threads.
 TEST(ThreadTest, LongNamesAreCutOnACharacterBoundaryAndAThreadCanGoIdle) {
-  for (const auto& [name, kept] : {std::pair{"seek", "seek"},
-                                   {"abcdefghijklmn\xC3\xA9", "abcdefghijklmn"},
+  for (const auto& [name, kept] : {std::pair{"abcdefghijklmn\xC3\xA9", "abcdefghijklmn"},
                                    {"abcdefghijklm\xC3\xA9\xC3\xA9", "abcdefghijklm\xC3\xA9"}}) {
     std::string seen;
     bool idle = false;
