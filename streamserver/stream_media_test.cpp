@@ -141,6 +141,9 @@ TEST_F(StreamMediaTest, FoldersRedirectThenListOnlyInsideSharedFolders) {
   WriteFile(music + "/blob", std::string("\x01\x02\x00", 3));
   WriteFile(music + "/song.mp3", std::string(300000, 's'));
   WriteFile(music + "/<b>?.txt", "x");
+  WriteFile(music + "/huge.iso", "");
+  ASSERT_EQ(::truncate((music + "/huge.iso").c_str(), int64_t{1} << 40), 0);
+  ASSERT_EQ(::symlink("nowhere", (music + "/broken").c_str()), 0);
   std::string wide;
   for (int i = 0; i < 30; ++i) wide += "\xc3\xa9";
   WriteFile(music + "/" + wide, "x");
@@ -166,12 +169,19 @@ TEST_F(StreamMediaTest, FoldersRedirectThenListOnlyInsideSharedFolders) {
   for (const std::string& part :
        {std::string("README                       27 B    09/09/2001 01:46:40   text/plain\r\n"),
         std::string("\r\nsong.mp3                    292 K    "),
+        std::string("\r\nhuge.iso                   1024 G    "), std::string("\r\nbroken "),
         std::string("\r\nsub/                                 "), std::string("   Directory\r\n"),
         "\r\n" + wide.substr(0, 20) + "..." + wide.substr(0, 22) + "      1 B"})
     EXPECT_NE(plain.body.find(part), std::string::npos) << part;
   EXPECT_LT(plain.body.find("README"), plain.body.find("blob"));  // by name, capitals first
-  std::string down = Get("/0/___/400/Music/?date-down").body;
-  EXPECT_LT(down.find(">song.mp3<"), down.find(">README<"));
+  for (const auto& [order, first, second] : {std::tuple{"date-down", ">song.mp3<", ">README<"},
+                                             {"name-down", ">song.mp3<", ">README<"},
+                                             {"date-up", ">README<", ">song.mp3<"}}) {
+    std::string listed = Get(std::string("/0/___/400/Music/?") + order).body;
+    EXPECT_LT(listed.find(first), listed.find(second)) << order;
+  }
+  Response head = Get("/0/___/400/Music/", "", "HEAD");
+  EXPECT_TRUE(head.status == 200 && head.body.empty() && head.headers.count("last-modified"));
   EXPECT_EQ(Get("/0/___/400/x/?sideways").status, 400);
   EXPECT_EQ(Get("/0/___/400/x/", "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n").status,
             304);
