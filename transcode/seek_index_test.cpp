@@ -113,26 +113,9 @@ TEST_F(SeekIndexTest, IndexFilesFollowTheirRecords) {
   EXPECT_FALSE(fs::exists(other));
 }
 
-TEST_F(SeekIndexTest, QueueRefusesWhenStoppedAndPathsThatDoNotFitAnEntry) {
-  EXPECT_EQ(IndexQueueAdd("/media/a.vob"), 0);
-  ASSERT_EQ(IndexCacheStart(), 1);
-  EXPECT_EQ(IndexCacheStart(), 1);
-  // Keep the worker away so the counts are exact.
-  IndexCacheSetIdleIntervalForTest(60000);
-  IndexCacheShutdown();
-  ASSERT_EQ(IndexCacheStart(), 1);
-  std::string fits = "/" + std::string(778, 'a');
-  EXPECT_EQ(IndexQueueAdd(fits), 1);
-  EXPECT_EQ(IndexQueueAdd(fits + "b"), 0);
-  EXPECT_EQ(IndexQueueCount(), 1u);
-  IndexCacheShutdown();
-  EXPECT_EQ(IndexQueueAdd("/media/a.vob"), 0);
-  EXPECT_EQ(IndexQueueCount(), 0u);
-}
-
 // The queue grows past its first size while the worker holds at the first file, and
-// loses nothing on the way.
-TEST_F(SeekIndexTest, QueueOf250GrowsAndEveryFileIsBuilt) {
+// loses nothing on the way; it refuses paths while stopped and those an entry cannot hold.
+TEST_F(SeekIndexTest, QueueOf250GrowsAndEveryFileIsBuiltButOnlyWhileRunning) {
   // Small navigation-pack files: two units of one sector each.
   Bytes nav(2 * kSector, 0);
   for (size_t s = 0; s < 2; ++s) {
@@ -149,11 +132,19 @@ TEST_F(SeekIndexTest, QueueOf250GrowsAndEveryFileIsBuilt) {
   std::mutex gate;
   std::unique_lock hold(gate);
   IndexCacheSetBuildHookForTest([&](const std::string&) { std::lock_guard wait(gate); });
+  EXPECT_EQ(IndexQueueAdd(paths[0]), 0);
   ASSERT_EQ(IndexCacheStart(), 1);
+  EXPECT_EQ(IndexCacheStart(), 1);
   for (int i = 0; i < 250; ++i) EXPECT_EQ(IndexQueueAdd(paths[i]), i + 1);
+  const std::string fits = "/" + std::string(778, 'a');
+  EXPECT_EQ(IndexQueueAdd(fits + "b"), 0);
+  EXPECT_EQ(IndexQueueAdd(fits), 251);
   hold.unlock();
   ASSERT_TRUE(WaitUntil([&] { return IndexQueueCount() == 0; }, 20000));
   for (const std::string& name : indexNames) EXPECT_TRUE(fs::exists(name)) << name;
+  IndexCacheShutdown();
+  EXPECT_EQ(IndexQueueAdd(paths[0]), 0);
+  EXPECT_EQ(IndexQueueCount(), 0u);
 }
 
 TEST_F(SeekIndexTest, StopFlagEndsThePassAfterTheCurrentFile) {
