@@ -123,7 +123,11 @@ TEST_F(StreamMediaTest, PicturesBesideTheItemOnlyWhenTheLibraryKnowsThem) {
   EXPECT_EQ(Get("/0/___/200/other.png").status, 404);
   AddItem(201, media_ + "/other.png", "Image");
   EXPECT_EQ(Get("/0/___/200/other.png").body, "other");
-  for (const char* target : {"/0/___/200/missing.jpg", "/0/___/99999999999/song.mp3"})
+  ASSERT_EQ(::mkfifo((media_ + "/pipe.mp3").c_str(), 0600), 0);  // never opened to block
+  AddItem(202, media_ + "/pipe.mp3", "Audio");
+  for (const char* target :
+       {"/0/___/200/missing.jpg", "/0/___/99999999999/song.mp3", "/0/___/12345/song.mp3",
+        "/0/___/200/../200/folder.jpg", "/0/___/202/x"})
     EXPECT_EQ(Get(target).status, 404) << target;
   // Without a relay an internet source cannot be served from here.
   AddItem(300, "mmsh://10.0.0.1/live", "Video");
@@ -141,6 +145,7 @@ TEST_F(StreamMediaTest, FoldersRedirectThenListOnlyInsideSharedFolders) {
   WriteFile(music + "/blob", std::string("\x01\x02\x00", 3));
   WriteFile(music + "/song.mp3", std::string(300000, 's'));
   WriteFile(music + "/<b>?.txt", "x");
+  WriteFile(music + "/x.zzz", "");
   WriteFile(music + "/huge.iso", "");
   ASSERT_EQ(::truncate((music + "/huge.iso").c_str(), int64_t{1} << 40), 0);
   ASSERT_EQ(::symlink("nowhere", (music + "/broken").c_str()), 0);
@@ -174,6 +179,8 @@ TEST_F(StreamMediaTest, FoldersRedirectThenListOnlyInsideSharedFolders) {
         "\r\n" + wide.substr(0, 20) + "..." + wide.substr(0, 22) + "      1 B"})
     EXPECT_NE(plain.body.find(part), std::string::npos) << part;
   EXPECT_LT(plain.body.find("README"), plain.body.find("blob"));  // by name, capitals first
+  size_t unknown = plain.body.find("\r\n", plain.body.find("\r\nx.zzz ") + 2);
+  EXPECT_EQ(plain.body.substr(unknown - 7, 7), "Unknown");  // an extension nobody types
   for (const auto& [order, first, second] : {std::tuple{"date-down", ">song.mp3<", ">README<"},
                                              {"name-down", ">song.mp3<", ">README<"},
                                              {"date-up", ">README<", ">song.mp3<"}}) {
@@ -233,10 +240,12 @@ TEST_F(StreamMediaTest, DiscImageMembersStayInsideTheirImage) {
   AddItem(800, image + "/%offset%2048/clip.vob", "Video", kFlagDiscImage, 5000);
   AddItem(801, image + "/%offset%2048/clip.vob", "Video", kFlagDiscImage, 1LL << 40);
   AddItem(802, media_ + "/song.mp3/%offset%0/x.vob", "Video", kFlagDiscImage, 10);
+  ASSERT_EQ(::mkdir((media_ + "/folder.iso").c_str(), 0755), 0);
+  AddItem(803, media_ + "/folder.iso/%offset%0/x.vob", "Video", kFlagDiscImage, 10);
   Response range = Get("/0/___/800/clip.vob", "Range: bytes=4000-\r\n");
   EXPECT_EQ(range.headers["content-range"], "bytes 4000-4999/5000");
   EXPECT_EQ(range.body, member.substr(4000));
-  for (const char* target : {"/0/___/801/a.vob", "/0/___/802/a.vob"})
+  for (const char* target : {"/0/___/801/a.vob", "/0/___/802/a.vob", "/0/___/803/a.vob"})
     EXPECT_EQ(Get(target).status, 404) << target;
   ASSERT_EQ(::unlink(image.c_str()), 0);
   EXPECT_EQ(Get("/0/___/800/clip.vob").status, 404);
