@@ -20,7 +20,7 @@ std::function<void(std::string_view)> g_sink;
 // redirection) no longer matches.
 bool StderrIsJournal() {
   const char* stream = std::getenv("JOURNAL_STREAM");
-  struct stat st {};
+  struct stat st{};
   if (stream == nullptr || ::fstat(STDERR_FILENO, &st) != 0) return false;
   return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) == stream;
 }
