@@ -132,10 +132,8 @@ class TestHost:
 
 def header(message, name):
     """The value of the first header line `name` of an HTTP or SSDP message, else None."""
-    for line in (message or "").split("\r\n"):
-        if line.lower().startswith(name.lower() + ":"):
-            return line.split(":", 1)[1].strip()
-    return None
+    found = re.search(r"^%s:(.*)$" % re.escape(name), message or "", re.M | re.I)
+    return found.group(1).strip() if found else None
 
 
 def search(source, st, mx="1", man='"ssdp:discover"', version="1.1", wait=1.5, count=1,
@@ -183,12 +181,7 @@ def http(host, port, target, headers=(), method="GET", timeout=10):
     request += "".join("%s: %s\r\n" % pair for pair in headers) + "\r\n"
     with socket.create_connection((host, port), timeout=timeout) as s:
         s.sendall(request.encode("latin-1"))
-        data = b""
-        while True:
-            piece = s.recv(65536)
-            if not piece:
-                break
-            data += piece
+        data = b"".join(iter(lambda: s.recv(65536), b""))
     head, _, body = data.partition(b"\r\n\r\n")
     status, *lines = head.decode("latin-1").split("\r\n")
     if not re.match(r"HTTP/\S+ \d+$", " ".join(status.split()[:2])):
