@@ -72,7 +72,14 @@ class MediaServerFinder:
         gi.require_version("GUPnP", "1.6")
         gi.require_version("GSSDP", "1.6")
         from gi.repository import GLib, GSSDP, GUPnP
-        self.context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
+        # Asked for any port, GUPnP picks one itself and may pick one in use: try again.
+        for attempt in range(5):
+            try:
+                self.context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
+                break
+            except GLib.Error:
+                if attempt == 4:
+                    raise
         self.control = GUPnP.ControlPoint.new(self.context, device_type)
         self.device = None
         self.control.connect("device-proxy-available", lambda _, p: setattr(self, "device", p))
