@@ -102,7 +102,14 @@ TEST_F(GenaTest, NewSubscriberGetsAllVariablesFirst) {
                 body);
 
   // Later changes with their SEQ and values reach a real control point in the namespace
-  // events test; this pins the texts a subscriber first sees.
+  // events test; this pins the texts a subscriber first sees, and that a change without a
+  // list of containers sends SystemUpdateID alone.
+  UpnpLattice_Publish_ContentDirectoryChange(device_.Device(), 10, std::nullopt);
+  runtime_test::Client second = listener.Accept();
+  EXPECT_NE(
+      ReadNotify(second, kCloseAnswer)
+          .find("\"><e:property><SystemUpdateID>10</SystemUpdateID></e:property></e:propertyset>"),
+      std::string::npos);
   EXPECT_EQ(Count(), 1u);
 }
 
