@@ -130,17 +130,6 @@ TEST_F(RendererRegistryTest, FullTableRefusesUntilRemoveMakesRoom) {
   EXPECT_EQ(table.back().deviceId, "uuid:extra");
 }
 
-TEST_F(RendererRegistryTest, LongFieldsAreCappedAndStillRemovable) {
-  std::string id = "uuid:" + std::string(300, 'x');
-  registry_.HandleDiscovery(Alive(id), [](const std::string&) {
-    return DescriptionFetch{Status::kOk, 0, Description(std::string(250, 'n'), "uuid:long")};
-  });
-  ASSERT_EQ(Table().size(), 1u);
-  EXPECT_EQ(Table()[0].friendlyName.size(), renderer_limits::kFieldSize - 1);
-  ASSERT_TRUE(registry_.RemoveRenderer(0));
-  EXPECT_FALSE(registry_.FindRenderer(id).has_value());
-}
-
 // A renderer that answers again during its download is downloaded once. What a stop
 // during a download leaves is proven in the network namespace.
 TEST_F(RendererRegistryTest, RendererThatAnswersDuringItsDownloadIsDownloadedOnce) {

@@ -93,12 +93,9 @@ TEST_F(TimerTest, PendingEntriesLowerTheBlockAndCancelReleasesEveryEntryOfTheKey
   EXPECT_EQ(log.Get().back(), "release b");
 }
 
-TEST(TimerChainTest, AddOnADisposedModuleHandsTheDataBack) {
-  FLibChainPtr chain = FLibChain_Create();
-  FLibTimer* timer = FLibTimer_Create(chain.get());
+TEST_F(TimerTest, AddOnADisposedModuleHandsTheDataBack) {
   FLibChain_Stop(chain.get());
   FLibChain_Start(chain.get());  // stops at once and disposes
-  Recorder log;
   Entry a{&log, "a"};
   FLibTimer_Add(timer, &a, 0, Fired, Released);
   EXPECT_EQ(log.Get(), (std::vector<std::string>{"release a"}));
