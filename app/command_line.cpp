@@ -35,7 +35,7 @@ bool ExistingFolder(std::string_view option, const std::string& path, std::strin
     *error = "option " + std::string(option) + ": folder " + path + " does not exist";
     return false;
   }
-  struct stat st{};
+  struct stat st {};
   if (::stat(buffer, &st) != 0 || !S_ISDIR(st.st_mode)) {
     *error = "option " + std::string(option) + ": " + path + " is not a folder";
     return false;

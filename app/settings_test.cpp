@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "app/app_controller.h"
 #include "app/command_line.h"
+#include "app/settings_commands.h"
 #include "library/library.h"
 #include "library/testing/temp_library.h"
 
@@ -98,16 +98,56 @@ TEST_F(SettingsTest, OptionsAreComparedStoredAndTheAutostartEntryFollows) {
   EXPECT_FALSE(std::filesystem::exists(entry));
 }
 
-TEST_F(SettingsTest, ServerNamesRefuseEmptyNamesAndTheNineCharacters) {
-  EXPECT_TRUE(IsValidServerName("Media (DEN) & more"));
-  EXPECT_FALSE(IsValidServerName(""));
+// Each kind of setting refuses what it cannot store, saying what it takes, and a list
+// with one bad change stores nothing; what is stored reads back in the form --set takes.
+// Server names refuse each of the nine characters the window refuses.
+TEST_F(SettingsTest, SettingsByNameRefuseBadValuesAndReadBackAsGiven) {
   for (char c : std::string("\\/:*?\"<>|")) {
     EXPECT_FALSE(IsValidServerName(std::string("a") + c + "b")) << c;
   }
-  CAppController controller;
-  EXPECT_FALSE(controller.RenameServer("a|b"));
-  EXPECT_TRUE(controller.RenameServer("Den"));
-  EXPECT_EQ(ReadSetting(kKeyServerName), "Den");
+  std::string forty, error, value;
+  for (int i = 0; i < 40; ++i) forty += ".e" + std::to_string(i) + " ";
+  for (auto [key, bad, why] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"volume", "3", "unknown setting volume"},
+           {"autostart", "maybe", "autostart: it takes yes or no"},
+           {"quality", "12", "it takes 0, 1 or 2"},
+           {"language", "klingon", "it takes chinese, english, french, german, italian"},
+           {"name", "", "Server name cannot be empty"},
+           {"share", "media", "for share: it takes a folder's full path"},
+           {"video-types", "mkv",
+            "video-types: it takes extensions such as \".mp3 .ogg\" (at "
+            "most 29, each of at most 8 letters or digits)"},
+           {"video-types", ". .mkv", "bad value"},
+           {"video-types", ".mkvmkvmkv", "bad value"},
+           {"video-types", ".m-v", "bad value"},
+           {"music-types", forty, "bad value"}}) {
+    EXPECT_FALSE(ApplySettingChanges({{"minimized", "on"}, {key, bad}}, &error)) << key;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
+  }
+  EXPECT_TRUE(GetSettingByName("Minimized", &value, &error));
+  EXPECT_EQ(value, "no");
+  ASSERT_TRUE(ApplySettingChanges({{"AUTOSTART", "off"},
+                                   {"language", "Hebrew"},
+                                   {"picture-types", "\t.png\t\t.JPG  "},
+                                   {"share", "/m"}},
+                                  &error))
+      << error;
+  for (auto [key, shown] :
+       std::vector<std::pair<const char*, const char*>>{{"autostart", "no"},
+                                                        {"language", "hebrew"},
+                                                        {"picture-types", ".png .JPG"},
+                                                        {"quality", "0"},
+                                                        {"share", ""}}) {
+    EXPECT_TRUE(GetSettingByName(key, &value, &error));
+    EXPECT_EQ(value, shown) << key;
+  }
+  db_setAVP(kKeyLanguage, "0x99");
+  EXPECT_NE(ListSettings().find("\nlanguage = 0x99\n"), std::string::npos);
+  EXPECT_FALSE(GetSettingByName("volume", &value, &error));
+  SettingChange change;
+  EXPECT_FALSE(ParseSettingAssignment(" = 1", &change, &error));
+  EXPECT_EQ(FoldersToShare({{"share", "/m/"}, {"name", "x"}, {"SHARE", "/m"}, {"share", "/n"}}),
+            std::vector<std::string>({"/m", "/n"}));
 }
 
 // Parses `args` (after the program name). False with the message on a bad option.
@@ -122,7 +162,8 @@ TEST(CommandLineStreamsTest, EachStreamTakesTheTitleAndKindAfterIt) {
   CommandLine cl;
   std::string error;
   ASSERT_TRUE(Parse({"--add-stream", "http://a/1", "--kind", "AUDIO", "--title=Radio \"A\"",
-                     "--remove-stream=http://b/2", "--kind=video", "--list-streams"},
+                     "--remove-stream=http://b/2", "--kind=video", "--list-streams",
+                     "--unshare=gone/away", "--set", "a = b", "-h", "--status", "--rescan"},
                     &cl, &error))
       << error;
   ASSERT_EQ(cl.streams.size(), 2u);
@@ -131,6 +172,9 @@ TEST(CommandLineStreamsTest, EachStreamTakesTheTitleAndKindAfterIt) {
   EXPECT_EQ(cl.streams[1].title, "");
   EXPECT_EQ(cl.streams[1].type, InternetMediaType::kVideo);
   EXPECT_TRUE(cl.listStreams);
+  ASSERT_EQ(cl.unshare.size(), 1u);  // a folder gone already is made absolute all the same
+  EXPECT_EQ(cl.unshare[0], std::filesystem::current_path().string() + "/gone/away");
+  EXPECT_EQ(cl.set[0].value, "b");
   for (auto [args, message] : std::vector<std::pair<std::vector<const char*>, const char*>>{
            {{"--title", "T"}, "option --title must follow --add-stream or --remove-stream"},
            {{"--add-stream", "http://a/"},
@@ -142,7 +186,14 @@ TEST(CommandLineStreamsTest, EachStreamTakesTheTitleAndKindAfterIt) {
            {{"--remove-stream", ""}, "option --remove-stream needs a URL"},
            {{"--add-stream"}, "option --add-stream needs a value"},
            {{"--add-stream", "http://a/", "--kind", "audio", "--remove-stream", "http://b/"},
-            "option --remove-stream http://b/ needs --kind audio or --kind video"}}) {
+            "option --remove-stream http://b/ needs --kind audio or --kind video"},
+           {{"--home="}, "option --home needs a directory"},
+           {{"--unshare", ""}, "option --unshare needs a folder"},
+           {{"--set", "quality"}, "\"quality\" is not KEY=VALUE"},
+           {{"--get"}, "option --get needs a value"},
+           {{"--config"}, "option --config needs a value"},
+           {{"--share=/dev/null"}, "option --share: /dev/null is not a folder"},
+           {{"--refresh", ""}, "option --refresh: folder  does not exist"}}) {
     CommandLine fresh;
     EXPECT_FALSE(Parse(args, &fresh, &error)) << message;
     EXPECT_EQ(error, message);

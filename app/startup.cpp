@@ -121,8 +121,7 @@ bool WaitForScan(CAppController* controller, const sigset_t& signals) {
 // The library changes asked for on the command line. Returns 0, 2 for a folder that is
 // not shared but should be unshared or refreshed (or a stream that cannot be changed),
 // 1 when the library failed, or -1 when interrupted.
-int RunLibraryCommands(CAppController* controller, const CommandLine& cl,
-                       const sigset_t& signals) {
+int RunLibraryCommands(CAppController* controller, const CommandLine& cl, const sigset_t& signals) {
   if (cl.clear) {
     controller->ClearLibrary();
     platform::Log("The library is empty and no folder is shared.\n");
@@ -251,7 +250,7 @@ void PrepareWorkingDirectories() {
   if (DIR* dir = ::opendir(thumbnails.c_str())) {
     while (dirent* entry = ::readdir(dir)) {
       std::string path = thumbnails + "/" + entry->d_name;
-      struct stat st{};
+      struct stat st {};
       if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
       ::chmod(path.c_str(), 0644);
       if (::unlink(path.c_str()) != 0) break;
@@ -316,8 +315,8 @@ int ApplicationStart(const CommandLine& commandLine) {
   }
 
   bool anotherRunning = false;
-  bool desktop = !commandLine.headless && Desktop().run && Desktop().available &&
-                 Desktop().available();
+  bool desktop =
+      !commandLine.headless && Desktop().run && Desktop().available && Desktop().available();
   auto instance = platform::SingleInstance::Acquire(
       platform::AppDirectory(),
       [desktop] {

@@ -125,6 +125,7 @@ TEST_F(ProgramTest, SecondCopyAsksTheFirstToShowItselfAndExitsWithZero) {
 
 // Runs that cannot do what they are asked end with a message and status 1 (the library
 // cannot be opened) or 2 (bad options, folders that are not there), and make no library.
+// --help and --version are the package test's.
 TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
   std::ofstream(home_ + "/file") << "x";
   for (auto [args, status, message] :
@@ -140,16 +141,16 @@ TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
   }
   EXPECT_EQ(Run({"--home"}), 2);
   EXPECT_FALSE(std::filesystem::exists(home_ + "/Orvex.mdb"));
-  EXPECT_EQ(Run({"--help"}), 0);
-  EXPECT_NE(Read("run.log.out").find("Usage: mirelle"), std::string::npos);
   std::ofstream(home_ + "/Orvex.mdb") << "not a library at all, just text";
-  EXPECT_EQ(Run({"--home", home_, "--headless"}), 1);
-  EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos);
+  for (const char* option : {"--headless", "--print-udn", "--settings"}) {
+    EXPECT_EQ(Run({"--home", home_, option}), 1) << option;
+    EXPECT_NE(Read("run.log").find("Error: Cannot open database"), std::string::npos) << option;
+  }
 }
 
-// Settings by name: --set changes them all or none, --get and --settings read them, and
-// a configuration file is checked whole (with the line of its first fault) before a start
-// applies it.
+// Settings by name through the program: --set, --get and --settings on the library, and
+// a configuration file checked whole (with the line of its first fault) before a start
+// applies it. Each key's refusals and all-or-none are the settings test's.
 TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) {
   setenv("XDG_CONFIG_HOME", dir_.Join("config").c_str(), 1);
   const std::vector<std::string> home = {"--home", home_};
@@ -159,10 +160,6 @@ TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) 
   };
   EXPECT_EQ(run({"--set", "quality=2", "--set", "language = German", "--get", "quality"}), 0);
   EXPECT_EQ(Read("run.log.out"), "2\n");
-  EXPECT_EQ(run({"--set", "transcoding=yes", "--set", "quality=3"}), 2);
-  EXPECT_NE(Read("run.log").find("bad value \"3\" for quality"), std::string::npos);
-  EXPECT_EQ(run({"--get", "transcoding"}), 0);
-  EXPECT_EQ(Read("run.log.out"), "no\n");
 
   // Every key; the folder is shared by the start that reads the file, with only the
   // listed types.
@@ -191,13 +188,11 @@ TEST_F(ProgramTest, SettingsAreChangedByNameAndFromAConfigurationFileAllOrNone) 
   ASSERT_EQ(run({"--refresh", media, "--scan-only"}), 0);
   EXPECT_NE(Read("run.log").find(" 1 audio"), std::string::npos) << Read("run.log");
   EXPECT_EQ(run({"--set", "music-types=wav"}), 2);
-  EXPECT_NE(Read("run.log").find("bad value \"wav\" for music-types"), std::string::npos);
   EXPECT_EQ(run({"--set", "share=" + media}), 2);
   EXPECT_TRUE(fs::exists(dir_.Join("config/autostart/Orvex.desktop")));
 
   for (auto [text, message] : std::vector<std::pair<std::string, std::string>>{
            {"quality = 0\n# note\nvolume = 3\n", ":3: unknown setting volume"},
-           {"quality = 0\nname = a/b\n", ":2: bad value \"a/b\" for name"},
            {"quality\n", ":1: \"quality\" is not key = value"}}) {
     std::ofstream(config) << text;
     EXPECT_EQ(run({"--config", config, "--scan-only"}), 2) << text;
@@ -244,8 +239,7 @@ TEST_F(ProgramTest, ShareScanOnlyUnshareAndClearChangeTheLibrary) {
     TempLibrary probe;
     db_close();
     EXPECT_EQ(db_openAt(home_ + "/Orvex.mdb"), 1);
-    int n = db_getCount(q);
-    return n;
+    return db_getCount(q);
   };
   EXPECT_EQ(count(sql::CountAudioItems()), 1);
   EXPECT_EQ(count(sql::SharedFolder(media)), 1);
@@ -260,6 +254,7 @@ TEST_F(ProgramTest, ShareScanOnlyUnshareAndClearChangeTheLibrary) {
   EXPECT_EQ(Run({"--home", home_, "--unshare", media, "--scan-only"}), 0);
   EXPECT_EQ(count(sql::CountAudioItems()), 0);
   EXPECT_EQ(Run({"--home", home_, "--unshare", media, "--scan-only"}), 2);
+  EXPECT_EQ(Run({"--home", home_, "--remove-stream", "http://no/", "--kind", "audio"}), 2);
 
   EXPECT_EQ(Run({"--home", home_, "--share", media, "--clear", "--scan-only"}), 0);
   EXPECT_EQ(count(sql::CountAudioItems()), 1);

@@ -1,8 +1,6 @@
-// The encoder program end to end: real sessions, real shared memory, the real
-// ZerazU.eng and the real converter. The plain conversions of video and audio are proven
-// by the program's first-light test, which probes the streams a client receives; the
-// forms of prefixed sources by the options test; stopping, with no encoder and no shared
-// memory left behind, by the abort storm.
+// The encoder program's faults that clients cannot provoke: a source it cannot read and a
+// parent that dies. Conversions are proven by the real-client suites, stopping by the
+// abort storm.
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,22 +25,16 @@ using platform::testing::WaitUntil;
 
 constexpr const char* kEncoderDir = ORVEX_ENCODER_DIR;
 
-std::string EncoderPath() { return std::string(kEncoderDir) + "/" + tl::kEncoderFileName; }
-
 class EncoderSessionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    TranscodeConfig config = Transcode_DefaultConfig();
-    config.encoderDirectory = kEncoderDir;
-    Transcode_SetConfig(config);
-  }
-  void TearDown() override { Transcode_SetConfig(Transcode_DefaultConfig()); }
-
   TempDir dir_;
   platform::testing::LogCapture log_;
 };
 
 TEST_F(EncoderSessionTest, UnreadableSourceEndsPromptlyWithAnEmptyStream) {
+  TranscodeConfig config = Transcode_DefaultConfig();
+  config.encoderDirectory = kEncoderDir;
+  Transcode_SetConfig(config);
   TranscodeSessionPtr session = TranscodeStart(dir_.Join("missing.wmv"), "video/x-ms-wmv");
   ASSERT_NE(session, nullptr);
   uint64_t begin = platform::TickCountMs();
@@ -50,6 +42,7 @@ TEST_F(EncoderSessionTest, UnreadableSourceEndsPromptlyWithAnEmptyStream) {
   EXPECT_EQ(TranscodeRead(session.get(), buffer, sizeof buffer), 0u);
   EXPECT_LT(platform::TickCountMs() - begin, 5000u);
   TranscodeStop(std::move(session));
+  Transcode_SetConfig(Transcode_DefaultConfig());
 }
 
 // The encoder's parent is a shell that is killed; this process adopts the orphan and
@@ -71,7 +64,8 @@ TEST_F(EncoderSessionTest, EncoderExitsWhenItsParentDies) {
   std::string pidFile = dir_.Join("pid");
   platform::Process shell;
   ASSERT_EQ(shell.Start("/bin/sh", {"-c", "\"$0\" \"$@\" & echo $! > " + pidFile + "; wait",
-                                    EncoderPath(), "-i", stalled, "-f", "mp3", "mmap:" + areaName}),
+                                    std::string(kEncoderDir) + "/" + tl::kEncoderFileName, "-i",
+                                    stalled, "-f", "mp3", "mmap:" + areaName}),
             0);
   ASSERT_TRUE(WaitUntil([&] { return !ReadFile(pidFile).empty(); }));
   pid_t encoder = static_cast<pid_t>(std::stol(ReadFile(pidFile)));

@@ -167,7 +167,7 @@ TEST_F(ConfigWindowTest, ChoosingALanguageStoresItsCodeAndShowsItsTexts) {
   EXPECT_EQ(language->currentText(), "Japanese");
 }
 
-TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedAndTheServiceRestartsLater) {
+TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedTheServiceRestartsAndAsks) {
   MakeWindow(false);
   // Hold the scan before it starts (it waits for the scan mutex) so the locked buttons
   // can be seen; the library stays free for the window meanwhile.
@@ -195,23 +195,19 @@ TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedAndTheServiceResta
   window_->Tick(now + kRestartAfterScanMs + 1000);
   EXPECT_EQ(MediaServerService_IsRunning(), 1);
   EXPECT_EQ(restarts_, 1);
-}
 
-TEST_F(ConfigWindowTest, AddingWhileTheServiceRunsAsksAndCancelChangesNothing) {
-  MakeWindow(false);
-  ASSERT_EQ(MediaServerService_Start(), 1);
-  user_.confirmations = {false};
+  // While the service runs adding asks first: no changes nothing, yes stops it and scans.
+  user_.directory = lib_.Path("second");
+  fs::create_directories(user_.directory);
+  user_.confirmations = {false, true};
   Click("addFolder");
   ASSERT_EQ(user_.questions.size(), 1u);
   EXPECT_EQ(MediaServerService_IsRunning(), 1);
   EXPECT_FALSE(controller_.ScanRunning());
-  EXPECT_EQ(db_countSharedFolders(), 0);
-
-  user_.confirmations = {true};
   Click("addFolder");
   EXPECT_EQ(MediaServerService_IsRunning(), 0);
   ASSERT_TRUE(FinishScan());
-  EXPECT_EQ(db_countSharedFolders(), 1);
+  EXPECT_EQ(db_countSharedFolders(), 2);
 }
 
 TEST_F(ConfigWindowTest, FoldersAreRefreshedRemovedOneOrAllAndClearAsksFirst) {
@@ -340,9 +336,9 @@ TEST_F(ConfigWindowTest, OptionsApplyStoresTheCheckBoxesAndShowsTheFilters) {
 }
 
 // Asked to start minimised, the window shows when there is no tray and closing it exits;
-// with a tray closing hides it. Starting in a real tray and showing at a second copy's
-// request are proven on a real X server by the tray test.
-TEST_F(ConfigWindowTest, StartingMinimisedAndClosingDependOnTheTray) {
+// with a tray closing hides it, and the tray menu starts and stops the service. Starting in a real
+// tray and showing at a second copy's request are proven on a real X server by the tray test.
+TEST_F(ConfigWindowTest, StartingMinimisedClosingAndTheTrayMenu) {
   db_setAVP(kKeyMinimizedAtStartUp, "TRUE");
   CConfigWindow* window = &MakeWindow(false);
   window->ShowAtStart();
@@ -357,25 +353,19 @@ TEST_F(ConfigWindowTest, StartingMinimisedAndClosingDependOnTheTray) {
   window->close();
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(exitRequests_, 1);
-  // The tray menu's Exit ends the program.
+  // The tray menu's service entries follow the service, and its Exit ends the program.
+  QAction* start = window->trayMenu()->actions().at(4);
+  QAction* stop = window->trayMenu()->actions().at(5);
+  window->Tick(platform::TickCountMs());
+  EXPECT_TRUE(start->isEnabled() && !stop->isEnabled());
+  start->trigger();
+  EXPECT_EQ(MediaServerService_IsRunning(), 1);
+  EXPECT_TRUE(!start->isEnabled() && stop->isEnabled());
+  stop->trigger();
+  EXPECT_EQ(MediaServerService_IsRunning(), 0);
   window->trayMenu()->actions().at(2)->trigger();
   EXPECT_EQ(exitRequests_, 2);
   EXPECT_EQ(quits_, 2);
-}
-
-TEST_F(ConfigWindowTest, TrayMenuFollowsTheService) {
-  MakeWindow(false);
-  QAction* start = window_->trayMenu()->actions().at(4);
-  QAction* stop = window_->trayMenu()->actions().at(5);
-  window_->Tick(platform::TickCountMs());
-  EXPECT_TRUE(start->isEnabled());
-  EXPECT_FALSE(stop->isEnabled());
-  start->trigger();
-  EXPECT_EQ(MediaServerService_IsRunning(), 1);
-  EXPECT_FALSE(start->isEnabled());
-  EXPECT_TRUE(stop->isEnabled());
-  stop->trigger();
-  EXPECT_EQ(MediaServerService_IsRunning(), 0);
 }
 
 TEST_F(ConfigWindowTest, InternetItemsAreAddedListedChangedAndRemoved) {

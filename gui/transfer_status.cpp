@@ -7,6 +7,7 @@
 
 #include "platform/path.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 
 namespace {
 
@@ -98,6 +99,22 @@ void UpdateTransfer(std::string_view urlPath, std::string_view clientAddress, ui
         entry.Sent = sent;
         if (entry.State == kTransferShown) entry.State = kTransferChanged;
       });
+}
+
+TransferProgress::TransferProgress(std::string_view urlPath, std::string_view clientAddress)
+    : urlPath_(urlPath), clientAddress_(clientAddress), reportedAtMs_(platform::TickCountMs()) {}
+
+TransferProgress::~TransferProgress() {
+  if (sent_ != reported_) UpdateTransfer(urlPath_, clientAddress_, sent_);
+}
+
+void TransferProgress::Sent(uint64_t sent) {
+  sent_ = sent;
+  uint64_t now = platform::TickCountMs();
+  if (now - reportedAtMs_ < kTransferProgressIntervalMs) return;
+  reportedAtMs_ = now;
+  reported_ = sent;
+  UpdateTransfer(urlPath_, clientAddress_, sent);
 }
 
 void EndTransfer(std::string_view urlPath, std::string_view clientAddress) {

@@ -48,6 +48,28 @@ std::string TransferPercentText(const TransferEntry& entry);
 // Empties the ring (tests, and a window that starts over).
 void ClearTransfers();
 
+// Milliseconds between two progress figures of one send: the list is read by a person, and
+// a fast copy would otherwise take the list's lock for every piece it sends.
+inline constexpr uint64_t kTransferProgressIntervalMs = 250;
+
+// The progress of one send on one thread: figures go to the list at most every
+// kTransferProgressIntervalMs, and the last one when the send ends.
+class TransferProgress {
+ public:
+  TransferProgress(std::string_view urlPath, std::string_view clientAddress);
+  ~TransferProgress();
+  TransferProgress(const TransferProgress&) = delete;
+  TransferProgress& operator=(const TransferProgress&) = delete;
+  void Sent(uint64_t sent);
+
+ private:
+  std::string urlPath_;
+  std::string clientAddress_;
+  uint64_t sent_ = 0;
+  uint64_t reported_ = 0;
+  uint64_t reportedAtMs_;
+};
+
 // A transfer recorded for the life of a send that runs on one thread.
 class ScopedTransfer {
  public:

@@ -1,6 +1,5 @@
 #include "media/album_art.h"
 
-#include <taglib/aifffile.h>
 #include <taglib/asffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
@@ -98,8 +97,6 @@ bool EmbeddedUnguarded(const std::string& path, std::string* picture) {
     FromAsf(asf->tag(), &pick);
   } else if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file)) {
     FromId3v2(wav->ID3v2Tag(), &pick);
-  } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
-    FromId3v2(aiff->tag(), &pick);
   }
   return pick.Take(picture);
 }

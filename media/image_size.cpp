@@ -2,9 +2,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 
 #include "media/limits.h"
 #include "media/vips_support.h"
+#include "platform/file_info.h"
 
 namespace media {
 namespace {
@@ -153,9 +157,43 @@ bool ImageSize_ReadHeader(ByteSource& source, int* width, int* height) {
 
 }  // namespace media
 
-bool ImageSize(const std::string& path, int* width, int* height) {
-  *width = 0;
-  *height = 0;
+namespace {
+
+// Sizes measured before, trusted only while the picture is exactly as it was: a Browse
+// of a folder of pictures asks for each picture's size for every answer it appears in.
+class MeasuredSizes {
+ public:
+  struct Measured {
+    platform::FileStamp stamp;
+    int width = 0;
+    int height = 0;
+    bool known = false;
+  };
+
+  std::optional<Measured> Find(const std::string& path, const platform::FileStamp& stamp) {
+    std::lock_guard lock(mutex_);
+    auto found = sizes_.find(path);
+    if (found == sizes_.end() || !(found->second.stamp == stamp)) return std::nullopt;
+    return found->second;
+  }
+
+  void Remember(const std::string& path, const Measured& measured) {
+    std::lock_guard lock(mutex_);
+    if (sizes_.size() >= media_limits::kImageSizesRemembered) sizes_.clear();
+    sizes_[path] = measured;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, Measured> sizes_;
+};
+
+MeasuredSizes& Sizes() {
+  static MeasuredSizes sizes;
+  return sizes;
+}
+
+bool Measure(const std::string& path, int* width, int* height) {
   {
     media::FileByteSource source(path);
     if (!source.IsOpen()) return false;
@@ -169,4 +207,25 @@ bool ImageSize(const std::string& path, int* width, int* height) {
   *width = vips->image_get_width(image.get());
   *height = vips->image_get_height(image.get());
   return true;
+}
+
+}  // namespace
+
+bool ImageSize(const std::string& path, int* width, int* height) {
+  *width = 0;
+  *height = 0;
+  std::optional<platform::FileStamp> stamp = platform::StampOf(path);
+  if (!stamp) return false;
+  if (std::optional<MeasuredSizes::Measured> known = Sizes().Find(path, *stamp)) {
+    *width = known->width;
+    *height = known->height;
+    return known->known;
+  }
+  MeasuredSizes::Measured measured{*stamp};
+  measured.known = Measure(path, &measured.width, &measured.height);
+  *width = measured.width;
+  *height = measured.height;
+  // A picture rewritten while it was read is measured again next time.
+  if (platform::StampOf(path) == stamp) Sizes().Remember(path, measured);
+  return measured.known;
 }

@@ -38,6 +38,12 @@ TEST(ImageSize, UnreadableFilesAndFifosCountAsZeroByZeroWithoutBlocking) {
   EXPECT_TRUE(ImageSize(odd, &w, &h));
   EXPECT_EQ(w, 20);
   EXPECT_EQ(h, 10);
+  // Sizes are remembered, but a picture replaced under the same name is measured anew.
+  ASSERT_TRUE(platform::testing::RunFfmpeg(
+      {"-f", "lavfi", "-i", "testsrc=size=30x10", "-frames:v", "1", dir.Join("new.png")}));
+  ASSERT_EQ(::rename(dir.Join("new.png").c_str(), odd.c_str()), 0);
+  EXPECT_TRUE(ImageSize(odd, &w, &h));
+  EXPECT_EQ(w, 30);
 }
 
 // Big-endian numbers, the byte order of JPEG and PNG headers.

@@ -62,6 +62,10 @@ inline constexpr int kThumbnailMaxSide = 4096;
 // started afresh, which costs only a redraw of the thumbnails asked for again.
 inline constexpr size_t kThumbnailsRemembered = 4096;
 
+// Picture sizes remembered as measured (about two hundred bytes each); past this the
+// memory is started afresh, which costs only a header read of the pictures asked again.
+inline constexpr size_t kImageSizesRemembered = 8192;
+
 // How long the external JPEG 2000 scaler may run before it is stopped, and how long it
 // gets to exit after SIGTERM before SIGKILL.
 inline constexpr uint64_t kScalerTimeoutMs = 30 * 1000;

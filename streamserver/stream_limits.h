@@ -62,9 +62,13 @@ inline constexpr size_t kReceiveChunkBytes = 4096;
 
 // ---- Media handling ----
 
-// Body pieces are copied in buffers of this size; sendfile() sends pieces of it too, so
-// the transfer list sees progress.
+// Body pieces are copied in buffers of this size.
 inline constexpr size_t kTransferBufferBytes = 65536;
+
+// What one sendfile() call is asked for: the kernel then keeps the socket full without a
+// return to us every few packets, and a client that stops reading still ends the call at
+// the send time-out.
+inline constexpr size_t kSendfilePieceBytes = 8u << 20;
 
 // A Range header with more ranges than this is answered with the whole file: hundreds of
 // tiny ranges only serve to multiply the work of one request.

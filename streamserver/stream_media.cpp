@@ -18,8 +18,8 @@
 #include "gui/transfer_status.h"
 #include "library/library.h"
 #include "library/statements.h"
-#include "media/subtitle.h"
 #include "media/media_type.h"
+#include "media/subtitle.h"
 #include "platform/path.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
@@ -79,15 +79,14 @@ bool Fail(StreamRequest* request, int status) {
   return true;
 }
 
-// Progress goes to the transfer list after every piece.
 bool SendFileSpan(StreamRequest* request, const Source& source, const StreamByteSpan& span,
                   uint64_t* sent) {
   off_t offset = static_cast<off_t>(source.Base + span.First);
   int64_t remaining = span.Length;
-  const std::string client = StreamRequest_PeerText(*request);
+  TransferProgress progress(request->Uri, StreamRequest_PeerText(*request));
   while (remaining > 0) {
     size_t piece = static_cast<size_t>(
-        std::min<int64_t>(remaining, static_cast<int64_t>(stream_limits::kTransferBufferBytes)));
+        std::min<int64_t>(remaining, static_cast<int64_t>(stream_limits::kSendfilePieceBytes)));
     ssize_t n = ::sendfile(request->Fd, source.Fd, &offset, piece);
     if (n < 0 && errno == EINTR) continue;
     // Nothing more to read means the file shrank under us: the promised length cannot be
@@ -99,7 +98,7 @@ bool SendFileSpan(StreamRequest* request, const Source& source, const StreamByte
     remaining -= n;
     *sent += static_cast<uint64_t>(n);
     request->BytesSent += static_cast<uint64_t>(n);
-    UpdateTransfer(request->Uri, client, *sent);
+    progress.Sent(*sent);
   }
   return true;
 }
@@ -109,7 +108,7 @@ bool CopySpan(StreamRequest* request, const Source& source, const StreamByteSpan
   std::vector<char> buffer(stream_limits::kTransferBufferBytes);
   int64_t offset = source.Base + span.First;
   int64_t remaining = span.Length;
-  const std::string client = StreamRequest_PeerText(*request);
+  TransferProgress progress(request->Uri, StreamRequest_PeerText(*request));
   while (remaining > 0) {
     size_t want =
         static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(buffer.size())));
@@ -125,7 +124,7 @@ bool CopySpan(StreamRequest* request, const Source& source, const StreamByteSpan
     offset += n;
     remaining -= n;
     *sent += static_cast<uint64_t>(n);
-    UpdateTransfer(request->Uri, client, *sent);
+    progress.Sent(*sent);
   }
   return true;
 }

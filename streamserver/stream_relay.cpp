@@ -184,13 +184,14 @@ bool CopyStream(StreamRequest* request, TranscodeSession* session, std::vector<u
                 size_t first, uint64_t limit) {
   const std::string client = StreamRequest_PeerText(*request);
   ScopedTransfer transfer(request->Uri, client, 0, request->Uri);
+  TransferProgress progress(request->Uri, client);
   uint64_t sent = 0;
   size_t n = first;
   while (n > 0) {
     std::string_view piece(reinterpret_cast<const char*>(buffer->data()), n);
     if (!StreamResponse_Write(request, piece)) return false;
     sent += n;
-    UpdateTransfer(request->Uri, client, sent);
+    progress.Sent(sent);
     if (sent >= limit) break;
     if (request->Server != nullptr && request->Server->Stopping.load(std::memory_order_acquire)) {
       break;

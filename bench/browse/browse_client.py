@@ -114,9 +114,11 @@ def control_url(location):
 
 class Client:
     """SOAP calls over one HTTP/1.1 keep-alive connection (reopened only when the server
-    closes it; the number of connections used is counted)."""
+    closes it; the number of connections used is counted), or with `fresh` over a new
+    connection for each call, as many TVs do (its connecting is part of the time)."""
 
-    def __init__(self, url):
+    def __init__(self, url, fresh=False):
+        self.fresh = fresh
         parts = urllib.parse.urlsplit(url)
         self.host, self.port = parts.hostname, parts.port or 80
         self.path = parts.path or "/"
@@ -138,7 +140,7 @@ class Client:
                 % (action, CDS, args, action)).encode("utf-8")
         headers = {"Content-Type": 'text/xml; charset="utf-8"',
                    "SOAPACTION": '"%s#%s"' % (CDS, action),
-                   "Connection": "keep-alive"}
+                   "Connection": "close" if self.fresh else "keep-alive"}
         for attempt in (0, 1):
             if self.conn.sock is None:
                 self.connections += 1
@@ -154,7 +156,7 @@ class Client:
                 self.conn.close()
                 if attempt == 1:
                     raise
-        if response.will_close:
+        if response.will_close or self.fresh:
             self.conn.close()
         text = data.decode("utf-8", "replace")
         if response.status != 200:
@@ -263,7 +265,7 @@ def percentile(sorted_values, p):
 def measure(args):
     location = args.location or ssdp_location(args.discover_seconds)
     url = control_url(location)
-    client = Client(url)
+    client = Client(url, args.fresh)
     try:
         all_music = find_all_music(client)
         _, _, total, _ = browse(client, all_music, "BrowseDirectChildren", 0, 1)
@@ -329,7 +331,7 @@ def measure(args):
                   "all_music": all_music, "tracks": args.tracks, "listed": total, "item": item,
                   "search": criteria, "search_matches": matches,
                   "starts": {"browse_start": 0, "browse_middle": middle, "browse_end": end},
-                  "requests": args.requests, "kinds": {}}
+                  "requests": args.requests, "fresh": args.fresh, "kinds": {}}
         for kind, _ in KINDS:
             run = runs.get(kind)
             if run is None:
@@ -365,10 +367,12 @@ def table(args):
     ours = runs[0]
     other = runs[1] if len(runs) > 1 else None
     print()
-    print("%d requests of each kind, one after another over one keep-alive connection; %d "
+    print("%d requests of each kind, one after another %s; %d "
           "tracks; search: %s (%d matches); req/s = 1 / mean time from sending a request to "
-          "the last byte of its answer" % (ours["requests"], ours["tracks"], ours["search"],
-                            ours["search_matches"]))
+          "the last byte of its answer" % (
+              ours["requests"], "each over a new connection" if ours.get("fresh") else
+              "over one keep-alive connection", ours["tracks"], ours["search"],
+              ours["search_matches"]))
     for run in runs:
         print("  %s: \"All Music\" is \"%s\" with %d entries (pages from %s), metadata item "
               "\"%s\", %d TCP connection(s) used"
@@ -379,7 +383,8 @@ def table(args):
     head = "%-26s %9s %9s %8s" % ("request", "p50 ms", "p99 ms", "req/s")
     if other:
         head += "   %9s %9s %8s   %s" % ("p50 ms", "p99 ms", "req/s", (
-            "target <= %.2f x other" % args.ratio if args.ratio else "target p99 <= other"))
+            "target <= %.2f x other" % args.ratio if args.ratio else
+            "target p99 <= %.2f x other" % args.p99_ratio))
         print("\n%-26s %-28s   %-28s" % ("", ours["label"], other["label"]))
     print(head)
     missed = 0
@@ -394,14 +399,15 @@ def table(args):
                 met = (a["p50_ms"] <= args.ratio * b["p50_ms"] and
                        a["p99_ms"] <= args.ratio * b["p99_ms"])
             else:
-                met = a["p99_ms"] <= b["p99_ms"]
+                met = a["p99_ms"] <= args.p99_ratio * b["p99_ms"]
             missed += 0 if met else 1
-            line += "   %9.2f %9.2f %8.1f   %s" % (b["p50_ms"], b["p99_ms"], b["per_second"],
-                                                   "met" if met else "MISSED")
+            line += "   %9.2f %9.2f %8.1f   p99 ratio %.2f: %s" % (
+                b["p50_ms"], b["p99_ms"], b["per_second"], a["p99_ms"] / b["p99_ms"],
+                "met" if met else "MISSED")
         print(line)
     if other:
         what = ("p50 and p99 <= %.2f x %s's" % (args.ratio, other["label"]) if args.ratio
-                else "p99 <= %s's" % other["label"])
+                else "p99 <= %.2f x %s's" % (args.p99_ratio, other["label"]))
         print("\ntarget (our %s for each kind): %s" % (
             what, "met" if missed == 0 else "missed for %d kind(s)" % missed))
 
@@ -421,10 +427,12 @@ def main():
     m.add_argument("--word", required=True)
     m.add_argument("--search-count", type=int, default=200)
     m.add_argument("--pictures", type=int, default=0)
+    m.add_argument("--fresh", action="store_true")
     m.add_argument("--out", required=True)
     t = sub.add_parser("table")
     t.add_argument("results", nargs="+")
     t.add_argument("--ratio", type=float)
+    t.add_argument("--p99-ratio", type=float, default=1.0)
     args = parser.parse_args()
     if args.command == "table":
         table(args)

@@ -1,6 +1,8 @@
 // Inserts N item rows under one container, then times paged reads of that container:
 // pages read in order at the start, middle and end, and jumps to random positions.
-// Usage: library_bench DIR [ROWS]
+// With --fill-only it only inserts them, titled "Track <n>", into DIR/Orvex.mdb, for a
+// server to be started on (the scale benchmark).
+// Usage: library_bench DIR [ROWS] [--fill-only]
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -42,7 +44,8 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   const int rows = argc > 2 ? std::atoi(argv[2]) : 100000;
-  if (!db_openAt(dir + "/Orvex.mdb")) {
+  const bool fillOnly = argc > 3 && std::string(argv[3]) == "--fill-only";
+  if (!db_openAt(dir + "/" + kLibraryFileName)) {
     std::fprintf(stderr, "cannot open the library in %s\n", dir.c_str());
     return 1;
   }
@@ -58,11 +61,14 @@ int main(int argc, char** argv) {
       row.ObjectType = kObjectItem;
       row.ProcessObjectType = kObjectItem;
       char name[64];
-      std::snprintf(name, sizeof name, "Track %06d.mp3", (done * 7919) % rows);
+      if (fillOnly)
+        std::snprintf(name, sizeof name, "Track %d.mp3", done);
+      else
+        std::snprintf(name, sizeof name, "Track %06d.mp3", (done * 7919) % rows);
       row.FileName = name;
       row.FilePath = "/music/Artist " + std::to_string(done % 500) + "/" + name;
       row.Album = "Album " + std::to_string(done % 2000);
-      row.Title = name;
+      row.Title = fillOnly ? "Track " + std::to_string(done) : name;
       row.Author = "Artist " + std::to_string(done % 500);
       row.FileType = "Audio";
       row.FileSize = 4'000'000 + done;
@@ -73,6 +79,10 @@ int main(int argc, char** argv) {
   double insertSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
   std::printf("rows inserted:          %d in %.2f s (%.0f rows/s)\n", rows, insertSeconds,
               rows / insertSeconds);
+  if (fillOnly) {
+    db_close();
+    return 0;
+  }
 
   // Another query first, so the first page below is the first after a change of query.
   std::vector<MediaRecord> other;

@@ -1,5 +1,5 @@
 // The window tests need one QApplication for the whole run, on Qt's offscreen platform
-// unless the environment names another.
+// unless the environment names another (the tray test's names a real X server).
 #include <gtest/gtest.h>
 
 #include <QApplication>

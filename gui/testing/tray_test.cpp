@@ -61,9 +61,3 @@ TEST(TrayTest, WindowStartsInTheTrayAndShowsWhenAnotherCopyAsks) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
-}
