@@ -141,6 +141,9 @@ TEST_F(GenaTest, RenewalsSidsAndCallbacks) {
   EXPECT_EQ(Head("SUBSCRIBE", cd, "NT: upnp:event\r\n"), refused);
   EXPECT_EQ(Subscribe(1234, "", "/ContentDirectory/events"),
             "HTTP/1.1 412 Invalid Service Name\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Head("subscribe", cd, "NT: upnp:event\r\n").rfind("HTTP/1.1 400 Bad Request\r\n", 0),
+            0u)
+      << "methods are compared case-sensitively";
   EXPECT_EQ(Count(), 1u);
 }
 
