@@ -10,6 +10,7 @@
 #include "library/build/container_tree.h"
 #include "library/build/file_system_tree.h"
 #include "library/build/library_edit.h"
+#include "library/build/scan_limits.h"
 #include "library/build/scanner.h"
 #include "library/build/testing/scan_library.h"
 #include "library/library.h"
@@ -106,6 +107,34 @@ TEST(ScanThreadTest, RefreshAndRescanAllFollowTheSharedFolders) {
   EXPECT_FALSE(std::filesystem::exists(lib.Path("cache/stale.hdx")));
   EXPECT_EQ(db_countSharedFolders(), 1);
   EXPECT_EQ(Scan_LibraryTotals().files, 2);
+}
+
+// The connection's page cache setting (negative: KiB), as SQLite reports it.
+int32_t PageCacheSetting() {
+  MediaRecord r;
+  if (db_getOneRecord({"select cache_size as MyIndex from pragma_cache_size()", {}}, &r) != 1) {
+    return 0;
+  }
+  return r.MyIndex;
+}
+
+TEST(ScanThreadTest, ScansRunWithTheSmallPageCacheAndBrowsingGetsTheLargeOneBack) {
+  ScanLibrary lib;
+  ASSERT_TRUE(lib.ok());
+  ASSERT_TRUE(FillFolder(lib.media(), 2, 2));
+  const int32_t opened = PageCacheSetting();
+  ASSERT_LT(opened, -scan_limits::kScanPageCacheKiB);
+  std::atomic<int32_t> during{0};
+  Scan_SetEntryHookForTest([&](const std::string&) { during = PageCacheSetting(); });
+  CScanThread scan;
+  ASSERT_TRUE(scan.StartAddFolder(lib.media()));
+  scan.Join();
+  EXPECT_EQ(during.load(), -scan_limits::kScanPageCacheKiB);
+  EXPECT_EQ(PageCacheSetting(), -scan_limits::kScanPageCacheKiB);
+  Scan_SetEntryHookForTest(nullptr);
+  std::vector<MediaRecord> page;
+  EXPECT_EQ(db_browsePage(sql::Children(kContainerAllMusic), &page, 0, 10), 4);
+  EXPECT_EQ(PageCacheSetting(), opened);
 }
 
 }  // namespace
