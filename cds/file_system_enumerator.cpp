@@ -80,9 +80,10 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
                                    record.pIndex == kContainerInternetAllVideos);
     object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
     object->flags = kCdsObjectRestricted;
-    object->date = CreationDate(record.FilePath);
     if (object->mediaClass == kClassAudioItem && FSE_HasMusicTags(record))
       FillMusicTrack(record, object);
+    // A track's tag year stands for its date: the file is asked only when there is none.
+    if (object->date.empty()) object->date = CreationDate(record.FilePath);
   } else {
     object->mediaClass =
         record.ObjectType == kObjectContainer ? kClassStorageFolder : kClassContainer;
