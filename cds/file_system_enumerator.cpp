@@ -1,5 +1,6 @@
 #include "cds/file_system_enumerator.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -123,6 +124,7 @@ FseEntry MakePlaylistEntry(const PlaylistEntry& entry, int32_t playlist) {
 // Makes objects of the first `read` rows of a listing of `parent` or of a search.
 void AppendEntries(const FseRequest& request, std::vector<MediaRecord>* rows, int read, bool search,
                    int32_t parent, FseLocated* located, std::vector<FseEntry>* out) {
+  out->reserve(out->size() + static_cast<size_t>(std::max(read, 0)));
   for (int i = 0; i < read; ++i) {
     FseEntry entry;
     entry.record = std::move((*rows)[static_cast<size_t>(i)]);

@@ -24,6 +24,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "transcode/transcode_rules.h"
 #include "upnp/escape.h"
 
 namespace {
@@ -134,10 +135,10 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record,
   // file is transcoded).
   int secondPort = internet || facts.media || facts.discMember ? streamPort : webPort;
   CdsMediaResource second;
-  bool transcoded = false;
+  // A file served as it is is described as the first resource describes it.
+  bool transcoded = !internet && Transcode_NeedsTranscode(record.FilePath) == 1;
   second.protocolInfo =
-      internet ? firstProtocol
-               : MediaType_BuildProtocolInfo(record.FilePath, extension, true, &transcoded);
+      transcoded ? MediaType_BuildProtocolInfo(record.FilePath, extension, true) : firstProtocol;
   if (!JoinUrl(urlPath, address, transcoded ? webPort : secondPort, &second.uri)) return;
   if (internet || transcoded) {
     second.uri += "&TC&POWER";
