@@ -8,6 +8,7 @@
 #include "library/build/library_edit.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
+#include "platform/process.h"
 #include "platform/tick.h"
 
 bool CAppController::StartServiceIfShared() {
@@ -122,6 +123,9 @@ void CAppController::CompleteScan() {
   scan_.Join();
   scanWasRunning_ = false;
   LibraryChanged();
+  // What the scan read and built is not needed at rest.
+  db_releaseMemory();
+  platform::ReleaseFreeMemory();
 }
 
 std::string CAppController::ScanProgressLine() const {

@@ -1,9 +1,11 @@
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "library/build/album_art_worker.h"
 #include "platform/process.h"
 
 #ifdef ORVEX_WITH_DESKTOP
@@ -71,6 +73,11 @@ void HandOverToDesktop(const CommandLine& commandLine, char** argv) {
 #endif
 
 int main(int argc, char** argv) {
+  // The album art worker's child: it decodes pictures and nothing else, so it needs no
+  // program directory, library or network.
+  if (argc >= 2 && std::strcmp(argv[1], kAlbumArtMakerFlag) == 0) {
+    return AlbumArtWorker_MakeArt(argc - 2, argv + 2);
+  }
   platform::IgnoreBrokenPipes();
   CommandLine commandLine;
   std::string error;

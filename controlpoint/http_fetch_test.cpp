@@ -14,10 +14,6 @@ namespace {
 
 using Reply = HttpFetchTestServer::Reply;
 
-int CountOf(const std::vector<std::string>& targets, const std::string& target) {
-  return static_cast<int>(std::count(targets.begin(), targets.end(), target));
-}
-
 // Addresses are split for the client; anything that could not be requested safely (other
 // schemes, user information, bad ports, blanks in the host, control characters) is refused.
 TEST(HttpUrlTest, SplitsHostPortAndTargetAndRefusesWhatCannotBeRequestedSafely) {
@@ -176,7 +172,7 @@ TEST_F(HttpFetchTest, RedirectsAreFollowedOnlyWhenAskedOnlyWithALocationAndNotFo
   ASSERT_EQ(FetchUrlFollowingRedirects(server_.Url(chain), &body, {.httpStatus = &status}), 0);
   EXPECT_EQ(body, "end of chain");
   EXPECT_EQ(status, 200);
-  EXPECT_EQ(CountOf(server_.Targets(), "/chain/0"), 1);
+  EXPECT_EQ(std::ranges::count(server_.Targets(), "/chain/0"), 1);
   // The plain fetch does not follow them.
   ASSERT_EQ(FetchUrl(server_.Url("/absolute"), &body, {.httpStatus = &status}), 0);
   EXPECT_EQ(status, 302);
@@ -191,7 +187,7 @@ TEST_F(HttpFetchTest, RedirectsAreFollowedOnlyWhenAskedOnlyWithALocationAndNotFo
   // by the probe; so do overlong locations and addresses.
   EXPECT_EQ(FetchUrlFollowingRedirects(server_.Url("/loop"), &body), -1);
   EXPECT_TRUE(body.empty());
-  EXPECT_EQ(CountOf(server_.Targets(), "/loop"), 2 * (kFetchMaxRedirects + 1));
+  EXPECT_EQ(std::ranges::count(server_.Targets(), "/loop"), 2 * (kFetchMaxRedirects + 1));
   EXPECT_EQ(FetchUrlFollowingRedirects(server_.Url("/long"), &body), -1);
   EXPECT_EQ(FetchUrlFollowingRedirects(server_.Url("/x" + std::string(kFetchUrlMax, 'y')), &body),
             -1);

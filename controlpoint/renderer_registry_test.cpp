@@ -3,17 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <string>
-#include <thread>
 
 #include "controlpoint/renderer_limits.h"
-#include "platform/testing/test_support.h"
 
 namespace controlpoint {
 namespace {
 
-using platform::testing::WaitUntil;
 using Status = DescriptionFetch::Status;
 
 constexpr auto kStart = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
@@ -46,23 +42,6 @@ class RendererRegistryTest : public ::testing::Test {
     };
   }
   void See(const std::string& id) { registry_.HandleDiscovery(Alive(id), Serving()); }
-  // Runs a download that blocks until released, so the test can act meanwhile.
-  void WhileDownloading(const std::string& id, const std::function<void()>& during) {
-    std::atomic<bool> inFetch{false}, release{false};
-    std::thread first([&] {
-      registry_.HandleDiscovery(Alive(id), [&](const std::string&) {
-        ++fetches_;
-        inFetch = true;
-        WaitUntil([&] { return release.load(); });
-        return DescriptionFetch{Status::kOk, 0, Description("Slow", id)};
-      });
-    });
-    bool started = WaitUntil([&] { return inFetch.load(); });
-    EXPECT_TRUE(started);
-    if (started) during();
-    release = true;
-    first.join();
-  }
   std::vector<RendererEntry> Table() {
     std::vector<RendererEntry> table;
     registry_.CopyRenderers(&table);
@@ -128,26 +107,6 @@ TEST_F(RendererRegistryTest, FullTableRefusesUntilRemoveMakesRoom) {
   ASSERT_EQ(table.size(), renderer_limits::kMaxRenderers);
   EXPECT_EQ(table[1].deviceId, "uuid:r2");  // the table shifted down
   EXPECT_EQ(table.back().deviceId, "uuid:extra");
-}
-
-TEST_F(RendererRegistryTest, LongFieldsAreCappedAndStillRemovable) {
-  std::string id = "uuid:" + std::string(300, 'x');
-  registry_.HandleDiscovery(Alive(id), [](const std::string&) {
-    return DescriptionFetch{Status::kOk, 0, Description(std::string(250, 'n'), "uuid:long")};
-  });
-  ASSERT_EQ(Table().size(), 1u);
-  EXPECT_EQ(Table()[0].friendlyName.size(), renderer_limits::kFieldSize - 1);
-  ASSERT_TRUE(registry_.RemoveRenderer(0));
-  EXPECT_FALSE(registry_.FindRenderer(id).has_value());
-}
-
-// A renderer that answers again during its download is downloaded once. What a stop
-// during a download leaves is proven in the network namespace.
-TEST_F(RendererRegistryTest, RendererThatAnswersDuringItsDownloadIsDownloadedOnce) {
-  WhileDownloading("uuid:slow", [&] { See("uuid:slow"); });
-  EXPECT_EQ(fetches_, 1);
-  ASSERT_EQ(Table().size(), 1u);
-  EXPECT_EQ(Table()[0].friendlyName, "Slow");
 }
 
 }  // namespace

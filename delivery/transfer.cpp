@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <unordered_map>
 
@@ -133,6 +134,7 @@ struct RpTransferState {
     g_activeTransfers.fetch_add(1, std::memory_order_relaxed);
   }
   ~RpTransferState() {
+    Progress.reset();  // its last figure goes before the entry is ended
     if (Recorded) EndTransfer(Target, ClientAddress);
     if (Source) PreCache_Clear(Source->Id());
     Source.reset();
@@ -152,6 +154,7 @@ struct RpTransferState {
   AioRequest Read;
   void* User = nullptr;
   bool Recorded = false;  // in the transfer list, which is told when the state goes
+  std::optional<TransferProgress> Progress;  // only the holder of the turn reports
 
   // Under Lock.
   std::mutex Lock;
@@ -325,7 +328,7 @@ void RunTurn(const StatePtr& state) {
         if (!SendPiece(state)) return;
         continue;
       case Step::Read:
-        UpdateTransfer(state->Target, state->ClientAddress, position);
+        if (state->Progress) state->Progress->Sent(position);
         // Without a read thread the body cannot go on, and the head may have promised a
         // length: the connection is closed.
         if (Aio_PostRead(&state->Read, state, state->Session) != 0) Finish(state.get(), true);
@@ -580,6 +583,7 @@ int RP_ServeFile(FLibWebSession* session, const FLibHttpPacket* request, size_t 
   RecordTransfer(name, state->ClientAddress, static_cast<uint64_t>(state->SourceLength),
                  state->Target);
   state->Recorded = true;
+  state->Progress.emplace(state->Target, state->ClientAddress);
   Pump(state);
   return code;
 }

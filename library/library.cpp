@@ -1004,6 +1004,11 @@ void db_invalidateBrowse() {
   ResetBrowseLocked();
 }
 
+void db_releaseMemory() {
+  std::lock_guard lock(g_dbMutex);
+  if (g_lib.db != nullptr) sqlite3_db_release_memory(g_lib.db);
+}
+
 void db_forgetBrowseQuery() {
   std::lock_guard lock(g_dbMutex);
   g_lib.browse.haveQuery = false;

@@ -81,6 +81,9 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
 inline constexpr const char* kMatchCountColumn = "MatchCount";
 void db_invalidateBrowse();
 void db_forgetBrowseQuery();
+// Gives back the page cache the connection filled (after a scan, before a long rest); it
+// refills from the file as answers need it.
+void db_releaseMemory();
 
 // Highest MyIndex of the object table; 0 when the table is empty or the query fails.
 int32_t db_getMaxIndex();

@@ -138,6 +138,18 @@ TEST(ImageSizeHeader, ReadsTheFrameOfOrdinaryJpegsAndRefusesEverythingElse) {
       {"png cut in its header", cutPng, 0, 0},
       {"empty", {}, 0, 0},
       {"frame longer than its components", Jpeg({Segment(0xC0, longFrame), sos}), 0, 0},
+      {"restart marker and tables skipped",
+       Jpeg({{0xFF, 0xD0}, Segment(0xC4, {0, 1}), Segment(0xC2, FrameBody(8, 3, 4, 1)), sos}), 3,
+       4},
+      {"a second start of image", Jpeg({{0xFF, 0xD8}, sof, sos}), 0, 0},
+      {"no components", Jpeg({Segment(0xC0, FrameBody(8, 64, 64, 0)), sos}), 0, 0},
+      {"length below two", Jpeg({{0xFF, 0xE0, 0, 1}, sos}), 0, 0},
+      {"png grey 16-bit", Png(7, 9, 16, 0), 7, 9},
+      {"png grey depth 3", Png(7, 9, 3, 0), 0, 0},
+      {"png palette 4-bit", Png(7, 9, 4, 3), 7, 9},
+      {"png palette 16-bit", Png(7, 9, 16, 3), 0, 0},
+      {"png grey and alpha 16-bit", Png(7, 9, 16, 4), 7, 9},
+      {"png colour type 5", Png(7, 9, 8, 5), 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -99,8 +99,9 @@ class ThumbnailTest : public ::testing::Test {
   TempDir pictures_;
 };
 
-// Bands stay black, transparency becomes black, grey becomes RGB in the right order, and
-// small pictures keep their size.
+// A JPEG fitted into the box is the real-client suite's; here the channels keep their
+// order, bands stay black, transparency becomes black, grey becomes RGB, and small
+// pictures keep their size.
 TEST_F(ThumbnailTest, PicturesBecomeBitmapsFittedIntoTheBox) {
   struct Pixel {
     int x, y;
@@ -112,16 +113,6 @@ TEST_F(ThumbnailTest, PicturesBecomeBitmapsFittedIntoTheBox) {
     int box, width, height;
     std::vector<Pixel> pixels;
   } cases[] = {
-      {"wide.jpg",
-       "color=c=white:s=1000x500",
-       150,
-       150,
-       150,
-       {{75, 36, kBlack},
-        {75, 37, kWhite},
-        {0, 75, kWhite},
-        {149, 111, kWhite},
-        {75, 112, kBlack}}},
       {"red.bmp", "color=c=red:s=64x32", 32, 32, 32, {{16, 16, kRed}, {16, 7, kBlack}}},
       {"clear.png", "color=c=white@0.0:s=40x20,format=rgba", 150, 40, 20, {{20, 10, kBlack}}},
       {"grey.png", "color=c=gray:s=40x20,format=gray", 150, 40, 20, {{20, 10, kGrey}}},

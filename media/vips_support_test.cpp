@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "media/ffmpeg_support.h"
 #include "media/image_size.h"
 #include "media/testing/media_fixtures.h"
 #include "media/wm_tag.h"
@@ -59,6 +60,29 @@ TEST(LibraryLoadingDeathTest, EachLibraryIsLoadedByTheFirstFileThatNeedsIt) {
                          "mpeg4", dir.Join("clip.mp4")}));
   EXPECT_EXIT(ReadAndExit(dir), ::testing::ExitedWithCode(0),
               "songs=-- Song/2 Flac/2 headers=-- 641x100 160x1000 bitmap=V- 33x17 video=VF 2");
+}
+
+// A damaged FFmpeg found first (here in LD_LIBRARY_PATH, which the fresh copy of the test
+// program reads) is not loaded, and a video is then read without it instead of crashing.
+// Nothing here may start ffmpeg: the copy runs this body again with the damaged library.
+TEST(LibraryLoadingDeathTest, AnFfmpegThatCannotBeLoadedIsLeftAlone) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  platform::testing::TempDir dir;
+  platform::testing::WriteFile(dir.Join("libavutil.so." + std::to_string(LIBAVUTIL_VERSION_MAJOR)),
+                               "not a library");
+  platform::testing::WriteFile(dir.Join("clip.mp4"), std::string(4096, 'v'));
+  ::setenv("LD_LIBRARY_PATH", dir.path().c_str(), 1);
+  EXPECT_EXIT(
+      {
+        platform::testing::LogCapture log;
+        WMTagBlock clip;
+        WMTag_Read(dir.Join("clip.mp4"), &clip);
+        std::fprintf(stderr, "loaded=%d %s\n", media::Ffmpeg_Ensure() != nullptr,
+                     log.Contains("metadata: cannot load libavutil") ? "logged" : "silent");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "loaded=0 logged");
+  ::unsetenv("LD_LIBRARY_PATH");
 }
 
 }  // namespace

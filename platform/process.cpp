@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -405,6 +406,8 @@ void IgnoreBrokenPipes() {
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGPIPE, &ignore, nullptr);
 }
+
+void ReleaseFreeMemory() { ::malloc_trim(0); }
 
 UniqueFd OpenProcessFd(pid_t pid) {
   return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));

@@ -84,7 +84,7 @@ TEST_F(StreamMediaTest, TheRecordNotTheNameIsServedWithConditionalAnswersAndSnif
 TEST_F(StreamMediaTest, RangesThatCannotBeServedFallBackToTheWholeFile) {
   std::string many = "bytes=0-0";
   for (int i = 1; i <= 32; ++i) many += "," + std::to_string(i) + "-" + std::to_string(i);
-  for (const std::string& range : {std::string("bytes=500-100"), many}) {
+  for (const std::string& range : {std::string("bytes=500-100"), many, std::string("items=0-9")}) {
     Response r = Get("/0/___/100/song.mp3", "Range: " + range + "\r\n");
     EXPECT_EQ(r.status, 200) << range;
     EXPECT_EQ(r.body, song_) << range;
@@ -105,15 +105,13 @@ TEST_F(StreamMediaTest, TransferModeAndMethodsOtherThanGetAndHead) {
   EXPECT_EQ(Get("/0/___/200/folder.png", "transferMode.dlna.org: Sideways\r\n")
                 .headers["transfermode.dlna.org"],
             "Interactive");
-  for (const char* target : {"*", "/0/___/100/song.mp3"}) {
-    Response r = Get(target, "", "OPTIONS");
-    EXPECT_EQ(r.status, 200) << target;
-    EXPECT_EQ(r.headers["allow"], "GET, HEAD") << target;
-  }
-  for (const char* method : {"POST", "DELETE", "BREW"}) {
-    Response r = Get("/0/___/100/song.mp3", "", method);
-    EXPECT_EQ(r.status, 405) << method;
-    EXPECT_EQ(r.headers["allow"], "GET, HEAD") << method;
+  for (const auto& [method, target, status] : {std::tuple{"OPTIONS", "*", 200},
+                                               {"OPTIONS", "/0/___/100/song.mp3", 200},
+                                               {"POST", "/0/___/100/song.mp3", 405},
+                                               {"BREW", "/0/___/100/song.mp3", 405}}) {
+    Response r = Get(target, "", method);
+    EXPECT_EQ(r.status, status) << method << " " << target;
+    EXPECT_EQ(r.headers["allow"], "GET, HEAD") << method << " " << target;
   }
 }
 
@@ -125,7 +123,11 @@ TEST_F(StreamMediaTest, PicturesBesideTheItemOnlyWhenTheLibraryKnowsThem) {
   EXPECT_EQ(Get("/0/___/200/other.png").status, 404);
   AddItem(201, media_ + "/other.png", "Image");
   EXPECT_EQ(Get("/0/___/200/other.png").body, "other");
-  for (const char* target : {"/0/___/200/missing.jpg", "/0/___/99999999999/song.mp3"})
+  ASSERT_EQ(::mkfifo((media_ + "/pipe.mp3").c_str(), 0600), 0);  // never opened to block
+  AddItem(202, media_ + "/pipe.mp3", "Audio");
+  for (const char* target :
+       {"/0/___/200/missing.jpg", "/0/___/99999999999/song.mp3", "/0/___/12345/song.mp3",
+        "/0/___/200/../200/folder.jpg", "/0/___/202/x"})
     EXPECT_EQ(Get(target).status, 404) << target;
   // Without a relay an internet source cannot be served from here.
   AddItem(300, "mmsh://10.0.0.1/live", "Video");
@@ -143,6 +145,10 @@ TEST_F(StreamMediaTest, FoldersRedirectThenListOnlyInsideSharedFolders) {
   WriteFile(music + "/blob", std::string("\x01\x02\x00", 3));
   WriteFile(music + "/song.mp3", std::string(300000, 's'));
   WriteFile(music + "/<b>?.txt", "x");
+  WriteFile(music + "/x.zzz", "");
+  WriteFile(music + "/huge.iso", "");
+  ASSERT_EQ(::truncate((music + "/huge.iso").c_str(), int64_t{1} << 40), 0);
+  ASSERT_EQ(::symlink("nowhere", (music + "/broken").c_str()), 0);
   std::string wide;
   for (int i = 0; i < 30; ++i) wide += "\xc3\xa9";
   WriteFile(music + "/" + wide, "x");
@@ -168,12 +174,21 @@ TEST_F(StreamMediaTest, FoldersRedirectThenListOnlyInsideSharedFolders) {
   for (const std::string& part :
        {std::string("README                       27 B    09/09/2001 01:46:40   text/plain\r\n"),
         std::string("\r\nsong.mp3                    292 K    "),
+        std::string("\r\nhuge.iso                   1024 G    "), std::string("\r\nbroken "),
         std::string("\r\nsub/                                 "), std::string("   Directory\r\n"),
         "\r\n" + wide.substr(0, 20) + "..." + wide.substr(0, 22) + "      1 B"})
     EXPECT_NE(plain.body.find(part), std::string::npos) << part;
   EXPECT_LT(plain.body.find("README"), plain.body.find("blob"));  // by name, capitals first
-  std::string down = Get("/0/___/400/Music/?date-down").body;
-  EXPECT_LT(down.find(">song.mp3<"), down.find(">README<"));
+  size_t unknown = plain.body.find("\r\n", plain.body.find("\r\nx.zzz ") + 2);
+  EXPECT_EQ(plain.body.substr(unknown - 7, 7), "Unknown");  // an extension nobody types
+  for (const auto& [order, first, second] : {std::tuple{"date-down", ">song.mp3<", ">README<"},
+                                             {"name-down", ">song.mp3<", ">README<"},
+                                             {"date-up", ">README<", ">song.mp3<"}}) {
+    std::string listed = Get(std::string("/0/___/400/Music/?") + order).body;
+    EXPECT_LT(listed.find(first), listed.find(second)) << order;
+  }
+  Response head = Get("/0/___/400/Music/", "", "HEAD");
+  EXPECT_TRUE(head.status == 200 && head.body.empty() && head.headers.count("last-modified"));
   EXPECT_EQ(Get("/0/___/400/x/?sideways").status, 400);
   EXPECT_EQ(Get("/0/___/400/x/", "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n").status,
             304);
@@ -225,10 +240,12 @@ TEST_F(StreamMediaTest, DiscImageMembersStayInsideTheirImage) {
   AddItem(800, image + "/%offset%2048/clip.vob", "Video", kFlagDiscImage, 5000);
   AddItem(801, image + "/%offset%2048/clip.vob", "Video", kFlagDiscImage, 1LL << 40);
   AddItem(802, media_ + "/song.mp3/%offset%0/x.vob", "Video", kFlagDiscImage, 10);
+  ASSERT_EQ(::mkdir((media_ + "/folder.iso").c_str(), 0755), 0);
+  AddItem(803, media_ + "/folder.iso/%offset%0/x.vob", "Video", kFlagDiscImage, 10);
   Response range = Get("/0/___/800/clip.vob", "Range: bytes=4000-\r\n");
   EXPECT_EQ(range.headers["content-range"], "bytes 4000-4999/5000");
   EXPECT_EQ(range.body, member.substr(4000));
-  for (const char* target : {"/0/___/801/a.vob", "/0/___/802/a.vob"})
+  for (const char* target : {"/0/___/801/a.vob", "/0/___/802/a.vob", "/0/___/803/a.vob"})
     EXPECT_EQ(Get(target).status, 404) << target;
   ASSERT_EQ(::unlink(image.c_str()), 0);
   EXPECT_EQ(Get("/0/___/800/clip.vob").status, 404);

@@ -76,22 +76,4 @@ TEST(StreamResponse, FieldsThatCouldSplitTheHeadAreRefused) {
   EXPECT_EQ(request.ResponseHeaders.size(), 1u);
 }
 
-// The refusal of the time page is proven against the server; these are the other ways in,
-// with credentials as clients encode them.
-TEST(StreamResponse, BasicAuthentication) {
-  auto with = [](const std::string& value) {
-    StreamRequest r;
-    r.Headers.emplace_back("authorization", value);
-    return r;
-  };
-  StreamRequest good = with("BASIC dXNlcjpzZWNyZXQ=");  // user:secret
-  EXPECT_TRUE(StreamRequest_Authenticate(&good, "realm", "user", "secret"));
-  EXPECT_EQ(good.User, "user");
-  for (StreamRequest r : {with("Basic dXNlcjp3cm9uZw=="), with("Basic")}) {
-    EXPECT_FALSE(StreamRequest_Authenticate(&r, "realm", "user", "secret"));
-    EXPECT_EQ(r.Status, 401);
-    EXPECT_TRUE(r.User.empty());
-  }
-}
-
 }  // namespace

@@ -262,8 +262,9 @@ TEST(SeekIndexAviTest, IndexesLargerThanOneReadBlockKeepEveryEntry) {
 TEST(SeekIndexRefusalTest, FilesWithoutUsableIndexOrGopsGetNone) {
   platform::testing::LogCapture quiet;
   Bytes video = IndexEntry("00dc", 0x10, 4, 11);
-  Bytes notAvi = Avi(3, video), hugeHeader = Avi(3, video);
+  Bytes notAvi = Avi(3, video), hugeHeader = Avi(3, video), noHeaderList = Avi(3, video);
   std::memcpy(notAvi.data() + 8, "WAVE", 4);
+  std::memcpy(noHeaderList.data() + 20, "movi", 4);
   PutLe32(hugeHeader, 16, 0xFFFFFFF0);  // must be refused without being read
   Bytes neitherMpeg = Gop(0, 0, 0, 0);
   neitherMpeg[4] = 0x00;  // a pack header of neither MPEG-1 nor MPEG-2
@@ -272,6 +273,8 @@ TEST(SeekIndexRefusalTest, FilesWithoutUsableIndexOrGopsGetNone) {
       {Avi(0, video), ".avi"},
       {Avi(3, IndexEntry("01wb", 0, 24, 4)), ".avi"},
       {notAvi, ".avi"},
+      {noHeaderList, ".avi"},
+      {Bytes(20, 0), ".avi"},
       {hugeHeader, ".avi"},
       {Concat({VideoPack(0, kPictureStart), VideoPack(0, kPictureStart)}), ".mpg"},
       {Concat({neitherMpeg, neitherMpeg}), ".mpg"},

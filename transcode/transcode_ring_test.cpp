@@ -83,6 +83,14 @@ TEST(TranscodeRing, AreaSmallerThanAskedIsRefused) {
   ASSERT_EQ(area.Create(name, 4096), 0);
   SharedArea tooSmall;
   EXPECT_EQ(tooSmall.Open(name, 4097), EINVAL);
+  // A name in use is never taken over, and nothing is made of no size or of no object.
+  EXPECT_EQ(tooSmall.Create(name, 4096), EEXIST);
+  EXPECT_EQ(tooSmall.Create(TestName("empty"), 0), EINVAL);
+  EXPECT_EQ(tooSmall.Open(TestName("missing"), 1), ENOENT);
+  SharedArea moved = std::move(area);
+  EXPECT_EQ(tooSmall.Open(name, 4096), 0);
+  area = std::move(moved);
+  EXPECT_TRUE(area.Valid() && !moved.Valid());
 }
 
 TEST(TranscodeRing, MutexTimesOutWhileHeldAndReportsADeadOwner) {

@@ -102,7 +102,14 @@ TEST_F(GenaTest, NewSubscriberGetsAllVariablesFirst) {
                 body);
 
   // Later changes with their SEQ and values reach a real control point in the namespace
-  // events test; this pins the texts a subscriber first sees.
+  // events test; this pins the texts a subscriber first sees, and that a change without a
+  // list of containers sends SystemUpdateID alone.
+  UpnpLattice_Publish_ContentDirectoryChange(device_.Device(), 10, std::nullopt);
+  runtime_test::Client second = listener.Accept();
+  EXPECT_NE(
+      ReadNotify(second, kCloseAnswer)
+          .find("\"><e:property><SystemUpdateID>10</SystemUpdateID></e:property></e:propertyset>"),
+      std::string::npos);
   EXPECT_EQ(Count(), 1u);
 }
 
@@ -134,6 +141,9 @@ TEST_F(GenaTest, RenewalsSidsAndCallbacks) {
   EXPECT_EQ(Head("SUBSCRIBE", cd, "NT: upnp:event\r\n"), refused);
   EXPECT_EQ(Subscribe(1234, "", "/ContentDirectory/events"),
             "HTTP/1.1 412 Invalid Service Name\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Head("subscribe", cd, "NT: upnp:event\r\n").rfind("HTTP/1.1 400 Bad Request\r\n", 0),
+            0u)
+      << "methods are compared case-sensitively";
   EXPECT_EQ(Count(), 1u);
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "upnp/text_split.h"
+
 namespace {
 
 // Parses `block` from a heap buffer of exactly its size, so that a read past the end is
@@ -83,6 +85,12 @@ TEST(HttpHeaderValue, MatchesWholeNameIgnoringCase) {
   // A prefix of a name is not the name.
   EXPECT_FALSE(FLibHttp_HeaderValue(*packet, "Content").has_value());
   EXPECT_FALSE(FLibHttp_HeaderValue(*packet, "Content-Length2").has_value());
+}
+
+// The header parser proves the cuts; these are the edges no header reaches.
+TEST(TextSplit, NoDelimiterCutsNothingAndBlanksTrimToNothing) {
+  EXPECT_EQ(FLibText_Split("a b", ""), (FLibSplitList{"a b"}));
+  EXPECT_EQ(FLibText_Trim(" \t\r\n"), "");
 }
 
 }  // namespace

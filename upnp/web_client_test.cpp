@@ -119,6 +119,29 @@ TEST_F(WebClientTest, RequestLostOnAClosedConnectionIsSentOnceMore) {
   EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Ok);
 }
 
+// A refused destination is tried again after 1, 2, 4 and 8 units, then its requests fail;
+// a cancelled one fails its requests at once and closes its connection.
+TEST_F(WebClientTest, RefusedDestinationGivesUpAndCancelledOneFailsAtOnce) {
+  uint16_t closedPort;
+  {
+    Listener gone;
+    closedPort = gone.Port();
+  }
+  Listener listener;
+  FLibWebClientOptions options;
+  options.RetryUnitMs = 20;
+  Start(options);
+  Enqueue(closedPort, "NOTIFY / HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
+  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Failed);
+  Enqueue(listener.Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
+  Client peer = AcceptRequest(listener);
+  FLibWebClient_CancelDestination(client_, FLibWebClient_Key(kLoopback, listener.Port()));
+  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
+  EXPECT_EQ(outcomes_.At(1).Code, FLibWebClient_Deleted);
+  EXPECT_TRUE(peer.WaitClosed(2000));
+}
+
 // A body without a length runs until the peer closes.
 TEST_F(WebClientTest, InterimAnswerIsSkippedAndMalformedOrOversizedResponsesFail) {
   // A failed exchange drops the connection, so each request goes out on a new one.

@@ -24,13 +24,12 @@ using runtime_test::WaitFor;
 
 // Reads one response from the client's stream with the client-mode reader and removes its
 // bytes; null when none arrives in time.
-FLibHttpPacketPtr ReadResponse(Client& client, bool head = false, uint64_t timeoutMs = 5000) {
+FLibHttpPacketPtr ReadResponse(Client& client, uint64_t timeoutMs = 5000) {
   FLibHttpPacketPtr result;
   client.ReadUntil(
       [&](const std::string& received) {
         FLibHttpReader reader;
         FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
-        reader.ResponseToHead = head;
         size_t at = 0;
         while (at < received.size()) {
           size_t consumed = 0;
@@ -137,33 +136,29 @@ class WebServerTest : public ::testing::Test {
 
 // HEAD, chunked streams and kept connections are proven by real clients, a session the
 // application closes by the transfer test of a file that shrinks. Whatever form the answer
-// takes, a connection that closes after it says so in the answer.
+// takes, a connection that closes after it says so in the answer. HTTP/1.0 clients get the
+// body as it is, never chunked, and a close even when they asked to keep the connection.
 TEST_F(WebServerTest, ConnectionIsClosedAfterTheResponseUnlessKeptAlive) {
   uint16_t port = Start();
-  for (const char* target : {"/a", "/whole", "/stream-raw", "/raw"}) {
-    Client closing(port);
-    ASSERT_TRUE(closing.Send(Get(target, "1.1", "Connection: close\r\n")));
-    ASSERT_TRUE(closing.WaitClosed(2000)) << target;
-    std::string head = closing.Received().substr(0, closing.Received().find("\r\n\r\n"));
-    EXPECT_EQ(CountOf(head, "\r\nConnection: close"), 1u) << head;
-  }
-  EXPECT_GT(app_.NoDelay.load(), 0) << "accepted sockets send without delay";
-}
-
-// HTTP/1.0 clients get the body as it is, never chunked, and the connection closes after
-// it even when they asked to keep it.
-TEST_F(WebServerTest, Http10AnswersAreUnframedAndClosed) {
-  uint16_t port = Start();
-  for (const char* target : {"/whole", "/stream-raw"}) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"/a", "1.1"},   {"/whole", "1.1"}, {"/stream-raw", "1.1"},
+      {"/raw", "1.1"}, {"/whole", "1.0"}, {"/stream-raw", "1.0"},
+  };
+  for (const auto& [target, version] : cases) {
+    const bool http10 = version == "1.0";
     app_.LastResult = 1;
     Client client(port);
-    ASSERT_TRUE(client.Send(Get(target, "1.0", "Connection: keep-alive\r\n")));
-    ASSERT_TRUE(client.WaitClosed()) << target;
+    ASSERT_TRUE(client.Send(
+        Get(target, version, http10 ? "Connection: keep-alive\r\n" : "Connection: close\r\n")));
+    ASSERT_TRUE(client.WaitClosed(2000)) << target;
     const std::string& raw = client.Received();
+    EXPECT_EQ(CountOf(raw.substr(0, raw.find("\r\n\r\n")), "\r\nConnection: close"), 1u) << raw;
+    if (!http10) continue;
     EXPECT_EQ(raw.find("chunked"), std::string::npos) << raw;
     EXPECT_EQ(raw.substr(raw.size() - 11), "\r\n\r\nabcdefg") << raw;
     ASSERT_TRUE(WaitFor([&] { return app_.LastResult.load() == FLibWeb_Closing; })) << target;
   }
+  EXPECT_GT(app_.NoDelay.load(), 0) << "accepted sockets send without delay";
 }
 
 TEST_F(WebServerTest, LongExtraHeaderIsFoldedAndReadsBackWhole) {
@@ -289,18 +284,6 @@ TEST_F(WebServerTest, TricklingClientIsCutAtTheHeaderDeadlineWithoutStallingOthe
   EXPECT_LT(sent.load(), 30) << "cut near one second, not when the header ended";
 }
 
-TEST_F(WebServerTest, SlowBodyIsCutAtTheBodyDeadline) {
-  FLibWebServerOptions options;
-  options.BodyDeadlineMs = 800;
-  uint16_t port = Start(options);
-  Client client(port);
-  ASSERT_TRUE(client.Send("POST /echo HTTP/1.1\r\nContent-Length: 100\r\n\r\nsome"));
-  uint64_t start = platform::TickCountMs();
-  ASSERT_TRUE(client.WaitClosed(3000));
-  EXPECT_GE(platform::TickCountMs() - start, 600u);
-  EXPECT_TRUE(app_.Targets.empty());
-}
-
 // Clients beyond the pool wait in the listen queue until a pooled connection frees. Many
 // arrive at once (a TV filling a screen of thumbnails opens one connection per picture),
 // and none may be dropped: the client's TCP would retry only a second later, or reset.
@@ -320,7 +303,7 @@ TEST_F(WebServerTest, ClientsBeyondThePoolWaitInTheBacklogUntilAPooledConnection
     ASSERT_TRUE(
         waiting.back()->Send(Get("/w" + std::to_string(i), "1.1", "Connection: close\r\n")));
   }
-  EXPECT_FALSE(ReadResponse(*waiting.front(), false, 300)) << "no pooled connection is free";
+  EXPECT_FALSE(ReadResponse(*waiting.front(), 300)) << "no pooled connection is free";
   busy.clear();
   for (int i = 0; i < 64; ++i) {
     FLibHttpPacketPtr response = ReadResponse(*waiting[i]);

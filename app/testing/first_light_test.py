@@ -15,11 +15,13 @@ Refuses to run unless the namespace is fresh (only "lo" exists).
 
 import base64
 import os
+import signal
 import struct
 import subprocess
 import sys
 import time
 import urllib.parse
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
@@ -296,7 +298,79 @@ def check_album_art(browser, expected):
         check(title in art and not art[title], "%s has no album art (%s)" % (title, art.get(title)))
 
 
-def use(home, media, inside):
+def big_png(path, side):
+    """A black grey-scale PNG of `side` x `side` pixels: little to store, a while to decode."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(
+            ">I", zlib.crc32(kind + data))
+    packer = zlib.compressobj(1)
+    pixels = b"".join(packer.compress(b"\0" * (side + 1)) for _ in range(side)) + packer.flush()
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" +
+                chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 8, 0, 0, 0, 0)) +
+                chunk(b"IDAT", pixels) + chunk(b"IEND", b""))
+
+
+def art_makers(pid):
+    """The art maker children of process `pid`."""
+    found = []
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/children" % (pid, task)) as f:
+                children = [int(c) for c in f.read().split()]
+            for child in children:
+                with open("/proc/%d/cmdline" % child, "rb") as f:
+                    if b"\0--make-album-art\0" in f.read():
+                        found.append(child)
+        except (OSError, ValueError):
+            continue
+    return found
+
+
+def art_of(home, name):
+    """What the library records as the art of the file `name`; None before the item is in."""
+    import sqlite3
+    with sqlite3.connect("file:%s?mode=ro" % os.path.join(home, "Orvex.mdb"), uri=True,
+                         timeout=10) as db:
+        row = db.execute("select AlbumArt from FSE_QueryState where FilePath like ?",
+                         ("%/" + name,)).fetchone()
+    return row[0] if row else None
+
+
+def check_art_maker(server, browser, media):
+    """The art is decoded in a child process: the server never maps libvips (unless the
+    program links it, as the checked build does). The child runs at idle priority, and one
+    that is killed costs the art of the file it was on, without being started again."""
+    linked = subprocess.run(["readelf", "-d", sys.argv[1]], capture_output=True, text=True)
+    with open("/proc/%d/maps" % server.process.pid) as f:
+        mapped = [line.split()[-1] for line in f if "libvips" in line]
+    check("libvips" in linked.stdout or not mapped,
+          "the server itself maps no libvips once the art is made %s" % mapped[:1])
+    # A picture that takes the child a while: the test kills the child on it.
+    big = os.path.join(media, "..", "big.png")
+    big_png(big, 12000)
+    os.rename(big, os.path.join(media, "big.png"))
+    end, makers = time.time() + 30, []
+    while not makers and time.time() < end:
+        makers = art_makers(server.process.pid)
+        time.sleep(0.005)
+    if not check(makers, "an art maker starts for the new picture"):
+        return
+    with open("/proc/%d/stat" % makers[0]) as f:
+        policy = int(f.read().rpartition(")")[2].split()[38])
+    check(policy == 5, "the art maker runs at idle priority (SCHED_IDLE, policy %d)" % policy)
+    os.kill(makers[0], signal.SIGKILL)
+    end = time.time() + 20
+    while art_of(server.home, "big.png") != "-" and time.time() < end:
+        time.sleep(0.2)
+    check(art_of(server.home, "big.png") == "-" and not art_makers(server.process.pid),
+          "the picture the killed art maker was on gets no art and no new maker (%s)"
+          % art_of(server.home, "big.png"))
+    check(server.alive() and browser.browse("0")[0], "the server goes on serving")
+
+
+def use(server, media, inside):
+    home = server.home
     files = {}
     for root, _, names in os.walk(media):
         for n in names:
@@ -381,6 +455,16 @@ def use(home, media, inside):
     check(lonely and (lonely.get_upnp_class(), lonely.get_artist(), lonely.get_track_number())
           == ("object.item.audioItem", None, -1), "the untagged song is a plain audio item")
 
+    # The folder picture is 64 x 64; the songs' own covers, the picture and the video are 4:3,
+    # the pictures that need converting 2:1.
+    expected = {"song": (64, 64), "covered": (160, 120), "photo": (160, 120), "clip": (160, 120),
+                "alpha": (160, 80), "deep": (160, 80), "greyalpha": (160, 80),
+                "mjpeg": (160, 120), "full": (160, 120), "grey": (160, 120)}
+    expected.update(("cover-" + kind, (160, 120))
+                    for kind in ("flac", "m4a", "wma", "ogg", "opus", "wav"))
+    check_album_art(browser, expected)
+    check_art_maker(server, browser, media)
+    # The web server's thumbnails are drawn in the server itself.
     photo = items.get("photo", [])
     if photo:
         url, info = photo[0][:2]
@@ -391,14 +475,6 @@ def use(home, media, inside):
         height = int.from_bytes(body[22:26], "little") if len(body) > 26 else 0
         check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
               "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
-    # The folder picture is 64 x 64; the songs' own covers, the picture and the video are 4:3,
-    # the pictures that need converting 2:1.
-    expected = {"song": (64, 64), "covered": (160, 120), "photo": (160, 120), "clip": (160, 120),
-                "alpha": (160, 80), "deep": (160, 80), "greyalpha": (160, 80),
-                "mjpeg": (160, 120), "full": (160, 120), "grey": (160, 120)}
-    expected.update(("cover-" + kind, (160, 120))
-                    for kind in ("flac", "m4a", "wma", "ogg", "opus", "wav"))
-    check_album_art(browser, expected)
     check_subtitles(browser, items, media)
     film = items.get("film", [])
     check(film and urllib.parse.urlsplit(film[0][0]).port == 3456,
@@ -428,7 +504,7 @@ def main():
     with library_namespace("orvex-firstlight-", make_media) as (work, media, inside):
         with Server(sys.argv[1], work, media) as server:
             if server.started:
-                use(server.home, media, inside)
+                use(server, media, inside)
             check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
     finish()
 

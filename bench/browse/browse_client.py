@@ -42,6 +42,8 @@ KINDS = [
     ("browse_middle", "Browse children mid"),
     ("browse_end", "Browse children last 100"),
     ("browse_pictures", "Browse pictures 0-99"),
+    ("folder_pictures", "Browse folder 25 pictures"),
+    ("folder_songs", "Browse folder 25 songs"),
     ("metadata", "BrowseMetadata item"),
     ("search", "Search title contains"),
 ]
@@ -231,10 +233,10 @@ def search(client, container_id, criteria, start, count):
     return parse_answer("Search", text)
 
 
-def find_all_music(client, title="all music"):
-    """Breadth-first from "0" over containers, at most three levels down."""
+def find_all_music(client, title="all music", levels=3):
+    """Breadth-first from "0" over containers, at most `levels` levels down."""
     level = ["0"]
-    for _ in range(3):
+    for _ in range(levels):
         following = []
         for container in level:
             objects, _, _, _ = browse(client, container, "BrowseDirectChildren", 0, 0)
@@ -245,7 +247,7 @@ def find_all_music(client, title="all music"):
                     return o["id"]
                 following.append(o["id"])
         level = following
-    fail("no container titled \"%s\" within three levels of \"0\"" % title)
+    fail("no container titled \"%s\" within %d levels of \"0\"" % (title, levels))
 
 
 # ---------------------------------------------------------------- measuring
@@ -270,9 +272,10 @@ def measure(args):
         all_music = find_all_music(client)
         _, _, total, _ = browse(client, all_music, "BrowseDirectChildren", 0, 1)
         # A server may list the playlist files among the tracks, as ours does.
-        if total not in (args.tracks, args.tracks + args.playlists):
-            fail("\"All Music\" (%s) has TotalMatches %d, expected %d tracks (or %d with "
-                 "the playlists)" % (all_music, total, args.tracks, args.tracks + args.playlists))
+        songs = args.tracks + args.folder_items
+        if total not in (songs, songs + args.playlists):
+            fail("\"All Music\" (%s) has TotalMatches %d, expected %d songs (or %d with "
+                 "the playlists)" % (all_music, total, songs, songs + args.playlists))
         middle = (total // 2) // PAGE * PAGE
         end = max(0, total - PAGE)
         page_expect = min(PAGE, total)
@@ -327,6 +330,19 @@ def measure(args):
                     fail("Browse of %s: NumberReturned %d, TotalMatches %d (expected %d of %d)"
                          % (all_images, returned, matched, min(PAGE, images), images), text)
             runs["browse_pictures"] = browse_pictures
+        def browse_folder(title):
+            folder = find_all_music(client, title, 4)
+
+            def run():
+                _, returned, matched, text = browse(client, folder, "BrowseDirectChildren", 0,
+                                                    PAGE)
+                if returned != args.folder_items or matched != args.folder_items:
+                    fail("Browse of folder %s: NumberReturned %d, TotalMatches %d (expected %d)"
+                         % (title, returned, matched, args.folder_items), text)
+            return run
+        if args.folder_items:
+            runs["folder_pictures"] = browse_folder("pictures%d" % args.folder_items)
+            runs["folder_songs"] = browse_folder("songs%d" % args.folder_items)
         result = {"label": args.label, "location": location, "control": url,
                   "all_music": all_music, "tracks": args.tracks, "listed": total, "item": item,
                   "search": criteria, "search_matches": matches,
@@ -428,6 +444,8 @@ def main():
     m.add_argument("--search-count", type=int, default=200)
     m.add_argument("--pictures", type=int, default=0)
     m.add_argument("--fresh", action="store_true")
+    # Folders "PicturesN" and "SongsN" of N files each, whose songs are in "All Music" too.
+    m.add_argument("--folder-items", type=int, default=0)
     m.add_argument("--out", required=True)
     t = sub.add_parser("table")
     t.add_argument("results", nargs="+")

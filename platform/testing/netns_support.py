@@ -10,13 +10,13 @@ import select
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import urllib.parse
 import urllib.request
+import wave
 import xml.etree.ElementTree as ET
 
 failures = []
@@ -72,15 +72,19 @@ class MediaServerFinder:
         gi.require_version("GUPnP", "1.6")
         gi.require_version("GSSDP", "1.6")
         from gi.repository import GLib, GSSDP, GUPnP
-        self.context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
+        # Asked for any port, GUPnP picks one itself and may pick one in use: try again.
+        for attempt in range(5):
+            try:
+                self.context = GUPnP.Context.new_full("v0", None, 0, GSSDP.UDAVersion.VERSION_1_0)
+                break
+            except GLib.Error:
+                if attempt == 4:
+                    raise
         self.control = GUPnP.ControlPoint.new(self.context, device_type)
         self.device = None
-        self.control.connect("device-proxy-available", self._available)
+        self.control.connect("device-proxy-available", lambda _, p: setattr(self, "device", p))
         self.control.set_active(True)
         self.loop = GLib.MainContext.default()
-
-    def _available(self, _control, proxy):
-        self.device = proxy
 
     def spin(self, condition, seconds):
         end = time.time() + seconds
@@ -135,10 +139,8 @@ class TestHost:
 
 def header(message, name):
     """The value of the first header line `name` of an HTTP or SSDP message, else None."""
-    for line in (message or "").split("\r\n"):
-        if line.lower().startswith(name.lower() + ":"):
-            return line.split(":", 1)[1].strip()
-    return None
+    found = re.search(r"^%s:(.*)$" % re.escape(name), message or "", re.M | re.I)
+    return found.group(1).strip() if found else None
 
 
 def search(source, st, mx="1", man='"ssdp:discover"', version="1.1", wait=1.5, count=1,
@@ -186,25 +188,15 @@ def http(host, port, target, headers=(), method="GET", timeout=10):
     request += "".join("%s: %s\r\n" % pair for pair in headers) + "\r\n"
     with socket.create_connection((host, port), timeout=timeout) as s:
         s.sendall(request.encode("latin-1"))
-        data = b""
-        while True:
-            piece = s.recv(65536)
-            if not piece:
-                break
-            data += piece
+        data = b"".join(iter(lambda: s.recv(65536), b""))
     head, _, body = data.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
-    try:
-        status = int(lines[0].split()[1])
-    except (IndexError, ValueError):
+    status, *lines = head.decode("latin-1").split("\r\n")
+    if not re.match(r"HTTP/\S+ \d+$", " ".join(status.split()[:2])):
         return None, {}, data
-    fields = {}
-    for line in lines[1:]:
-        name, _, value = line.partition(":")
-        fields[name.strip().lower()] = value.strip()
+    fields = {n.strip().lower(): v.strip() for n, _, v in (x.partition(":") for x in lines)}
     if fields.get("transfer-encoding", "").lower() == "chunked":
         body = dechunk(body)
-    return status, fields, body
+    return int(status.split()[1]), fields, body
 
 
 def get(url, headers=(), timeout=10):
@@ -266,12 +258,9 @@ def has_ended(pid):
 
 def write_wav(path, seconds=1):
     """Silence, 8-bit mono at 8 kHz (one second as the C++ tests' WriteWav makes it)."""
-    data = b"\x80" * 8000 * seconds
-    header = (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
-              struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
-              struct.pack("<I", len(data)))
-    with open(path, "wb") as f:
-        f.write(header + data)
+    with wave.open(path, "wb") as f:
+        f.setparams((1, 1, 8000, 0, "NONE", None))
+        f.writeframes(b"\x80" * 8000 * seconds)
 
 
 def finish():
@@ -402,10 +391,6 @@ class Server:
             self.process.wait()
             return None
 
-    def log_tail(self, size=20000):
-        with open(self.log_path, errors="replace") as f:
-            return f.read()[-size:]
-
     def run(self, address, body):
         """Finds the server from `address`, hands its description's URL to `body`, then
         checks that SIGTERM shuts it down cleanly."""
@@ -414,12 +399,13 @@ class Server:
             body(location)
         check(self.stop() == 0, "SIGTERM shuts the server down cleanly")
 
-    def close(self, log_size=20000):
+    def close(self):
         """Kills a server left running; after a failure, shows the end of its log."""
         if self.alive():
             self.process.kill()
         if failures:
-            print(self.log_tail(log_size))
+            with open(self.log_path, errors="replace") as f:
+                print(f.read()[-20000:])
 
 
 @contextlib.contextmanager
