@@ -1,7 +1,7 @@
 #include "cds/cds_to_didl.h"
 
 #include <cctype>
-#include <cstdio>
+#include <charconv>
 
 #include "platform/text.h"
 
@@ -83,28 +83,68 @@ CdsFilter MatchToken(std::string_view rest, const FilterToken (&tokens)[N]) {
   return 0;
 }
 
-void EscapeOnce(std::string_view text, std::string* out) {
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        out->append("&quot;");
-        break;
-      case '\'':
-        out->append("&apos;");
-        break;
-      case '<':
-        out->append("&lt;");
-        break;
-      case '>':
-        out->append("&gt;");
-        break;
-      case '&':
-        out->append("&amp;");
-        break;
-      default:
-        out->push_back(c);
-    }
+// The escaped form of each byte that needs one, once and twice; empty for every other
+// byte. Values are mostly plain text, so runs without such bytes are copied whole.
+struct EscapeTable {
+  std::string_view once[256];
+  std::string_view twice[256];
+};
+
+constexpr EscapeTable MakeEscapeTable() {
+  EscapeTable table{};
+  table.once['"'] = "&quot;";
+  table.once['\''] = "&apos;";
+  table.once['<'] = "&lt;";
+  table.once['>'] = "&gt;";
+  table.once['&'] = "&amp;";
+  table.twice['"'] = "&amp;quot;";
+  table.twice['\''] = "&amp;apos;";
+  table.twice['<'] = "&amp;lt;";
+  table.twice['>'] = "&amp;gt;";
+  table.twice['&'] = "&amp;amp;";
+  return table;
+}
+
+constexpr EscapeTable kEscapes = MakeEscapeTable();
+
+void AppendEscaped(std::string_view text, const std::string_view (&entities)[256],
+                   std::string* out) {
+  size_t plain = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    std::string_view entity = entities[static_cast<unsigned char>(text[i])];
+    if (entity.empty()) continue;
+    out->append(text.data() + plain, i - plain);
+    out->append(entity);
+    plain = i + 1;
   }
+  out->append(text.data() + plain, text.size() - plain);
+}
+
+void EscapeOnce(std::string_view text, std::string* out) {
+  AppendEscaped(text, kEscapes.once, out);
+}
+
+// Decimal text of a number, as "%lld" writes it.
+void AppendNumber(long long value, std::string* out) {
+  char buffer[24];
+  std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out->append(buffer, end.ptr);
+}
+
+// "%02d" of a number that is not negative.
+void AppendTwoDigits(int value, std::string* out) {
+  if (value < 10) out->push_back('0');
+  AppendNumber(value, out);
+}
+
+// "HH:MM:SS" of a positive number of seconds, hours not wrapped.
+void AppendDuration(int32_t seconds, std::string* out) {
+  if (seconds <= 0) return;
+  AppendTwoDigits(seconds / 3600, out);
+  out->push_back(':');
+  AppendTwoDigits((seconds / 60) % 60, out);
+  out->push_back(':');
+  AppendTwoDigits(seconds % 60, out);
 }
 
 // Writes object parts into one string; values go through the chosen escape.
@@ -119,11 +159,15 @@ class DidlWriter {
       CdsToDidl_EscapeTwice(value, out_);
     }
   }
-  void Number(const char* format, long long value) {
-    char buffer[32];
-    int n = std::snprintf(buffer, sizeof buffer, format, value);
-    if (n > 0) out_->append(buffer, static_cast<size_t>(n));
+  void Number(long long value) { AppendNumber(value, out_); }
+  // An attribute with a number: the name text (with its opening quote), the number and
+  // the closing quote.
+  void NumberAttribute(std::string_view name, long long value) {
+    Text(name);
+    Number(value);
+    Text("&quot;");
   }
+  void Duration(int32_t seconds) { AppendDuration(seconds, out_); }
   void Element(std::string_view name, std::string_view value) {
     Text("\r\n&lt;");
     Text(name);
@@ -158,18 +202,18 @@ void WriteResource(const CdsMediaResource& res, CdsFilter filter, DidlWriter* w)
   w->Value(res.protocolInfo);
   w->Text("&quot;");
   if (res.bitrate >= 0 && (filter & kFilterResBitrate))
-    w->Number(" bitrate=&quot;%lld&quot;", res.bitrate / 8);
+    w->NumberAttribute(" bitrate=&quot;", res.bitrate / 8);
   if (res.bitsPerSample >= 0 && (filter & kFilterResBitsPerSample))
-    w->Number(" bitsPerSample=&quot;%lld&quot;", res.bitsPerSample);
+    w->NumberAttribute(" bitsPerSample=&quot;", res.bitsPerSample);
   if (res.colorDepth >= 0 && (filter & kFilterResColorDepth))
-    w->Number(" colorDepth=&quot;%lld&quot;", res.colorDepth);
+    w->NumberAttribute(" colorDepth=&quot;", res.colorDepth);
   if (res.duration > 0 && (filter & kFilterResDuration)) {
     w->Text(" duration=&quot;");
-    w->Text(CdsToDidl_FormatDuration(res.duration));
+    w->Duration(res.duration);
     w->Text("&quot;");
   }
   if (res.nrAudioChannels >= 0 && (filter & kFilterResNrAudioChannels))
-    w->Number(" nrAudioChannels=&quot;%lld&quot;", res.nrAudioChannels);
+    w->NumberAttribute(" nrAudioChannels=&quot;", res.nrAudioChannels);
   if (res.protection && (filter & kFilterResProtection)) {
     w->Text(" protection=&quot;");
     w->Value(*res.protection);
@@ -177,12 +221,13 @@ void WriteResource(const CdsMediaResource& res, CdsFilter filter, DidlWriter* w)
   }
   // The resolution is written whenever it is known, whatever the filter asks.
   if (res.resolutionX >= 0 && res.resolutionY >= 0) {
-    w->Number(" resolution=&quot;%lld", res.resolutionX);
-    w->Number("x%lld&quot;", res.resolutionY);
+    w->Text(" resolution=&quot;");
+    w->Number(res.resolutionX);
+    w->NumberAttribute("x", res.resolutionY);
   }
   if (res.sampleFrequency >= 0 && (filter & kFilterResSampleFrequency))
-    w->Number(" sampleFrequency=&quot;%lld&quot;", res.sampleFrequency);
-  if (res.size >= 0 && (filter & kFilterResSize)) w->Number(" size=&quot;%lld&quot;", res.size);
+    w->NumberAttribute(" sampleFrequency=&quot;", res.sampleFrequency);
+  if (res.size >= 0 && (filter & kFilterResSize)) w->NumberAttribute(" size=&quot;", res.size);
   w->Text("&gt;");
   w->Value(res.uri);
   w->Text("&lt;/res&gt;");
@@ -249,35 +294,13 @@ std::string CdsToDidl_FilterToString(CdsFilter mask) {
 }
 
 void CdsToDidl_EscapeTwice(std::string_view text, std::string* out) {
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        out->append("&amp;quot;");
-        break;
-      case '\'':
-        out->append("&amp;apos;");
-        break;
-      case '<':
-        out->append("&amp;lt;");
-        break;
-      case '>':
-        out->append("&amp;gt;");
-        break;
-      case '&':
-        out->append("&amp;amp;");
-        break;
-      default:
-        out->push_back(c);
-    }
-  }
+  AppendEscaped(text, kEscapes.twice, out);
 }
 
 std::string CdsToDidl_FormatDuration(int32_t seconds) {
-  if (seconds <= 0) return std::string();
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", seconds / 3600, (seconds / 60) % 60,
-                seconds % 60);
-  return buffer;
+  std::string text;
+  AppendDuration(seconds, &text);
+  return text;
 }
 
 int CdsToDidl_GetmediaObjectDidlEscaped(const CdsMediaObject& object, bool singleEscape,
@@ -300,7 +323,10 @@ int CdsToDidl_GetmediaObjectDidlEscaped(const CdsMediaObject& object, bool singl
       w.Text("&quot; searchable=&quot;");
       w.Text((object.flags & kCdsObjectSearchable) ? "1" : "0");
     }
-    if (filter & kFilterChildCount) w.Number("&quot; childCount=&quot;%lld", object.childCount);
+    if (filter & kFilterChildCount) {
+      w.Text("&quot; childCount=&quot;");
+      w.Number(object.childCount);
+    }
     w.Text("&quot;&gt;");
   } else {
     w.Text("\r\n&lt;item id=&quot;");

@@ -1,5 +1,6 @@
 #include "cds/file_system_enumerator.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -80,9 +81,10 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
                                    record.pIndex == kContainerInternetAllVideos);
     object->mediaClass = internetList ? kClassItem : MediaType_ClassForExtension(parts.extension);
     object->flags = kCdsObjectRestricted;
-    object->date = CreationDate(record.FilePath);
     if (object->mediaClass == kClassAudioItem && FSE_HasMusicTags(record))
       FillMusicTrack(record, object);
+    // A track's tag year stands for its date: the file is asked only when there is none.
+    if (object->date.empty()) object->date = CreationDate(record.FilePath);
   } else {
     object->mediaClass =
         record.ObjectType == kObjectContainer ? kClassStorageFolder : kClassContainer;
@@ -122,6 +124,7 @@ FseEntry MakePlaylistEntry(const PlaylistEntry& entry, int32_t playlist) {
 // Makes objects of the first `read` rows of a listing of `parent` or of a search.
 void AppendEntries(const FseRequest& request, std::vector<MediaRecord>* rows, int read, bool search,
                    int32_t parent, FseLocated* located, std::vector<FseEntry>* out) {
+  out->reserve(out->size() + static_cast<size_t>(std::max(read, 0)));
   for (int i = 0; i < read; ++i) {
     FseEntry entry;
     entry.record = std::move((*rows)[static_cast<size_t>(i)]);

@@ -2,9 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cds/playlist_container.h"
@@ -20,6 +24,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "transcode/transcode_rules.h"
 #include "upnp/escape.h"
 
 namespace {
@@ -95,8 +100,17 @@ bool BuildUrl(IccResourceContext* context, const std::string& namePath, uint32_t
                              kResourceDirectory, url) == 1;
 }
 
-void AddItemResources(IccResourceContext* context, const MediaRecord& record, uint32_t address,
-                      int webPort, int streamPort, const ItemFacts& facts, CdsMediaObject* object) {
+// The item's URL on one address and port, from its path part (empty when the provider
+// rejected the name path: the resource is then not offered).
+bool JoinUrl(std::string_view urlPath, uint32_t address, int port, std::string* url) {
+  if (urlPath.empty()) return false;
+  RP_JoinResourceUrl(Icc_HostAndPort(address, port), urlPath, url);
+  return true;
+}
+
+void AddItemResources(IccResourceContext* context, const MediaRecord& record,
+                      std::string_view urlPath, uint32_t address, int webPort, int streamPort,
+                      const ItemFacts& facts, CdsMediaObject* object) {
   const std::string& namePath = record.VirtualName;
   std::string extension(platform::PathExtension(namePath));
   bool mkv = platform::EndsWithNoCase(namePath, "mkv");
@@ -110,7 +124,7 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
       internet ? MediaType_BuildStreamProtocolInfo(record.FilePath, facts.internet)
                : MediaType_BuildProtocolInfo(record.FilePath, extension, false);
   CdsMediaResource first;
-  if (BuildUrl(context, namePath, address, firstPort, &first.uri)) {
+  if (JoinUrl(urlPath, address, firstPort, &first.uri)) {
     if (internet) first.uri += "&TC&POWER";
     first.protocolInfo = firstProtocol;
     FillSizes(record, facts, internet, &first);
@@ -121,11 +135,11 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
   // file is transcoded).
   int secondPort = internet || facts.media || facts.discMember ? streamPort : webPort;
   CdsMediaResource second;
-  bool transcoded = false;
+  // A file served as it is is described as the first resource describes it.
+  bool transcoded = !internet && Transcode_NeedsTranscode(record.FilePath) == 1;
   second.protocolInfo =
-      internet ? firstProtocol
-               : MediaType_BuildProtocolInfo(record.FilePath, extension, true, &transcoded);
-  if (!BuildUrl(context, namePath, address, transcoded ? webPort : secondPort, &second.uri)) return;
+      transcoded ? MediaType_BuildProtocolInfo(record.FilePath, extension, true) : firstProtocol;
+  if (!JoinUrl(urlPath, address, transcoded ? webPort : secondPort, &second.uri)) return;
   if (internet || transcoded) {
     second.uri += "&TC&POWER";
   } else {
@@ -146,7 +160,7 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
 
   // Subtitle: the file beside the video, through the server that sends the video.
   CdsMediaResource subtitle;
-  if (facts.subtitleSize >= 0 && BuildUrl(context, namePath, address, streamPort, &subtitle.uri)) {
+  if (facts.subtitleSize >= 0 && JoinUrl(urlPath, address, streamPort, &subtitle.uri)) {
     subtitle.uri.resize(subtitle.uri.rfind('/') + 1);
     subtitle.uri += FLibUrl_Escape(record.Subtitle);
     subtitle.protocolInfo = "http-get:*:" + facts.subtitleMime + ":*";
@@ -161,10 +175,46 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
   // Album art: the small JPEG made for the item, through the web server that sends the
   // pictures' thumbnails. One URL, on the first address, as clients show one picture.
   if (facts.albumArt && object->albumArtUri.empty() &&
-      BuildUrl(context, namePath, address, webPort, &object->albumArtUri)) {
+      JoinUrl(urlPath, address, webPort, &object->albumArtUri)) {
     object->albumArtUri.resize(object->albumArtUri.rfind('/') + 1);
     object->albumArtUri += FLibUrl_Escape(record.AlbumArt);
   }
+}
+
+// The protocolInfo of album pictures, trusted only while the picture is exactly as it
+// was: the songs of an album share one picture, and every Browse of them describes it.
+class DescribedCovers {
+ public:
+  // `extension` is the one of the picture's name, the last part of `path`.
+  std::string ProtocolInfo(const std::string& path, std::string_view extension,
+                           const platform::FileStamp& stamp) {
+    {
+      std::lock_guard lock(mutex_);
+      auto found = covers_.find(path);
+      if (found != covers_.end() && found->second.stamp == stamp) return found->second.text;
+    }
+    std::string text = MediaType_BuildProtocolInfo(path, extension, false);
+    // A picture rewritten while it was described is described again next time.
+    if (platform::FileStampOf(path) == stamp) {
+      std::lock_guard lock(mutex_);
+      if (covers_.size() >= kIccCoversRemembered) covers_.clear();
+      covers_[path] = Described{stamp, text};
+    }
+    return text;
+  }
+
+ private:
+  struct Described {
+    platform::FileStamp stamp;
+    std::string text;
+  };
+  std::mutex mutex_;
+  std::unordered_map<std::string, Described> covers_;
+};
+
+DescribedCovers& Covers() {
+  static DescribedCovers covers;
+  return covers;
 }
 
 // A song offers its album picture only when there is one: the scanner stores a blank
@@ -172,11 +222,12 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record, ui
 void FindCover(const MediaRecord& record, ItemFacts* facts) {
   if (record.FileType != "Audio" || record.ObjectType != kObjectItem) return;
   std::string path = CoverPath(record);
-  if (path.empty() || !platform::FileExists(path)) return;
-  facts->coverSize = platform::FileSize64(path);
-  if (facts->coverSize < 0) return;
+  if (path.empty()) return;
+  std::optional<platform::FileStamp> stamp = platform::FileStampOf(path);
+  if (!stamp) return;
+  facts->coverSize = stamp->size;
   facts->coverProtocolInfo =
-      MediaType_BuildProtocolInfo(path, platform::PathExtension(record.CDCover), false);
+      Covers().ProtocolInfo(path, platform::PathExtension(record.CDCover), *stamp);
 }
 
 // A video offers its subtitle only while the file is there: it may have gone since the
@@ -242,9 +293,14 @@ void AddDiscResources(IccResourceContext* context, const std::vector<MediaRecord
 
 std::string Icc_HostAndPort(uint32_t address, int port) {
   char text[32];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u:%d", address >> 24, (address >> 16) & 0xFF,
-                (address >> 8) & 0xFF, address & 0xFF, port);
-  return text;
+  char* end = text + sizeof text;
+  char* at = text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    at = std::to_chars(at, end, (address >> shift) & 0xFF).ptr;
+    *at++ = shift == 0 ? ':' : '.';
+  }
+  at = std::to_chars(at, end, port).ptr;
+  return std::string(text, at);
 }
 
 void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
@@ -277,8 +333,11 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
     if (facts.internet == 0 && facts.media && !facts.discMember &&
         platform::EndsWithNoCase(record.VirtualName, "mkv"))
       WriteMkvPathFile(record);
+    // One path part serves every port and address the item is offered on.
+    std::string urlPath;
+    RP_BuildResourcePath(context->provider, record.VirtualName, -1, kResourceDirectory, &urlPath);
     for (uint32_t address : addresses)
-      AddItemResources(context, record, address, webPort, streamPort, facts, object);
+      AddItemResources(context, record, urlPath, address, webPort, streamPort, facts, object);
     return;
   }
   if (!IsDiscContainer(record)) return;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -17,6 +18,9 @@ struct ResourceProvider;
 inline constexpr uint16_t kIccMkvPort = 3456;  // the auxiliary web server
 inline constexpr int kIccStreamPortWaits = 2;
 inline constexpr uint32_t kIccStreamPortWaitMs = 1000;
+// Album pictures remembered as described (a few hundred bytes each); past this the memory
+// is started afresh, which costs only describing the pictures asked about again.
+inline constexpr size_t kIccCoversRemembered = 4096;
 
 struct IccResourceContext {
   ResourceProvider* provider = nullptr;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 
 #include "delivery/resource_url.h"
 #include "library/build/testing/scan_library.h"
@@ -11,6 +12,7 @@
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
 #include "platform/file_info.h"
+#include "platform/testing/test_support.h"
 #include "platform/tick.h"
 #include "upnp/chain.h"
 
@@ -113,6 +115,35 @@ TEST_F(IccResourcesTest, PicturesCarryTheirPixelSizeAndInternetItemsAreRelayed) 
   ASSERT_EQ(object.resources.size(), 2u);
   EXPECT_EQ(object.resources[0].uri, "http://192.168.1.10:40777/0/___/300/Live%20radio&TC&POWER");
   EXPECT_EQ(object.resources[1].uri, object.resources[0].uri);
+}
+
+// The songs of an album share one picture, described once; a picture replaced or removed
+// since shows as it is now in the very next answer.
+TEST_F(IccResourcesTest, AnAlbumPictureReplacedOrRemovedShowsAtOnce) {
+  std::string cover = library_.Path("cover.jpg");
+  auto draw = [&](const std::string& size) {
+    return platform::testing::RunFfmpeg(
+        {"-y", "-f", "lavfi", "-i", "color=c=red:s=" + size, "-frames:v", "1", cover});
+  };
+  MediaRecord song = Item(9, library_.Path("Song.mp3"), "Audio");
+  song.CDCover = "cover.jpg";
+  auto coverOf = [&] {
+    CdsMediaObject object = Resources(song);
+    return object.resources.size() == 3 ? object.resources[2] : CdsMediaResource();
+  };
+  const std::pair<const char*, const char*> versions[] = {{"100x100", "JPEG_TN"},
+                                                          {"800x600", "JPEG_MED"}};
+  for (const auto& [size, profile] : versions) {
+    ASSERT_TRUE(draw(size));
+    for (int answer = 0; answer < 2; ++answer) {
+      CdsMediaResource resource = coverOf();
+      EXPECT_EQ(resource.protocolInfo,
+                "http-get:*:image/jpeg:DLNA.ORG_PN=" + std::string(profile) + ";DLNA.ORG_OP=01");
+      EXPECT_EQ(resource.size, platform::FileSize64(cover));
+    }
+  }
+  ASSERT_EQ(std::remove(cover.c_str()), 0);
+  EXPECT_EQ(Resources(song).resources.size(), 2u);
 }
 
 TEST_F(IccResourcesTest, ADiscImageFolderOffersItsVideoTsFiles) {

@@ -190,10 +190,9 @@ int RP_AddBaseDirectory(ResourceProvider* provider, std::string_view path) {
   return 1;
 }
 
-int RP_BuildResourceUrl(ResourceProvider* provider, std::string_view localPath, int baseHint,
-                        std::string_view hostAndPort, std::string_view virtualDirectory,
-                        std::string* url) {
-  url->clear();
+int RP_BuildResourcePath(ResourceProvider* provider, std::string_view localPath, int baseHint,
+                         std::string_view virtualDirectory, std::string* escaped) {
+  escaped->clear();
   const std::string path = Slashed(localPath);
   std::string form;
   {
@@ -226,9 +225,27 @@ int RP_BuildResourceUrl(ResourceProvider* provider, std::string_view localPath, 
       return 0;
     }
   }
-  std::string whole = "http://";
-  whole.append(hostAndPort).append("/").append(virtualDirectory).append(form);
-  *url = FLibUrl_Escape(whole);
+  // Escaping goes byte by byte, so the parts of a URL may be escaped one by one.
+  escaped->reserve(1 + virtualDirectory.size() + FLibUrl_EscapedLength(form));
+  escaped->push_back('/');
+  escaped->append(FLibUrl_Escape(virtualDirectory));
+  escaped->append(FLibUrl_Escape(form));
+  return 1;
+}
+
+void RP_JoinResourceUrl(std::string_view hostAndPort, std::string_view path, std::string* url) {
+  url->assign("http://");
+  url->append(FLibUrl_Escape(hostAndPort));
+  url->append(path);
+}
+
+int RP_BuildResourceUrl(ResourceProvider* provider, std::string_view localPath, int baseHint,
+                        std::string_view hostAndPort, std::string_view virtualDirectory,
+                        std::string* url) {
+  url->clear();
+  std::string path;
+  if (RP_BuildResourcePath(provider, localPath, baseHint, virtualDirectory, &path) != 1) return 0;
+  RP_JoinResourceUrl(hostAndPort, path, url);
   return 1;
 }
 

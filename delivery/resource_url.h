@@ -46,6 +46,15 @@ int RP_BuildResourceUrl(ResourceProvider* provider, std::string_view localPath, 
                         std::string_view hostAndPort, std::string_view virtualDirectory,
                         std::string* url);
 
+// The part of that URL after the host and port: "/" + virtualDirectory + path form,
+// escaped, into *path. An object offers one file on several ports and addresses; the
+// part is built once and joined with RP_JoinResourceUrl, giving the same bytes as
+// RP_BuildResourceUrl. Returns 1, or 0 as RP_BuildResourceUrl does.
+int RP_BuildResourcePath(ResourceProvider* provider, std::string_view localPath, int baseHint,
+                         std::string_view virtualDirectory, std::string* path);
+// "http://" + hostAndPort, escaped, followed by a part made by RP_BuildResourcePath.
+void RP_JoinResourceUrl(std::string_view hostAndPort, std::string_view path, std::string* url);
+
 // Resolves the path after the virtual directory (as the web server hands it, already
 // unescaped, beginning with "/"; "?width=W&height=H" may follow) into a local file path
 // in *localPath and returns its length; 0 (and *localPath empty) when it resolves to

@@ -26,12 +26,26 @@ int64_t FileSize64(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
-std::optional<FileStamp> StampOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+namespace {
+
+FileStamp StampFrom(const struct stat& st) {
   return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
                    static_cast<int64_t>(st.st_size),
                    static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return StampFrom(st);
+}
+
+std::optional<FileStamp> FileStampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  return StampFrom(st);
 }
 
 }  // namespace platform

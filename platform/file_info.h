@@ -32,4 +32,8 @@ struct FileStamp {
 // The stamp of an existing entry; nothing when it cannot be read.
 std::optional<FileStamp> StampOf(const std::string& path);
 
+// The stamp of an existing entry that is not a directory (FileExists and the size in one
+// look-up); nothing otherwise.
+std::optional<FileStamp> FileStampOf(const std::string& path);
+
 }  // namespace platform

@@ -3,11 +3,12 @@
 namespace platform {
 
 std::string_view PathExtension(std::string_view path) {
-  size_t dot = path.find_last_of('.');
-  if (dot == std::string_view::npos) return {};
-  size_t separator = path.find_last_of("/\\");
-  if (separator != std::string_view::npos && separator > dot) return {};
-  return path.substr(dot);
+  // Back from the end: a dot met before any separator starts the extension.
+  for (size_t i = path.size(); i-- > 0;) {
+    if (path[i] == '.') return path.substr(i);
+    if (path[i] == '/' || path[i] == '\\') return {};
+  }
+  return {};
 }
 
 std::string_view WithoutTrailingSlashes(std::string_view path) {

@@ -1,7 +1,7 @@
 #include "upnp/escape.h"
 
 #include <array>
-#include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -27,12 +27,18 @@ const Entity* EntityFor(char c) {
 
 // The bytes a URL carries as they are: letters, digits and the reserved and mark
 // characters that keep their meaning in a path.
-bool IsUrlSafe(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return true;
-  if (c >= 'a' && c <= 'z') return true;
-  if (c >= '0' && c <= '9') return true;
-  return std::strchr(";/?:@=+$-_.*", c) != nullptr && c != '\0';
+constexpr std::array<bool, 256> MakeUrlSafeTable() {
+  std::array<bool, 256> safe{};
+  for (int c = 'A'; c <= 'Z'; ++c) safe[c] = true;
+  for (int c = 'a'; c <= 'z'; ++c) safe[c] = true;
+  for (int c = '0'; c <= '9'; ++c) safe[c] = true;
+  for (char c : std::string_view(";/?:@=+$-_.*")) safe[static_cast<unsigned char>(c)] = true;
+  return safe;
 }
+
+constexpr std::array<bool, 256> kUrlSafe = MakeUrlSafeTable();
+
+bool IsUrlSafe(unsigned char c) { return kUrlSafe[c]; }
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -101,16 +107,17 @@ std::string FLibUrl_Escape(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(FLibUrl_EscapedLength(text));
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (IsUrlSafe(u)) {
-      out.push_back(c);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[u >> 4]);
-      out.push_back(kHex[u & 0x0F]);
-    }
+  // Runs of safe bytes, most of a URL, are copied whole.
+  size_t safe = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    if (IsUrlSafe(u)) continue;
+    out.append(text.data() + safe, i - safe);
+    const char escaped[3] = {'%', kHex[u >> 4], kHex[u & 0x0F]};
+    out.append(escaped, sizeof escaped);
+    safe = i + 1;
   }
+  out.append(text.data() + safe, text.size() - safe);
   return out;
 }
 
