@@ -40,6 +40,9 @@ constexpr int kCompactPageCacheKiB = 512;
 
 constexpr const char* kStoredOrder = " order by rowid";
 
+// Counts of distinct queries kept between writes (a listing counts each container in it).
+constexpr size_t kCountsRemembered = 64;
+
 struct StatementDeleter {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
@@ -54,11 +57,32 @@ struct BrowseCursor {
   int position = -1;  // the row the next step returns; -1 when not positioned
 };
 
+// A count of a query's rows, kept while nothing was written: TVs ask for the total of the
+// same large container with every page, and counting a million rows takes tens of
+// milliseconds.
+struct KnownCount {
+  Sql query;
+  int count = 0;
+};
+
+// What says the file is unchanged since a count was taken: this connection's writes (every
+// write path notes them, and SQLite's own change total besides) and, through data_version,
+// any other connection's commits.
+struct WriteMark {
+  uint64_t writes = 0;
+  sqlite3_int64 totalChanges = -1;
+  sqlite3_int64 dataVersion = -1;
+  bool operator==(const WriteMark&) const = default;
+};
+
 struct LibraryState {
   sqlite3* db = nullptr;
   std::string path;
   std::map<std::string, StatementPtr> statements;
   BrowseCursor browse;
+  uint64_t writes = 0;
+  WriteMark countsMark;
+  std::vector<KnownCount> counts;
   int transactionDepth = 0;
   // What the change triggers reported since the last commit or rollback.
   bool changed = false;
@@ -96,6 +120,13 @@ void ResetBrowseLocked() {
   g_lib.browse.statement.reset();
   g_lib.browse.position = -1;
   g_lib.browse.stale = true;
+}
+
+// Every path that writes, or may have written, calls this: the paged read starts again and
+// no count taken before is trusted.
+void NoteWriteLocked() {
+  ResetBrowseLocked();
+  ++g_lib.writes;
 }
 
 // Prepares (or takes from the cache) the statement for `text`, reset and unbound.
@@ -647,7 +678,7 @@ void PublishChangesLocked() {
 }
 
 void CloseConnectionLocked() {
-  ResetBrowseLocked();
+  NoteWriteLocked();
   g_lib.browse.haveQuery = false;
   g_lib.statements.clear();
   if (g_lib.db != nullptr) sqlite3_close(g_lib.db);
@@ -676,7 +707,7 @@ void RestorePageCacheLocked() {
 void CloseAndCompactLocked() {
   const std::string libraryPath = g_lib.path;
   const std::string compactPath = DirectoryOf(libraryPath) + "/" + kCompactFileName;
-  ResetBrowseLocked();
+  NoteWriteLocked();
   g_lib.statements.clear();
   bool compacted = false;
   {
@@ -841,7 +872,7 @@ int db_execute(const Sql& statement) {
   // change counter are committed together.
   LibraryTransaction single;
   if (!single.Active()) return 0;
-  ResetBrowseLocked();
+  NoteWriteLocked();
   {
     QueryUse use(statement);
     if (use.get() == nullptr) return 0;
@@ -853,15 +884,43 @@ int db_execute(const Sql& statement) {
   return single.Commit() ? 1 : 0;
 }
 
+namespace {
+
+WriteMark CurrentWriteMarkLocked() {
+  WriteMark mark;
+  mark.writes = g_lib.writes;
+  mark.totalChanges = sqlite3_total_changes64(g_lib.db);
+  QueryUse version(Sql{"pragma data_version", {}});
+  if (version.get() != nullptr && version.Step() == SQLITE_ROW)
+    mark.dataVersion = sqlite3_column_int64(version.get(), 0);
+  return mark;
+}
+
+}  // namespace
+
 int db_getCount(const Sql& query) {
   std::lock_guard lock(g_dbMutex);
+  if (g_lib.db == nullptr) return 0;
+  WriteMark mark = CurrentWriteMarkLocked();
+  if (!(mark == g_lib.countsMark) || mark.dataVersion < 0) {
+    g_lib.counts.clear();
+    g_lib.countsMark = mark;
+  }
+  for (const KnownCount& known : g_lib.counts) {
+    if (known.query == query) return known.count;
+  }
   Sql counted{"select count(*) from (" + query.text + ")", query.values};
   QueryUse use(counted);
   if (use.get() == nullptr || use.Step() != SQLITE_ROW) {
     ReportQueryFailure(query, "database not exists,db_getCount()");
     return 0;
   }
-  return sqlite3_column_int(use.get(), 0);
+  int count = sqlite3_column_int(use.get(), 0);
+  if (mark.dataVersion >= 0) {
+    if (g_lib.counts.size() >= kCountsRemembered) g_lib.counts.erase(g_lib.counts.begin());
+    g_lib.counts.push_back({query, count});
+  }
+  return count;
 }
 
 int db_getOneRecord(const Sql& query, MediaRecord* record) {
@@ -1001,7 +1060,7 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
 
 void db_invalidateBrowse() {
   std::lock_guard lock(g_dbMutex);
-  ResetBrowseLocked();
+  NoteWriteLocked();
 }
 
 void db_releaseMemory() {
@@ -1127,7 +1186,7 @@ int db_countSharedFolders() {
 LibraryTransaction::LibraryTransaction() : lock_(g_dbMutex) {
   if (g_lib.db == nullptr) return;
   if (g_lib.transactionDepth == 0) {
-    ResetBrowseLocked();
+    NoteWriteLocked();
     if (!ExecScriptLocked("begin immediate;")) return;
     outermost_ = true;
   }
@@ -1139,7 +1198,7 @@ LibraryTransaction::~LibraryTransaction() {
   if (!active_) return;
   // An inner batch cannot undo its part alone; the outermost batch decides for all.
   if (--g_lib.transactionDepth == 0 && outermost_ && g_lib.db != nullptr) {
-    ResetBrowseLocked();
+    NoteWriteLocked();
     ExecScriptLocked("rollback;");
     ForgetChangesLocked();
   }
@@ -1149,7 +1208,7 @@ bool LibraryTransaction::Commit() {
   if (!active_) return false;
   active_ = false;
   if (--g_lib.transactionDepth > 0 || !outermost_) return true;
-  ResetBrowseLocked();
+  NoteWriteLocked();
   if (StoreNextCounterLocked() && ExecScriptLocked("commit;")) {
     PublishChangesLocked();
     return true;

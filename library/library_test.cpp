@@ -238,7 +238,7 @@ TEST_F(LibraryTest, SelectResultsArePerThreadAndRecordsFollowTheSortedOrder) {
 }
 
 // A page may jump anywhere, change the query, or follow a write; it reads what is there.
-TEST_F(LibraryTest, PagesFollowJumpsQueriesAndWrites) {
+TEST_F(LibraryTest, PagesAndCountsFollowJumpsQueriesAndWrites) {
   for (int i = 0; i < 25; ++i)
     Insert(Item(100 + i, 7, (i < 10 ? "0" : "") + std::to_string(i) + ".mp3"));
   std::vector<MediaRecord> page;
@@ -261,6 +261,20 @@ TEST_F(LibraryTest, PagesFollowJumpsQueriesAndWrites) {
   ASSERT_EQ(db_execute(sql::DeleteByIndex(200)), 1);
   ASSERT_EQ(db_browsePage(sql::Children(7), &page, 10, 1), 1);
   EXPECT_EQ(page.front().MyIndex, 110);
+
+  // Counts are remembered between writes; a write of this connection or of another one
+  // shows in the very next count.
+  EXPECT_EQ(db_getCount(sql::Children(7)), 25);
+  Insert(Item(201, 7, "late.mp3"));
+  EXPECT_EQ(db_getCount(sql::Children(7)), 26);
+  EXPECT_EQ(db_getCount(sql::Children(13)), 1);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/" + kLibraryFileName).c_str(), &other), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(other, "delete from FSE_QueryState where MyIndex = 201", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_EQ(db_getCount(sql::Children(7)), 25);
 }
 
 // Control points compare the counter with the value they cached, so it moves once per
