@@ -80,6 +80,9 @@ int main(int argc, char** argv) {
   std::printf("rows inserted:          %d in %.2f s (%.0f rows/s)\n", rows, insertSeconds,
               rows / insertSeconds);
   if (fillOnly) {
+    // A library at rest: its album art pass is over (these files have none), so the
+    // server measured on it is not busy writing art for every row meanwhile.
+    db_execute(Sql{"update FSE_QueryState set AlbumArt = '-' where AlbumArt = ''", {}});
     db_close();
     return 0;
   }
