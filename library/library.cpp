@@ -13,7 +13,10 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
+#include <string_view>
+#include <vector>
 
 #include "library/collation.h"
 #include "library/schema.h"
@@ -43,6 +46,12 @@ constexpr const char* kStoredOrder = " order by rowid";
 // Counts of distinct queries kept between writes (a listing counts each container in it).
 constexpr size_t kCountsRemembered = 64;
 
+// A jump to this row or further into a plain listing is read by row number: below it,
+// walking the rows before the page costs less than ordering the whole listing once.
+constexpr int kJumpByRowNumberFrom = 4096;
+// Listings read by row number start with this; their rows are whole records.
+constexpr std::string_view kPlainListing = "select * from FSE_QueryState where ";
+
 struct StatementDeleter {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
@@ -53,6 +62,7 @@ struct BrowseCursor {
   Sql query;
   bool haveQuery = false;
   bool stale = true;
+  const char* order = nullptr;  // the order clause the statement reads in
   StatementPtr statement;
   int position = -1;  // the row the next step returns; -1 when not positioned
 };
@@ -75,6 +85,16 @@ struct WriteMark {
   bool operator==(const WriteMark&) const = default;
 };
 
+// The row numbers of a long listing in its order, kept while nothing is written: a jump deep
+// into a container of a million items then reads its page by row number instead of having
+// SQLite walk every row before it.
+struct RowOrder {
+  Sql query;
+  const char* order = nullptr;
+  WriteMark mark;
+  std::vector<sqlite3_int64> rowids;
+};
+
 struct LibraryState {
   sqlite3* db = nullptr;
   std::string path;
@@ -83,6 +103,7 @@ struct LibraryState {
   uint64_t writes = 0;
   WriteMark countsMark;
   std::vector<KnownCount> counts;
+  RowOrder rowOrder;
   int transactionDepth = 0;
   // What the change triggers reported since the last commit or rollback.
   bool changed = false;
@@ -981,6 +1002,50 @@ int db_selectT(const Sql& query) {
 
 const std::vector<MediaRecord>& db_selectResults() { return g_selectResults; }
 
+namespace {
+
+// The page of `query` in `order` from row `first`, read by row number; nothing when the
+// row numbers cannot be read (the caller then walks to the page).
+std::optional<int> PageByRowNumberLocked(const Sql& query, const char* order, int first, int wanted,
+                                         std::vector<MediaRecord>* out) {
+  RowOrder& kept = g_lib.rowOrder;
+  WriteMark mark = CurrentWriteMarkLocked();
+  if (mark.dataVersion < 0) return std::nullopt;
+  if (!(kept.mark == mark) || kept.order != order || !(kept.query == query)) {
+    kept = RowOrder{};
+    std::string text =
+        "select rowid" + query.text.substr(std::string_view("select *").size()) + order;
+    QueryUse use(Sql{text, query.values});
+    if (use.get() == nullptr) return std::nullopt;
+    int rc;
+    while ((rc = use.Step()) == SQLITE_ROW)
+      kept.rowids.push_back(sqlite3_column_int64(use.get(), 0));
+    if (rc != SQLITE_DONE) {
+      kept = RowOrder{};
+      return std::nullopt;
+    }
+    kept.query = query;
+    kept.order = order;
+    kept.mark = mark;
+  }
+  sqlite3_stmt* row = PrepareLocked("select * from FSE_QueryState where rowid = ?");
+  if (row == nullptr) return std::nullopt;
+  std::vector<Field> fields = ColumnFields(row);
+  int copied = 0;
+  for (size_t i = static_cast<size_t>(first); i < kept.rowids.size() && copied < wanted; ++i) {
+    sqlite3_reset(row);
+    sqlite3_bind_int64(row, 1, kept.rowids[i]);
+    if (sqlite3_step(row) != SQLITE_ROW) continue;
+    out->emplace_back();
+    CopyRow(row, fields, &out->back());
+    ++copied;
+  }
+  sqlite3_reset(row);
+  return copied;
+}
+
+}  // namespace
+
 int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted,
                   int* total) {
   out->clear();
@@ -1018,9 +1083,15 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
       return 0;
     }
     cursor.statement.reset(raw);
+    cursor.order = internet ? kStoredOrder : kSortedOrder;
     cursor.query = query;
     cursor.haveQuery = true;
     cursor.stale = false;
+  }
+  if (cursor.position != first && first >= kJumpByRowNumberFrom && total == nullptr &&
+      query.text.starts_with(kPlainListing)) {
+    if (std::optional<int> copied = PageByRowNumberLocked(query, cursor.order, first, wanted, out))
+      return *copied;
   }
   sqlite3_stmt* stmt = cursor.statement.get();
   if (cursor.position != first) {
@@ -1065,6 +1136,7 @@ void db_invalidateBrowse() {
 
 void db_releaseMemory() {
   std::lock_guard lock(g_dbMutex);
+  g_lib.rowOrder = RowOrder{};
   if (g_lib.db != nullptr) sqlite3_db_release_memory(g_lib.db);
 }
 

@@ -277,6 +277,36 @@ TEST_F(LibraryTest, PagesAndCountsFollowJumpsQueriesAndWrites) {
   EXPECT_EQ(db_getCount(sql::Children(7)), 25);
 }
 
+// A jump deep into a long listing reads its page by row number; it lands where walking
+// would, and a write of this connection or of another one moves it at once.
+TEST_F(LibraryTest, DeepJumpsLandWhereWalkingWouldAndFollowWrites) {
+  {
+    LibraryTransaction batch;
+    for (int i = 0; i < 5000; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "a%05d.mp3", i);
+      Insert(Item(1000 + i, 7, name));
+    }
+    ASSERT_TRUE(batch.Commit());
+  }
+  std::vector<MediaRecord> page;
+  ASSERT_EQ(db_browsePage(sql::Children(7), &page, 4500, 3), 3);
+  EXPECT_EQ(Indexes(page), (std::vector<int32_t>{5500, 5501, 5502}));
+  EXPECT_EQ(page[1].FileName, "a04501.mp3");
+  EXPECT_EQ(db_browsePage(sql::Children(7), &page, 4998, 5), 2);
+  Insert(Item(900, 7, "0first.mp3"));
+  ASSERT_EQ(db_browsePage(sql::Children(7), &page, 4500, 1), 1);
+  EXPECT_EQ(page[0].MyIndex, 5499);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/" + kLibraryFileName).c_str(), &other), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(other, "delete from FSE_QueryState where MyIndex = 900", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(other);
+  ASSERT_EQ(db_browsePage(sql::Children(7), &page, 4500, 1), 1);
+  EXPECT_EQ(page[0].MyIndex, 5500);
+}
+
 // Control points compare the counter with the value they cached, so it moves once per
 // commit that changes objects and names the containers whose children changed. That it
 // survives a restart is proven by restarting the real server.
