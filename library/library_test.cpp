@@ -49,6 +49,15 @@ class LibraryTest : public ::testing::Test {
 
   static void Insert(const ObjectRow& row) { ASSERT_EQ(db_execute(sql::InsertObject(row)), 1); }
 
+  // A write the library's own connection does not make, as another program's would be.
+  void DeleteThroughAnotherConnection(int32_t index) {
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/" + kLibraryFileName).c_str(), &other), SQLITE_OK);
+    std::string statement = "delete from FSE_QueryState where MyIndex = " + std::to_string(index);
+    EXPECT_EQ(sqlite3_exec(other, statement.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+  }
+
   static std::vector<int32_t> Indexes(const std::vector<MediaRecord>& rows, size_t count = 0) {
     std::vector<int32_t> out;
     for (const auto& r : rows) out.push_back(r.MyIndex);
@@ -268,12 +277,7 @@ TEST_F(LibraryTest, PagesAndCountsFollowJumpsQueriesAndWrites) {
   Insert(Item(201, 7, "late.mp3"));
   EXPECT_EQ(db_getCount(sql::Children(7)), 26);
   EXPECT_EQ(db_getCount(sql::Children(13)), 1);
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ + "/" + kLibraryFileName).c_str(), &other), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(other, "delete from FSE_QueryState where MyIndex = 201", nullptr, nullptr,
-                         nullptr),
-            SQLITE_OK);
-  sqlite3_close(other);
+  DeleteThroughAnotherConnection(201);
   EXPECT_EQ(db_getCount(sql::Children(7)), 25);
 }
 
@@ -297,12 +301,7 @@ TEST_F(LibraryTest, DeepJumpsLandWhereWalkingWouldAndFollowWrites) {
   Insert(Item(900, 7, "0first.mp3"));
   ASSERT_EQ(db_browsePage(sql::Children(7), &page, 4500, 1), 1);
   EXPECT_EQ(page[0].MyIndex, 5499);
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ + "/" + kLibraryFileName).c_str(), &other), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(other, "delete from FSE_QueryState where MyIndex = 900", nullptr, nullptr,
-                         nullptr),
-            SQLITE_OK);
-  sqlite3_close(other);
+  DeleteThroughAnotherConnection(900);
   ASSERT_EQ(db_browsePage(sql::Children(7), &page, 4500, 1), 1);
   EXPECT_EQ(page[0].MyIndex, 5500);
 }
