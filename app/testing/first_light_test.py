@@ -14,6 +14,7 @@ Refuses to run unless the namespace is fresh (only "lo" exists).
 """
 
 import base64
+import contextlib
 import os
 import signal
 import struct
@@ -25,9 +26,9 @@ import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (ADDRESS, CD_TYPE, MediaServerFinder, Server,  # noqa: E402
-                           call_action, check, ffmpeg, finish, get, http, library_namespace,
-                           write_wav)
+from netns_support import (ADDRESS, CD_TYPE, ContentDirectory, MediaServerFinder,  # noqa: E402
+                           Server, call_action, check, descendants, ffmpeg, finish, get,
+                           http, library_namespace)
 
 
 SUBTITLE = "1\n00:00:00,000 --> 00:00:01,500\nPremière lumière\n"
@@ -170,10 +171,8 @@ class Browser:
     def browse(self, object_id, flag="BrowseDirectChildren"):
         """(objects, NumberReturned, TotalMatches); objects empty after a fault."""
         S, U = self.GObject.TYPE_STRING, self.GObject.TYPE_UINT
-        values = call_action(self.cd, "Browse", [
-            ("ObjectID", object_id), ("BrowseFlag", flag), ("Filter", "*"), ("StartingIndex", 0),
-            ("RequestedCount", 0), ("SortCriteria", "")],
-            [("Result", S), ("NumberReturned", U), ("TotalMatches", U)])[0]
+        values = call_action(self.cd, "Browse", [("ObjectID", object_id)] + ContentDirectory.query(
+            flag), [("Result", S), ("NumberReturned", U), ("TotalMatches", U)])[0]
         if values is None:
             return [], 0, 0
         objects = []
@@ -312,19 +311,12 @@ def big_png(path, side):
 
 
 def art_makers(pid):
-    """The art maker children of process `pid`."""
-    found = []
-    for task in os.listdir("/proc/%d/task" % pid):
-        try:
-            with open("/proc/%d/task/%s/children" % (pid, task)) as f:
-                children = [int(c) for c in f.read().split()]
-            for child in children:
-                with open("/proc/%d/cmdline" % child, "rb") as f:
-                    if b"\0--make-album-art\0" in f.read():
-                        found.append(child)
-        except (OSError, ValueError):
-            continue
-    return found
+    """The art makers running below process `pid`."""
+    def command(child):
+        with contextlib.suppress(OSError), open("/proc/%d/cmdline" % child, "rb") as f:
+            return f.read()
+    return [child for child, _ in descendants(pid)
+            if b"\0--make-album-art\0" in (command(child) or b"")]
 
 
 def art_of(home, name):

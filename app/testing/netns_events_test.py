@@ -18,8 +18,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (CD_TYPE, MediaServerFinder, Server, call_action, check,  # noqa: E402
-                           finish, library_namespace, write_wav)
+from netns_support import (CD_TYPE, ContentDirectory, MediaServerFinder, Server,  # noqa: E402
+                           call_action, check, finish, library_namespace, write_wav)
 
 ALL_MUSIC, AUDIO_FOLDERS = "7", "12"  # fixed containers of the content directory
 
@@ -45,10 +45,8 @@ def run(media, tone):
 
     def browse(object_id):
         """Result, TotalMatches and UpdateID of a container's children."""
-        return call_action(cd, "Browse", [
-            ("ObjectID", object_id), ("BrowseFlag", "BrowseDirectChildren"), ("Filter", "*"),
-            ("StartingIndex", 0), ("RequestedCount", 0), ("SortCriteria", "")],
-            [("Result", S), ("TotalMatches", U), ("UpdateID", U)])[0]
+        return call_action(cd, "Browse", [("ObjectID", object_id)] + ContentDirectory.query(
+            "BrowseDirectChildren"), [("Result", S), ("TotalMatches", U), ("UpdateID", U)])[0]
 
     def system_update_id():
         return call_action(cd, "GetSystemUpdateID", [], [("Id", U)])[0][0]

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Starts the real server inside a private network namespace with a shared folder, finds
-it with an M-SEARCH, reads its device description, and stops it with SIGTERM. Cleared and started again under another name, it announces the
-same UDN (which --print-udn prints, also beside the running copy) and a SystemUpdateID no
-lower than before. Started again and killed with SIGKILL, it leaves no lighttpd behind.
+it with an M-SEARCH, reads its device description, and stops it with SIGTERM. Cleared and
+started again, it announces the same name and UDN (which --print-udn prints, also beside
+the running copy) and a SystemUpdateID no lower than before. Started again and killed
+with SIGKILL, it leaves no lighttpd behind.
 
     unshare -rn python3 netns_server_test.py MIRELLE
 

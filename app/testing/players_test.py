@@ -188,13 +188,9 @@ def check_vlc(work):
         output = (expired.stdout or b"").decode(errors="replace")
     check("SERVER upnp://" in output, "VLC's UPnP discovery finds the server (%s)"
           % output.strip()[:200])
-    for path in VLC_PATHS:
-        played = re.search(r"^PLAYED %s (\S+) (\d+)" % path[-1], output, re.M)
-        if path[-2] == "list":
-            played = re.findall(r"^PLAYED %s (\S+) (\d+)" % path[-1], output, re.M)[-1:]
-            played = played and played[0]
-        else:
-            played = played and played.groups()
+    # The script reports the paths in order, each on a line of its own.
+    reports = re.findall(r"^PLAYED \S+ (\S+) (\d+)", output, re.M)
+    for path, played in zip(VLC_PATHS, reports + [None] * len(VLC_PATHS)):
         check(played and played[0] != "nil" and int(played[1]) > 0,
               "VLC browses %s and plays it (%s)" % (" > ".join(path), played))
 

@@ -15,7 +15,6 @@ import glob
 import http.client
 import os
 import re
-import select
 import signal
 import subprocess
 import sys
@@ -58,15 +57,10 @@ class Desktop:
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                      start_new_session=True)
         os.close(write)
-        # The number and its newline come in two writes; closing early would kill Xvfb.
-        display = b""
-        while not display.endswith(b"\n") and select.select([ready], [], [], 20)[0]:
-            piece = os.read(ready, 64)
-            if not piece:
-                break
-            display += piece
-        display = display.decode().strip()
-        os.close(ready)
+        # The number and its newline may come in two writes; an Xvfb that fails closes
+        # the pipe. Closing it early would kill Xvfb.
+        with os.fdopen(ready) as f:
+            display = f.readline().strip()
         self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=subprocess.DEVNULL, text=True, start_new_session=True)
