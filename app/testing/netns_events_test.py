@@ -53,8 +53,12 @@ def run(media, tone):
 
     cd.add_notify("SystemUpdateID", U, notified, None)
     cd.add_notify("ContainerUpdateIDs", S, notified, None)
+    # The album art pass after the scan moves the counter once more: start once it rests.
+    start, previous = system_update_id(), None
+    while start != previous:
+        spin(lambda: False, 1.5)
+        previous, start = start, system_update_id()
     cd.set_subscribed(True)
-    start = system_update_id()
     check(spin(lambda: events, 10) and events[0][1] == start,
           "the first event carries the current SystemUpdateID (%r, %r)" % (events, start))
     folder = re.search(r'<container id="(\d+)"', browse(AUDIO_FOLDERS)[0])
