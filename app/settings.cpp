@@ -140,17 +140,6 @@ void ApplyOptions(bool autoRun, bool minimized, bool transcoding) {
             std::to_string(TransVideoQuality.load(std::memory_order_acquire)));
 }
 
-int IsOptionsModified(bool autoRun, bool minimized, bool transcoding) {
-  ResetFilterTables();
-  if (ReadBoolSetting(kKeyEnableAutoRun) != autoRun) return 1;
-  if (ReadBoolSetting(kKeyMinimizedAtStartUp) != minimized) return 1;
-  if (ReadBoolSetting(kKeyTranscodingEnable) != transcoding) return 1;
-  for (int kind = 0; kind < 4; ++kind) {
-    if (ReadSetting(kFilterKeys[kind]) != JoinExtensions(DefaultList(kind))) return 1;
-  }
-  return 0;
-}
-
 std::string ProgramPath() { return platform::ExecutablePath(); }
 
 bool IsValidServerName(std::string_view name) {

@@ -94,9 +94,6 @@ bool ExtensionInFilters(std::string_view extension, int tables);
 // Stores the three check boxes, writes or removes the autostart entry, sets the running
 // TranscodingEnable, and stores the running TransVideoQuality back.
 void ApplyOptions(bool autoRun, bool minimized, bool transcoding);
-// 1 when a check box differs from its stored value or a stored filter list differs from
-// the default list. Resets the tables to the defaults first, as the page always did.
-int IsOptionsModified(bool autoRun, bool minimized, bool transcoding);
 
 // The program path the autostart entry starts (the running executable).
 std::string ProgramPath();

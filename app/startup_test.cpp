@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
-#include "app/settings.h"
 #include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/statements.h"
@@ -21,39 +19,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(StartupTest, ThumbnailFilesGoSubdirectoriesStayAndWorkingDirectoriesExist) {
-  TempLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  fs::create_directories(lib.Path("thumbnail/keep"));
-  std::ofstream(lib.Path("thumbnail/old.bmp")) << "x";
-  std::ofstream(lib.Path("thumbnail/keep/inner.bmp")) << "x";
-  chmod(lib.Path("thumbnail/old.bmp").c_str(), 0444);
-  PrepareWorkingDirectories();
-  EXPECT_FALSE(fs::exists(lib.Path("thumbnail/old.bmp")));
-  EXPECT_TRUE(fs::exists(lib.Path("thumbnail/keep/inner.bmp")));
-  EXPECT_TRUE(fs::is_directory(lib.Path("cache")));
-  EXPECT_TRUE(fs::is_directory(lib.Path("etc")));
-}
-
-// The first run names the server after the computer (a stored name or the default one,
-// none without a computer name) and builds the fixed tree; a second run changes nothing.
-TEST(StartupTest, FirstRunNamesTheServerAndBuildsTheTreeOnce) {
-  for (auto [stored, computer, name] :
-       std::vector<std::tuple<const char*, const char*, const char*>>{
-           {"Media", "DEN", "Media (DEN)"},
-           {nullptr, "den", "Orvex DMS (den)"},
-           {nullptr, "", ""}}) {
-    TempLibrary lib;
-    ASSERT_TRUE(lib.ok());
-    if (stored) db_setAVP(kKeyServerName, stored);
-    EXPECT_TRUE(RunFirstTimeSetup(computer));
-    EXPECT_FALSE(RunFirstTimeSetup(computer));
-    EXPECT_EQ(ReadSetting(kKeyServerName), name);
-    EXPECT_EQ(ReadSetting(kKeyRunFirstTime), "FALSE");
-    EXPECT_EQ(db_getCount(sql::AllObjects()), 28);
-  }
-}
 
 // The rows of a query on a library file, each as its columns followed by "|", read through
 // a connection of its own (so while a program writes, too).
@@ -127,14 +92,11 @@ TEST_F(ProgramTest, SecondCopyAsksTheFirstToShowItselfAndExitsWithZero) {
 // cannot be opened) or 2 (bad options, folders that are not there), and make no library.
 // --help and --version are the package test's.
 TEST_F(ProgramTest, RunsThatCannotGoOnSayWhyAndEndWithTheirStatus) {
-  std::ofstream(home_ + "/file") << "x";
   for (auto [args, status, message] :
        std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
            {{"--bogus"}, 2, "unknown option --bogus"},
            {{"--name", "a:b"}, 2, "Server name cannot be empty string or contain \\/:*?\"<>|"},
-           {{"--name", ""}, 2, ""},
-           {{"--share", home_ + "/missing", "--scan-only"}, 2, "does not exist"},
-           {{"--refresh", home_ + "/file"}, 2, "is not a folder"}}) {
+           {{"--share", home_ + "/missing", "--scan-only"}, 2, "does not exist"}}) {
     args.insert(args.begin(), {"--home", home_});
     EXPECT_EQ(Run(args), status) << message;
     EXPECT_NE(Read("run.log").find(message), std::string::npos) << Read("run.log");

@@ -12,7 +12,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTreeWidget>
 #include <deque>
 #include <filesystem>
@@ -22,7 +21,6 @@
 #include "app/service.h"
 #include "app/settings.h"
 #include "gui/import_page.h"
-#include "gui/language.h"
 #include "gui/run_window.h"
 #include "gui/transfer_list.h"
 #include "gui/transfer_status.h"
@@ -92,7 +90,6 @@ class ConfigWindowTest : public ::testing::Test {
     window_.reset();
     if (MediaServerService_IsRunning()) MediaServerService_Stop();
     controller_.WaitForScan(20000);
-    FreeLanguageTable();
   }
 
   CConfigWindow& MakeWindow(bool trayAvailable) {
@@ -131,13 +128,6 @@ class ConfigWindowTest : public ::testing::Test {
     return rows;
   }
 
-  QStringList TabCaptions() {
-    QStringList captions;
-    QTabWidget* tabs = window_->findChild<QTabWidget*>();
-    for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
-    return captions;
-  }
-
   TempLibrary lib_;
   CAppController controller_;
   ScriptedUser user_;
@@ -147,25 +137,6 @@ class ConfigWindowTest : public ::testing::Test {
   int quits_ = 0;
   int restarts_ = 0;
 };
-
-TEST_F(ConfigWindowTest, ChoosingALanguageStoresItsCodeAndShowsItsTexts) {
-  fs::copy_file(ORVEX_SHIPPED_LANG_CONF, lib_.Path("lang.conf"));
-  ASSERT_EQ(LoadLanguageFile(), 1);
-  MakeWindow(false);
-  QComboBox* language = Find<QComboBox>("language");
-  ASSERT_NE(language, nullptr);
-
-  language->setCurrentIndex(language->findText("German"));
-  EXPECT_EQ(ReadSetting(kKeyLanguage), "0x07");
-  EXPECT_EQ(TabCaptions(),
-            QStringList({"Freigegebene Ordner", "System", "Optionen", "Internetmedien"}));
-
-  // A language the file does not hold falls back to the built-in English.
-  language->setCurrentIndex(language->findText("Japanisch"));
-  EXPECT_EQ(ReadSetting(kKeyLanguage), "0x11");
-  EXPECT_EQ(TabCaptions().at(1), "System");
-  EXPECT_EQ(language->currentText(), "Japanese");
-}
 
 TEST_F(ConfigWindowTest, AddedFolderIsScannedWithButtonsLockedTheServiceRestartsAndAsks) {
   MakeWindow(false);
@@ -315,22 +286,29 @@ TEST_F(ConfigWindowTest, TransferListMergesRepeatsKeepsClientsApartAndTheNewestH
   EXPECT_EQ(list->topLevelItem(0)->text(3), "/0/249/x.mp3");
 }
 
+// Each check box is stored both ways, and the autostart entry follows its box.
 TEST_F(ConfigWindowTest, OptionsApplyStoresTheCheckBoxesAndShowsTheFilters) {
   db_setAVP(kKeyVideoFilter, ".avi .mkv");
   LoadFilterTables();
   MakeWindow(false);
   EXPECT_EQ(Find<QWidget>("VideoFilter")->property("text").toString(), ".avi .mkv");
-  Find<QCheckBox>("transcodingEnable")->setChecked(true);
-  Find<QCheckBox>("minimizedAtStartup")->setChecked(true);
+  const char* boxes[] = {"transcodingEnable", "minimizedAtStartup", "enableAutoRun"};
+  for (const char* box : boxes) Find<QCheckBox>(box)->setChecked(true);
   Click("optionsApply");
   EXPECT_EQ(ReadSetting(kKeyTranscodingEnable), "TRUE");
   EXPECT_EQ(ReadSetting(kKeyMinimizedAtStartUp), "TRUE");
-  EXPECT_EQ(ReadSetting(kKeyEnableAutoRun), "FALSE");
+  EXPECT_EQ(ReadSetting(kKeyEnableAutoRun), "TRUE");
   EXPECT_EQ(TranscodingEnable.load(), 1);
+  const std::string entry = lib_.Path("config/autostart/Orvex.desktop");
+  EXPECT_TRUE(fs::exists(entry));
 
-  Find<QCheckBox>("transcodingEnable")->setChecked(false);
+  for (const char* box : boxes) Find<QCheckBox>(box)->setChecked(false);
   Click("optionsExit");
   EXPECT_EQ(ReadSetting(kKeyTranscodingEnable), "FALSE");
+  EXPECT_EQ(ReadSetting(kKeyMinimizedAtStartUp), "FALSE");
+  EXPECT_EQ(ReadSetting(kKeyEnableAutoRun), "FALSE");
+  EXPECT_EQ(TranscodingEnable.load(), 0);
+  EXPECT_FALSE(fs::exists(entry));
   EXPECT_EQ(exitRequests_, 1);
   EXPECT_EQ(quits_, 1);
 }

@@ -75,32 +75,6 @@ TEST(LanguageTableTest, EntriesPastTheTableAreDropped) {
   EXPECT_EQ(table.EntryCount(kSlotSpanish), 0u);
 }
 
-TEST(LanguageChoiceTest, SettingCodesAndLocalesChooseSectionAndCodePage) {
-  struct Case {
-    const char* setting;
-    const char* locale;
-    int slot;
-    int codePage;
-  };
-  const Case cases[] = {
-      {"0x04", "zh_CN.UTF-8", kSlotChineseSimplified, 936},
-      {"0x04", "zh_TW.UTF-8", kSlotChineseTraditional, 950},
-      {"0x11", "", kSlotJapanese, 932},
-      {"0x07", "fr_FR.UTF-8", kSlotGerman, 950},
-      {"0x00", "de_DE.UTF-8", kSlotEnglish, 950},
-      // No or an unknown setting: the locale decides.
-      {"", "zh_SG.UTF-8", kSlotChineseSimplified, 936},
-      {"0x99", "ja_JP.eucJP", kSlotJapanese, 932},
-      {"", "C", kSlotEnglish, 950},
-      {"", "", kSlotEnglish, 950},
-  };
-  for (const Case& c : cases) {
-    LanguageChoice choice = ChooseLanguage(c.setting, c.locale);
-    EXPECT_EQ(choice.slot, c.slot) << c.setting << " " << c.locale;
-    EXPECT_EQ(choice.codePage, c.codePage) << c.setting << " " << c.locale;
-  }
-}
-
 class LanguageFileTest : public ::testing::Test {
  protected:
   void TearDown() override {
