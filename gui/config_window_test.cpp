@@ -22,7 +22,6 @@
 #include "app/settings.h"
 #include "gui/import_page.h"
 #include "gui/run_window.h"
-#include "gui/transfer_list.h"
 #include "gui/transfer_status.h"
 #include "library/build/container_tree.h"
 #include "library/build/file_system_tree.h"
@@ -241,49 +240,6 @@ TEST_F(ConfigWindowTest, InvalidServerNamesAreRefusedAndAValidOneIsStored) {
   EXPECT_EQ(ReadSetting(kKeyServerName), "Living Room");
   EXPECT_EQ(shown->text(), "Server Name: Living Room");
   EXPECT_TRUE(user_.messages.empty());  // the service was stopped: no restart to announce
-}
-
-// A transfer's row with its client, path and progress is read by the real-client test
-// through the accessibility bus; these are the rows' merging and their limit.
-TEST_F(ConfigWindowTest, TransferListMergesRepeatsKeepsClientsApartAndTheNewestHundred) {
-  MakeWindow(false);
-  CTransferList* list = window_->findChild<CTransferList*>("transferList");
-  ASSERT_NE(list, nullptr);
-  auto row = [&](int i) {
-    QStringList texts;
-    for (int column = 0; column < 4; ++column) texts << list->topLevelItem(i)->text(column);
-    return texts.join('|');
-  };
-  // A second range request of the same file, or its side file, stays one row that follows
-  // the progress; an older transfer's row follows its progress too.
-  RecordTransfer("/music/a.mp3", "192.168.1.20", 1000, "/0/5/a.mp3");
-  RecordTransfer("/movies/b.avi", "192.168.1.21", 2000, "/0/9/b.avi");
-  RecordTransfer("/movies/b.srt", "192.168.1.21", 10, "/0/10/b.srt");
-  window_->Tick(platform::TickCountMs());
-  RecordTransfer("/movies/b.avi", "192.168.1.21", 2000, "/0/9/b.avi");
-  UpdateTransfer("/0/9/b.avi", "192.168.1.21", 1000);
-  UpdateTransfer("/0/5/a.mp3", "192.168.1.20", 5000);
-  window_->Tick(platform::TickCountMs());
-  ASSERT_EQ(list->topLevelItemCount(), 2);
-  EXPECT_EQ(row(0), "b.avi|192.168.1.21| 50%|/0/9/b.avi");
-  EXPECT_EQ(row(1), "a.mp3|192.168.1.20|100%|/0/5/a.mp3");
-
-  // The same URL streamed to another client is a row of its own, moved on its own.
-  RecordTransfer("/music/a.mp3", "192.168.1.22", 1000, "/0/5/a.mp3");
-  window_->Tick(platform::TickCountMs());
-  UpdateTransfer("/0/5/a.mp3", "192.168.1.22", 100);
-  window_->Tick(platform::TickCountMs());
-  ASSERT_EQ(list->topLevelItemCount(), 3);
-  EXPECT_EQ(row(0), "a.mp3|192.168.1.22| 10%|/0/5/a.mp3");
-  EXPECT_EQ(row(2), "a.mp3|192.168.1.20|100%|/0/5/a.mp3");
-
-  for (int i = 0; i < 150; ++i) {
-    RecordTransfer("/music/x.mp3", "192.168.1.30", 100, "/0/" + std::to_string(100 + i) + "/x.mp3");
-    if (i % 40 == 0) window_->Tick(platform::TickCountMs());
-  }
-  window_->Tick(platform::TickCountMs());
-  ASSERT_EQ(list->topLevelItemCount(), 100);
-  EXPECT_EQ(list->topLevelItem(0)->text(3), "/0/249/x.mp3");
 }
 
 // Each check box is stored both ways, and the autostart entry follows its box.
