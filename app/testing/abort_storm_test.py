@@ -13,6 +13,7 @@ the test a /dev/shm of its own, so areas of other programs cannot be mistaken fo
 """
 
 import concurrent.futures
+import functools
 import http.server
 import os
 import random
@@ -35,27 +36,16 @@ SETTLE_SECONDS = 20
 
 def serve_stream(path):
     """The internet radio of the relay: `path` over HTTP from the namespace's address."""
-
-    class Handler(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            with open(path, "rb") as f:
-                body = f.read()
-            self.send_response(200)
-            self.send_header("Content-Type", "audio/mpeg")
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            try:
-                self.wfile.write(body)
-            except OSError:
-                pass
-
+    class Handler(http.server.SimpleHTTPRequestHandler):
         def log_message(self, *args):
             pass
 
-    server = http.server.ThreadingHTTPServer((ADDRESS, 0), Handler)
+    server = http.server.ThreadingHTTPServer(
+        (ADDRESS, 0), functools.partial(Handler, directory=os.path.dirname(path)))
     server.daemon_threads = True
+    server.handle_error = lambda *_: None  # the relay's listeners hang up mid-answer
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    return "http://%s:%d/radio.mp3" % (ADDRESS, server.server_address[1])
+    return "http://%s:%d/%s" % (ADDRESS, server.server_address[1], os.path.basename(path))
 
 
 def abort(url, rng):
