@@ -1,6 +1,5 @@
 #include "delivery/transfer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -136,19 +135,6 @@ TEST_F(TransferTest, ErrorsAreAnsweredWithTheirFixedTexts) {
   for (const auto& [request, answer] : cases) EXPECT_EQ(Exchange(request, answer.size()), answer);
 }
 
-TEST_F(TransferTest, RangeNearTheEndOfAFileBeyond4GiB) {
-  const int64_t mark = 5LL << 30;
-  const std::string tail = Pattern(static_cast<uint64_t>(mark), 100);
-  int fd = ::open(lib_.Path("big.mpg").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-  ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), mark), 100);
-  ::close(fd);
-  std::string raw = Exchange(
-      Request("big.mpg", "Range: bytes=5368709120-5368709219\r\n", "GET", "1.0"), SIZE_MAX);
-  EXPECT_NE(raw.find("Content-Range: bytes 5368709120-5368709219/5368709220\r\n"),
-            std::string::npos);
-  EXPECT_EQ(raw.substr(raw.size() - 100), tail);
-}
-
 // The server runs with the window off by default, so the real clients never take this path.
 TEST_F(TransferTest, PreCacheSendsTheSameBytesFromItsWindow) {
   const std::string big = Pattern(0, 20 << 20);
@@ -174,22 +160,6 @@ TEST_F(TransferTest, FileThatShrinksMidTransferClosesTheConnection) {
   EXPECT_TRUE(client.Closed());
   EXPECT_LT(raw.size(), size);
   EXPECT_EQ(raw.find("Content-Length: 1000"), std::string::npos);
-}
-
-TEST_F(TransferTest, OnlyPowerRequestsReachTheEncoderAndNoEncoderIsNotFound) {
-  platform::testing::WriteFile(lib_.Path("Movie.mp4"), "original bytes");
-  std::string opened;
-  RP_SetEncoderOpener([&opened](const std::string& path, const std::string&) {
-    opened = path;
-    return std::make_unique<delivery_test::PatternSource>(100, true);
-  });
-  EXPECT_TRUE(Exchange(Request("Movie.mp4&TC&POWER", "", "GET", "1.0"), SIZE_MAX)
-                  .ends_with("\r\n\r\n" + Pattern(0, 100)));
-  EXPECT_EQ(opened, lib_.Path("Movie.mp4"));
-  EXPECT_TRUE(Exchange(Request("Movie.mp4&TC", "Range: bytes=0-7\r\n", "GET", "1.0"), SIZE_MAX)
-                  .ends_with("\r\n\r\noriginal"));
-  RP_SetEncoderOpener({});
-  EXPECT_EQ(Exchange(Request("Movie.mp4&TC&POWER"), 12), "HTTP/1.1 404");
 }
 
 // The header parser alone: the values no client of the suite sends, and the limit on
