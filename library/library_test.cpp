@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "library/collation.h"
 #include "library/statements.h"
@@ -18,6 +20,7 @@ class LibraryTest : public ::testing::Test {
     ASSERT_TRUE(lib_.ok());
     dir_ = lib_.dir();
   }
+  void TearDown() override { db_setRenameForTest(nullptr); }
 
   static ObjectRow Item(int32_t index, int32_t parent, std::string name, std::string album = "") {
     ObjectRow row;
@@ -246,6 +249,28 @@ TEST_F(LibraryTest, EveryCommitThatChangesObjectsMovesTheStoredCounterOnce) {
   EXPECT_TRUE(heard[3].overflow);
   EXPECT_TRUE(heard[3].containers.empty());
   db_setChangeListener(nullptr);
+}
+
+// A copy that cannot replace the library, or one an earlier run left behind, leaves the
+// library in use untouched.
+TEST_F(LibraryTest, FailedCompactionKeepsTheCopyAndTheLibraryInUse) {
+  Insert(Item(5, 7, "kept.mp3"));
+  db_setRenameForTest([](const char*, const char*) {
+    errno = EACCES;
+    return -1;
+  });
+  db_close();
+  db_setRenameForTest(nullptr);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/temp.mdb"));
+  ASSERT_EQ(db_open(), 1);
+  EXPECT_EQ(db_getCount(sql::Children(7)), 1);
+  Insert(Item(6, 7, "also.mp3"));
+  platform::testing::WriteFile(dir_ + "/temp.mdb", "an older copy");
+  db_close();
+  EXPECT_EQ(platform::testing::ReadFile(dir_ + "/temp.mdb"), "an older copy");
+  ASSERT_EQ(db_open(), 1);
+  EXPECT_EQ(db_getCount(sql::Children(7)), 2);
+  std::filesystem::remove(dir_ + "/temp.mdb");
 }
 
 // A statement that cannot be prepared, fails while it runs, or meets a closed library
