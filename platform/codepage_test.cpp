@@ -70,5 +70,15 @@ TEST(Utf16Test, BothByteOrdersSurrogatesBrokenInputAndTheWayBack) {
   EXPECT_EQ(Utf8ToUtf16LE("a\xFF"), std::string("a\0\xFD\xFF", 4));
 }
 
+TEST(TextTest, RecognisesWellFormedUtf8AndCapsNeverSplitASequence) {
+  EXPECT_TRUE(IsValidUtf8("é中😀"));
+  // Overlong, a surrogate, past U+10FFFF, cut off, Latin-1.
+  for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8", "caf\xE9"}) {
+    EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+  }
+  EXPECT_EQ(Utf8Cap("ab中", 5), "ab");  // 中 needs three bytes; only two fit.
+  EXPECT_EQ(Utf8Cap("ab中", 6), "ab中");
+}
+
 }  // namespace
 }  // namespace platform
