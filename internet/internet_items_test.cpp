@@ -33,32 +33,6 @@ class InternetItemsTest : public ::testing::Test {
   TempLibrary library_;
 };
 
-TEST_F(InternetItemsTest, AnItemIsTwoRowsUnderItsTypesContainersAndIsStoredOnce) {
-  ASSERT_EQ(InternetItemAdd("http://radio.test/live", "Radio One", kAudio), Status::kDone);
-  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
-  EXPECT_EQ(Children(kContainerInternetAudio) - 1, 1);  // 18 also holds container 19
-  EXPECT_EQ(Children(kContainerInternetAllAudio), 1);
-  EXPECT_EQ(Children(kContainerInternetVideos) - 2, 1);  // 16 also holds 17 and 20
-  EXPECT_EQ(Children(kContainerInternetAllVideos), 1);
-
-  std::vector<InternetItem> audioRows = InternetItemList(kAudio);
-  ASSERT_EQ(audioRows.size(), 1u);
-  EXPECT_EQ(audioRows[0].type, kAudio);
-  EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
-
-  // Deleting the only row empties both of its containers; a second delete finds nothing.
-  EXPECT_EQ(InternetItemDelete(InternetItemList(kVideo)), 1);
-  EXPECT_EQ(Children(kContainerInternetAllVideos), 0);
-  EXPECT_EQ(Children(kContainerInternetVideos), 2);  // only containers 17 and 20
-  EXPECT_EQ(InternetItemDelete({{"http://tv.test/ch1", "Channel 1", kVideo}}), 0);
-
-  // The same item twice is stored once, but the same stream may be offered as audio too.
-  ASSERT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kVideo), Status::kDone);
-  EXPECT_EQ(InternetItemAdd(" http://tv.test/ch1 ", "Channel 1", kVideo), Status::kDuplicate);
-  EXPECT_EQ(Children(kContainerInternetAllVideos), 1);
-  EXPECT_EQ(InternetItemAdd("http://tv.test/ch1", "Channel 1", kAudio), Status::kDone);
-}
-
 TEST_F(InternetItemsTest, BadInputIsRefusedAndNothingIsStored) {
   EXPECT_EQ(InternetItemAdd("   ", "t", kVideo), Status::kEmptyUrl);
   EXPECT_EQ(InternetItemAdd("http://x/\xFF", "t", kVideo), Status::kBadText);

@@ -63,25 +63,6 @@ TEST(YouTubeFeedParserTest, TitlesAreCutAt1019BytesAnd1000Units) {
   EXPECT_EQ(YouTube_DecodeTitle(amps), std::string(kFeedTitleMaxUnits, '&'));
 }
 
-TEST(YouTubeFeedParserTest, VideoIdIsTheTextAfterTheLastSlashAndMustBeSafe) {
-  std::string body =
-      "<id>feed</id>"
-      "<entry><id>http://x/videos/abc123</id><title>one</title></entry>"
-      "<entry><id>plainid</id><title type='text'>two</title></entry>"
-      "<entry><id>http://x/a&amp;b=1</id><title>query in id</title></entry>"
-      "<entry><id>http://x/" +
-      std::string(kVideoIdMax + 1, 'k') +
-      "</id><title>long</title>"
-      "<entry><id>http://x/last</id><title></title></entry>";
-  std::vector<YouTubeFeedEntry> entries = ParseAll(body);
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[0].videoId, "abc123");
-  EXPECT_EQ(entries[1].videoId, "plainid");
-  EXPECT_EQ(entries[1].title, "two");
-  EXPECT_EQ(entries[2].videoId, "last");
-  EXPECT_EQ(entries[2].title, "last");  // an empty title shows the id
-}
-
 TEST(YouTubeFeedParserTest, ABodyCutAnywhereGivesOnlyWholeEntries) {
   std::string page = platform::testing::ReadFile(std::string(ORVEX_INTERNET_TESTDATA) +
                                                  "/recently_featured_1.xml");

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace {
 
 TEST(XmlEscape, ReplacesAndRestoresExactlyTheFiveSpecialCharacters) {
@@ -24,22 +22,6 @@ TEST(UrlEscape, KeepsSafeCharactersAndDecodesValidEscapesOnly) {
   const size_t length = FLibUrl_UnescapeInPlace(&text);
   EXPECT_EQ(length, text.size());
   EXPECT_EQ(text, std::string("a b/c/d%zz%4%\0+", 15));
-}
-
-// A range that stops inside an entity or escape keeps it as it is; the bytes after the
-// range must not be consulted.
-TEST(XmlAndUrlUnescape, EscapeCutAtTheEndOfTheRangeIsKept) {
-  const struct {
-    std::string Full, Whole;
-    size_t (*Unescape)(char*, size_t);
-  } cases[] = {{"x&amp;", "x&", FLibXml_UnescapeInPlace}, {"a%41", "aA", FLibUrl_UnescapeInPlace}};
-  for (const auto& c : cases) {
-    for (size_t n = 0; n <= c.Full.size(); ++n) {
-      std::vector<char> exact(c.Full.begin(), c.Full.begin() + static_cast<long>(n));
-      const std::string result(exact.data(), c.Unescape(exact.data(), exact.size()));
-      EXPECT_EQ(result, n == c.Full.size() ? c.Whole : c.Full.substr(0, n));
-    }
-  }
 }
 
 }  // namespace
