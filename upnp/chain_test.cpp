@@ -72,21 +72,6 @@ TEST_F(TimerTest, ExpiredEntriesFireInOrderAndACancelledOneIsReleasedInstead) {
   EXPECT_EQ(log.Get(), (std::vector<std::string>{"fire killer", "release a", "fire b"}));
 }
 
-TEST_F(TimerTest, PendingEntriesLowerTheBlockAndCancelReleasesEveryEntryOfTheKey) {
-  Entry a{&log, "a"}, b{&log, "b"};
-  FLibTimer_Add(timer, &a, 1000, Fired, Released);
-  FLibTimer_Add(timer, &b, 1000, Fired, Released);
-  FLibTimer_Add(timer, &a, 2000, Fired, Released);
-  const int32_t block = RunTimerTurn(timer);  // the earliest pending entry lowers the block
-  EXPECT_GT(block, 500);
-  EXPECT_LE(block, 1000);
-  EXPECT_TRUE(log.Get().empty());
-  FLibTimer_Cancel(timer, &a);
-  EXPECT_EQ(log.Get(), (std::vector<std::string>{"release a", "release a"}));
-  FLibTimer_Clear(timer);  // before the entries go out of scope
-  EXPECT_EQ(log.Get().back(), "release b");
-}
-
 // A stopped chain releases what is pending, and a later add hands its data back at once.
 TEST_F(TimerTest, StopReleasesPendingEntriesAndAddOnADisposedModuleHandsTheDataBack) {
   Entry pending{&log, "pending"}, a{&log, "a"};
