@@ -108,13 +108,4 @@ TEST(HttpReaderTest, ClientResponsesWithoutBody) {
         << response;
 }
 
-TEST(HttpReaderTest, ConnectionEndInsideAMessageFails) {
-  FLibHttpReader reader;
-  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
-  EXPECT_EQ(FLibHttpReader_End(&reader), FLibHttpReader_NeedMore) << "nothing had started";
-  size_t consumed = 0;
-  FLibHttpReader_Feed(&reader, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", &consumed);
-  EXPECT_EQ(FLibHttpReader_End(&reader), FLibHttpReader_Failed);
-}
-
 }  // namespace

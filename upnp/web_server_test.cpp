@@ -189,20 +189,6 @@ TEST_F(WebServerTest, PipelinedRequestsAreAnsweredInOrder) {
       << "a request without Host is served; a chunked body arrives whole";
 }
 
-TEST_F(WebServerTest, ExpectContinueGetsAnInterimAnswer) {
-  uint16_t port = Start();
-  Client client(port);
-  ASSERT_TRUE(
-      client.Send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n"));
-  client.ReadUntilText("\r\n\r\n");
-  EXPECT_EQ(client.Received(), "HTTP/1.1 100 Continue\r\n\r\n");
-  client.Received().clear();
-  ASSERT_TRUE(client.Send("ok"));
-  FLibHttpPacketPtr response = ReadResponse(client);
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->Body, "ok");
-}
-
 // A refused request is answered and closed. A client that writes its whole request
 // before it reads still gets the answer, however much of the request was left unread when
 // the server answered: the rest of a long head, or a body too large to take.
