@@ -71,6 +71,18 @@ TEST_F(InternetItemsTest, ModifyReplacesTheItemOrChangesNothing) {
   EXPECT_EQ(InternetItemList(kVideo).size(), 1u);
 }
 
+// A stream in memory; Take closes it and returns what was written.
+struct MemoryFile {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* file = open_memstream(&text, &size);
+  std::string Take() {
+    std::fclose(file);
+    std::string written(text, size);
+    std::free(text);
+    return written;
+  }
+};
 // Runs stream commands and returns what they printed on standard output and error.
 struct Printed {
   int status;
@@ -78,21 +90,9 @@ struct Printed {
   std::string err;
 };
 Printed RunCommands(const std::vector<StreamCommand>& commands, bool list) {
-  char* outText = nullptr;
-  char* errText = nullptr;
-  size_t outSize = 0;
-  size_t errSize = 0;
-  FILE* out = open_memstream(&outText, &outSize);
-  FILE* err = open_memstream(&errText, &errSize);
-  Printed p;
-  p.status = Internet_RunStreamCommands(commands, list, out, err);
-  std::fclose(out);
-  std::fclose(err);
-  p.out.assign(outText, outSize);
-  p.err.assign(errText, errSize);
-  std::free(outText);
-  std::free(errText);
-  return p;
+  MemoryFile out, err;
+  int status = Internet_RunStreamCommands(commands, list, out.file, err.file);
+  return {status, out.Take(), err.Take()};
 }
 
 TEST_F(InternetItemsTest, StreamCommandsAddListAndRemove) {
