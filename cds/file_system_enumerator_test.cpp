@@ -146,6 +146,16 @@ TEST_F(EnumeratorTest, SearchCoversTheSubtreeOnly) {
   EXPECT_EQ(Titles(rockAnswer), "a1,a2");
   for (const FseEntry& e : rockAnswer.entries) EXPECT_EQ(e.object.parentID, std::to_string(rock));
   EXPECT_EQ(Search("*", std::to_string(kContainerImage)).totalMatches, 2u);
+  // The share of the library decides how a Search reads it; the answer must not change.
+  for (int32_t container : {0, kContainerAudio, rock, kContainerImage}) {
+    std::vector<int32_t> found[2];
+    for (bool wholeTable : {false, true}) {
+      db_selectT(sql::SearchItems(container, {"1", {}}, wholeTable));
+      for (const MediaRecord& row : db_selectResults()) found[wholeTable].push_back(row.MyIndex);
+    }
+    EXPECT_FALSE(found[0].empty());
+    EXPECT_EQ(found[0], found[1]) << container;
+  }
 }
 
 // Each criterion with the titles it finds, or "n=<count>" where the titles are many. That

@@ -311,8 +311,8 @@ def big_png(path, side):
                 chunk(b"IDAT", pixels) + chunk(b"IEND", b""))
 
 
-def art_makers(pid):
-    """The art maker children of process `pid`."""
+def art_makers(pid, flag=b"--make-album-art"):
+    """The children of process `pid` started with `flag`: the art makers by default."""
     found = []
     for task in os.listdir("/proc/%d/task" % pid):
         try:
@@ -320,7 +320,7 @@ def art_makers(pid):
                 children = [int(c) for c in f.read().split()]
             for child in children:
                 with open("/proc/%d/cmdline" % child, "rb") as f:
-                    if b"\0--make-album-art\0" in f.read():
+                    if b"\0" + flag + b"\0" in f.read():
                         found.append(child)
         except (OSError, ValueError):
             continue
@@ -346,6 +346,15 @@ def check_art_maker(server, browser, media):
         mapped = [line.split()[-1] for line in f if "libvips" in line]
     check("libvips" in linked.stdout or not mapped,
           "the server itself maps no libvips once the art is made %s" % mapped[:1])
+    # Likewise the videos' numbers and tags come from a child that leaves when idle.
+    with open("/proc/%d/maps" % server.process.pid) as f:
+        mapped = [line.split()[-1] for line in f if "libavformat" in line]
+    check("libavformat" in linked.stdout or not mapped,
+          "the server itself maps no FFmpeg once the videos are probed %s" % mapped[:1])
+    end = time.time() + 15
+    while art_makers(server.process.pid, b"--probe-media") and time.time() < end:
+        time.sleep(0.2)
+    check(not art_makers(server.process.pid, b"--probe-media"), "the idle prober has left")
     # A picture that takes the child a while: the test kills the child on it.
     big = os.path.join(media, "..", "big.png")
     big_png(big, 12000)
