@@ -8,6 +8,7 @@
 #include "library/build/library_edit.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
+#include "media/av_probe.h"
 #include "platform/process.h"
 #include "platform/tick.h"
 
@@ -124,6 +125,7 @@ void CAppController::CompleteScan() {
   scanWasRunning_ = false;
   LibraryChanged();
   // What the scan read and built is not needed at rest.
+  media::AvProbe_EndIdleChild(0);
   db_releaseMemory();
   platform::ReleaseFreeMemory();
 }
@@ -154,6 +156,8 @@ void CAppController::Tick(uint64_t nowMs) {
     ScheduleServiceRestart(nowMs, kRestartAfterScanMs);
   }
   scanWasRunning_ = running;
+  // The watcher probes the files that arrive; the prober leaves once they are in.
+  media::AvProbe_EndIdleChild(kProbeChildIdleMs);
   if (restartAtMs_ != 0 && nowMs >= restartAtMs_) {
     restartAtMs_ = 0;
     StopServiceForChange();

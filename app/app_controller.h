@@ -99,3 +99,5 @@ class CAppController {
 inline constexpr uint64_t kServiceRestartPauseMs = 1000;
 // The delay of the restart after a scan.
 inline constexpr uint64_t kRestartAfterScanMs = 60000;
+// How long the metadata prober's child may wait for the next file before it is ended.
+inline constexpr uint64_t kProbeChildIdleMs = 5000;

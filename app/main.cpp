@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "library/build/album_art_worker.h"
+#include "media/av_probe.h"
 #include "platform/process.h"
 
 #ifdef ORVEX_WITH_DESKTOP
@@ -77,6 +78,10 @@ int main(int argc, char** argv) {
   // program directory, library or network.
   if (argc >= 2 && std::strcmp(argv[1], kAlbumArtMakerFlag) == 0) {
     return AlbumArtWorker_MakeArt(argc - 2, argv + 2);
+  }
+  // The metadata prober's child: FFmpeg on the paths it is asked about, nothing else.
+  if (argc == 2 && std::strcmp(argv[1], media::kMediaProbeFlag) == 0) {
+    return media::AvProbe_ServeChild();
   }
   platform::IgnoreBrokenPipes();
   CommandLine commandLine;

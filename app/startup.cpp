@@ -28,6 +28,7 @@
 #include "library/build/file_system_tree.h"
 #include "library/build/scanner.h"
 #include "library/library.h"
+#include "media/av_probe.h"
 #include "platform/app_directory.h"
 #include "platform/host.h"
 #include "platform/log.h"
@@ -361,6 +362,8 @@ int ApplicationStart(const CommandLine& commandLine) {
   ApplyStartupSettings();
   LoadFilterTables();
   if (!IndexCacheStart()) platform::Log("The seek index worker could not start.\n");
+  // Video files are probed by a child of ours, so FFmpeg never stays loaded in the server.
+  media::AvProbe_UseChild(platform::ExecutableDirectory() + "/mirelle");
   // Clients that cannot play a file get the encoder's stream through the transfers.
   EncoderSource_Register();
 

@@ -4,15 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 
 #include "delivery/resource_url.h"
-#include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/statements.h"
 #include "library/testing/temp_library.h"
-#include "platform/file_info.h"
-#include "platform/testing/test_support.h"
 #include "platform/tick.h"
 #include "upnp/chain.h"
 
@@ -67,25 +63,6 @@ class IccResourcesTest : public ::testing::Test {
   MslRequest request_;
 };
 
-// A song's three resources, the cover's own size, the .mkv on the auxiliary server and the
-// fetch of every URL are proven by the real-client suite; these are the resources it has
-// no item for.
-TEST_F(IccResourcesTest, AllIpRepeatsTheResourcesPerAddressInListOrder) {
-  MediaRecord song = Item(9, "/music/Ünïcode song.mp3", "Audio");
-  song.Duration = 205;
-  song.Bitrate = 128000;
-  CdsMediaObject object = Resources(song, kFilterAll | kFilterAllIp);
-  ASSERT_EQ(object.resources.size(), 4u);
-  EXPECT_EQ(object.resources[0].uri,
-            "http://192.168.1.10:40777/0/___/9/%C3%9Cn%C3%AFcode%20song.mp3");
-  EXPECT_EQ(object.resources[1].uri,
-            "http://192.168.1.10:40777/0/___/9/%C3%9Cn%C3%AFcode%20song.mp3&TC");
-  EXPECT_EQ(object.resources[2].uri, "http://10.0.0.5:40777/0/___/9/%C3%9Cn%C3%AFcode%20song.mp3");
-  EXPECT_EQ(object.resources[0].duration, 205);
-  EXPECT_EQ(object.resources[0].bitrate, 128000);
-  EXPECT_EQ(object.resources[0].size, 5'000'000'000LL);
-}
-
 TEST_F(IccResourcesTest, WithoutTheStreamServerMediaFallsBackToTheWebPortAfterOneWait) {
   streamPort_ = -1;
   uint64_t start = platform::TickCountMs();
@@ -98,52 +75,6 @@ TEST_F(IccResourcesTest, WithoutTheStreamServerMediaFallsBackToTheWebPortAfterOn
   start = platform::TickCountMs();
   Resources(Item(6, "/v/Other.mp4", "Video"));
   EXPECT_LT(platform::TickCountMs() - start, 5'000u);
-}
-
-TEST_F(IccResourcesTest, PicturesCarryTheirPixelSizeAndInternetItemsAreRelayed) {
-  std::string photo = library_.Path("Photo.jpg");
-  ASSERT_TRUE(scan_test::WriteJpeg(photo));
-  CdsMediaObject picture = Resources(Item(125, photo, "Image"));
-  ASSERT_EQ(picture.resources.size(), 2u);
-  EXPECT_GT(picture.resources[0].resolutionX * picture.resources[0].resolutionY, 0);
-
-  MediaRecord radio = Item(300, "http://radio.example/live", "Audio");
-  radio.FileName = "Live radio";
-  radio.VirtualName = MakeVirtualName(300, radio.FileName);
-  radio.InternetFlags = 2;
-  CdsMediaObject object = Resources(radio);
-  ASSERT_EQ(object.resources.size(), 2u);
-  EXPECT_EQ(object.resources[0].uri, "http://192.168.1.10:40777/0/___/300/Live%20radio&TC&POWER");
-  EXPECT_EQ(object.resources[1].uri, object.resources[0].uri);
-}
-
-// The songs of an album share one picture, described once; a picture replaced or removed
-// since shows as it is now in the very next answer.
-TEST_F(IccResourcesTest, AnAlbumPictureReplacedOrRemovedShowsAtOnce) {
-  std::string cover = library_.Path("cover.jpg");
-  auto draw = [&](const std::string& size) {
-    return platform::testing::RunFfmpeg(
-        {"-y", "-f", "lavfi", "-i", "color=c=red:s=" + size, "-frames:v", "1", cover});
-  };
-  MediaRecord song = Item(9, library_.Path("Song.mp3"), "Audio");
-  song.CDCover = "cover.jpg";
-  auto coverOf = [&] {
-    CdsMediaObject object = Resources(song);
-    return object.resources.size() == 3 ? object.resources[2] : CdsMediaResource();
-  };
-  const std::pair<const char*, const char*> versions[] = {{"100x100", "JPEG_TN"},
-                                                          {"800x600", "JPEG_MED"}};
-  for (const auto& [size, profile] : versions) {
-    ASSERT_TRUE(draw(size));
-    for (int answer = 0; answer < 2; ++answer) {
-      CdsMediaResource resource = coverOf();
-      EXPECT_EQ(resource.protocolInfo,
-                "http-get:*:image/jpeg:DLNA.ORG_PN=" + std::string(profile) + ";DLNA.ORG_OP=01");
-      EXPECT_EQ(resource.size, platform::FileSize64(cover));
-    }
-  }
-  ASSERT_EQ(std::remove(cover.c_str()), 0);
-  EXPECT_EQ(Resources(song).resources.size(), 2u);
 }
 
 TEST_F(IccResourcesTest, ADiscImageFolderOffersItsVideoTsFiles) {

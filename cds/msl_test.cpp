@@ -2,32 +2,27 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <mutex>
-#include <thread>
 
 #include "cds/msa.h"
-#include "platform/testing/test_support.h"
 #include "upnp/chain.h"
 
 namespace {
-
-using platform::testing::WaitUntil;
 
 // Records each request's answer as text: "<" for the head, each fragment and "|", then
 // ">n,t,u" at the end, or "!code text" for a fault.
 class RecordingWriter : public MslAnswerWriter {
  public:
   void SendError(const MslRequest& r, int code, std::string_view text) override {
-    Add(r, "!" + std::to_string(code) + " " + std::string(text), true);
+    Add(r, "!" + std::to_string(code) + " " + std::string(text));
   }
-  void Begin(const MslRequest& r) override { Add(r, "<", false); }
+  void Begin(const MslRequest& r) override { Add(r, "<"); }
   void Append(const MslRequest& r, std::string_view fragment) override {
-    Add(r, std::string(fragment) + "|", false);
+    Add(r, std::string(fragment) + "|");
   }
   void Finish(const MslRequest& r, uint32_t n, uint32_t t, uint32_t u) override {
-    Add(r, ">" + std::to_string(n) + "," + std::to_string(t) + "," + std::to_string(u), true);
+    Add(r, ">" + std::to_string(n) + "," + std::to_string(t) + "," + std::to_string(u));
   }
   std::string Get(const std::string& id) {
     std::lock_guard guard(lock);
@@ -35,13 +30,11 @@ class RecordingWriter : public MslAnswerWriter {
   }
   std::mutex lock;
   std::map<std::string, std::string> byId;
-  std::vector<std::string> order;  // objectIds of answered requests
 
  private:
-  void Add(const MslRequest& r, const std::string& text, bool last) {
+  void Add(const MslRequest& r, const std::string& text) {
     std::lock_guard guard(lock);
     byId[r.objectId] += text;
-    if (last) order.push_back(r.objectId);
   }
 };
 
@@ -108,56 +101,6 @@ TEST_F(MslTest, AnswerCountsOnlyObjectsThatSerialise) {
   EXPECT_EQ(r.substr(r.rfind('>')), ">2,40,9");
   // Fragments carry no document head: the writer adds it once.
   EXPECT_EQ(r.find("DIDL-Lite"), std::string::npos);
-}
-
-TEST_F(MslTest, QueueKeepsOrderAcrossThreadsAndLosesNothing) {
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([this, t] {
-      for (int i = 0; i < 50; ++i) Enqueue(Request(std::to_string(t * 1000 + i), 0));
-    });
-  }
-  // Consume while the producers queue.
-  size_t processed = 0;
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (processed < 200 && std::chrono::steady_clock::now() < end)
-    processed += MSL_ProcessQueue(logic_);
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(processed, 200u);
-  EXPECT_EQ(writer_.order.size(), 200u);
-  // Each thread's requests are answered in the order it queued them.
-  std::map<int, int> last;
-  for (const std::string& id : writer_.order) {
-    int value = std::atoi(id.c_str());
-    auto [at, fresh] = last.emplace(value / 1000, value % 1000);
-    if (!fresh) {
-      EXPECT_GT(value % 1000, at->second) << id;
-      at->second = value % 1000;
-    }
-  }
-  EXPECT_EQ(last.size(), 4u);
-}
-
-TEST_F(MslTest, QueuedRequestWakesTheRunningChain) {
-  std::thread runner([this] { FLibChain_Start(chain_.get()); });
-  ASSERT_TRUE(WaitUntil([this] { return chain_->Running.load(); }));
-  // The chain's wait has no time-out of its own: only the wake answers at all.
-  Enqueue(Request("woken", kFseBrowseMetadata));
-  EXPECT_TRUE(WaitUntil([this] { return !writer_.Get("woken").empty(); }));
-  FLibChain_Stop(chain_.get());
-  runner.join();
-  // A stopped logic refuses new requests instead of keeping them unanswered.
-  auto late = Request("late", kFseBrowseMetadata);
-  EXPECT_FALSE(MSL_EnqueueRequest(logic_, &late));
-  ASSERT_TRUE(late);
-  EXPECT_EQ(writer_.Get("late"), "");
-}
-
-TEST_F(MslTest, StoppingDropsQueuedRequestsUnanswered) {
-  Enqueue(Request("queued", kFseBrowseMetadata));
-  FLibChain_Stop(chain_.get());
-  chain_.reset();  // a chain that never ran disposes its modules here
-  EXPECT_TRUE(writer_.order.empty());
 }
 
 TEST(MsaTest, AddressListPutsTheReceivingAddressFirst) {

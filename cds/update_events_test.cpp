@@ -14,23 +14,6 @@ LibraryChange Change(uint32_t id, std::vector<int32_t> containers, bool overflow
   return change;
 }
 
-// One event per interval carrying every change is proven by a subscribed real client;
-// these are the newest value of a container changed twice and the limits of the list.
-TEST(UpdateEventModeratorTest, EachContainerOnceWithTheValueOfItsLatestChange) {
-  UpdateEventModerator moderator;
-  EXPECT_EQ(moderator.WaitMs(1000), -1);
-  moderator.Note(Change(5, {12, 7}));
-  ASSERT_TRUE(moderator.TakeDue(1000));
-  moderator.Note(Change(6, {7}));
-  moderator.Note(Change(7, {30, 12}));
-  moderator.Note(Change(8, {7}));
-  EXPECT_EQ(moderator.WaitMs(1500), static_cast<int64_t>(kUpdateEventIntervalMs) - 500);
-  std::optional<UpdateEvent> event = moderator.TakeDue(1000 + kUpdateEventIntervalMs);
-  ASSERT_TRUE(event);
-  EXPECT_EQ(event->systemUpdateId, 8u);
-  EXPECT_EQ(event->containerUpdateIds, "7,8,12,7,30,7");
-}
-
 TEST(UpdateEventModeratorTest, TooManyChangedContainersLeaveSystemUpdateIdAlone) {
   UpdateEventModerator moderator;
   std::vector<int32_t> many;

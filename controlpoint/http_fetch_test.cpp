@@ -90,7 +90,6 @@ class HttpFetchTest : public ::testing::Test {
           {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
            "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"}};
     }
-    if (target == "/garbage") return Reply{{"not an http answer\r\n\r\n"}};
     if (target == "/silent") return Reply{{}, 0, true};
     if (target == "/slow") {
       return Reply{{"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "a", "b", "c", "d"}, 200};
@@ -134,19 +133,6 @@ TEST_F(HttpFetchTest, BodiesArriveWholeCutOrJoined) {
   EXPECT_EQ(body.find_first_not_of('b'), std::string::npos);
   ASSERT_EQ(FetchUrl(server_.Url("/chunked"), &body), 0);
   EXPECT_EQ(body, "hello world");
-}
-
-TEST_F(HttpFetchTest, FailuresLeaveAnEmptyResult) {
-  for (const std::string& url : {server_.Url("/garbage"), std::string("http://127.0.0.1:1/")}) {
-    std::string body = "stale";
-    int status = -5;
-    EXPECT_EQ(FetchUrl(url, &body, {.httpStatus = &status}), -1) << url;
-    EXPECT_TRUE(body.empty()) << url;
-    EXPECT_EQ(status, 0) << url;
-    body = "stale";
-    EXPECT_EQ(FetchUrlFollowingRedirects(url, &body), -1) << url;
-    EXPECT_TRUE(body.empty()) << url;
-  }
 }
 
 TEST_F(HttpFetchTest, AbortStopsATricklingBodyAndSilenceTimesOut) {

@@ -40,9 +40,6 @@ TEST(RendererPageTest, TickShowsAChangedListAgesOutSilentRenderersAndSearchesAft
   page.Open();
   page.Tick(kOpen + seconds(700));
   EXPECT_EQ(source.searches, 3);
-  // Refresh restarts the source without a filter.
-  EXPECT_EQ(page.Refresh(), 0);
-  EXPECT_EQ(source.calls, "stop;start:/");
 }
 
 }  // namespace

@@ -93,21 +93,6 @@ TEST_F(ResourceUrlTest, LocalPathsTakeTheirPathFormsEscaped) {
   EXPECT_EQ(RP_Create(nullptr), nullptr);
 }
 
-TEST_F(ResourceUrlTest, ItemUrlsResolveThroughTheirRecordWhateverTheName) {
-  std::string path = AddFile(9,
-                             "\xC3\x9Cn\xC3\xAF"
-                             "code song.mp3",
-                             "Audio");
-  EXPECT_EQ(Resolve("/___/9/%C3%9Cn%C3%AFcode%20song.mp3"), path);
-  EXPECT_EQ(Resolve("/___/9/Song.mp3&TC&POWER"), path);
-  // The library path is returned as it is stored, never unescaped.
-  EXPECT_EQ(Resolve("/___/10/100%2541.mp3"), AddFile(10, "100%41.mp3", "Audio"));
-  // A result that does not fit the caller's buffer is no result.
-  std::string local = "stale";
-  EXPECT_EQ(RP_GetLocalPathFromUrl(provider_, "/___/9/a.mp3", &local, path.size()), 0u);
-  EXPECT_TRUE(local.empty());
-}
-
 TEST_F(ResourceUrlTest, SeekIndexIsServedOnlyWhileTheFileKeepsItsSize) {
   std::string path = AddFile(124, "Clip.avi", "Video", std::string(500, 'v'));
   EXPECT_EQ(Resolve("/___/124/Clip.avi.hdx"), "");  // no index yet

@@ -1,6 +1,5 @@
 #include "delivery/transfer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include "delivery/aio.h"
 #include "delivery/delivery_limits.h"
 #include "delivery/testing/testing_sources.h"
-#include "gui/transfer_status.h"
 #include "library/testing/temp_library.h"
 #include "media/media_type.h"
 #include "platform/path.h"
@@ -50,7 +48,6 @@ class TransferTest : public ::testing::Test {
     ASSERT_TRUE(lib_.ok());
     g_root = lib_.dir();
     ASSERT_EQ(Aio_Start(), 1);
-    ClearTransfers();
     FLibWebServerOptions options;
     options.BindAddress = runtime_test::kLoopback;
     server_ = FLibWebServer_Create(
@@ -106,12 +103,6 @@ TEST_F(TransferTest, WholeFileHeadIsExactAndTheConnectionStaysOpenExceptForHttp1
                partial.size() + 10),
       partial + content_.substr(10, 10));
 
-  std::vector<TransferEntry> entries;
-  CollectChanges(&entries);
-  ASSERT_FALSE(entries.empty());
-  EXPECT_EQ(entries.back().FilePath, "track.mp3");
-  EXPECT_EQ(entries.back().UrlPath, "/track.mp3");
-
   EXPECT_EQ(Exchange(Request("track.mp3", "", "GET", "1.0"), SIZE_MAX),
             "HTTP/1.1 200 OK\r\nServer: Ferrule DMS Server\r\nContent-Length: 1000\r\n"
             "Content-Type: audio/mpeg\r\nConnection: close\r\n\r\n" +
@@ -134,19 +125,6 @@ TEST_F(TransferTest, ErrorsAreAnsweredWithTheirFixedTexts) {
        "HTTP/1.1 501 Specified method not implemented\r\nContent-Length: 0\r\n\r\n"},
   };
   for (const auto& [request, answer] : cases) EXPECT_EQ(Exchange(request, answer.size()), answer);
-}
-
-TEST_F(TransferTest, RangeNearTheEndOfAFileBeyond4GiB) {
-  const int64_t mark = 5LL << 30;
-  const std::string tail = Pattern(static_cast<uint64_t>(mark), 100);
-  int fd = ::open(lib_.Path("big.mpg").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-  ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), mark), 100);
-  ::close(fd);
-  std::string raw = Exchange(
-      Request("big.mpg", "Range: bytes=5368709120-5368709219\r\n", "GET", "1.0"), SIZE_MAX);
-  EXPECT_NE(raw.find("Content-Range: bytes 5368709120-5368709219/5368709220\r\n"),
-            std::string::npos);
-  EXPECT_EQ(raw.substr(raw.size() - 100), tail);
 }
 
 // The server runs with the window off by default, so the real clients never take this path.
@@ -174,22 +152,6 @@ TEST_F(TransferTest, FileThatShrinksMidTransferClosesTheConnection) {
   EXPECT_TRUE(client.Closed());
   EXPECT_LT(raw.size(), size);
   EXPECT_EQ(raw.find("Content-Length: 1000"), std::string::npos);
-}
-
-TEST_F(TransferTest, OnlyPowerRequestsReachTheEncoderAndNoEncoderIsNotFound) {
-  platform::testing::WriteFile(lib_.Path("Movie.mp4"), "original bytes");
-  std::string opened;
-  RP_SetEncoderOpener([&opened](const std::string& path, const std::string&) {
-    opened = path;
-    return std::make_unique<delivery_test::PatternSource>(100, true);
-  });
-  EXPECT_TRUE(Exchange(Request("Movie.mp4&TC&POWER", "", "GET", "1.0"), SIZE_MAX)
-                  .ends_with("\r\n\r\n" + Pattern(0, 100)));
-  EXPECT_EQ(opened, lib_.Path("Movie.mp4"));
-  EXPECT_TRUE(Exchange(Request("Movie.mp4&TC", "Range: bytes=0-7\r\n", "GET", "1.0"), SIZE_MAX)
-                  .ends_with("\r\n\r\noriginal"));
-  RP_SetEncoderOpener({});
-  EXPECT_EQ(Exchange(Request("Movie.mp4&TC&POWER"), 12), "HTTP/1.1 404");
 }
 
 // The header parser alone: the values no client of the suite sends, and the limit on

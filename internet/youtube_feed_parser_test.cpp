@@ -2,22 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "internet/internet_limits.h"
-#include "platform/testing/test_support.h"
 #include "platform/text.h"
 
 namespace {
-
-std::vector<YouTubeFeedEntry> ParseAll(std::string_view body) {
-  std::vector<YouTubeFeedEntry> entries;
-  YouTube_ParseFeed(body, [&](const YouTubeFeedEntry& e) {
-    entries.push_back(e);
-    return true;
-  });
-  return entries;
-}
 
 TEST(YouTubeFeedParserTest, TitleEntityRules) {
   struct Case {
@@ -61,43 +49,6 @@ TEST(YouTubeFeedParserTest, TitlesAreCutAt1019BytesAnd1000Units) {
   std::string amps;
   for (int i = 0; i < 1500; ++i) amps += "&amp;";
   EXPECT_EQ(YouTube_DecodeTitle(amps), std::string(kFeedTitleMaxUnits, '&'));
-}
-
-TEST(YouTubeFeedParserTest, VideoIdIsTheTextAfterTheLastSlashAndMustBeSafe) {
-  std::string body =
-      "<id>feed</id>"
-      "<entry><id>http://x/videos/abc123</id><title>one</title></entry>"
-      "<entry><id>plainid</id><title type='text'>two</title></entry>"
-      "<entry><id>http://x/a&amp;b=1</id><title>query in id</title></entry>"
-      "<entry><id>http://x/" +
-      std::string(kVideoIdMax + 1, 'k') +
-      "</id><title>long</title>"
-      "<entry><id>http://x/last</id><title></title></entry>";
-  std::vector<YouTubeFeedEntry> entries = ParseAll(body);
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[0].videoId, "abc123");
-  EXPECT_EQ(entries[1].videoId, "plainid");
-  EXPECT_EQ(entries[1].title, "two");
-  EXPECT_EQ(entries[2].videoId, "last");
-  EXPECT_EQ(entries[2].title, "last");  // an empty title shows the id
-}
-
-TEST(YouTubeFeedParserTest, ABodyCutAnywhereGivesOnlyWholeEntries) {
-  std::string page = platform::testing::ReadFile(std::string(ORVEX_INTERNET_TESTDATA) +
-                                                 "/recently_featured_1.xml");
-  std::vector<YouTubeFeedEntry> all = ParseAll(page);
-  ASSERT_EQ(all.size(), 2u);
-  size_t seenOne = 0;
-  for (size_t length = 0; length <= page.size(); ++length) {
-    std::vector<YouTubeFeedEntry> part = ParseAll(std::string_view(page).substr(0, length));
-    ASSERT_LE(part.size(), all.size());
-    for (size_t i = 0; i < part.size(); ++i) {
-      EXPECT_EQ(part[i].videoId, all[i].videoId) << length;
-      EXPECT_EQ(part[i].title, all[i].title) << length;
-    }
-    if (part.size() == 1) ++seenOne;
-  }
-  EXPECT_GT(seenOne, 0u);
 }
 
 }  // namespace

@@ -75,21 +75,6 @@ class YouTubeFeedsTest : public ::testing::Test {
   HttpFetchTestServer server_;
 };
 
-TEST_F(YouTubeFeedsTest, PendingRequestsEndAPassAndTheStoringOfABody) {
-  YouTubeRequestRefresh(1);
-  EXPECT_EQ(YouTube_RunPass(), 0);
-  EXPECT_TRUE(server_.Targets().empty());
-  YouTubeRequestRefresh(0);
-
-  YouTubeRequestStop(1);
-  EXPECT_EQ(YouTube_StoreFeedBody(ReadFixture("recently_featured_1.xml"), kYouTubeFeeds[0], kSite),
-            0);
-  EXPECT_EQ(ItemsUnder(21), 0);
-  YouTubeRequestStop(0);
-  EXPECT_EQ(YouTube_StoreFeedBody(ReadFixture("recently_featured_1.xml"), kYouTubeFeeds[0], kSite),
-            2);
-}
-
 TEST_F(YouTubeFeedsTest, AddressSettingsFallBackToTheDefaults) {
   EXPECT_EQ(YouTube_FeedEndpoint(), server_.Url(""));  // the trailing "/" goes
   EXPECT_EQ(YouTube_SiteAddress(), kSite);

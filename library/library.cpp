@@ -881,11 +881,6 @@ void db_close(bool compact) {
   g_selectResults.shrink_to_fit();
 }
 
-bool db_isOpen() {
-  std::lock_guard lock(g_dbMutex);
-  return g_lib.db != nullptr;
-}
-
 int db_execute(const Sql& statement) {
   std::lock_guard lock(g_dbMutex);
   if (g_lib.db == nullptr) return 0;

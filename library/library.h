@@ -38,7 +38,6 @@ int db_openReadOnly();
 // copy (a tool's one question) closes without compacting: the copy would be renamed over
 // the file the other one has open.
 void db_close(bool compact = true);
-bool db_isOpen();
 
 // Runs a statement that returns no rows. Nonzero when it ran. Any statement marks the
 // paged browse stale, since it may have changed the rows it was reading.

@@ -252,20 +252,28 @@ Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName) {
 
 namespace sql {
 
-Sql SearchItems(int32_t containerId, const Sql& condition) {
+// The containers of the subtree of the first value bound, the container itself included.
+constexpr std::string_view kSubtree =
+    "with recursive Subtree(id) as (select ? union select o.MyIndex from FSE_QueryState o "
+    "join Subtree s on o.pIndex = s.id where o.ObjectType <> 1) ";
+
+Sql SearchItems(int32_t containerId, const Sql& condition, bool wholeTable) {
   // Only containers have children, so the walk follows containers alone: the items of a
   // large library are then read once, by the search, rather than once more by the walk.
   // Every row carries the number of matches, so one run gives a page and the total.
+  // The unary plus keeps an index from serving a column, so that the whole-table plan is
+  // one pass over the table instead of a look-up per row.
+  const char* parent = wholeTable ? "+pIndex" : "pIndex";
+  const char* path = wholeTable ? "+FilePath" : "FilePath";
   Sql query;
-  query.text =
-      "with recursive Subtree(id) as (select ? union select o.MyIndex from FSE_QueryState o "
-      "join Subtree s on o.pIndex = s.id where o.ObjectType <> 1) "
-      "select *, count(*) over () as MatchCount from FSE_QueryState where MyIndex in (select "
-      "MyIndex from (select MyIndex, row_number() over (partition by FilePath order by case "
-      "when pIndex in (?, ?, ?) then 0 else 1 end, MyIndex) as RowOfFile from FSE_QueryState "
-      "where ObjectType = 1 and pIndex "
-      "in (select id from Subtree) and (" +
-      condition.text + ")) where RowOfFile = 1)";
+  query.text = std::string(kSubtree) +
+               "select *, count(*) over () as MatchCount from FSE_QueryState where MyIndex in "
+               "(select MyIndex from (select MyIndex, row_number() over (partition by " +
+               path +
+               " order by case when pIndex in (?, ?, ?) then 0 else 1 end, MyIndex) as "
+               "RowOfFile from FSE_QueryState where ObjectType = 1 and " +
+               parent + " in (select id from Subtree) and (" + condition.text +
+               ")) where RowOfFile = 1)";
   query.values.push_back(int64_t{containerId});
   // A file found in several places is reported once, from its flat "All" list first.
   for (int32_t all : {kContainerAllVideos, kContainerAllMusic, kContainerAllImages})
@@ -273,6 +281,14 @@ Sql SearchItems(int32_t containerId, const Sql& condition) {
   query.values.insert(query.values.end(), condition.values.begin(), condition.values.end());
   return query;
 }
+
+Sql SubtreeRows(int32_t containerId) {
+  return {std::string(kSubtree) +
+              "select pIndex from FSE_QueryState where pIndex in (select id from Subtree)",
+          {int64_t{containerId}}};
+}
+
+Sql AllRows() { return {"select rowid from FSE_QueryState", {}}; }
 
 }  // namespace sql
 

@@ -119,7 +119,18 @@ namespace sql {
 // of one FilePath the one under 4, 7 or 13 is preferred, else the lowest number. Items
 // have no children, so the walk of the subtree passes through containers only. Each row
 // carries the number of matches in the column kMatchCountColumn (library.h).
-Sql SearchItems(int32_t containerId, const Sql& condition);
+// `wholeTable` reads the table from end to end instead of each container's rows through
+// the parent index: a look-up per row makes the index the slower way once the subtree
+// holds a good part of the library. The answer is the same either way.
+Sql SearchItems(int32_t containerId, const Sql& condition, bool wholeTable = false);
+
+// The rows directly below the containers of the subtree of `containerId` (the container
+// itself included), read from the parent index alone: counted, it tells how much of the
+// library a Search there reads.
+Sql SubtreeRows(int32_t containerId);
+
+// Every row of the library, for counting.
+Sql AllRows();
 
 }  // namespace sql
 

@@ -166,7 +166,7 @@ std::string TagTextToUtf8(std::string_view text) {
   return out;
 }
 
-bool AvProbe_Read(const std::string& path, AvProbeResult* result, bool audioPropertiesKnown) {
+bool AvProbe_ReadHere(const std::string& path, AvProbeResult* result, bool audioPropertiesKnown) {
   *result = AvProbeResult();
   if (Ffmpeg_Ensure() == nullptr) return false;
   FormatPtr context = Open(path, audioPropertiesKnown);

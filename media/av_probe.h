@@ -29,6 +29,26 @@ struct AvProbeResult {
 bool AvProbe_Read(const std::string& path, AvProbeResult* result,
                   bool audioPropertiesKnown = false);
 
+// AvProbe_Read in this process, whatever AvProbe_UseChild said.
+bool AvProbe_ReadHere(const std::string& path, AvProbeResult* result, bool audioPropertiesKnown);
+
+// The first argument that makes the program the probing child (AvProbe_ServeChild).
+inline constexpr const char* kMediaProbeFlag = "--probe-media";
+
+// From now on AvProbe_Read runs FFmpeg in a child, `program --probe-media`, started by the
+// first probe and ended by AvProbe_EndIdleChild: FFmpeg and the libraries it pulls in
+// (about 20 MiB) then never stay resident in this process, and a file that crashes or
+// hangs a demuxer costs its own numbers and tags instead of the server. When the child
+// cannot be started the probe runs here. An empty `program` probes here again.
+void AvProbe_UseChild(const std::string& program);
+
+// Ends the child once no probe has used it for `idleMs` (0: now, unless a probe runs).
+void AvProbe_EndIdleChild(uint64_t idleMs);
+
+// The child's main: answers the probes asked on its standard input, one after another,
+// on its standard output, until the input ends.
+int AvProbe_ServeChild();
+
 // Text from a tag of unknown encoding: kept when it is valid UTF-8, otherwise taken as
 // ISO 8859-1 (the encoding 8-bit tags are defined in) and converted.
 std::string TagTextToUtf8(std::string_view text);

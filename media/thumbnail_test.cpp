@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 #include <tuple>
 
 #include "media/bmp_writer.h"
@@ -128,30 +127,6 @@ TEST_F(ThumbnailTest, PicturesBecomeBitmapsFittedIntoTheBox) {
   }
 }
 
-// A thumbnail asked for again is not drawn again while its picture and its file are
-// unchanged; a changed picture, another box or a file replaced behind its back is.
-TEST_F(ThumbnailTest, UnchangedThumbnailIsKeptAndAChangeDrawsItAgain) {
-  std::string photo = Picture("photo.png", "color=c=white:s=60x30");
-  auto inode = [&](const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-  };
-  MakeThumbnail(photo, "3.tb", 150, 150);
-  // A second link holds the first file, so a redraw could not get its inode back.
-  ASSERT_EQ(::link(Thumb("3.tb").c_str(), pictures_.Join("held").c_str()), 0);
-  MakeThumbnail(photo, "3.tb", 150, 150);
-  EXPECT_EQ(inode(Thumb("3.tb")), inode(pictures_.Join("held")));
-
-  MakeThumbnail(photo, "3.tb", 20, 20);
-  EXPECT_EQ(Bitmap(Thumb("3.tb")).width, 20);
-  platform::testing::WriteFile(Thumb("3.tb"), "garbage");
-  MakeThumbnail(photo, "3.tb", 20, 20);
-  EXPECT_TRUE(Bitmap(Thumb("3.tb")).valid);
-  Picture("photo.png", "color=c=blue:s=60x30", {"-y"});  // same name, new content
-  MakeThumbnail(photo, "3.tb", 20, 20);
-  EXPECT_TRUE(Bitmap(Thumb("3.tb")).Is(10, 7, kBlue));
-}
-
 TEST_F(ThumbnailTest, FailureRemovesTheOldThumbnailAndNamesStayInTheFolder) {
   std::string ok = Picture("ok.png", "color=c=white:s=10x10");
   platform::testing::WriteFile(pictures_.Join("junk.jpg"), "nope");
@@ -196,23 +171,6 @@ TEST_F(ThumbnailTest, Jpeg2000GoesThroughTheScaler) {
   ASSERT_EQ(::rename(Picture("real.png", "color=c=white:s=40x40").c_str(), disguised.c_str()), 0);
   MakeThumbnail(disguised, "14.tb", 150, 150);
   EXPECT_FALSE(Exists(Thumb("14.tb")));
-}
-
-// Whole files replace each other atomically, however the calls for one name interleave.
-TEST_F(ThumbnailTest, ConcurrentRequestsForOneNameLeaveAWholeBitmap) {
-  std::string wide = Picture("wide.png", "color=c=white:s=400x100");
-  std::string tall = Picture("tall.png", "color=c=white:s=100x400");
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 5; ++i) MakeThumbnail((t + i) % 2 ? wide : tall, "11.tb", 150, 150);
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  Bitmap bmp(Thumb("11.tb"));
-  ASSERT_TRUE(bmp.valid);
-  EXPECT_EQ(bmp.width, bmp.height == 100 ? 150 : 100);
-  EXPECT_FALSE(Exists(Thumb("11.tb.part")));
 }
 
 }  // namespace

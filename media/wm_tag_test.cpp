@@ -6,7 +6,6 @@
 #include <map>
 #include <mutex>
 
-#include "media/testing/media_fixtures.h"
 #include "platform/testing/test_support.h"
 #include "platform/text.h"
 
@@ -115,21 +114,6 @@ TEST(WMTagRead, EveryFormatGivesItsTagsNumbersAndFlags) {
     EXPECT_EQ(block.Author, std::string(c.prefix) + "Artist");
     EXPECT_EQ(block.Genre, std::string(c.prefix) + "Genre");
     EXPECT_EQ(block.TrackNo, 4);
-  }
-}
-
-// The flag comes from the header walk alone, whether or not the file then opens, and only
-// for files named .wmv.
-TEST(WMTagRead, ProfessionalWmv3IsMarkedOnlyInWmvFiles) {
-  TempDir dir;
-  std::vector<uint8_t> header = media_test::AsfHeader(
-      media_test::AsfObject(media_test::kAsfCodecListGuid,
-                            media_test::AsfCodecListBody({{1, u"WMV3", u"Professional"}})));
-  WMTagBlock block;
-  for (const auto& [name, flags] : {std::pair{"pro.WMV", 0x100u}, std::pair{"pro.asf", 0u}}) {
-    WriteFile(dir.Join(name), std::string(header.begin(), header.end()));
-    WMTag_Read(dir.Join(name), &block);
-    EXPECT_EQ(block.Flags, flags) << name;
   }
 }
 

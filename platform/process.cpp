@@ -69,6 +69,9 @@ int AddRedirect(posix_spawn_file_actions_t* actions, int fd, const Redirect& red
       if (redirect.path.empty()) return EINVAL;
       return ::posix_spawn_file_actions_addopen(actions, fd, redirect.path.c_str(),
                                                 O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    case Redirect::Kind::kDescriptor:
+      return redirect.fd < 0 ? EINVAL
+                             : ::posix_spawn_file_actions_adddup2(actions, redirect.fd, fd);
   }
   return EINVAL;
 }
@@ -84,8 +87,10 @@ int SpawnChild(const std::string& program, char* const* argv, const ProcessOptio
   SpawnActions actions;
   SpawnAttributes attributes;
   if (!actions.ok() || !attributes.ok()) return ENOMEM;
-  int rc =
-      ::posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  int rc = options.input >= 0
+               ? ::posix_spawn_file_actions_adddup2(actions.Get(), options.input, STDIN_FILENO)
+               : ::posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null",
+                                                    O_RDONLY, 0);
   if (rc == 0) rc = AddRedirect(actions.Get(), STDOUT_FILENO, options.output);
   if (rc == 0) rc = AddRedirect(actions.Get(), STDERR_FILENO, options.error);
   // After the redirections, so relative output paths mean the parent's directory.
@@ -131,6 +136,7 @@ std::string FindProgram(const std::string& program, bool searchPath) {
 }
 
 int OpenRedirect(const Redirect& redirect) {
+  if (redirect.kind == Redirect::Kind::kDescriptor) return redirect.fd;
   if (redirect.kind == Redirect::Kind::kNull) return ::open("/dev/null", O_WRONLY);
   return ::open(redirect.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 }
@@ -150,7 +156,7 @@ int OpenRedirect(const Redirect& redirect) {
   sigemptyset(&mask);
   ::sigprocmask(SIG_SETMASK, &mask, nullptr);
   if (options.ownProcessGroup) ::setpgid(0, 0);
-  int input = ::open("/dev/null", O_RDONLY);
+  int input = options.input >= 0 ? options.input : ::open("/dev/null", O_RDONLY);
   if (input < 0 || ::dup2(input, STDIN_FILENO) < 0) error = errno;
   const Redirect* redirects[] = {&options.output, &options.error};
   for (int fd = STDOUT_FILENO; fd <= STDERR_FILENO && error == 0; ++fd) {
@@ -180,6 +186,7 @@ int ForkChild(const std::string& program, char* const* argv, const ProcessOption
               pid_t* pid) {
   for (const Redirect* redirect : {&options.output, &options.error}) {
     if (redirect->kind == Redirect::Kind::kFile && redirect->path.empty()) return EINVAL;
+    if (redirect->kind == Redirect::Kind::kDescriptor && redirect->fd < 0) return EINVAL;
   }
   std::string file = FindProgram(program, options.searchPath);
   int report[2];

@@ -28,16 +28,20 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // Where a child's standard output or error goes.
 struct Redirect {
-  enum class Kind { kInherit, kNull, kFile };
+  enum class Kind { kInherit, kNull, kFile, kDescriptor };
   Kind kind = Kind::kInherit;
   std::string path;  // For kFile: created or truncated.
+  int fd = -1;       // For kDescriptor: one of ours, such as a pipe's end.
 
   static Redirect Null() { return {Kind::kNull, {}}; }
   static Redirect File(std::string filePath) { return {Kind::kFile, std::move(filePath)}; }
+  static Redirect Descriptor(int descriptor) { return {Kind::kDescriptor, {}, descriptor}; }
 };
 
 struct ProcessOptions {
   std::string workingDirectory;  // Empty: the parent's.
+  // A descriptor of ours the child reads as its standard input; -1: /dev/null.
+  int input = -1;
   Redirect output;
   Redirect error;
   // A program name without "/" is looked up in PATH.
@@ -52,10 +56,10 @@ struct ProcessOptions {
 };
 
 // One child process, started with posix_spawn. The child inherits no descriptor but
-// 0, 1 and 2 (standard input is /dev/null), starts with default signal handling and
-// an empty signal mask. Every path reaps the child: no zombie is left behind.
-// Not copyable. The calls may come from several threads (a reader asking IsRunning
-// while another thread terminates).
+// 0, 1 and 2 (standard input is /dev/null unless ProcessOptions.input says otherwise), starts with
+// default signal handling and an empty signal mask. Every path reaps the child: no zombie is left
+// behind. Not copyable. The calls may come from several threads (a reader asking IsRunning while
+// another thread terminates).
 class Process {
  public:
   Process() = default;

@@ -32,27 +32,4 @@ TEST(MimeTable, ReadsTypesByExtensionAndSkipsLinesWithoutExtensions) {
   EXPECT_FALSE(MimeTable_LoadFirst(&table, dir.Join("missing"), dir.Join("also-missing")));
 }
 
-// A client that reads a resource's type from its protocolInfo must get the same type in
-// the answer, whichever server sends the file.
-TEST(MimeTable, TheShippedTableTypesEverySharedExtensionLikeTheContentDirectory) {
-  MimeTable shipped;
-  ASSERT_TRUE(shipped.LoadFile(ORVEX_MIME_TYPES_PATH));
-  std::set<std::string> extensions;
-  for (const auto* list : {&kDefaultVideoExtensions, &kDefaultAudioExtensions,
-                           &kDefaultImageExtensions, &kDefaultPlaylistExtensions}) {
-    for (std::string_view ext : *list) extensions.insert(std::string(ext.substr(1)));
-  }
-  for (const MediaTypeMimeRow& row : MediaType_MimeRows()) extensions.insert(row.extension + 1);
-  // Any media type of the stream server's own may be shared by adding its extension.
-  for (const std::string& ext : shipped.Extensions()) {
-    std::string type = shipped.TypeOfExtension(ext);
-    if (type.starts_with("audio/") || type.starts_with("video/") || type.starts_with("image/"))
-      extensions.insert(ext);
-  }
-  for (const std::string& ext : extensions) {
-    std::string type = shipped.TypeOfExtension(ext);
-    EXPECT_EQ(type.empty() ? kOctetStreamType : type, MediaType_MimeForExtension(ext)) << ext;
-  }
-}
-
 }  // namespace

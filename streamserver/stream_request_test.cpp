@@ -20,31 +20,6 @@ ReadResult ReadWhole(const std::string& input) {
   return r;
 }
 
-// The same reading of bytes that arrive in pieces is the fuzzer's check.
-TEST(StreamRequestRead, ParsesRequestLineAndHeadersAndKeepsWhatFollows) {
-  const std::string head =
-      "\r\n\nGET /0/___/12/A%20b.mp3?name-down HTTP/1.1\r\n"
-      "Host: 192.168.1.5:40001\r\n"
-      "CONNECTION: Keep-Alive\r\n"
-      "User-Agent:  Player/1.0 \r\n"
-      "Range: bytes=0-99, 5000000000-\r\n"
-      "X-Other: a:b\n"
-      "\r\n";
-  ReadResult r = ReadWhole(head + "GET /next");
-  ASSERT_EQ(r.code, kStreamReadDone);
-  EXPECT_EQ(r.consumed, head.size());
-  const StreamRequest& q = r.request;
-  EXPECT_EQ(q.Method, kStreamMethodGet);
-  EXPECT_EQ(q.Uri + " " + q.Query + " " + q.Host, "/0/___/12/A b.mp3 name-down 192.168.1.5:40001");
-  EXPECT_TRUE(q.KeepAlive);
-  EXPECT_EQ(q.UserAgent, "Player/1.0");
-  ASSERT_EQ(q.Ranges.size(), 2u);
-  EXPECT_TRUE(q.Ranges[1].First == 5000000000LL && !q.Ranges[1].HasLast);
-  ASSERT_NE(StreamRequest_HeaderValue(q, "x-other"), nullptr);
-  EXPECT_EQ(*StreamRequest_HeaderValue(q, "x-other"), "a:b");
-  EXPECT_EQ(StreamRequest_HeaderValue(q, "X-Other"), nullptr);
-}
-
 // Without a version the request is HTTP/0.9 and has no headers; with 1.0 it is not kept.
 TEST(StreamRequestRead, OldVersionsAndAnEscapedQuestionMark) {
   ReadResult r = ReadWhole("GET /name\r\nHost: example\r\n");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <vector>
 
 #include "library/testing/temp_library.h"
 #include "platform/testing/test_support.h"
@@ -105,20 +104,6 @@ TEST_F(StreamServerTest, AnswerReachesAClientStillSendingItsRequest) {
   }
 }
 
-// Ten requests a connection, announced and kept, are proven by the real keep-alive client;
-// here pipelined requests are answered in order, with the announcement's own text.
-TEST_F(StreamServerTest, PipelinedRequestsAreAnsweredInOrder) {
-  Start();
-  Client client(server_->port());
-  ASSERT_TRUE(
-      client.Send("GET /mime/mp3 HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"
-                  "GET /mime/jpg HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"));
-  Response first = ReadResponse(client);
-  EXPECT_EQ(first.body, "<HTML><BODY>audio/mpeg</BODY></HTML>");
-  EXPECT_EQ(first.headers["keep-alive"], "timeout=10, max=10");
-  EXPECT_EQ(ReadResponse(client).body, "<HTML><BODY>image/jpeg</BODY></HTML>");
-}
-
 // An idle connection ends after the keep-alive time; one that trickles its head a line at
 // a time ends at the head's deadline, which the lines do not extend.
 TEST_F(StreamServerTest, IdleAndTricklingConnectionsAreClosedInTime) {
@@ -141,27 +126,6 @@ TEST_F(StreamServerTest, IdleAndTricklingConnectionsAreClosedInTime) {
                 .rfind("HTTP/1.1 408 ", 0),
             0u);
   EXPECT_LT(platform::TickCountMs() - start, 2000u);
-}
-
-// Stopping does not wait for the idle connections that still hold every slot.
-TEST_F(StreamServerTest, SixteenSlotsAndTheSeventeenthWaitsAndStopEndsThemPromptly) {
-  Start();
-  std::vector<std::unique_ptr<Client>> busy;
-  for (size_t i = 0; i < stream_limits::kConnectionSlots; ++i)
-    busy.push_back(std::make_unique<Client>(server_->port()));
-  // Every slot holds an idle connection.
-  for (size_t i = 0; i < stream_limits::kConnectionSlots; ++i)
-    ASSERT_TRUE(server_->WaitForSlot(i, true));
-  Client waiting(server_->port());
-  ASSERT_TRUE(waiting.Send("GET /name HTTP/1.1\r\n\r\n"));
-  EXPECT_EQ(waiting.ReadUntil([](const std::string& r) { return !r.empty(); }, 300), "");
-  busy.front().reset();
-  EXPECT_EQ(ReadResponse(waiting).status, 200);
-  ASSERT_TRUE(busy.back()->Send("GET /na"));
-  uint64_t start = platform::TickCountMs();
-  server_->Stop();
-  EXPECT_LT(platform::TickCountMs() - start, 2000u);
-  EXPECT_TRUE(busy.back()->WaitClosed(1000));
 }
 
 TEST_F(StreamServerTest, FailureToListenLeavesThePortUnsetAndTheProcessRunning) {

@@ -247,18 +247,6 @@ TEST(SeekIndexAviTest, VideoEntriesOfStreamZeroAreCopiedInFileOrderAndCutIndexes
   EXPECT_EQ(Le32(r.index, 4), 2u);
 }
 
-TEST(SeekIndexAviTest, IndexesLargerThanOneReadBlockKeepEveryEntry) {
-  Bytes index;
-  for (uint32_t i = 0; i < 6000; ++i) {
-    index = Concat({index, IndexEntry(i % 3 == 2 ? "01wb" : "00dc", 0, i * 100, 90)});
-  }
-  Result r = Build(Avi(6000, index), ".avi");
-  ASSERT_EQ(r.index.size(), 8 + 4000 * 16u);
-  EXPECT_EQ(Le32(r.index, 4), 4000u);
-  // The last copied entry is the 5999th of the file (entry 5998, offset 599800).
-  EXPECT_EQ(Le32(r.index, r.index.size() - 8), 599800u);
-}
-
 TEST(SeekIndexRefusalTest, FilesWithoutUsableIndexOrGopsGetNone) {
   platform::testing::LogCapture quiet;
   Bytes video = IndexEntry("00dc", 0x10, 4, 11);

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -111,70 +110,6 @@ TEST_F(SeekIndexTest, IndexFilesFollowTheirRecords) {
   EXPECT_TRUE(fs::exists(other));
   IndexRemove(Media("dvd.vob"));
   EXPECT_FALSE(fs::exists(other));
-}
-
-// The queue grows past its first size while the worker holds at the first file, and
-// loses nothing on the way; it refuses paths while stopped and those an entry cannot hold.
-TEST_F(SeekIndexTest, QueueOf250GrowsAndEveryFileIsBuiltButOnlyWhileRunning) {
-  // Small navigation-pack files: two units of one sector each.
-  Bytes nav(2 * kSector, 0);
-  for (size_t s = 0; s < 2; ++s) {
-    size_t base = s * kSector;
-    nav[base + 2] = 1, nav[base + 3] = 0xBA, nav[base + 4] = 0x44;
-    nav[base + 40] = 1, nav[base + 41] = 0xBF;
-    PutBe32(nav, base + 57, static_cast<uint32_t>(s * 90000));
-  }
-  std::vector<std::string> paths, indexNames;
-  for (int i = 0; i < 250; ++i) {
-    paths.push_back(Place("title" + std::to_string(i) + ".vob", nav));
-    indexNames.push_back(AddRecord(paths.back()));
-  }
-  std::mutex gate;
-  std::unique_lock hold(gate);
-  IndexCacheSetBuildHookForTest([&](const std::string&) { std::lock_guard wait(gate); });
-  EXPECT_EQ(IndexQueueAdd(paths[0]), 0);
-  ASSERT_EQ(IndexCacheStart(), 1);
-  EXPECT_EQ(IndexCacheStart(), 1);
-  for (int i = 0; i < 250; ++i) EXPECT_EQ(IndexQueueAdd(paths[i]), i + 1);
-  const std::string fits = "/" + std::string(778, 'a');
-  EXPECT_EQ(IndexQueueAdd(fits + "b"), 0);
-  EXPECT_EQ(IndexQueueAdd(fits), 251);
-  hold.unlock();
-  ASSERT_TRUE(WaitUntil([&] { return IndexQueueCount() == 0; }, 20000));
-  for (const std::string& name : indexNames) EXPECT_TRUE(fs::exists(name)) << name;
-  IndexCacheShutdown();
-  EXPECT_EQ(IndexQueueAdd(paths[0]), 0);
-  EXPECT_EQ(IndexQueueCount(), 0u);
-}
-
-TEST_F(SeekIndexTest, StopFlagEndsThePassAfterTheCurrentFile) {
-  std::vector<std::string> paths, indexNames;
-  for (int i = 0; i < 4; ++i) {
-    paths.push_back(Place("part" + std::to_string(i) + ".mpg", ReadBytes(Media("plain.vob"))));
-    indexNames.push_back(AddRecord(paths.back()));
-  }
-  // The first build waits until every path is queued, then asks the worker to stop.
-  std::mutex gate;
-  std::unique_lock hold(gate);
-  std::atomic<int> builds{0};
-  IndexCacheSetBuildHookForTest([&](const std::string&) {
-    if (builds.fetch_add(1) == 0) {
-      std::lock_guard wait(gate);
-      IndexStopFlag.store(true, std::memory_order_release);
-    }
-  });
-  ASSERT_EQ(IndexCacheStart(), 1);
-  for (const std::string& path : paths) ASSERT_GT(IndexQueueAdd(path), 0);
-  hold.unlock();
-  ASSERT_TRUE(WaitUntil([&] { return builds.load() >= 1 && IndexQueueCount() == 0; }, 20000));
-  EXPECT_EQ(builds.load(), 1);
-  EXPECT_TRUE(fs::exists(indexNames[0]));
-  for (int i = 1; i < 4; ++i) EXPECT_FALSE(fs::exists(indexNames[i]));
-
-  // The next enqueue clears the flag and is built.
-  ASSERT_EQ(IndexQueueAdd(paths[2]), 1);
-  EXPECT_TRUE(WaitUntil([&] { return fs::exists(indexNames[2]); }, 20000));
-  EXPECT_EQ(builds.load(), 2);
 }
 
 TEST_F(SeekIndexTest, ShutdownEndsABuildInTheMiddleOfALargeFile) {

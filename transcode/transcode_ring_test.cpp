@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -24,7 +23,7 @@ std::string TestName(const char* what) {
   return "orvextest_" + std::string(what) + "_" + std::to_string(getpid());
 }
 
-// A small ring in ordinary memory: the arithmetic does not depend on the size.
+// A small ring in ordinary memory.
 struct SmallRing {
   explicit SmallRing(uint32_t size) : bytes(tl::kHeaderSize + size), view(bytes.data(), size) {
     view.Initialize("orvextest_mutex");
@@ -32,35 +31,6 @@ struct SmallRing {
   std::vector<uint8_t> bytes;
   RingView view;
 };
-
-std::vector<uint8_t> Sequence(size_t count, uint8_t first) {
-  std::vector<uint8_t> out(count);
-  std::iota(out.begin(), out.end(), first);
-  return out;
-}
-
-// The writer leaves one byte free; data wrapped round the end comes out in one read, and
-// a read ending exactly at the end wraps the offset.
-TEST(TranscodeRing, WrappedDataComesOutInOneReadAndOneByteStaysFree) {
-  SmallRing ring(100);
-  std::vector<uint8_t> data = Sequence(200, 1), out(200);
-  EXPECT_EQ(ring.view.Write(data.data(), 200), 99u);
-  EXPECT_EQ(ring.view.Free(), 0u);
-  EXPECT_EQ(ring.view.Write(data.data(), 1), 0u);
-  ASSERT_EQ(ring.view.Read(out.data(), 70), 70u);
-  // 29 bytes at the ring's end, then 50 written: 1 more there and 49 at its start.
-  ASSERT_EQ(ring.view.Write(data.data(), 50), 50u);
-  EXPECT_EQ(ring.view.WriteOffset(), 49u);
-  EXPECT_EQ(ring.view.Available(), 79u);
-  ASSERT_EQ(ring.view.Read(out.data(), 200), 79u);
-  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 29, out.begin() + 79),
-            std::vector<uint8_t>(data.begin(), data.begin() + 50));
-  EXPECT_EQ(ring.view.ReadOffset(), 49u);
-  EXPECT_EQ(ring.view.Available(), 0u);
-  ring.view.Write(data.data(), 51);
-  EXPECT_EQ(ring.view.Read(out.data(), 51), 51u);
-  EXPECT_EQ(ring.view.ReadOffset(), 0u);
-}
 
 TEST(TranscodeRing, HeaderMutexNameMustBeTerminatedAndPlain) {
   SmallRing ring(16);

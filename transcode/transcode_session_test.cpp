@@ -63,26 +63,6 @@ TEST(TranscodeCommandLine, SourceStaysOneArgumentAndOverlongLinesAreRefused) {
   EXPECT_EQ(Transcode_ModeForMime("audio/mpeg"), TranscodeMode::kVideo);
 }
 
-TEST_F(TranscodeSessionTest, MissingEncoderFailsTheStartAndAnEndedOneIsNotWaitedFor) {
-  Transcode_SetNextSlot(610);
-  EXPECT_EQ(TranscodeStart("/m/clip.wmv", "video/x-ms-wmv"), nullptr);
-  EXPECT_NE(Log().find("Transcoding Thread Start fail...\n"), std::string::npos);
-  EXPECT_FALSE(SharedObjectExists("_tarnwick_trans_610"));
-  EXPECT_FALSE(SharedObjectExists("_tarnwick_mutex_610"));
-  // A failed start does not use up the slot.
-  EXPECT_EQ(Transcode_NextSlot(), 610);
-
-  // An encoder that has ended is not waited for: its stream ends and the stop is quick.
-  WriteEncoder("exit 0");
-  TranscodeSessionPtr session = TranscodeStart("/m/clip.wmv", "video/x-ms-wmv");
-  ASSERT_NE(session, nullptr);
-  uint8_t buffer[16];
-  EXPECT_EQ(TranscodeRead(session.get(), buffer, sizeof buffer), 0u);
-  uint64_t begin = platform::TickCountMs();
-  TranscodeStop(std::move(session));
-  EXPECT_LT(platform::TickCountMs() - begin, 250u);
-}
-
 // A hung encoder ends a read after the idle limit, and one that does not acknowledge the
 // stop request is terminated after the stop limit.
 TEST_F(TranscodeSessionTest, HungEncoderEndsReadsAndIsTerminatedAfterTheLimits) {
@@ -110,33 +90,6 @@ TEST_F(TranscodeSessionTest, HungEncoderEndsReadsAndIsTerminatedAfterTheLimits) 
   EXPECT_NE(Log().find("did not stop; terminating"), std::string::npos);
   EXPECT_EQ(kill(pid, 0), -1);  // ended and reaped
   EXPECT_FALSE(SharedObjectExists(area));
-}
-
-// Slots wrap after 900 and pass over those in use, here or by another process (whose
-// area is left alone).
-TEST_F(TranscodeSessionTest, SlotsWrapAfter900AndSkipBusyOnes) {
-  WriteEncoder("exec sleep 30");
-  if (SharedObjectExists("_tarnwick_trans_900") || SharedObjectExists("_tarnwick_trans_701")) {
-    GTEST_SKIP() << "the slots are held elsewhere";
-  }
-  transcode::SharedArea foreign;
-  if (foreign.Create("_tarnwick_trans_700", 64) != 0) GTEST_SKIP() << "slot 700 is held";
-  Transcode_SetNextSlot(900);
-  TranscodeSessionPtr last = TranscodeStart("/m/a.mp4", "video/mp4");
-  ASSERT_NE(last, nullptr);
-  EXPECT_EQ(last->slot, 900);
-  EXPECT_EQ(Transcode_NextSlot(), 0);
-  // Other test processes may hold the lowest slots; this one takes the first free one.
-  TranscodeSessionPtr first = TranscodeStart("/m/b.mp4", "video/mp4");
-  ASSERT_NE(first, nullptr);
-  EXPECT_LT(first->slot, 900);
-  EXPECT_EQ(Transcode_NextSlot(), first->slot + 1);
-  Transcode_SetNextSlot(700);
-  TranscodeSessionPtr beside = TranscodeStart("/m/d.mp4", "video/mp4");
-  ASSERT_NE(beside, nullptr);
-  EXPECT_EQ(beside->slot, 701);
-  for (TranscodeSessionPtr* s : {&last, &first, &beside}) TranscodeStop(std::move(*s));
-  EXPECT_TRUE(SharedObjectExists("_tarnwick_trans_700"));
 }
 
 }  // namespace

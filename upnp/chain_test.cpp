@@ -1,21 +1,15 @@
 #include "upnp/chain.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/tick.h"
-#include "upnp/testing/runtime_test_util.h"
 #include "upnp/timer.h"
 
 namespace {
-
-using runtime_test::ChainThread;
-using runtime_test::WaitFor;
 
 // Records callback and release calls by the name each entry carries.
 struct Recorder {
@@ -78,21 +72,6 @@ TEST_F(TimerTest, ExpiredEntriesFireInOrderAndACancelledOneIsReleasedInstead) {
   EXPECT_EQ(log.Get(), (std::vector<std::string>{"fire killer", "release a", "fire b"}));
 }
 
-TEST_F(TimerTest, PendingEntriesLowerTheBlockAndCancelReleasesEveryEntryOfTheKey) {
-  Entry a{&log, "a"}, b{&log, "b"};
-  FLibTimer_Add(timer, &a, 1000, Fired, Released);
-  FLibTimer_Add(timer, &b, 1000, Fired, Released);
-  FLibTimer_Add(timer, &a, 2000, Fired, Released);
-  const int32_t block = RunTimerTurn(timer);  // the earliest pending entry lowers the block
-  EXPECT_GT(block, 500);
-  EXPECT_LE(block, 1000);
-  EXPECT_TRUE(log.Get().empty());
-  FLibTimer_Cancel(timer, &a);
-  EXPECT_EQ(log.Get(), (std::vector<std::string>{"release a", "release a"}));
-  FLibTimer_Clear(timer);  // before the entries go out of scope
-  EXPECT_EQ(log.Get().back(), "release b");
-}
-
 // A stopped chain releases what is pending, and a later add hands its data back at once.
 TEST_F(TimerTest, StopReleasesPendingEntriesAndAddOnADisposedModuleHandsTheDataBack) {
   Entry pending{&log, "pending"}, a{&log, "a"};
@@ -101,42 +80,6 @@ TEST_F(TimerTest, StopReleasesPendingEntriesAndAddOnADisposedModuleHandsTheDataB
   FLibChain_Start(chain.get());  // stops at once and disposes
   FLibTimer_Add(timer, &a, 0, Fired, Released);
   EXPECT_EQ(log.Get(), (std::vector<std::string>{"release pending", "release a"}));
-}
-
-// A module that watches many sockets at once: far more than the 64 of a select set.
-struct ManySockets : FLibModule {
-  std::vector<FLibFd> Readers;
-  std::atomic<size_t> Ready{0};
-};
-
-void WatchAll(FLibModule* m, FLibSocketSet* read, FLibSocketSet*, FLibSocketSet*, int32_t*) {
-  for (FLibFd& fd : static_cast<ManySockets*>(m)->Readers) FLibSocketSet_Add(read, fd.Get());
-}
-
-void CountReady(FLibModule* m, int result, FLibSocketSet* read, FLibSocketSet*, FLibSocketSet*) {
-  auto* module = static_cast<ManySockets*>(m);
-  if (result < 0) return;
-  size_t ready = 0;
-  for (FLibFd& fd : module->Readers) ready += FLibSocketSet_Has(read, fd.Get()) ? 1 : 0;
-  module->Ready = std::max(module->Ready.load(), ready);
-}
-
-TEST(ChainTest, SocketSetsHaveNoSixtyFourSocketLimit) {
-  ChainThread chain;
-  auto m = std::make_unique<ManySockets>();
-  std::vector<FLibFd> writers;
-  for (int i = 0; i < 200; ++i) {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    m->Readers.emplace_back(pair[0]);
-    writers.emplace_back(pair[1]);
-  }
-  m->BeforeWait = WatchAll;
-  m->AfterWait = CountReady;
-  ManySockets* module = FLibChain_AddModule(chain.Get(), std::move(m));
-  for (FLibFd& w : writers) ASSERT_EQ(::write(w.Get(), "x", 1), 1);
-  chain.Start();
-  EXPECT_TRUE(WaitFor([&] { return module->Ready.load() == 200; }, 3000)) << module->Ready.load();
 }
 
 }  // namespace

@@ -13,7 +13,6 @@ orvex_add_library(orvex_upnp_device
 
 orvex_test(upnp_device_test
   SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/device_host_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/gena_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/soap_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ssdp_test.cpp

@@ -2,20 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace {
-
-TEST(XmlEscape, ReplacesAndRestoresExactlyTheFiveSpecialCharacters) {
-  EXPECT_EQ(FLibXml_Escape("a\"b'c<d>e&f"), "a&quot;b&apos;c&lt;d&gt;e&amp;f");
-  EXPECT_EQ(FLibXml_EscapedLength("\"'<>&\xC3\xA9"), 6u + 6 + 4 + 4 + 5 + 2);
-  std::string out = "<x>";
-  FLibXml_EscapeAppend(&out, "1&2");
-  EXPECT_EQ(out, "<x>1&amp;2");
-  std::string text = "a&amp;b &lt;&gt; &quot;&apos; &amp;amp; &#38; &nbsp; & &am";
-  FLibXml_UnescapeInPlace(&text);
-  EXPECT_EQ(text, "a&b <> \"' &amp; &#38; &nbsp; & &am");
-}
 
 TEST(UrlEscape, KeepsSafeCharactersAndDecodesValidEscapesOnly) {
   EXPECT_EQ(FLibUrl_Escape("AZaz09;/?:@=+$-_.* "), "AZaz09;/?:@=+$-_.*%20");
@@ -24,22 +11,6 @@ TEST(UrlEscape, KeepsSafeCharactersAndDecodesValidEscapesOnly) {
   const size_t length = FLibUrl_UnescapeInPlace(&text);
   EXPECT_EQ(length, text.size());
   EXPECT_EQ(text, std::string("a b/c/d%zz%4%\0+", 15));
-}
-
-// A range that stops inside an entity or escape keeps it as it is; the bytes after the
-// range must not be consulted.
-TEST(XmlAndUrlUnescape, EscapeCutAtTheEndOfTheRangeIsKept) {
-  const struct {
-    std::string Full, Whole;
-    size_t (*Unescape)(char*, size_t);
-  } cases[] = {{"x&amp;", "x&", FLibXml_UnescapeInPlace}, {"a%41", "aA", FLibUrl_UnescapeInPlace}};
-  for (const auto& c : cases) {
-    for (size_t n = 0; n <= c.Full.size(); ++n) {
-      std::vector<char> exact(c.Full.begin(), c.Full.begin() + static_cast<long>(n));
-      const std::string result(exact.data(), c.Unescape(exact.data(), exact.size()));
-      EXPECT_EQ(result, n == c.Full.size() ? c.Whole : c.Full.substr(0, n));
-    }
-  }
 }
 
 }  // namespace

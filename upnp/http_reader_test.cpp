@@ -72,11 +72,7 @@ struct Refusal {
 // The web server's refusal case sends a DNS Host, an overlong head, an overflowing
 // Content-Length, a 17-digit chunk size and a body over the limit end to end.
 TEST(HttpReaderTest, RefusesMessagesOverTheLimits) {
-  std::string manyLines = "GET / HTTP/1.1\r\n";
-  for (size_t i = 0; i <= upnp_limits::kHttpMaxHeaderLines; ++i) manyLines += "X: y\r\n";
-  manyLines += "\r\n";
   std::vector<Refusal> cases = {
-      {"more than 100 header lines", manyLines, 400},
       {"negative Content-Length", "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
       {"conflicting Content-Length",
        "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n", 400},
@@ -88,20 +84,10 @@ TEST(HttpReaderTest, RefusesMessagesOverTheLimits) {
       {"chunked plus length",
        "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n", 400},
       {"unknown transfer coding", "POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n", 400},
-      {"malformed start line", "GARBAGE\r\n\r\n", 400},
       {"a response to the server", "HTTP/1.1 200 OK\r\n\r\n", 400},
   };
   for (const Refusal& c : cases)
     EXPECT_EQ(FeedAll(FLibHttpReaderMode::Server, c.Input).RefusedWith, c.Status) << c.Name;
-}
-
-TEST(HttpReaderTest, BodyOfExactlyTheLimitIsAccepted) {
-  std::string body(upnp_limits::kHttpMaxBodyBytes, 'b');
-  std::string request =
-      "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  Fed fed = FeedAll(FLibHttpReaderMode::Server, request, 65536);
-  ASSERT_EQ(fed.Bodies.size(), 1u);
-  EXPECT_EQ(fed.Bodies[0].size(), body.size());
 }
 
 TEST(HttpReaderTest, HostHeaderMustBeAnIpLiteral) {
@@ -120,23 +106,6 @@ TEST(HttpReaderTest, ClientResponsesWithoutBody) {
        {"HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n", "HTTP/1.1 200 OK\r\n\r\n"})
     EXPECT_EQ(FeedAll(FLibHttpReaderMode::Client, response).Bodies, std::vector<std::string>{""})
         << response;
-
-  FLibHttpReader reader;
-  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
-  reader.ResponseToHead = true;
-  size_t consumed = 0;
-  EXPECT_EQ(
-      FLibHttpReader_Feed(&reader, "HTTP/1.1 200 OK\r\nContent-Length: 99\r\n\r\n", &consumed),
-      FLibHttpReader_MessageDone);
-}
-
-TEST(HttpReaderTest, ConnectionEndInsideAMessageFails) {
-  FLibHttpReader reader;
-  FLibHttpReader_Init(&reader, FLibHttpReaderMode::Client);
-  EXPECT_EQ(FLibHttpReader_End(&reader), FLibHttpReader_NeedMore) << "nothing had started";
-  size_t consumed = 0;
-  FLibHttpReader_Feed(&reader, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", &consumed);
-  EXPECT_EQ(FLibHttpReader_End(&reader), FLibHttpReader_Failed);
 }
 
 }  // namespace

@@ -397,9 +397,3 @@ void FLibWebClient_CancelDestination(FLibWebClient* client, std::string_view key
   }
   FLibChain_Wake(client->Chain);
 }
-
-size_t FLibWebClient_DestinationCount(const FLibWebClient* client) {
-  return client->Destinations.size();
-}
-
-size_t FLibWebClient_IdleCount(const FLibWebClient* client) { return client->IdleOrder.size(); }

@@ -129,7 +129,3 @@ void FLibWebClient_CancelDestination(FLibWebClient* client, std::string_view key
 
 // The table key of a destination: "%s:%d".
 std::string FLibWebClient_Key(uint32_t address, uint16_t port);
-
-// Diagnostics for tests: destinations known and those idle (chain thread).
-size_t FLibWebClient_DestinationCount(const FLibWebClient* client);
-size_t FLibWebClient_IdleCount(const FLibWebClient* client);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -119,29 +118,6 @@ TEST_F(WebClientTest, RequestLostOnAClosedConnectionIsSentOnceMore) {
   EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Ok);
 }
 
-// A refused destination is tried again after 1, 2, 4 and 8 units, then its requests fail;
-// a cancelled one fails its requests at once and closes its connection.
-TEST_F(WebClientTest, RefusedDestinationGivesUpAndCancelledOneFailsAtOnce) {
-  uint16_t closedPort;
-  {
-    Listener gone;
-    closedPort = gone.Port();
-  }
-  Listener listener;
-  FLibWebClientOptions options;
-  options.RetryUnitMs = 20;
-  Start(options);
-  Enqueue(closedPort, "NOTIFY / HTTP/1.1\r\n\r\n");
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 1; }));
-  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Failed);
-  Enqueue(listener.Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
-  Client peer = AcceptRequest(listener);
-  FLibWebClient_CancelDestination(client_, FLibWebClient_Key(kLoopback, listener.Port()));
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
-  EXPECT_EQ(outcomes_.At(1).Code, FLibWebClient_Deleted);
-  EXPECT_TRUE(peer.WaitClosed(2000));
-}
-
 // A body without a length runs until the peer closes.
 TEST_F(WebClientTest, InterimAnswerIsSkippedAndMalformedOrOversizedResponsesFail) {
   // A failed exchange drops the connection, so each request goes out on a new one.
@@ -170,63 +146,6 @@ TEST_F(WebClientTest, InterimAnswerIsSkippedAndMalformedOrOversizedResponsesFail
   EXPECT_EQ(outcomes_.At(2).Status, 200);
   EXPECT_EQ(outcomes_.At(2).Body, "ok");
   EXPECT_EQ(outcomes_.At(3).Body, "until the end");
-}
-
-struct Probe {
-  FLibWebClient* Client = nullptr;
-  std::atomic<int> Idle{-1};
-  std::atomic<int> Known{-1};
-};
-
-// Reads the client's tables on the chain thread, where they live.
-void ReadTables(void* data) {
-  auto* probe = static_cast<Probe*>(data);
-  probe->Known = static_cast<int>(FLibWebClient_DestinationCount(probe->Client));
-  probe->Idle = static_cast<int>(FLibWebClient_IdleCount(probe->Client));
-}
-
-TEST_F(WebClientTest, IdleTableKeepsTheTwentyMostRecentDestinations) {
-  FLibWebClientOptions options;
-  options.IdleMs = 30;
-  FLibTimer* probeTimer = FLibTimer_Create(chain_.Get());
-  Start(options);
-  std::vector<std::unique_ptr<Listener>> listeners;
-  for (int i = 0; i < 21; ++i) {
-    listeners.push_back(std::make_unique<Listener>());
-    Enqueue(listeners.back()->Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
-  }
-  // Five pooled connections serve 21 destinations: each frees when its idle time ends.
-  for (auto& listener : listeners) {
-    Client peer = AcceptRequest(*listener);
-    ASSERT_TRUE(peer.Connected());
-    ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
-    peer.WaitClosed(2000);
-  }
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 21; }));
-  Probe probe;
-  probe.Client = client_;
-  ASSERT_TRUE(WaitFor([&] {
-    probe.Idle = -1;
-    FLibTimer_Add(probeTimer, &probe, 0, ReadTables, nullptr);
-    WaitFor([&] { return probe.Idle.load() >= 0; });
-    return probe.Idle.load() == 20;
-  }));
-  EXPECT_EQ(probe.Known.load(), 20) << "the oldest idle destination is forgotten";
-}
-
-TEST_F(WebClientTest, PendingRequestsAreAbortedWhenTheChainEnds) {
-  Listener listener;
-  Start();
-  Enqueue(listener.Port(), "NOTIFY / HTTP/1.1\r\n\r\n");
-  Client peer = AcceptRequest(listener);
-  chain_.Stop();
-  ASSERT_EQ(outcomes_.Size(), 1u);
-  EXPECT_EQ(outcomes_.At(0).Code, FLibWebClient_Aborted);
-  char* owned = static_cast<char*>(std::malloc(4));
-  EXPECT_EQ(FLibWebClient_Enqueue(client_, kLoopback, listener.Port(), owned, 4, FLibOwnership_Free,
-                                  nullptr, 0, FLibOwnership_Static, Record, &outcomes_, nullptr),
-            -1);
-  EXPECT_EQ(outcomes_.Size(), 1u) << "a refused request gets no callback";
 }
 
 }  // namespace

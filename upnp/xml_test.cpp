@@ -40,7 +40,6 @@ TEST_F(XmlTest, PairResultsForClassicAndMalformedShapes) {
   const std::pair<const char*, int> cases[] = {
       {"<a/>", kXmlPairOk},
       {"", kXmlPairOk},
-      {"no tags at all", kXmlPairOk},
       {"<<<<", kXmlPairOk},  // empty pieces are skipped
       {"<a/", kXmlPairOk},
       {"<a x=\"1></a>", kXmlPairOk},
@@ -48,11 +47,9 @@ TEST_F(XmlTest, PairResultsForClassicAndMalformedShapes) {
       {"<s:a></a>", kXmlPairMismatch},
       {"<a><b></a></b>", kXmlPairMismatch},
       {"<a>", kXmlPairUnclosed},
-      {"<>", kXmlPairUnclosed},
       {"<a", kXmlPairUnclosed},
       {"<!-- note --><a/>", kXmlPairUnclosed},  // comments are not known
       {"</a>", kXmlPairUnopenedEnd},
-      {"</>", kXmlPairUnopenedEnd},
       {"<a></a></a>", kXmlPairUnopenedEnd},
   };
   for (const auto& [text, result] : cases) EXPECT_EQ(ReadAndPair(text), result) << text;

@@ -310,13 +310,13 @@ def big_png(path, side):
                 chunk(b"IDAT", pixels) + chunk(b"IEND", b""))
 
 
-def art_makers(pid):
-    """The art makers running below process `pid`."""
+def art_makers(pid, flag=b"--make-album-art"):
+    """The processes below process `pid` started with `flag`: the art makers by default."""
     def command(child):
         with contextlib.suppress(OSError), open("/proc/%d/cmdline" % child, "rb") as f:
             return f.read()
     return [child for child, _ in descendants(pid)
-            if b"\0--make-album-art\0" in (command(child) or b"")]
+            if b"\0" + flag + b"\0" in (command(child) or b"")]
 
 
 def art_of(home, name):
@@ -338,6 +338,15 @@ def check_art_maker(server, browser, media):
         mapped = [line.split()[-1] for line in f if "libvips" in line]
     check("libvips" in linked.stdout or not mapped,
           "the server itself maps no libvips once the art is made %s" % mapped[:1])
+    # Likewise the videos' numbers and tags come from a child that leaves when idle.
+    with open("/proc/%d/maps" % server.process.pid) as f:
+        mapped = [line.split()[-1] for line in f if "libavformat" in line]
+    check("libavformat" in linked.stdout or not mapped,
+          "the server itself maps no FFmpeg once the videos are probed %s" % mapped[:1])
+    end = time.time() + 15
+    while art_makers(server.process.pid, b"--probe-media") and time.time() < end:
+        time.sleep(0.2)
+    check(not art_makers(server.process.pid, b"--probe-media"), "the idle prober has left")
     # A picture that takes the child a while: the test kills the child on it.
     big = os.path.join(media, "..", "big.png")
     big_png(big, 12000)

@@ -10,14 +10,8 @@ namespace controlpoint {
 
 class FakeRendererSource : public RendererSource {
  public:
-  int Start(std::string_view hostAddress, std::string_view mask) override {
-    calls += "start:" + std::string(hostAddress) + "/" + std::string(mask);
-    return 0;
-  }
-  void Stop() override {
-    calls += "stop;";
-    table.clear();
-  }
+  int Start(std::string_view, std::string_view) override { return 0; }
+  void Stop() override { table.clear(); }
   void Search() override { ++searches; }
   size_t CopyRenderers(std::vector<RendererEntry>* destination) const override {
     *destination = table;
@@ -38,7 +32,6 @@ class FakeRendererSource : public RendererSource {
   }
 
   std::vector<RendererEntry> table;
-  std::string calls;
   int searches = 0;
 };
 

@@ -28,25 +28,6 @@ constexpr uint64_t kFindMs = 30000;
 
 using platform::testing::LogCapture;
 
-// A gmediarender process on v0.
-class RealRenderer {
- public:
-  explicit RealRenderer(const std::string& name) {
-    platform::ProcessOptions options;
-    options.searchPath = true;
-    options.output = platform::Redirect::Null();
-    options.error = platform::Redirect::Null();
-    started_ = process_.Start("/usr/bin/gmediarender",
-                              {"-I", "v0", "-f", name, "-u", kRealId.substr(5)}, options) == 0;
-  }
-  bool started() const { return started_; }
-  void Kill() { process_.Terminate(2000); }
-
- private:
-  platform::Process process_;
-  bool started_ = false;
-};
-
 std::optional<RendererEntry> EntryFor(const RendererSource& source, const std::string& id) {
   std::vector<RendererEntry> table;
   source.CopyRenderers(&table);
@@ -83,8 +64,14 @@ size_t ThreadCount() {
 }
 
 TEST(RendererNetnsTest, RealRendererIsListedWithItsFriendlyName) {
-  RealRenderer renderer("Living Room");
-  ASSERT_TRUE(renderer.started());
+  // A gmediarender process on v0.
+  platform::Process renderer;
+  platform::ProcessOptions options;
+  options.searchPath = true;
+  options.output = options.error = platform::Redirect::Null();
+  ASSERT_EQ(renderer.Start("/usr/bin/gmediarender",
+                           {"-I", "v0", "-f", "Living Room", "-u", kRealId.substr(5)}, options),
+            0);
   RendererControlPoint controlPoint;
   ASSERT_EQ(controlPoint.Start(), 0);
   ASSERT_TRUE(Found(controlPoint, kRealId));

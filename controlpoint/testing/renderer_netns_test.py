@@ -31,7 +31,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (  # noqa: E402
-    ADDRESS, GROUP, add_veth_pair, disable_ipv6, require_private_namespace)
+    ADDRESS, GROUP, add_veth_pair, disable_ipv6, header, require_private_namespace)
 
 RENDERER_TYPE = "urn:schemas-upnp-org:device:MediaRenderer:1"
 SLOW_SECONDS = 2.5
@@ -90,13 +90,7 @@ def answer_searches(port):
     while True:
         data, sender = s.recvfrom(65536)
         text = data.decode("latin-1")
-        if not text.startswith("M-SEARCH"):
-            continue
-        st = ""
-        for line in text.split("\r\n"):
-            if line.lower().startswith("st:"):
-                st = line[3:].strip()
-        if st not in (RENDERER_TYPE, "ssdp:all"):
+        if not text.startswith("M-SEARCH") or header(text, "ST") not in (RENDERER_TYPE, "ssdp:all"):
             continue
         answers = [(udn, "http://%s:%d%s" % (ADDRESS, port, path))
                    for path, (udn, _) in DEVICES.items()]

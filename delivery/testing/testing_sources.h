@@ -1,7 +1,7 @@
-// In-memory body sources for the delivery tests.
+// The byte pattern and the in-memory body source of the delivery tests.
 #pragma once
 
-#include <atomic>
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -19,36 +19,19 @@ inline std::string Pattern(uint64_t offset, size_t size) {
   return out;
 }
 
-// A source of `size` pattern bytes, file-like or a stream, that counts its reads.
-class PatternSource : public RpSource {
+// A file-like source of 1 MiB of pattern bytes whose reads wait until it is opened.
+class GateSource : public RpSource {
  public:
-  explicit PatternSource(int64_t size, bool stream = false) : size_(size), stream_(stream) {}
-  int64_t Read(uint64_t offset, char* buffer, size_t size) override {
-    reads++;
-    size_t n =
-        offset >= static_cast<uint64_t>(size_) ? 0 : std::min<uint64_t>(size, size_ - offset);
-    std::memcpy(buffer, Pattern(offset, n).data(), n);
-    return static_cast<int64_t>(n);
-  }
-  int64_t Size() const override { return size_; }
-  bool IsStream() const override { return stream_; }
-  std::atomic<int> reads{0};
-
- private:
-  int64_t size_;
-  bool stream_;
-};
-
-// A source whose reads wait until it is opened.
-class GateSource : public PatternSource {
- public:
-  GateSource() : PatternSource(1 << 20) {}
   int64_t Read(uint64_t offset, char* buffer, size_t size) override {
     std::unique_lock lock(mutex_);
     waiting_ = true;
     cv_.wait(lock, [this] { return open_; });
-    return PatternSource::Read(offset, buffer, size);
+    size_t n = offset >= kSize ? 0 : std::min<uint64_t>(size, kSize - offset);
+    std::memcpy(buffer, Pattern(offset, n).data(), n);
+    return static_cast<int64_t>(n);
   }
+  int64_t Size() const override { return kSize; }
+  bool IsStream() const override { return false; }
   void Open() {
     std::lock_guard lock(mutex_);
     open_ = true;
@@ -60,6 +43,7 @@ class GateSource : public PatternSource {
   }
 
  private:
+  static constexpr uint64_t kSize = 1 << 20;
   std::mutex mutex_;
   std::condition_variable cv_;
   bool open_ = false;

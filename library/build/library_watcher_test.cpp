@@ -1,6 +1,5 @@
 #include "library/build/library_watcher.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 
 #include "library/build/container_tree.h"
 #include "library/build/library_edit.h"
-#include "library/build/scan_threads.h"
 #include "library/build/scanner.h"
 #include "library/build/testing/scan_library.h"
 #include "library/library.h"
@@ -39,7 +37,6 @@ class LibraryWatcherTest : public ::testing::Test {
     Scan_SharedFolder(lib_.media());
     watcher_.SetChangeApplied([this](const CDirChangeNotification& n) {
       if (n.kind == CDirChangeNotification::kChangesLost) refreshes_++;
-      if (n.kind == CDirChangeNotification::kModified) modified_++;
     });
     ASSERT_EQ(watcher_.WatchSharedFolders(), 1);
   }
@@ -55,43 +52,8 @@ class LibraryWatcherTest : public ::testing::Test {
 
   scan_test::ScanLibrary lib_;
   CLibraryWatcher watcher_;
-  std::atomic<int> modified_{0};
   std::atomic<int> refreshes_{0};
 };
-
-// A file is stored once it is whole; rewritten in place later (same inode, other tags),
-// it is applied as a modification, which leaves its rows and numbers alone.
-TEST_F(LibraryWatcherTest, FileStillBeingWrittenIsStoredWholeOnceClosedAndKeptWhenRewritten) {
-  std::string src = lib_.Path("whole.mp3");
-  ASSERT_TRUE(WriteMp3(src, {"Whole", "", "", "", ""}));
-  std::string data = platform::testing::ReadFile(src);
-  std::string path = lib_.MediaPath("old/slow.mp3");
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, data.data(), 100), 100);
-  // Another change after it, applied: the half file must not have been stored meanwhile.
-  ASSERT_TRUE(WriteJpeg(lib_.MediaPath("old/later.jpg")));
-  ASSERT_TRUE(WaitStored(lib_.MediaPath("old/later.jpg"), 2));
-  EXPECT_TRUE(RowsOfPath(path).empty());
-  ASSERT_EQ(::write(fd, data.data() + 100, data.size() - 100),
-            static_cast<ssize_t>(data.size() - 100));
-  ::close(fd);
-  ASSERT_TRUE(WaitStored(path, 2));
-  std::vector<MediaRecord> before = RowsOfPath(path);
-  for (const MediaRecord& r : before) {
-    EXPECT_EQ(r.FileSize, static_cast<int64_t>(data.size()));
-    EXPECT_EQ(r.Title, "Whole");
-  }
-  int modified = modified_.load();
-  ASSERT_TRUE(WriteMp3(src, {"Other", "Other Artist", "", "", ""}));
-  platform::testing::WriteFile(path, platform::testing::ReadFile(src));
-  ASSERT_TRUE(WaitUntil([&] { return modified_.load() > modified; }, kWaitMs));
-  Settle();
-  std::vector<MediaRecord> after = RowsOfPath(path);
-  ASSERT_EQ(after.size(), 2u);
-  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(after[i].MyIndex, before[i].MyIndex);
-  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(after[i].Title, "Whole");
-}
 
 // A folder moved within the tree keeps its files and its watches; one moved out is
 // removed and no longer watched; a file moved in is added.
@@ -119,26 +81,6 @@ TEST_F(LibraryWatcherTest, MovesWithinOutOfAndIntoTheTree) {
       ::rename((outside + "/other/moved/first.mp3").c_str(), lib_.MediaPath("back.mp3").c_str()),
       0);
   ASSERT_TRUE(WaitStored(lib_.MediaPath("back.mp3"), 4));
-}
-
-TEST_F(LibraryWatcherTest, DeletedFileAndSubtreeLeaveNoEmptyContainers) {
-  ASSERT_TRUE(WriteMp3(lib_.MediaPath("old/sub/only.mp3")));
-  ASSERT_TRUE(WriteMp3(lib_.MediaPath("old/deep/er/a.mp3")));
-  ASSERT_TRUE(WaitStored(lib_.MediaPath("old/deep/er/a.mp3"), 2));
-  ASSERT_TRUE(WaitStored(lib_.MediaPath("old/sub/only.mp3"), 2));
-  ASSERT_EQ(RowsOfPath(lib_.MediaPath("old/sub")).size(), 1u);  // its audio container
-  // The last file of a subfolder takes the folder's empty containers with it.
-  std::filesystem::remove(lib_.MediaPath("old/sub/only.mp3"));
-  ASSERT_TRUE(WaitUntil([&] { return RowsOfPath(lib_.MediaPath("old/sub")).empty(); }, kWaitMs));
-  EXPECT_EQ(RowsOfPath(lib_.MediaPath("old")).size(), 2u);  // kept: it holds the rest
-
-  std::filesystem::remove_all(lib_.MediaPath("old"));
-  ASSERT_TRUE(WaitUntil([&] { return Children(kContainerAllMusic).empty(); }, kWaitMs));
-  Settle();
-  EXPECT_TRUE(Children(kContainerAllImages).empty());
-  EXPECT_EQ(watcher_.watcher().WatchedDirectoryCountForTest(), 1u);
-  EXPECT_TRUE(RowsOfPath(lib_.MediaPath("old/deep")).empty());
-  EXPECT_TRUE(RowsOfPath(lib_.MediaPath("old")).empty());
 }
 
 TEST_F(LibraryWatcherTest, RenamedPlaylistIsStoredUnderItsNewName) {
@@ -170,30 +112,6 @@ TEST_F(LibraryWatcherTest, QueueOverflowIsHealedByARefreshOfTheFolder) {
   // Still watching afterwards.
   ASSERT_TRUE(WriteJpeg(lib_.MediaPath("after.jpg")));
   EXPECT_TRUE(WaitStored(lib_.MediaPath("after.jpg"), 2));
-}
-
-TEST_F(LibraryWatcherTest, RemovedSharedFolderIsNotBroughtBackByALateRefresh) {
-  watcher_.Unwatch(lib_.media());
-  Lib_RemoveSharedFolder(lib_.media());
-  CLibraryWatcher::ApplyChange({CDirChangeNotification::kChangesLost, lib_.media(), {}, 0});
-  EXPECT_TRUE(Children(kContainerAllMusic).empty());
-  EXPECT_EQ(ChildNamed(kContainerAudioFolders, lib_.media()).MyIndex, -1);
-}
-
-TEST_F(LibraryWatcherTest, WatcherUpdatesDuringAScanNeverShareAnObjectNumber) {
-  // A second shared folder scanned by a scan thread while files arrive in the watched one.
-  std::string second = lib_.Path("second");
-  for (int i = 0; i < 60; ++i) ASSERT_TRUE(WriteJpeg(second + "/p" + std::to_string(i) + ".jpg"));
-  ASSERT_EQ(Lib_AddSharedFolder(second), 1);
-  CScanThread scan;
-  ASSERT_TRUE(scan.StartAddFolder(second));
-  for (int i = 0; i < 60; ++i)
-    ASSERT_TRUE(WriteJpeg(lib_.MediaPath("in/q" + std::to_string(i) + ".jpg")));
-  scan.Join();
-  ASSERT_TRUE(WaitStored(lib_.MediaPath("in/q59.jpg"), 2));
-  Settle();
-  EXPECT_EQ(Children(kContainerAllImages).size(), 121u);
-  // TearDown's consistency check includes: no MyIndex is used twice.
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/statements.h"
-#include "platform/codepage.h"
 #include "platform/file_info.h"
 #include "platform/testing/test_support.h"
 
@@ -40,25 +39,6 @@ TEST(PlaylistParseTest, EachKindFindsItsEntries) {
                                   "<MEDIA tid=\"1\" SRC=\"b.mp3\"/>\n<src=\"no.mp3\"/>\n",
                                   kPlaylistWpl),
             (Entries{"..\\Music\\a.mp3", "b.mp3"}));
-}
-
-TEST(PlaylistParseTest, TextIsDecodedFromUtf16Utf8OrTheCodePage) {
-  std::string utf8 = "caf\xC3\xA9.mp3\n";
-  std::string latin1 = "caf\xE9.mp3\n";
-  std::string utf16 = "\xFF\xFE" + platform::Utf8ToUtf16LE("#c\r\ncaf\xC3\xA9.mp3\r\n");
-  std::string utf16be;
-  for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
-    utf16be += utf16[i + 1];
-    utf16be += utf16[i];
-  }
-  Entries expected{"caf\xC3\xA9.mp3"};
-  EXPECT_EQ(Playlist_ParseEntries(utf8, kPlaylistM3u), expected);
-  EXPECT_EQ(Playlist_ParseEntries("\xEF\xBB\xBF" + utf8, kPlaylistM3u), expected);
-  EXPECT_EQ(Playlist_ParseEntries(latin1, kPlaylistM3u), expected);  // code page 1252
-  EXPECT_EQ(Playlist_ParseEntries(utf16, kPlaylistM3u), expected);
-  EXPECT_EQ(Playlist_ParseEntries(utf16be, kPlaylistM3u), expected);
-  // An odd trailing byte and a lone surrogate do not stop the decoding.
-  EXPECT_EQ(Playlist_ParseEntries(utf16 + "a", kPlaylistM3u).front(), expected.front());
 }
 
 TEST(PlaylistParseTest, EntriesResolveAgainstThePlaylistFolder) {

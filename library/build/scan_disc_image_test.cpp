@@ -79,28 +79,4 @@ TEST_F(DiscImageTest, MembersAreStoredInTheirFoldersAndEmptyContainersPruned) {
   EXPECT_EQ(db_getCount(sql::DiscObjectsOfType(kObjectContainer)), 0);
 }
 
-TEST_F(DiscImageTest, DamagedImagesLeaveNothingBehind) {
-  std::string good = lib_.Path("good.iso");
-  ASSERT_TRUE(MakeIso(tree_, good));
-  std::string bytes = platform::testing::ReadFile(good);
-  // Cut inside the directory records, just after the volume descriptors, and at half.
-  scan_test::WriteText(lib_.MediaPath("cut-early.iso"), bytes.substr(0, 17 * 2048 + 100));
-  scan_test::WriteText(lib_.MediaPath("cut-half.iso"), bytes.substr(0, bytes.size() / 2));
-  std::string random(64 * 1024, '\0');
-  for (size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>((i * 2654435761u) >> 13);
-  scan_test::WriteText(lib_.MediaPath("random.iso"), random);
-  scan_test::WriteText(lib_.MediaPath("empty.iso"), "");
-
-  Scan_SharedFolder(lib_.media());
-
-  for (const char* name : {"cut-early.iso", "random.iso", "empty.iso"}) {
-    EXPECT_EQ(db_getCount(sql::ByPath(lib_.MediaPath(name))), 0) << name;
-  }
-  // Whatever a half image still yields is whole: no container without contents.
-  for (const MediaRecord& c : scan_test::RowsOfPath(lib_.MediaPath("cut-half.iso"))) {
-    EXPECT_FALSE(Children(c.MyIndex).empty()) << c.FileName;
-  }
-  EXPECT_EQ(lib_.Faults(), std::vector<std::string>{});
-}
-
 }  // namespace

@@ -462,12 +462,10 @@ class ContentDirectory:
             return int(code.group(1)) if code else error.code
 
     @staticmethod
-    def query(flag_or_criteria, start=0, count=0):
-        """The arguments of a Browse (a BrowseFlag given) or of a Search."""
-        first = ("BrowseFlag" if flag_or_criteria.startswith("Browse") else "SearchCriteria",
-                 flag_or_criteria)
-        return [first, ("Filter", "*"), ("StartingIndex", start), ("RequestedCount", count),
-                ("SortCriteria", "")]
+    def query(flag):
+        """The arguments of a Browse after its ObjectID: every field, every child."""
+        return [("BrowseFlag", flag), ("Filter", "*"), ("StartingIndex", 0),
+                ("RequestedCount", 0), ("SortCriteria", "")]
 
     def browse(self, object_id, flag="BrowseDirectChildren"):
         """The Result text, or the UPnP error code as an int."""

@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include "library/statements.h"
 #include "platform/testing/test_support.h"
 #include "platform/text.h"
 #include "streamserver/stream_media.h"
@@ -76,6 +77,20 @@ Response ReadResponse(Client& client, bool headRequest, uint64_t timeoutMs) {
   r.body = data.substr(bodyAt, length);
   client.Received().erase(0, bodyAt + length);
   return r;
+}
+
+bool AddItem(int32_t index, const std::string& path, const std::string& fileType, int32_t flags,
+             int64_t size, const std::string& cover, int32_t objectType) {
+  ObjectRow row;
+  row.MyIndex = index;
+  row.Flags = flags;
+  row.ObjectType = row.ProcessObjectType = objectType;
+  row.FilePath = path;
+  row.FileName = path.substr(path.rfind('/') + 1);
+  row.FileType = fileType;
+  row.FileSize = size;
+  row.CDCover = cover;
+  return db_execute(sql::InsertObject(row)) == 1;
 }
 
 Response Exchange(uint16_t port, const std::string& request, uint64_t timeoutMs) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "library/library.h"
 #include "streamserver/stream_server.h"
 #include "upnp/testing/runtime_test_util.h"
 
@@ -52,6 +53,11 @@ struct Response {
 // Reads one answer off `client` and takes its bytes: the head, then Content-length bytes
 // of body (none for the answer to a HEAD, a 204 or a 304; up to the close without a length).
 Response ReadResponse(Client& client, bool headRequest = false, uint64_t timeoutMs = 5000);
+
+// Adds a record of the library for `path` (a file, a folder or an internet address); false
+// when the row could not be written.
+bool AddItem(int32_t index, const std::string& path, const std::string& fileType, int32_t flags = 0,
+             int64_t size = 0, const std::string& cover = "", int32_t objectType = kObjectItem);
 
 // Connects, sends `request` and reads one answer.
 Response Exchange(uint16_t port, const std::string& request, uint64_t timeoutMs = 5000);

@@ -57,41 +57,31 @@ def reply(address, port, suffix, st):
 
 
 class GroupListener:
-    """Collects every datagram sent to the group on both SSDP ports."""
+    """Collects every datagram sent to the group on both SSDP ports, with its arrival time."""
 
-    def __init__(self, interfaces):
-        self.sockets = []
+    def __init__(self):
+        self.sockets, self.messages = [], []
         for port in (1900, 51900):
             s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             s.bind(("0.0.0.0", port))
-            for address in interfaces:
-                self.join(s, address)
-            self.sockets.append((port, s))
-        self.messages = []
-        self.times = []
+            self.sockets.append(s)
+        self.join("127.0.0.1")
 
-    @staticmethod
-    def join(s, address):
-        s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
-                     socket.inet_aton(GROUP) + socket.inet_aton(address))
-
-    def join_all(self, address):
-        for _, s in self.sockets:
-            self.join(s, address)
+    def join(self, address):
+        for s in self.sockets:
+            s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                         socket.inet_aton(GROUP) + socket.inet_aton(address))
 
     def collect(self, seconds):
         end = time.time() + seconds
-        while True:
-            left = end - time.time()
-            if left <= 0:
-                return
-            ready, _, _ = select.select([s for _, s in self.sockets], [], [], left)
+        while time.time() < end:
+            ready, _, _ = select.select(self.sockets, [], [], max(0, end - time.time()))
             for s in ready:
-                data, _ = s.recvfrom(65536)
-                port = [p for p, x in self.sockets if x is s][0]
-                self.messages.append((port, data.decode("latin-1")))
-                self.times.append(time.time())
+                self.messages.append((time.time(), s.recvfrom(65536)[0].decode("latin-1")))
+
+    def texts(self):
+        return [m for _, m in self.messages]
 
 
 # Searches go straight to the device's port, with MX 0 unless a case says otherwise.
@@ -99,18 +89,18 @@ search = functools.partial(netns_support.search, mx="0", target=("127.0.0.1", 19
 
 
 def case_ssdp(program):
-    listener = GroupListener(["127.0.0.1"])
+    listener = GroupListener()
     host = Host(program)
     port = host.port
     # The first round: every type within a second and a half, again about 7 s later.
     listener.collect(9.0)
-    messages = [m for p, m in listener.messages]
+    messages = listener.texts()
     for step in range(1, 6):
         for dport in (1900, 51900):
             check(messages.count(byebye(step, dport)) >= 2,
                   "start-up byebye step %d to port %d sent twice" % (step, dport))
             expected = alive(step, "127.0.0.1", port, dport)
-            times = [t for t, m in zip(listener.times, messages) if m == expected]
+            times = [t for t, m in listener.messages if m == expected]
             check(len(times) == 2 and 6.0 <= times[1] - times[0] <= 8.0,
                   "alive step %d to port %d byte for byte, twice about 7 s apart (%s)"
                   % (step, dport, [round(t - times[0], 2) for t in times]))
@@ -137,10 +127,10 @@ def case_ssdp(program):
     # A new interface: the device hears of it through netlink and announces there.
     sh("ip link add d0 type veth peer name d1 && ip link set d0 up && ip link set d1 up && "
        "ip addr add 10.77.0.1/24 dev d0")
-    listener.join_all("10.77.0.1")
+    listener.join("10.77.0.1")
     listener.messages = []
     listener.collect(2.0)
-    check(alive(1, "10.77.0.1", port, 1900) in [m for _, m in listener.messages],
+    check(alive(1, "10.77.0.1", port, 1900) in listener.texts(),
           "announced on an interface added while running")
     replies = search("10.77.0.1", "upnp:rootdevice", wait=1.0, target=("10.77.0.1", 1900))
     check([r for _, r in replies] == [reply("10.77.0.1", port, TYPES[0][0], TYPES[0][1])],
@@ -149,7 +139,7 @@ def case_ssdp(program):
     listener.messages = []
     host.stop()
     listener.collect(0.5)
-    messages = [m for _, m in listener.messages]
+    messages = listener.texts()
     check(all(messages.count(byebye(step, 1900)) >= 2 for step in range(1, 6)),
           "byebye round at stop")
 

@@ -138,7 +138,6 @@ class Listener {
     if (::poll(&p, 1, static_cast<int>(timeoutMs)) <= 0) return Client(FLibFd());
     return Client(FLibFd(::accept4(fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC)));
   }
-  void Close() { fd_.Reset(); }
 
  private:
   FLibFd fd_;
