@@ -6,7 +6,7 @@ sockets and real control points.
 
 CASE is "ssdp": announcements and searches over raw sockets. GUPnP's reading of the
 descriptions and SCPDs, its actions and events are proven against the whole server by
-cds/testing/cds_netns_test.py and app/testing/netns_events_test.py. The script refuses
+cds/testing/cds_netns_test.py and app/testing/netns_server_test.py. The script refuses
 to run unless the namespace is fresh (only "lo" exists), so nothing here ever reaches the
 machine's own network.
 """
