@@ -27,7 +27,7 @@ import urllib.parse
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (ADDRESS, ContentDirectory, Server, check, descendants,  # noqa: E402
-                           finish, get, library_namespace, sh)
+                           finish, get, library_namespace, sh, wait_until)
 
 STORM = 200
 WORKERS = 8
@@ -83,14 +83,9 @@ def counts(pid):
 def settled(server, baseline, lighttpd):
     """Waits until threads and descriptors are back to `baseline` and only lighttpd runs
     below the server; (threads, descriptors, children) at the end."""
-    end = time.time() + SETTLE_SECONDS
-    while True:
-        now = counts(server.process.pid)
-        children = [name for _, name in descendants(server.process.pid)]
-        if (now[0] <= baseline[0] and now[1] <= baseline[1] and children == lighttpd) or \
-                time.time() > end:
-            return now, children
-        time.sleep(0.5)
+    return wait_until(lambda: (counts(server.process.pid), [
+        name for _, name in descendants(server.process.pid)]), SETTLE_SECONDS, 0.5,
+        lambda n: n[0][0] <= baseline[0] and n[0][1] <= baseline[1] and n[1] == lighttpd)
 
 
 def port(url):

@@ -20,7 +20,6 @@ import signal
 import struct
 import subprocess
 import sys
-import time
 import urllib.parse
 import zlib
 
@@ -28,10 +27,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "platform", "testing"))
 from netns_support import (ADDRESS, CD_TYPE, ContentDirectory, MediaServerFinder,  # noqa: E402
                            Server, call_action, check, descendants, ffmpeg, finish, get,
-                           http, library_namespace)
+                           http, library_namespace, wait_until)
 
 
 SUBTITLE = "1\n00:00:00,000 --> 00:00:01,500\nPremière lumière\n"
+
+
+def picture(size, path, *options):
+    ffmpeg("-f", "lavfi", "-i", "testsrc=s=%s:d=1" % size, "-frames:v", "1", *options, path)
 
 
 def make_media(media):
@@ -41,10 +44,8 @@ def make_media(media):
            "-metadata", "title=First Light", "-metadata", "artist=Tester",
            "-metadata", "album=Dawn", "-metadata", "genre=Ambient", "-metadata", "track=7/9",
            "-metadata", "date=2009", os.path.join(music, "song.mp3"))
-    ffmpeg("-f", "lavfi", "-i", "testsrc=s=64x64:d=1", "-frames:v", "1",
-           os.path.join(music, "folder.jpg"))
-    ffmpeg("-f", "lavfi", "-i", "testsrc=s=320x240:d=1", "-frames:v", "1",
-           os.path.join(media, "photo.jpg"))
+    picture("64x64", os.path.join(music, "folder.jpg"))
+    picture("320x240", os.path.join(media, "photo.jpg"))
     ffmpeg("-f", "lavfi", "-i", "testsrc=s=160x120:d=2:r=10", "-f", "lavfi", "-i",
            "sine=f=220:d=2", "-c:v", "mpeg4", "-c:a", "aac", "-shortest",
            os.path.join(media, "clip.mp4"))
@@ -71,7 +72,7 @@ def make_media(media):
     work = os.path.join(media, "..")
     plain, cover = os.path.join(work, "plain.mp3"), os.path.join(work, "cover.jpg")
     ffmpeg("-f", "lavfi", "-i", "sine=f=550:d=1", "-id3v2_version", "0", plain)
-    ffmpeg("-f", "lavfi", "-i", "testsrc=s=400x300:d=1", "-frames:v", "1", cover)
+    picture("400x300", cover)
     ffmpeg("-i", plain, "-i", cover, "-map", "0", "-map", "1", "-c", "copy", "-id3v2_version",
            "3", "-metadata:s:v", "comment=Cover (front)",
            os.path.join(media, "Loose", "covered.mp3"))
@@ -101,17 +102,15 @@ def make_media(media):
             out.write(data)
     # Pictures that are not 8-bit RGB: transparent, 16-bit, grey with transparency.
     for name, pixels in (("alpha", "rgba"), ("deep", "rgb48be"), ("greyalpha", "ya8")):
-        ffmpeg("-f", "lavfi", "-i", "testsrc=s=200x100:d=1", "-frames:v", "1", "-vf",
-               "format=rgba,colorchannelmixer=aa=0.5", "-pix_fmt", pixels,
-               os.path.join(media, name + ".png"))
+        picture("200x100", os.path.join(media, name + ".png"), "-vf",
+                "format=rgba,colorchannelmixer=aa=0.5", "-pix_fmt", pixels)
     # A playlist whose order is not the order of names.
     with open(os.path.join(music, "mix.m3u"), "w") as f:
         f.write("#EXTM3U\n../Loose/lonely.ogg\nsong.mp3\n")
     # A disc image holding a picture.
     tree = os.path.join(media, "..", "disc-tree")
     os.makedirs(tree)
-    ffmpeg("-f", "lavfi", "-i", "testsrc=s=96x64:d=1", "-frames:v", "1",
-           os.path.join(tree, "inside.jpg"))
+    picture("96x64", os.path.join(tree, "inside.jpg"))
     subprocess.run(["genisoimage", "-quiet", "-J", "-R", "-o", os.path.join(media, "disc.iso"),
                     tree], check=True)
     with open(os.path.join(tree, "inside.jpg"), "rb") as f:
@@ -263,9 +262,7 @@ def check_subtitles(browser, items, media):
     check("captioninfo.sec" not in fields and "mediainfo.sec" not in fields,
           "a client that asks nothing gets neither field")
     os.rename(os.path.join(media, "clip.en.srt"), os.path.join(media, "film.srt"))
-    end = time.time() + 20
-    while time.time() < end and (subtitle_of(browser, "clip") or not subtitle_of(browser, "film")):
-        time.sleep(0.5)
+    wait_until(lambda: not subtitle_of(browser, "clip") and subtitle_of(browser, "film"), 20, 0.5)
     moved = subtitle_of(browser, "film")
     check(subtitle_of(browser, "clip") is None and moved is not None and
           get(moved[0])[2] == SUBTITLE.encode(),
@@ -276,16 +273,13 @@ def check_album_art(browser, expected):
     """Art is made after the scan: the items in `expected` get it, as JPEGs of the given
     size; a song whose tags hold a broken picture, one without any picture, a video that
     cannot be decoded and one of 10-bit frames get none."""
-    end = time.time() + 60
-    while browser.cd:
+    def read_art():
         browser.objects = {}
         browser.walk()
-        art = {title: o.get_album_art() for title, o in browser.objects.items()}
-        if all(art.get(t) for t in expected) or time.time() > end:
-            break
-        time.sleep(0.5)
-    else:
+        return {title: o.get_album_art() for title, o in browser.objects.items()}
+    if not browser.cd:
         return
+    art = wait_until(read_art, 60, 0.5, lambda art: all(art.get(t) for t in expected))
     for title, size in expected.items():
         if not check(art.get(title), "%s has album art" % title):
             continue
@@ -334,36 +328,26 @@ def check_art_maker(server, browser, media):
     program links it, as the checked build does). The child runs at idle priority, and one
     that is killed costs the art of the file it was on, without being started again."""
     linked = subprocess.run(["readelf", "-d", sys.argv[1]], capture_output=True, text=True)
-    with open("/proc/%d/maps" % server.process.pid) as f:
-        mapped = [line.split()[-1] for line in f if "libvips" in line]
-    check("libvips" in linked.stdout or not mapped,
-          "the server itself maps no libvips once the art is made %s" % mapped[:1])
     # Likewise the videos' numbers and tags come from a child that leaves when idle.
-    with open("/proc/%d/maps" % server.process.pid) as f:
-        mapped = [line.split()[-1] for line in f if "libavformat" in line]
-    check("libavformat" in linked.stdout or not mapped,
-          "the server itself maps no FFmpeg once the videos are probed %s" % mapped[:1])
-    end = time.time() + 15
-    while art_makers(server.process.pid, b"--probe-media") and time.time() < end:
-        time.sleep(0.2)
-    check(not art_makers(server.process.pid, b"--probe-media"), "the idle prober has left")
+    for library, once in (("libvips", "the art is made"), ("libavformat", "videos are probed")):
+        with open("/proc/%d/maps" % server.process.pid) as f:
+            mapped = [line.split()[-1] for line in f if library in line]
+        check(library in linked.stdout or not mapped,
+              "the server itself maps no %s once %s %s" % (library, once, mapped[:1]))
+    check(wait_until(lambda: not art_makers(server.process.pid, b"--probe-media"), 15, 0.2),
+          "the idle prober has left")
     # A picture that takes the child a while: the test kills the child on it.
     big = os.path.join(media, "..", "big.png")
     big_png(big, 12000)
     os.rename(big, os.path.join(media, "big.png"))
-    end, makers = time.time() + 30, []
-    while not makers and time.time() < end:
-        makers = art_makers(server.process.pid)
-        time.sleep(0.005)
+    makers = wait_until(lambda: art_makers(server.process.pid), 30, 0.005)
     if not check(makers, "an art maker starts for the new picture"):
         return
     with open("/proc/%d/stat" % makers[0]) as f:
         policy = int(f.read().rpartition(")")[2].split()[38])
     check(policy == 5, "the art maker runs at idle priority (SCHED_IDLE, policy %d)" % policy)
     os.kill(makers[0], signal.SIGKILL)
-    end = time.time() + 20
-    while art_of(server.home, "big.png") != "-" and time.time() < end:
-        time.sleep(0.2)
+    wait_until(lambda: art_of(server.home, "big.png") == "-", 20, 0.2)
     check(art_of(server.home, "big.png") == "-" and not art_makers(server.process.pid),
           "the picture the killed art maker was on gets no art and no new maker (%s)"
           % art_of(server.home, "big.png"))
@@ -472,8 +456,7 @@ def use(server, media, inside):
         # That the web server's contentFeatures agrees is check_resource's part.
         check("DLNA.ORG_PN=JPEG_" in info, "the picture's protocolInfo names a JPEG profile")
         status, fields, body = get(url.rsplit(".", 1)[0] + ".tb")
-        width = int.from_bytes(body[18:22], "little") if len(body) > 26 else 0
-        height = int.from_bytes(body[22:26], "little") if len(body) > 26 else 0
+        width, height = struct.unpack("<ii", body[18:26]) if len(body) > 26 else (0, 0)
         check(status == 200 and body[:2] == b"BM" and (width, height) == (150, 150),
               "the .tb thumbnail is a 150 x 150 bitmap (%s, %dx%d)" % (status, width, height))
     check_subtitles(browser, items, media)

@@ -24,7 +24,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "platform", "testing"))
 from netns_support import (ADDRESS, CD_TYPE, ContentDirectory, MediaServerFinder,  # noqa: E402
                            Server, call_action, check, descendants, find_server, finish,
-                           has_ended, header, library_namespace, write_wav)
+                           has_ended, header, library_namespace, wait_until,
+                           write_wav)
 
 ALL_MUSIC, AUDIO_FOLDERS = "7", "12"  # fixed containers of the content directory
 
@@ -45,10 +46,8 @@ def kill_leaves_no_helper(program, home):
     check(helpers, "the server runs lighttpd")
     server.kill()
     server.wait()
-    end = time.time() + 5
-    while time.time() < end and not all(map(has_ended, helpers)):
-        time.sleep(0.05)
-    check(all(map(has_ended, helpers)), "lighttpd ends with a server killed by SIGKILL")
+    check(wait_until(lambda: all(map(has_ended, helpers)), 5),
+          "lighttpd ends with a server killed by SIGKILL")
 
 
 def find():

@@ -24,7 +24,7 @@ import urllib.parse
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (ADDRESS, ContentDirectory, MediaServerFinder, Server,  # noqa: E402
-                           call_action, check, finish, library_namespace)
+                           call_action, check, finish, library_namespace, wait_until)
 
 SCHEMAS = "/usr/share/gupnp-av"
 # The DIDL-Lite schema imports its companions by their web addresses; these are the
@@ -73,12 +73,8 @@ class Desktop:
         """The rows of the System tab's transfer list, newest first: [(file, client,
         progress, url)], once the newest row is of the URL path `newest` (the window
         refreshes on a timer) or after `seconds`."""
-        end = time.time() + seconds
-        rows = self.read_transfers()
-        while (not rows or rows[0][3] != newest) and time.time() < end:
-            time.sleep(0.25)
-            rows = self.read_transfers()
-        return rows
+        return wait_until(self.read_transfers, seconds, 0.25,
+                          lambda rows: rows and rows[0][3] == newest)
 
     def read_transfers(self):
         import gi
@@ -383,12 +379,8 @@ def use_everything(server, location, work, desktop, paths):
           'getCaptionInfo.sec</sec:X_ProductCap>' in cd.description,
           "the description announces subtitles and durations to the TVs that ask for them")
     # Album art is made after the scan: the tree is read once the items have theirs.
-    end = time.time() + 60
-    answers, items = cd.walk()
-    while time.time() < end and not all(i["art"] for t in ART
-                                        for i in items.get(t) or [{"art": None}]):
-        time.sleep(0.5)
-        answers, items = cd.walk()
+    answers, items = wait_until(cd.walk, 60, 0.5, lambda walked: all(
+        i["art"] for t in ART for i in walked[1].get(t) or [{"art": None}]))
     check_didl(answers, work)
     server.serving(cd, "the whole tree was browsed")
     check_renderer(cd, items, desktop, server)

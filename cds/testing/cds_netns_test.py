@@ -12,15 +12,12 @@ here ever reaches the machine's own network.
 import contextlib
 import io
 import os
-import shutil
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
 from netns_support import (  # noqa: E402
-    MediaServerFinder, Server, add_veth_pair, call_action as call, check, finish,
-    require_private_namespace, write_wav)
+    MediaServerFinder, Server, call_action as call, check, finish, library_namespace, write_wav)
 
 
 def run(finder):
@@ -126,27 +123,19 @@ def run(finder):
         check(fault_of == want, "fault %r (%r)" % (want, fault_of))
 
 
+def make(media):
+    for title in ("Alpha x-ray", "Boxer", "Gamma & Delta"):
+        write_wav(os.path.join(media, title + ".wav"))
+
+
 def main():
-    program = sys.argv[1]
-    require_private_namespace()
-    # GUPnP does not use loopback-only contexts: give it a veth interface of its own.
-    add_veth_pair()
-    work = tempfile.mkdtemp(prefix="orvex-cds-")
-    server = None
-    try:
-        media = os.path.join(work, "media")
-        os.makedirs(media)
-        for title in ("Alpha x-ray", "Boxer", "Gamma & Delta"):
-            write_wav(os.path.join(media, title + ".wav"))
-        server = Server(program, work, media)
-        finder = MediaServerFinder()
-        if check(server.started and finder.find(30) is not None, "GUPnP finds the server"):
-            run(finder)
-        check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
-    finally:
-        if server is not None:
-            server.close()
-        shutil.rmtree(work, ignore_errors=True)
+    # GUPnP does not use loopback-only contexts: the namespace has a veth interface.
+    with library_namespace("orvex-cds-", make) as (work, media, _):
+        with Server(sys.argv[1], work, media) as server:
+            finder = MediaServerFinder()
+            if check(server.started and finder.find(30) is not None, "GUPnP finds the server"):
+                run(finder)
+            check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
     finish()
 
 

@@ -21,12 +21,12 @@ ever reaches the machine's own network.
 import http.server
 import os
 import socket
-import socketserver
 import struct
 import subprocess
 import sys
 import threading
 import time
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
@@ -37,24 +37,21 @@ RENDERER_TYPE = "urn:schemas-upnp-org:device:MediaRenderer:1"
 SLOW_SECONDS = 2.5
 
 
-def description(udn, name_element, padding=0):
-    body = ('<?xml version="1.0"?>\n<root xmlns="urn:schemas-upnp-org:device-1-0">'
+def udn(path):
+    return "uuid:orvex-fake-" + path[1:-4]
+
+
+def description(path, name_element, padding=0):
+    return ('<?xml version="1.0"?>\n<root xmlns="urn:schemas-upnp-org:device-1-0">'
             "<specVersion><major>1</major><minor>0</minor></specVersion><device>"
-            "<deviceType>%s</deviceType>%s<UDN>%s</UDN>" % (RENDERER_TYPE, name_element, udn))
-    body += "<modelDescription>%s</modelDescription>" % ("x" * padding)
-    return (body + "</device></root>\n").encode()
+            "<deviceType>%s</deviceType>%s<UDN>%s</UDN><modelDescription>%s</modelDescription>"
+            "</device></root>\n" % (RENDERER_TYPE, name_element, udn(path), "x" * padding)).encode()
 
 
-DEVICES = {
-    "/noname.xml": ("uuid:orvex-fake-noname", description("uuid:orvex-fake-noname", "")),
-    "/big.xml": ("uuid:orvex-fake-big",
-                 description("uuid:orvex-fake-big", "<friendlyName>Too Big</friendlyName>",
-                             padding=11700)),
-    "/slow.xml": ("uuid:orvex-fake-slow",
-                  description("uuid:orvex-fake-slow",
-                              "<friendlyName>Slow Renderer</friendlyName>")),
-}
-assert len(DEVICES["/big.xml"][1]) >= 12000
+DEVICES = {path: description(path, name, padding) for path, name, padding in (
+    ("/noname.xml", "", 0), ("/big.xml", "<friendlyName>Too Big</friendlyName>", 11700),
+    ("/slow.xml", "<friendlyName>Slow Renderer</friendlyName>", 0))}
+assert len(DEVICES["/big.xml"]) >= 12000
 
 
 class DescriptionHandler(http.server.BaseHTTPRequestHandler):
@@ -65,7 +62,7 @@ class DescriptionHandler(http.server.BaseHTTPRequestHandler):
             return
         if self.path == "/slow.xml":
             time.sleep(SLOW_SECONDS)
-        body = device[1]
+        body = device
         self.send_response(200)
         self.send_header("Content-Type", 'text/xml; charset="utf-8"')
         self.send_header("Content-Length", str(len(body)))
@@ -74,10 +71,6 @@ class DescriptionHandler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
-
-
-class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
 
 
 def answer_searches(port):
@@ -92,14 +85,13 @@ def answer_searches(port):
         text = data.decode("latin-1")
         if not text.startswith("M-SEARCH") or header(text, "ST") not in (RENDERER_TYPE, "ssdp:all"):
             continue
-        answers = [(udn, "http://%s:%d%s" % (ADDRESS, port, path))
-                   for path, (udn, _) in DEVICES.items()]
-        answers.append(("uuid:orvex-fake-far", "http://10.99.0.1:%d/far.xml" % port))
-        for udn, location in answers:
+        locations = ["http://%s:%d%s" % (ADDRESS, port, path) for path in DEVICES]
+        for location in locations + ["http://10.99.0.1:%d/far.xml" % port]:
             answer = ("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\n"
                       "LOCATION: %s\r\nSERVER: Linux/6.1, UPnP/1.0, Fake/1.0\r\n"
                       "ST: %s\r\nUSN: %s::%s\r\n\r\n"
-                      % (location, RENDERER_TYPE, udn, RENDERER_TYPE))
+                      % (location, RENDERER_TYPE, udn(urllib.parse.urlsplit(location).path),
+                         RENDERER_TYPE))
             s.sendto(answer.encode(), sender)
 
 
@@ -109,7 +101,8 @@ def main():
     disable_ipv6()
     add_veth_pair()
 
-    server = Server((ADDRESS, 0), DescriptionHandler)
+    server = http.server.ThreadingHTTPServer((ADDRESS, 0), DescriptionHandler)
+    server.daemon_threads = True
     port = server.server_address[1]
     threading.Thread(target=server.serve_forever, daemon=True).start()
     threading.Thread(target=answer_searches, args=(port,), daemon=True).start()

@@ -20,14 +20,13 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "platform", "testing"))
-from netns_support import (ContentDirectory, check, find_location, finish,  # noqa: E402
+from netns_support import (ContentDirectory, check, find_server, finish, header,  # noqa: E402
                            require_private_namespace, route_multicast_on_loopback,
-                           wait_for_text, write_wav)
+                           wait_for_text, wait_until, write_wav)
 
 SHIPPED = ["usr/bin/mirelle", "usr/lib/orvex/ZerazU.eng", "usr/share/orvex/lang.conf",
            "usr/share/orvex/mime.types", "usr/lib/systemd/system/orvex.service",
@@ -69,10 +68,8 @@ def check_status(program, environment, media, location, tone):
           transfers[0].startswith("127.0.0.1") and transfers[0].endswith("tone.wav"),
           "--status lists the transfer in progress (%s)" % transfers)
     # The transfer ends with the connection, and leaves the list of those in progress.
-    deadline = time.monotonic() + 10
-    while (left := status(program, environment)[1].get("transfers")) != "0" and \
-            time.monotonic() < deadline:
-        time.sleep(0.2)
+    left = wait_until(lambda: status(program, environment)[1].get("transfers"), 10, 0.2,
+                      lambda transfers: transfers == "0")
     check(left == "0", "--status: a closed connection is no transfer in progress")
     return udn
 
@@ -92,7 +89,7 @@ def serve(program, work, environment):
     check(wait_for_text(log_path, "runs headless in %s;" % home, 60),
           "without --home the program directory is $XDG_DATA_HOME/orvex")
     check(os.path.isfile(os.path.join(home, "Orvex.mdb")), "the library is made there")
-    location, udn = find_location("127.0.0.1", 30), None
+    location, udn = header(find_server("127.0.0.1", 30), "LOCATION"), None
     if check(location is not None, "an M-SEARCH finds the installed server"):
         items = ContentDirectory(location).walk()[1]
         if check("tone" in items, "Browse lists the shared file"):

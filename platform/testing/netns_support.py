@@ -176,12 +176,6 @@ def find_server(address, seconds=20):
     return None
 
 
-def find_location(address, seconds=20):
-    """The LOCATION of the first MediaServer that answers an M-SEARCH sent from `address`;
-    None after `seconds`."""
-    return header(find_server(address, seconds), "LOCATION")
-
-
 def http(host, port, target, headers=(), method="GET", timeout=10):
     """One request on a connection of its own; returns (status, header dict, body)."""
     request = "%s %s HTTP/1.1\r\nHost: %s:%d\r\nConnection: close\r\n" % (method, target, host, port)
@@ -219,18 +213,21 @@ def dechunk(body):
     return out
 
 
+def wait_until(poll, seconds, step=0.05, holds=bool):
+    """Calls `poll` until `holds` its value or `seconds` have passed; returns its last value."""
+    end = time.time() + seconds
+    while not holds(value := poll()) and time.time() < end:
+        time.sleep(step)
+    return value
+
+
 def wait_for_text(path, text, seconds):
     """Polls a log file until it holds `text`; False after `seconds`."""
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            with open(path, encoding="utf-8", errors="replace") as f:
-                if text in f.read():
-                    return True
-        except FileNotFoundError:
-            pass
-        time.sleep(0.05)
-    return False
+    def holds():
+        with contextlib.suppress(FileNotFoundError), open(path, encoding="utf-8",
+                                                          errors="replace") as f:
+            return text in f.read()
+    return wait_until(holds, seconds)
 
 
 def descendants(pid):
@@ -355,7 +352,7 @@ class Server:
             self.process = subprocess.Popen(
                 [program, "--home", self.home] + mode + share + list(extra),
                 stdout=log, stderr=log, env=env)
-        # With a window nothing tells that the service runs: find_location waits for it.
+        # With a window nothing tells that the service runs: run() waits for an answer.
         ready = "Press Ctrl+C" if env else "runs headless"
         self.started = check(wait_for_text(self.log_path, ready, 90), "the server starts")
 
@@ -394,7 +391,7 @@ class Server:
     def run(self, address, body):
         """Finds the server from `address`, hands its description's URL to `body`, then
         checks that SIGTERM shuts it down cleanly."""
-        location = find_location(address, 60)
+        location = header(find_server(address, 60), "LOCATION")
         if check(self.started and location is not None, "an M-SEARCH finds the server"):
             body(location)
         check(self.stop() == 0, "SIGTERM shuts the server down cleanly")
