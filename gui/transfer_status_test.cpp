@@ -42,16 +42,4 @@ TEST_F(TransferStatusTest, TheRingDropsTheOldestAndSizesAndTextsHaveTheirLimits)
   EXPECT_EQ(TransferPercentText(entries[0]), "0 B");
 }
 
-// A fast send reports at most every interval, but the list always ends on its last figure.
-TEST_F(TransferStatusTest, ProgressEndsOnTheLastFigureSent) {
-  RecordTransfer("/m/x.mp4", "10.0.0.2", 1000, "/0/___/1");
-  {
-    TransferProgress progress("/0/___/1", "10.0.0.2");
-    for (uint64_t sent = 100; sent <= 1000; sent += 100) progress.Sent(sent);
-  }
-  std::vector<TransferEntry> entries = Collect();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].Sent, 1000u);
-}
-
 }  // namespace

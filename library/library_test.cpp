@@ -204,53 +204,6 @@ TEST_F(LibraryTest, DeepJumpsLandWhereWalkingWouldAndFollowWrites) {
   EXPECT_EQ(page[0].MyIndex, 5500);
 }
 
-// Control points compare the counter with the value they cached, so it moves once per
-// commit that changes objects and names the containers whose children changed. That it
-// survives a restart is proven by restarting the real server.
-TEST_F(LibraryTest, EveryCommitThatChangesObjectsMovesTheStoredCounterOnce) {
-  Insert(Container(6, 1, "My Folders"));
-  Insert(Container(7, 2, "All Music"));
-  std::vector<LibraryChange> heard;
-  db_setChangeListener([&heard](const LibraryChange& change) { heard.push_back(change); });
-  const uint32_t start = db_systemUpdateId();
-  Insert(Container(100, 6, "Folder"));
-  {
-    LibraryTransaction batch;
-    Insert(Item(101, 100, "a.mp3"));
-    Insert(Item(102, 7, "a.mp3"));
-    ASSERT_EQ(db_execute(sql::UpdateTags("/media/a.mp3", "A", "", "", "")), 1);
-    ASSERT_TRUE(batch.Commit());
-  }
-  {
-    LibraryTransaction dropped;
-    Insert(Item(103, 7, "b.mp3"));
-  }
-  db_setAVP("Language", "0x07");
-  {
-    LibraryTransaction batch;
-    ASSERT_EQ(db_execute(sql::DeleteChildren(100)), 1);
-    ASSERT_EQ(db_execute(sql::DeleteByIndex(100)), 1);
-    ASSERT_TRUE(batch.Commit());
-  }
-  ASSERT_EQ(heard.size(), 3u);
-  EXPECT_EQ(heard[0].systemUpdateId, start + 1);
-  EXPECT_EQ(heard[0].containers, (std::vector<int32_t>{6}));
-  EXPECT_EQ(heard[1].systemUpdateId, start + 2);
-  EXPECT_EQ(heard[1].containers, (std::vector<int32_t>{7, 100}));
-  EXPECT_EQ(heard[2].containers, (std::vector<int32_t>{6})) << "the deleted folder is not named";
-  EXPECT_EQ(db_systemUpdateId(), start + 3);
-  {
-    LibraryTransaction batch;
-    for (int32_t i = 0; i <= static_cast<int32_t>(kChangedContainersMax); ++i)
-      Insert(Item(1000 + i, 5000 + i, "x.mp3"));
-    ASSERT_TRUE(batch.Commit());
-  }
-  ASSERT_EQ(heard.size(), 4u);
-  EXPECT_TRUE(heard[3].overflow);
-  EXPECT_TRUE(heard[3].containers.empty());
-  db_setChangeListener(nullptr);
-}
-
 // A copy that cannot replace the library, or one an earlier run left behind, leaves the
 // library in use untouched.
 TEST_F(LibraryTest, FailedCompactionKeepsTheCopyAndTheLibraryInUse) {
