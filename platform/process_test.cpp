@@ -26,23 +26,6 @@ bool IsReaped(pid_t pid) {
   return ::waitpid(pid, &status, WNOHANG) < 0 && errno == ECHILD;
 }
 
-TEST(SplitCommandLineTest, QuotesBlanksAndBackslashesFollowTheRuntimeRules) {
-  const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"  prog\t \"\" d\"e f\"g  ", {"prog", "", "de fg"}},
-      {" \t ", {}},
-      {R"(prog a\\\b)", {"prog", R"(a\\\b)"}},
-      {R"(prog a\\\"b c d)", {"prog", R"(a\"b)", "c", "d"}},
-      {R"(prog a\\\\"b c" d e)", {"prog", R"(a\\b c)", "d", "e"}},
-      {R"(prog a"b"" c d)", {"prog", R"(ab" c d)"}},
-      {R"(prog "C:\dir\\" x)", {"prog", R"(C:\dir\)", "x"}},
-      {R"(prog "a b)", {"prog", "a b"}},  // an unterminated quote runs to the end
-      // The program name takes backslashes literally.
-      {R"("C:\Program Files\x.exe" arg)", {R"(C:\Program Files\x.exe)", "arg"}},
-      {R"(C:\a\"b c" d)", {R"(C:\a\b c)", "d"}},
-  };
-  for (const auto& [line, expected] : cases) EXPECT_EQ(SplitCommandLine(line), expected) << line;
-}
-
 // Every way a child ends leaves no zombie: its own exit, a terminate (seen from another
 // thread too), a kill after the grace time, and the end of its handle. A start that fails
 // leaves no child and the object usable.

@@ -121,9 +121,7 @@ def id3_with_picture(picture):
     """An ID3v2.3 tag holding one front cover APIC frame of the bytes `picture`."""
     frame = b"\0image/jpeg\0\x03\0" + picture
     frame = b"APIC" + len(frame).to_bytes(4, "big") + b"\0\0" + frame
-    size = len(frame)
-    syncsafe = bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F, size & 0x7F])
-    return b"ID3\x03\0\0" + syncsafe + frame
+    return b"ID3\x03\0\0" + bytes(len(frame) >> n & 0x7F for n in (21, 14, 7, 0)) + frame
 
 
 def asf_with_picture(asf, picture):

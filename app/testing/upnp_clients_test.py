@@ -15,6 +15,7 @@ import glob
 import http.client
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -394,6 +395,8 @@ def main():
         desktop = None
         with open(os.path.join(media, "Videos", "divx.srt"), "w") as f:
             f.write("1\n00:00:00,000 --> 00:00:01,000\nHello\n")
+        # A name of bytes that are no UTF-8, a quote and a line break: the answers stay valid.
+        shutil.copyfile(paths["song"], os.fsencode(media) + b'/Music/say "hi"\nbad-\xff\xfe.mp3')
         # The window is a program of its own, built where the window toolkit is.
         if os.access(os.path.join(os.path.dirname(program), "mirelle-desktop"), os.X_OK):
             desktop = Desktop(work)

@@ -11,8 +11,6 @@
 #include "library/build/testing/scan_library.h"
 #include "library/library.h"
 #include "library/statements.h"
-#include "platform/testing/test_support.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -71,34 +69,6 @@ TEST(ScannerTest, OverlappingSharedFoldersStoreAFileOnceAndRemovalKeepsTheOther)
 }
 
 // ---- Robustness ----
-
-TEST(ScannerRobustnessTest, DamagedFilesAndAwkwardNamesAreStored) {
-  ScanLibrary lib;
-  ASSERT_TRUE(lib.ok());
-  std::string random(4096, '\0');
-  for (size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>((i * 7919 + 13) % 251);
-  WriteText(lib.MediaPath("random.mp3"), random);
-  ASSERT_TRUE(WriteMp3(lib.Path("whole.mp3")));
-  std::string full = platform::testing::ReadFile(lib.Path("whole.mp3"));
-  WriteText(lib.MediaPath("truncated.mp3"), full.substr(0, full.size() / 3));
-  WriteText(lib.MediaPath("header-only.mp3"), full.substr(0, 40));
-  const std::vector<std::string> awkward = {"say \"hi\".mp3", "it's.mp3", "line\nbreak.mp3",
-                                            "bad-\xff\xfe-utf8.mp3",
-                                            std::string(251, 'n') + ".mp3"};
-  for (const std::string& name : awkward) ASSERT_TRUE(WriteMp3(lib.MediaPath(name)));
-
-  Scan_SharedFolder(lib.media());
-
-  std::vector<std::string> all = awkward;
-  all.insert(all.end(), {"random.mp3", "truncated.mp3", "header-only.mp3"});
-  for (const std::string& name : all) EXPECT_EQ(RowsOfPath(lib.MediaPath(name)).size(), 2u) << name;
-  // Names and titles are valid text for clients; the path keeps the bytes of the file.
-  std::vector<MediaRecord> bad = RowsOfPath(lib.MediaPath("bad-\xff\xfe-utf8.mp3"));
-  ASSERT_FALSE(bad.empty());
-  EXPECT_TRUE(platform::IsValidUtf8(bad[0].FileName));
-  EXPECT_TRUE(platform::IsValidUtf8(bad[0].Title));
-  EXPECT_EQ(ChildNamed(kContainerAllMusic, "say \"hi\".mp3").Title, "say \"hi\".mp3");
-}
 
 TEST(ScannerRobustnessTest, SymbolicLinkLoopsAndDanglingLinksEndTheWalk) {
   ScanLibrary lib;
