@@ -53,26 +53,6 @@ class RendererRegistryTest : public ::testing::Test {
   std::atomic<int> fetches_{0};
 };
 
-TEST_F(RendererRegistryTest, OnlyGoodRendererMessagesAreTakenAndDownloadedOnce) {
-  RendererDiscovery server = Alive("uuid:a"), failed = Alive("uuid:b"), noId = Alive("");
-  server.deviceType = "urn:schemas-upnp-org:device:MediaServer:1";
-  failed.errorCode = -1;
-  for (const auto& event : {server, failed, noId}) registry_.HandleDiscovery(event, Serving());
-  EXPECT_EQ(fetches_, 0);
-  RendererDiscovery version2 = Alive("uuid:tv");
-  version2.deviceType = "urn:schemas-upnp-org:device:MediaRenderer:2";
-  registry_.HandleDiscovery(version2, Serving());
-  EXPECT_EQ(registry_.FindRenderer("uuid:tv")->udn, "uuid:desc-uuid:tv");
-
-  now_ = kStart + std::chrono::seconds(42);
-  See("uuid:tv");
-  See("uuid:tv");
-  EXPECT_EQ(fetches_, 1);
-  ASSERT_EQ(Table().size(), 1u);
-  EXPECT_EQ(Table()[0].seenCount, 2u);
-  EXPECT_EQ(Table()[0].lastSeen, 1700000042);
-}
-
 TEST_F(RendererRegistryTest, FailedDownloadsLeaveNoTraceAndAreRetried) {
   const DescriptionFetch failures[] = {
       {Status::kOpenFailed, -204, ""},

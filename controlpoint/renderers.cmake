@@ -17,7 +17,6 @@ orvex_add_library(orvex_renderers
 
 orvex_test(renderers_test
   SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/renderer_page_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_registry_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_text_test.cpp
   LIBS orvex_renderers

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "controlpoint/testing/http_fetch_test_server.h"
 #include "internet/internet_limits.h"
 #include "library/build/container_tree.h"
@@ -74,24 +72,6 @@ class YouTubeFeedsTest : public ::testing::Test {
   TempLibrary library_;
   HttpFetchTestServer server_;
 };
-
-TEST_F(YouTubeFeedsTest, AddressSettingsFallBackToTheDefaults) {
-  EXPECT_EQ(YouTube_FeedEndpoint(), server_.Url(""));  // the trailing "/" goes
-  EXPECT_EQ(YouTube_SiteAddress(), kSite);
-  platform::testing::LogCapture log;
-  PutSetting(kKeyYouTubeFeedEndpoint, "");
-  EXPECT_EQ(YouTube_FeedEndpoint(), kDefaultYouTubeFeedEndpoint);
-  EXPECT_EQ(log.Text(), "");
-  for (const std::string& bad : {std::string("http://feeds.test/?q=1"),
-                                 "http://feeds.test/" + std::string(kFeedUrlSlot, 'p')}) {
-    PutSetting(kKeyYouTubeFeedEndpoint, bad);
-    EXPECT_EQ(YouTube_FeedEndpoint(), kDefaultYouTubeFeedEndpoint) << bad;
-  }
-  std::string text = log.Text();
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
-  PutSetting(kKeyYouTubeSiteAddress, "http://site.test/\"x");
-  EXPECT_EQ(YouTube_SiteAddress(), kDefaultYouTubeSiteAddress);
-}
 
 // A pass reads four pages of each category: two first pages and the four (empty) pages of
 // most_linked answer, the rest are 404.

@@ -20,19 +20,6 @@ ReadResult ReadWhole(const std::string& input) {
   return r;
 }
 
-// Without a version the request is HTTP/0.9 and has no headers; with 1.0 it is not kept.
-TEST(StreamRequestRead, OldVersionsAndAnEscapedQuestionMark) {
-  ReadResult r = ReadWhole("GET /name\r\nHost: example\r\n");
-  ASSERT_EQ(r.code, kStreamReadDone);
-  EXPECT_EQ(r.consumed, std::string("GET /name\r\n").size());
-  EXPECT_EQ(r.request.VersionMajor, 0);
-  EXPECT_TRUE(r.request.Host.empty());
-  r = ReadWhole("GET /a%3Fb?c HTTP/1.0\r\n\r\n");
-  ASSERT_EQ(r.code, kStreamReadDone);
-  EXPECT_EQ(r.request.Uri + " " + r.request.Query, "/a?b c");
-  EXPECT_FALSE(r.request.KeepAlive);
-}
-
 TEST(StreamRequestRead, MalformedHeadsAreRefusedWith400) {
   const char* cases[] = {
       "GET / HTTP/1\r\n\r\n",

@@ -132,19 +132,6 @@ TEST_F(GenaTest, RenewalsSidsAndCallbacks) {
   EXPECT_EQ(Count(), 1u);
 }
 
-TEST_F(GenaTest, TenSubscribersPerServiceUntilOneExpires) {
-  runtime_test::Listener listener;
-  for (int i = 0; i < 10; ++i)
-    ASSERT_FALSE(Sid(Subscribe(listener.Port(), "TIMEOUT: Second-60\r\n")).empty());
-  EXPECT_EQ(Subscribe(listener.Port()),
-            "HTTP/1.1 412 Too Many Subscribers\r\nContent-Length: 0\r\n\r\n");
-  EXPECT_FALSE(Sid(Subscribe(listener.Port(), "", "/ConnectionManager/event")).empty())
-      << "the other service has its own ten";
-  now_ += 61;
-  EXPECT_FALSE(Sid(Subscribe(listener.Port())).empty());
-  EXPECT_EQ(Count(), 1u) << "the expired ones were dropped";
-}
-
 // A subscriber that refuses the connection or accepts it and never answers is dropped, and
 // frees the client for the others.
 TEST_F(GenaTest, UnreachableAndSilentSubscribersAreDropped) {

@@ -59,10 +59,4 @@ TEST(HttpParse, RefusesMalformedBlocks) {
   }
 }
 
-// The header parser proves the cuts; these are the edges no header reaches.
-TEST(TextSplit, NoDelimiterCutsNothingAndBlanksTrimToNothing) {
-  EXPECT_EQ(FLibText_Split("a b", ""), (FLibSplitList{"a b"}));
-  EXPECT_EQ(FLibText_Trim(" \t\r\n"), "");
-}
-
 }  // namespace

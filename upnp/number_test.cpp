@@ -15,25 +15,6 @@ std::optional<T> Parse(int (*parse)(std::string_view, T*), std::string_view text
   return std::nullopt;
 }
 
-// Overflow and junk in each caller's own use are refused by the reader, SOAP, SSDP and
-// GENA cases; the exact limits of each width are checked here.
-TEST(TextNumbers, AcceptsTheLimitsOfEachWidthAndNothingBeyond) {
-  EXPECT_EQ(Parse(FLibText_ToLong, "2147483647"), INT32_MAX);
-  EXPECT_EQ(Parse(FLibText_ToLong, "-2147483648"), INT32_MIN);
-  EXPECT_EQ(Parse(FLibText_ToULong, "4294967295"), UINT32_MAX);
-  EXPECT_EQ(Parse(FLibText_ToInt64, "-9223372036854775808"), INT64_MIN);
-  EXPECT_EQ(Parse(FLibText_ToUInt64, "18446744073709551615"), UINT64_MAX);
-  EXPECT_EQ(Parse(FLibText_HexToUInt64, "FFFFFFFFFFFFFFFF"), UINT64_MAX);
-  // The digits after the view's end must not be taken.
-  EXPECT_EQ(Parse(FLibText_ToLong, std::string_view("12345", 2)), 12);
-  EXPECT_FALSE(Parse(FLibText_ToLong, "2147483648"));
-  EXPECT_FALSE(Parse(FLibText_ToLong, "-2147483649"));
-  EXPECT_FALSE(Parse(FLibText_ToULong, "-0"));
-  EXPECT_FALSE(Parse(FLibText_ToInt64, "9223372036854775808"));
-  EXPECT_FALSE(Parse(FLibText_ToUInt64, "18446744073709551616"));
-  EXPECT_FALSE(Parse(FLibText_HexToUInt64, "10000000000000000"));
-}
-
 // Blanks and a sign lead as in the C library; digits stop at nothing else.
 TEST(TextNumbers, LeadingBlanksAndSignsAreTakenAndJunkIsNot) {
   EXPECT_EQ(Parse(FLibText_ToLong, " \t\n\v\f\r+17"), 17);

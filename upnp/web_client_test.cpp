@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/tick.h"
 #include "upnp/testing/runtime_test_util.h"
 
 namespace {
@@ -73,35 +72,6 @@ class WebClientTest : public ::testing::Test {
   ChainThread chain_;
   FLibWebClient* client_ = nullptr;
 };
-
-// The connection is kept for the next request and closed once it has been idle.
-TEST_F(WebClientTest, TwoRequestsShareOneConnectionTheSecondAfterTheFirstResponse) {
-  Listener listener;
-  FLibWebClientOptions options;
-  options.IdleMs = 200;
-  Start(options);
-  std::string notify = "NOTIFY /e HTTP/1.1\r\nHOST: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
-  Enqueue(listener.Port(), notify);
-  Enqueue(listener.Port(), notify);
-  Client peer = AcceptRequest(listener);
-  ASSERT_TRUE(peer.Connected());
-  EXPECT_EQ(peer.Received(), notify);
-  peer.Received().clear();
-  EXPECT_TRUE(peer.ReadUntil(HasRequestEnd, 200).empty()) << "the second waits for a response";
-  ASSERT_TRUE(peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none"));
-  peer.ReadUntil(HasRequestEnd);
-  EXPECT_EQ(peer.Received(), notify);
-  ASSERT_TRUE(
-      peer.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\ntwo\r\n0\r\n\r\n"));
-  ASSERT_TRUE(WaitFor([&] { return outcomes_.Size() == 2; }));
-  EXPECT_EQ(outcomes_.At(0).Body, "one");
-  EXPECT_EQ(outcomes_.At(1).Body, "two");
-  EXPECT_EQ(outcomes_.At(1).Code, FLibWebClient_Ok);
-  uint64_t answered = platform::TickCountMs();
-  EXPECT_FALSE(listener.Accept(100).Connected()) << "no second connection";
-  EXPECT_TRUE(peer.WaitClosed(2000));
-  EXPECT_GE(platform::TickCountMs() - answered, 100u);
-}
 
 TEST_F(WebClientTest, RequestLostOnAClosedConnectionIsSentOnceMore) {
   Listener listener;

@@ -69,7 +69,7 @@ HttpFetchTestServer::Reply HttpFetchTestServer::Answer(int status, std::string_v
   std::string head = "HTTP/1.1 " + std::to_string(status) + " Answer" +
                      "\r\nContent-Length: " + std::to_string(body.size()) +
                      "\r\nConnection: close\r\n" + std::string(extraHeaders) + "\r\n";
-  return Reply{{head + std::string(body)}, 0, false};
+  return Reply{{head + std::string(body)}};
 }
 
 void HttpFetchTestServer::AcceptLoop() {
@@ -108,17 +108,13 @@ void HttpFetchTestServer::Serve(int client) {
     }
     reply = handler_(target);
   }
-  for (size_t i = 0; i < reply.pieces.size(); ++i) {
-    // A pause ends early when the server stops or the client goes away.
-    if (i > 0 && reply.pauseMs > 0 && Readable(client, reply.pauseMs)) break;
-    const std::string& piece = reply.pieces[i];
+  for (const std::string& piece : reply.pieces) {
     size_t sent = 0;
     while (sent < piece.size() && n > 0) {
       n = ::send(client, piece.data() + sent, piece.size() - sent, MSG_NOSIGNAL);
       sent += n > 0 ? static_cast<size_t>(n) : 0;
     }
   }
-  while (reply.hold && n > 0) n = ::recv(client, buffer, sizeof buffer, 0);
   // Forgotten before it closes, so that a stop never shuts down a number reused since.
   std::lock_guard lock(mutex_);
   open_.erase(std::find(open_.begin(), open_.end(), client));

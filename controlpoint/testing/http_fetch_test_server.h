@@ -16,12 +16,7 @@
 class HttpFetchTestServer {
  public:
   struct Reply {
-    // Sent in order, with `pauseMs` between two pieces.
-    std::vector<std::string> pieces;
-    int pauseMs = 0;
-    // Keeps the connection open after the last piece until the client closes it or the
-    // server stops.
-    bool hold = false;
+    std::vector<std::string> pieces;  // sent in order
   };
   using Handler = std::function<Reply(const std::string& target)>;
 
