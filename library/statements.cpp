@@ -262,7 +262,8 @@ Sql SearchItems(int32_t containerId, const Sql& condition, bool wholeTable) {
   // large library are then read once, by the search, rather than once more by the walk.
   // Every row carries the number of matches, so one run gives a page and the total.
   // The unary plus keeps an index from serving a column, so that the whole-table plan is
-  // one pass over the table instead of a look-up per row.
+  // one pass over the table instead of a look-up per row; there the condition comes before
+  // the subtree test, which then runs on the matching rows alone.
   const char* parent = wholeTable ? "+pIndex" : "pIndex";
   const char* path = wholeTable ? "+FilePath" : "FilePath";
   Sql query;
@@ -271,9 +272,9 @@ Sql SearchItems(int32_t containerId, const Sql& condition, bool wholeTable) {
                "(select MyIndex from (select MyIndex, row_number() over (partition by " +
                path +
                " order by case when pIndex in (?, ?, ?) then 0 else 1 end, MyIndex) as "
-               "RowOfFile from FSE_QueryState where ObjectType = 1 and " +
-               parent + " in (select id from Subtree) and (" + condition.text +
-               ")) where RowOfFile = 1)";
+               "RowOfFile from FSE_QueryState where ObjectType = 1 and (" +
+               condition.text + ") and " + parent +
+               " in (select id from Subtree)) where RowOfFile = 1)";
   query.values.push_back(int64_t{containerId});
   // A file found in several places is reported once, from its flat "All" list first.
   for (int32_t all : {kContainerAllVideos, kContainerAllMusic, kContainerAllImages})
