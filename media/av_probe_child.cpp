@@ -139,16 +139,16 @@ bool Decode(const std::string& answer, AvProbeResult* r) {
   return true;
 }
 
-// The child's part of one probe. False, with the child ended, when it did not answer.
+// The child's part of one probe: false when the file did not open, or, with the child
+// ended, when the child did not answer.
 bool AskLocked(Child& child, const std::string& path, bool audioPropertiesKnown,
-               AvProbeResult* result, bool* answered) {
+               AvProbeResult* result) {
   std::string request(1, audioPropertiesKnown ? 'a' : 'n');
   request += path;
   request += '\0';
   std::string answer;
-  *answered = SendAll(child.socket.Get(), request) &&
-              ReceiveAnswer(child.socket.Get(), platform::TickCountMs() + kProbeLimitMs, &answer);
-  if (!*answered) {
+  if (!SendAll(child.socket.Get(), request) ||
+      !ReceiveAnswer(child.socket.Get(), platform::TickCountMs() + kProbeLimitMs, &answer)) {
     platform::Logf("metadata: the probe of %s did not finish\n", path.c_str());
     EndLocked(child);
     return false;
@@ -174,10 +174,8 @@ bool AvProbe_Read(const std::string& path, AvProbeResult* result, bool audioProp
     lock.unlock();
     return AvProbe_ReadHere(path, result, audioPropertiesKnown);
   }
-  bool answered = false;
-  bool opened = AskLocked(child, path, audioPropertiesKnown, result, &answered);
+  bool opened = AskLocked(child, path, audioPropertiesKnown, result);
   child.lastUseMs = platform::TickCountMs();
-  if (!opened) *result = AvProbeResult();
   return opened;
 }
 
