@@ -204,6 +204,23 @@ bool ParseAsctime(std::string_view rest, time_t* when) {
   return MakeTime(year, month, day, h, m, s, when);
 }
 
+// Sends all of `data`; `counted`, when given, grows by each byte the socket took, so that
+// a transfer cut short logs what really went out.
+bool SendAll(StreamRequest* request, std::string_view data, uint64_t* counted) {
+  if (request->WriteFailed) return false;
+  while (!data.empty()) {
+    ssize_t n = ::send(request->Fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      request->WriteFailed = true;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+    if (counted != nullptr) *counted += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* StreamStatus_Reason(int code) {
@@ -282,17 +299,7 @@ std::string StreamResponse_EscapePath(std::string_view path) {
 }
 
 bool StreamResponse_SendRaw(StreamRequest* request, std::string_view data) {
-  if (request->WriteFailed) return false;
-  while (!data.empty()) {
-    ssize_t n = ::send(request->Fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      request->WriteFailed = true;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
+  return SendAll(request, data, nullptr);
 }
 
 bool StreamResponse_WriteHeader(StreamRequest* request) {
@@ -336,11 +343,10 @@ bool StreamResponse_WriteHeader(StreamRequest* request) {
 bool StreamResponse_Write(StreamRequest* request, std::string_view data) {
   if (!request->HeaderWritten && !StreamResponse_WriteHeader(request)) return false;
   if (data.empty()) return !request->WriteFailed;
-  request->BytesSent += data.size();
-  if (!request->Chunked) return StreamResponse_SendRaw(request, data);
+  if (!request->Chunked) return SendAll(request, data, &request->BytesSent);
   char size[32];
   std::snprintf(size, sizeof size, "%zx\r\n", data.size());
-  return StreamResponse_SendRaw(request, size) && StreamResponse_SendRaw(request, data) &&
+  return StreamResponse_SendRaw(request, size) && SendAll(request, data, &request->BytesSent) &&
          StreamResponse_SendRaw(request, "\r\n");
 }
 
