@@ -130,7 +130,8 @@ RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int grac
 
 // Makes a write to a socket or pipe whose reader has gone fail with EPIPE instead of
 // ending the whole process: a client that drops a stream must end only its own transfer,
-// and sendfile() has no MSG_NOSIGNAL. Call it first in main, before any thread starts.
+// and a write to a pipe has no MSG_NOSIGNAL. Call it first in main, before any thread
+// starts.
 // Children started with Process get the default handling back.
 void IgnoreBrokenPipes();
 

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "library/statements.h"
 #include "media/media_type.h"
 #include "media/subtitle.h"
+#include "platform/page_buffer.h"
 #include "platform/path.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
@@ -79,15 +79,17 @@ bool Fail(StreamRequest* request, int status) {
   return true;
 }
 
-bool SendFileSpan(StreamRequest* request, const Source& source, const StreamByteSpan& span,
-                  uint64_t* sent) {
-  off_t offset = static_cast<off_t>(source.Base + span.First);
+// Sends one span of the source through `buffer`. A client that stops reading ends the
+// transfer at the send time-out.
+bool SendSpan(StreamRequest* request, const Source& source, const StreamByteSpan& span,
+              const platform::PageBuffer& buffer, uint64_t* sent) {
+  int64_t offset = source.Base + span.First;
   int64_t remaining = span.Length;
   TransferProgress progress(request->Uri, StreamRequest_PeerText(*request));
   while (remaining > 0) {
-    size_t piece = static_cast<size_t>(
-        std::min<int64_t>(remaining, static_cast<int64_t>(stream_limits::kSendfilePieceBytes)));
-    ssize_t n = ::sendfile(request->Fd, source.Fd, &offset, piece);
+    size_t want =
+        static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(buffer.Size())));
+    ssize_t n = ::pread(source.Fd, buffer.Data(), want, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     // Nothing more to read means the file shrank under us: the promised length cannot be
     // kept, so the connection ends.
@@ -95,30 +97,7 @@ bool SendFileSpan(StreamRequest* request, const Source& source, const StreamByte
       request->WriteFailed = true;
       return false;
     }
-    remaining -= n;
-    *sent += static_cast<uint64_t>(n);
-    request->BytesSent += static_cast<uint64_t>(n);
-    progress.Sent(*sent);
-  }
-  return true;
-}
-
-bool CopySpan(StreamRequest* request, const Source& source, const StreamByteSpan& span,
-              uint64_t* sent) {
-  std::vector<char> buffer(stream_limits::kTransferBufferBytes);
-  int64_t offset = source.Base + span.First;
-  int64_t remaining = span.Length;
-  TransferProgress progress(request->Uri, StreamRequest_PeerText(*request));
-  while (remaining > 0) {
-    size_t want =
-        static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(buffer.size())));
-    ssize_t n = ::pread(source.Fd, buffer.data(), want, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      request->WriteFailed = true;
-      return false;
-    }
-    if (!StreamResponse_Write(request, std::string_view(buffer.data(), static_cast<size_t>(n)))) {
+    if (!StreamResponse_Write(request, std::string_view(buffer.Data(), static_cast<size_t>(n)))) {
       return false;
     }
     offset += n;
@@ -208,6 +187,15 @@ int ServeSource(StreamRequest* request, const Source& source) {
     return Fail(request, 416);
   }
   std::vector<StreamByteSpan> spans = StreamRanges_Resolve(request->Ranges, source.Length);
+  uint64_t bodyBytes = 0;
+  for (const StreamByteSpan& span : spans) bodyBytes += static_cast<uint64_t>(span.Length);
+  if (spans.empty()) bodyBytes = static_cast<uint64_t>(source.Length);
+  // Taken before the head goes out, so that a server out of memory can still say so.
+  platform::PageBuffer buffer;
+  if (request->Method != kStreamMethodHead &&
+      !buffer.Allocate(std::min<uint64_t>(bodyBytes, stream_limits::kFileBufferBytes))) {
+    return Fail(request, 503);
+  }
   uint64_t total = 0;
   if (spans.size() > 1) {
     // Each part is its delimiter line and part header, its bytes and the CR LF that
@@ -236,20 +224,17 @@ int ServeSource(StreamRequest* request, const Source& source) {
   if (!StreamResponse_WriteHeader(request)) return 0;
   if (request->Method == kStreamMethodHead) return 1;
 
-  uint64_t bodyBytes = 0;
-  for (const StreamByteSpan& span : spans) bodyBytes += static_cast<uint64_t>(span.Length);
-  if (spans.empty()) bodyBytes = static_cast<uint64_t>(source.Length);
   ScopedTransfer transfer(source.TransferPath, StreamRequest_PeerText(*request), bodyBytes,
                           request->Uri);
 
   uint64_t sent = 0;
   if (spans.size() <= 1) {
     StreamByteSpan span = spans.empty() ? StreamByteSpan{0, source.Length} : spans[0];
-    return SendFileSpan(request, source, span, &sent) ? 1 : 0;
+    return SendSpan(request, source, span, buffer, &sent) ? 1 : 0;
   }
   for (const StreamByteSpan& span : spans) {
     if (!StreamResponse_Write(request, PartHeader(source, span))) return 0;
-    if (!CopySpan(request, source, span, &sent)) return 0;
+    if (!SendSpan(request, source, span, buffer, &sent)) return 0;
     if (!StreamResponse_Write(request, "\r\n")) return 0;
   }
   return StreamResponse_Write(request, MultipartEnd()) ? 1 : 0;
