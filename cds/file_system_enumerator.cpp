@@ -269,8 +269,6 @@ std::unique_ptr<FseLocated> FSE_LocateObject(FileSystemEnumerator* /*fse*/,
       }
       break;
     case kObjectContainer:
-      if (record.ResourcePath.empty() || record.ResourcePath.back() != kSeparator)
-        record.ResourcePath += kSeparator;
       break;
     case 0:
       return nullptr;

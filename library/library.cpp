@@ -250,36 +250,38 @@ class QueryUse {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// The columns that fill record fields, by lower-case name.
+constexpr std::pair<std::string_view, Field> kFields[] = {
+    {"myindex", Field::kMyIndex},
+    {"pindex", Field::kPIndex},
+    {"flags", Field::kFlags},
+    {"objecttype", Field::kObjectType},
+    {"processobjecttype", Field::kProcessObjectType},
+    {"filepathlen", Field::kFilePathLen},
+    {"filepath", Field::kFilePath},
+    {"filenamelen", Field::kFileNameLen},
+    {"filename", Field::kFileName},
+    {"issearchable", Field::kIsSearchable},
+    {"processindex", Field::kProcessIndex},
+    {"processupdateid", Field::kProcessUpdateID},
+    {"album", Field::kAlbum},
+    {"title", Field::kTitle},
+    {"author", Field::kAuthor},
+    {"genre", Field::kGenre},
+    {"trackno", Field::kTrackNo},
+    {"year", Field::kYear},
+    {"duration", Field::kDuration},
+    {"bitrate", Field::kBitrate},
+    {"filesize", Field::kFileSize},
+    {"filetype", Field::kFileType},
+    {"internetflags", Field::kInternetFlags},
+    {"cdcover", Field::kCDCover},
+    {"subtitle", Field::kSubtitle},
+    {"albumart", Field::kAlbumArt},
+};
+
 // Column names are short ASCII words: they are matched without building a string.
 Field FieldOfColumn(const char* name) {
-  static constexpr std::pair<std::string_view, Field> kFields[] = {
-      {"myindex", Field::kMyIndex},
-      {"pindex", Field::kPIndex},
-      {"flags", Field::kFlags},
-      {"objecttype", Field::kObjectType},
-      {"processobjecttype", Field::kProcessObjectType},
-      {"filepathlen", Field::kFilePathLen},
-      {"filepath", Field::kFilePath},
-      {"filenamelen", Field::kFileNameLen},
-      {"filename", Field::kFileName},
-      {"issearchable", Field::kIsSearchable},
-      {"processindex", Field::kProcessIndex},
-      {"processupdateid", Field::kProcessUpdateID},
-      {"album", Field::kAlbum},
-      {"title", Field::kTitle},
-      {"author", Field::kAuthor},
-      {"genre", Field::kGenre},
-      {"trackno", Field::kTrackNo},
-      {"year", Field::kYear},
-      {"duration", Field::kDuration},
-      {"bitrate", Field::kBitrate},
-      {"filesize", Field::kFileSize},
-      {"filetype", Field::kFileType},
-      {"internetflags", Field::kInternetFlags},
-      {"cdcover", Field::kCDCover},
-      {"subtitle", Field::kSubtitle},
-      {"albumart", Field::kAlbumArt},
-  };
   if (name == nullptr) return Field::kNone;
   char lower[24];
   size_t n = 0;
@@ -293,6 +295,21 @@ Field FieldOfColumn(const char* name) {
     if (column == key) return field;
   }
   return Field::kNone;
+}
+
+// A plain listing reads only the columns that fill record fields: the sort keys and the
+// other columns no field takes cost a column read each per row.
+std::string RecordColumnsOnly(const std::string& text) {
+  if (!text.starts_with(kPlainListing)) return text;
+  static const std::string kSelect = [] {
+    std::string select = "select ";
+    for (const auto& [column, field] : kFields) {
+      if (select.size() > 7) select += ", ";
+      select += column;
+    }
+    return select + " from FSE_QueryState where ";
+  }();
+  return kSelect + text.substr(kPlainListing.size());
 }
 
 std::vector<Field> ColumnFields(sqlite3_stmt* stmt) {
@@ -432,7 +449,6 @@ void CopyFreshRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRec
         break;
     }
   }
-  r->ResourcePath = r->FilePath;
   SetVirtualName(r->MyIndex, r->FileName, &r->VirtualName);
   r->EnumLink = 0;
 }
@@ -1079,7 +1095,8 @@ std::optional<int> PageByRowNumberLocked(const Sql& query, const char* order, in
     kept.order = order;
     kept.mark = mark;
   }
-  sqlite3_stmt* row = PrepareLocked("select * from FSE_QueryState where rowid = ?");
+  sqlite3_stmt* row =
+      PrepareLocked(RecordColumnsOnly("select * from FSE_QueryState where rowid = ?"));
   if (row == nullptr) return std::nullopt;
   std::vector<Field> fields = ColumnFields(row);
   int copied = 0;
@@ -1123,7 +1140,8 @@ int db_browsePage(const Sql& query, const std::function<MediaRecord*()>& slot, i
         }
       }
     }
-    std::string text = query.text + (internet ? kStoredOrder : kSortedOrder) + " limit -1 offset ?";
+    std::string text = RecordColumnsOnly(query.text) + (internet ? kStoredOrder : kSortedOrder) +
+                       " limit -1 offset ?";
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v3(g_lib.db, text.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
         SQLITE_OK) {
