@@ -5,6 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/text.h"
 
 const std::string_view kDidlHeadEscaped =
@@ -116,14 +120,39 @@ constexpr uint64_t kEscapedBytes = (uint64_t{1} << '"') | (uint64_t{1} << '\'') 
 
 bool NeedsEscape(unsigned char c) { return c < 64 && ((kEscapedBytes >> c) & 1) != 0; }
 
+// Where the next byte with an escaped form is, from `from` on; text.size() when there is
+// none. Values are long runs of plain text (URLs, titles), so they are looked through
+// sixteen bytes at a time where the processor allows it.
+size_t NextEscaped(std::string_view text, size_t from) {
+  size_t i = from;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i apostrophe = _mm_set1_epi8('\'');
+  const __m128i less = _mm_set1_epi8('<');
+  const __m128i greater = _mm_set1_epi8('>');
+  const __m128i ampersand = _mm_set1_epi8('&');
+  for (; i + 16 <= text.size(); i += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    __m128i hits = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, apostrophe)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, less), _mm_cmpeq_epi8(bytes, greater)),
+                     _mm_cmpeq_epi8(bytes, ampersand)));
+    int mask = _mm_movemask_epi8(hits);
+    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (NeedsEscape(static_cast<unsigned char>(text[i]))) return i;
+  }
+  return text.size();
+}
+
 void AppendEscaped(std::string_view text, const std::string_view (&entities)[256],
                    std::string* out) {
   size_t plain = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (!NeedsEscape(c)) continue;
+  for (size_t i = NextEscaped(text, 0); i < text.size(); i = NextEscaped(text, plain)) {
     out->append(text.data() + plain, i - plain);
-    out->append(entities[c]);
+    out->append(entities[static_cast<unsigned char>(text[i])]);
     plain = i + 1;
   }
   out->append(text.data() + plain, text.size() - plain);
