@@ -34,8 +34,8 @@ namespace {
 [[noreturn]] void Die(const std::string& what, std::string_view answer = {}) {
   std::fprintf(stderr, "soap_timer: %s\n", what.c_str());
   if (!answer.empty()) {
-    std::fprintf(stderr, "--- answer ---\n%.*s\n", static_cast<int>(std::min<size_t>(answer.size(), 600)),
-                 answer.data());
+    std::fprintf(stderr, "--- answer ---\n%.*s\n",
+                 static_cast<int>(std::min<size_t>(answer.size(), 600)), answer.data());
   }
   std::exit(1);
 }
@@ -116,8 +116,8 @@ bool ReadAnswer(int fd, std::string* answer, size_t* body_at, bool* closes) {
   if (head.substr(0, 13) != "HTTP/1.1 200 " && head.substr(0, 13) != "HTTP/1.0 200 ") {
     Die("the answer is not HTTP 200", *answer);
   }
-  *closes = length < 0 || HeaderHasToken(head, "connection", "close") ||
-            head.substr(0, 8) == "HTTP/1.0";
+  *closes =
+      length < 0 || HeaderHasToken(head, "connection", "close") || head.substr(0, 8) == "HTTP/1.0";
   *body_at = head_end;
   return true;
 }
@@ -153,15 +153,15 @@ int main(int argc, char** argv) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) Die("HOST must be an IPv4 address");
+  if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1)
+    Die("HOST must be an IPv4 address");
 
-  std::string request = "POST " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
-                        "\r\nAccept-Encoding: identity\r\nContent-Length: " +
-                        std::to_string(body.size()) +
-                        "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nSOAPACTION: "
-                        "\"urn:schemas-upnp-org:service:ContentDirectory:1#" +
-                        action + "\"\r\nConnection: " + (fresh ? "close" : "keep-alive") +
-                        "\r\n\r\n" + body;
+  std::string request =
+      "POST " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
+      "\r\nAccept-Encoding: identity\r\nContent-Length: " + std::to_string(body.size()) +
+      "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nSOAPACTION: "
+      "\"urn:schemas-upnp-org:service:ContentDirectory:1#" +
+      action + "\"\r\nConnection: " + (fresh ? "close" : "keep-alive") + "\r\n\r\n" + body;
 
   std::vector<long> micros;
   micros.reserve(static_cast<size_t>(count));
