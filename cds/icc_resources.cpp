@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -143,10 +144,41 @@ struct ItemProtocols {
   bool transcoded = false;
 };
 
+// The MIME type of an extension. The table never changes and the items of an answer
+// mostly share their extension, so the last one looked up is kept.
+const char* MimeOf(std::string_view extension) {
+  thread_local std::string lastExtension;
+  thread_local const char* lastMime = nullptr;
+  if (lastMime == nullptr || extension != lastExtension) {
+    lastMime = MediaType_MimeForExtension(extension);
+    lastExtension.assign(extension);
+  }
+  return lastMime;
+}
+
+// The protocolInfo of a local file served as it is, with the MIME type of `extension`.
+void WriteProtocolInfo(const std::string& path, std::string_view extension, std::string* out) {
+  const char* mime = MimeOf(extension);
+  std::string_view fourth = MediaType_DlnaFourthField(path, mime);
+  std::string_view http = "http-get:*:";
+  size_t mimeLength = std::strlen(mime);
+  out->clear();
+  out->reserve(http.size() + mimeLength + 1 + fourth.size());
+  out->append(http);
+  out->append(mime, mimeLength);
+  out->push_back(':');
+  out->append(fourth);
+}
+
+// The texts of `facts` and `protocols` are copied for every address but the last, which
+// takes them.
 void AddItemResources(IccResourceContext* context, const MediaRecord& record,
                       std::string_view urlPath, uint32_t address, int webPort, int streamPort,
-                      const ItemFacts& facts, const ItemProtocols& protocols,
+                      bool lastAddress, ItemFacts& facts, ItemProtocols& protocols,
                       CdsMediaObject* object) {
+  auto take = [lastAddress](std::string& text) {
+    return lastAddress ? std::move(text) : std::string(text);
+  };
   bool mkv = platform::EndsWithNoCase(record.VirtualName, "mkv");
   bool internet = facts.internet != 0;
 
@@ -165,7 +197,7 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record,
   int secondPort = internet || facts.media || facts.discMember ? streamPort : webPort;
   bool transcoded = protocols.transcoded;
   CdsMediaResource& second = object->resources.emplace_back();
-  second.protocolInfo = transcoded ? protocols.second : protocols.first;
+  second.protocolInfo = take(transcoded ? protocols.second : protocols.first);
   WriteUrl(urlPath, address, transcoded ? webPort : secondPort,
            internet || transcoded ? "&TC&POWER" : "&TC", &second.uri);
   FillSizes(record, facts, internet || transcoded, &second);
@@ -175,7 +207,7 @@ void AddItemResources(IccResourceContext* context, const MediaRecord& record,
   if (facts.coverSize >= 0) {
     CdsMediaResource& cover = object->resources.emplace_back();
     WriteSiblingUrl(urlPath, address, secondUrlPort, record.CDCover, &cover.uri);
-    cover.protocolInfo = facts.coverProtocolInfo;
+    cover.protocolInfo = take(facts.coverProtocolInfo);
     cover.size = facts.coverSize;
   }
 
@@ -360,16 +392,18 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
     if (facts.internet != 0) {
       protocols.first = MediaType_BuildStreamProtocolInfo(record.FilePath, facts.internet);
     } else {
-      protocols.first = MediaType_BuildProtocolInfo(record.FilePath, extension, false);
-      protocols.transcoded = Transcode_NeedsTranscode(record.FilePath) == 1;
+      WriteProtocolInfo(record.FilePath, extension, &protocols.first);
+      protocols.transcoded =
+          Transcode_IsMarkedAvi(record.FilePath) == 1 ||
+          Transcode_NeedsTranscodeByMime(MimeOf(platform::PathExtension(record.FilePath))) == 1;
       if (protocols.transcoded)
         protocols.second = MediaType_BuildProtocolInfo(record.FilePath, extension, true);
     }
     size_t perAddress = 2 + (facts.coverSize >= 0 ? 1 : 0) + (facts.subtitleSize >= 0 ? 1 : 0);
     object->resources.reserve(object->resources.size() + perAddress * addressCount);
     for (size_t i = 0; i < addressCount; ++i)
-      AddItemResources(context, record, urlPath, addresses[i], webPort, streamPort, facts,
-                       protocols, object);
+      AddItemResources(context, record, urlPath, addresses[i], webPort, streamPort,
+                       i + 1 == addressCount, facts, protocols, object);
     return;
   }
   if (!IsDiscContainer(record)) return;
