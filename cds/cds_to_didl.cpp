@@ -230,22 +230,22 @@ class DidlWriter {
   }
 
  private:
-  // "\r\n&lt;" name "&gt;" and "&lt;/" name "&gt;", each written with one growth check.
-  void Open(std::string_view name) {
-    size_t at = out_->size();
-    out_->resize(at + name.size() + 10);
-    char* p = out_->data() + at;
-    std::memcpy(p, "\r\n&lt;", 6);
-    std::memcpy(p + 6, name.data(), name.size());
-    std::memcpy(p + 6 + name.size(), "&gt;", 4);
-  }
-  void Close(std::string_view name) {
-    size_t at = out_->size();
-    out_->resize(at + name.size() + 9);
-    char* p = out_->data() + at;
-    std::memcpy(p, "&lt;/", 5);
-    std::memcpy(p + 5, name.data(), name.size());
-    std::memcpy(p + 5 + name.size(), "&gt;", 4);
+  // "\r\n&lt;" name "&gt;" and "&lt;/" name "&gt;", each put together on the stack and
+  // added in one step (element names are short).
+  void Open(std::string_view name) { Tag("\r\n&lt;", name); }
+  void Close(std::string_view name) { Tag("&lt;/", name); }
+  void Tag(std::string_view opening, std::string_view name) {
+    char text[64];
+    if (opening.size() + name.size() + 4 > sizeof text) {
+      Text(opening);
+      Text(name);
+      Text("&gt;");
+      return;
+    }
+    std::memcpy(text, opening.data(), opening.size());
+    std::memcpy(text + opening.size(), name.data(), name.size());
+    std::memcpy(text + opening.size() + name.size(), "&gt;", 4);
+    out_->append(text, opening.size() + name.size() + 4);
   }
 
  public:

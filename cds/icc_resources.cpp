@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -113,17 +114,42 @@ std::string_view HostAndPortText(uint32_t address, int port, char (&text)[32]) {
   return std::string_view(text, static_cast<size_t>(at - text));
 }
 
+// "http://a.b.c.d:port" of an address and port. An answer's URLs use one address and two
+// or three ports, so the last few texts made are kept.
+std::string_view HostPrefix(uint32_t address, int port) {
+  struct Prefix {
+    uint32_t address = 0;
+    int port = -1;
+    size_t length = 0;
+    char text[40];
+  };
+  thread_local Prefix kept[4];
+  thread_local size_t next = 0;
+  for (const Prefix& prefix : kept) {
+    if (prefix.port == port && prefix.address == address)
+      return std::string_view(prefix.text, prefix.length);
+  }
+  Prefix& made = kept[next];
+  next = (next + 1) % std::size(kept);
+  char host[32];
+  std::string_view hostAndPort = HostAndPortText(address, port, host);
+  std::memcpy(made.text, "http://", 7);
+  std::memcpy(made.text + 7, hostAndPort.data(), hostAndPort.size());
+  made.length = 7 + hostAndPort.size();
+  made.address = address;
+  made.port = port;
+  return std::string_view(made.text, made.length);
+}
+
 // The item's URL on one address and port: "http://", host and port, then `urlPath` (its
 // path part, or the folder part of it for a file beside the item) and `tail`, written in
 // one go into *url.
 void WriteUrl(std::string_view urlPath, uint32_t address, int port, std::string_view tail,
               std::string* url) {
-  char text[32];
-  std::string_view host = HostAndPortText(address, port, text);
+  std::string_view prefix = HostPrefix(address, port);
   url->clear();
-  url->reserve(7 + host.size() + urlPath.size() + tail.size());
-  url->append("http://");
-  url->append(host);
+  url->reserve(prefix.size() + urlPath.size() + tail.size());
+  url->append(prefix);
   url->append(urlPath);
   url->append(tail);
 }
