@@ -2,6 +2,12 @@
 
 #include <cctype>
 #include <charconv>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/text.h"
 
@@ -107,17 +113,61 @@ constexpr EscapeTable MakeEscapeTable() {
 
 constexpr EscapeTable kEscapes = MakeEscapeTable();
 
+// The bytes that have an escaped form are all below 64: one bit each.
+constexpr uint64_t kEscapedBytes = (uint64_t{1} << '"') | (uint64_t{1} << '\'') |
+                                   (uint64_t{1} << '<') | (uint64_t{1} << '>') |
+                                   (uint64_t{1} << '&');
+
+bool NeedsEscape(unsigned char c) { return c < 64 && ((kEscapedBytes >> c) & 1) != 0; }
+
+// Where the next byte with an escaped form is, from `from` on; text.size() when there is
+// none. Values are long runs of plain text (URLs, titles), so they are looked through
+// sixteen bytes at a time where the processor allows it.
+size_t NextEscaped(std::string_view text, size_t from) {
+  size_t i = from;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i apostrophe = _mm_set1_epi8('\'');
+  const __m128i less = _mm_set1_epi8('<');
+  const __m128i greater = _mm_set1_epi8('>');
+  const __m128i ampersand = _mm_set1_epi8('&');
+  for (; i + 16 <= text.size(); i += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    __m128i hits = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, apostrophe)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, less), _mm_cmpeq_epi8(bytes, greater)),
+                     _mm_cmpeq_epi8(bytes, ampersand)));
+    int mask = _mm_movemask_epi8(hits);
+    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (NeedsEscape(static_cast<unsigned char>(text[i]))) return i;
+  }
+  return text.size();
+}
+
 void AppendEscaped(std::string_view text, const std::string_view (&entities)[256],
                    std::string* out) {
   size_t plain = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    std::string_view entity = entities[static_cast<unsigned char>(text[i])];
-    if (entity.empty()) continue;
+  for (size_t i = NextEscaped(text, 0); i < text.size(); i = NextEscaped(text, plain)) {
     out->append(text.data() + plain, i - plain);
-    out->append(entity);
+    out->append(entities[static_cast<unsigned char>(text[i])]);
     plain = i + 1;
   }
   out->append(text.data() + plain, text.size() - plain);
+}
+
+// The class text of every class a valid object can have (the bits below 6 are zero),
+// made once: every object of an answer names its class.
+std::string_view ClassText(MediaClass mediaClass) {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> all(1024);
+    for (uint32_t i = 0; i < all.size(); ++i)
+      all[i] = MediaType_ClassString(static_cast<MediaClass>(i << 6));
+    return all;
+  }();
+  return texts[(static_cast<uint32_t>(mediaClass) >> 6) & 0x3FF];
 }
 
 void EscapeOnce(std::string_view text, std::string* out) {
@@ -169,19 +219,44 @@ class DidlWriter {
   }
   void Duration(int32_t seconds) { AppendDuration(seconds, out_); }
   void Element(std::string_view name, std::string_view value) {
-    Text("\r\n&lt;");
-    Text(name);
-    Text("&gt;");
+    Open(name);
     Value(value);
-    Text("&lt;/");
-    Text(name);
-    Text("&gt;");
+    Close(name);
+  }
+  void NumberElement(std::string_view name, long long value) {
+    Open(name);
+    Number(value);
+    Close(name);
   }
 
+ private:
+  // "\r\n&lt;" name "&gt;" and "&lt;/" name "&gt;", each put together on the stack and
+  // added in one step (element names are short).
+  void Open(std::string_view name) { Tag("\r\n&lt;", name); }
+  void Close(std::string_view name) { Tag("&lt;/", name); }
+  void Tag(std::string_view opening, std::string_view name) {
+    char text[64];
+    if (opening.size() + name.size() + 4 > sizeof text) {
+      Text(opening);
+      Text(name);
+      Text("&gt;");
+      return;
+    }
+    std::memcpy(text, opening.data(), opening.size());
+    std::memcpy(text + opening.size(), name.data(), name.size());
+    std::memcpy(text + opening.size() + name.size(), "&gt;", 4);
+    out_->append(text, opening.size() + name.size() + 4);
+  }
+
+ public:
  private:
   std::string* out_;
   bool single_;
 };
+
+std::string_view ValueOr(const std::optional<std::string>& value, std::string_view otherwise) {
+  return value ? std::string_view(*value) : otherwise;
+}
 
 int Validate(const CdsMediaObject& object) {
   if (object.id.empty()) return kDidlErrorNoId;
@@ -342,20 +417,20 @@ int CdsToDidl_GetmediaObjectDidlEscaped(const CdsMediaObject& object, bool singl
     w.Text("&quot;&gt;");
   }
   w.Element("dc:title", object.title);
-  w.Element("dc:company", "tarnwick");
+  w.Text("\r\n&lt;dc:company&gt;tarnwick&lt;/dc:company&gt;");
   w.Element("dc:date", object.date);
   w.Text("\r\n&lt;upnp:class&gt;");
-  w.Text(MediaType_ClassString(object.mediaClass));
+  w.Text(ClassText(object.mediaClass));
   w.Text("&lt;/upnp:class&gt;");
-  if (filter & kFilterCreator) w.Element("dc:creator", object.creator.value_or("TarnWick"));
-  if (filter & kFilterGenre) w.Element("upnp:genre", object.genre.value_or("None"));
-  if (filter & kFilterAlbum) w.Element("upnp:album", object.album.value_or("Default"));
+  if (filter & kFilterCreator) w.Element("dc:creator", ValueOr(object.creator, "TarnWick"));
+  if (filter & kFilterGenre) w.Element("upnp:genre", ValueOr(object.genre, "None"));
+  if (filter & kFilterAlbum) w.Element("upnp:album", ValueOr(object.album, "Default"));
   if (filter & kFilterRes) {
     for (const CdsMediaResource& res : object.resources) WriteResource(res, filter, &w);
   }
   if ((filter & kFilterArtist) && object.artist) w.Element("upnp:artist", *object.artist);
   if ((filter & kFilterOriginalTrackNumber) && object.originalTrackNumber > 0)
-    w.Element("upnp:originalTrackNumber", std::to_string(object.originalTrackNumber));
+    w.NumberElement("upnp:originalTrackNumber", object.originalTrackNumber);
   if ((filter & kFilterCaptionInfo) && !object.captionUri.empty()) {
     // The namespace is declared on the element, so the document head stays as it was.
     w.Text("\r\n&lt;sec:CaptionInfoEx sec:type=&quot;");

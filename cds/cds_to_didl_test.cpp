@@ -38,6 +38,11 @@ TEST(CdsFilterTest, ParsesTokensByTheirStartOnly) {
   std::string twice;
   CdsToDidl_EscapeTwice("<a>&'\"é", &twice);
   EXPECT_EQ(twice, "&amp;lt;a&amp;gt;&amp;amp;&amp;apos;&amp;quot;é");
+  // Long values are looked through in blocks: marks on and beside the block edges.
+  twice.clear();
+  const std::string run(16, 'y');
+  CdsToDidl_EscapeTwice(std::string(15, 'x') + "&" + run + "<>z\"" + run, &twice);
+  EXPECT_EQ(twice, std::string(15, 'x') + "&amp;amp;" + run + "&amp;lt;&amp;gt;z&amp;quot;" + run);
   EXPECT_EQ(CdsToDidl_FormatDuration(360000), "100:00:00");
 }
 

@@ -23,6 +23,10 @@ constexpr char kSeparator = '/';
 // the whole table: one pass costs about a fifth of what a look-up per row does.
 constexpr int kWholeTableShare = 5;
 
+// An answer reserves room for this many entries at most before its rows are read: a
+// window may ask for everything.
+constexpr int kEntriesReservedMax = 256;
+
 // Both counts are remembered until the library changes, so repeated searches pay nothing.
 bool SearchReadsWholeTable(int32_t containerId) {
   int all = db_getCount(sql::AllRows());
@@ -47,22 +51,48 @@ FsePathParts SplitNamePath(std::string_view namePath, bool container) {
   return parts;
 }
 
-std::string CreationDate(const std::string& path) {
-  std::optional<int64_t> birth = platform::FileBirthTime(path);
-  if (!birth) return std::string();
-  time_t seconds = static_cast<time_t>(*birth);
+// "YYYY-MM-DD" of a proleptic Gregorian date into *out (civil-from-days), so that no
+// time zone state or formatting machinery is touched per item.
+void WriteDate(int64_t year, unsigned month, unsigned day, std::string* out) {
+  char text[10] = {'0', '0', '0', '0', '-', '0', '0', '-', '0', '0'};
+  int64_t y = year;
+  for (int i = 3; i >= 0 && y > 0; --i, y /= 10) text[i] = static_cast<char>('0' + y % 10);
+  text[5] = static_cast<char>('0' + month / 10);
+  text[6] = static_cast<char>('0' + month % 10);
+  text[8] = static_cast<char>('0' + day / 10);
+  text[9] = static_cast<char>('0' + day % 10);
+  out->assign(text, sizeof text);
+}
+
+// Dates outside years 0 to 9999 (never a real file's) keep the C library's form.
+void SetUnusualDate(int64_t seconds, std::string* out) {
+  time_t t = static_cast<time_t>(seconds);
   struct tm utc {};
-  if (gmtime_r(&seconds, &utc) == nullptr) return std::string();
+  if (gmtime_r(&t, &utc) == nullptr) return;
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", utc.tm_year + 1900, utc.tm_mon + 1,
                 utc.tm_mday);
-  return text;
+  out->assign(text);
 }
 
-std::string YearDate(int32_t year) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-01-01", static_cast<int>(year));
-  return text;
+// The file's creation day in UTC; left empty when the file cannot be asked.
+void SetCreationDate(const std::string& path, std::string* out) {
+  std::optional<int64_t> birth = platform::FileBirthTime(path);
+  if (!birth) return;
+  int64_t days = *birth / 86400 - (*birth % 86400 < 0 ? 1 : 0);
+  // Days since 1970-01-01 to a civil date (era-based; exact for every int64 day count
+  // that matters here).
+  int64_t z = days + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  unsigned day = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
+  unsigned month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+  int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  if (year < 0 || year > 9999) return SetUnusualDate(*birth, out);
+  WriteDate(year, month, day, out);
 }
 
 // Music tracks carry their artist and track number, and their date is the tag year
@@ -71,7 +101,7 @@ void FillMusicTrack(const MediaRecord& record, CdsMediaObject* object) {
   object->mediaClass = kClassMusicTrack;
   if (!record.Author.empty()) object->artist = record.Author;
   if (record.TrackNo > 0) object->originalTrackNumber = record.TrackNo;
-  if (record.Year > 0 && record.Year <= 9999) object->date = YearDate(record.Year);
+  if (record.Year > 0 && record.Year <= 9999) WriteDate(record.Year, 1, 1, &object->date);
 }
 
 // Fills an object from a record. `listed` applies the rule that items of the internet
@@ -82,7 +112,11 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
   FsePathParts parts = SplitNamePath(record.VirtualName, container);
   object->id = std::to_string(record.MyIndex);
   object->parentID = std::move(parentId);
-  object->title = parts.baseName.empty() ? record.FileName : std::string(parts.baseName);
+  if (parts.baseName.empty()) {
+    object->title = record.FileName;
+  } else {
+    object->title.assign(parts.baseName);
+  }
   if (!record.Album.empty()) object->album = record.Album;
   if (!record.Author.empty()) object->creator = record.Author;
   if (!record.Genre.empty()) object->genre = record.Genre;
@@ -94,7 +128,7 @@ void FillObject(const MediaRecord& record, std::string parentId, bool listed,
     if (object->mediaClass == kClassAudioItem && FSE_HasMusicTags(record))
       FillMusicTrack(record, object);
     // A track's tag year stands for its date: the file is asked only when there is none.
-    if (object->date.empty()) object->date = CreationDate(record.FilePath);
+    if (object->date.empty()) SetCreationDate(record.FilePath, &object->date);
   } else {
     object->mediaClass =
         record.ObjectType == kObjectContainer ? kClassStorageFolder : kClassContainer;
@@ -131,20 +165,26 @@ FseEntry MakePlaylistEntry(const PlaylistEntry& entry, int32_t playlist) {
   return out;
 }
 
-// Makes objects of the first `read` rows of a listing of `parent` or of a search.
-void AppendEntries(const FseRequest& request, std::vector<MediaRecord>* rows, int read, bool search,
-                   int32_t parent, FseLocated* located, std::vector<FseEntry>* out) {
-  out->reserve(out->size() + static_cast<size_t>(std::max(read, 0)));
-  for (int i = 0; i < read; ++i) {
-    FseEntry entry;
-    entry.record = std::move((*rows)[static_cast<size_t>(i)]);
+// Reads up to `wanted` rows of `query` from row `first` straight into new entries at the
+// end of *out and makes their objects: the children of `parent`, or search matches.
+int AppendPage(const FseRequest& request, const Sql& query, int first, int wanted, int* total,
+               bool search, int32_t parent, FseLocated* located, std::vector<FseEntry>* out) {
+  size_t begin = out->size();
+  out->reserve(begin + static_cast<size_t>(std::clamp(wanted, 0, kEntriesReservedMax)));
+  int read = db_browsePage(
+      query, [out] { return &out->emplace_back().record; }, first, wanted, total);
+  // The objects are made once the read is over: a container's child count asks the
+  // library, which the read holds.
+  std::string parentId = std::to_string(parent);
+  for (size_t i = begin; i < out->size(); ++i) {
+    FseEntry& entry = (*out)[i];
     // A match of a search may lie anywhere below the container: it names its own parent.
-    std::string parentId = std::to_string(search ? entry.record.pIndex : parent);
-    FillObject(entry.record, std::move(parentId), true, &entry.object);
+    FillObject(entry.record, search ? std::to_string(entry.record.pIndex) : parentId, true,
+               &entry.object);
     FillChildCount(request, entry.record, &entry.object);
-    out->push_back(std::move(entry));
     ++located->record.ProcessIndex;
   }
+  return read;
 }
 
 // The playlist entry an ObjectID names: only its metadata can be browsed.
@@ -229,8 +269,6 @@ std::unique_ptr<FseLocated> FSE_LocateObject(FileSystemEnumerator* /*fse*/,
       }
       break;
     case kObjectContainer:
-      if (record.ResourcePath.empty() || record.ResourcePath.back() != kSeparator)
-        record.ResourcePath += kSeparator;
       break;
     case 0:
       return nullptr;
@@ -281,11 +319,11 @@ int FSE_GetChildren(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
     }
     return read;
   }
-  std::vector<MediaRecord> rows;
-  int read = db_browsePage(search ? located->searchQuery : sql::Children(parent), &rows,
-                           ClampToInt(request.position), n);
-  AppendEntries(request, &rows, read, search, parent, located, out);
-  return read;
+  if (search)
+    return AppendPage(request, located->searchQuery, ClampToInt(request.position), n, nullptr, true,
+                      parent, located, out);
+  return AppendPage(request, sql::Children(parent), ClampToInt(request.position), n, nullptr, false,
+                    parent, located, out);
 }
 
 int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, FseLocated* located,
@@ -313,10 +351,10 @@ int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
     return 0;  // a search answers through FSE_GetChildren
   }
   std::string parentId = request.objectId == "0" ? "-1" : std::to_string(record.pIndex);
-  out->record = record;
   out->object = CdsMediaObject();
   FillObject(record, std::move(parentId), false, &out->object);
   FillChildCount(request, record, &out->object);
+  out->record = std::move(record);
   ++located->record.ProcessIndex;
   return 1;
 }
@@ -337,14 +375,12 @@ FseAnswer FSE_Answer(FileSystemEnumerator* fse, const FseRequest& request) {
   if (request.kind == kFseSearch) {
     // One run of the search gives the page and the number of matches; the count is asked
     // for separately only when the page is empty (a window past the end).
-    std::vector<MediaRecord> rows;
     int total = -1;
     int wanted = request.requestedCount == 0 ? INT_MAX : ClampToInt(request.requestedCount);
-    int read = db_browsePage(located->searchQuery, &rows, ClampToInt(request.startingIndex), wanted,
-                             &total);
+    AppendPage(request, located->searchQuery, ClampToInt(request.startingIndex), wanted, &total,
+               true, 0, located.get(), &answer.entries);
     answer.totalMatches =
         total >= 0 ? static_cast<uint32_t>(total) : FSE_CountChildren(fse, request, *located);
-    AppendEntries(request, &rows, read, true, 0, located.get(), &answer.entries);
     answer.updateId = static_cast<uint32_t>(FSE_ReleaseObject(std::move(located)));
     return answer;
   }

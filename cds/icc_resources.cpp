@@ -4,7 +4,9 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -100,85 +102,160 @@ bool BuildUrl(IccResourceContext* context, const std::string& namePath, uint32_t
                              kResourceDirectory, url) == 1;
 }
 
-// The item's URL on one address and port, from its path part (empty when the provider
-// rejected the name path: the resource is then not offered).
-bool JoinUrl(std::string_view urlPath, uint32_t address, int port, std::string* url) {
-  if (urlPath.empty()) return false;
-  RP_JoinResourceUrl(Icc_HostAndPort(address, port), urlPath, url);
-  return true;
+// "a.b.c.d:port" into `text`; the bytes are all ones a URL carries as they are.
+std::string_view HostAndPortText(uint32_t address, int port, char (&text)[32]) {
+  char* end = text + sizeof text;
+  char* at = text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    at = std::to_chars(at, end, (address >> shift) & 0xFF).ptr;
+    *at++ = shift == 0 ? ':' : '.';
+  }
+  at = std::to_chars(at, end, port).ptr;
+  return std::string_view(text, static_cast<size_t>(at - text));
 }
 
+// "http://a.b.c.d:port" of an address and port. An answer's URLs use one address and two
+// or three ports, so the last few texts made are kept.
+std::string_view HostPrefix(uint32_t address, int port) {
+  struct Prefix {
+    uint32_t address = 0;
+    int port = -1;
+    size_t length = 0;
+    char text[40];
+  };
+  thread_local Prefix kept[4];
+  thread_local size_t next = 0;
+  for (const Prefix& prefix : kept) {
+    if (prefix.port == port && prefix.address == address)
+      return std::string_view(prefix.text, prefix.length);
+  }
+  Prefix& made = kept[next];
+  next = (next + 1) % std::size(kept);
+  char host[32];
+  std::string_view hostAndPort = HostAndPortText(address, port, host);
+  std::memcpy(made.text, "http://", 7);
+  std::memcpy(made.text + 7, hostAndPort.data(), hostAndPort.size());
+  made.length = 7 + hostAndPort.size();
+  made.address = address;
+  made.port = port;
+  return std::string_view(made.text, made.length);
+}
+
+// The item's URL on one address and port: "http://", host and port, then `urlPath` (its
+// path part, or the folder part of it for a file beside the item) and `tail`, written in
+// one go into *url.
+void WriteUrl(std::string_view urlPath, uint32_t address, int port, std::string_view tail,
+              std::string* url) {
+  std::string_view prefix = HostPrefix(address, port);
+  url->clear();
+  url->reserve(prefix.size() + urlPath.size() + tail.size());
+  url->append(prefix);
+  url->append(urlPath);
+  url->append(tail);
+}
+
+// As WriteUrl, for the file `name` in the item's folder.
+void WriteSiblingUrl(std::string_view urlPath, uint32_t address, int port, std::string_view name,
+                     std::string* url) {
+  std::string_view folder = urlPath.substr(0, urlPath.rfind('/') + 1);
+  WriteUrl(folder, address, port, {}, url);
+  FLibUrl_EscapeAppend(url, name);
+}
+
+// What an item's resources share on every address: the protocolInfo texts and whether a
+// client that cannot play the file gets the encoder's output.
+struct ItemProtocols {
+  std::string first;
+  std::string second;
+  bool transcoded = false;
+};
+
+// The MIME type of an extension. The table never changes and the items of an answer
+// mostly share their extension, so the last one looked up is kept.
+const char* MimeOf(std::string_view extension) {
+  thread_local std::string lastExtension;
+  thread_local const char* lastMime = nullptr;
+  if (lastMime == nullptr || extension != lastExtension) {
+    lastMime = MediaType_MimeForExtension(extension);
+    lastExtension.assign(extension);
+  }
+  return lastMime;
+}
+
+// The protocolInfo of a local file served as it is, with the MIME type of `extension`.
+void WriteProtocolInfo(const std::string& path, std::string_view extension, std::string* out) {
+  const char* mime = MimeOf(extension);
+  std::string_view fourth = MediaType_DlnaFourthField(path, mime);
+  std::string_view http = "http-get:*:";
+  size_t mimeLength = std::strlen(mime);
+  out->clear();
+  out->reserve(http.size() + mimeLength + 1 + fourth.size());
+  out->append(http);
+  out->append(mime, mimeLength);
+  out->push_back(':');
+  out->append(fourth);
+}
+
+// The texts of `facts` and `protocols` are copied for every address but the last, which
+// takes them.
 void AddItemResources(IccResourceContext* context, const MediaRecord& record,
                       std::string_view urlPath, uint32_t address, int webPort, int streamPort,
-                      const ItemFacts& facts, CdsMediaObject* object) {
-  const std::string& namePath = record.VirtualName;
-  std::string extension(platform::PathExtension(namePath));
-  bool mkv = platform::EndsWithNoCase(namePath, "mkv");
+                      bool lastAddress, ItemFacts& facts, ItemProtocols& protocols,
+                      CdsMediaObject* object) {
+  auto take = [lastAddress](std::string& text) {
+    return lastAddress ? std::move(text) : std::string(text);
+  };
+  bool mkv = platform::EndsWithNoCase(record.VirtualName, "mkv");
   bool internet = facts.internet != 0;
 
   // First: as the file is, on the port of the server that sends it best.
   int firstPort = internet || facts.discMember ? streamPort
                   : facts.media                ? (mkv ? context->mkvPort : streamPort)
                                                : webPort;
-  std::string firstProtocol =
-      internet ? MediaType_BuildStreamProtocolInfo(record.FilePath, facts.internet)
-               : MediaType_BuildProtocolInfo(record.FilePath, extension, false);
-  CdsMediaResource first;
-  if (JoinUrl(urlPath, address, firstPort, &first.uri)) {
-    if (internet) first.uri += "&TC&POWER";
-    first.protocolInfo = firstProtocol;
-    FillSizes(record, facts, internet, &first);
-    object->resources.push_back(std::move(first));
-  }
+  CdsMediaResource& first = object->resources.emplace_back();
+  WriteUrl(urlPath, address, firstPort, internet ? "&TC&POWER" : "", &first.uri);
+  first.protocolInfo = protocols.first;
+  FillSizes(record, facts, internet, &first);
 
   // Second: what a client that cannot play the file gets (the encoder's output when the
-  // file is transcoded).
+  // file is transcoded). A file served as it is is described as the first resource
+  // describes it.
   int secondPort = internet || facts.media || facts.discMember ? streamPort : webPort;
-  CdsMediaResource second;
-  // A file served as it is is described as the first resource describes it.
-  bool transcoded = !internet && Transcode_NeedsTranscode(record.FilePath) == 1;
-  second.protocolInfo =
-      transcoded ? MediaType_BuildProtocolInfo(record.FilePath, extension, true) : firstProtocol;
-  if (!JoinUrl(urlPath, address, transcoded ? webPort : secondPort, &second.uri)) return;
-  if (internet || transcoded) {
-    second.uri += "&TC&POWER";
-  } else {
-    second.uri += "&TC";
-  }
+  bool transcoded = protocols.transcoded;
+  CdsMediaResource& second = object->resources.emplace_back();
+  second.protocolInfo = take(transcoded ? protocols.second : protocols.first);
+  WriteUrl(urlPath, address, transcoded ? webPort : secondPort,
+           internet || transcoded ? "&TC&POWER" : "&TC", &second.uri);
   FillSizes(record, facts, internet || transcoded, &second);
-  std::string secondUri = second.uri;
-  object->resources.push_back(std::move(second));
+  int secondUrlPort = transcoded ? webPort : secondPort;
 
   // Cover: the album picture beside the song, through the same server.
   if (facts.coverSize >= 0) {
-    CdsMediaResource cover;
-    cover.uri = secondUri.substr(0, secondUri.rfind('/') + 1) + FLibUrl_Escape(record.CDCover);
-    cover.protocolInfo = facts.coverProtocolInfo;
+    CdsMediaResource& cover = object->resources.emplace_back();
+    WriteSiblingUrl(urlPath, address, secondUrlPort, record.CDCover, &cover.uri);
+    cover.protocolInfo = take(facts.coverProtocolInfo);
     cover.size = facts.coverSize;
-    object->resources.push_back(std::move(cover));
   }
 
   // Subtitle: the file beside the video, through the server that sends the video.
-  CdsMediaResource subtitle;
-  if (facts.subtitleSize >= 0 && JoinUrl(urlPath, address, streamPort, &subtitle.uri)) {
-    subtitle.uri.resize(subtitle.uri.rfind('/') + 1);
-    subtitle.uri += FLibUrl_Escape(record.Subtitle);
-    subtitle.protocolInfo = "http-get:*:" + facts.subtitleMime + ":*";
+  if (facts.subtitleSize >= 0) {
+    CdsMediaResource& subtitle = object->resources.emplace_back();
+    WriteSiblingUrl(urlPath, address, streamPort, record.Subtitle, &subtitle.uri);
+    subtitle.protocolInfo.reserve(13 + facts.subtitleMime.size());
+    subtitle.protocolInfo.append("http-get:*:");
+    subtitle.protocolInfo.append(facts.subtitleMime);
+    subtitle.protocolInfo.append(":*");
     subtitle.size = facts.subtitleSize;
     if (object->captionUri.empty()) {
       object->captionUri = subtitle.uri;
       object->captionType = media::Subtitle_Type(record.Subtitle);
     }
-    object->resources.push_back(std::move(subtitle));
   }
 
   // Album art: the small JPEG made for the item, through the web server that sends the
   // pictures' thumbnails. One URL, on the first address, as clients show one picture.
-  if (facts.albumArt && object->albumArtUri.empty() &&
-      JoinUrl(urlPath, address, webPort, &object->albumArtUri)) {
-    object->albumArtUri.resize(object->albumArtUri.rfind('/') + 1);
-    object->albumArtUri += FLibUrl_Escape(record.AlbumArt);
-  }
+  if (facts.albumArt && object->albumArtUri.empty())
+    WriteSiblingUrl(urlPath, address, webPort, record.AlbumArt, &object->albumArtUri);
 }
 
 // The protocolInfo of album pictures, trusted only while the picture is exactly as it
@@ -293,21 +370,18 @@ void AddDiscResources(IccResourceContext* context, const std::vector<MediaRecord
 
 std::string Icc_HostAndPort(uint32_t address, int port) {
   char text[32];
-  char* end = text + sizeof text;
-  char* at = text;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    at = std::to_chars(at, end, (address >> shift) & 0xFF).ptr;
-    *at++ = shift == 0 ? ':' : '.';
-  }
-  at = std::to_chars(at, end, port).ptr;
-  return std::string(text, at);
+  return std::string(HostAndPortText(address, port, text));
 }
 
 void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
                       const MediaRecord& record, CdsFilter mask, CdsMediaObject* object) {
-  std::vector<uint32_t> addresses = request.addresses;
-  if (addresses.empty()) addresses.push_back(request.localAddress);
-  if ((mask & kFilterAllIp) == 0) addresses.resize(1);
+  const uint32_t* addresses = request.addresses.data();
+  size_t addressCount = request.addresses.size();
+  if (addressCount == 0) {
+    addresses = &request.localAddress;
+    addressCount = 1;
+  }
+  if ((mask & kFilterAllIp) == 0) addressCount = 1;
   int webPort = request.localPort;
 
   // A playlist is presented as a container of its entries; its list file is no media.
@@ -333,16 +407,35 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
     if (facts.internet == 0 && facts.media && !facts.discMember &&
         platform::EndsWithNoCase(record.VirtualName, "mkv"))
       WriteMkvPathFile(record);
-    // One path part serves every port and address the item is offered on.
-    std::string urlPath;
+    // One path part serves every port and address the item is offered on; the provider
+    // may reject the name path, and then no resource is offered. The part is built in a
+    // buffer the chain keeps, as every item of an answer needs one.
+    thread_local std::string urlPath;
     RP_BuildResourcePath(context->provider, record.VirtualName, -1, kResourceDirectory, &urlPath);
-    for (uint32_t address : addresses)
-      AddItemResources(context, record, urlPath, address, webPort, streamPort, facts, object);
+    if (urlPath.empty()) return;
+    ItemProtocols protocols;
+    std::string_view extension = platform::PathExtension(record.VirtualName);
+    if (facts.internet != 0) {
+      protocols.first = MediaType_BuildStreamProtocolInfo(record.FilePath, facts.internet);
+    } else {
+      WriteProtocolInfo(record.FilePath, extension, &protocols.first);
+      protocols.transcoded =
+          Transcode_IsMarkedAvi(record.FilePath) == 1 ||
+          Transcode_NeedsTranscodeByMime(MimeOf(platform::PathExtension(record.FilePath))) == 1;
+      if (protocols.transcoded)
+        protocols.second = MediaType_BuildProtocolInfo(record.FilePath, extension, true);
+    }
+    size_t perAddress = 2 + (facts.coverSize >= 0 ? 1 : 0) + (facts.subtitleSize >= 0 ? 1 : 0);
+    object->resources.reserve(object->resources.size() + perAddress * addressCount);
+    for (size_t i = 0; i < addressCount; ++i)
+      AddItemResources(context, record, urlPath, addresses[i], webPort, streamPort,
+                       i + 1 == addressCount, facts, protocols, object);
     return;
   }
   if (!IsDiscContainer(record)) return;
   std::vector<MediaRecord> files = DiscVideoFiles(record);
   if (files.empty()) return;
   int streamPort = StreamPort(context, webPort);
-  for (uint32_t address : addresses) AddDiscResources(context, files, address, streamPort, object);
+  for (size_t i = 0; i < addressCount; ++i)
+    AddDiscResources(context, files, addresses[i], streamPort, object);
 }

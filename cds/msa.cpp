@@ -209,9 +209,20 @@ void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions
 // objects are all in memory already, and writing each piece as it comes costs a chunk
 // and a system call per object. The body keeps the layout of the streamed envelope
 // (kSoapStreamedOpening), which clients have always been sent.
+namespace {
+
+// The answers of the logic's chain are gathered in one buffer kept from answer to
+// answer, so that a large answer is neither allocated afresh nor copied as it grows. A
+// rare huge answer's memory is given back rather than kept.
+constexpr size_t kKeptAnswerCapacity = 1 << 20;
+thread_local std::string t_answerBuffer;
+
+}  // namespace
+
 void MSA_BeginResult(const MslRequest& request) {
   std::string_view action = ActionOf(request);
   std::string& body = request.answerBody;
+  if (body.capacity() < t_answerBuffer.capacity()) body.swap(t_answerBuffer);
   body.clear();
   body += kSoapStreamedOpening;
   body += action;
@@ -239,7 +250,11 @@ void MSA_FinishResult(const MslRequest& request, uint32_t numberReturned, uint32
   body += "Response>\r\n   </s:Body>\r\n</s:Envelope>";
   if (request.session != nullptr)
     FLibWebServer_SendWhole(request.session, 200, "OK", kSoapResponseHeaders, body);
-  std::string().swap(body);  // a large answer's memory is not kept with the request
+  // The request's memory is not kept with the request; the chain keeps it for the next.
+  body.clear();
+  if (body.capacity() <= kKeptAnswerCapacity && body.capacity() > t_answerBuffer.capacity())
+    body.swap(t_answerBuffer);
+  std::string().swap(body);
 }
 
 void MSA_SendError(const MslRequest& request, int code, std::string_view text) {

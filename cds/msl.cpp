@@ -3,6 +3,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/file_info.h"
 #include "platform/log.h"
 #include "upnp/chain.h"
 #include "upnp/web_server.h"
@@ -98,6 +99,9 @@ size_t MSL_ProcessQueue(MediaServerLogic* logic) {
 }
 
 void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
+  // The items of one answer share files (an album's cover and art): each is looked at once
+  // per answer, and the whole answer sees one state of it.
+  platform::FileLookupMemo lookups;
   CdsFilter mask = CdsToDidl_ParseFilter(request->filter);
   FseRequest query;
   query.kind = request->kind;

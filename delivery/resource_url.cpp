@@ -1,6 +1,7 @@
 #include "delivery/resource_url.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 
 #include "library/library.h"
@@ -27,6 +28,20 @@ std::string Slashed(std::string_view path) {
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
          platform::AsciiEqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool IsSlash(char c) { return c == '/' || c == '\\'; }
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether `path`, read with every '\\' as '/', begins with `prefix` (case ignored).
+bool StartsWithSlashedNoCase(std::string_view path, std::string_view prefix) {
+  if (path.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = path[i] == '\\' ? '/' : path[i];
+    if (LowerAscii(c) != LowerAscii(prefix[i])) return false;
+  }
+  return true;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -193,49 +208,75 @@ int RP_AddBaseDirectory(ResourceProvider* provider, std::string_view path) {
 int RP_BuildResourcePath(ResourceProvider* provider, std::string_view localPath, int baseHint,
                          std::string_view virtualDirectory, std::string* escaped) {
   escaped->clear();
-  const std::string path = Slashed(localPath);
-  std::string form;
+  // The path is read as if every '\\' were '/', without a slashed copy of it: the URL
+  // part is the escaped form prefix followed by the escaped slashed rest.
+  char number[16];
+  std::string_view prefix;
+  std::string_view rest;
+  bool found = false;
   {
     std::lock_guard lock(provider->Lock);
     const std::vector<std::string>& bases = provider->BaseDirectories;
     int base = -1;
     if (baseHint >= 0 && static_cast<size_t>(baseHint) < bases.size() &&
-        StartsWithNoCase(path, bases[static_cast<size_t>(baseHint)]))
+        StartsWithSlashedNoCase(localPath, bases[static_cast<size_t>(baseHint)]))
       base = baseHint;
     for (size_t i = 0; base < 0 && i < bases.size(); ++i) {
-      if (platform::AsciiEqualsNoCase(bases[i], path)) base = static_cast<int>(i);
+      if (bases[i].size() == localPath.size() && StartsWithSlashedNoCase(localPath, bases[i]))
+        base = static_cast<int>(i);
     }
     if (base >= 0) {
-      std::string_view rest = std::string_view(path).substr(
-          std::min(path.size(), bases[static_cast<size_t>(base)].size()));
-      while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-      form = "/" + std::to_string(base) + "/" + std::string(rest);
+      rest = localPath.substr(std::min(localPath.size(), bases[static_cast<size_t>(base)].size()));
+      while (!rest.empty() && IsSlash(rest.front())) rest.remove_prefix(1);
+      number[0] = '/';
+      char* end = std::to_chars(number + 1, number + sizeof number - 1, base).ptr;
+      *end++ = '/';
+      prefix = std::string_view(number, static_cast<size_t>(end - number));
+      found = true;
     }
   }
-  if (form.empty()) {
-    if (path.compare(0, 2, "./") == 0) {
-      form = "/_/" + path.substr(2);
-    } else if (path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' && path[2] == '/') {
-      form = std::string("/__") + path[0] + "/" + path.substr(3);
-    } else if (!path.empty() && path[0] == '/') {
-      form = "/___/" + path.substr(1);
+  if (!found) {
+    if (localPath.size() >= 2 && localPath[0] == '.' && IsSlash(localPath[1])) {
+      prefix = "/_/";
+      rest = localPath.substr(2);
+    } else if (localPath.size() >= 3 && IsLetter(localPath[0]) && localPath[1] == ':' &&
+               IsSlash(localPath[2])) {
+      number[0] = '/';
+      number[1] = '_';
+      number[2] = '_';
+      number[3] = localPath[0];
+      number[4] = '/';
+      prefix = std::string_view(number, 5);
+      rest = localPath.substr(3);
+    } else if (!localPath.empty() && IsSlash(localPath[0])) {
+      prefix = "/___/";
+      rest = localPath.substr(1);
     } else {
       platform::Logf("WARNING: Application layer provided invalid localFilePath=%s\r\n",
-                     path.c_str());
+                     Slashed(localPath).c_str());
       return 0;
     }
   }
   // Escaping goes byte by byte, so the parts of a URL may be escaped one by one.
-  escaped->reserve(1 + virtualDirectory.size() + FLibUrl_EscapedLength(form));
+  escaped->reserve(1 + 3 * (virtualDirectory.size() + prefix.size() + rest.size()));
   escaped->push_back('/');
-  escaped->append(FLibUrl_Escape(virtualDirectory));
-  escaped->append(FLibUrl_Escape(form));
+  FLibUrl_EscapeAppend(escaped, virtualDirectory);
+  FLibUrl_EscapeAppend(escaped, prefix);
+  for (size_t backslash = rest.find('\\'); backslash != std::string_view::npos;
+       backslash = rest.find('\\')) {
+    FLibUrl_EscapeAppend(escaped, rest.substr(0, backslash));
+    escaped->push_back('/');
+    rest.remove_prefix(backslash + 1);
+  }
+  FLibUrl_EscapeAppend(escaped, rest);
   return 1;
 }
 
 void RP_JoinResourceUrl(std::string_view hostAndPort, std::string_view path, std::string* url) {
-  url->assign("http://");
-  url->append(FLibUrl_Escape(hostAndPort));
+  url->clear();
+  url->reserve(7 + 3 * hostAndPort.size() + path.size());
+  url->append("http://");
+  FLibUrl_EscapeAppend(url, hostAndPort);
   url->append(path);
 }
 

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -49,6 +51,11 @@ constexpr size_t kCountsRemembered = 64;
 // A jump to this row or further into a plain listing is read by row number: below it,
 // walking the rows before the page costs less than ordering the whole listing once.
 constexpr int kJumpByRowNumberFrom = 4096;
+
+// A page read into a vector reserves room for this many rows at most up front: a wanted
+// count may be "everything".
+constexpr int kPageReserveMax = 256;
+
 // Listings read by row number start with this; their rows are whole records.
 constexpr std::string_view kPlainListing = "select * from FSE_QueryState where ";
 
@@ -57,6 +64,37 @@ struct StatementDeleter {
 };
 using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
+// Which record field a result column fills.
+enum class Field {
+  kNone,
+  kMyIndex,
+  kPIndex,
+  kFlags,
+  kObjectType,
+  kProcessObjectType,
+  kFilePathLen,
+  kFilePath,
+  kFileNameLen,
+  kFileName,
+  kIsSearchable,
+  kProcessIndex,
+  kProcessUpdateID,
+  kAlbum,
+  kTitle,
+  kAuthor,
+  kGenre,
+  kTrackNo,
+  kYear,
+  kDuration,
+  kBitrate,
+  kFileSize,
+  kFileType,
+  kInternetFlags,
+  kCDCover,
+  kSubtitle,
+  kAlbumArt,
+};
+
 // The persistent paged read: a statement positioned somewhere in the query's rows.
 struct BrowseCursor {
   Sql query;
@@ -64,7 +102,8 @@ struct BrowseCursor {
   bool stale = true;
   const char* order = nullptr;  // the order clause the statement reads in
   StatementPtr statement;
-  int position = -1;  // the row the next step returns; -1 when not positioned
+  std::vector<Field> fields;  // what each of the statement's columns fills
+  int position = -1;          // the row the next step returns; -1 when not positioned
 };
 
 // A count of a query's rows, kept while nothing was written: TVs ask for the total of the
@@ -211,68 +250,66 @@ class QueryUse {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-// Which record field a result column fills.
-enum class Field {
-  kNone,
-  kMyIndex,
-  kPIndex,
-  kFlags,
-  kObjectType,
-  kProcessObjectType,
-  kFilePathLen,
-  kFilePath,
-  kFileNameLen,
-  kFileName,
-  kIsSearchable,
-  kProcessIndex,
-  kProcessUpdateID,
-  kAlbum,
-  kTitle,
-  kAuthor,
-  kGenre,
-  kTrackNo,
-  kYear,
-  kDuration,
-  kBitrate,
-  kFileSize,
-  kFileType,
-  kInternetFlags,
-  kCDCover,
-  kSubtitle,
-  kAlbumArt,
+// The columns that fill record fields, by lower-case name.
+constexpr std::pair<std::string_view, Field> kFields[] = {
+    {"myindex", Field::kMyIndex},
+    {"pindex", Field::kPIndex},
+    {"flags", Field::kFlags},
+    {"objecttype", Field::kObjectType},
+    {"processobjecttype", Field::kProcessObjectType},
+    {"filepathlen", Field::kFilePathLen},
+    {"filepath", Field::kFilePath},
+    {"filenamelen", Field::kFileNameLen},
+    {"filename", Field::kFileName},
+    {"issearchable", Field::kIsSearchable},
+    {"processindex", Field::kProcessIndex},
+    {"processupdateid", Field::kProcessUpdateID},
+    {"album", Field::kAlbum},
+    {"title", Field::kTitle},
+    {"author", Field::kAuthor},
+    {"genre", Field::kGenre},
+    {"trackno", Field::kTrackNo},
+    {"year", Field::kYear},
+    {"duration", Field::kDuration},
+    {"bitrate", Field::kBitrate},
+    {"filesize", Field::kFileSize},
+    {"filetype", Field::kFileType},
+    {"internetflags", Field::kInternetFlags},
+    {"cdcover", Field::kCDCover},
+    {"subtitle", Field::kSubtitle},
+    {"albumart", Field::kAlbumArt},
 };
 
+// Column names are short ASCII words: they are matched without building a string.
 Field FieldOfColumn(const char* name) {
-  static const std::map<std::string, Field, std::less<>> kFields = {
-      {"myindex", Field::kMyIndex},
-      {"pindex", Field::kPIndex},
-      {"flags", Field::kFlags},
-      {"objecttype", Field::kObjectType},
-      {"processobjecttype", Field::kProcessObjectType},
-      {"filepathlen", Field::kFilePathLen},
-      {"filepath", Field::kFilePath},
-      {"filenamelen", Field::kFileNameLen},
-      {"filename", Field::kFileName},
-      {"issearchable", Field::kIsSearchable},
-      {"processindex", Field::kProcessIndex},
-      {"processupdateid", Field::kProcessUpdateID},
-      {"album", Field::kAlbum},
-      {"title", Field::kTitle},
-      {"author", Field::kAuthor},
-      {"genre", Field::kGenre},
-      {"trackno", Field::kTrackNo},
-      {"year", Field::kYear},
-      {"duration", Field::kDuration},
-      {"bitrate", Field::kBitrate},
-      {"filesize", Field::kFileSize},
-      {"filetype", Field::kFileType},
-      {"internetflags", Field::kInternetFlags},
-      {"cdcover", Field::kCDCover},
-      {"subtitle", Field::kSubtitle},
-      {"albumart", Field::kAlbumArt},
-  };
-  auto it = kFields.find(platform::AsciiLower(name ? name : ""));
-  return it == kFields.end() ? Field::kNone : it->second;
+  if (name == nullptr) return Field::kNone;
+  char lower[24];
+  size_t n = 0;
+  for (; name[n] != '\0'; ++n) {
+    if (n == sizeof lower) return Field::kNone;  // longer than any known column
+    char c = name[n];
+    lower[n] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  std::string_view key(lower, n);
+  for (const auto& [column, field] : kFields) {
+    if (column == key) return field;
+  }
+  return Field::kNone;
+}
+
+// A plain listing reads only the columns that fill record fields: the sort keys and the
+// other columns no field takes cost a column read each per row.
+std::string RecordColumnsOnly(const std::string& text) {
+  if (!text.starts_with(kPlainListing)) return text;
+  static const std::string kSelect = [] {
+    std::string select = "select ";
+    for (const auto& [column, field] : kFields) {
+      if (select.size() > 7) select += ", ";
+      select += column;
+    }
+    return select + " from FSE_QueryState where ";
+  }();
+  return kSelect + text.substr(kPlainListing.size());
 }
 
 std::vector<Field> ColumnFields(sqlite3_stmt* stmt) {
@@ -283,18 +320,49 @@ std::vector<Field> ColumnFields(sqlite3_stmt* stmt) {
   return fields;
 }
 
+// The length of `text` cut to a field of `fieldSize` bytes (terminator included), never
+// inside a UTF-8 sequence: the rule of platform::Utf8CapInPlace, applied before copying.
+size_t CappedLength(const char* text, size_t size, size_t fieldSize) {
+  size_t limit = fieldSize == 0 ? 0 : fieldSize - 1;
+  if (size <= limit) return size;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return cut;
+}
+
+// Copies column `i` into *out, reusing its buffer.
+void AssignColumnText(sqlite3_stmt* stmt, int i, size_t fieldSize, std::string* out) {
+  const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+  if (text == nullptr) {
+    out->clear();
+    return;
+  }
+  size_t size = static_cast<size_t>(sqlite3_column_bytes(stmt, i));
+  out->assign(text, CappedLength(text, size, fieldSize));
+}
+
 std::string ColumnText(sqlite3_stmt* stmt, int i, size_t fieldSize) {
-  const unsigned char* text = sqlite3_column_text(stmt, i);
-  if (text == nullptr) return {};
-  std::string value(reinterpret_cast<const char*>(text),
-                    static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
-  platform::Utf8CapInPlace(value, fieldSize);
+  std::string value;
+  AssignColumnText(stmt, i, fieldSize, &value);
   return value;
 }
 
-// The copy rule: every column by name into the record, texts cut to their fields.
-void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* r) {
-  *r = MediaRecord{};
+// "\<myIndex>\<fileName>" into *name, capped like the record field.
+void SetVirtualName(int32_t myIndex, const std::string& fileName, std::string* name) {
+  char digits[16];
+  char* end = std::to_chars(digits, digits + sizeof digits, myIndex).ptr;
+  name->clear();
+  name->reserve(2 + static_cast<size_t>(end - digits) + fileName.size());
+  name->push_back('\\');
+  name->append(digits, end);
+  name->push_back('\\');
+  name->append(fileName);
+  platform::Utf8CapInPlace(*name, kRecordPathField);
+}
+
+// The copy rule: every column by name into the record, texts cut to their fields. *r
+// must hold the defaults of a new record (CopyRow resets it first).
+void CopyFreshRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* r) {
   for (size_t c = 0; c < fields.size(); ++c) {
     int i = static_cast<int>(c);
     auto i32 = [&] { return static_cast<int32_t>(sqlite3_column_int64(stmt, i)); };
@@ -320,13 +388,13 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
         r->FilePathLen = i32();
         break;
       case Field::kFilePath:
-        r->FilePath = ColumnText(stmt, i, kRecordPathField);
+        AssignColumnText(stmt, i, kRecordPathField, &r->FilePath);
         break;
       case Field::kFileNameLen:
         r->FileNameLen = i32();
         break;
       case Field::kFileName:
-        r->FileName = ColumnText(stmt, i, kRecordPathField);
+        AssignColumnText(stmt, i, kRecordPathField, &r->FileName);
         break;
       case Field::kIsSearchable:
         r->isSearchable = i32();
@@ -338,16 +406,16 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
         r->ProcessUpdateID = i32();
         break;
       case Field::kAlbum:
-        r->Album = ColumnText(stmt, i, kRecordTagField);
+        AssignColumnText(stmt, i, kRecordTagField, &r->Album);
         break;
       case Field::kTitle:
-        r->Title = ColumnText(stmt, i, kRecordTagField);
+        AssignColumnText(stmt, i, kRecordTagField, &r->Title);
         break;
       case Field::kAuthor:
-        r->Author = ColumnText(stmt, i, kRecordTagField);
+        AssignColumnText(stmt, i, kRecordTagField, &r->Author);
         break;
       case Field::kGenre:
-        r->Genre = ColumnText(stmt, i, kRecordTagField);
+        AssignColumnText(stmt, i, kRecordTagField, &r->Genre);
         break;
       case Field::kTrackNo:
         r->TrackNo = i32();
@@ -365,25 +433,29 @@ void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* 
         r->FileSize = sqlite3_column_int64(stmt, i);
         break;
       case Field::kFileType:
-        r->FileType = ColumnText(stmt, i, kRecordFileTypeField);
+        AssignColumnText(stmt, i, kRecordFileTypeField, &r->FileType);
         break;
       case Field::kInternetFlags:
         r->InternetFlags = i32();
         break;
       case Field::kCDCover:
-        r->CDCover = ColumnText(stmt, i, kRecordPathField);
+        AssignColumnText(stmt, i, kRecordPathField, &r->CDCover);
         break;
       case Field::kSubtitle:
-        r->Subtitle = ColumnText(stmt, i, kRecordPathField);
+        AssignColumnText(stmt, i, kRecordPathField, &r->Subtitle);
         break;
       case Field::kAlbumArt:
-        r->AlbumArt = ColumnText(stmt, i, kRecordPathField);
+        AssignColumnText(stmt, i, kRecordPathField, &r->AlbumArt);
         break;
     }
   }
-  r->ResourcePath = r->FilePath;
-  r->VirtualName = MakeVirtualName(r->MyIndex, r->FileName);
+  SetVirtualName(r->MyIndex, r->FileName, &r->VirtualName);
   r->EnumLink = 0;
+}
+
+void CopyRow(sqlite3_stmt* stmt, const std::vector<Field>& fields, MediaRecord* r) {
+  *r = MediaRecord{};
+  CopyFreshRow(stmt, fields, r);
 }
 
 bool ExecScriptLocked(const char* script) {
@@ -771,8 +843,8 @@ void CloseAndCompactLocked() {
 }  // namespace
 
 std::string MakeVirtualName(int32_t myIndex, const std::string& fileName) {
-  std::string name = "\\" + std::to_string(myIndex) + "\\" + fileName;
-  platform::Utf8CapInPlace(name, kRecordPathField);
+  std::string name;
+  SetVirtualName(myIndex, fileName, &name);
   return name;
 }
 
@@ -1002,7 +1074,7 @@ namespace {
 // The page of `query` in `order` from row `first`, read by row number; nothing when the
 // row numbers cannot be read (the caller then walks to the page).
 std::optional<int> PageByRowNumberLocked(const Sql& query, const char* order, int first, int wanted,
-                                         std::vector<MediaRecord>* out) {
+                                         const std::function<MediaRecord*()>& slot) {
   RowOrder& kept = g_lib.rowOrder;
   WriteMark mark = CurrentWriteMarkLocked();
   if (mark.dataVersion < 0) return std::nullopt;
@@ -1023,7 +1095,8 @@ std::optional<int> PageByRowNumberLocked(const Sql& query, const char* order, in
     kept.order = order;
     kept.mark = mark;
   }
-  sqlite3_stmt* row = PrepareLocked("select * from FSE_QueryState where rowid = ?");
+  sqlite3_stmt* row =
+      PrepareLocked(RecordColumnsOnly("select * from FSE_QueryState where rowid = ?"));
   if (row == nullptr) return std::nullopt;
   std::vector<Field> fields = ColumnFields(row);
   int copied = 0;
@@ -1031,8 +1104,7 @@ std::optional<int> PageByRowNumberLocked(const Sql& query, const char* order, in
     sqlite3_reset(row);
     sqlite3_bind_int64(row, 1, kept.rowids[i]);
     if (sqlite3_step(row) != SQLITE_ROW) continue;
-    out->emplace_back();
-    CopyRow(row, fields, &out->back());
+    CopyFreshRow(row, fields, slot());
     ++copied;
   }
   sqlite3_reset(row);
@@ -1041,9 +1113,8 @@ std::optional<int> PageByRowNumberLocked(const Sql& query, const char* order, in
 
 }  // namespace
 
-int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted,
-                  int* total) {
-  out->clear();
+int db_browsePage(const Sql& query, const std::function<MediaRecord*()>& slot, int first,
+                  int wanted, int* total) {
   if (total != nullptr) *total = -1;
   if (first < 0 || wanted <= 0) return 0;
   std::lock_guard lock(g_dbMutex);
@@ -1069,7 +1140,8 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
         }
       }
     }
-    std::string text = query.text + (internet ? kStoredOrder : kSortedOrder) + " limit -1 offset ?";
+    std::string text = RecordColumnsOnly(query.text) + (internet ? kStoredOrder : kSortedOrder) +
+                       " limit -1 offset ?";
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v3(g_lib.db, text.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
         SQLITE_OK) {
@@ -1078,6 +1150,7 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
       return 0;
     }
     cursor.statement.reset(raw);
+    cursor.fields = ColumnFields(raw);
     cursor.order = internet ? kStoredOrder : kSortedOrder;
     cursor.query = query;
     cursor.haveQuery = true;
@@ -1085,7 +1158,7 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
   }
   if (cursor.position != first && first >= kJumpByRowNumberFrom && total == nullptr &&
       query.text.starts_with(kPlainListing)) {
-    if (std::optional<int> copied = PageByRowNumberLocked(query, cursor.order, first, wanted, out))
+    if (std::optional<int> copied = PageByRowNumberLocked(query, cursor.order, first, wanted, slot))
       return *copied;
   }
   sqlite3_stmt* stmt = cursor.statement.get();
@@ -1097,7 +1170,6 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
     sqlite3_bind_int64(stmt, static_cast<int>(query.values.size()) + 1, first);
     cursor.position = first;
   }
-  std::vector<Field> fields = ColumnFields(stmt);
   int countColumn = -1;
   for (int c = 0; total != nullptr && c < sqlite3_column_count(stmt); ++c) {
     if (platform::AsciiEqualsNoCase(sqlite3_column_name(stmt, c), kMatchCountColumn))
@@ -1116,12 +1188,19 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
       sqlite3_int64 count = sqlite3_column_int64(stmt, countColumn);
       *total = count < 0 ? -1 : count > INT_MAX ? INT_MAX : static_cast<int>(count);
     }
-    out->emplace_back();
-    CopyRow(stmt, fields, &out->back());
+    CopyFreshRow(stmt, cursor.fields, slot());
     ++copied;
     ++cursor.position;
   }
   return copied;
+}
+
+int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted,
+                  int* total) {
+  out->clear();
+  out->reserve(static_cast<size_t>(std::clamp(wanted, 0, kPageReserveMax)));
+  return db_browsePage(
+      query, [out] { return &out->emplace_back(); }, first, wanted, total);
 }
 
 void db_invalidateBrowse() {

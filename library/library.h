@@ -77,6 +77,10 @@ const std::vector<MediaRecord>& db_selectResults();
 // such column.
 int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, int wanted,
                   int* total = nullptr);
+// The same read, copying each row into the record `slot` returns (a new, default one; it
+// is called once per row, under the library's lock, so it must not call the library).
+int db_browsePage(const Sql& query, const std::function<MediaRecord*()>& slot, int first,
+                  int wanted, int* total = nullptr);
 inline constexpr const char* kMatchCountColumn = "MatchCount";
 void db_invalidateBrowse();
 void db_forgetBrowseQuery();

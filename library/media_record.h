@@ -37,8 +37,6 @@ struct MediaRecord {
   std::string CDCover;
   int32_t ObjectType = 0;
   std::string FilePath;
-  // A second copy of FilePath that the enumerator may rewrite.
-  std::string ResourcePath;
   std::string FileName;
   int32_t FilePathLen = 0;
   int32_t FileNameLen = 0;

@@ -1,9 +1,12 @@
 // File information for the scanner and the delivery code. Symbolic links are followed.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace platform {
 
@@ -35,5 +38,24 @@ std::optional<FileStamp> StampOf(const std::string& path);
 // The stamp of an existing entry that is not a directory (FileExists and the size in one
 // look-up); nothing otherwise.
 std::optional<FileStamp> FileStampOf(const std::string& path);
+
+// While one lives on a thread, the look-ups above on that thread ask the file system once
+// per path: an answer about many objects that share a file (an album's cover, its art)
+// looks at it once, and sees one state of it from start to end. Another memo made while
+// one is active adds nothing.
+class FileLookupMemo {
+ public:
+  FileLookupMemo();
+  ~FileLookupMemo();
+  FileLookupMemo(const FileLookupMemo&) = delete;
+  FileLookupMemo& operator=(const FileLookupMemo&) = delete;
+
+  // The path's attributes through the memo; false when the path cannot be looked at.
+  bool Look(const std::string& path, struct statx* out);
+
+ private:
+  bool active_ = false;
+  std::unordered_map<std::string, std::optional<struct statx>> looked_;
+};
 
 }  // namespace platform

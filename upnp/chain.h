@@ -57,6 +57,9 @@ struct FLibChain {
   std::vector<std::unique_ptr<FLibModule>> Modules;
   std::atomic<bool> Running{false};
   bool Ended = false;
+  // A wake asked for by the chain's own thread: the next wait does not block. Only that
+  // thread reads or writes it.
+  bool WokenFromWithin = false;
 
   FLibChain() = default;
   FLibChain(const FLibChain&) = delete;

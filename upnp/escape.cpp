@@ -103,21 +103,25 @@ size_t FLibXml_UnescapeInPlace(std::string* text) {
   return length;
 }
 
-std::string FLibUrl_Escape(std::string_view text) {
+void FLibUrl_EscapeAppend(std::string* out, std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(FLibUrl_EscapedLength(text));
   // Runs of safe bytes, most of a URL, are copied whole.
   size_t safe = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto u = static_cast<unsigned char>(text[i]);
     if (IsUrlSafe(u)) continue;
-    out.append(text.data() + safe, i - safe);
+    out->append(text.data() + safe, i - safe);
     const char escaped[3] = {'%', kHex[u >> 4], kHex[u & 0x0F]};
-    out.append(escaped, sizeof escaped);
+    out->append(escaped, sizeof escaped);
     safe = i + 1;
   }
-  out.append(text.data() + safe, text.size() - safe);
+  out->append(text.data() + safe, text.size() - safe);
+}
+
+std::string FLibUrl_Escape(std::string_view text) {
+  std::string out;
+  out.reserve(FLibUrl_EscapedLength(text));
+  FLibUrl_EscapeAppend(&out, text);
   return out;
 }
 

@@ -22,6 +22,8 @@ size_t FLibXml_UnescapeInPlace(std::string* text);
 // URL: keeps letters, digits and ";/?:@=+$-_.*" and writes every other byte as "%XX"
 // (upper-case hexadecimal): "a b" -> "a%20b".
 std::string FLibUrl_Escape(std::string_view text);
+// FLibUrl_Escape(text) added to the end of *out.
+void FLibUrl_EscapeAppend(std::string* out, std::string_view text);
 
 // The length of FLibUrl_Escape(text) (no terminator counted).
 size_t FLibUrl_EscapedLength(std::string_view text);

@@ -29,6 +29,8 @@ uint16_t FLibRandomPort() {
 bool FLibSetNonBlocking(int fd) {
   int flags = ::fcntl(fd, F_GETFL, 0);
   if (flags < 0) return false;
+  // Accepted sockets usually come non-blocking already; a second call costs one per connection.
+  if (flags & O_NONBLOCK) return true;
   return ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 

@@ -332,6 +332,12 @@ def check_renderer(cd, items, desktop, server):
     """gmediarender plays an MP3, an AVI and an MP4 of the server's, told to by a GUPnP
     control point with the server's own DIDL-Lite as metadata."""
     renderer = Renderer()
+    if not renderer.found:
+        # On a loaded machine gmediarender now and then never announces itself; that is
+        # the renderer's start, not the server: one fresh renderer tries again.
+        print("     gmediarender was not found; a new one is started", flush=True)
+        renderer.stop()
+        renderer = Renderer()
     try:
         if not check(renderer.found, "GUPnP finds gmediarender"):
             return

@@ -23,10 +23,13 @@ import argparse
 import http.client
 import json
 import math
+import os
 import re
 import select
 import socket
+import subprocess
 import sys
+import tempfile
 import time
 import urllib.parse
 import xml.etree.ElementTree as ET
@@ -134,12 +137,7 @@ class Client:
         self.conn.close()
 
     def call(self, action, arguments):
-        args = "".join("<%s>%s</%s>" % (k, xml_escape(v), k) for k, v in arguments)
-        body = ('<?xml version="1.0" encoding="utf-8"?>'
-                '<s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
-                's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
-                '<u:%s xmlns:u="%s">%s</u:%s></s:Body></s:Envelope>'
-                % (action, CDS, args, action)).encode("utf-8")
+        body = soap_body(action, arguments)
         headers = {"Content-Type": 'text/xml; charset="utf-8"',
                    "SOAPACTION": '"%s#%s"' % (CDS, action),
                    "Connection": "close" if self.fresh else "keep-alive"}
@@ -164,6 +162,15 @@ class Client:
         if response.status != 200:
             fail("%s answered HTTP %d" % (action, response.status), text)
         return text
+
+
+def soap_body(action, arguments):
+    args = "".join("<%s>%s</%s>" % (k, xml_escape(v), k) for k, v in arguments)
+    return ('<?xml version="1.0" encoding="utf-8"?>'
+            '<s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
+            's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
+            '<u:%s xmlns:u="%s">%s</u:%s></s:Body></s:Envelope>'
+            % (action, CDS, args, action)).encode("utf-8")
 
 
 def xml_escape(text):
@@ -219,18 +226,24 @@ def parse_answer(action, text):
     return objects, numbers["NumberReturned"], numbers["TotalMatches"], text
 
 
+def browse_arguments(object_id, flag, start, count):
+    return [("ObjectID", object_id), ("BrowseFlag", flag), ("Filter", "*"),
+            ("StartingIndex", str(start)), ("RequestedCount", str(count)), ("SortCriteria", "")]
+
+
+def search_arguments(container_id, criteria, start, count):
+    return [("ContainerID", container_id), ("SearchCriteria", criteria), ("Filter", "*"),
+            ("StartingIndex", str(start)), ("RequestedCount", str(count)), ("SortCriteria", "")]
+
+
 def browse(client, object_id, flag, start, count):
-    text = client.call("Browse", [("ObjectID", object_id), ("BrowseFlag", flag), ("Filter", "*"),
-                                  ("StartingIndex", str(start)),
-                                  ("RequestedCount", str(count)), ("SortCriteria", "")])
-    return parse_answer("Browse", text)
+    return parse_answer("Browse", client.call("Browse", browse_arguments(object_id, flag, start,
+                                                                         count)))
 
 
 def search(client, container_id, criteria, start, count):
-    text = client.call("Search", [("ContainerID", container_id), ("SearchCriteria", criteria),
-                                  ("Filter", "*"), ("StartingIndex", str(start)),
-                                  ("RequestedCount", str(count)), ("SortCriteria", "")])
-    return parse_answer("Search", text)
+    return parse_answer("Search", client.call("Search", search_arguments(container_id, criteria,
+                                                                         start, count)))
 
 
 def find_all_music(client, title="all music", levels=3):
@@ -264,6 +277,31 @@ def percentile(sorted_values, p):
     return sorted_values[rank - 1]
 
 
+def timed(timer, client, action, arguments, returned, requests, check):
+    """Times `requests` calls with the timing program (its own cost stays small and alike for
+    every server), which checks each answer's status and NumberReturned; the last answer is
+    then checked in full here. Returns the sorted times in seconds and the connections used."""
+    with tempfile.TemporaryDirectory() as scratch:
+        body = os.path.join(scratch, "request.xml")
+        last = os.path.join(scratch, "answer.xml")
+        with open(body, "wb") as f:
+            f.write(soap_body(action, arguments))
+        command = [timer, client.host, str(client.port), client.path, action, body,
+                   str(requests), str(returned), "--last", last]
+        if client.fresh:
+            command.append("--fresh")
+        done = subprocess.run(command, capture_output=True, text=True)
+        if done.returncode != 0:
+            fail("the timing client failed: " + done.stderr.strip())
+        with open(last, "rb") as f:
+            check(f.read().decode("utf-8", "replace"))
+    used = re.search(r"connections (\d+)", done.stderr)
+    times = sorted(int(line) / 1e6 for line in done.stdout.split())
+    if len(times) != requests or used is None:
+        fail("the timing client printed %d times for %d requests" % (len(times), requests))
+    return times, int(used.group(1))
+
+
 def measure(args):
     location = args.location or ssdp_location(args.discover_seconds)
     url = control_url(location)
@@ -290,31 +328,36 @@ def measure(args):
                  % (args.word, matches, args.search_count))
         criteria = 'dc:title contains "%s"' % args.word.replace('"', '\\"')
 
+        # Each kind: the action, its arguments, the NumberReturned every answer must hold,
+        # and the full check of an answer's text.
         def browse_page(start):
-            def run():
-                objects, returned, matched, text = browse(client, all_music,
-                                                          "BrowseDirectChildren", start, PAGE)
+            def check(text):
+                _, returned, matched, _ = parse_answer("Browse", text)
                 if returned != page_expect or matched != total:
                     fail("Browse of %s from %d: NumberReturned %d (expected %d), TotalMatches %d "
                          "(expected %d)" % (all_music, start, returned, page_expect, matched,
                                             total), text)
-            return run
+            return ("Browse", browse_arguments(all_music, "BrowseDirectChildren", start, PAGE),
+                    page_expect, check)
 
-        def metadata():
-            objects, returned, _, text = browse(client, item, "BrowseMetadata", 0, 0)
+        def check_metadata(text):
+            objects, returned, _, _ = parse_answer("Browse", text)
             if returned != 1 or objects[0]["id"] != item:
                 fail("BrowseMetadata of %s: NumberReturned %d (expected 1)" % (item, returned),
                      text)
 
-        def find():
-            objects, returned, matched, text = search(client, "0", criteria, 0,
-                                                      args.search_count)
+        def check_search(text):
+            _, returned, matched, _ = parse_answer("Search", text)
             if returned != matches or matched != matches:
                 fail("Search %s: NumberReturned %d, TotalMatches %d (expected %d)"
                      % (criteria, returned, matched, matches), text)
 
         runs = {"browse_start": browse_page(0), "browse_middle": browse_page(middle),
-                "browse_end": browse_page(end), "metadata": metadata, "search": find}
+                "browse_end": browse_page(end),
+                "metadata": ("Browse", browse_arguments(item, "BrowseMetadata", 0, 0), 1,
+                             check_metadata),
+                "search": ("Search", search_arguments("0", criteria, 0, args.search_count),
+                           matches, check_search)}
         if args.pictures:
             # The albums' cover pictures are listed among the pictures too.
             all_images = find_all_music(client, "all images")
@@ -323,23 +366,24 @@ def measure(args):
                 fail("\"All Images\" (%s) has TotalMatches %d, expected at least %d"
                      % (all_images, images, args.pictures))
 
-            def browse_pictures():
-                _, returned, matched, text = browse(client, all_images, "BrowseDirectChildren",
-                                                    0, PAGE)
+            def check_pictures(text):
+                _, returned, matched, _ = parse_answer("Browse", text)
                 if returned != min(PAGE, images) or matched != images:
                     fail("Browse of %s: NumberReturned %d, TotalMatches %d (expected %d of %d)"
                          % (all_images, returned, matched, min(PAGE, images), images), text)
-            runs["browse_pictures"] = browse_pictures
+            runs["browse_pictures"] = ("Browse", browse_arguments(
+                all_images, "BrowseDirectChildren", 0, PAGE), min(PAGE, images), check_pictures)
+
         def browse_folder(title):
             folder = find_all_music(client, title, 4)
 
-            def run():
-                _, returned, matched, text = browse(client, folder, "BrowseDirectChildren", 0,
-                                                    PAGE)
+            def check(text):
+                _, returned, matched, _ = parse_answer("Browse", text)
                 if returned != args.folder_items or matched != args.folder_items:
                     fail("Browse of folder %s: NumberReturned %d, TotalMatches %d (expected %d)"
                          % (title, returned, matched, args.folder_items), text)
-            return run
+            return ("Browse", browse_arguments(folder, "BrowseDirectChildren", 0, PAGE),
+                    args.folder_items, check)
         if args.folder_items:
             runs["folder_pictures"] = browse_folder("pictures%d" % args.folder_items)
             runs["folder_songs"] = browse_folder("songs%d" % args.folder_items)
@@ -348,19 +392,16 @@ def measure(args):
                   "search": criteria, "search_matches": matches,
                   "starts": {"browse_start": 0, "browse_middle": middle, "browse_end": end},
                   "requests": args.requests, "fresh": args.fresh, "kinds": {}}
+        connections = 0
         for kind, _ in KINDS:
-            run = runs.get(kind)
-            if run is None:
+            if kind not in runs:
                 continue
+            action, arguments, returned, check = runs[kind]
             for _ in range(WARMUP):
-                run()
-            # Only the exchange is timed (a new connection, when the server closed the last
-            # one, is part of it); checking the answer is not.
-            times = []
-            for _ in range(args.requests):
-                run()
-                times.append(client.last_seconds)
-            times.sort()
+                check(client.call(action, arguments))
+            times, used = timed(args.timer, client, action, arguments, returned, args.requests,
+                                check)
+            connections += used
             result["kinds"][kind] = {
                 "p50_ms": percentile(times, 50) * 1000, "p99_ms": percentile(times, 99) * 1000,
                 "max_ms": times[-1] * 1000, "per_second": len(times) / sum(times)}
@@ -368,7 +409,7 @@ def measure(args):
                   % (args.label, dict(KINDS)[kind], result["kinds"][kind]["p50_ms"],
                      result["kinds"][kind]["p99_ms"], result["kinds"][kind]["per_second"]),
                   flush=True)
-        result["connections"] = client.connections
+        result["connections"] = connections
     finally:
         client.close()
     with open(args.out, "w") as f:
@@ -447,6 +488,8 @@ def main():
     # Folders "PicturesN" and "SongsN" of N files each, whose songs are in "All Music" too.
     m.add_argument("--folder-items", type=int, default=0)
     m.add_argument("--out", required=True)
+    m.add_argument("--timer", required=True,
+                   help="the timing program (soap_timer of the build)")
     t = sub.add_parser("table")
     t.add_argument("results", nargs="+")
     t.add_argument("--ratio", type=float)
