@@ -420,6 +420,38 @@ int FLibAsyncSocket_Send(FLibAsyncSocket* s, const char* buffer, size_t length, 
   return result;
 }
 
+int FLibAsyncSocket_SendPair(FLibAsyncSocket* s, std::string head, std::string_view body) {
+  size_t sent = 0;
+  {
+    std::lock_guard lock(s->SendGuard);
+    if (!s->Socket.Valid() || s->DisconnectRequested) return FLibSend_Closed;
+    if (s->Pending.empty() && s->Connected && !body.empty()) {
+      iovec parts[2] = {{head.data(), head.size()}, {const_cast<char*>(body.data()), body.size()}};
+      msghdr message{};
+      message.msg_iov = parts;
+      message.msg_iovlen = 2;
+      ssize_t n = ::sendmsg(s->Socket.Get(), &message, MSG_NOSIGNAL);
+      if (n < 0 && !WouldBlock(errno)) {
+        s->DisconnectRequested = true;
+        FLibChain_Wake(s->Chain);
+        return FLibSend_Closed;
+      }
+      sent = n > 0 ? static_cast<size_t>(n) : 0;
+      if (sent == head.size() + body.size()) return FLibSend_Done;
+    }
+  }
+  // What is left waits as one string, sent as any other.
+  std::string rest;
+  if (sent < head.size()) {
+    rest.reserve(head.size() - sent + body.size());
+    rest.append(head, sent);
+    rest.append(body);
+  } else {
+    rest.assign(body.substr(sent - head.size()));
+  }
+  return FLibAsyncSocket_SendString(s, std::move(rest));
+}
+
 int FLibAsyncSocket_SendString(FLibAsyncSocket* s, std::string bytes) {
   bool wake = false;
   int result = FLibSend_Done;

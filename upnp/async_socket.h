@@ -118,6 +118,9 @@ void FLibAsyncSocket_Adopt(FLibAsyncSocket* socket, FLibFd accepted,
 int FLibAsyncSocket_Send(FLibAsyncSocket* socket, const char* buffer, size_t length, int ownership);
 // The same for bytes the socket takes over.
 int FLibAsyncSocket_SendString(FLibAsyncSocket* socket, std::string bytes);
+// `head` and then `body` as one send: what the socket takes at once is never copied, and
+// only what has to wait is. Answers as FLibAsyncSocket_SendString.
+int FLibAsyncSocket_SendPair(FLibAsyncSocket* socket, std::string head, std::string_view body);
 
 // Closes the connection, drops pending sends and calls Closed; nothing if already closed.
 // Chain thread. Afterwards the object may be reused for another connection at once.

@@ -234,6 +234,12 @@ int SendStringLocked(FLibWebSession* session, std::string bytes) {
   return FLibAsyncSocket_SendString(session->Socket, std::move(bytes));
 }
 
+int SendPairLocked(FLibWebSession* session, std::string head, std::string_view body) {
+  if (session->Socket == nullptr) return FLibWeb_Gone;
+  if (session->Answered) return FLibWeb_Closing;
+  return FLibAsyncSocket_SendPair(session->Socket, std::move(head), body);
+}
+
 // The common tail of every send: finish when done, and watch bytes that had to wait.
 int Complete(FLibWebSession* session, std::unique_lock<std::mutex>& lock, int result, bool done) {
   AfterResponse after = AfterResponse::Nothing;
@@ -559,11 +565,10 @@ int FLibWebServer_SendWhole(FLibWebSession* session, int code, std::string_view 
   // HTTP/1.0 answers close after the response, as every other answer to HTTP/1.0 does.
   if (session->RequestIs10) session->CloseAfterResponse = true;
   if (HeadClosesLocked(session)) head = WithConnectionClose(head);
-  if (!session->HeadRequest) {
-    head.reserve(head.size() + body.size());
-    head.append(body);
-  }
-  int result = SendStringLocked(session, std::move(head));
+  // The head and the body leave in one send, without the body copied behind the head: an
+  // answer of a hundred objects is over 100 KiB.
+  int result =
+      SendPairLocked(session, std::move(head), session->HeadRequest ? std::string_view() : body);
   return Complete(session, lock, result, true);
 }
 
