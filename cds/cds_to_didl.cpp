@@ -248,7 +248,6 @@ class DidlWriter {
     out_->append(text, opening.size() + name.size() + 4);
   }
 
- public:
  private:
   std::string* out_;
   bool single_;

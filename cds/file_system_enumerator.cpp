@@ -319,11 +319,8 @@ int FSE_GetChildren(FileSystemEnumerator* /*fse*/, const FseRequest& request, Fs
     }
     return read;
   }
-  if (search)
-    return AppendPage(request, located->searchQuery, ClampToInt(request.position), n, nullptr, true,
-                      parent, located, out);
-  return AppendPage(request, sql::Children(parent), ClampToInt(request.position), n, nullptr, false,
-                    parent, located, out);
+  return AppendPage(request, search ? located->searchQuery : sql::Children(parent),
+                    ClampToInt(request.position), n, nullptr, search, parent, located, out);
 }
 
 int FSE_GetMetadata(FileSystemEnumerator* /*fse*/, const FseRequest& request, FseLocated* located,

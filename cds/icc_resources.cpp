@@ -170,32 +170,6 @@ struct ItemProtocols {
   bool transcoded = false;
 };
 
-// The MIME type of an extension. The table never changes and the items of an answer
-// mostly share their extension, so the last one looked up is kept.
-const char* MimeOf(std::string_view extension) {
-  thread_local std::string lastExtension;
-  thread_local const char* lastMime = nullptr;
-  if (lastMime == nullptr || extension != lastExtension) {
-    lastMime = MediaType_MimeForExtension(extension);
-    lastExtension.assign(extension);
-  }
-  return lastMime;
-}
-
-// The protocolInfo of a local file served as it is, with the MIME type of `extension`.
-void WriteProtocolInfo(const std::string& path, std::string_view extension, std::string* out) {
-  const char* mime = MimeOf(extension);
-  std::string_view fourth = MediaType_DlnaFourthField(path, mime);
-  std::string_view http = "http-get:*:";
-  size_t mimeLength = std::strlen(mime);
-  out->clear();
-  out->reserve(http.size() + mimeLength + 1 + fourth.size());
-  out->append(http);
-  out->append(mime, mimeLength);
-  out->push_back(':');
-  out->append(fourth);
-}
-
 // The texts of `facts` and `protocols` are copied for every address but the last, which
 // takes them.
 void AddItemResources(IccResourceContext* context, const MediaRecord& record,
@@ -418,10 +392,8 @@ void Icc_AddResources(IccResourceContext* context, const MslRequest& request,
     if (facts.internet != 0) {
       protocols.first = MediaType_BuildStreamProtocolInfo(record.FilePath, facts.internet);
     } else {
-      WriteProtocolInfo(record.FilePath, extension, &protocols.first);
-      protocols.transcoded =
-          Transcode_IsMarkedAvi(record.FilePath) == 1 ||
-          Transcode_NeedsTranscodeByMime(MimeOf(platform::PathExtension(record.FilePath))) == 1;
+      protocols.first = MediaType_BuildProtocolInfo(record.FilePath, extension, false);
+      protocols.transcoded = Transcode_NeedsTranscode(record.FilePath) == 1;
       if (protocols.transcoded)
         protocols.second = MediaType_BuildProtocolInfo(record.FilePath, extension, true);
     }

@@ -205,10 +205,6 @@ void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions
   };
 }
 
-// The answer is gathered in memory and sent as one write with a Content-Length: the
-// objects are all in memory already, and writing each piece as it comes costs a chunk
-// and a system call per object. The body keeps the layout of the streamed envelope
-// (kSoapStreamedOpening), which clients have always been sent.
 namespace {
 
 // The answers of the logic's chain are gathered in one buffer kept from answer to
@@ -219,6 +215,10 @@ thread_local std::string t_answerBuffer;
 
 }  // namespace
 
+// The answer is gathered in memory and sent as one write with a Content-Length: the
+// objects are all in memory already, and writing each piece as it comes costs a chunk
+// and a system call per object. The body keeps the layout of the streamed envelope
+// (kSoapStreamedOpening), which clients have always been sent.
 void MSA_BeginResult(const MslRequest& request) {
   std::string_view action = ActionOf(request);
   std::string& body = request.answerBody;

@@ -320,16 +320,6 @@ std::vector<Field> ColumnFields(sqlite3_stmt* stmt) {
   return fields;
 }
 
-// The length of `text` cut to a field of `fieldSize` bytes (terminator included), never
-// inside a UTF-8 sequence: the rule of platform::Utf8CapInPlace, applied before copying.
-size_t CappedLength(const char* text, size_t size, size_t fieldSize) {
-  size_t limit = fieldSize == 0 ? 0 : fieldSize - 1;
-  if (size <= limit) return size;
-  size_t cut = limit;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return cut;
-}
-
 // Copies column `i` into *out, reusing its buffer.
 void AssignColumnText(sqlite3_stmt* stmt, int i, size_t fieldSize, std::string* out) {
   const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
@@ -338,7 +328,7 @@ void AssignColumnText(sqlite3_stmt* stmt, int i, size_t fieldSize, std::string* 
     return;
   }
   size_t size = static_cast<size_t>(sqlite3_column_bytes(stmt, i));
-  out->assign(text, CappedLength(text, size, fieldSize));
+  out->assign(text, platform::Utf8CappedLength(std::string_view(text, size), fieldSize));
 }
 
 std::string ColumnText(sqlite3_stmt* stmt, int i, size_t fieldSize) {

@@ -79,16 +79,19 @@ const std::vector<MediaTypeClassRow> kClassRows = {
 };
 
 // The extension as the tables see it: with a leading dot, at most the lookup size.
-std::string LookupKey(std::string_view extension) {
-  std::string key;
-  if (extension.empty() || extension.front() != '.') key = ".";
-  key.append(extension);
-  return key;
+// The extension with its leading dot, in `buffer` (every item of every answer is looked
+// up, so no string is made); empty when it is longer than any known one.
+std::string_view LookupKey(std::string_view extension,
+                           char (&buffer)[media_limits::kExtensionLookupMax + 1]) {
+  size_t dot = extension.empty() || extension.front() != '.' ? 1 : 0;
+  if (dot + extension.size() > media_limits::kExtensionLookupMax) return {};
+  buffer[0] = '.';
+  extension.copy(buffer + dot, extension.size());
+  return std::string_view(buffer, dot + extension.size());
 }
 
-bool KeyMatches(const std::string& key, const char* rowExtension) {
-  return key.size() <= media_limits::kExtensionLookupMax &&
-         platform::AsciiEqualsNoCase(key, rowExtension);
+bool KeyMatches(std::string_view key, const char* rowExtension) {
+  return !key.empty() && platform::AsciiEqualsNoCase(key, rowExtension);
 }
 
 const char* const kJpegSmIco = "DLNA.ORG_PN=JPEG_SM_ICO;DLNA.ORG_OP=01";
@@ -148,7 +151,8 @@ const char* const kClassMinorNames[] = {
 }  // namespace
 
 const char* MediaType_MimeForExtension(std::string_view extension) {
-  std::string key = LookupKey(extension);
+  char buffer[media_limits::kExtensionLookupMax + 1];
+  std::string_view key = LookupKey(extension, buffer);
   for (const MediaTypeMimeRow& row : kMimeRows) {
     if (KeyMatches(key, row.extension)) return row.mime;
   }
@@ -156,7 +160,8 @@ const char* MediaType_MimeForExtension(std::string_view extension) {
 }
 
 MediaClass MediaType_ClassForExtension(std::string_view extension) {
-  std::string key = LookupKey(extension);
+  char buffer[media_limits::kExtensionLookupMax + 1];
+  std::string_view key = LookupKey(extension, buffer);
   for (const MediaTypeClassRow& row : kClassRows) {
     if (KeyMatches(key, row.extension)) return row.mediaClass;
   }

@@ -67,13 +67,17 @@ std::string Utf8Cap(std::string_view text, size_t fieldSize) {
   return out;
 }
 
-void Utf8CapInPlace(std::string& text, size_t fieldSize) {
+size_t Utf8CappedLength(std::string_view text, size_t fieldSize) {
   size_t limit = fieldSize == 0 ? 0 : fieldSize - 1;
-  if (text.size() <= limit) return;
+  if (text.size() <= limit) return text.size();
   size_t cut = limit;
   // Step back over continuation bytes so the cut lands on a sequence start.
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  text.resize(cut);
+  return cut;
+}
+
+void Utf8CapInPlace(std::string& text, size_t fieldSize) {
+  text.resize(Utf8CappedLength(text, fieldSize));
 }
 
 std::string AsciiLower(std::string_view text) {

@@ -25,6 +25,8 @@ std::string Utf8Cap(std::string_view text, size_t fieldSize);
 
 // Same, in place.
 void Utf8CapInPlace(std::string& text, size_t fieldSize);
+// The length Utf8CapInPlace would leave, for cutting before a copy is made.
+size_t Utf8CappedLength(std::string_view text, size_t fieldSize);
 
 // Lower-cases ASCII letters only; for protocol tokens and extensions.
 std::string AsciiLower(std::string_view text);
