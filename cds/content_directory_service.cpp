@@ -5,6 +5,7 @@
 #include "library/library.h"
 #include "platform/net_interfaces.h"
 #include "platform/tick.h"
+#include "transcode/transcode_rules.h"
 #include "upnp/lattice.h"
 #include "upnp/web_server.h"
 
@@ -97,6 +98,14 @@ ContentDirectoryService::ContentDirectoryService(std::string webRoot,
                                                    const MediaRecord& record, CdsFilter mask,
                                                    CdsMediaObject* object) {
       Icc_AddResources(resources, request, record, mask, object);
+    });
+    // What the resources read besides the library and the files: the stream server's port
+    // and the conversion settings.
+    MSL_SetInputsState(logic_, [resources] {
+      int port = resources->streamPort ? resources->streamPort() : -1;
+      bool givenUp = resources->streamPortGivenUp.load(std::memory_order_acquire);
+      return (uint64_t{Transcode_RulesState()} << 32) | (uint64_t{givenUp} << 31) |
+             static_cast<uint32_t>(port & 0x7fffffff);
     });
   }
   MediaServerLogic* logic = logic_;

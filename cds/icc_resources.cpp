@@ -51,6 +51,9 @@ int StreamPort(IccResourceContext* context, int webPort) {
 // The ".mkv" items are served by the auxiliary web server, which finds the media file
 // through "etc/<MyIndex>.txt": the path followed by one zero byte.
 void WriteMkvPathFile(const MediaRecord& record) {
+  // The file must be there whenever the item is offered: an answer that writes it is made
+  // afresh each time rather than given again.
+  MSL_AnswerNotReusable();
   ::mkdir(platform::AppPath("etc").c_str(), 0755);  // start-up makes it; tests may not
   std::string name = platform::AppPath("etc/" + std::to_string(record.MyIndex) + ".txt");
   std::string temporary = name + ".tmp";

@@ -1,8 +1,11 @@
 #include "cds/msl.h"
 
 #include <deque>
+#include <list>
 #include <mutex>
+#include <optional>
 
+#include "library/library.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
 #include "upnp/chain.h"
@@ -20,6 +23,33 @@ struct MediaServerLogic : FLibModule {
   // Held while the callbacks of one object run, so registration never races a run.
   std::mutex callbackLock;
   std::vector<MslObjectCallback> callbacks;
+
+  // Answers kept for reuse, the last used first. Only the chain's thread uses them.
+  std::function<uint64_t()> inputsState;
+  std::list<struct KeptAnswer> kept;
+  size_t keptBytes = 0;
+};
+
+// What an answer was made from, read before it was made: a change while it is made then
+// shows as a change next time.
+struct AnswerSources {
+  LibraryVersion library;
+  uint64_t inputs = 0;
+  bool operator==(const AnswerSources&) const = default;
+};
+
+// One answer as the writer was given it, with everything it was made from. It is given
+// again only while the library, the settings and every file it looked at are unchanged,
+// so a reused answer is byte for byte the one a fresh making would give.
+struct KeptAnswer {
+  std::string key;  // the request's arguments and the address it came to
+  AnswerSources sources;
+  platform::FileLookupRecord files;
+  std::string body;  // the objects' DIDL-Lite fragments, escaped, one after the other
+  uint32_t entries = 0;
+  uint32_t returned = 0;
+  uint32_t totalMatches = 0;
+  uint32_t updateId = 0;
 };
 
 namespace {
@@ -53,7 +83,84 @@ void RunObjectCallbacks(MediaServerLogic* logic, const MslRequest& request, CdsF
     callback(request, entry->record, mask, &entry->object);
 }
 
+// A reused answer is most useful for the pages a client goes back and forth between; a few
+// dozen of them, and no page large enough to matter for memory, are kept.
+constexpr size_t kKeptAnswersMax = 64;
+constexpr size_t kKeptBytesMax = 2 << 20;
+constexpr size_t kKeptAnswerBytesMax = 256 << 10;
+
+thread_local bool t_notReusable = false;
+
+void AddKeyPart(std::string* key, std::string_view part) {
+  auto size = static_cast<uint32_t>(part.size());
+  key->append(reinterpret_cast<const char*>(&size), sizeof size);
+  key->append(part);
+}
+
+void AddKeyNumber(std::string* key, uint64_t number) {
+  key->append(reinterpret_cast<const char*>(&number), sizeof number);
+}
+
+// Everything of the request that the answer is made from. The parts carry their lengths,
+// so no two requests share a key.
+std::string KeyOf(const MslRequest& request) {
+  std::string key;
+  key.reserve(64 + request.objectId.size() + request.filter.size() + request.sortCriteria.size() +
+              request.searchCriteria.size() + 4 * request.addresses.size());
+  AddKeyNumber(&key, static_cast<uint64_t>(request.kind));
+  AddKeyPart(&key, request.objectId);
+  AddKeyPart(&key, request.filter);
+  AddKeyPart(&key, request.sortCriteria);
+  AddKeyPart(&key, request.searchCriteria);
+  AddKeyNumber(&key, request.startingIndex);
+  AddKeyNumber(&key, request.requestedCount);
+  AddKeyNumber(&key, (uint64_t{request.localAddress} << 16) | request.localPort);
+  for (uint32_t address : request.addresses) AddKeyNumber(&key, address);
+  return key;
+}
+
+std::optional<AnswerSources> CurrentSources(const MediaServerLogic* logic) {
+  if (!logic->inputsState) return std::nullopt;
+  std::optional<LibraryVersion> library = db_version();
+  if (!library) return std::nullopt;
+  return AnswerSources{*library, logic->inputsState()};
+}
+
+void DropKept(MediaServerLogic* logic, std::list<KeptAnswer>::iterator at) {
+  logic->keptBytes -= at->body.size();
+  logic->kept.erase(at);
+}
+
+// The kept answer of `key` while it is still true, moved to the front; nothing otherwise
+// (a kept answer no longer true is dropped).
+const KeptAnswer* FindKept(MediaServerLogic* logic, const std::string& key,
+                           const AnswerSources& sources) {
+  for (auto at = logic->kept.begin(); at != logic->kept.end(); ++at) {
+    if (at->key != key) continue;
+    if (!(at->sources == sources) || !at->files.Unchanged()) {
+      DropKept(logic, at);
+      return nullptr;
+    }
+    logic->kept.splice(logic->kept.begin(), logic->kept, at);
+    return &logic->kept.front();
+  }
+  return nullptr;
+}
+
+void Keep(MediaServerLogic* logic, KeptAnswer answer) {
+  logic->keptBytes += answer.body.size();
+  logic->kept.push_front(std::move(answer));
+  while (logic->kept.size() > kKeptAnswersMax || logic->keptBytes > kKeptBytesMax)
+    DropKept(logic, std::prev(logic->kept.end()));
+}
+
 }  // namespace
+
+void MSL_SetInputsState(MediaServerLogic* logic, std::function<uint64_t()> state) {
+  logic->inputsState = std::move(state);
+}
+
+void MSL_AnswerNotReusable() { t_notReusable = true; }
 
 MediaServerLogic* MSL_Create(FLibChain* chain, MslResolver resolver, MslAnswerWriter* writer) {
   auto logic = std::make_unique<MediaServerLogic>();
@@ -102,6 +209,20 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   // The items of one answer share files (an album's cover and art): each is looked at once
   // per answer, and the whole answer sees one state of it.
   platform::FileLookupMemo lookups;
+  request->position = request->startingIndex;
+  std::optional<AnswerSources> sources = CurrentSources(logic);
+  std::string key;
+  if (sources) {
+    key = KeyOf(*request);
+    if (const KeptAnswer* kept = FindKept(logic, key, *sources)) {
+      logic->writer->Begin(*request);
+      if (!kept->body.empty()) logic->writer->Append(*request, kept->body);
+      request->position += kept->entries;
+      logic->writer->Finish(*request, kept->returned, kept->totalMatches, kept->updateId);
+      return;
+    }
+  }
+
   CdsFilter mask = CdsToDidl_ParseFilter(request->filter);
   FseRequest query;
   query.kind = request->kind;
@@ -111,8 +232,8 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   query.requestedCount = request->requestedCount;
   query.position = request->startingIndex;
   query.wantChildCount = (mask & kFilterChildCount) != 0;
-  request->position = request->startingIndex;
 
+  t_notReusable = false;
   FseAnswer answer = logic->resolver(query);
   if (answer.error != 0) {
     logic->writer->SendError(*request, answer.error, FSE_ErrorText(answer.error));
@@ -121,18 +242,30 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   logic->writer->Begin(*request);
   uint32_t returned = 0;
   std::string fragment;
+  std::string body;
+  bool keeping = sources.has_value();
   for (FseEntry& entry : answer.entries) {
     RunObjectCallbacks(logic, *request, mask, &entry);
     fragment.clear();
     int length = CdsToDidl_GetmediaObjectDidlEscaped(entry.object, false, mask, false, &fragment);
     if (length > 0) {
       logic->writer->Append(*request, fragment);
+      if (keeping) {
+        body += fragment;
+        keeping = body.size() <= kKeptAnswerBytesMax;
+      }
       ++returned;
     } else {
       platform::Logf("_MSL_ProcessQueue() failed to serialize object %s. Reason=%d.\r\n",
                      entry.object.id.c_str(), length);
     }
   }
-  request->position += static_cast<uint32_t>(answer.entries.size());
+  auto entries = static_cast<uint32_t>(answer.entries.size());
+  request->position += entries;
   logic->writer->Finish(*request, returned, answer.totalMatches, answer.updateId);
+  if (!keeping || t_notReusable) return;
+  std::optional<platform::FileLookupRecord> files = lookups.Record();
+  if (!files) return;
+  Keep(logic, KeptAnswer{std::move(key), *sources, std::move(*files), std::move(body), entries,
+                         returned, answer.totalMatches, answer.updateId});
 }

@@ -69,6 +69,14 @@ void MSL_RegisterObjectCallback(MediaServerLogic* logic, MslObjectCallback callb
 // logic has stopped: the request is then not taken (the caller still owns it and its
 // session reference was not taken).
 bool MSL_EnqueueRequest(MediaServerLogic* logic, std::unique_ptr<MslRequest>* request);
+// Lets the logic keep answers for reuse: `state` gives, as one number, whatever besides
+// the library, the files looked at and the request the object callbacks read (settings),
+// and differs whenever any of it does. Without it no answer is kept. Before the chain runs.
+void MSL_SetInputsState(MediaServerLogic* logic, std::function<uint64_t()> state);
+// Called, on the logic's chain, while an answer is made by code that does more than read
+// (it writes a file the answer relies on): that answer is not kept, so the work is done
+// again next time.
+void MSL_AnswerNotReusable();
 // Answers every queued request; returns how many. Runs on the logic's chain.
 size_t MSL_ProcessQueue(MediaServerLogic* logic);
 // Answers one request through the writer.

@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <map>
 #include <mutex>
 
 #include "cds/msa.h"
+#include "library/library.h"
+#include "platform/file_info.h"
 #include "upnp/chain.h"
 
 namespace {
@@ -101,6 +107,93 @@ TEST_F(MslTest, AnswerCountsOnlyObjectsThatSerialise) {
   EXPECT_EQ(r.substr(r.rfind('>')), ">2,40,9");
   // Fragments carry no document head: the writer adds it once.
   EXPECT_EQ(r.find("DIDL-Lite"), std::string::npos);
+}
+
+// A resolver whose one item is titled with the size of a file it looks at, as the
+// resources are made from the files they name.
+struct CountingResolver {
+  std::string file;
+  int calls = 0;
+  bool writes = false;
+  FseAnswer operator()(const FseRequest&) {
+    ++calls;
+    if (writes) MSL_AnswerNotReusable();
+    FseAnswer answer;
+    answer.updateId = 3;
+    answer.entries.push_back(
+        Item("5", "size " + std::to_string(platform::FileSize64(file)), kClassAudioItem));
+    answer.totalMatches = 1;
+    return answer;
+  }
+};
+
+// A kept answer is given again only while the library, the settings, the request and
+// every file looked at are as they were; a fresh one is made otherwise.
+TEST(MslKeptAnswers, GivenAgainOnlyWhileNothingTheyWereMadeFromChanged) {
+  char folder[] = "/tmp/msl-kept-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string dir = folder;
+  ASSERT_EQ(db_openAt(dir + "/library.mdb"), 1);
+  CountingResolver resolver{dir + "/song.mp3"};
+  std::ofstream(resolver.file) << "abc";
+  RecordingWriter writer;
+  FLibChainPtr chain = FLibChain_Create();
+  MediaServerLogic* logic = MSL_Create(
+      chain.get(), [&resolver](const FseRequest& r) { return resolver(r); }, &writer);
+  uint64_t settings = 1;
+  MSL_SetInputsState(logic, [&settings] { return settings; });
+  // The answer to a Browse of "c" with these arguments, and whether it was made afresh.
+  auto ask = [&](uint32_t start = 0, const std::string& filter = "*", uint32_t address = 7) {
+    std::unique_ptr<MslRequest> request = Request("c", kFseBrowseDirectChildren, filter);
+    request->startingIndex = start;
+    request->localAddress = address;
+    writer.byId.clear();
+    int before = resolver.calls;
+    MSL_ProcessRequest(logic, request.get());
+    EXPECT_EQ(request->position, start + 1);
+    return std::make_pair(writer.Get("c"), resolver.calls != before);
+  };
+
+  auto first = ask();
+  EXPECT_TRUE(first.second);
+  EXPECT_NE(first.first.find("size 3"), std::string::npos);
+  EXPECT_EQ(first.first.substr(first.first.rfind('>')), ">1,1,3");
+  EXPECT_EQ(ask(), std::make_pair(first.first, false));
+
+  // Another window, filter or receiving address is another answer.
+  EXPECT_TRUE(ask(1).second);
+  EXPECT_TRUE(ask(0, "dc:title").second);
+  EXPECT_TRUE(ask(0, "*", 8).second);
+  EXPECT_FALSE(ask().second);
+
+  std::ofstream(resolver.file, std::ios::app) << "defg";
+  auto grown = ask();
+  EXPECT_TRUE(grown.second);
+  EXPECT_NE(grown.first.find("size 7"), std::string::npos);
+  EXPECT_FALSE(ask().second);
+  unlink(resolver.file.c_str());
+  auto gone = ask();
+  EXPECT_TRUE(gone.second);
+  EXPECT_NE(gone.first.find("size -1"), std::string::npos);
+
+  db_setAVP("AnyKey", "written");
+  EXPECT_TRUE(ask().second);
+  EXPECT_FALSE(ask().second);
+  settings = 2;
+  EXPECT_TRUE(ask().second);
+  EXPECT_FALSE(ask().second);
+
+  resolver.writes = true;
+  EXPECT_TRUE(ask(2).second);
+  EXPECT_TRUE(ask(2).second);
+
+  // With the library closed nothing can tell a change: every answer is made afresh.
+  resolver.writes = false;
+  db_close(false);
+  EXPECT_TRUE(ask().second);
+  EXPECT_TRUE(ask().second);
+  chain.reset();
+  std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(MsaTest, AddressListPutsTheReceivingAddressFirst) {

@@ -12,6 +12,7 @@
 #include "library/library.h"
 #include "library/statements.h"
 #include "media/media_type.h"
+#include "platform/file_info.h"
 #include "platform/path.h"
 #include "platform/unique_fd.h"
 
@@ -21,6 +22,9 @@ constexpr char kEntryIdSeparator = '_';
 
 // The list file; nothing when it is missing or no regular file.
 std::string ReadList(const std::string& path) {
+  // Looked at before it is read, so that an answer made from the list knows which state of
+  // the file it saw (a rewrite after the look shows as a change, never the other way).
+  platform::StampOf(path);
   std::string text;
   platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};

@@ -976,6 +976,14 @@ WriteMark CurrentWriteMarkLocked() {
 
 }  // namespace
 
+std::optional<LibraryVersion> db_version() {
+  std::lock_guard lock(g_dbMutex);
+  if (g_lib.db == nullptr) return std::nullopt;
+  WriteMark mark = CurrentWriteMarkLocked();
+  if (mark.dataVersion < 0) return std::nullopt;
+  return LibraryVersion{mark.writes, mark.totalChanges, mark.dataVersion};
+}
+
 int db_getCount(const Sql& query) {
   std::lock_guard lock(g_dbMutex);
   if (g_lib.db == nullptr) return 0;

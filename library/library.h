@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,17 @@ int db_browsePage(const Sql& query, std::vector<MediaRecord>* out, int first, in
 int db_browsePage(const Sql& query, const std::function<MediaRecord*()>& slot, int first,
                   int wanted, int* total = nullptr);
 inline constexpr const char* kMatchCountColumn = "MatchCount";
+
+// What changes whenever the library may have changed: any write of this process, any
+// commit of another connection, a close. Reads between two equal versions read the same.
+struct LibraryVersion {
+  uint64_t writes = 0;
+  int64_t totalChanges = 0;
+  int64_t dataVersion = 0;
+  bool operator==(const LibraryVersion&) const = default;
+};
+// Nothing when the library is closed or its version cannot be read.
+std::optional<LibraryVersion> db_version();
 void db_invalidateBrowse();
 void db_forgetBrowseQuery();
 // Gives back the page cache the connection filled (after a scan, before a long rest); it

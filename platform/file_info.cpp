@@ -29,7 +29,43 @@ FileStamp StampFrom(const struct statx& st) {
                    static_cast<int64_t>(st.stx_mtime.tv_sec) * 1000000000 + st.stx_mtime.tv_nsec};
 }
 
+int64_t Ns(const struct statx_timestamp& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+FileSeen SeenOf(const std::optional<struct statx>& st) {
+  FileSeen seen;
+  if (!st) return seen;
+  seen.exists = true;
+  seen.mode = st->stx_mode;
+  seen.device = makedev(st->stx_dev_major, st->stx_dev_minor);
+  seen.inode = st->stx_ino;
+  seen.size = static_cast<int64_t>(st->stx_size);
+  seen.modifiedNs = Ns(st->stx_mtime);
+  seen.changedNs = Ns(st->stx_ctime);
+  if ((st->stx_mask & STATX_BTIME) != 0) seen.bornNs = Ns(st->stx_btime);
+  return seen;
+}
+
 }  // namespace
+
+bool FileLookupRecord::Unchanged() const {
+  for (const auto& [path, seen] : seen_) {
+    struct statx st {};
+    std::optional<struct statx> now;
+    if (LookDirect(path, &st)) now = st;
+    if (!(SeenOf(now) == seen)) return false;
+  }
+  return true;
+}
+
+std::optional<FileLookupRecord> FileLookupMemo::Record() const {
+  if (!active_ || overflowed_) return std::nullopt;
+  FileLookupRecord record;
+  record.seen_.reserve(looked_.size());
+  for (const auto& [path, st] : looked_) record.seen_.emplace_back(path, SeenOf(st));
+  return record;
+}
 
 std::optional<int64_t> FileBirthTime(const std::string& path) {
   struct statx st {};
@@ -82,6 +118,8 @@ bool FileLookupMemo::Look(const std::string& path, struct statx* out) {
   bool ok = LookDirect(path, out);
   if (looked_.size() < kMemoPaths) {
     looked_.emplace(path, ok ? std::optional<struct statx>(*out) : std::nullopt);
+  } else {
+    overflowed_ = true;
   }
   return ok;
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -39,6 +41,33 @@ std::optional<FileStamp> StampOf(const std::string& path);
 // look-up); nothing otherwise.
 std::optional<FileStamp> FileStampOf(const std::string& path);
 
+// What one look-up saw of a path: enough to tell a rewritten, replaced, touched or
+// vanished file from the one seen.
+struct FileSeen {
+  bool exists = false;
+  uint32_t mode = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t modifiedNs = 0;
+  int64_t changedNs = 0;
+  int64_t bornNs = 0;
+  bool operator==(const FileSeen&) const = default;
+};
+
+// Every path a memo looked at and what it saw, to ask later whether all of them are still
+// as they were.
+class FileLookupRecord {
+ public:
+  // Looks at each path again (straight at the file system, never through a memo).
+  bool Unchanged() const;
+  size_t Count() const { return seen_.size(); }
+
+ private:
+  friend class FileLookupMemo;
+  std::vector<std::pair<std::string, FileSeen>> seen_;
+};
+
 // While one lives on a thread, the look-ups above on that thread ask the file system once
 // per path: an answer about many objects that share a file (an album's cover, its art)
 // looks at it once, and sees one state of it from start to end. Another memo made while
@@ -53,8 +82,13 @@ class FileLookupMemo {
   // The path's attributes through the memo; false when the path cannot be looked at.
   bool Look(const std::string& path, struct statx* out);
 
+  // Every look-up this memo answered, or nothing when it was not the active one or some
+  // look-up went past it (the memo was full), so that what was read is not fully known.
+  std::optional<FileLookupRecord> Record() const;
+
  private:
   bool active_ = false;
+  bool overflowed_ = false;
   std::unordered_map<std::string, std::optional<struct statx>> looked_;
 };
 

@@ -33,6 +33,12 @@ const TranscodeQualityRow& Transcode_SelectedQuality() {
   return kTranscodeQualityRows[row];
 }
 
+uint32_t Transcode_RulesState() {
+  uint32_t enabled = TranscodingEnable.load(std::memory_order_acquire) == 1 ? 1 : 0;
+  auto quality = static_cast<uint32_t>(TransVideoQuality.load(std::memory_order_acquire));
+  return enabled | (quality << 1);
+}
+
 int Transcode_NeedsTranscodeByMime(std::string_view mime) {
   // These formats are always converted; most clients cannot play them at all.
   if (OneOf(mime, {"video/x-ms-wmv", "video/mp4", "video/quicktime", "audio/x-ogg"})) return 1;

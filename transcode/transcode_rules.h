@@ -2,6 +2,7 @@
 // announces: MIME type and DLNA fourth field.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,9 @@ extern const TranscodeQualityRow kTranscodeQualityRows[kTranscodeQualityRowCount
 
 // The row the setting selects; an out-of-range setting selects row 0.
 const TranscodeQualityRow& Transcode_SelectedQuality();
+
+// The settings the rules below read, as one number that differs whenever any of them does.
+uint32_t Transcode_RulesState();
 
 // 1 when files of this MIME type are transcoded (case ignored), else 0.
 int Transcode_NeedsTranscodeByMime(std::string_view mime);

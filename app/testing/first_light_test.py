@@ -267,10 +267,12 @@ def check_subtitles(browser, items, media):
           "the watcher moves the subtitle from the clip to the film, which sends it")
 
 
-def check_album_art(browser, expected):
+def check_album_art(browser, expected, home):
     """Art is made after the scan: the items in `expected` get it, as JPEGs of the given
     size; a song whose tags hold a broken picture, one without any picture, a video that
-    cannot be decoded and one of 10-bit frames get none."""
+    cannot be decoded and one of 10-bit frames get none. Art whose made file is gone is no
+    longer offered by the very next Browse of the same pages, though the library still
+    names it."""
     def read_art():
         browser.objects = {}
         browser.walk()
@@ -287,6 +289,13 @@ def check_album_art(browser, expected):
               % (title, size, status, fields.get("content-type"), jpeg_size(body[:4096])))
     for title in ("broken", "lonely", "garbled", "tenbit"):
         check(title in art and not art[title], "%s has no album art (%s)" % (title, art.get(title)))
+    made = art_of(home, "covered.mp3")
+    if check(made and made != "-", "the library names the art of covered.mp3 (%r)" % made):
+        os.remove(os.path.join(home, "thumbnail", "art", made))
+        again = read_art()
+        check(not again.get("covered") and again.get("song"),
+              "the art whose file is gone is not offered; the rest is (%s, %s)"
+              % (again.get("covered"), again.get("song")))
 
 
 def big_png(path, side):
@@ -445,7 +454,7 @@ def use(server, media, inside):
                 "mjpeg": (160, 120), "full": (160, 120), "grey": (160, 120)}
     expected.update(("cover-" + kind, (160, 120))
                     for kind in ("flac", "m4a", "wma", "ogg", "opus", "wav"))
-    check_album_art(browser, expected)
+    check_album_art(browser, expected, server.home)
     check_art_maker(server, browser, media)
     # The web server's thumbnails are drawn in the server itself.
     photo = items.get("photo", [])
