@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
   if (argc < 8) {
     std::fprintf(stderr,
                  "usage: soap_timer HOST PORT PATH ACTION BODY_FILE COUNT EXPECT_RETURNED "
-                 "[--fresh] [--last FILE]\n");
+                 "[--fresh] [--unrepeated] [--last FILE]\n");
     return 2;
   }
   std::string host = argv[1], path = argv[3], action = argv[4];
@@ -139,10 +139,13 @@ int main(int argc, char** argv) {
   int count = std::atoi(argv[6]);
   std::string expect = "<NumberReturned>" + std::string(argv[7]) + "</NumberReturned>";
   bool fresh = false;
+  bool unrepeated = false;
   const char* last_path = nullptr;
   for (int i = 8; i < argc; ++i) {
     if (std::strcmp(argv[i], "--fresh") == 0) {
       fresh = true;
+    } else if (std::strcmp(argv[i], "--unrepeated") == 0) {
+      unrepeated = true;
     } else if (std::strcmp(argv[i], "--last") == 0 && i + 1 < argc) {
       last_path = argv[++i];
     } else {
@@ -156,12 +159,26 @@ int main(int argc, char** argv) {
   if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1)
     Die("HOST must be an IPv4 address");
 
-  std::string request =
-      "POST " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
-      "\r\nAccept-Encoding: identity\r\nContent-Length: " + std::to_string(body.size()) +
-      "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nSOAPACTION: "
-      "\"urn:schemas-upnp-org:service:ContentDirectory:1#" +
-      action + "\"\r\nConnection: " + (fresh ? "close" : "keep-alive") + "\r\n\r\n" + body;
+  // --unrepeated: the server keeps its latest answers, so a request it has just answered
+  // measures the kept answer. These requests differ from each of the last kUnrepeated
+  // before them in their SortCriteria (spaces, which sort nothing), so each is answered as
+  // a client's first visit to the page is.
+  constexpr int kUnrepeated = 128;
+  std::vector<std::string> requests;
+  for (int variant = 0; variant < (unrepeated ? kUnrepeated : 1); ++variant) {
+    std::string varied = body;
+    if (unrepeated) {
+      size_t at = varied.find("<SortCriteria>");
+      if (at == std::string::npos) Die("--unrepeated needs a SortCriteria argument", body);
+      varied.insert(at + 14, static_cast<size_t>(variant), ' ');
+    }
+    requests.push_back(
+        "POST " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
+        "\r\nAccept-Encoding: identity\r\nContent-Length: " + std::to_string(varied.size()) +
+        "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nSOAPACTION: "
+        "\"urn:schemas-upnp-org:service:ContentDirectory:1#" +
+        action + "\"\r\nConnection: " + (fresh ? "close" : "keep-alive") + "\r\n\r\n" + varied);
+  }
 
   std::vector<long> micros;
   micros.reserve(static_cast<size_t>(count));
@@ -178,7 +195,7 @@ int main(int argc, char** argv) {
         fd = Connect(address);
         ++connections;
       }
-      bool sent = SendAll(fd, request);
+      bool sent = SendAll(fd, requests[static_cast<size_t>(i) % requests.size()]);
       if (sent && ReadAnswer(fd, &answer, &body_at, &closes)) break;
       // A kept-alive connection the server had already ended: one new try.
       ::close(fd);
