@@ -22,15 +22,15 @@ bool Look(const std::string& path, struct statx* out) {
   return t_memo != nullptr ? t_memo->Look(path, out) : LookDirect(path, out);
 }
 
+int64_t Ns(const struct statx_timestamp& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 // The same numbers as stat() gives, so that stamps made here and from an open file agree.
 FileStamp StampFrom(const struct statx& st) {
   return FileStamp{static_cast<uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)),
                    static_cast<uint64_t>(st.stx_ino), static_cast<int64_t>(st.stx_size),
-                   static_cast<int64_t>(st.stx_mtime.tv_sec) * 1000000000 + st.stx_mtime.tv_nsec};
-}
-
-int64_t Ns(const struct statx_timestamp& t) {
-  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+                   Ns(st.stx_mtime)};
 }
 
 FileSeen SeenOf(const std::optional<struct statx>& st) {
@@ -38,10 +38,7 @@ FileSeen SeenOf(const std::optional<struct statx>& st) {
   if (!st) return seen;
   seen.exists = true;
   seen.mode = st->stx_mode;
-  seen.device = makedev(st->stx_dev_major, st->stx_dev_minor);
-  seen.inode = st->stx_ino;
-  seen.size = static_cast<int64_t>(st->stx_size);
-  seen.modifiedNs = Ns(st->stx_mtime);
+  seen.stamp = StampFrom(*st);
   seen.changedNs = Ns(st->stx_ctime);
   if ((st->stx_mask & STATX_BTIME) != 0) seen.bornNs = Ns(st->stx_btime);
   return seen;

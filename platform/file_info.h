@@ -46,11 +46,8 @@ std::optional<FileStamp> FileStampOf(const std::string& path);
 struct FileSeen {
   bool exists = false;
   uint32_t mode = 0;
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  int64_t size = 0;
-  int64_t modifiedNs = 0;
-  int64_t changedNs = 0;
+  FileStamp stamp;
+  int64_t changedNs = 0;  // any change to the entry, its attributes included
   int64_t bornNs = 0;
   bool operator==(const FileSeen&) const = default;
 };
