@@ -24,13 +24,10 @@ struct MediaServerLogic : FLibModule {
   std::mutex callbackLock;
   std::vector<MslObjectCallback> callbacks;
 
-  // Set before the chain runs.
+  // Answers kept for reuse, the last used first. Only the chain's thread uses them.
   std::function<uint64_t()> inputsState;
-  // Answers kept for reuse, the last used first: made on the chain, given again there or
-  // at once by the thread that takes the request.
-  std::mutex keptLock;
-  std::list<std::shared_ptr<const struct KeptAnswer>> kept;  // under keptLock
-  size_t keptBytes = 0;                                        // under keptLock
+  std::list<struct KeptAnswer> kept;
+  size_t keptBytes = 0;
 };
 
 // What an answer was made from, read before it was made: a change while it is made then
@@ -122,72 +119,39 @@ std::string KeyOf(const MslRequest& request) {
   return key;
 }
 
-// Nothing when no answer may be kept or given again; without `wait`, also when the library
-// is busy (the caller must not wait for it).
-std::optional<AnswerSources> CurrentSources(const MediaServerLogic* logic, bool wait) {
+std::optional<AnswerSources> CurrentSources(const MediaServerLogic* logic) {
   if (!logic->inputsState) return std::nullopt;
-  std::optional<LibraryVersion> library = db_version(wait);
+  std::optional<LibraryVersion> library = db_version();
   if (!library) return std::nullopt;
   return AnswerSources{*library, logic->inputsState()};
 }
 
-void DropKeptLocked(MediaServerLogic* logic,
-                    std::list<std::shared_ptr<const KeptAnswer>>::iterator at) {
-  logic->keptBytes -= (*at)->body.size();
+void DropKept(MediaServerLogic* logic, std::list<KeptAnswer>::iterator at) {
+  logic->keptBytes -= at->body.size();
   logic->kept.erase(at);
 }
 
-// The kept answer of `key` while it is still true; nothing otherwise (a kept answer no
-// longer true is dropped). Its files are looked at outside the lock, so that the chain is
-// never held up by another thread's look-ups.
-std::shared_ptr<const KeptAnswer> FindKept(MediaServerLogic* logic, const std::string& key,
-                                           const AnswerSources& sources) {
-  std::shared_ptr<const KeptAnswer> found;
-  {
-    std::lock_guard guard(logic->keptLock);
-    for (auto at = logic->kept.begin(); at != logic->kept.end(); ++at) {
-      if ((*at)->key != key) continue;
-      found = *at;
-      logic->kept.splice(logic->kept.begin(), logic->kept, at);
-      break;
-    }
-  }
-  if (!found) return nullptr;
-  if (found->sources == sources && found->files.Unchanged()) return found;
-  std::lock_guard guard(logic->keptLock);
+// The kept answer of `key` while it is still true, moved to the front; nothing otherwise
+// (a kept answer no longer true is dropped).
+const KeptAnswer* FindKept(MediaServerLogic* logic, const std::string& key,
+                           const AnswerSources& sources) {
   for (auto at = logic->kept.begin(); at != logic->kept.end(); ++at) {
-    if (*at != found) continue;
-    DropKeptLocked(logic, at);
-    break;
+    if (at->key != key) continue;
+    if (!(at->sources == sources) || !at->files.Unchanged()) {
+      DropKept(logic, at);
+      return nullptr;
+    }
+    logic->kept.splice(logic->kept.begin(), logic->kept, at);
+    return &logic->kept.front();
   }
   return nullptr;
 }
 
 void Keep(MediaServerLogic* logic, KeptAnswer answer) {
-  auto kept = std::make_shared<const KeptAnswer>(std::move(answer));
-  std::lock_guard guard(logic->keptLock);
-  // Another answer to the same request may have been kept meanwhile; this one is newer.
-  for (auto at = logic->kept.begin(); at != logic->kept.end(); ++at) {
-    if ((*at)->key != kept->key) continue;
-    DropKeptLocked(logic, at);
-    break;
-  }
-  logic->keptBytes += kept->body.size();
-  logic->kept.push_front(std::move(kept));
+  logic->keptBytes += answer.body.size();
+  logic->kept.push_front(std::move(answer));
   while (logic->kept.size() > kKeptAnswersMax || logic->keptBytes > kKeptBytesMax)
-    DropKeptLocked(logic, std::prev(logic->kept.end()));
-}
-
-// Gives the request its kept answer when there is one still true; false otherwise.
-bool AnswerFromKept(MediaServerLogic* logic, MslRequest* request, const AnswerSources& sources,
-                    const std::string& key) {
-  std::shared_ptr<const KeptAnswer> kept = FindKept(logic, key, sources);
-  if (!kept) return false;
-  request->position = request->startingIndex + kept->entries;
-  logic->writer->Begin(*request);
-  if (!kept->body.empty()) logic->writer->Append(*request, kept->body);
-  logic->writer->Finish(*request, kept->returned, kept->totalMatches, kept->updateId);
-  return true;
+    DropKept(logic, std::prev(logic->kept.end()));
 }
 
 }  // namespace
@@ -214,18 +178,6 @@ void MSL_RegisterObjectCallback(MediaServerLogic* logic, MslObjectCallback callb
 }
 
 bool MSL_EnqueueRequest(MediaServerLogic* logic, std::unique_ptr<MslRequest>* request) {
-  {
-    std::lock_guard guard(logic->queueLock);
-    if (logic->stopped) return false;
-  }
-  // A page answered lately and unchanged since goes out at once from here, without the
-  // two thread hand-overs of the queue; the library is only asked if it is free.
-  if (std::optional<AnswerSources> sources = CurrentSources(logic, false)) {
-    if (AnswerFromKept(logic, request->get(), *sources, KeyOf(**request))) {
-      request->reset();
-      return true;
-    }
-  }
   {
     std::lock_guard guard(logic->queueLock);
     if (logic->stopped) return false;
@@ -258,11 +210,17 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   // per answer, and the whole answer sees one state of it.
   platform::FileLookupMemo lookups;
   request->position = request->startingIndex;
-  std::optional<AnswerSources> sources = CurrentSources(logic, true);
+  std::optional<AnswerSources> sources = CurrentSources(logic);
   std::string key;
   if (sources) {
     key = KeyOf(*request);
-    if (AnswerFromKept(logic, request, *sources, key)) return;
+    if (const KeptAnswer* kept = FindKept(logic, key, *sources)) {
+      logic->writer->Begin(*request);
+      if (!kept->body.empty()) logic->writer->Append(*request, kept->body);
+      request->position += kept->entries;
+      logic->writer->Finish(*request, kept->returned, kept->totalMatches, kept->updateId);
+      return;
+    }
   }
 
   CdsFilter mask = CdsToDidl_ParseFilter(request->filter);

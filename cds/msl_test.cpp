@@ -183,14 +183,6 @@ TEST(MslKeptAnswers, GivenAgainOnlyWhileNothingTheyWereMadeFromChanged) {
   EXPECT_TRUE(ask().second);
   EXPECT_FALSE(ask().second);
 
-  // The thread that takes a request gives a kept answer at once, without queueing it.
-  std::unique_ptr<MslRequest> queued = Request("c", kFseBrowseDirectChildren);
-  queued->localAddress = 7;
-  writer.byId.clear();
-  EXPECT_TRUE(MSL_EnqueueRequest(logic, &queued));
-  EXPECT_EQ(MSL_ProcessQueue(logic), 0u);
-  EXPECT_EQ(writer.Get("c"), ask().first);
-
   resolver.writes = true;
   EXPECT_TRUE(ask(2).second);
   EXPECT_TRUE(ask(2).second);

@@ -976,13 +976,8 @@ WriteMark CurrentWriteMarkLocked() {
 
 }  // namespace
 
-std::optional<LibraryVersion> db_version(bool wait) {
-  std::unique_lock lock(g_dbMutex, std::defer_lock);
-  if (wait) {
-    lock.lock();
-  } else if (!lock.try_lock()) {
-    return std::nullopt;
-  }
+std::optional<LibraryVersion> db_version() {
+  std::lock_guard lock(g_dbMutex);
   if (g_lib.db == nullptr) return std::nullopt;
   WriteMark mark = CurrentWriteMarkLocked();
   if (mark.dataVersion < 0) return std::nullopt;

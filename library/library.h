@@ -92,9 +92,8 @@ struct LibraryVersion {
   int64_t dataVersion = 0;
   bool operator==(const LibraryVersion&) const = default;
 };
-// Nothing when the library is closed or its version cannot be read, and, unless `wait`,
-// when the library is busy on another thread (so that the caller never waits for it).
-std::optional<LibraryVersion> db_version(bool wait = true);
+// Nothing when the library is closed or its version cannot be read.
+std::optional<LibraryVersion> db_version();
 void db_invalidateBrowse();
 void db_forgetBrowseQuery();
 // Gives back the page cache the connection filled (after a scan, before a long rest); it
