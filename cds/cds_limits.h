@@ -14,6 +14,13 @@ inline constexpr int kSearchMaxConditions = 64;
 // entries of a number and a file name).
 inline constexpr size_t kPlaylistListMaxBytes = 64 * 1024 * 1024;
 
+// Answers kept to be given again while nothing they were made from changed: most useful
+// for the pages a client goes back and forth between, so a few dozen of them, and none
+// large enough to matter for memory.
+inline constexpr size_t kKeptAnswersMax = 64;
+inline constexpr size_t kKeptAnswersBytesMax = 2 << 20;
+inline constexpr size_t kKeptAnswerBytesMax = 256 << 10;
+
 // UPnP error codes answered by the content directory.
 inline constexpr int kCdsErrorNone = 0;
 inline constexpr int kCdsErrorActionFailed = 501;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 
+#include "cds/cds_limits.h"
 #include "library/library.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
@@ -83,12 +84,6 @@ void RunObjectCallbacks(MediaServerLogic* logic, const MslRequest& request, CdsF
     callback(request, entry->record, mask, &entry->object);
 }
 
-// A reused answer is most useful for the pages a client goes back and forth between; a few
-// dozen of them, and no page large enough to matter for memory, are kept.
-constexpr size_t kKeptAnswersMax = 64;
-constexpr size_t kKeptBytesMax = 2 << 20;
-constexpr size_t kKeptAnswerBytesMax = 256 << 10;
-
 thread_local bool t_notReusable = false;
 
 void AddKeyPart(std::string* key, std::string_view part) {
@@ -150,7 +145,7 @@ const KeptAnswer* FindKept(MediaServerLogic* logic, const std::string& key,
 void Keep(MediaServerLogic* logic, KeptAnswer answer) {
   logic->keptBytes += answer.body.size();
   logic->kept.push_front(std::move(answer));
-  while (logic->kept.size() > kKeptAnswersMax || logic->keptBytes > kKeptBytesMax)
+  while (logic->kept.size() > kKeptAnswersMax || logic->keptBytes > kKeptAnswersBytesMax)
     DropKept(logic, std::prev(logic->kept.end()));
 }
 
@@ -264,7 +259,7 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   request->position += entries;
   logic->writer->Finish(*request, returned, answer.totalMatches, answer.updateId);
   if (!keeping || t_notReusable) return;
-  std::optional<platform::FileLookupRecord> files = lookups.Record();
+  std::optional<platform::FileLookupRecord> files = lookups.TakeRecord();
   if (!files) return;
   Keep(logic, KeptAnswer{std::move(key), *sources, std::move(*files), std::move(body), entries,
                          returned, answer.totalMatches, answer.updateId});

@@ -56,11 +56,14 @@ bool FileLookupRecord::Unchanged() const {
   return true;
 }
 
-std::optional<FileLookupRecord> FileLookupMemo::Record() const {
+std::optional<FileLookupRecord> FileLookupMemo::TakeRecord() {
   if (!active_ || overflowed_) return std::nullopt;
   FileLookupRecord record;
   record.seen_.reserve(looked_.size());
-  for (const auto& [path, st] : looked_) record.seen_.emplace_back(path, SeenOf(st));
+  while (!looked_.empty()) {
+    auto node = looked_.extract(looked_.begin());
+    record.seen_.emplace_back(std::move(node.key()), SeenOf(node.mapped()));
+  }
   return record;
 }
 

@@ -81,7 +81,8 @@ class FileLookupMemo {
 
   // Every look-up this memo answered, or nothing when it was not the active one or some
   // look-up went past it (the memo was full), so that what was read is not fully known.
-  std::optional<FileLookupRecord> Record() const;
+  // The memo is emptied: it is taken once, when its look-ups are over.
+  std::optional<FileLookupRecord> TakeRecord();
 
  private:
   bool active_ = false;
