@@ -58,7 +58,6 @@ class FileLookupRecord {
  public:
   // Looks at each path again (straight at the file system, never through a memo).
   bool Unchanged() const;
-  size_t Count() const { return seen_.size(); }
 
  private:
   friend class FileLookupMemo;
