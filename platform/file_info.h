@@ -53,7 +53,9 @@ struct FileSeen {
 };
 
 // Every path a memo looked at and what it saw, to ask later whether all of them are still
-// as they were.
+// as they were. Where an answer only asked which file a name is (whether it is there, its
+// kind, its birth time), the names of one settled folder are stood for by the folder
+// itself: a name can only come, go or be given to another file by changing its folder.
 class FileLookupRecord {
  public:
   // Looks at each path again (straight at the file system, never through a memo).
@@ -76,7 +78,9 @@ class FileLookupMemo {
   FileLookupMemo& operator=(const FileLookupMemo&) = delete;
 
   // The path's attributes through the memo; false when the path cannot be looked at.
-  bool Look(const std::string& path, struct statx* out);
+  // `nameOnly`: the caller uses no more than which file the name is (existence, kind,
+  // identity and birth time), never its content, size or times of change.
+  bool Look(const std::string& path, struct statx* out, bool nameOnly = false);
 
   // Every look-up this memo answered, or nothing when it was not the active one or some
   // look-up went past it (the memo was full), so that what was read is not fully known.
@@ -84,9 +88,13 @@ class FileLookupMemo {
   std::optional<FileLookupRecord> TakeRecord();
 
  private:
+  struct Looked {
+    std::optional<struct statx> st;
+    bool nameOnly = true;
+  };
   bool active_ = false;
   bool overflowed_ = false;
-  std::unordered_map<std::string, std::optional<struct statx>> looked_;
+  std::unordered_map<std::string, Looked> looked_;
 };
 
 }  // namespace platform

@@ -1,0 +1,90 @@
+// The record of looked-at files behind kept answers: where an answer only identified names,
+// their settled folder stands for them, and still every change that could alter such an
+// answer shows.
+#include "platform/file_info.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/testing/test_support.h"
+#include "platform/tick.h"
+
+namespace platform {
+namespace {
+
+TEST(FileLookupRecordTest, ASettledFolderStandsForTheNamesItHolds) {
+  testing::TempDir root;
+  // One folder per change below, each holding a.jpg and b.jpg, a spare file, no c.jpg, and
+  // a link to a file kept elsewhere.
+  struct Case {
+    const char* change;
+    std::function<void(const std::string& folder, const std::string& target)> apply;
+  };
+  const std::vector<Case> cases = {
+      {"a name removed", [](const auto& f, const auto&) { ::unlink((f + "/b.jpg").c_str()); }},
+      {"a name made", [](const auto& f, const auto&) { testing::WriteFile(f + "/c.jpg", "3"); }},
+      {"a name given to another file",
+       [](const auto& f, const auto&) { ::rename((f + "/spare").c_str(), (f + "/a.jpg").c_str()); }},
+      {"the folder replaced",
+       [](const auto& f, const auto&) {
+         ::rename(f.c_str(), (f + "-old").c_str());
+         ::mkdir(f.c_str(), 0755);
+         for (const char* name : {"/a.jpg", "/b.jpg", "/link.jpg"}) testing::WriteFile(f + name, "1");
+       }},
+      {"a linked file gone", [](const auto&, const auto& t) { ::unlink(t.c_str()); }},
+  };
+  auto folderOf = [&](size_t i) { return root.Join("f" + std::to_string(i)); };
+  auto targetOf = [&](size_t i) { return root.Join("target" + std::to_string(i)); };
+  for (size_t i = 0; i <= cases.size(); ++i) {
+    std::string folder = folderOf(i);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    testing::WriteFile(folder + "/a.jpg", "1");
+    testing::WriteFile(folder + "/b.jpg", "2");
+    testing::WriteFile(folder + "/spare", "spare");
+    testing::WriteFile(targetOf(i), "t");
+    ASSERT_EQ(::symlink(targetOf(i).c_str(), (folder + "/link.jpg").c_str()), 0);
+  }
+  SleepMs(1100);  // no folder changed within the last second: each may stand for its names
+
+  // What an answer about the folder's pictures asks: whether they are there and when they
+  // were made; with `sized`, also a.jpg's size.
+  auto record = [](const std::string& folder, bool sized) {
+    FileLookupMemo memo;
+    EXPECT_TRUE(FileExists(folder + "/a.jpg"));
+    EXPECT_TRUE(FileBirthTime(folder + "/b.jpg").has_value());
+    EXPECT_FALSE(FileExists(folder + "/c.jpg"));
+    EXPECT_TRUE(FileExists(folder + "/link.jpg"));
+    if (sized) {
+      EXPECT_EQ(FileSize64(folder + "/a.jpg"), 1);
+    }
+    std::optional<FileLookupRecord> taken = memo.TakeRecord();
+    EXPECT_TRUE(taken.has_value());
+    return taken.value_or(FileLookupRecord());
+  };
+
+  // A file whose name alone was asked about may grow: the answer did not use its content.
+  // Had its size been asked, the growth shows.
+  std::string last = folderOf(cases.size());
+  FileLookupRecord names = record(last, false);
+  FileLookupRecord sized = record(last, true);
+  EXPECT_TRUE(names.Unchanged());
+  EXPECT_TRUE(sized.Unchanged());
+  testing::WriteFile(last + "/a.jpg", "grown");
+  EXPECT_TRUE(names.Unchanged());
+  EXPECT_FALSE(sized.Unchanged());
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    FileLookupRecord before = record(folderOf(i), false);
+    ASSERT_TRUE(before.Unchanged()) << cases[i].change;
+    cases[i].apply(folderOf(i), targetOf(i));
+    EXPECT_FALSE(before.Unchanged()) << cases[i].change;
+  }
+}
+
+}  // namespace
+}  // namespace platform
