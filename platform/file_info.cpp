@@ -85,19 +85,17 @@ std::optional<FileSeen> SettledFolder(const std::string& folder) {
   return SeenOf(st);
 }
 
-// What a second look, after the folder's, finds of a name the answer identified.
-enum class NameNow { kSame, kLink, kChanged };
-
-NameNow LookAgainInFolder(const std::string& path, const std::optional<struct statx>& seen) {
-  struct statx st {};
-  std::optional<struct statx> now;
+// A look at a name that does not follow a link; the link's own target is looked at too.
+// `linked` tells the caller that the name is a link, whose target lies outside its
+// folder's say.
+bool LookAtName(const std::string& path, struct statx* out, bool* linked) {
+  *linked = false;
   if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
-              &st) == 0) {
-    // A link's target lies outside the folder's say.
-    if (S_ISLNK(st.stx_mode)) return NameNow::kLink;
-    now = st;
-  }
-  return SeenOf(now) == SeenOf(seen) ? NameNow::kSame : NameNow::kChanged;
+              out) != 0)
+    return false;
+  if (!S_ISLNK(out->stx_mode)) return true;
+  *linked = true;
+  return LookDirect(path, out);
 }
 
 std::string_view FolderOf(std::string_view path) {
@@ -120,37 +118,20 @@ bool FileLookupRecord::Unchanged() const {
 std::optional<FileLookupRecord> FileLookupMemo::TakeRecord() {
   if (!active_ || overflowed_) return std::nullopt;
   FileLookupRecord record;
-  // Names the answer only identified, by folder. The folder is looked at first and the
-  // names after it, so that a kept folder stamp is never older than the names it covers.
-  std::unordered_map<std::string_view, std::vector<const std::string*>> byFolder;
-  for (const auto& [path, looked] : looked_) {
-    std::string_view folder = looked.nameOnly ? FolderOf(path) : std::string_view();
-    if (!folder.empty()) byFolder[folder].push_back(&path);
+  record.seen_.reserve(looked_.size());
+  for (auto& [folder, state] : folders_) {
+    if (state.seen) record.seen_.emplace_back(folder, *state.seen);
   }
-  std::vector<std::string> covered;
-  for (const auto& [folder, names] : byFolder) {
-    if (names.size() < 2) continue;
-    std::string folderPath(folder);
-    std::optional<FileSeen> seen = SettledFolder(folderPath);
-    if (!seen) continue;
-    std::vector<const std::string*> same;
-    bool changed = false;
-    for (const std::string* name : names) {
-      NameNow now = LookAgainInFolder(*name, looked_[*name].st);
-      changed = changed || now == NameNow::kChanged;
-      if (now == NameNow::kSame) same.push_back(name);
-    }
-    // A name changed since the answer saw it: its own record makes the answer go.
-    if (changed || same.empty()) continue;
-    for (const std::string* name : same) covered.push_back(*name);
-    record.seen_.emplace_back(std::move(folderPath), *seen);
-  }
-  for (const std::string& name : covered) looked_.erase(name);
-  record.seen_.reserve(record.seen_.size() + looked_.size());
   while (!looked_.empty()) {
     auto node = looked_.extract(looked_.begin());
-    record.seen_.emplace_back(std::move(node.key()), SeenOf(node.mapped().st));
+    const Looked& looked = node.mapped();
+    if (looked.nameOnly && !looked.linked) {
+      auto folder = folders_.find(std::string(FolderOf(node.key())));
+      if (folder != folders_.end() && folder->second.seen) continue;
+    }
+    record.seen_.emplace_back(std::move(node.key()), SeenOf(looked.st));
   }
+  folders_.clear();
   return record;
 }
 
@@ -206,13 +187,38 @@ bool FileLookupMemo::Look(const std::string& path, struct statx* out, bool nameO
     *out = *found->second.st;
     return true;
   }
-  bool ok = LookDirect(path, out);
-  if (looked_.size() < kMemoPaths) {
-    looked_.emplace(path, Looked{ok ? std::optional<struct statx>(*out) : std::nullopt, nameOnly});
-  } else {
+  if (looked_.size() >= kMemoPaths) {
     overflowed_ = true;
+    return LookDirect(path, out);
   }
+  bool linked = false;
+  bool ok = nameOnly ? LookAtName(path, out, &linked) : LookDirect(path, out);
+  looked_.emplace(path, Looked{ok ? std::optional<struct statx>(*out) : std::nullopt, nameOnly,
+                               linked});
+  if (nameOnly && !linked) NoteName(path);
   return ok;
+}
+
+// From the second name of a folder on, the folder is looked at, so that its stamp is never
+// older than the names it stands for; the first name, seen before it, is looked at again.
+void FileLookupMemo::NoteName(const std::string& path) {
+  std::string_view folder = FolderOf(path);
+  if (folder.empty()) return;
+  Folder& state = folders_[std::string(folder)];
+  if (++state.names == 1) {
+    state.first = path;
+    return;
+  }
+  if (state.names != 2) return;
+  std::string folderPath(folder);
+  state.seen = SettledFolder(folderPath);
+  if (!state.seen) return;
+  const Looked& first = looked_[state.first];
+  struct statx st {};
+  bool linked = false;
+  std::optional<struct statx> now;
+  if (LookAtName(state.first, &st, &linked)) now = st;
+  if (linked || !(SeenOf(now) == SeenOf(first.st))) state.seen.reset();
 }
 
 }  // namespace platform

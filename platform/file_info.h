@@ -91,10 +91,20 @@ class FileLookupMemo {
   struct Looked {
     std::optional<struct statx> st;
     bool nameOnly = true;
+    bool linked = false;
   };
+  // A folder of names the answer only identified; `seen` once it may stand for them.
+  struct Folder {
+    size_t names = 0;
+    std::string first;
+    std::optional<FileSeen> seen;
+  };
+  void NoteName(const std::string& path);
+
   bool active_ = false;
   bool overflowed_ = false;
   std::unordered_map<std::string, Looked> looked_;
+  std::unordered_map<std::string, Folder> folders_;
 };
 
 }  // namespace platform

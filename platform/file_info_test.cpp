@@ -49,7 +49,22 @@ TEST(FileLookupRecordTest, ASettledFolderStandsForTheNamesItHolds) {
     testing::WriteFile(targetOf(i), "t");
     ASSERT_EQ(::symlink(targetOf(i).c_str(), (folder + "/link.jpg").c_str()), 0);
   }
-  SleepMs(1100);  // no folder changed within the last second: each may stand for its names
+  // A name given to another file between the answer's look at it and the next name's look,
+  // over a second before the folder is first looked at: the folder by then looks settled.
+  std::string raced = root.Join("raced");
+  ASSERT_EQ(::mkdir(raced.c_str(), 0755), 0);
+  for (const char* name : {"/a.jpg", "/b.jpg", "/spare"}) testing::WriteFile(raced + name, "1");
+  std::optional<FileLookupRecord> racedRecord;
+  {
+    FileLookupMemo memo;
+    EXPECT_TRUE(FileExists(raced + "/a.jpg"));
+    ::rename((raced + "/spare").c_str(), (raced + "/a.jpg").c_str());
+    SleepMs(1100);  // no folder changed within the last second: each may stand for its names
+    EXPECT_TRUE(FileExists(raced + "/b.jpg"));
+    racedRecord = memo.TakeRecord();
+  }
+  ASSERT_TRUE(racedRecord.has_value());
+  EXPECT_FALSE(racedRecord->Unchanged());
 
   // What an answer about the folder's pictures asks: whether they are there and when they
   // were made; with `sized`, also a.jpg's size.
