@@ -96,6 +96,7 @@ void ServerAfterWait(FLibModule* module, int, FLibSocketSet* read, FLibSocketSet
                       &localLength) == 0)
       connection->LocalInterface = ntohl(local.sin_addr.s_addr);
     if (server->ConnectDone) server->ConnectDone(server, connection, &token->User);
+    FLibAsyncSocket_ReadNow(connection);
   }
 }
 

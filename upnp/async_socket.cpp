@@ -366,7 +366,6 @@ int FLibAsyncSocket_Connect(FLibAsyncSocket* s, uint32_t localInterface, uint32_
 void FLibAsyncSocket_Adopt(FLibAsyncSocket* s, FLibFd accepted, FLibAsyncSocket_OnEvent interrupted,
                            void* user) {
   StartConnection(s, interrupted, user);
-  FLibSetNonBlocking(accepted.Get());
   {
     std::lock_guard lock(s->SendGuard);
     s->Socket = std::move(accepted);
@@ -517,6 +516,10 @@ void FLibAsyncSocket_LingeringClose(FLibAsyncSocket* s, uint32_t maxMs, size_t m
     drained = s->Pending.empty();
   }
   if (drained) ShutSendingSide(s);
+}
+
+void FLibAsyncSocket_ReadNow(FLibAsyncSocket* s) {
+  if (s->Socket.Valid() && s->Connected) ReadStep(s, true);
 }
 
 void FLibAsyncSocket_Pause(FLibAsyncSocket* s) { s->Paused = true; }

@@ -108,7 +108,8 @@ int FLibAsyncSocket_Connect(FLibAsyncSocket* socket, uint32_t localInterface,
                             uint32_t remoteAddress, uint16_t remotePort,
                             FLibAsyncSocket_OnEvent interrupted, void* user);
 
-// Takes over an accepted descriptor. Chain thread.
+// Takes over an accepted descriptor, which must be non-blocking already (accept4 with
+// SOCK_NONBLOCK). Chain thread.
 void FLibAsyncSocket_Adopt(FLibAsyncSocket* socket, FLibFd accepted,
                            FLibAsyncSocket_OnEvent interrupted, void* user);
 
@@ -132,6 +133,10 @@ void FLibAsyncSocket_Disconnect(FLibAsyncSocket* socket);
 // unread makes the kernel answer with a reset, which can destroy the answer before the
 // peer has read it. DataArrived is not called again. Chain thread.
 void FLibAsyncSocket_LingeringClose(FLibAsyncSocket* socket, uint32_t maxMs, size_t maxBytes);
+
+// Reads what has already arrived, without waiting for the next turn's poll: a client's
+// request usually follows its connect at once. Chain thread.
+void FLibAsyncSocket_ReadNow(FLibAsyncSocket* socket);
 
 // Stops reading; buffered bytes stay. Chain thread.
 void FLibAsyncSocket_Pause(FLibAsyncSocket* socket);

@@ -1,6 +1,5 @@
 #include "upnp/socket_util.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,14 +23,6 @@ uint32_t FLibRandom() {
 uint16_t FLibRandomPort() {
   return static_cast<uint16_t>(upnp_limits::kRandomPortBase +
                                (FLibRandom() & 0xFFFFu) % upnp_limits::kRandomPortSpan);
-}
-
-bool FLibSetNonBlocking(int fd) {
-  int flags = ::fcntl(fd, F_GETFL, 0);
-  if (flags < 0) return false;
-  // Accepted sockets usually come non-blocking already; a second call costs one per connection.
-  if (flags & O_NONBLOCK) return true;
-  return ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 std::string FLibIpv4ToText(uint32_t address) {

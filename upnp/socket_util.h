@@ -35,9 +35,6 @@ uint32_t FLibRandom();
 // A random port in kRandomPortBase .. kRandomPortBase + kRandomPortSpan - 1.
 uint16_t FLibRandomPort();
 
-// Makes the descriptor non-blocking; false on failure.
-bool FLibSetNonBlocking(int fd);
-
 // IPv4 addresses travel as host-order 32-bit numbers (127.0.0.1 is 0x7F000001).
 std::string FLibIpv4ToText(uint32_t address);
 // Dotted-quad text to an address: exactly four decimal parts 0..255, nothing else.
