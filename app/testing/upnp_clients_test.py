@@ -328,6 +328,9 @@ def play_on(renderer, url, metadata):
     return played, state, first, later[-1]
 
 
+RENDERER_RETRIES = 3
+
+
 def check_renderer(cd, items, desktop, server):
     """gmediarender plays an MP3, an AVI and an MP4 of the server's, told to by a GUPnP
     control point with the server's own DIDL-Lite as metadata."""
@@ -350,9 +353,12 @@ def check_renderer(cd, items, desktop, server):
                         if info.split(":")[2] in renderer.accepted]
             url = (playable or [item["res"][0][0]])[0]
             played, state, first, last = play_on(renderer, url, metadata)
-            if renderer.process.poll() is not None:
-                # gmediarender's player now and then dies on a loaded machine as it takes
-                # an order; the server is not part of that. One fresh renderer tries again.
+            # gmediarender's player now and then dies on a loaded machine as it takes an
+            # order (SIGABRT inside its media framework, twice in a row under a full test
+            # run); the server is not part of that. Fresh renderers try again.
+            for _ in range(RENDERER_RETRIES):
+                if renderer.process.poll() is None:
+                    break
                 print("     gmediarender ended (status %s); a new one tries %s"
                       % (renderer.process.returncode, title), flush=True)
                 renderer.stop()
