@@ -20,6 +20,10 @@ inline constexpr size_t kPlaylistListMaxBytes = 64 * 1024 * 1024;
 inline constexpr size_t kKeptAnswersMax = 64;
 inline constexpr size_t kKeptAnswersBytesMax = 2 << 20;
 inline constexpr size_t kKeptAnswerBytesMax = 256 << 10;
+// The device chain gives a kept answer itself only when its files were looked at this
+// recently: their entries are then still in the kernel's caches, so looking at them again
+// cannot wait on a sleeping disk. Older ones are checked on the content directory's chain.
+inline constexpr uint64_t kKeptAnswerWarmMs = 10000;
 
 // UPnP error codes answered by the content directory.
 inline constexpr int kCdsErrorNone = 0;

@@ -57,7 +57,8 @@ void MSA_Search(MediaServerAbstraction* msa, FLibWebSession* session, const char
                 const char* searchCriteria, const char* filter, uint32_t startingIndex,
                 uint32_t requestedCount, const char* sortCriteria);
 
-// Streamed answer writers, used from the logic's chain.
+// Streamed answer writers, used from the logic's chain (and from the device chain for a kept
+// answer); each thread gathers in a buffer of its own.
 void MSA_BeginResult(const MslRequest& request);
 void MSA_AppendResult(const MslRequest& request, std::string_view fragment);
 void MSA_FinishResult(const MslRequest& request, uint32_t numberReturned, uint32_t totalMatches,

@@ -1,5 +1,6 @@
 #include "cds/msl.h"
 
+#include <algorithm>
 #include <deque>
 #include <list>
 #include <mutex>
@@ -9,6 +10,7 @@
 #include "library/library.h"
 #include "platform/file_info.h"
 #include "platform/log.h"
+#include "platform/tick.h"
 #include "upnp/chain.h"
 #include "upnp/web_server.h"
 
@@ -25,10 +27,12 @@ struct MediaServerLogic : FLibModule {
   std::mutex callbackLock;
   std::vector<MslObjectCallback> callbacks;
 
-  // Answers kept for reuse, the last used first. Only the chain's thread uses them.
+  // Answers kept for reuse, the last used first. The device chain gives them too, so that
+  // an answer that needs no making does not wait for this chain's turn.
   std::function<uint64_t()> inputsState;
-  std::list<struct KeptAnswer> kept;
-  size_t keptBytes = 0;
+  std::mutex keptLock;
+  std::list<struct KeptAnswer> kept;  // under keptLock
+  size_t keptBytes = 0;               // under keptLock
 };
 
 // What an answer was made from, read before it was made: a change while it is made then
@@ -51,6 +55,7 @@ struct KeptAnswer {
   uint32_t returned = 0;
   uint32_t totalMatches = 0;
   uint32_t updateId = 0;
+  uint64_t checkedMs = 0;  // when its files were last looked at (or when it was made)
 };
 
 namespace {
@@ -126,23 +131,76 @@ void DropKept(MediaServerLogic* logic, std::list<KeptAnswer>::iterator at) {
   logic->kept.erase(at);
 }
 
+// Whether the device chain may look at the kept answer's files: they are local and were
+// looked at lately, so their entries are still in the kernel's caches.
+bool CheckableAtOnce(const KeptAnswer& kept, uint64_t now) {
+  return kept.files.Local() && now - kept.checkedMs < kKeptAnswerWarmMs;
+}
+
 // The kept answer of `key` while it is still true, moved to the front; nothing otherwise
-// (a kept answer no longer true is dropped).
+// (a kept answer no longer true is dropped). The device chain must never wait on a disk
+// or a network, so on it only an answer whose files are local and were looked at lately
+// (and so are still in the kernel's caches) is looked at; any other is left to the
+// logic's chain.
 const KeptAnswer* FindKept(MediaServerLogic* logic, const std::string& key,
-                           const AnswerSources& sources) {
+                           const AnswerSources& sources, bool onDeviceChain) {
+  uint64_t now = platform::TickCountMs();
   for (auto at = logic->kept.begin(); at != logic->kept.end(); ++at) {
     if (at->key != key) continue;
-    if (!(at->sources == sources) || !at->files.Unchanged()) {
+    if (!(at->sources == sources)) {
       DropKept(logic, at);
       return nullptr;
     }
+    if (onDeviceChain && !CheckableAtOnce(*at, now)) return nullptr;
+    if (!at->files.Unchanged()) {
+      DropKept(logic, at);
+      return nullptr;
+    }
+    at->checkedMs = now;
     logic->kept.splice(logic->kept.begin(), logic->kept, at);
     return &logic->kept.front();
   }
   return nullptr;
 }
 
+// Gives the kept answer of `key` through the writer while it is still true. Any thread.
+bool AnswerFromKept(MediaServerLogic* logic, MslRequest* request, const std::string& key,
+                    const AnswerSources& sources, bool onDeviceChain) {
+  std::unique_lock guard(logic->keptLock);
+  const KeptAnswer* kept = FindKept(logic, key, sources, onDeviceChain);
+  if (kept == nullptr) return false;
+  logic->writer->Begin(*request);
+  if (!kept->body.empty()) logic->writer->Append(*request, kept->body);
+  request->position += kept->entries;
+  uint32_t returned = kept->returned;
+  uint32_t totalMatches = kept->totalMatches;
+  uint32_t updateId = kept->updateId;
+  guard.unlock();
+  logic->writer->Finish(*request, returned, totalMatches, updateId);
+  return true;
+}
+
+// On the device chain, as a request arrives: its kept answer when that may be given without
+// waiting for the logic's chain.
+bool AnswerIfKeptNow(MediaServerLogic* logic, MslRequest* request) {
+  if (!logic->inputsState) return false;
+  std::string key = KeyOf(*request);
+  {
+    // The library's version is asked only when there is an answer to give: the scanner may
+    // hold the library for a while, and the device chain must not wait for it in vain.
+    std::lock_guard guard(logic->keptLock);
+    auto at = std::find_if(logic->kept.begin(), logic->kept.end(),
+                           [&key](const KeptAnswer& kept) { return kept.key == key; });
+    if (at == logic->kept.end() || !CheckableAtOnce(*at, platform::TickCountMs())) return false;
+  }
+  std::optional<AnswerSources> sources = CurrentSources(logic);
+  if (!sources) return false;
+  request->position = request->startingIndex;
+  return AnswerFromKept(logic, request, key, *sources, true);
+}
+
 void Keep(MediaServerLogic* logic, KeptAnswer answer) {
+  std::lock_guard guard(logic->keptLock);
   logic->keptBytes += answer.body.size();
   logic->kept.push_front(std::move(answer));
   while (logic->kept.size() > kKeptAnswersMax || logic->keptBytes > kKeptAnswersBytesMax)
@@ -173,6 +231,11 @@ void MSL_RegisterObjectCallback(MediaServerLogic* logic, MslObjectCallback callb
 }
 
 bool MSL_EnqueueRequest(MediaServerLogic* logic, std::unique_ptr<MslRequest>* request) {
+  {
+    std::lock_guard guard(logic->queueLock);
+    if (logic->stopped) return false;
+  }
+  if (AnswerIfKeptNow(logic, request->get())) return true;
   {
     std::lock_guard guard(logic->queueLock);
     if (logic->stopped) return false;
@@ -209,13 +272,7 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   std::string key;
   if (sources) {
     key = KeyOf(*request);
-    if (const KeptAnswer* kept = FindKept(logic, key, *sources)) {
-      logic->writer->Begin(*request);
-      if (!kept->body.empty()) logic->writer->Append(*request, kept->body);
-      request->position += kept->entries;
-      logic->writer->Finish(*request, kept->returned, kept->totalMatches, kept->updateId);
-      return;
-    }
+    if (AnswerFromKept(logic, request, key, *sources, false)) return;
   }
 
   CdsFilter mask = CdsToDidl_ParseFilter(request->filter);
@@ -262,5 +319,6 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   std::optional<platform::FileLookupRecord> files = lookups.TakeRecord();
   if (!files) return;
   Keep(logic, KeptAnswer{std::move(key), *sources, std::move(*files), std::move(body), entries,
-                         returned, answer.totalMatches, answer.updateId});
+                         returned, answer.totalMatches, answer.updateId,
+                         platform::TickCountMs()});
 }

@@ -1,6 +1,8 @@
 // The content directory logic: Browse and Search requests accepted on the device chain are
 // queued here and answered from the content directory's own chain, so that slow library
-// queries never hold up discovery, control and eventing traffic.
+// queries never hold up discovery, control and eventing traffic. An answer kept from
+// before, still true, is given on the device chain at once: it costs no query, and the
+// trip through the other chain's queue and wake-up would be most of its time.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +42,8 @@ struct MslRequest {
   mutable std::string answerBody;
 };
 
-// Where the answer of a processed request goes. Called on the logic's chain.
+// Where the answer of a processed request goes. Called on the logic's chain, and on the
+// device chain for a kept answer given as the request arrives.
 class MslAnswerWriter {
  public:
   virtual ~MslAnswerWriter() = default;
@@ -65,9 +68,10 @@ struct MediaServerLogic;
 MediaServerLogic* MSL_Create(FLibChain* chain, MslResolver resolver, MslAnswerWriter* writer);
 // Appends a per-object callback. Any thread.
 void MSL_RegisterObjectCallback(MediaServerLogic* logic, MslObjectCallback callback);
-// Takes a reference on the request's session and queues it; any thread. False when the
-// logic has stopped: the request is then not taken (the caller still owns it and its
-// session reference was not taken).
+// Takes a reference on the request's session and queues it; any thread. A request whose
+// kept answer (see MSL_SetInputsState) can be checked at once is answered here instead,
+// on the caller's thread. False when the logic has stopped: the request is then not taken
+// (the caller still owns it and its session reference was not taken).
 bool MSL_EnqueueRequest(MediaServerLogic* logic, std::unique_ptr<MslRequest>* request);
 // Lets the logic keep answers for reuse: `state` gives, as one number, whatever besides
 // the library, the files looked at and the request the object callbacks read (settings),

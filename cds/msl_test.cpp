@@ -187,8 +187,28 @@ TEST(MslKeptAnswers, GivenAgainOnlyWhileNothingTheyWereMadeFromChanged) {
   EXPECT_TRUE(ask(2).second);
   EXPECT_TRUE(ask(2).second);
 
-  // With the library closed nothing can tell a change: every answer is made afresh.
+  // A request that arrives gets a kept answer at once, on its own thread, without a trip
+  // through the logic's queue, while the answer's files are unchanged.
   resolver.writes = false;
+  auto arrive = [&] {  // the answer, and whether it was given before the queue ran
+    std::unique_ptr<MslRequest> request = Request("c", kFseBrowseDirectChildren);
+    request->localAddress = 7;
+    writer.byId.clear();
+    EXPECT_TRUE(MSL_EnqueueRequest(logic, &request));
+    bool atOnce = !writer.Get("c").empty();
+    MSL_ProcessQueue(logic);
+    return std::make_pair(writer.Get("c"), atOnce);
+  };
+  auto checked = ask();
+  EXPECT_FALSE(checked.second);
+  EXPECT_EQ(arrive(), std::make_pair(checked.first, true));
+  std::ofstream(resolver.file) << "longer";
+  auto remade = arrive();
+  EXPECT_FALSE(remade.second);
+  EXPECT_NE(remade.first.find("size 6"), std::string::npos);
+  EXPECT_EQ(arrive(), std::make_pair(remade.first, true));
+
+  // With the library closed nothing can tell a change: every answer is made afresh.
   db_close(false);
   EXPECT_TRUE(ask().second);
   EXPECT_TRUE(ask().second);

@@ -56,10 +56,11 @@ FileSeen SeenOf(const std::optional<struct statx>& st) {
 
 // Local file systems whose folders take a new modification time, to the nanosecond, for
 // every name made, removed or renamed in them. Network and user-space file systems may
-// keep attributes longer than their files, so their names are each looked at.
-bool StampsEveryNameChange(const std::string& folder) {
+// keep attributes longer than their files, so their names are each looked at; and a look
+// at one of them may wait on its server.
+bool LocalFileSystem(const std::string& path) {
   struct statfs fs {};
-  if (::statfs(folder.c_str(), &fs) != 0) return false;
+  if (::statfs(path.c_str(), &fs) != 0) return false;
   switch (static_cast<unsigned long>(fs.f_type)) {
     case EXT4_SUPER_MAGIC:
     case XFS_SUPER_MAGIC:
@@ -76,7 +77,7 @@ bool StampsEveryNameChange(const std::string& folder) {
 // system, untouched for a while.
 std::optional<FileSeen> SettledFolder(const std::string& folder) {
   struct statx st {};
-  if (!LookDirect(folder, &st) || !S_ISDIR(st.stx_mode) || !StampsEveryNameChange(folder))
+  if (!LookDirect(folder, &st) || !S_ISDIR(st.stx_mode) || !LocalFileSystem(folder))
     return std::nullopt;
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
@@ -101,6 +102,26 @@ bool LookAtName(const std::string& path, struct statx* out, bool* linked) {
 std::string_view FolderOf(std::string_view path) {
   size_t slash = path.rfind('/');
   return slash == std::string_view::npos || slash == 0 ? std::string_view() : path.substr(0, slash);
+}
+
+// Whether every path seen lies on a local file system: one question per device, and per
+// folder for a path that is not there.
+bool AllLocal(const std::vector<std::pair<std::string, FileSeen>>& seen) {
+  std::vector<uint64_t> devices;
+  std::vector<std::string_view> folders;
+  for (const auto& [path, was] : seen) {
+    if (was.exists) {
+      if (std::find(devices.begin(), devices.end(), was.stamp.device) != devices.end()) continue;
+      if (!LocalFileSystem(path)) return false;
+      devices.push_back(was.stamp.device);
+    } else {
+      std::string_view folder = FolderOf(path);
+      if (std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
+      if (folder.empty() || !LocalFileSystem(std::string(folder))) return false;
+      folders.push_back(folder);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -132,6 +153,7 @@ std::optional<FileLookupRecord> FileLookupMemo::TakeRecord() {
     record.seen_.emplace_back(std::move(node.key()), SeenOf(looked.st));
   }
   folders_.clear();
+  record.local_ = AllLocal(record.seen_);
   return record;
 }
 

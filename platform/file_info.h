@@ -60,10 +60,14 @@ class FileLookupRecord {
  public:
   // Looks at each path again (straight at the file system, never through a memo).
   bool Unchanged() const;
+  // True when every path lies on a local file system, so that looking at them again never
+  // waits on a network or a user-space server.
+  bool Local() const { return local_; }
 
  private:
   friend class FileLookupMemo;
   std::vector<std::pair<std::string, FileSeen>> seen_;
+  bool local_ = false;
 };
 
 // While one lives on a thread, the look-ups above on that thread ask the file system once

@@ -92,6 +92,17 @@ TEST(FileLookupRecordTest, ASettledFolderStandsForTheNamesItHolds) {
   testing::WriteFile(last + "/a.jpg", "grown");
   EXPECT_TRUE(names.Unchanged());
   EXPECT_FALSE(sized.Unchanged());
+  // Both lie on the test's own disk. A kernel-made file system's entry (or a missing one in
+  // its folder) is not known to be local, and one such path makes the whole record so.
+  EXPECT_TRUE(names.Local());
+  {
+    FileLookupMemo memo;
+    EXPECT_TRUE(FileExists(last + "/b.jpg"));
+    EXPECT_FALSE(FileExists("/proc/no-such-entry"));
+    std::optional<FileLookupRecord> mixed = memo.TakeRecord();
+    ASSERT_TRUE(mixed.has_value());
+    EXPECT_FALSE(mixed->Local());
+  }
 
   for (size_t i = 0; i < cases.size(); ++i) {
     FileLookupRecord before = record(folderOf(i), false);
