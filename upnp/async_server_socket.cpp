@@ -79,12 +79,6 @@ void ServerAfterWait(FLibModule* module, int, FLibSocketSet* read, FLibSocketSet
                         SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.Valid()) break;
     if (server->LoopbackOnly && !PeerIsLocal(fd.Get())) continue;
-    int sendBuffer = upnp_limits::kAcceptedSendBufferBytes;
-    ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-    // Answers are written whole and at once; holding their last small segment back until
-    // the client's delayed acknowledgement arrives would add tens of milliseconds to each.
-    int noDelay = 1;
-    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     FLibServerToken* token = server->Tokens[i].get();
     token->User = nullptr;
     FLibAsyncSocket_Adopt(connection, std::move(fd), PoolInterrupted, token);
@@ -137,6 +131,14 @@ FLibAsyncServerSocket* FLibAsyncServerSocket_Create(
   if (maxConnections < 1) return nullptr;
   FLibFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!listener.Valid()) return nullptr;
+  // Accepted connections take these from the listener: set once here, they cost no system
+  // calls per connection.
+  int sendBuffer = upnp_limits::kAcceptedSendBufferBytes;
+  ::setsockopt(listener.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+  // Answers are written whole and at once; holding their last small segment back until
+  // the client's delayed acknowledgement arrives would add tens of milliseconds to each.
+  int noDelay = 1;
+  ::setsockopt(listener.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   uint16_t bound = BindListener(listener.Get(), bindAddress, port);
   if (bound == 0 || ::listen(listener.Get(), upnp_limits::kListenBacklog) != 0) {
     platform::Logf("async server: cannot listen on port %u (errno %d)\n", port, errno);

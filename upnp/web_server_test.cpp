@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/tick.h"
+#include "upnp/limits.h"
 #include "upnp/testing/runtime_test_util.h"
 
 namespace {
@@ -60,7 +61,8 @@ struct App {
   std::atomic<int> Closed{0};
   std::atomic<int> LastResult{1};
   std::atomic<FLibWebSession*> StreamSession{nullptr};
-  std::atomic<int> NoDelay{-1};  // TCP_NODELAY of the last accepted connection
+  std::atomic<int> NoDelay{-1};     // TCP_NODELAY of the last accepted connection
+  std::atomic<int> SendBuffer{-1};  // and its SO_SNDBUF
   FLibWebServer* Server = nullptr;
 };
 
@@ -108,6 +110,9 @@ void OnSessionStarted(FLibWebSession* session, void*) {
   socklen_t length = sizeof value;
   if (::getsockopt(session->Socket->Socket.Get(), IPPROTO_TCP, TCP_NODELAY, &value, &length) == 0)
     g_app->NoDelay = value;
+  length = sizeof value;
+  if (::getsockopt(session->Socket->Socket.Get(), SOL_SOCKET, SO_SNDBUF, &value, &length) == 0)
+    g_app->SendBuffer = value;
   session->DataArrived = OnRequest;
   session->Closed = OnSessionClosed;
 }
@@ -158,6 +163,8 @@ TEST_F(WebServerTest, ConnectionIsClosedAfterTheResponseUnlessKeptAlive) {
     ASSERT_TRUE(WaitFor([&] { return app_.LastResult.load() == FLibWeb_Closing; })) << target;
   }
   EXPECT_GT(app_.NoDelay.load(), 0) << "accepted sockets send without delay";
+  // The kernel doubles the size asked for, to allow for its own bookkeeping.
+  EXPECT_EQ(app_.SendBuffer.load(), 2 * upnp_limits::kAcceptedSendBufferBytes);
 }
 
 TEST_F(WebServerTest, LongExtraHeaderIsFoldedAndReadsBackWhole) {
