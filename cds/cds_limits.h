@@ -24,6 +24,9 @@ inline constexpr size_t kKeptAnswerBytesMax = 256 << 10;
 // recently: their entries are then still in the kernel's caches, so looking at them again
 // cannot wait on a sleeping disk. Older ones are checked on the content directory's chain.
 inline constexpr uint64_t kKeptAnswerWarmMs = 10000;
+// Nor more files than this, about a millisecond of looking: the device chain also answers
+// discovery and events.
+inline constexpr size_t kKeptAnswerAtOncePathsMax = 512;
 
 // UPnP error codes answered by the content directory.
 inline constexpr int kCdsErrorNone = 0;

@@ -131,17 +131,18 @@ void DropKept(MediaServerLogic* logic, std::list<KeptAnswer>::iterator at) {
   logic->kept.erase(at);
 }
 
-// Whether the device chain may look at the kept answer's files: they are local and were
-// looked at lately, so their entries are still in the kernel's caches.
+// Whether the device chain may look at the kept answer's files: they are local, were
+// looked at lately (so their entries are still in the kernel's caches) and are few enough
+// to be looked at in about a millisecond.
 bool CheckableAtOnce(const KeptAnswer& kept, uint64_t now) {
-  return kept.files.Local() && now - kept.checkedMs < kKeptAnswerWarmMs;
+  return kept.files.Local() && kept.files.Paths() <= kKeptAnswerAtOncePathsMax &&
+         now - kept.checkedMs < kKeptAnswerWarmMs;
 }
 
 // The kept answer of `key` while it is still true, moved to the front; nothing otherwise
-// (a kept answer no longer true is dropped). The device chain must never wait on a disk
-// or a network, so on it only an answer whose files are local and were looked at lately
-// (and so are still in the kernel's caches) is looked at; any other is left to the
-// logic's chain.
+// (a kept answer no longer true is dropped). The device chain must never wait long, on a
+// disk, a network or many files, so on it an answer that is not CheckableAtOnce is left to
+// the logic's chain.
 const KeptAnswer* FindKept(MediaServerLogic* logic, const std::string& key,
                            const AnswerSources& sources, bool onDeviceChain) {
   uint64_t now = platform::TickCountMs();

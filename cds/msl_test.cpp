@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 
+#include "cds/cds_limits.h"
 #include "cds/msa.h"
 #include "library/library.h"
 #include "platform/file_info.h"
@@ -115,9 +116,11 @@ struct CountingResolver {
   std::string file;
   int calls = 0;
   bool writes = false;
+  size_t moreFiles = 0;  // files beside it that the answer also looks at
   FseAnswer operator()(const FseRequest&) {
     ++calls;
     if (writes) MSL_AnswerNotReusable();
+    for (size_t i = 0; i < moreFiles; ++i) platform::FileSize64(file + std::to_string(i));
     FseAnswer answer;
     answer.updateId = 3;
     answer.entries.push_back(
@@ -190,8 +193,9 @@ TEST(MslKeptAnswers, GivenAgainOnlyWhileNothingTheyWereMadeFromChanged) {
   // A request that arrives gets a kept answer at once, on its own thread, without a trip
   // through the logic's queue, while the answer's files are unchanged.
   resolver.writes = false;
-  auto arrive = [&] {  // the answer, and whether it was given before the queue ran
+  auto arrive = [&](uint32_t start = 0) {  // the answer, and whether given before the queue ran
     std::unique_ptr<MslRequest> request = Request("c", kFseBrowseDirectChildren);
+    request->startingIndex = start;
     request->localAddress = 7;
     writer.byId.clear();
     EXPECT_TRUE(MSL_EnqueueRequest(logic, &request));
@@ -207,6 +211,15 @@ TEST(MslKeptAnswers, GivenAgainOnlyWhileNothingTheyWereMadeFromChanged) {
   EXPECT_FALSE(remade.second);
   EXPECT_NE(remade.first.find("size 6"), std::string::npos);
   EXPECT_EQ(arrive(), std::make_pair(remade.first, true));
+  // One that looked at more files than the device chain looks at in passing is still kept,
+  // but checked and given by the logic's chain.
+  resolver.moreFiles = kKeptAnswerAtOncePathsMax;
+  auto many = ask(3);
+  EXPECT_TRUE(many.second);
+  int calls = resolver.calls;
+  EXPECT_EQ(arrive(3), std::make_pair(many.first, false));
+  EXPECT_EQ(resolver.calls, calls);
+  resolver.moreFiles = 0;
 
   // With the library closed nothing can tell a change: every answer is made afresh.
   db_close(false);

@@ -63,6 +63,8 @@ class FileLookupRecord {
   // True when every path lies on a local file system, so that looking at them again never
   // waits on a network or a user-space server.
   bool Local() const { return local_; }
+  // How many paths Unchanged looks at.
+  size_t Paths() const { return seen_.size(); }
 
  private:
   friend class FileLookupMemo;
