@@ -119,9 +119,11 @@ std::string KeyOf(const MslRequest& request) {
   return key;
 }
 
-std::optional<AnswerSources> CurrentSources(const MediaServerLogic* logic) {
+// What answers are made from now. Without `wait`, nothing while another thread holds the
+// library (a scan's batch).
+std::optional<AnswerSources> CurrentSources(const MediaServerLogic* logic, bool wait = true) {
   if (!logic->inputsState) return std::nullopt;
-  std::optional<LibraryVersion> library = db_version();
+  std::optional<LibraryVersion> library = wait ? db_version() : db_versionIfIdle();
   if (!library) return std::nullopt;
   return AnswerSources{*library, logic->inputsState()};
 }
@@ -167,7 +169,13 @@ const KeptAnswer* FindKept(MediaServerLogic* logic, const std::string& key,
 // Gives the kept answer of `key` through the writer while it is still true. Any thread.
 bool AnswerFromKept(MediaServerLogic* logic, MslRequest* request, const std::string& key,
                     const AnswerSources& sources, bool onDeviceChain) {
-  std::unique_lock guard(logic->keptLock);
+  // The device chain does not wait while the other chain checks a large answer.
+  std::unique_lock guard(logic->keptLock, std::defer_lock);
+  if (!onDeviceChain) {
+    guard.lock();
+  } else if (!guard.try_lock()) {
+    return false;
+  }
   const KeptAnswer* kept = FindKept(logic, key, sources, onDeviceChain);
   if (kept == nullptr) return false;
   logic->writer->Begin(*request);
@@ -187,14 +195,15 @@ bool AnswerIfKeptNow(MediaServerLogic* logic, MslRequest* request) {
   if (!logic->inputsState) return false;
   std::string key = KeyOf(*request);
   {
-    // The library's version is asked only when there is an answer to give: the scanner may
-    // hold the library for a while, and the device chain must not wait for it in vain.
-    std::lock_guard guard(logic->keptLock);
+    // The library's version is asked only when there is an answer to give, and never
+    // waited for: a scan's batch holds the library for up to a quarter of a second.
+    std::unique_lock guard(logic->keptLock, std::try_to_lock);
+    if (!guard.owns_lock()) return false;
     auto at = std::find_if(logic->kept.begin(), logic->kept.end(),
                            [&key](const KeptAnswer& kept) { return kept.key == key; });
     if (at == logic->kept.end() || !CheckableAtOnce(*at, platform::TickCountMs())) return false;
   }
-  std::optional<AnswerSources> sources = CurrentSources(logic);
+  std::optional<AnswerSources> sources = CurrentSources(logic, false);
   if (!sources) return false;
   request->position = request->startingIndex;
   return AnswerFromKept(logic, request, key, *sources, true);

@@ -5,9 +5,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "cds/cds_limits.h"
 #include "cds/msa.h"
@@ -211,6 +215,29 @@ TEST(MslKeptAnswers, GivenAgainOnlyWhileNothingTheyWereMadeFromChanged) {
   EXPECT_FALSE(remade.second);
   EXPECT_NE(remade.first.find("size 6"), std::string::npos);
   EXPECT_EQ(arrive(), std::make_pair(remade.first, true));
+  // While a scan's batch holds the library the device chain does not wait for it: the
+  // request is queued, and answered once the batch is over.
+  {
+    std::promise<void> held, release;
+    std::atomic<bool> batchOver{false};
+    std::thread batch([&] {
+      LibraryTransaction transaction;
+      held.set_value();
+      release.get_future().wait_for(std::chrono::seconds(5));
+      batchOver = true;
+    });
+    held.get_future().wait();
+    std::unique_ptr<MslRequest> request = Request("c", kFseBrowseDirectChildren);
+    request->localAddress = 7;
+    writer.byId.clear();
+    EXPECT_TRUE(MSL_EnqueueRequest(logic, &request));
+    EXPECT_FALSE(batchOver) << "the device chain waited for the batch";
+    EXPECT_EQ(writer.Get("c"), "");
+    release.set_value();
+    batch.join();
+    EXPECT_EQ(MSL_ProcessQueue(logic), 1u);
+    EXPECT_NE(writer.Get("c"), "");
+  }
   // One that looked at more files than the device chain looks at in passing is still kept,
   // but checked and given by the logic's chain.
   resolver.moreFiles = kKeptAnswerAtOncePathsMax;

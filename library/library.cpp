@@ -974,14 +974,24 @@ WriteMark CurrentWriteMarkLocked() {
   return mark;
 }
 
-}  // namespace
-
-std::optional<LibraryVersion> db_version() {
-  std::lock_guard lock(g_dbMutex);
+std::optional<LibraryVersion> VersionLocked() {
   if (g_lib.db == nullptr) return std::nullopt;
   WriteMark mark = CurrentWriteMarkLocked();
   if (mark.dataVersion < 0) return std::nullopt;
   return LibraryVersion{mark.writes, mark.totalChanges, mark.dataVersion};
+}
+
+}  // namespace
+
+std::optional<LibraryVersion> db_version() {
+  std::lock_guard lock(g_dbMutex);
+  return VersionLocked();
+}
+
+std::optional<LibraryVersion> db_versionIfIdle() {
+  std::unique_lock lock(g_dbMutex, std::try_to_lock);
+  if (!lock.owns_lock()) return std::nullopt;
+  return VersionLocked();
 }
 
 int db_getCount(const Sql& query) {

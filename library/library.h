@@ -94,6 +94,10 @@ struct LibraryVersion {
 };
 // Nothing when the library is closed or its version cannot be read.
 std::optional<LibraryVersion> db_version();
+// The same, but nothing at once (rather than a wait) while another thread holds the
+// library: a scan's batch holds it for up to a quarter of a second, and its end changes
+// the version anyway.
+std::optional<LibraryVersion> db_versionIfIdle();
 void db_invalidateBrowse();
 void db_forgetBrowseQuery();
 // Gives back the page cache the connection filled (after a scan, before a long rest); it
