@@ -23,6 +23,7 @@ inline constexpr size_t kKeptAnswerBytesMax = 256 << 10;
 // The device chain gives a kept answer itself only when its files were looked at this
 // recently: their entries are then still in the kernel's caches, so looking at them again
 // cannot wait on a sleeping disk. Older ones are checked on the content directory's chain.
+// It is also the longest an answer is given on the watches of its files alone.
 inline constexpr uint64_t kKeptAnswerWarmMs = 10000;
 // Nor more files than this, about a millisecond of looking: the device chain also answers
 // discovery and events.

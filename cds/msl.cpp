@@ -155,11 +155,16 @@ const KeptAnswer* FindKept(MediaServerLogic* logic, const std::string& key,
       return nullptr;
     }
     if (onDeviceChain && !CheckableAtOnce(*at, now)) return nullptr;
-    if (!at->files.Unchanged()) {
+    // The device chain trusts the files' watches. They tell of writes through a shared
+    // mapping only once the mapping is gone, so an answer given on them alone does not
+    // count as looked at: once the warm window is over, the logic's chain looks at every
+    // file again.
+    bool lookedAll = true;
+    if (!at->files.Unchanged(onDeviceChain, &lookedAll)) {
       DropKept(logic, at);
       return nullptr;
     }
-    at->checkedMs = now;
+    if (lookedAll) at->checkedMs = now;
     logic->kept.splice(logic->kept.begin(), logic->kept, at);
     return &logic->kept.front();
   }
@@ -326,7 +331,8 @@ void MSL_ProcessRequest(MediaServerLogic* logic, MslRequest* request) {
   request->position += entries;
   logic->writer->Finish(*request, returned, answer.totalMatches, answer.updateId);
   if (!keeping || t_notReusable) return;
-  std::optional<platform::FileLookupRecord> files = lookups.TakeRecord();
+  // Only what the device chain may check at once is worth watching.
+  std::optional<platform::FileLookupRecord> files = lookups.TakeRecord(kKeptAnswerAtOncePathsMax);
   if (!files) return;
   Keep(logic, KeptAnswer{std::move(key), *sources, std::move(*files), std::move(body), entries,
                          returned, answer.totalMatches, answer.updateId,

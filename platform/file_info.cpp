@@ -2,13 +2,19 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <mutex>
 #include <string_view>
+
+#include "platform/inotify.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 namespace {
@@ -106,10 +112,10 @@ std::string_view FolderOf(std::string_view path) {
 
 // Whether every path seen lies on a local file system: one question per device, and per
 // folder for a path that is not there.
-bool AllLocal(const std::vector<std::pair<std::string, FileSeen>>& seen) {
+bool AllLocal(const std::vector<FileLookupRecord::Path>& seen) {
   std::vector<uint64_t> devices;
   std::vector<std::string_view> folders;
-  for (const auto& [path, was] : seen) {
+  for (const auto& [path, was, watch] : seen) {
     if (was.exists) {
       if (std::find(devices.begin(), devices.end(), was.stamp.device) != devices.end()) continue;
       if (!LocalFileSystem(path)) return false;
@@ -124,25 +130,192 @@ bool AllLocal(const std::vector<std::pair<std::string, FileSeen>>& seen) {
   return true;
 }
 
+// ---- Watches on the content of files that records hold ----
+
+// Each watch pins its file in the kernel's caches, and the directory watcher shares the
+// per-user limit of watches: records hold at most this many, and at most a sixteenth of
+// that limit.
+constexpr size_t kContentWatchesMax = 4096;
+constexpr long kContentWatchesShareOfUserLimit = 16;
+
+// What can change a file's content or which file it is: a write, the close of a file
+// written, its attributes or link count (a new hard link, a rename over it), and its own
+// move or removal.
+constexpr uint32_t kContentEvents =
+    IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
+
+// One inotify instance of the process for these watches. Every event on a watch counts as
+// a change of it; an overflowed queue, as a change of them all.
+class ContentWatches {
+ public:
+  // Never destroyed: a record may be let go while the process ends.
+  static ContentWatches& Get() {
+    static ContentWatches* watches = new ContentWatches;
+    return *watches;
+  }
+
+  // Watches the file `path` names, not following a link. Nothing when it cannot be. An
+  // event of a watch already there, queued before this and not yet drained, can only make
+  // the token look changed later, never quiet.
+  std::optional<FileWatchToken> Add(const std::string& path) {
+    std::lock_guard guard(lock_);
+    if (!Open() || watches_.size() >= limit_) return std::nullopt;
+    int wd = ::inotify_add_watch(fd_.Get(), path.c_str(), kContentEvents | IN_DONT_FOLLOW);
+    if (wd < 0) return std::nullopt;
+    auto [at, made] = watches_.try_emplace(wd);
+    if (made) at->second.id = at->second.generation = ++counter_;
+    ++at->second.holders;
+    return FileWatchToken{wd, at->second.id, at->second.generation};
+  }
+
+  void Release(const FileWatchToken& token) {
+    std::lock_guard guard(lock_);
+    auto at = watches_.find(token.wd);
+    if (at == watches_.end() || at->second.id != token.id || --at->second.holders > 0) return;
+    ::inotify_rm_watch(fd_.Get(), token.wd);
+    watches_.erase(at);
+  }
+
+  // Takes in every event the kernel has queued so far.
+  void Drain() {
+    std::lock_guard guard(lock_);
+    if (fd_.Valid()) DrainLocked();
+  }
+
+  // Whether nothing happened to the watched file since the token was taken (as of the
+  // last Drain).
+  bool Quiet(const FileWatchToken& token) {
+    std::lock_guard guard(lock_);
+    auto at = watches_.find(token.wd);
+    return at != watches_.end() && at->second.id == token.id &&
+           at->second.generation == token.generation;
+  }
+
+ private:
+  struct Watch {
+    uint64_t id = 0;
+    uint64_t generation = 0;
+    size_t holders = 0;
+  };
+
+  bool Open() {
+    if (!opened_) {
+      opened_ = true;
+      fd_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+      long user = InotifyMaxUserWatches();
+      limit_ = kContentWatchesMax;
+      if (user > 0)
+        limit_ = std::min(limit_, static_cast<size_t>(user / kContentWatchesShareOfUserLimit));
+    }
+    return fd_.Valid();
+  }
+
+  void DrainLocked() {
+    alignas(struct inotify_event) char buffer[4096];
+    for (;;) {
+      ssize_t n = ::read(fd_.Get(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(struct inotify_event)) <= n;) {
+        const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+        if ((event->mask & IN_Q_OVERFLOW) != 0) {
+          for (auto& [wd, watch] : watches_) watch.generation = ++counter_;
+        } else if (auto found = watches_.find(event->wd); found != watches_.end()) {
+          found->second.generation = ++counter_;
+        }
+        at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+      }
+      // A read that left room for another event with the longest name took all there was.
+      if (static_cast<size_t>(n) + sizeof(struct inotify_event) + NAME_MAX + 1 <= sizeof buffer)
+        return;
+    }
+  }
+
+  std::mutex lock_;
+  bool opened_ = false;
+  UniqueFd fd_;
+  size_t limit_ = 0;
+  uint64_t counter_ = 0;
+  std::unordered_map<int, Watch> watches_;
+};
+
+// Watches the content of each file read that lies directly in a settled folder, and puts
+// the folder in the record to stand for which file the name is. Once watched, the file is
+// looked at again without following a link: a name that is a link, or a file that changed
+// between the answer's look and the watch, stays unwatched and is looked at every time.
+void WatchContent(std::vector<FileLookupRecord::Path>* seen, const std::vector<size_t>& files,
+                  std::vector<FileWatchToken>* held) {
+  std::unordered_map<std::string, bool> folders;  // folder: it may stand for its names
+  ContentWatches::Get().Drain();
+  for (size_t i : files) {
+    std::string folder((FolderOf((*seen)[i].path)));
+    auto [state, fresh] = folders.try_emplace(folder, false);
+    if (fresh && !folder.empty()) {
+      std::optional<FileSeen> settled = SettledFolder(folder);
+      auto in = std::find_if(seen->begin(), seen->end(), [&folder](const auto& p) {
+        return p.path == folder;
+      });
+      if (settled && in == seen->end()) {
+        seen->push_back(FileLookupRecord::Path{folder, *settled, {}});
+        state->second = true;
+      } else {
+        state->second = settled && in->seen == *settled;
+      }
+    }
+    if (!state->second) continue;
+    FileLookupRecord::Path& file = (*seen)[i];
+    std::optional<FileWatchToken> watch = ContentWatches::Get().Add(file.path);
+    if (!watch) continue;
+    struct statx st {};
+    if (::statx(AT_FDCWD, file.path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+                &st) != 0 ||
+        !(SeenOf(st) == file.seen)) {
+      ContentWatches::Get().Release(*watch);
+      continue;
+    }
+    file.watch = *watch;
+    held->push_back(*watch);
+  }
+}
+
 }  // namespace
 
-bool FileLookupRecord::Unchanged() const {
-  for (const auto& [path, seen] : seen_) {
+struct FileLookupRecord::Holds {
+  std::vector<FileWatchToken> watches;
+  ~Holds() {
+    for (const FileWatchToken& watch : watches) ContentWatches::Get().Release(watch);
+  }
+};
+
+bool FileLookupRecord::Unchanged(bool trustWatches, bool* lookedAll) const {
+  bool watched = trustWatches && holds_ != nullptr && !holds_->watches.empty();
+  if (watched) ContentWatches::Get().Drain();
+  bool all = true;
+  for (const Path& entry : seen_) {
+    if (watched && entry.watch.wd >= 0 && ContentWatches::Get().Quiet(entry.watch)) {
+      all = false;
+      continue;
+    }
     struct statx st {};
     std::optional<struct statx> now;
-    if (LookDirect(path, &st)) now = st;
-    if (!(SeenOf(now) == seen)) return false;
+    if (LookDirect(entry.path, &st)) now = st;
+    if (!(SeenOf(now) == entry.seen)) {
+      if (lookedAll != nullptr) *lookedAll = all;
+      return false;
+    }
   }
+  if (lookedAll != nullptr) *lookedAll = all;
   return true;
 }
 
-std::optional<FileLookupRecord> FileLookupMemo::TakeRecord() {
+std::optional<FileLookupRecord> FileLookupMemo::TakeRecord(size_t watchedPathsMax) {
   if (!active_ || overflowed_) return std::nullopt;
   FileLookupRecord record;
   record.seen_.reserve(looked_.size());
   for (auto& [folder, state] : folders_) {
-    if (state.seen) record.seen_.emplace_back(folder, *state.seen);
+    if (state.seen) record.seen_.push_back(FileLookupRecord::Path{folder, *state.seen, {}});
   }
+  std::vector<size_t> content;  // files whose content was read
   while (!looked_.empty()) {
     auto node = looked_.extract(looked_.begin());
     const Looked& looked = node.mapped();
@@ -150,10 +323,17 @@ std::optional<FileLookupRecord> FileLookupMemo::TakeRecord() {
       auto folder = folders_.find(std::string(FolderOf(node.key())));
       if (folder != folders_.end() && folder->second.seen) continue;
     }
-    record.seen_.emplace_back(std::move(node.key()), SeenOf(looked.st));
+    FileSeen seen = SeenOf(looked.st);
+    if (!looked.nameOnly && seen.exists && S_ISREG(seen.mode))
+      content.push_back(record.seen_.size());
+    record.seen_.push_back(FileLookupRecord::Path{std::move(node.key()), seen, {}});
   }
   folders_.clear();
   record.local_ = AllLocal(record.seen_);
+  if (record.local_ && !content.empty() && record.seen_.size() <= watchedPathsMax) {
+    record.holds_ = std::make_shared<FileLookupRecord::Holds>();
+    WatchContent(&record.seen_, content, &record.holds_->watches);
+  }
   return record;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -52,23 +53,48 @@ struct FileSeen {
   bool operator==(const FileSeen&) const = default;
 };
 
+// One watch on a file's content, as a record holds it.
+struct FileWatchToken {
+  int wd = -1;
+  uint64_t id = 0;          // which watch of that number
+  uint64_t generation = 0;  // its count of changes when the file was last seen
+};
+
 // Every path a memo looked at and what it saw, to ask later whether all of them are still
 // as they were. Where an answer only asked which file a name is (whether it is there, its
 // kind, its birth time), the names of one settled folder are stood for by the folder
 // itself: a name can only come, go or be given to another file by changing its folder.
+//
+// The files whose content an answer read, when they lie directly in such a folder, are
+// also watched for change (inotify on the file itself, so a write through another hard
+// link shows too). The folder, looked at, then stands for which file the name is, and a
+// quiet watch for its content. The kernel tells of writes and of the close of a file
+// written, but of writes through a shared mapping of it only once the mapping is gone: a
+// caller that trusts the watches must still look at every path now and then.
 class FileLookupRecord {
  public:
-  // Looks at each path again (straight at the file system, never through a memo).
-  bool Unchanged() const;
+  // Looks at each path again (straight at the file system, never through a memo). With
+  // `trustWatches`, a watched file whose watch stayed quiet is not looked at; `lookedAll`
+  // then tells whether every path was.
+  bool Unchanged(bool trustWatches = false, bool* lookedAll = nullptr) const;
   // True when every path lies on a local file system, so that looking at them again never
   // waits on a network or a user-space server.
   bool Local() const { return local_; }
   // How many paths Unchanged looks at.
   size_t Paths() const { return seen_.size(); }
 
+  // What the record holds of one path.
+  struct Path {
+    std::string path;
+    FileSeen seen;
+    FileWatchToken watch;  // wd -1: not watched
+  };
+
  private:
   friend class FileLookupMemo;
-  std::vector<std::pair<std::string, FileSeen>> seen_;
+  struct Holds;  // gives the watches up when the last copy of the record goes
+  std::vector<Path> seen_;
+  std::shared_ptr<Holds> holds_;
   bool local_ = false;
 };
 
@@ -90,8 +116,9 @@ class FileLookupMemo {
 
   // Every look-up this memo answered, or nothing when it was not the active one or some
   // look-up went past it (the memo was full), so that what was read is not fully known.
-  // The memo is emptied: it is taken once, when its look-ups are over.
-  std::optional<FileLookupRecord> TakeRecord();
+  // The memo is emptied: it is taken once, when its look-ups are over. Files are watched
+  // only in a record of at most `watchedPathsMax` paths: a larger one is looked at in full.
+  std::optional<FileLookupRecord> TakeRecord(size_t watchedPathsMax = SIZE_MAX);
 
  private:
   struct Looked {

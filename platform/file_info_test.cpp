@@ -112,5 +112,89 @@ TEST(FileLookupRecordTest, ASettledFolderStandsForTheNamesItHolds) {
   }
 }
 
+// A file whose content an answer read is watched once its folder is settled; while the
+// watch is quiet the file need not be looked at, and every way of changing what the name
+// holds still shows.
+TEST(FileLookupRecordTest, AWatchedFileIsTrustedOnlyWhileNothingHappenedToIt) {
+  testing::TempDir root;
+  std::string elsewhere = root.Join("elsewhere");
+  ASSERT_EQ(::mkdir(elsewhere.c_str(), 0755), 0);
+  // Each change in a folder of its own, holding a.jpg ("1"), a spare file, a hard link of
+  // a.jpg kept elsewhere and a link to a file kept elsewhere.
+  struct Case {
+    const char* change;
+    std::function<void(const std::string& folder, const std::string& other)> apply;
+  };
+  const std::vector<Case> cases = {
+      {"rewritten in place at the same size",
+       [](const auto& f, const auto&) { testing::WriteFile(f + "/a.jpg", "2"); }},
+      {"written through another hard link",
+       [](const auto&, const auto& o) { testing::WriteFile(o + ".hard", "2"); }},
+      {"replaced by a rename",
+       [](const auto& f, const auto&) {
+         ::rename((f + "/spare").c_str(), (f + "/a.jpg").c_str());
+       }},
+      {"the folder replaced",
+       [](const auto& f, const auto&) {
+         ::rename(f.c_str(), (f + "-old").c_str());
+         ::mkdir(f.c_str(), 0755);
+         testing::WriteFile(f + "/a.jpg", "1");
+       }},
+      {"a linked file rewritten",
+       [](const auto&, const auto& o) { testing::WriteFile(o + ".target", "22"); }},
+  };
+  auto folderOf = [&](size_t i) { return root.Join("f" + std::to_string(i)); };
+  auto otherOf = [&](size_t i) { return elsewhere + "/" + std::to_string(i); };
+  for (size_t i = 0; i <= cases.size(); ++i) {
+    std::string folder = folderOf(i);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    testing::WriteFile(folder + "/a.jpg", "1");
+    testing::WriteFile(folder + "/spare", "3");
+    ASSERT_EQ(::link((folder + "/a.jpg").c_str(), (otherOf(i) + ".hard").c_str()), 0);
+    testing::WriteFile(otherOf(i) + ".target", "1");
+    ASSERT_EQ(::symlink((otherOf(i) + ".target").c_str(), (folder + "/link.jpg").c_str()), 0);
+  }
+  SleepMs(1100);  // no folder changed within the last second: each may stand for its names
+
+  // What an answer about a picture reads: its size. `between` runs after the look and
+  // before the record is taken (and its watches made).
+  auto record = [](const std::string& path, const std::function<void()>& between = {}) {
+    FileLookupMemo memo;
+    EXPECT_GT(FileSize64(path), 0);
+    if (between) between();
+    std::optional<FileLookupRecord> taken = memo.TakeRecord();
+    EXPECT_TRUE(taken.has_value());
+    return taken.value_or(FileLookupRecord());
+  };
+  auto trusted = [](const FileLookupRecord& r, bool* lookedAll) {
+    return r.Unchanged(true, lookedAll);
+  };
+
+  // Untouched: the watch is trusted and the file not looked at; a full look agrees.
+  std::string quiet = folderOf(cases.size()) + "/a.jpg";
+  FileLookupRecord untouched = record(quiet);
+  bool lookedAll = true;
+  EXPECT_TRUE(trusted(untouched, &lookedAll));
+  EXPECT_FALSE(lookedAll) << "the watched file was looked at";
+  EXPECT_TRUE(untouched.Unchanged(false, &lookedAll));
+  EXPECT_TRUE(lookedAll);
+  // Records of one file share its watch: one dropped leaves the other's.
+  { EXPECT_TRUE(trusted(record(quiet), &lookedAll)); }
+  EXPECT_TRUE(trusted(untouched, &lookedAll));
+  EXPECT_FALSE(lookedAll) << "dropping one record ended the other's watch";
+  // A file changed after the answer read it, before its watch began, is never trusted on
+  // the watch; nor is a name that is a link, whose target the watch would not cover.
+  FileLookupRecord late = record(quiet, [&quiet] { testing::WriteFile(quiet, "22"); });
+  EXPECT_FALSE(trusted(late, &lookedAll));
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    std::string name = folderOf(i) + (i + 1 == cases.size() ? "/link.jpg" : "/a.jpg");
+    FileLookupRecord before = record(name);
+    ASSERT_TRUE(trusted(before, &lookedAll)) << cases[i].change;
+    cases[i].apply(folderOf(i), otherOf(i));
+    EXPECT_FALSE(trusted(before, &lookedAll)) << cases[i].change;
+  }
+}
+
 }  // namespace
 }  // namespace platform

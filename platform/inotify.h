@@ -1,6 +1,7 @@
 // File-system change notification on inotify: one instance, a watch per directory, and a
 // wake-up so that the thread reading events can be asked to look at its requests.
-// The directory watcher (library/build) builds on this; nothing else includes inotify.
+// The directory watcher (library/build) builds on this. The only other user is the
+// watch on files that kept answers read (file_info.cpp), with an instance of its own.
 #pragma once
 
 #include <cstdint>
