@@ -296,12 +296,25 @@ def timed(timer, client, action, arguments, returned, requests, check, unrepeate
         if done.returncode != 0:
             fail("the timing client failed: " + done.stderr.strip())
         with open(last, "rb") as f:
-            check(f.read().decode("utf-8", "replace"))
+            answer = f.read()
+        check(answer.decode("utf-8", "replace"))
     used = re.search(r"connections (\d+)", done.stderr)
     times = sorted(int(line) / 1e6 for line in done.stdout.split())
     if len(times) != requests or used is None:
         fail("the timing client printed %d times for %d requests" % (len(times), requests))
-    return times, int(used.group(1))
+    return times, int(used.group(1)), answer
+
+
+def floor_times(args, kind, action, arguments, returned, answer, check):
+    """The same requests to the canned server (--floor), which sends `answer`'s bytes back
+    and does nothing else: what the connection and the client cost alone."""
+    name = kind + ("-fresh" if args.fresh else "")
+    with open(os.path.join(args.floor_dir, name), "wb") as f:
+        f.write(answer)
+    host, port = args.floor.rsplit(":", 1)
+    canned = argparse.Namespace(host=host, port=int(port), path="/" + name, fresh=args.fresh)
+    times, _, _ = timed(args.timer, canned, action, arguments, returned, args.requests, check)
+    return times
 
 
 def measure(args):
@@ -402,12 +415,16 @@ def measure(args):
             action, arguments, returned, check = runs[kind]
             for _ in range(WARMUP):
                 check(client.call(action, arguments))
-            times, used = timed(args.timer, client, action, arguments, returned, args.requests,
-                                check, args.unrepeated)
+            times, used, answer = timed(args.timer, client, action, arguments, returned,
+                                        args.requests, check, args.unrepeated)
             connections += used
             result["kinds"][kind] = {
                 "p50_ms": percentile(times, 50) * 1000, "p99_ms": percentile(times, 99) * 1000,
                 "max_ms": times[-1] * 1000, "per_second": len(times) / sum(times)}
+            if args.floor:
+                floor = floor_times(args, kind, action, arguments, returned, answer, check)
+                result["kinds"][kind].update({"floor_p50_ms": percentile(floor, 50) * 1000,
+                                              "floor_p99_ms": percentile(floor, 99) * 1000})
             print("  %-8s %-26s p50 %8.2f ms  p99 %8.2f ms  %7.1f/s"
                   % (args.label, dict(KINDS)[kind], result["kinds"][kind]["p50_ms"],
                      result["kinds"][kind]["p99_ms"], result["kinds"][kind]["per_second"]),
@@ -467,6 +484,21 @@ def table(args):
                 b["p50_ms"], b["p99_ms"], b["per_second"], a["p99_ms"] / b["p99_ms"],
                 "met" if met else "MISSED")
         print(line)
+    floors = [(kind, title) for kind, title in KINDS
+              if "floor_p50_ms" in ours["kinds"].get(kind, {})]
+    if floors:
+        # For information: a server that does no work at all, measured the same way.
+        print("\nfloor: canned_server, which only sends back %s's answers, timed the same way"
+              % ours["label"])
+        print(head[:46])
+        for kind, title in floors:
+            a = ours["kinds"][kind]
+            line = "%-26s %9.2f %9.2f" % (title, a["floor_p50_ms"], a["floor_p99_ms"])
+            b = other["kinds"].get(kind) if other else None
+            if b:
+                line += "            p99 ratio to %s's %.2f" % (other["label"],
+                                                             a["floor_p99_ms"] / b["p99_ms"])
+            print(line)
     if other:
         what = ("p50 and p99 <= %.2f x %s's" % (args.ratio, other["label"]) if args.ratio
                 else "p99 <= %.2f x %s's" % (args.p99_ratio, other["label"]))
@@ -495,6 +527,9 @@ def main():
                         "no answer the server keeps is given again")
     # Folders "PicturesN" and "SongsN" of N files each, whose songs are in "All Music" too.
     m.add_argument("--folder-items", type=int, default=0)
+    m.add_argument("--floor", metavar="HOST:PORT",
+                   help="also time each kind against canned_server there, with our answer")
+    m.add_argument("--floor-dir", help="the directory canned_server serves")
     m.add_argument("--out", required=True)
     m.add_argument("--timer", required=True,
                    help="the timing program (soap_timer of the build)")
