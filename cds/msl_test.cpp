@@ -251,9 +251,9 @@ TEST(MslKeptAnswers, GivenAgainOnlyWhileNothingTheyWereMadeFromChanged) {
   EXPECT_EQ(resolver.calls, calls);
   resolver.moreFiles = 0;
 
-  // Once the folder has settled, an answer's file is watched and the device chain trusts
-  // the watch. A write through a shared mapping reaches no watch: the logic's chain, which
-  // looks at every file, still sees it.
+  // Once the folder has settled, the device chain's first check of an answer watches its
+  // file, and later ones trust the watch. A write through a live shared mapping reaches no
+  // watch: the logic's chain, which looks at every file, still sees it.
   // (The file is mapped, and closed, before the watch begins: the close, and the end of
   // the mapping, are reported.)
   int fd = ::open(resolver.file.c_str(), O_RDWR | O_CLOEXEC);
@@ -264,6 +264,7 @@ TEST(MslKeptAnswers, GivenAgainOnlyWhileNothingTheyWereMadeFromChanged) {
   platform::SleepMs(1100);
   auto watched = ask(4);
   EXPECT_TRUE(watched.second);
+  EXPECT_EQ(arrive(4), std::make_pair(watched.first, true));
   EXPECT_EQ(arrive(4), std::make_pair(watched.first, true));
   static_cast<char*>(map)[0] = 'L';
   EXPECT_TRUE(ask(4).second) << "the logic's chain trusted the watch";

@@ -115,7 +115,9 @@ std::string_view FolderOf(std::string_view path) {
 bool AllLocal(const std::vector<FileLookupRecord::Path>& seen) {
   std::vector<uint64_t> devices;
   std::vector<std::string_view> folders;
-  for (const auto& [path, was, watch] : seen) {
+  for (const FileLookupRecord::Path& entry : seen) {
+    const std::string& path = entry.path;
+    const FileSeen& was = entry.seen;
     if (was.exists) {
       if (std::find(devices.begin(), devices.end(), was.stamp.device) != devices.end()) continue;
       if (!LocalFileSystem(path)) return false;
@@ -183,12 +185,16 @@ class ContentWatches {
   }
 
   // Whether nothing happened to the watched file since the token was taken (as of the
-  // last Drain).
-  bool Quiet(const FileWatchToken& token) {
+  // last Drain). Otherwise `*now` is the watch's count of changes as of that Drain, while
+  // the kernel still watches the file: a look at the file after the Drain that finds it as
+  // it was may take it as the token's.
+  bool Quiet(const FileWatchToken& token, std::optional<uint64_t>* now) {
     std::lock_guard guard(lock_);
     auto at = watches_.find(token.wd);
-    return at != watches_.end() && at->second.id == token.id &&
-           at->second.generation == token.generation;
+    if (at == watches_.end() || at->second.id != token.id || at->second.ended) return false;
+    if (at->second.generation == token.generation) return true;
+    *now = at->second.generation;
+    return false;
   }
 
  private:
@@ -196,6 +202,7 @@ class ContentWatches {
     uint64_t id = 0;
     uint64_t generation = 0;
     size_t holders = 0;
+    bool ended = false;  // the kernel dropped it (the file removed, its file system gone)
   };
 
   bool Open() {
@@ -222,6 +229,7 @@ class ContentWatches {
           for (auto& [wd, watch] : watches_) watch.generation = ++counter_;
         } else if (auto found = watches_.find(event->wd); found != watches_.end()) {
           found->second.generation = ++counter_;
+          if ((event->mask & IN_IGNORED) != 0) found->second.ended = true;
         }
         at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
       }
@@ -239,14 +247,11 @@ class ContentWatches {
   std::unordered_map<int, Watch> watches_;
 };
 
-// Watches the content of each file read that lies directly in a settled folder, and puts
-// the folder in the record to stand for which file the name is. Once watched, the file is
-// looked at again without following a link: a name that is a link, or a file that changed
-// between the answer's look and the watch, stays unwatched and is looked at every time.
-void WatchContent(std::vector<FileLookupRecord::Path>* seen, const std::vector<size_t>& files,
-                  std::vector<FileWatchToken>* held) {
+// Marks each file read that lies directly in a settled folder as one that may be watched,
+// and puts the folder in the record to stand for which file the name is.
+bool MarkWatchable(std::vector<FileLookupRecord::Path>* seen, const std::vector<size_t>& files) {
   std::unordered_map<std::string, bool> folders;  // folder: it may stand for its names
-  ContentWatches::Get().Drain();
+  bool any = false;
   for (size_t i : files) {
     std::string folder((FolderOf((*seen)[i].path)));
     auto [state, fresh] = folders.try_emplace(folder, false);
@@ -256,26 +261,16 @@ void WatchContent(std::vector<FileLookupRecord::Path>* seen, const std::vector<s
         return p.path == folder;
       });
       if (settled && in == seen->end()) {
-        seen->push_back(FileLookupRecord::Path{folder, *settled, {}});
+        seen->push_back(FileLookupRecord::Path{folder, *settled, false, {}});
         state->second = true;
       } else {
         state->second = settled && in->seen == *settled;
       }
     }
-    if (!state->second) continue;
-    FileLookupRecord::Path& file = (*seen)[i];
-    std::optional<FileWatchToken> watch = ContentWatches::Get().Add(file.path);
-    if (!watch) continue;
-    struct statx st {};
-    if (::statx(AT_FDCWD, file.path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
-                &st) != 0 ||
-        !(SeenOf(st) == file.seen)) {
-      ContentWatches::Get().Release(*watch);
-      continue;
-    }
-    file.watch = *watch;
-    held->push_back(*watch);
+    (*seen)[i].watchable = state->second;
+    any = any || state->second;
   }
+  return any;
 }
 
 }  // namespace
@@ -287,22 +282,51 @@ struct FileLookupRecord::Holds {
   }
 };
 
-bool FileLookupRecord::Unchanged(bool trustWatches, bool* lookedAll) const {
-  bool watched = trustWatches && holds_ != nullptr && !holds_->watches.empty();
-  if (watched) ContentWatches::Get().Drain();
+// Watches the file, then looks at it without following a link. True when it is the file
+// that was seen: the watch then covers every change from that look on. A name that is a
+// link (the watch would not cover its target) is never watched.
+bool FileLookupRecord::StartWatch(Path* file) {
+  ContentWatches& watches = ContentWatches::Get();
+  std::optional<FileWatchToken> watch = watches.Add(file->path);
+  struct statx st {};
+  bool same = watch && ::statx(AT_FDCWD, file->path.c_str(), AT_SYMLINK_NOFOLLOW,
+                               STATX_BASIC_STATS | STATX_BTIME, &st) == 0 &&
+              SeenOf(st) == file->seen;
+  if (!same) {
+    if (watch) watches.Release(*watch);
+    if (!watch || (S_ISLNK(st.stx_mode) && st.stx_mask != 0)) file->watchable = false;
+    return false;
+  }
+  if (holds_ == nullptr) holds_ = std::make_shared<Holds>();
+  holds_->watches.push_back(*watch);
+  file->watch = *watch;
+  return true;
+}
+
+bool FileLookupRecord::Unchanged(bool trustWatches, bool* lookedAll) {
+  bool watching = trustWatches && watchable_;
+  if (watching) ContentWatches::Get().Drain();
   bool all = true;
-  for (const Path& entry : seen_) {
-    if (watched && entry.watch.wd >= 0 && ContentWatches::Get().Quiet(entry.watch)) {
-      all = false;
-      continue;
+  for (Path& entry : seen_) {
+    std::optional<uint64_t> now;  // the watch's count of changes, when it spoke
+    if (watching && entry.watchable) {
+      if (entry.watch.wd < 0) {
+        if (StartWatch(&entry)) continue;
+      } else if (ContentWatches::Get().Quiet(entry.watch, &now)) {
+        all = false;
+        continue;
+      }
     }
     struct statx st {};
-    std::optional<struct statx> now;
-    if (LookDirect(entry.path, &st)) now = st;
-    if (!(SeenOf(now) == entry.seen)) {
+    std::optional<struct statx> looked;
+    if (LookDirect(entry.path, &st)) looked = st;
+    if (!(SeenOf(looked) == entry.seen)) {
       if (lookedAll != nullptr) *lookedAll = all;
       return false;
     }
+    // A watch that spoke of a change the look does not show (a file opened for writing
+    // and closed as it was) is trusted again from its count as of the Drain.
+    if (now) entry.watch.generation = *now;
   }
   if (lookedAll != nullptr) *lookedAll = all;
   return true;
@@ -313,7 +337,7 @@ std::optional<FileLookupRecord> FileLookupMemo::TakeRecord(size_t watchedPathsMa
   FileLookupRecord record;
   record.seen_.reserve(looked_.size());
   for (auto& [folder, state] : folders_) {
-    if (state.seen) record.seen_.push_back(FileLookupRecord::Path{folder, *state.seen, {}});
+    if (state.seen) record.seen_.push_back(FileLookupRecord::Path{folder, *state.seen, false, {}});
   }
   std::vector<size_t> content;  // files whose content was read
   while (!looked_.empty()) {
@@ -326,14 +350,12 @@ std::optional<FileLookupRecord> FileLookupMemo::TakeRecord(size_t watchedPathsMa
     FileSeen seen = SeenOf(looked.st);
     if (!looked.nameOnly && seen.exists && S_ISREG(seen.mode))
       content.push_back(record.seen_.size());
-    record.seen_.push_back(FileLookupRecord::Path{std::move(node.key()), seen, {}});
+    record.seen_.push_back(FileLookupRecord::Path{std::move(node.key()), seen, false, {}});
   }
   folders_.clear();
   record.local_ = AllLocal(record.seen_);
-  if (record.local_ && !content.empty() && record.seen_.size() <= watchedPathsMax) {
-    record.holds_ = std::make_shared<FileLookupRecord::Holds>();
-    WatchContent(&record.seen_, content, &record.holds_->watches);
-  }
+  if (record.local_ && !content.empty() && record.seen_.size() <= watchedPathsMax)
+    record.watchable_ = MarkWatchable(&record.seen_, content);
   return record;
 }
 

@@ -65,8 +65,8 @@ struct FileWatchToken {
 // kind, its birth time), the names of one settled folder are stood for by the folder
 // itself: a name can only come, go or be given to another file by changing its folder.
 //
-// The files whose content an answer read, when they lie directly in such a folder, are
-// also watched for change (inotify on the file itself, so a write through another hard
+// The files whose content an answer read, when they lie directly in such a folder, may
+// also be watched for change (inotify on the file itself, so a write through another hard
 // link shows too). The folder, looked at, then stands for which file the name is, and a
 // quiet watch for its content. The kernel tells of writes and of the close of a file
 // written, but of writes through a shared mapping of it only once the mapping is gone: a
@@ -74,9 +74,11 @@ struct FileWatchToken {
 class FileLookupRecord {
  public:
   // Looks at each path again (straight at the file system, never through a memo). With
-  // `trustWatches`, a watched file whose watch stayed quiet is not looked at; `lookedAll`
-  // then tells whether every path was.
-  bool Unchanged(bool trustWatches = false, bool* lookedAll = nullptr) const;
+  // `trustWatches`, a watched file whose watch stayed quiet is not looked at, and a file
+  // that may be watched and is not yet is watched now, then looked at; `lookedAll` tells
+  // whether every path was looked at. The first such call pays for the watches, so an
+  // answer asked for once never does.
+  bool Unchanged(bool trustWatches = false, bool* lookedAll = nullptr);
   // True when every path lies on a local file system, so that looking at them again never
   // waits on a network or a user-space server.
   bool Local() const { return local_; }
@@ -87,14 +89,17 @@ class FileLookupRecord {
   struct Path {
     std::string path;
     FileSeen seen;
-    FileWatchToken watch;  // wd -1: not watched
+    bool watchable = false;  // a file read, directly in a settled folder that is recorded
+    FileWatchToken watch;    // wd -1: not watched
   };
 
  private:
   friend class FileLookupMemo;
   struct Holds;  // gives the watches up when the last copy of the record goes
   std::vector<Path> seen_;
+  bool StartWatch(Path* file);
   std::shared_ptr<Holds> holds_;
+  bool watchable_ = false;
   bool local_ = false;
 };
 
@@ -116,8 +121,9 @@ class FileLookupMemo {
 
   // Every look-up this memo answered, or nothing when it was not the active one or some
   // look-up went past it (the memo was full), so that what was read is not fully known.
-  // The memo is emptied: it is taken once, when its look-ups are over. Files are watched
-  // only in a record of at most `watchedPathsMax` paths: a larger one is looked at in full.
+  // The memo is emptied: it is taken once, when its look-ups are over. Files may be
+  // watched only in a record of at most `watchedPathsMax` paths: a larger one is looked at
+  // in full.
   std::optional<FileLookupRecord> TakeRecord(size_t watchedPathsMax = SIZE_MAX);
 
  private:

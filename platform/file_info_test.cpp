@@ -3,6 +3,7 @@
 // answer shows.
 #include "platform/file_info.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -166,30 +167,44 @@ TEST(FileLookupRecordTest, AWatchedFileIsTrustedOnlyWhileNothingHappenedToIt) {
     EXPECT_TRUE(taken.has_value());
     return taken.value_or(FileLookupRecord());
   };
-  auto trusted = [](const FileLookupRecord& r, bool* lookedAll) {
+  auto trusted = [](FileLookupRecord& r, bool* lookedAll) {
     return r.Unchanged(true, lookedAll);
   };
 
-  // Untouched: the watch is trusted and the file not looked at; a full look agrees.
+  // Untouched: the first check that trusts watches starts the watch and looks at the
+  // file; from then on the watch is trusted and the file not looked at. A full look agrees.
   std::string quiet = folderOf(cases.size()) + "/a.jpg";
   FileLookupRecord untouched = record(quiet);
-  bool lookedAll = true;
+  bool lookedAll = false;
+  EXPECT_TRUE(trusted(untouched, &lookedAll));
+  EXPECT_TRUE(lookedAll) << "a watch was trusted before any look began under it";
   EXPECT_TRUE(trusted(untouched, &lookedAll));
   EXPECT_FALSE(lookedAll) << "the watched file was looked at";
   EXPECT_TRUE(untouched.Unchanged(false, &lookedAll));
   EXPECT_TRUE(lookedAll);
   // Records of one file share its watch: one dropped leaves the other's.
-  { EXPECT_TRUE(trusted(record(quiet), &lookedAll)); }
+  {
+    FileLookupRecord second = record(quiet);
+    EXPECT_TRUE(trusted(second, &lookedAll));
+  }
   EXPECT_TRUE(trusted(untouched, &lookedAll));
   EXPECT_FALSE(lookedAll) << "dropping one record ended the other's watch";
+  // A file opened for writing and closed as it was makes its watch speak; once a look
+  // finds the file as it was, the watch is trusted again.
+  ::close(::open(quiet.c_str(), O_WRONLY | O_CLOEXEC));
+  EXPECT_TRUE(trusted(untouched, &lookedAll));
+  EXPECT_TRUE(lookedAll);
+  EXPECT_TRUE(trusted(untouched, &lookedAll));
+  EXPECT_FALSE(lookedAll) << "a watch that spoke of nothing was never trusted again";
   // A file changed after the answer read it, before its watch began, is never trusted on
-  // the watch; nor is a name that is a link, whose target the watch would not cover.
+  // the watch.
   FileLookupRecord late = record(quiet, [&quiet] { testing::WriteFile(quiet, "22"); });
   EXPECT_FALSE(trusted(late, &lookedAll));
 
   for (size_t i = 0; i < cases.size(); ++i) {
     std::string name = folderOf(i) + (i + 1 == cases.size() ? "/link.jpg" : "/a.jpg");
     FileLookupRecord before = record(name);
+    ASSERT_TRUE(trusted(before, &lookedAll)) << cases[i].change;
     ASSERT_TRUE(trusted(before, &lookedAll)) << cases[i].change;
     cases[i].apply(folderOf(i), otherOf(i));
     EXPECT_FALSE(trusted(before, &lookedAll)) << cases[i].change;
