@@ -247,9 +247,13 @@ class ContentWatches {
   std::unordered_map<int, Watch> watches_;
 };
 
-// Marks each file read that lies directly in a settled folder as one that may be watched,
+// Of the files that may be watched, keeps those that lie directly in a settled folder,
 // and puts the folder in the record to stand for which file the name is.
-bool MarkWatchable(std::vector<FileLookupRecord::Path>* seen, const std::vector<size_t>& files) {
+bool MarkWatchable(std::vector<FileLookupRecord::Path>* seen) {
+  std::vector<size_t> files;
+  for (size_t i = 0; i < seen->size(); ++i) {
+    if ((*seen)[i].watchable) files.push_back(i);
+  }
   std::unordered_map<std::string, bool> folders;  // folder: it may stand for its names
   bool any = false;
   for (size_t i : files) {
@@ -304,6 +308,10 @@ bool FileLookupRecord::StartWatch(Path* file) {
 }
 
 bool FileLookupRecord::Unchanged(bool trustWatches, bool* lookedAll) {
+  if (trustWatches && watchable_ && !foldersLooked_) {
+    foldersLooked_ = true;
+    watchable_ = MarkWatchable(&seen_);
+  }
   bool watching = trustWatches && watchable_;
   if (watching) ContentWatches::Get().Drain();
   bool all = true;
@@ -339,7 +347,6 @@ std::optional<FileLookupRecord> FileLookupMemo::TakeRecord(size_t watchedPathsMa
   for (auto& [folder, state] : folders_) {
     if (state.seen) record.seen_.push_back(FileLookupRecord::Path{folder, *state.seen, false, {}});
   }
-  std::vector<size_t> content;  // files whose content was read
   while (!looked_.empty()) {
     auto node = looked_.extract(looked_.begin());
     const Looked& looked = node.mapped();
@@ -348,14 +355,14 @@ std::optional<FileLookupRecord> FileLookupMemo::TakeRecord(size_t watchedPathsMa
       if (folder != folders_.end() && folder->second.seen) continue;
     }
     FileSeen seen = SeenOf(looked.st);
-    if (!looked.nameOnly && seen.exists && S_ISREG(seen.mode))
-      content.push_back(record.seen_.size());
-    record.seen_.push_back(FileLookupRecord::Path{std::move(node.key()), seen, false, {}});
+    bool content = !looked.nameOnly && seen.exists && S_ISREG(seen.mode);
+    record.watchable_ = record.watchable_ || content;
+    record.seen_.push_back(FileLookupRecord::Path{std::move(node.key()), seen, content, {}});
   }
   folders_.clear();
   record.local_ = AllLocal(record.seen_);
-  if (record.local_ && !content.empty() && record.seen_.size() <= watchedPathsMax)
-    record.watchable_ = MarkWatchable(&record.seen_, content);
+  // Which of them may be watched is settled at the first check that trusts watches.
+  record.watchable_ = record.watchable_ && record.local_ && record.seen_.size() <= watchedPathsMax;
   return record;
 }
 

@@ -89,7 +89,7 @@ class FileLookupRecord {
   struct Path {
     std::string path;
     FileSeen seen;
-    bool watchable = false;  // a file read, directly in a settled folder that is recorded
+    bool watchable = false;  // a file read (once checked: directly in a settled folder)
     FileWatchToken watch;    // wd -1: not watched
   };
 
@@ -99,7 +99,8 @@ class FileLookupRecord {
   std::vector<Path> seen_;
   bool StartWatch(Path* file);
   std::shared_ptr<Holds> holds_;
-  bool watchable_ = false;
+  bool watchable_ = false;      // some file may be watched
+  bool foldersLooked_ = false;  // their folders were looked at (at the first trusting check)
   bool local_ = false;
 };
 

@@ -196,6 +196,20 @@ TEST(FileLookupRecordTest, AWatchedFileIsTrustedOnlyWhileNothingHappenedToIt) {
   EXPECT_TRUE(lookedAll);
   EXPECT_TRUE(trusted(untouched, &lookedAll));
   EXPECT_FALSE(lookedAll) << "a watch that spoke of nothing was never trusted again";
+  // Nor is a file in a folder changed within the last second, which cannot yet stand for
+  // which file the name is, though another file of the answer is watched.
+  std::string young = root.Join("young");
+  ASSERT_EQ(::mkdir(young.c_str(), 0755), 0);
+  testing::WriteFile(young + "/a.jpg", "1");
+  FileLookupRecord mixed = record(young + "/a.jpg", [&] {
+    EXPECT_EQ(FileSize64(folderOf(cases.size()) + "/spare"), 1);
+  });
+  EXPECT_TRUE(trusted(mixed, &lookedAll));
+  EXPECT_TRUE(trusted(mixed, &lookedAll));
+  ::rename(young.c_str(), (young + "-old").c_str());
+  ::mkdir(young.c_str(), 0755);
+  testing::WriteFile(young + "/a.jpg", "1");
+  EXPECT_FALSE(trusted(mixed, &lookedAll)) << "a file in an unsettled folder was trusted";
   // A file changed after the answer read it, before its watch began, is never trusted on
   // the watch.
   FileLookupRecord late = record(quiet, [&quiet] { testing::WriteFile(quiet, "22"); });
