@@ -386,6 +386,18 @@ ART = ["song", "tune", "chant", "photo", "chart", "divx", "xvid", "clip", "show"
        "film"]
 
 
+def idle_threads(pid):
+    """The names of the threads of `pid` that run at idle priority."""
+    names = []
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            if os.sched_getscheduler(int(task)) == os.SCHED_IDLE:
+                names.append(open("/proc/%d/task/%s/comm" % (pid, task)).read().strip())
+        except OSError:  # the thread ended meanwhile
+            pass
+    return names
+
+
 def use_everything(server, location, work, desktop, paths):
     cd = ContentDirectory(location)
     check('<sec:X_ProductCap xmlns:sec="http://www.sec.co.kr/dlna">smi,DCM10,getMediaInfo.sec,'
@@ -395,6 +407,11 @@ def use_everything(server, location, work, desktop, paths):
     answers, items = wait_until(cd.walk, 60, 0.5, lambda walked: all(
         i["art"] for t in ART for i in walked[1].get(t) or [{"art": None}]))
     check_didl(answers, work)
+    # A thread at idle priority that takes the library's lock can be starved with it held
+    # on a busy machine: Browse then waits, and so does the end of the process.
+    idle = idle_threads(server.process.pid)
+    check(set(idle) <= {"seek-index"},
+          "no thread but the seek index worker runs at idle priority (at idle: %s)" % idle)
     server.serving(cd, "the whole tree was browsed")
     check_renderer(cd, items, desktop, server)
     check_keep_alive(location, cd, items, paths)

@@ -148,7 +148,7 @@ struct ChildRun {
 };
 
 // Runs one child on `jobs` and waits for it, ending it when a job overruns kJobLimitMs or
-// the worker is told to stop. The child inherits this thread's idle priority.
+// the worker is told to stop. The child lowers its own priority to idle.
 ChildRun RunChild(const std::vector<Job>& jobs) {
   ChildRun run;
   std::string outcome = platform::AppPath("thumbnail/art-outcome");
@@ -249,7 +249,11 @@ Worker& TheWorker() {
 
 void Run() {
   platform::SetCurrentThreadName("album art");
-  platform::SetCurrentThreadPriorityIdle();
+  // This thread keeps its normal priority although its work is background work: it takes
+  // the library's lock for each batch, and at idle priority a busy machine (a transcode,
+  // say) could leave it holding that lock for seconds while a Browse waits, or hold up
+  // the end of the process. The decoding, where the processor time goes, runs in the
+  // child at idle priority.
   Worker& worker = TheWorker();
   for (;;) {
     {
@@ -319,6 +323,7 @@ int AlbumArtWorker_RunPending() {
 
 int AlbumArtWorker_MakeArt(int argc, char** argv) {
   if (argc < 1 || (argc - 1) % kJobArguments != 0) return 2;
+  platform::SetCurrentThreadPriorityIdle();
   platform::UniqueFd outcome(::open(argv[0], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (!outcome.Valid()) return 1;
   for (int i = 1; i < argc; i += kJobArguments) {
