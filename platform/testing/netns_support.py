@@ -394,15 +394,24 @@ class Server:
         location = header(find_server(address, 60), "LOCATION")
         if check(self.started and location is not None, "an M-SEARCH finds the server"):
             body(location)
-        check(self.stop() == 0, "SIGTERM shuts the server down cleanly")
+        status = self.stop()
+        check(status == 0, "SIGTERM shuts the server down cleanly (exit status %s)" % status)
 
     def close(self):
-        """Kills a server left running; after a failure, shows the end of its log."""
+        """Kills a server left running; after a failure, shows the end of its log, runs of
+        one repeated line (such as the trace of every Browse) folded to one."""
         if self.alive():
             self.process.kill()
         if failures:
             with open(self.log_path, errors="replace") as f:
-                print(f.read()[-20000:])
+                lines = []
+                for line in f:
+                    if lines and line == lines[-1][0]:
+                        lines[-1][1] += 1
+                    else:
+                        lines.append([line, 1])
+            print("".join(line if count == 1 else "%s  (%d times)\n" % (line.rstrip(), count)
+                          for line, count in lines)[-8000:])
 
 
 @contextlib.contextmanager
