@@ -385,6 +385,17 @@ std::optional<int> Process::Terminate(int graceMs) {
   return exitCode_;
 }
 
+void Process::Abandon() {
+  std::lock_guard lock(mutex_);
+  if (pid_ == 0 || ReapLocked(false)) return;
+  SignalLocked(SIGKILL);
+  // Counted as reaped, so that no later call waits for it (or, with pid 0, for any child).
+  pid_ = 0;
+  reaped_ = true;
+  exitCode_ = -1;
+  pidFd_.Reset();
+}
+
 RunResult RunToEnd(const std::vector<std::string>& argv, int timeoutMs, int graceMs) {
   RunResult result;
   if (argv.empty()) return result;

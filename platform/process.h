@@ -96,6 +96,11 @@ class Process {
   // the exit code as ExitCode() gives it (nothing when none was started).
   std::optional<int> Terminate(int graceMs);
 
+  // Kills the child (SIGKILL) and lets it go without waiting for its end, which a child
+  // at idle priority may be slow to reach on a busy machine. Only for a process that is
+  // ending: the child is reaped when this process is gone.
+  void Abandon();
+
   // The child's process id while it has not been reaped, else 0.
   pid_t Pid() const;
 

@@ -75,6 +75,21 @@ TEST(ProcessTest, EveryEndOfAChildIsReportedAndReaped) {
   EXPECT_TRUE(IsReaped(pid));
 }
 
+// A child let go at the end of the process is killed at once, and nothing of the handle
+// waits for it afterwards. Its reaping is left to whoever reaps for the ended process:
+// here the test.
+TEST(ProcessTest, AnAbandonedChildIsKilledAndNeverWaitedFor) {
+  Process p;
+  ASSERT_EQ(p.Start("/bin/sh", {"-c", "trap '' TERM; while :; do sleep 1; done"}), 0);
+  pid_t pid = p.Pid();
+  p.Abandon();
+  EXPECT_EQ(p.Pid(), 0);
+  EXPECT_TRUE(!p.IsRunning() && p.Wait(-1) && p.Terminate(10000) == std::nullopt);
+  int status = 0;
+  ASSERT_TRUE(WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
 TEST(ProcessTest, ChildInheritsNoDescriptorsAndNoIgnoredSignals) {
   TempDir dir;
   int leaked = ::open(dir.path().c_str(), O_RDONLY);  // Deliberately without O_CLOEXEC.

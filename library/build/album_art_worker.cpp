@@ -173,7 +173,13 @@ ChildRun RunChild(const std::vector<Job>& jobs) {
       jobStart = platform::TickCountMs();
     }
     run.stopped = g_stop.load();
-    if (run.stopped || platform::TickCountMs() - jobStart > kJobLimitMs) {
+    if (run.stopped) {
+      // The process is ending: a child at idle priority may take long to die on a busy
+      // machine, and the end must not wait for it.
+      child.Abandon();
+      break;
+    }
+    if (platform::TickCountMs() - jobStart > kJobLimitMs) {
       child.Terminate(kTerminateGraceMs);
       break;
     }
