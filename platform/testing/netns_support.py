@@ -4,6 +4,7 @@ by hand so that every byte sent is the test's own, a small WAV file, a media lib
 every kind made with ffmpeg, and the real server started on it and walked with Browse."""
 
 import contextlib
+import itertools
 import os
 import re
 import select
@@ -404,14 +405,9 @@ class Server:
             self.process.kill()
         if failures:
             with open(self.log_path, errors="replace") as f:
-                lines = []
-                for line in f:
-                    if lines and line == lines[-1][0]:
-                        lines[-1][1] += 1
-                    else:
-                        lines.append([line, 1])
+                runs = [(line, len(list(run))) for line, run in itertools.groupby(f)]
             print("".join(line if count == 1 else "%s  (%d times)\n" % (line.rstrip(), count)
-                          for line, count in lines)[-8000:])
+                          for line, count in runs)[-8000:])
 
 
 @contextlib.contextmanager
