@@ -1,8 +1,10 @@
 #include "platform/thread.h"
 
+#include <linux/ioprio.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +41,14 @@ bool SetCurrentThreadPriorityIdle() {
   param.sched_priority = 0;
   if (::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &param) == 0) return true;
   return SetThreadNice(kIdleNiceValue);
+}
+
+bool SetCurrentThreadPriorityBackground() {
+  bool niced = SetThreadNice(kIdleNiceValue);
+  // No C library wraps this call. An unprivileged thread may always lower its own class.
+  bool diskIdle = ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, ::gettid(),
+                            IOPRIO_PRIO_VALUE(IOPRIO_CLASS_IDLE, 0)) == 0;
+  return niced || diskIdle;
 }
 
 void SetCurrentThreadName(std::string_view name) {

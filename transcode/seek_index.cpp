@@ -75,7 +75,10 @@ void RunPass(std::unique_lock<std::mutex>& lock) {
 }
 
 void WorkerMain() {
-  platform::SetCurrentThreadPriorityIdle();
+  // Not the idle policy: this thread takes the library's lock to name each index, and a
+  // thread at that policy can be left without the processor for seconds on a busy machine
+  // with the lock held, stalling every Browse and the end of the process.
+  platform::SetCurrentThreadPriorityBackground();
   platform::SetCurrentThreadName("seek-index");
   IndexCache& cache = Cache();
   std::unique_lock lock(cache.mutex);

@@ -386,16 +386,20 @@ ART = ["song", "tune", "chant", "photo", "chart", "divx", "xvid", "clip", "show"
        "film"]
 
 
-def idle_threads(pid):
-    """The names of the threads of `pid` that run at idle priority."""
-    names = []
+def thread_priorities(pid):
+    """Each thread of `pid` by name: whether it is at the idle policy, its nice value and
+    its disk class as ionice names it."""
+    threads = {}
     for task in os.listdir("/proc/%d/task" % pid):
         try:
-            if os.sched_getscheduler(int(task)) == os.SCHED_IDLE:
-                names.append(open("/proc/%d/task/%s/comm" % (pid, task)).read().strip())
-        except OSError:  # the thread ended meanwhile
+            name = open("/proc/%d/task/%s/comm" % (pid, task)).read().strip()
+            disk = subprocess.run(["ionice", "-p", task], capture_output=True, text=True,
+                                  check=True).stdout.split(":")[0].strip()
+            threads[name] = (os.sched_getscheduler(int(task)) == os.SCHED_IDLE,
+                             os.getpriority(os.PRIO_PROCESS, int(task)), disk)
+        except (OSError, subprocess.CalledProcessError):  # the thread ended meanwhile
             pass
-    return names
+    return threads
 
 
 def use_everything(server, location, work, desktop, paths):
@@ -409,9 +413,12 @@ def use_everything(server, location, work, desktop, paths):
     check_didl(answers, work)
     # A thread at idle priority that takes the library's lock can be starved with it held
     # on a busy machine: Browse then waits, and so does the end of the process.
-    idle = idle_threads(server.process.pid)
-    check(set(idle) <= {"seek-index"},
-          "no thread but the seek index worker runs at idle priority (at idle: %s)" % idle)
+    threads = thread_priorities(server.process.pid)
+    idle = [name for name, (at_idle, _, _) in threads.items() if at_idle]
+    check(not idle, "no thread of the server runs at the idle policy (at idle: %s)" % idle)
+    check(threads.get("seek-index", (False, 0, ""))[1:] == (19, "idle"),
+          "the seek index worker runs at nice 19 and reads in the idle disk class (%s)"
+          % (threads.get("seek-index"),))
     server.serving(cd, "the whole tree was browsed")
     check_renderer(cd, items, desktop, server)
     check_keep_alive(location, cd, items, paths)
