@@ -17,8 +17,8 @@ bool SetCurrentThreadPriorityIdle();
 // Puts the calling thread behind all others without starving it: nice 19, and its disk
 // reads and writes served only when the disk is otherwise idle. Unlike the idle policy
 // above, the thread keeps a small share of a busy processor, so a lock it takes is given
-// back within milliseconds and its end is never put off. Returns false when neither could
-// be set.
+// back within milliseconds and its end is not put off for seconds. Returns false when
+// neither could be set.
 bool SetCurrentThreadPriorityBackground();
 
 // Names the calling thread for debuggers and top; cut to 15 bytes, never inside a
