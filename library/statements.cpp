@@ -253,9 +253,12 @@ Sql PlaylistItemNamed(int32_t pIndex, std::string_view fileName) {
 namespace sql {
 
 // The containers of the subtree of the first value bound, the container itself included.
+// "Not an item" is spelt as two ranges so that each step seeks, in FSE_ByParent, the
+// containers on either side of a parent's items; "<> 1" cannot seek, and walked every
+// item of "All Music" (a million index entries in a large library) on every Search.
 constexpr std::string_view kSubtree =
     "with recursive Subtree(id) as (select ? union select o.MyIndex from FSE_QueryState o "
-    "join Subtree s on o.pIndex = s.id where o.ObjectType <> 1) ";
+    "join Subtree s on o.pIndex = s.id where (o.ObjectType > 1 or o.ObjectType < 1)) ";
 
 Sql SearchItems(int32_t containerId, const Sql& condition, bool wholeTable) {
   // Only containers have children, so the walk follows containers alone: the items of a
