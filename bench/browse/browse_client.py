@@ -2,7 +2,9 @@
 """browse_client.py: the measuring client of bench/browse/run.
 
     browse_client.py measure --label NAME (--ssdp | --location URL) --tracks N
-                     --requests R --word WORD --out FILE.json
+                     --requests R --word WORD --out FILE.json [--rounds K
+                     --peer-label NAME --peer-location URL --peer-out FILE.json]
+    browse_client.py discover
     browse_client.py table OURS.json [OTHER.json] [--ratio R]
 
 "measure" finds a media server's ContentDirectory (by an M-SEARCH on loopback, or from a
@@ -12,7 +14,10 @@ children in pages of 100 at the start, middle and end of "All Music", BrowseMeta
 one item, and a Search for dc:title containing WORD from "0". Every answer is checked: a
 SOAP answer of the right action whose Result is DIDL-Lite with exactly the expected
 NumberReturned objects. Any other answer stops the run with exit status 1. With
---pictures N, it also times Browse of the first 100 children of "All Images".
+--pictures N, it also times Browse of the first 100 children of "All Images". With a peer,
+both servers are timed in K rounds taken in turns, each kind in its turn.
+
+"discover" prints the LOCATION of the MediaServer that answers an M-SEARCH on loopback.
 
 "table" prints the figures of one or two runs side by side; the target is our p99 no
 higher than the other's, or with --ratio R, our p50 and p99 no higher than R times the
@@ -39,6 +44,9 @@ DIDL_NS = "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/"
 DC_NS = "http://purl.org/dc/elements/1.1/"
 PAGE = 100
 WARMUP = 3  # untimed requests of each kind before the timed ones
+# Untimed requests at the start of each turn: after another server's turn the first answers
+# meet cold caches, which a client of one server does not see.
+TIMER_WARMUP = 3
 TIMEOUT_S = 60
 KINDS = [
     ("browse_start", "Browse children 0-99"),
@@ -50,6 +58,10 @@ KINDS = [
     ("metadata", "BrowseMetadata item"),
     ("search", "Search title contains"),
 ]
+# Kinds answered in a small fraction of a millisecond: 500 of them take a few tens of
+# milliseconds, and their p99 (the 5th slowest) is then whatever one stall of the machine
+# in that span makes it. They are timed --requests-small times.
+SMALL_KINDS = {"folder_pictures", "folder_songs", "metadata"}
 
 
 class BenchError(Exception):
@@ -287,7 +299,7 @@ def timed(timer, client, action, arguments, returned, requests, check, unrepeate
         with open(body, "wb") as f:
             f.write(soap_body(action, arguments))
         command = [timer, client.host, str(client.port), client.path, action, body,
-                   str(requests), str(returned), "--last", last]
+                   str(requests), str(returned), "--warmup", str(TIMER_WARMUP), "--last", last]
         if client.fresh:
             command.append("--fresh")
         if unrepeated:
@@ -305,135 +317,172 @@ def timed(timer, client, action, arguments, returned, requests, check, unrepeate
     return times, int(used.group(1)), answer
 
 
-def floor_times(args, kind, action, arguments, returned, answer, check):
-    """The same requests to the canned server (--floor), which sends `answer`'s bytes back
-    and does nothing else: what the connection and the client cost alone."""
-    name = kind + ("-fresh" if args.fresh else "")
-    with open(os.path.join(args.floor_dir, name), "wb") as f:
-        f.write(answer)
-    host, port = args.floor.rsplit(":", 1)
-    canned = argparse.Namespace(host=host, port=int(port), path="/" + name, fresh=args.fresh)
-    times, _, _ = timed(args.timer, canned, action, arguments, returned, args.requests, check)
-    return times
+def prepare(client, args):
+    """Finds the objects of every kind on one server. Returns, for each kind, the action,
+    its arguments, the NumberReturned every answer must hold and the full check of an
+    answer's text; and the result record to fill."""
+    all_music = find_all_music(client)
+    _, _, total, _ = browse(client, all_music, "BrowseDirectChildren", 0, 1)
+    # A server may list the playlist files among the tracks, as ours does.
+    songs = args.tracks + args.folder_items
+    if total not in (songs, songs + args.playlists):
+        fail("\"All Music\" (%s) has TotalMatches %d, expected %d songs (or %d with "
+             "the playlists)" % (all_music, total, songs, songs + args.playlists))
+    middle = (total // 2) // PAGE * PAGE
+    end = max(0, total - PAGE)
+    page_expect = min(PAGE, total)
+    # The item of the metadata requests: the first one of the middle page.
+    objects, _, _, _ = browse(client, all_music, "BrowseDirectChildren", middle, 1)
+    if len(objects) != 1 or objects[0]["kind"] != "item":
+        fail("child %d of \"All Music\" is not an item" % middle)
+    item = objects[0]["id"]
+    matches = expected_matches(args.tracks, args.word)
+    if matches == 0 or matches > args.search_count:
+        fail("search word %r matches %d titles; pick one that matches 1 to %d"
+             % (args.word, matches, args.search_count))
+    criteria = 'dc:title contains "%s"' % args.word.replace('"', '\\"')
+
+    # Each kind: the action, its arguments, the NumberReturned every answer must hold,
+    # and the full check of an answer's text.
+    def browse_page(start):
+        def check(text):
+            _, returned, matched, _ = parse_answer("Browse", text)
+            if returned != page_expect or matched != total:
+                fail("Browse of %s from %d: NumberReturned %d (expected %d), TotalMatches %d "
+                     "(expected %d)" % (all_music, start, returned, page_expect, matched,
+                                        total), text)
+        return ("Browse", browse_arguments(all_music, "BrowseDirectChildren", start, PAGE),
+                page_expect, check)
+
+    def check_metadata(text):
+        objects, returned, _, _ = parse_answer("Browse", text)
+        if returned != 1 or objects[0]["id"] != item:
+            fail("BrowseMetadata of %s: NumberReturned %d (expected 1)" % (item, returned),
+                 text)
+
+    def check_search(text):
+        _, returned, matched, _ = parse_answer("Search", text)
+        if returned != matches or matched != matches:
+            fail("Search %s: NumberReturned %d, TotalMatches %d (expected %d)"
+                 % (criteria, returned, matched, matches), text)
+
+    runs = {"browse_start": browse_page(0), "browse_middle": browse_page(middle),
+            "browse_end": browse_page(end),
+            "metadata": ("Browse", browse_arguments(item, "BrowseMetadata", 0, 0), 1,
+                         check_metadata),
+            "search": ("Search", search_arguments("0", criteria, 0, args.search_count),
+                       matches, check_search)}
+    if args.pictures:
+        # The albums' cover pictures are listed among the pictures too.
+        all_images = find_all_music(client, "all images")
+        _, _, images, _ = browse(client, all_images, "BrowseDirectChildren", 0, 1)
+        if images < args.pictures:
+            fail("\"All Images\" (%s) has TotalMatches %d, expected at least %d"
+                 % (all_images, images, args.pictures))
+
+        def check_pictures(text):
+            _, returned, matched, _ = parse_answer("Browse", text)
+            if returned != min(PAGE, images) or matched != images:
+                fail("Browse of %s: NumberReturned %d, TotalMatches %d (expected %d of %d)"
+                     % (all_images, returned, matched, min(PAGE, images), images), text)
+        runs["browse_pictures"] = ("Browse", browse_arguments(
+            all_images, "BrowseDirectChildren", 0, PAGE), min(PAGE, images), check_pictures)
+
+    def browse_folder(title):
+        folder = find_all_music(client, title, 4)
+
+        def check(text):
+            _, returned, matched, _ = parse_answer("Browse", text)
+            if returned != args.folder_items or matched != args.folder_items:
+                fail("Browse of folder %s: NumberReturned %d, TotalMatches %d (expected %d)"
+                     % (title, returned, matched, args.folder_items), text)
+        return ("Browse", browse_arguments(folder, "BrowseDirectChildren", 0, PAGE),
+                args.folder_items, check)
+    if args.folder_items:
+        runs["folder_pictures"] = browse_folder("pictures%d" % args.folder_items)
+        runs["folder_songs"] = browse_folder("songs%d" % args.folder_items)
+    result = {"tracks": args.tracks, "listed": total, "all_music": all_music, "item": item,
+              "search": criteria, "search_matches": matches,
+              "starts": {"browse_start": 0, "browse_middle": middle, "browse_end": end},
+              "requests": args.requests, "requests_small": args.requests_small,
+              "rounds": args.rounds, "fresh": args.fresh, "unrepeated": args.unrepeated,
+              "kinds": {}}
+    return runs, result
 
 
 def measure(args):
-    location = args.location or ssdp_location(args.discover_seconds)
-    url = control_url(location)
-    client = Client(url, args.fresh)
+    """Times every kind against our server, and with --peer-location against a second server
+    and with --floor against canned_server too, in --rounds rounds taken in turns: a stall of
+    the machine then falls on one round of one server, not on the whole of its figures."""
+    servers = [(args.label, args.location or ssdp_location(args.discover_seconds), args.out)]
+    if args.peer_location:
+        servers.append((args.peer_label, args.peer_location, args.peer_out))
+    targets = []
     try:
-        all_music = find_all_music(client)
-        _, _, total, _ = browse(client, all_music, "BrowseDirectChildren", 0, 1)
-        # A server may list the playlist files among the tracks, as ours does.
-        songs = args.tracks + args.folder_items
-        if total not in (songs, songs + args.playlists):
-            fail("\"All Music\" (%s) has TotalMatches %d, expected %d songs (or %d with "
-                 "the playlists)" % (all_music, total, songs, songs + args.playlists))
-        middle = (total // 2) // PAGE * PAGE
-        end = max(0, total - PAGE)
-        page_expect = min(PAGE, total)
-        # The item of the metadata requests: the first one of the middle page.
-        objects, _, _, _ = browse(client, all_music, "BrowseDirectChildren", middle, 1)
-        if len(objects) != 1 or objects[0]["kind"] != "item":
-            fail("child %d of \"All Music\" is not an item" % middle)
-        item = objects[0]["id"]
-        matches = expected_matches(args.tracks, args.word)
-        if matches == 0 or matches > args.search_count:
-            fail("search word %r matches %d titles; pick one that matches 1 to %d"
-                 % (args.word, matches, args.search_count))
-        criteria = 'dc:title contains "%s"' % args.word.replace('"', '\\"')
-
-        # Each kind: the action, its arguments, the NumberReturned every answer must hold,
-        # and the full check of an answer's text.
-        def browse_page(start):
-            def check(text):
-                _, returned, matched, _ = parse_answer("Browse", text)
-                if returned != page_expect or matched != total:
-                    fail("Browse of %s from %d: NumberReturned %d (expected %d), TotalMatches %d "
-                         "(expected %d)" % (all_music, start, returned, page_expect, matched,
-                                            total), text)
-            return ("Browse", browse_arguments(all_music, "BrowseDirectChildren", start, PAGE),
-                    page_expect, check)
-
-        def check_metadata(text):
-            objects, returned, _, _ = parse_answer("Browse", text)
-            if returned != 1 or objects[0]["id"] != item:
-                fail("BrowseMetadata of %s: NumberReturned %d (expected 1)" % (item, returned),
-                     text)
-
-        def check_search(text):
-            _, returned, matched, _ = parse_answer("Search", text)
-            if returned != matches or matched != matches:
-                fail("Search %s: NumberReturned %d, TotalMatches %d (expected %d)"
-                     % (criteria, returned, matched, matches), text)
-
-        runs = {"browse_start": browse_page(0), "browse_middle": browse_page(middle),
-                "browse_end": browse_page(end),
-                "metadata": ("Browse", browse_arguments(item, "BrowseMetadata", 0, 0), 1,
-                             check_metadata),
-                "search": ("Search", search_arguments("0", criteria, 0, args.search_count),
-                           matches, check_search)}
-        if args.pictures:
-            # The albums' cover pictures are listed among the pictures too.
-            all_images = find_all_music(client, "all images")
-            _, _, images, _ = browse(client, all_images, "BrowseDirectChildren", 0, 1)
-            if images < args.pictures:
-                fail("\"All Images\" (%s) has TotalMatches %d, expected at least %d"
-                     % (all_images, images, args.pictures))
-
-            def check_pictures(text):
-                _, returned, matched, _ = parse_answer("Browse", text)
-                if returned != min(PAGE, images) or matched != images:
-                    fail("Browse of %s: NumberReturned %d, TotalMatches %d (expected %d of %d)"
-                         % (all_images, returned, matched, min(PAGE, images), images), text)
-            runs["browse_pictures"] = ("Browse", browse_arguments(
-                all_images, "BrowseDirectChildren", 0, PAGE), min(PAGE, images), check_pictures)
-
-        def browse_folder(title):
-            folder = find_all_music(client, title, 4)
-
-            def check(text):
-                _, returned, matched, _ = parse_answer("Browse", text)
-                if returned != args.folder_items or matched != args.folder_items:
-                    fail("Browse of folder %s: NumberReturned %d, TotalMatches %d (expected %d)"
-                         % (title, returned, matched, args.folder_items), text)
-            return ("Browse", browse_arguments(folder, "BrowseDirectChildren", 0, PAGE),
-                    args.folder_items, check)
-        if args.folder_items:
-            runs["folder_pictures"] = browse_folder("pictures%d" % args.folder_items)
-            runs["folder_songs"] = browse_folder("songs%d" % args.folder_items)
-        result = {"label": args.label, "location": location, "control": url,
-                  "all_music": all_music, "tracks": args.tracks, "listed": total, "item": item,
-                  "search": criteria, "search_matches": matches,
-                  "starts": {"browse_start": 0, "browse_middle": middle, "browse_end": end},
-                  "requests": args.requests, "fresh": args.fresh,
-                  "unrepeated": args.unrepeated, "kinds": {}}
-        connections = 0
+        for label, location, out in servers:
+            args.label_now = label
+            url = control_url(location)
+            target = {"label": label, "out": out, "client": Client(url, args.fresh)}
+            targets.append(target)
+            target["runs"], target["result"] = prepare(target["client"], args)
+            target["result"].update({"label": label, "location": location, "control": url,
+                                     "connections": 0})
+        canned = None
+        if args.floor:
+            host, port = args.floor.rsplit(":", 1)
+            canned = {"label": "floor", "client": argparse.Namespace(
+                host=host, port=int(port), fresh=args.fresh)}
         for kind, _ in KINDS:
-            if kind not in runs:
+            if any(kind not in target["runs"] for target in targets):
                 continue
-            action, arguments, returned, check = runs[kind]
-            for _ in range(WARMUP):
-                check(client.call(action, arguments))
-            times, used, answer = timed(args.timer, client, action, arguments, returned,
-                                        args.requests, check, args.unrepeated)
-            connections += used
-            result["kinds"][kind] = {
-                "p50_ms": percentile(times, 50) * 1000, "p99_ms": percentile(times, 99) * 1000,
-                "max_ms": times[-1] * 1000, "per_second": len(times) / sum(times)}
-            if args.floor:
-                floor = floor_times(args, kind, action, arguments, returned, answer, check)
-                result["kinds"][kind].update({"floor_p50_ms": percentile(floor, 50) * 1000,
-                                              "floor_p99_ms": percentile(floor, 99) * 1000})
-            print("  %-8s %-26s p50 %8.2f ms  p99 %8.2f ms  %7.1f/s"
-                  % (args.label, dict(KINDS)[kind], result["kinds"][kind]["p50_ms"],
-                     result["kinds"][kind]["p99_ms"], result["kinds"][kind]["per_second"]),
-                  flush=True)
-        result["connections"] = connections
+            count = args.requests_small if kind in SMALL_KINDS else args.requests
+            for target in targets:
+                args.label_now = target["label"]
+                action, arguments, _, check = target["runs"][kind]
+                for _ in range(WARMUP):
+                    check(target["client"].call(action, arguments))
+            # In turns, each round starting with the next one; ours comes first in the
+            # first round, so that the floor has our answer to send back.
+            turns = targets + ([canned] if canned else [])
+            times = {id(target): [] for target in turns}
+            for round_number in range(min(args.rounds, count)):
+                share = count // args.rounds + (1 if round_number < count % args.rounds else 0)
+                for target in turns[round_number:] + turns[:round_number]:
+                    args.label_now = target["label"]
+                    source = targets[0] if target is canned else target
+                    action, arguments, returned, check = source["runs"][kind]
+                    client = target["client"]
+                    if target is canned:
+                        name = kind + ("-fresh" if args.fresh else "")
+                        with open(os.path.join(args.floor_dir, name), "wb") as f:
+                            f.write(source["answer"])
+                        client.path = "/" + name
+                    got, used, answer = timed(args.timer, client, action, arguments, returned,
+                                              share, check, args.unrepeated)
+                    times[id(target)] += got
+                    if target is not canned:
+                        target["answer"] = answer
+                        target["result"]["connections"] += used
+            for target in targets:
+                got = sorted(times[id(target)])
+                figures = {"requests": count, "p50_ms": percentile(got, 50) * 1000,
+                           "p99_ms": percentile(got, 99) * 1000, "max_ms": got[-1] * 1000,
+                           "per_second": len(got) / sum(got)}
+                target["result"]["kinds"][kind] = figures
+                print("  %-8s %-26s p50 %8.2f ms  p99 %8.2f ms  %7.1f/s"
+                      % (target["label"], dict(KINDS)[kind], figures["p50_ms"],
+                         figures["p99_ms"], figures["per_second"]), flush=True)
+            if canned:
+                floor = sorted(times[id(canned)])
+                targets[0]["result"]["kinds"][kind].update({
+                    "floor_p50_ms": percentile(floor, 50) * 1000,
+                    "floor_p99_ms": percentile(floor, 99) * 1000})
     finally:
-        client.close()
-    with open(args.out, "w") as f:
-        json.dump(result, f, indent=1)
+        for target in targets:
+            target["client"].close()
+    for target in targets:
+        with open(target["out"], "w") as f:
+            json.dump(target["result"], f, indent=1)
 
 
 def table(args):
@@ -444,10 +493,15 @@ def table(args):
     ours = runs[0]
     other = runs[1] if len(runs) > 1 else None
     print()
-    print("%d requests of each kind, one after another %s; %d "
+    counts = "%d requests of each kind" % ours["requests"]
+    if ours.get("requests_small", ours["requests"]) != ours["requests"]:
+        counts += " (%d of the folders and BrowseMetadata)" % ours["requests_small"]
+    if ours.get("rounds", 1) > 1:
+        counts += ", in %d rounds taken in turns by the servers" % ours["rounds"]
+    print("%s, one after another %s; %d "
           "tracks; search: %s (%d matches); req/s = 1 / mean time from sending a request to "
           "the last byte of its answer" % (
-              ours["requests"], "each over a new connection" if ours.get("fresh") else
+              counts, "each over a new connection" if ours.get("fresh") else
               "over one keep-alive connection, each unlike the 128 before it (no kept answer)"
               if ours.get("unrepeated") else "over one keep-alive connection",
               ours["tracks"], ours["search"],
@@ -518,6 +572,15 @@ def main():
     m.add_argument("--tracks", type=int, required=True)
     m.add_argument("--playlists", type=int, default=2)
     m.add_argument("--requests", type=int, required=True)
+    m.add_argument("--requests-small", type=int,
+                   help="requests of the kinds answered in a fraction of a millisecond "
+                        "(folders and BrowseMetadata); --requests when not given")
+    m.add_argument("--rounds", type=int, default=1,
+                   help="take the requests of each kind in this many rounds, in turns "
+                        "with the peer and the floor")
+    m.add_argument("--peer-label")
+    m.add_argument("--peer-location", help="a second server's description URL, timed in turns")
+    m.add_argument("--peer-out", help="where the second server's figures go")
     m.add_argument("--word", required=True)
     m.add_argument("--search-count", type=int, default=200)
     m.add_argument("--pictures", type=int, default=0)
@@ -533,6 +596,8 @@ def main():
     m.add_argument("--out", required=True)
     m.add_argument("--timer", required=True,
                    help="the timing program (soap_timer of the build)")
+    sub.add_parser("discover", help="print the LOCATION of the MediaServer that answers an "
+                                    "M-SEARCH on loopback")
     t = sub.add_parser("table")
     t.add_argument("results", nargs="+")
     t.add_argument("--ratio", type=float)
@@ -541,16 +606,28 @@ def main():
     if args.command == "table":
         table(args)
         return
+    if args.command == "discover":
+        args.ssdp = True
     if args.ssdp and sorted(name for _, name in socket.if_nameindex()) != ["lo"]:
         print("refusing to send an M-SEARCH: not in a private network namespace", file=sys.stderr)
         sys.exit(2)
+    if args.command == "measure":
+        args.requests_small = args.requests_small or args.requests
+        if args.rounds < 1 or bool(args.peer_location) != bool(args.peer_out and args.peer_label):
+            parser.error("--rounds must be at least 1; --peer-location needs --peer-label and "
+                         "--peer-out")
     try:
+        if args.command == "discover":
+            print(ssdp_location(20))
+            return
         measure(args)
     except BenchError as e:
-        print("%s: INVALID ANSWER: %s" % (args.label, e), file=sys.stderr)
+        print("%s: INVALID ANSWER: %s" % (getattr(args, "label_now", "discover"), e),
+              file=sys.stderr)
         sys.exit(1)
     except (OSError, http.client.HTTPException) as e:
-        print("%s: request failed: %s" % (args.label, e), file=sys.stderr)
+        print("%s: request failed: %s" % (getattr(args, "label_now", "discover"), e),
+              file=sys.stderr)
         sys.exit(1)
 
 
