@@ -20,7 +20,7 @@ thread each: the bare server whose figures (fetched like any other) are the ceil
 sending a file from the page cache on this machine.
 
 "table" prints the figures side by side with the target; several files of one source and
-client count (one per round) give that source its best round, and its median for
+client count (one per round) give that source its median round, and its best for
 information.
 """
 
@@ -218,30 +218,32 @@ def serve(args):
 # ---------------------------------------------------------------- table
 
 def table(args):
-    # One file per source, client count and round: a source's figure is its best round.
+    # One file per source, client count and round. A source's figure is its median round:
+    # on this shared machine a source's best round stood up to 37% above its median, and
+    # which source met such a lucky round decided a comparison of bests. The rounds are
+    # taken in turns, so the median of each meets the same mix of quiet and busy spells.
     runs = {}
     for path in sorted(args.results):
         with open(path) as f:
             r = json.load(f)
         kept = runs.setdefault((r["label"], r["clients"]), dict(r, runs_mb_s=[]))
         kept["runs_mb_s"] += r["runs_mb_s"]
-        kept["mb_s"] = max(kept["runs_mb_s"])
-        # For information: on a shared machine one lucky round can decide the best.
-        kept["median"] = statistics.median(kept["runs_mb_s"])
+        kept["mb_s"] = statistics.median(kept["runs_mb_s"])
+        kept["best"] = max(kept["runs_mb_s"])  # for information
     labels = []
     for label, _ in runs:
         if label not in labels:
             labels.append(label)
     size = next(iter(runs.values()))["size"]
     print("\nfile: %d bytes (%.0f MiB); MB/s = all bytes received / wall time (10^6 bytes/s), "
-          "best of %d runs taken in turns (median in brackets)"
+          "median of %d runs taken in turns (best in brackets)"
           % (size, size / 2**20, len(next(iter(runs.values()))["runs_mb_s"])))
     print("%-26s %20s %20s" % ("source", "1 client", "4 clients"))
     for label in labels:
         cells = []
         for n in (1, 4):
             r = runs.get((label, n))
-            cells.append("%20s" % ("-" if r is None else "%.1f (%.1f)" % (r["mb_s"], r["median"])))
+            cells.append("%20s" % ("-" if r is None else "%.1f (%.1f)" % (r["mb_s"], r["best"])))
         print("%-26s %s %s" % (label, cells[0], cells[1]))
     missed = 0
     print("\ntarget: stream server >= MiniDLNA, >= Gerbera and >= 90% of the bare sendfile server")
@@ -260,9 +262,9 @@ def table(args):
             need = r["mb_s"] * factor
             met = ours["mb_s"] >= need
             missed += 0 if met else 1
-            print("  %d client(s): %.1f MB/s vs %s%s %.1f MB/s (ratio %.2f, of medians %.2f): %s"
+            print("  %d client(s): %.1f MB/s vs %s%s %.1f MB/s (ratio %.2f, of bests %.2f): %s"
                   % (n, ours["mb_s"], "" if factor == 1.0 else "90% of ", other, need,
-                     ours["mb_s"] / r["mb_s"], ours["median"] / r["median"],
+                     ours["mb_s"] / r["mb_s"], ours["best"] / r["best"],
                      "met" if met else "MISSED"))
     print("target %s" % ("met" if missed == 0 else "missed (%d of the comparisons)" % missed))
 
