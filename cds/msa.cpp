@@ -125,13 +125,13 @@ std::vector<uint32_t> MSA_AddressesFor(MediaServerAbstraction* msa, uint32_t loc
 void MSA_Browse(MediaServerAbstraction* msa, FLibWebSession* session, const char* objectId,
                 const char* browseFlag, const char* filter, uint32_t startingIndex,
                 uint32_t requestedCount, const char* sortCriteria) {
-  Trace("UpnpContentDirectory_Browse");
   auto request = std::make_unique<MslRequest>();
   if (platform::AsciiEqualsNoCase(browseFlag, "BrowseDirectChildren")) {
     request->kind = kFseBrowseDirectChildren;
   } else if (platform::AsciiEqualsNoCase(browseFlag, "BrowseMetadata")) {
     request->kind = kFseBrowseMetadata;
   } else {
+    Trace("UpnpContentDirectory_Browse");
     platform::Logf(
         "WARNING: UpnpContentDirectory_Browse(): Possible error with generated lattice. "
         "Encountered BrowseFlag='%s'\r\n",
@@ -146,12 +146,14 @@ void MSA_Browse(MediaServerAbstraction* msa, FLibWebSession* session, const char
   request->startingIndex = startingIndex;
   request->requestedCount = requestedCount;
   Submit(msa, session, std::move(request));
+  // After the request is handed on: a kept answer then goes out without waiting for the
+  // log's write.
+  Trace("UpnpContentDirectory_Browse");
 }
 
 void MSA_Search(MediaServerAbstraction* msa, FLibWebSession* session, const char* containerId,
                 const char* searchCriteria, const char* filter, uint32_t startingIndex,
                 uint32_t requestedCount, const char* sortCriteria) {
-  Trace("UpnpContentDirectory_Search");
   auto request = std::make_unique<MslRequest>();
   request->kind = kFseSearch;
   request->filter = filter;
@@ -161,6 +163,7 @@ void MSA_Search(MediaServerAbstraction* msa, FLibWebSession* session, const char
   request->startingIndex = startingIndex;
   request->requestedCount = requestedCount;
   Submit(msa, session, std::move(request));
+  Trace("UpnpContentDirectory_Search");  // after, as for Browse
 }
 
 void MSA_InstallActions(MediaServerAbstraction* msa, UpnpLatticeActions* actions) {

@@ -136,6 +136,16 @@ def main():
             if check(server.started and finder.find(30) is not None, "GUPnP finds the server"):
                 run(finder)
             check(server.stop() == 0, "SIGTERM shuts the server down cleanly")
+            # Each action is traced once, as it is asked (the Browse and Search calls above).
+            with open(server.log_path, "rb") as f:
+                log = f.read()
+            for call, times in ((b"UpnpContentDirectory_Browse()", 6),
+                                (b"UpnpContentDirectory_Search()", 3),
+                                (b"UpnpContentDirectory_GetSearchCapabilities()", 1),
+                                (b"UpnpConnectionManager_GetCurrentConnectionInfo(1)", 1)):
+                line = b"UPnP Invoke: " + call + b";\r\n"
+                check(log.count(line) == times, "%d trace line(s) %r: %d"
+                      % (times, line, log.count(line)))
     finish()
 
 
