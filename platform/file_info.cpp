@@ -145,6 +145,11 @@ constexpr long kContentWatchesShareOfUserLimit = 16;
 // move or removal.
 constexpr uint32_t kContentEvents =
     IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
+// What can change a folder's names or which folder it is: a name made, removed or moved in
+// or out, its attributes, and its own move or removal. The attributes of the files in it
+// show too; they only cost a look at the folder.
+constexpr uint32_t kFolderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                   IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR;
 
 // One inotify instance of the process for these watches. Every event on a watch counts as
 // a change of it; an overflowed queue, as a change of them all.
@@ -156,13 +161,13 @@ class ContentWatches {
     return *watches;
   }
 
-  // Watches the file `path` names, not following a link. Nothing when it cannot be. An
-  // event of a watch already there, queued before this and not yet drained, can only make
-  // the token look changed later, never quiet.
-  std::optional<FileWatchToken> Add(const std::string& path) {
+  // Watches the file `path` names for `events`, not following a link. Nothing when it
+  // cannot be. An event of a watch already there, queued before this and not yet drained,
+  // can only make the token look changed later, never quiet.
+  std::optional<FileWatchToken> Add(const std::string& path, uint32_t events) {
     std::lock_guard guard(lock_);
     if (!Open() || watches_.size() >= limit_) return std::nullopt;
-    int wd = ::inotify_add_watch(fd_.Get(), path.c_str(), kContentEvents | IN_DONT_FOLLOW);
+    int wd = ::inotify_add_watch(fd_.Get(), path.c_str(), events | IN_DONT_FOLLOW);
     if (wd < 0) return std::nullopt;
     auto [at, made] = watches_.try_emplace(wd);
     if (made) at->second.id = at->second.generation = ++counter_;
@@ -247,8 +252,14 @@ class ContentWatches {
   std::unordered_map<int, Watch> watches_;
 };
 
+// A folder of the record: one that stands for the names it holds, or one looked at itself.
+bool IsFolder(const FileLookupRecord::Path& entry) {
+  return entry.seen.exists && S_ISDIR(entry.seen.mode);
+}
+
 // Of the files that may be watched, keeps those that lie directly in a settled folder,
-// and puts the folder in the record to stand for which file the name is.
+// and puts the folder in the record to stand for which file the name is. Every folder of
+// the record may be watched for its names.
 bool MarkWatchable(std::vector<FileLookupRecord::Path>* seen) {
   std::vector<size_t> files;
   for (size_t i = 0; i < seen->size(); ++i) {
@@ -274,6 +285,11 @@ bool MarkWatchable(std::vector<FileLookupRecord::Path>* seen) {
     (*seen)[i].watchable = state->second;
     any = any || state->second;
   }
+  for (FileLookupRecord::Path& entry : *seen) {
+    if (!IsFolder(entry)) continue;
+    entry.watchable = true;
+    any = true;
+  }
   return any;
 }
 
@@ -291,7 +307,8 @@ struct FileLookupRecord::Holds {
 // link (the watch would not cover its target) is never watched.
 bool FileLookupRecord::StartWatch(Path* file) {
   ContentWatches& watches = ContentWatches::Get();
-  std::optional<FileWatchToken> watch = watches.Add(file->path);
+  std::optional<FileWatchToken> watch =
+      watches.Add(file->path, IsFolder(*file) ? kFolderEvents : kContentEvents);
   struct statx st {};
   bool same = watch && ::statx(AT_FDCWD, file->path.c_str(), AT_SYMLINK_NOFOLLOW,
                                STATX_BASIC_STATS | STATX_BTIME, &st) == 0 &&
@@ -360,6 +377,9 @@ std::optional<FileLookupRecord> FileLookupMemo::TakeRecord(size_t watchedPathsMa
     record.seen_.push_back(FileLookupRecord::Path{std::move(node.key()), seen, content, {}});
   }
   folders_.clear();
+  // A folder, whether it stands for names or was looked at itself, may be watched too.
+  record.watchable_ = record.watchable_ || std::any_of(record.seen_.begin(), record.seen_.end(),
+                                                       IsFolder);
   record.local_ = AllLocal(record.seen_);
   // Which of them may be watched is settled at the first check that trusts watches.
   record.watchable_ = record.watchable_ && record.local_ && record.seen_.size() <= watchedPathsMax;
