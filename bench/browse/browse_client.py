@@ -20,8 +20,9 @@ both servers are timed in K rounds taken in turns, each kind in its turn.
 "discover" prints the LOCATION of the MediaServer that answers an M-SEARCH on loopback.
 
 "table" prints the figures of one or two runs side by side; the target is our p99 no
-higher than the other's, or with --ratio R, our p50 and p99 no higher than R times the
-other's (a build compared with an earlier one).
+higher than --p99-ratio times the other's for the pages and the folders (BrowseMetadata and
+Search: ratio printed, no target), or with --ratio R, our p50 and p99 no higher than R
+times the other's for every kind (a build compared with an earlier one).
 """
 
 import argparse
@@ -62,6 +63,11 @@ KINDS = [
 # milliseconds, and their p99 (the 5th slowest) is then whatever one stall of the machine
 # in that span makes it. They are timed --requests-small times.
 SMALL_KINDS = {"folder_pictures", "folder_songs", "metadata"}
+# The kinds that the target against a peer is set on: the first, middle and last page of a
+# large container, and the two folders. BrowseMetadata and Search have targets of their own
+# at scale (bench/scale); here their ratio is printed for information.
+PEER_TARGET_KINDS = {"browse_start", "browse_middle", "browse_end", "folder_pictures",
+                     "folder_songs"}
 
 
 class BenchError(Exception):
@@ -534,10 +540,11 @@ def table(args):
                        a["p99_ms"] <= args.ratio * b["p99_ms"])
             else:
                 met = a["p99_ms"] <= args.p99_ratio * b["p99_ms"]
-            missed += 0 if met else 1
+            counted = args.ratio or kind in PEER_TARGET_KINDS
+            missed += 0 if met or not counted else 1
             line += "   %9.2f %9.2f %8.1f   p99 ratio %.2f: %s" % (
                 b["p50_ms"], b["p99_ms"], b["per_second"], a["p99_ms"] / b["p99_ms"],
-                "met" if met else "MISSED")
+                ("met" if met else "MISSED") if counted else "no target here")
         print(line)
     floors = [(kind, title) for kind, title in KINDS
               if "floor_p50_ms" in ours["kinds"].get(kind, {})]
@@ -557,8 +564,9 @@ def table(args):
     if other:
         what = ("p50 and p99 <= %.2f x %s's" % (args.ratio, other["label"]) if args.ratio
                 else "p99 <= %.2f x %s's" % (args.p99_ratio, other["label"]))
-        print("\ntarget (our %s for each kind): %s" % (
-            what, "met" if missed == 0 else "missed for %d kind(s)" % missed))
+        print("\ntarget (our %s for each kind%s): %s" % (
+            what, "" if args.ratio else " with a target here",
+            "met" if missed == 0 else "missed for %d kind(s)" % missed))
 
 
 def main():
