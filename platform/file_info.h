@@ -68,9 +68,10 @@ struct FileWatchToken {
 // The files whose content an answer read, when they lie directly in such a folder, may
 // also be watched for change (inotify on the file itself, so a write through another hard
 // link shows too). The folder, looked at, then stands for which file the name is, and a
-// quiet watch for its content. The record's folders may be watched for their names. The kernel tells of writes and of the close of a file
-// written, but of writes through a shared mapping of it only once the mapping is gone: a
-// caller that trusts the watches must still look at every path now and then.
+// quiet watch for its content. The record's folders may be watched for their names. The
+// kernel tells of writes and of the close of a file written, but of writes through a
+// shared mapping of it only once the mapping is gone: a caller that trusts the watches
+// must still look at every path now and then.
 class FileLookupRecord {
  public:
   // Looks at each path again (straight at the file system, never through a memo). With
